@@ -1,0 +1,3 @@
+function(tavrin_target_defaults target)
+  target_compile_options(${target} PRIVATE ${TAVRIN_WARNINGS})
+endfunction()

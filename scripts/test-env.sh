@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Runs a command with what the tests need around it: an X server (Xvfb) and a
+# PulseAudio daemon with a null sink whose monitor is a real capture source.
+# Everything started here is stopped again when the command ends.
+set -uo pipefail
+
+workdir="$(mktemp -d /tmp/tavrin-env.XXXXXX)"
+pids=()
+cleanup() {
+  if [ -n "${PULSE_PID_STARTED:-}" ]; then
+    pulseaudio --kill >/dev/null 2>&1 || true
+  fi
+  for p in "${pids[@]}"; do kill "$p" >/dev/null 2>&1 || true; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  rm -rf "$workdir"
+}
+trap cleanup EXIT
+
+# X server: a free display number, 24-bit colour, GLX through Mesa.
+if [ -z "${DISPLAY:-}" ] || [ "${TAVRIN_OWN_X:-1}" = 1 ]; then
+  for n in $(seq 90 140); do
+    if [ ! -e "/tmp/.X${n}-lock" ] && [ ! -e "/tmp/.X11-unix/X${n}" ]; then
+      Xvfb ":${n}" -screen 0 1920x1080x24 +extension GLX -nolisten tcp -noreset >"$workdir/xvfb.log" 2>&1 &
+      pids+=($!)
+      export DISPLAY=":${n}"
+      for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${n}" ] && break; sleep 0.1; done
+      break
+    fi
+  done
+fi
+
+# Sound server of our own, in a private runtime folder.
+export XDG_RUNTIME_DIR="$workdir/runtime"
+export HOME="${HOME:-$workdir}"
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+export PULSE_RUNTIME_PATH="$XDG_RUNTIME_DIR/pulse"
+if command -v pulseaudio >/dev/null 2>&1; then
+  pulseaudio -D --system=false --exit-idle-time=-1 -n --disallow-exit \
+    --load="module-null-sink sink_name=tavrin_null sink_properties=device.description=Tavrin_Test_Sink" \
+    --load=module-native-protocol-unix >"$workdir/pulse.log" 2>&1 && PULSE_PID_STARTED=1
+  for _ in $(seq 1 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+  pactl set-default-sink tavrin_null >/dev/null 2>&1 || true
+  pactl set-default-source tavrin_null.monitor >/dev/null 2>&1 || true
+fi
+export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-xcb}"
+export LIBGL_ALWAYS_SOFTWARE=1
+
+"$@"

@@ -1,0 +1,83 @@
+#include "device/FrameQueue.h"
+
+#include <new>
+
+namespace tavrin::device {
+
+void FrameQueue::push(CaptureFrame* frame) {
+    {
+        std::lock_guard lk(mutex_);
+        slots_[tail_] = frame;
+        tail_ = (tail_ + 1) % kSlots;
+        ++count_;
+    }
+    available_.release();
+}
+
+CaptureFrame* FrameQueue::takeHead() {
+    std::lock_guard lk(mutex_);
+    CaptureFrame* frame = slots_[head_];
+    head_ = (head_ + 1) % kSlots;
+    --count_;
+    return frame;
+}
+
+CaptureFrame* FrameQueue::pop(std::chrono::milliseconds timeout) {
+    if (!available_.try_acquire_for(timeout))
+        return nullptr;
+    return takeHead();
+}
+
+bool FrameQueue::tryPop(CaptureFrame*& frame) {
+    if (!available_.try_acquire())
+        return false;
+    frame = takeHead();
+    return true;
+}
+
+int FrameQueue::count() const {
+    std::lock_guard lk(mutex_);
+    return count_;
+}
+
+void addFrameRef(CaptureFrame& frame) {
+    std::lock_guard lk(frame.lock);
+    ++frame.refCount;
+}
+
+void releaseFrame(CaptureFrame& frame) {
+    int remaining;
+    {
+        std::lock_guard lk(frame.lock);
+        remaining = --frame.refCount;
+    }
+    // The frame lock is released before the pool's mutex is taken: never nested.
+    if (remaining == 0 && frame.home)
+        frame.home->push(&frame);
+}
+
+void drainFrameQueue(FrameQueue& queue) {
+    CaptureFrame* frame = nullptr;
+    while (queue.tryPop(frame)) {
+        if (frame)
+            releaseFrame(*frame);
+    }
+}
+
+bool FramePool::setup() {
+    if (ready_)
+        return true;
+    for (auto& frame : frames_) {
+        frame.data.reset(new (std::nothrow) uint8_t[kFrameBufferBytes]());
+        if (!frame.data)
+            return false;
+        frame.layout = {};
+        frame.refCount = 0;
+        frame.home = &queue_;
+        queue_.push(&frame);
+    }
+    ready_ = true;
+    return true;
+}
+
+} // namespace tavrin::device

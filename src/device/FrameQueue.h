@@ -1,0 +1,62 @@
+#pragma once
+
+#include "device/CaptureFrame.h"
+
+#include <array>
+#include <chrono>
+#include <mutex>
+#include <semaphore>
+
+namespace tavrin::device {
+
+// A fixed 13-slot ring of frame pointers with a mutex and a counting semaphore.
+// With 12 frames in the system it can never fill.
+class FrameQueue {
+  public:
+    static constexpr int kSlots = 13;
+
+    FrameQueue() = default;
+    FrameQueue(const FrameQueue&) = delete;
+    FrameQueue& operator=(const FrameQueue&) = delete;
+
+    void push(CaptureFrame* frame);
+    // Waits up to `timeout` for a frame; nullptr when none came.
+    CaptureFrame* pop(std::chrono::milliseconds timeout);
+    // Takes a slot only if one is filled now; the slot itself may hold nullptr.
+    bool tryPop(CaptureFrame*& frame);
+    int count() const;
+
+  private:
+    CaptureFrame* takeHead();
+
+    mutable std::mutex mutex_;
+    std::counting_semaphore<kSlots> available_{0};
+    std::array<CaptureFrame*, kSlots> slots_{};
+    int head_ = 0;
+    int tail_ = 0;
+    int count_ = 0;
+};
+
+// Reference operations. The first holder sets refCount from 0 to 1 directly.
+void addFrameRef(CaptureFrame& frame);
+void releaseFrame(CaptureFrame& frame);
+// Releases every frame waiting in `queue` without blocking.
+void drainFrameQueue(FrameQueue& queue);
+
+// The free frames: exactly 12, made once and never freed.
+class FramePool {
+  public:
+    static constexpr int kFrameCount = 12;
+
+    // Allocates the buffers and fills the queue. Returns false on failure.
+    bool setup();
+    FrameQueue& queue() { return queue_; }
+    CaptureFrame& frame(int i) { return frames_[i]; }
+
+  private:
+    FrameQueue queue_;
+    std::array<CaptureFrame, kFrameCount> frames_;
+    bool ready_ = false;
+};
+
+} // namespace tavrin::device

@@ -1,0 +1,104 @@
+#include "device/ReadThread.h"
+
+#include "app/CaptureApp.h"
+#include "app/Diagnostics.h"
+
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace tavrin::device {
+
+namespace {
+
+constexpr auto kPoolWait = std::chrono::milliseconds(500);
+constexpr auto kErrorPause = std::chrono::milliseconds(100);
+constexpr int kMaxSkipRun = 6;
+
+// Above-normal priority where the system allows it; silently ignored otherwise.
+void raiseThreadPriority() {
+    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+    (void)::setpriority(PRIO_PROCESS, tid, -5);
+}
+
+} // namespace
+
+bool usbThread_start(app::CaptureApp& app) {
+    if (!app.framePool.setup())
+        return false;
+    app.readThreadEnded.store(false);
+    try {
+        app.readThread = std::thread([&app] {
+            raiseThreadPriority();
+            read_thread(app);
+            app.readThreadEnded.store(true);
+            app.readThreadEnded.notify_all();
+        });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void read_thread(app::CaptureApp& app) {
+    int skipRun = 0;
+    FrameQueue& pool = app.framePool.queue();
+    while (app.stopFlag.load() == 0) {
+        CaptureFrame* frame = pool.pop(kPoolWait);
+        if (!frame) {
+            app::debugPrintf("read_thread starved\n");
+            continue;
+        }
+
+        int outcome = FRAME_ERROR;
+        UsbDevice* device = app.currentDevice.load();
+        if (device && device->state() == DEVICE_OPEN) {
+            std::lock_guard lk(app.appLock);
+            // Whatever is current under the lock gets the read (the null device answers FRAME_ERROR).
+            outcome = app.currentDevice.load()->readFrame(*frame);
+        }
+        frame->result = outcome;
+
+        if (outcome == FRAME_SKIP) {
+            if (skipRun < kMaxSkipRun) {
+                ++skipRun;
+                app.skipCount.fetch_add(1, std::memory_order_relaxed);
+                pool.push(frame);
+                continue;
+            }
+            outcome = FRAME_ERROR;
+            frame->result = FRAME_ERROR;
+        }
+        if (outcome == FRAME_OK) {
+            app.okCount.fetch_add(1, std::memory_order_relaxed);
+        } else if (outcome == FRAME_ERROR) {
+            app.errorCount.fetch_add(1, std::memory_order_relaxed);
+            std::memset(frame->data.get(), 0xFF, kPictureBytes);
+        }
+        skipRun = 0;
+
+        if (!app.controlWindow.post(app::UM_FRAME, 0, reinterpret_cast<intptr_t>(frame)))
+            pool.push(frame);
+        if (outcome == FRAME_ERROR)
+            std::this_thread::sleep_for(kErrorPause);
+    }
+}
+
+bool stopReadThread(app::CaptureApp& app, std::chrono::milliseconds limit) {
+    app.stopFlag.store(1);
+    if (!app.readThread.joinable())
+        return true;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!app.readThreadEnded.load()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            app.readThread.detach(); // ends with the process
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    app.readThread.join();
+    return true;
+}
+
+} // namespace tavrin::device

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "device/UsbTransport.h"
+
+struct libusb_context;
+
+namespace tavrin::usb {
+
+// Real boards through libusb-1.0. Linux has no device interface class, so the
+// board is the device whose vendor-specific interface carries bulk IN endpoints
+// 0x82 and 0x86.
+class LibusbTransport : public device::UsbTransport {
+  public:
+    LibusbTransport();
+    ~LibusbTransport() override;
+    LibusbTransport(const LibusbTransport&) = delete;
+    LibusbTransport& operator=(const LibusbTransport&) = delete;
+
+    bool available() const { return context_ != nullptr; }
+    libusb_context* context() const { return context_; }
+
+    std::vector<std::string> listInterfaces() override;
+    std::unique_ptr<device::UsbConnection> open(const std::string& path) override;
+
+  private:
+    libusb_context* context_ = nullptr;
+};
+
+} // namespace tavrin::usb

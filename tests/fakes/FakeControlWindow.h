@@ -1,0 +1,136 @@
+#pragma once
+
+#include "app/Diagnostics.h"
+#include "app/Messages.h"
+#include "device/CaptureFrame.h"
+#include "device/FrameQueue.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tavrin::testing {
+
+struct PostedMessage {
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+};
+
+// Records every posted message. Frames are either released at once (like a
+// control window with no consumers) or kept until the test lets go of them.
+class FakeControlWindow : public app::MessageTarget {
+  public:
+    explicit FakeControlWindow(bool releaseFrames = true) : releaseFrames_(releaseFrames) {}
+
+    void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+        std::lock_guard lk(mutex_);
+        if (message == app::UM_FRAME) {
+            auto* frame = reinterpret_cast<device::CaptureFrame*>(lParam);
+            frame->refCount = 1;
+            frames_.push_back(frame);
+            results_.push_back(frame->result);
+            bool white = true;
+            for (std::size_t i = 0; i < device::kPictureBytes && white; i += 4093)
+                white = frame->data[i] == 0xFF;
+            allWhite_.push_back(white);
+            if (releaseFrames_)
+                device::releaseFrame(*frame);
+        }
+        messages_.push_back({message, wParam, lParam});
+        cv_.notify_all();
+    }
+
+    std::vector<PostedMessage> messages() const {
+        std::lock_guard lk(mutex_);
+        return messages_;
+    }
+    std::vector<uintptr_t> deviceNotices() const {
+        std::lock_guard lk(mutex_);
+        std::vector<uintptr_t> out;
+        for (auto& m : messages_)
+            if (m.message == app::UM_DEVICE)
+                out.push_back(m.wParam);
+        return out;
+    }
+    std::vector<int32_t> frameResults() const {
+        std::lock_guard lk(mutex_);
+        return results_;
+    }
+    std::vector<bool> frameWhite() const {
+        std::lock_guard lk(mutex_);
+        return allWhite_;
+    }
+    std::size_t frameCount() const {
+        std::lock_guard lk(mutex_);
+        return frames_.size();
+    }
+    // Frames kept by a non-releasing window, in arrival order.
+    std::vector<device::CaptureFrame*> heldFrames() const {
+        std::lock_guard lk(mutex_);
+        return frames_;
+    }
+    bool waitForFrames(std::size_t n, std::chrono::milliseconds limit) {
+        std::unique_lock lk(mutex_);
+        return cv_.wait_for(lk, limit, [&] { return frames_.size() >= n; });
+    }
+    void clear() {
+        std::lock_guard lk(mutex_);
+        messages_.clear();
+        frames_.clear();
+        results_.clear();
+        allWhite_.clear();
+    }
+
+  private:
+    bool releaseFrames_;
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<PostedMessage> messages_;
+    std::vector<device::CaptureFrame*> frames_;
+    std::vector<int32_t> results_;
+    std::vector<bool> allWhite_;
+};
+
+// Collects the diagnostic output while it lives, and keeps it off the terminal.
+class DiagnosticCapture {
+  public:
+    DiagnosticCapture() {
+        app::setDiagnosticsToStdout(false);
+        id_ = app::addDiagnosticMirror([this](std::string_view text) {
+            std::lock_guard lk(mutex_);
+            text_.append(text);
+        });
+    }
+    ~DiagnosticCapture() {
+        app::removeDiagnosticMirror(id_);
+        app::setDiagnosticsToStdout(true);
+    }
+    std::string text() const {
+        std::lock_guard lk(mutex_);
+        return text_;
+    }
+    int count(const std::string& needle) const {
+        std::string t = text();
+        int n = 0;
+        for (std::size_t pos = t.find(needle); pos != std::string::npos; pos = t.find(needle, pos + needle.size()))
+            ++n;
+        return n;
+    }
+    void clear() {
+        std::lock_guard lk(mutex_);
+        text_.clear();
+    }
+
+  private:
+    int id_ = 0;
+    mutable std::mutex mutex_;
+    std::string text_;
+};
+
+} // namespace tavrin::testing
