@@ -1,0 +1,28 @@
+#pragma once
+
+#include "device/CaptureFrame.h"
+
+#include <cstdint>
+
+namespace tavrin::record {
+
+// Result codes of the component model, kept with their values.
+using HRESULT = int32_t;
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003u);
+constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
+constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
+
+// The program's own interface on the recording source.
+class ITavrinCaptureApp {
+  public:
+    virtual ~ITavrinCaptureApp() = default;
+    virtual HRESULT putFrame(device::CaptureFrame* frame) = 0;
+    virtual HRESULT getStatistic(int32_t kind, int64_t* result) = 0;
+    virtual HRESULT setArea(int32_t width, int32_t height, int32_t offset) = 0;
+    virtual HRESULT stop() = 0;
+};
+
+} // namespace tavrin::record

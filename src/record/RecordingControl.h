@@ -1,0 +1,23 @@
+#pragma once
+
+#include "record/ITavrinCaptureApp.h"
+
+#include <string>
+
+namespace tavrin::record {
+
+// What the control window needs of the recording side.
+class RecordingControl {
+  public:
+    virtual ~RecordingControl() = default;
+    // True when the graph runs. On failure everything built is released again.
+    virtual bool startRecording(const std::string& fileName) = 0;
+    // Harmless when no recording runs.
+    virtual void stopRecording() = 0;
+    // Composes the status line text of the recording (or "Stopped.") and returns it.
+    virtual std::string updateRecordingStatus() = 0;
+    // The running source, or nullptr when not recording.
+    virtual ITavrinCaptureApp* recorderApp() = 0;
+};
+
+} // namespace tavrin::record
