@@ -1,0 +1,233 @@
+#include "app/ControlWindowLogic.h"
+
+#include "app/DeviceArrival.h"
+#include "app/Diagnostics.h"
+#include "app/Messages.h"
+#include "device/FrameQueue.h"
+#include "screenshot/NumberedName.h"
+
+#include <utility>
+
+namespace tavrin::app {
+
+namespace {
+constexpr intptr_t TRUE = 1;
+constexpr intptr_t FALSE = 0;
+} // namespace
+
+ControlWindowLogic::ControlWindowLogic(Services services) : s_(std::move(services)) {}
+
+int ControlWindowLogic::displayModeIndex(const StoredLayout& layout) {
+    for (std::size_t i = 0; i < displayModeItems.size(); ++i) {
+        if (displayModeItems[i].displayMode == layout.displayMode &&
+            displayModeItems[i].splitWindows == layout.splitWindows)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void ControlWindowLogic::initialise(MessageTarget& self) {
+    s_.view.setRecordIcon(RecordIcon::Idle);
+    s_.view.setRecordChecked(false);
+    for (const auto& item : displayModeItems)
+        s_.view.addDisplayModeItem(item.text);
+    s_.view.focusStatusLine();
+
+    StoredLayout stored = s_.storedLayout ? s_.storedLayout() : StoredLayout{};
+    // Only the two picture layouts can be shown; any other stored id (a reserved
+    // row, or one outside the table) would index nothing, so the default stands in.
+    if (stored.displayMode != display::kDualScreenLayout &&
+        stored.displayMode != display::kSingleScreenLayout) {
+        debugPrintf("displayMode=%d cannot be shown; using %d\n", stored.displayMode,
+                    display::kDualScreenLayout);
+        stored = StoredLayout{};
+    }
+    s_.view.selectDisplayModeItem(displayModeIndex(stored));
+    s_.displays.applyDisplayMode(stored.displayMode, stored.splitWindows);
+    self.postMessage(UM_FOCUS_DISPLAY, 0, 0);
+}
+
+intptr_t ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (message == UM_FRAME) {
+        auto* frame = reinterpret_cast<device::CaptureFrame*>(lParam);
+        if (frame)
+            dispatchFrame(*frame);
+        return TRUE;
+    }
+    // A window that is gone takes no more messages (frames are still given back above).
+    if (destroyed_)
+        return FALSE;
+    switch (message) {
+    case UM_FOCUS_DISPLAY:
+        s_.displays.focusMainDisplay();
+        return TRUE;
+    case UM_DEVICE:
+        s_.view.setStatusText(wParam ? "Connected" : "Not connected");
+        return TRUE;
+    case UM_TOPMOST:
+        s_.displays.applyTopmost();
+        return FALSE;
+    case WM_SYSCOMMAND:
+        if (wParam == kDebugConsoleCommand && s_.toggleDebugConsole)
+            s_.toggleDebugConsole();
+        return FALSE;
+    case WM_DEVICECHANGE:
+        deviceArrived(wParam, lParam);
+        return FALSE;
+    case WM_CLOSE:
+        close();
+        return TRUE;
+    case WM_DESTROY:
+        s_.view.postQuit(0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void ControlWindowLogic::dispatchFrame(device::CaptureFrame& frame) {
+    if (destroyed_) {
+        // No consumers remain; hand the frame straight back to the pool.
+        frame.refCount = 1;
+        device::releaseFrame(frame);
+        return;
+    }
+    if (s_.convertFrame)
+        s_.convertFrame(frame);
+    // The frame has no holder yet and no other thread can reach it: no lock needed.
+    frame.refCount = 1;
+    if (record::ITavrinCaptureApp* recorder = s_.recorder.recorderApp())
+        recorder->putFrame(&frame);
+    if (screenshotRequested_) {
+        screenshotRequested_ = false;
+        if (s_.screenshots)
+            s_.screenshots->startScreenshot(frame);
+    }
+    if (display::DisplayTarget* bottom = s_.displays.bottomDisplay()) {
+        device::addFrameRef(frame);
+        bottom->present(&frame);
+    }
+    if (display::DisplayTarget* main = s_.displays.mainDisplay())
+        main->present(&frame); // inherits the control window's reference
+    else
+        device::releaseFrame(frame);
+}
+
+void ControlWindowLogic::deviceArrived(uintptr_t event, intptr_t record) {
+    if (event != DBT_DEVICEARRIVAL || record == 0)
+        return; // removals are noticed by the device layer itself
+    const auto* arrival = reinterpret_cast<const DeviceInterfaceArrival*>(record);
+    if (arrival->deviceType != DBT_DEVTYP_DEVICEINTERFACE)
+        return;
+    if (s_.switchDevice)
+        s_.switchDevice(&arrival->classId);
+    if (s_.offerFirmwareUpdate)
+        s_.offerFirmwareUpdate();
+}
+
+void ControlWindowLogic::command(int controlId) {
+    if (destroyed_)
+        return;
+    switch (controlId) {
+    case IDC_RECORD:
+        if (recording_)
+            endRecording();
+        else
+            beginRecording();
+        break;
+    case IDC_SCREENSHOT:
+        if (s_.screenshots)
+            screenshotRequested_ = true;
+        else
+            s_.view.setStatusText("Screenshots are not available in this build.");
+        break;
+    case IDC_VIDEO_SETTINGS:
+        if (recording_)
+            break; // the settings must not change under a running recording
+        if (s_.showVideoCodecDialog)
+            s_.showVideoCodecDialog();
+        else
+            s_.view.setStatusText("Video settings are not available in this build.");
+        break;
+    case IDC_AUDIO_SETTINGS:
+        if (recording_)
+            break;
+        if (s_.showAudioSettingsDialog)
+            s_.showAudioSettingsDialog();
+        else
+            s_.view.setStatusText("Audio settings are not available in this build.");
+        break;
+    case IDC_OUTPUT_FOLDER:
+        if (s_.screenshots)
+            s_.screenshots->chooseOutputFolder();
+        else
+            s_.view.setStatusText("Choosing the output folder is not available in this build.");
+        break;
+    default:
+        break;
+    }
+}
+
+void ControlWindowLogic::displayModeSelected(int index) {
+    if (destroyed_ || recording_ || index < 0 || index >= static_cast<int>(displayModeItems.size()))
+        return;
+    const DisplayModeItem& item = displayModeItems[static_cast<std::size_t>(index)];
+    const StoredLayout stored = s_.storedLayout ? s_.storedLayout() : StoredLayout{};
+    if (item.displayMode == stored.displayMode && item.splitWindows == stored.splitWindows)
+        return;
+    s_.displays.applyDisplayMode(item.displayMode, item.splitWindows);
+}
+
+void ControlWindowLogic::showRecordingStatus() {
+    s_.view.setStatusText(s_.recorder.updateRecordingStatus());
+}
+
+void ControlWindowLogic::beginRecording() {
+    const std::string name = screenshot::nextNumberedName(s_.aviCounter, ".avi");
+    if (name.empty()) {
+        s_.view.setStatusText("No free recording name is left in the output folder "
+                              "(00000.avi to 99999.avi exist). Choose another folder.");
+        s_.view.setRecordChecked(false);
+        return;
+    }
+    if (!s_.recorder.startRecording(name)) {
+        showRecordingStatus();
+        s_.view.setRecordChecked(false);
+        return;
+    }
+    recording_ = true;
+    blinkPhase_ = true;
+    s_.view.setRecordIcon(RecordIcon::Active);
+    s_.view.setRecordChecked(true);
+    s_.view.startBlinkTimer(kBlinkPeriod);
+    s_.view.setSettingsControlsEnabled(false);
+}
+
+void ControlWindowLogic::endRecording() {
+    s_.recorder.stopRecording();
+    if (recording_)
+        showRecordingStatus();
+    recording_ = false;
+    s_.view.setRecordIcon(RecordIcon::Idle);
+    s_.view.setRecordChecked(false);
+    s_.view.stopBlinkTimer();
+    s_.view.setSettingsControlsEnabled(true);
+}
+
+void ControlWindowLogic::blinkTimer() {
+    if (!recording_)
+        return; // a tick already queued when the recording ended
+    s_.view.setRecordIcon(blinkPhase_ ? RecordIcon::Idle : RecordIcon::Active);
+    blinkPhase_ = !blinkPhase_;
+    showRecordingStatus();
+}
+
+void ControlWindowLogic::close() {
+    endRecording();
+    s_.displays.destroyDisplayWindows();
+    s_.view.destroyWindow();
+    destroyed_ = true;
+    s_.view.postQuit(0); // what WM_DESTROY does
+}
+
+} // namespace tavrin::app

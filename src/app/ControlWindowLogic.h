@@ -1,0 +1,116 @@
+#pragma once
+
+#include "app/ControlWindowView.h"
+#include "app/Messages.h"
+#include "device/CaptureFrame.h"
+#include "device/UsbTransport.h"
+#include "display/DisplayTarget.h"
+#include "record/RecordingControl.h"
+#include "screenshot/ScreenshotControl.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tavrin::app {
+
+// Control ids of the control window, as its layout file names them.
+constexpr int IDC_RECORD = 1000;
+constexpr int IDC_SCREENSHOT = 1005;
+constexpr int IDC_STATUS = 1009;
+constexpr int IDC_VIDEO_SETTINGS = 1016;
+constexpr int IDC_AUDIO_SETTINGS = 1018;
+constexpr int IDC_OUTPUT_FOLDER = 1029;
+constexpr int IDC_DISPLAY_MODE = 1033;
+
+// WM_SYSCOMMAND with this wParam toggles the debug console.
+constexpr uintptr_t kDebugConsoleCommand = 0;
+constexpr uint32_t WM_DESTROY = 0x0002;
+
+constexpr std::chrono::milliseconds kBlinkPeriod{350};
+
+struct DisplayModeItem {
+    const char* text;
+    int32_t displayMode;
+    bool splitWindows;
+};
+
+// The items of the layout list, in list order.
+inline constexpr std::array<DisplayModeItem, 3> displayModeItems = {{
+    {"Single window", 6, false},
+    {"Split window", 6, true},
+    {"Pellan", 7, false},
+}};
+
+// The layout as the settings hold it.
+struct StoredLayout {
+    int32_t displayMode = 6;
+    bool splitWindows = false;
+};
+
+// Everything the control window does, without the window system: the message
+// handlers, the frame dispatch, the command table, the layout list and the
+// recording state. Runs on the window's thread only.
+class ControlWindowLogic {
+  public:
+    // The other subsystems, as the control window reaches them. An empty hook
+    // means that part is not in this build; the window then says so.
+    struct Services {
+        ControlWindowView& view;
+        display::DisplayManager& displays;
+        record::RecordingControl& recorder;
+        screenshot::ScreenshotControl* screenshots = nullptr;
+        // Next number tried for recording names; the output folder change resets it.
+        uint32_t& aviCounter;
+        std::function<StoredLayout()> storedLayout;
+        std::function<void(device::CaptureFrame&)> convertFrame;
+        std::function<bool(const device::InterfaceClassId*)> switchDevice;
+        std::function<bool()> offerFirmwareUpdate;
+        std::function<void()> showVideoCodecDialog;
+        std::function<void()> showAudioSettingsDialog;
+        std::function<void()> toggleDebugConsole;
+    };
+
+    explicit ControlWindowLogic(Services services);
+    ControlWindowLogic(const ControlWindowLogic&) = delete;
+    ControlWindowLogic& operator=(const ControlWindowLogic&) = delete;
+
+    // The window's initialisation: list items, selection, display windows, focus.
+    // `self` receives the UM_FOCUS_DISPLAY posted at its end.
+    void initialise(MessageTarget& self);
+
+    // A posted or system message. Returns what the handler returns (TRUE/FALSE).
+    intptr_t handleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    // A click on a button of the command table.
+    void command(int controlId);
+    // The user picked list item `index` (-1: none).
+    void displayModeSelected(int index);
+    // Timer 1, every 350 ms while recording.
+    void blinkTimer();
+
+    // List index of the item for `layout`, or -1 when no item matches.
+    static int displayModeIndex(const StoredLayout& layout);
+
+    bool recording() const { return recording_; }
+    bool blinkPhase() const { return blinkPhase_; }
+    bool screenshotRequested() const { return screenshotRequested_; }
+    bool destroyed() const { return destroyed_; }
+
+  private:
+    void dispatchFrame(device::CaptureFrame& frame);
+    void deviceArrived(uintptr_t event, intptr_t record);
+    void beginRecording();
+    void endRecording();
+    void close();
+    void showRecordingStatus();
+
+    Services s_;
+    bool recording_ = false;
+    bool blinkPhase_ = false;
+    bool screenshotRequested_ = false;
+    bool destroyed_ = false;
+};
+
+} // namespace tavrin::app

@@ -1,0 +1,25 @@
+#include "record/NoRecording.h"
+
+#include "app/Diagnostics.h"
+
+#include <climits>
+#include <unistd.h>
+
+namespace tavrin::record {
+
+bool NoRecording::startRecording(const std::string& fileName) {
+    fileName_ = fileName;
+    app::debugPrintf("recording is not part of this build\n");
+    return false;
+}
+
+std::string NoRecording::updateRecordingStatus() {
+    // The current directory is the output folder.
+    char folder[PATH_MAX];
+    std::string text;
+    if (::getcwd(folder, sizeof folder))
+        text = std::string(folder) + "/";
+    return text + fileName_ + "\nStopped.";
+}
+
+} // namespace tavrin::record

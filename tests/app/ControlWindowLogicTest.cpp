@@ -1,0 +1,365 @@
+#include "app/ControlWindowLogic.h"
+
+#include "app/DeviceArrival.h"
+#include "app/Messages.h"
+#include "device/FrameQueue.h"
+#include "fakes/FakeControlWindow.h"
+#include "fakes/FakeControlWindowParts.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+using namespace tavrin;
+using namespace tavrin::app;
+using namespace tavrin::testing::controlwindow;
+using ::testing::ElementsAre;
+
+namespace {
+
+// Runs each test in an empty folder of its own: recording names are probed there.
+class TempFolder {
+  public:
+    TempFolder() {
+        char pattern[] = "/tmp/tavrin-cw.XXXXXX";
+        path_ = ::mkdtemp(pattern);
+        old_ = std::filesystem::current_path();
+        std::filesystem::current_path(path_);
+    }
+    ~TempFolder() {
+        std::filesystem::current_path(old_);
+        std::filesystem::remove_all(path_);
+    }
+    void touch(const char* name) { std::fclose(std::fopen(name, "w")); }
+
+  private:
+    std::filesystem::path path_, old_;
+};
+
+struct ControlWindowTest : ::testing::Test {
+    ControlWindowTest() {
+        EXPECT_TRUE(pool.setup());
+        settings = StoredLayout{6, false};
+    }
+
+    ControlWindowLogic& make(bool withScreenshots = true) {
+        ControlWindowLogic::Services s{view, displays, recorder, withScreenshots ? &screenshots : nullptr,
+                                       aviCounter};
+        s.storedLayout = [this] { return settings; };
+        s.convertFrame = [this](device::CaptureFrame& f) {
+            log.push_back("convert refs=" + std::to_string(f.refCount));
+        };
+        s.switchDevice = [this](const device::InterfaceClassId* id) {
+            log.push_back(id && *id == device::kTavrinInterfaceClass ? "switchDevice:board"
+                                                                     : "switchDevice:other");
+            return true;
+        };
+        s.offerFirmwareUpdate = [this] {
+            log.push_back("offerFirmwareUpdate");
+            return false;
+        };
+        s.toggleDebugConsole = [this] { log.push_back("toggleDebugConsole"); };
+        logic = std::make_unique<ControlWindowLogic>(std::move(s));
+        return *logic;
+    }
+    ControlWindowLogic& started(bool withScreenshots = true) {
+        make(withScreenshots).initialise(self);
+        log.clear();
+        return *logic;
+    }
+
+    device::CaptureFrame* takeFrame() {
+        device::CaptureFrame* f = pool.queue().pop(std::chrono::milliseconds(0));
+        EXPECT_NE(f, nullptr);
+        EXPECT_EQ(f->refCount, 0);
+        return f;
+    }
+    void post(device::CaptureFrame* f) { logic->handleMessage(UM_FRAME, 0, reinterpret_cast<intptr_t>(f)); }
+    int freeFrames() { return pool.queue().count(); }
+
+    TempFolder folder;
+    device::FramePool pool; // outlives every holder below
+    Log log;
+    StoredLayout settings;
+    uint32_t aviCounter = 0;
+    FakeView view{log};
+    FakeDisplayManager displays{log, settings};
+    FakeRecording recorder{log};
+    FakeScreenshots screenshots{log};
+    tavrin::testing::FakeControlWindow self;
+    std::unique_ptr<ControlWindowLogic> logic;
+};
+
+// ---- frame dispatch ----
+
+TEST_F(ControlWindowTest, OneWindowHoldsTheFrameAloneAndGivesItBack) {
+    started();
+    auto* f = takeFrame();
+    post(f);
+    EXPECT_THAT(log, ElementsAre("convert refs=0", "main.present refs=1"));
+    EXPECT_EQ(f->refCount, 1);
+    EXPECT_EQ(displays.main->held, f);
+    EXPECT_EQ(freeFrames(), 11);
+
+    // The next frame replaces it, and the first one is back in the pool.
+    auto* g = takeFrame();
+    post(g);
+    EXPECT_EQ(displays.main->held, g);
+    EXPECT_EQ(f->refCount, 0);
+    EXPECT_EQ(freeFrames(), 11);
+}
+
+TEST_F(ControlWindowTest, TwoWindowsRecorderAndScreenshotEachHoldOneReferenceInOrder) {
+    settings = {6, true};
+    started();
+    logic->command(IDC_RECORD);
+    ASSERT_TRUE(logic->recording());
+    logic->command(IDC_SCREENSHOT);
+    log.clear();
+
+    auto* f = takeFrame();
+    post(f);
+    EXPECT_THAT(log, ElementsAre("convert refs=0", "putFrame refs=1", "startScreenshot refs=2",
+                                 "bottom.present refs=4", "main.present refs=4"));
+    EXPECT_EQ(f->refCount, 4);
+    EXPECT_EQ(displays.bottom->held, f);
+    EXPECT_EQ(displays.main->held, f);
+
+    // Every holder lets go: the frame returns to the pool exactly once.
+    recorder.releaseFrames();
+    screenshots.releaseFrames();
+    displays.bottom->drop();
+    EXPECT_EQ(freeFrames(), 11);
+    displays.main->drop();
+    EXPECT_EQ(f->refCount, 0);
+    EXPECT_EQ(freeFrames(), 12);
+}
+
+TEST_F(ControlWindowTest, WithoutDisplayWindowsTheControlWindowReleasesItsReference) {
+    started();
+    displays.main.reset();
+    auto* f = takeFrame();
+    post(f);
+    EXPECT_EQ(f->refCount, 0);
+    EXPECT_EQ(freeFrames(), 12);
+}
+
+TEST_F(ControlWindowTest, TwoScreenshotClicksBeforeAFrameGiveOneScreenshot) {
+    started();
+    logic->command(IDC_SCREENSHOT);
+    logic->command(IDC_SCREENSHOT);
+    EXPECT_TRUE(logic->screenshotRequested());
+    post(takeFrame());
+    post(takeFrame());
+    EXPECT_EQ(screenshots.frames.size(), 1u);
+    EXPECT_FALSE(logic->screenshotRequested());
+}
+
+TEST_F(ControlWindowTest, ScreenshotClickWithoutScreenshotSupportSaysSo) {
+    started(false);
+    logic->command(IDC_SCREENSHOT);
+    EXPECT_FALSE(logic->screenshotRequested());
+    EXPECT_THAT(view.status, ::testing::HasSubstr("not available"));
+    post(takeFrame());
+    EXPECT_EQ(freeFrames(), 11); // only the display window holds it
+}
+
+// ---- initialisation and the layout list ----
+
+TEST_F(ControlWindowTest, InitialisationFillsTheListSelectsTheStoredLayoutAndFocusesTheDisplay) {
+    settings = {6, true};
+    make().initialise(self);
+    EXPECT_THAT(view.items, ElementsAre("Single window", "Split window", "Pellan"));
+    EXPECT_EQ(view.selected, 1);
+    EXPECT_THAT(log, ElementsAre("applyDisplayMode:6,1"));
+    EXPECT_EQ(view.focusRequests, 1);
+    auto posted = self.messages();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].message, UM_FOCUS_DISPLAY);
+    EXPECT_EQ(UM_FOCUS_DISPLAY, 1026u);
+
+    logic->handleMessage(UM_FOCUS_DISPLAY, 0, 0);
+    EXPECT_EQ(log.back(), "focusMainDisplay");
+}
+
+TEST_F(ControlWindowTest, StoredLayoutWithoutAnItemLeavesNoSelectionButIsApplied) {
+    settings = {7, true};
+    make().initialise(self);
+    EXPECT_EQ(view.selected, -1);
+    EXPECT_THAT(log, ElementsAre("applyDisplayMode:7,1"));
+}
+
+TEST_F(ControlWindowTest, StoredLayoutThatNamesNoPictureFallsBackToTheDualScreen) {
+    for (int bad : {0, 3, 8, -1}) {
+        settings = {bad, false};
+        log.clear();
+        make().initialise(self);
+        EXPECT_EQ(view.selected, 0) << bad;
+        EXPECT_THAT(log, ElementsAre("applyDisplayMode:6,0")) << bad;
+    }
+}
+
+TEST_F(ControlWindowTest, PickingTheLayoutInEffectDoesNothingAndAnotherAppliesIt) {
+    started();
+    logic->displayModeSelected(0);
+    EXPECT_TRUE(log.empty());
+    logic->displayModeSelected(2);
+    logic->displayModeSelected(2);
+    logic->displayModeSelected(1);
+    logic->displayModeSelected(-1);
+    EXPECT_THAT(log, ElementsAre("applyDisplayMode:7,0", "applyDisplayMode:6,1"));
+}
+
+// ---- recording ----
+
+TEST_F(ControlWindowTest, RecordingStartsBlinksAndStops) {
+    folder.touch("00000.avi");
+    started();
+    logic->command(IDC_RECORD);
+    EXPECT_EQ(log.front(), "startRecording:00001.avi");
+    EXPECT_EQ(aviCounter, 2u);
+    EXPECT_TRUE(logic->recording());
+    EXPECT_TRUE(view.checked);
+    EXPECT_EQ(view.icon, RecordIcon::Active);
+    EXPECT_TRUE(view.timerRunning);
+    EXPECT_EQ(view.timerPeriod, std::chrono::milliseconds(350));
+    EXPECT_FALSE(view.settingsEnabled);
+
+    // While recording the settings stay shut, whatever reaches the handlers.
+    logic->displayModeSelected(2);
+    logic->command(IDC_VIDEO_SETTINGS);
+    logic->command(IDC_AUDIO_SETTINGS);
+    EXPECT_EQ(log.size(), 1u);
+
+    // Blinking alternates the icons, starting from the active one, and refreshes the status.
+    std::vector<RecordIcon> icons;
+    for (int i = 0; i < 4; ++i) {
+        logic->blinkTimer();
+        icons.push_back(view.icon);
+    }
+    EXPECT_THAT(icons,
+                ElementsAre(RecordIcon::Idle, RecordIcon::Active, RecordIcon::Idle, RecordIcon::Active));
+    EXPECT_EQ(view.status, "recording 4");
+
+    logic->command(IDC_RECORD);
+    EXPECT_FALSE(logic->recording());
+    EXPECT_EQ(log[log.size() - 2], "stopRecording");
+    EXPECT_EQ(view.status, "Stopped.");
+    EXPECT_FALSE(view.checked);
+    EXPECT_EQ(view.icon, RecordIcon::Idle);
+    EXPECT_FALSE(view.timerRunning);
+    EXPECT_TRUE(view.settingsEnabled);
+
+    // A tick that was already queued changes nothing.
+    logic->blinkTimer();
+    EXPECT_EQ(view.icon, RecordIcon::Idle);
+}
+
+TEST_F(ControlWindowTest, RecordingThatDoesNotStartLeavesTheWindowIdle) {
+    recorder.startSucceeds = false;
+    started();
+    view.checked = true; // as a click may have left it
+    logic->command(IDC_RECORD);
+    EXPECT_FALSE(logic->recording());
+    EXPECT_FALSE(view.checked);
+    EXPECT_FALSE(view.timerRunning);
+    EXPECT_TRUE(view.settingsEnabled);
+    EXPECT_EQ(view.status, "Stopped.");
+    // The next try takes the next name.
+    logic->command(IDC_RECORD);
+    EXPECT_EQ(log.back(), "status:Stopped.");
+    EXPECT_NE(std::find(log.begin(), log.end(), "startRecording:00001.avi"), log.end());
+}
+
+TEST_F(ControlWindowTest, NoFreeRecordingNameStartsNothing) {
+    started();
+    aviCounter = 99999;
+    folder.touch("99999.avi");
+    logic->command(IDC_RECORD);
+    EXPECT_FALSE(logic->recording());
+    EXPECT_THAT(log, ElementsAre(::testing::StartsWith("status:No free recording name")));
+}
+
+// ---- closing ----
+
+TEST_F(ControlWindowTest, ClosingWhileRecordingStopsTheRecordingBeforeTheWindowsGo) {
+    settings = {6, true};
+    started();
+    logic->command(IDC_RECORD);
+    post(takeFrame());
+    log.clear();
+
+    EXPECT_EQ(logic->handleMessage(WM_CLOSE, 0, 0), 1);
+    EXPECT_THAT(log, ElementsAre("stopRecording", "status:Stopped.", "destroyDisplayWindows", "destroyWindow",
+                                 "quit:0"));
+    EXPECT_TRUE(logic->destroyed());
+    EXPECT_FALSE(view.timerRunning);
+
+    // Frames still on their way go straight back; nothing else is handled.
+    recorder.releaseFrames();
+    EXPECT_EQ(freeFrames(), 12);
+    auto* f = takeFrame();
+    post(f);
+    EXPECT_EQ(freeFrames(), 12);
+    log.clear();
+    logic->handleMessage(WM_CLOSE, 0, 0);
+    logic->handleMessage(UM_DEVICE, 1, 0);
+    logic->command(IDC_RECORD);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(ControlWindowTest, ClosingWhenIdleStillStopsTheRecordingSide) {
+    started();
+    logic->handleMessage(WM_CLOSE, 0, 0);
+    EXPECT_THAT(log, ElementsAre("stopRecording", "destroyDisplayWindows", "destroyWindow", "quit:0"));
+}
+
+// ---- other messages ----
+
+TEST_F(ControlWindowTest, DeviceNoticesSetTheStatusLine) {
+    started();
+    logic->handleMessage(UM_DEVICE, 1, 0);
+    EXPECT_EQ(view.status, "Connected");
+    logic->handleMessage(UM_DEVICE, 0, 0);
+    EXPECT_EQ(view.status, "Not connected");
+    EXPECT_EQ(UM_DEVICE, 1027u);
+}
+
+TEST_F(ControlWindowTest, TopmostAndConsoleToggleReachTheirParts) {
+    started();
+    EXPECT_EQ(logic->handleMessage(UM_TOPMOST, 0, 0), 0);
+    logic->handleMessage(WM_SYSCOMMAND, 0, 0);
+    logic->handleMessage(WM_SYSCOMMAND, 0xF060, 0); // another system command
+    EXPECT_THAT(log, ElementsAre("applyTopmost", "toggleDebugConsole"));
+}
+
+TEST_F(ControlWindowTest, BoardArrivalSwitchesDeviceThenOffersFirmware) {
+    started();
+    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&kBoardArrival));
+    EXPECT_THAT(log, ElementsAre("switchDevice:board", "offerFirmwareUpdate"));
+
+    log.clear();
+    DeviceInterfaceArrival volume = kBoardArrival;
+    volume.deviceType = 2;
+    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&volume));
+    logic->handleMessage(WM_DEVICECHANGE, 0x8004, reinterpret_cast<intptr_t>(&kBoardArrival)); // removal
+    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(ControlWindowTest, OutputFolderAndSettingsButtons) {
+    started(false);
+    logic->command(IDC_OUTPUT_FOLDER);
+    EXPECT_THAT(view.status, ::testing::HasSubstr("output folder"));
+    logic->command(IDC_VIDEO_SETTINGS);
+    EXPECT_THAT(view.status, ::testing::HasSubstr("Video settings"));
+    started(true);
+    logic->command(IDC_OUTPUT_FOLDER);
+    EXPECT_EQ(log.back(), "chooseOutputFolder");
+}
+
+} // namespace

@@ -1,0 +1,177 @@
+#pragma once
+
+#include "app/ControlWindowLogic.h"
+#include "app/ControlWindowView.h"
+#include "device/FrameQueue.h"
+#include "display/DisplayTarget.h"
+#include "record/RecordingControl.h"
+#include "screenshot/ScreenshotControl.h"
+
+#include <string>
+#include <vector>
+
+// Fakes for the parts around the control window. Every call is written to one
+// shared log so that tests can check the order across parts.
+namespace tavrin::testing::controlwindow {
+
+using Log = std::vector<std::string>;
+
+class FakeView : public app::ControlWindowView {
+  public:
+    explicit FakeView(Log& log) : log_(log) {}
+
+    void setStatusText(const std::string& text) override {
+        status = text;
+        log_.push_back("status:" + text);
+    }
+    void setRecordIcon(app::RecordIcon i) override { icon = i; }
+    void setRecordChecked(bool c) override { checked = c; }
+    void setSettingsControlsEnabled(bool e) override { settingsEnabled = e; }
+    void addDisplayModeItem(const std::string& text) override { items.push_back(text); }
+    void selectDisplayModeItem(int index) override { selected = index; }
+    void startBlinkTimer(std::chrono::milliseconds period) override {
+        timerPeriod = period;
+        timerRunning = true;
+    }
+    void stopBlinkTimer() override { timerRunning = false; }
+    void focusStatusLine() override { ++focusRequests; }
+    void destroyWindow() override {
+        windowDestroyed = true;
+        log_.push_back("destroyWindow");
+    }
+    void postQuit(int code) override { log_.push_back("quit:" + std::to_string(code)); }
+
+    std::string status;
+    app::RecordIcon icon = app::RecordIcon::Idle;
+    bool checked = false;
+    bool settingsEnabled = true;
+    std::vector<std::string> items;
+    int selected = -2; // never set
+    std::chrono::milliseconds timerPeriod{0};
+    bool timerRunning = false;
+    int focusRequests = 0;
+    bool windowDestroyed = false;
+
+  private:
+    Log& log_;
+};
+
+// Holds the newest frame like a display window: one reference, the previous one released.
+class FakeDisplay : public display::DisplayTarget {
+  public:
+    FakeDisplay(Log& log, std::string name) : log_(log), name_(std::move(name)) {}
+    ~FakeDisplay() override { drop(); }
+    void present(device::CaptureFrame* frame) override {
+        log_.push_back(name_ + ".present refs=" + std::to_string(frame->refCount));
+        drop();
+        held = frame;
+    }
+    void drop() {
+        if (held)
+            device::releaseFrame(*held);
+        held = nullptr;
+    }
+    device::CaptureFrame* held = nullptr;
+
+  private:
+    Log& log_;
+    std::string name_;
+};
+
+class FakeDisplayManager : public display::DisplayManager {
+  public:
+    FakeDisplayManager(Log& log, app::StoredLayout& settings) : log_(log), settings_(settings) {}
+
+    void applyDisplayMode(int layoutId, bool split) override {
+        log_.push_back("applyDisplayMode:" + std::to_string(layoutId) + "," + std::to_string(split));
+        settings_.displayMode = layoutId;
+        settings_.splitWindows = split;
+        main = std::make_unique<FakeDisplay>(log_, "main");
+        bottom = split ? std::make_unique<FakeDisplay>(log_, "bottom") : nullptr;
+    }
+    void destroyDisplayWindows() override {
+        log_.push_back("destroyDisplayWindows");
+        bottom.reset();
+        main.reset();
+    }
+    display::DisplayTarget* mainDisplay() override { return main.get(); }
+    display::DisplayTarget* bottomDisplay() override { return bottom.get(); }
+    void applyTopmost() override { log_.push_back("applyTopmost"); }
+    void focusMainDisplay() override { log_.push_back("focusMainDisplay"); }
+
+    std::unique_ptr<FakeDisplay> main;
+    std::unique_ptr<FakeDisplay> bottom;
+
+  private:
+    Log& log_;
+    app::StoredLayout& settings_;
+};
+
+// A recorder whose source keeps every frame it is given until told to let go.
+class FakeRecording : public record::RecordingControl, public record::ITavrinCaptureApp {
+  public:
+    explicit FakeRecording(Log& log) : log_(log) {}
+    ~FakeRecording() override { releaseFrames(); }
+
+    bool startRecording(const std::string& fileName) override {
+        log_.push_back("startRecording:" + fileName);
+        running = startSucceeds;
+        return running;
+    }
+    void stopRecording() override {
+        log_.push_back("stopRecording");
+        running = false;
+    }
+    std::string updateRecordingStatus() override {
+        ++statusUpdates;
+        return running ? "recording " + std::to_string(statusUpdates) : "Stopped.";
+    }
+    record::ITavrinCaptureApp* recorderApp() override { return running ? this : nullptr; }
+
+    record::HRESULT putFrame(device::CaptureFrame* frame) override {
+        log_.push_back("putFrame refs=" + std::to_string(frame->refCount));
+        device::addFrameRef(*frame);
+        frames.push_back(frame);
+        return record::S_OK;
+    }
+    record::HRESULT getStatistic(int32_t, int64_t*) override { return record::E_FAIL; }
+    record::HRESULT setArea(int32_t, int32_t, int32_t) override { return record::S_OK; }
+    record::HRESULT stop() override { return record::S_OK; }
+
+    void releaseFrames() {
+        for (auto* f : frames)
+            device::releaseFrame(*f);
+        frames.clear();
+    }
+
+    bool startSucceeds = true;
+    bool running = false;
+    int statusUpdates = 0;
+    std::vector<device::CaptureFrame*> frames;
+
+  private:
+    Log& log_;
+};
+
+class FakeScreenshots : public screenshot::ScreenshotControl {
+  public:
+    explicit FakeScreenshots(Log& log) : log_(log) {}
+    ~FakeScreenshots() override { releaseFrames(); }
+    void startScreenshot(device::CaptureFrame& frame) override {
+        log_.push_back("startScreenshot refs=" + std::to_string(frame.refCount));
+        device::addFrameRef(frame);
+        frames.push_back(&frame);
+    }
+    void chooseOutputFolder() override { log_.push_back("chooseOutputFolder"); }
+    void releaseFrames() {
+        for (auto* f : frames)
+            device::releaseFrame(*f);
+        frames.clear();
+    }
+    std::vector<device::CaptureFrame*> frames;
+
+  private:
+    Log& log_;
+};
+
+} // namespace tavrin::testing::controlwindow
