@@ -28,34 +28,6 @@ UsbError mapError(int code) {
     }
 }
 
-// Index of the board's interface on `device`, or -1: vendor class with bulk IN 0x82 and 0x86.
-int findBoardInterface(libusb_device* device) {
-    libusb_config_descriptor* config = nullptr;
-    if (libusb_get_active_config_descriptor(device, &config) != 0 || !config)
-        return -1;
-    int found = -1;
-    for (int i = 0; i < config->bNumInterfaces && found < 0; ++i) {
-        const libusb_interface& iface = config->interface[i];
-        for (int a = 0; a < iface.num_altsetting && found < 0; ++a) {
-            const libusb_interface_descriptor& alt = iface.altsetting[a];
-            if (alt.bInterfaceClass != LIBUSB_CLASS_VENDOR_SPEC)
-                continue;
-            bool frames = false, status = false;
-            for (int e = 0; e < alt.bNumEndpoints; ++e) {
-                const libusb_endpoint_descriptor& ep = alt.endpoint[e];
-                if ((ep.bmAttributes & 0x3) != LIBUSB_TRANSFER_TYPE_BULK)
-                    continue;
-                frames = frames || ep.bEndpointAddress == device::kFramePipe;
-                status = status || ep.bEndpointAddress == device::kStatusPipe;
-            }
-            if (frames && status)
-                found = alt.bInterfaceNumber;
-        }
-    }
-    libusb_free_config_descriptor(config);
-    return found;
-}
-
 std::string pathOf(libusb_device* device, int interfaceNumber) {
     uint8_t ports[8];
     int n = libusb_get_port_numbers(device, ports, sizeof ports);
@@ -154,6 +126,33 @@ class LibusbConnection : public device::UsbConnection {
 };
 
 } // namespace
+
+int findBoardInterface(libusb_device* device) {
+    libusb_config_descriptor* config = nullptr;
+    if (libusb_get_active_config_descriptor(device, &config) != 0 || !config)
+        return -1;
+    int found = -1;
+    for (int i = 0; i < config->bNumInterfaces && found < 0; ++i) {
+        const libusb_interface& iface = config->interface[i];
+        for (int a = 0; a < iface.num_altsetting && found < 0; ++a) {
+            const libusb_interface_descriptor& alt = iface.altsetting[a];
+            if (alt.bInterfaceClass != LIBUSB_CLASS_VENDOR_SPEC)
+                continue;
+            bool frames = false, status = false;
+            for (int e = 0; e < alt.bNumEndpoints; ++e) {
+                const libusb_endpoint_descriptor& ep = alt.endpoint[e];
+                if ((ep.bmAttributes & 0x3) != LIBUSB_TRANSFER_TYPE_BULK)
+                    continue;
+                frames = frames || ep.bEndpointAddress == device::kFramePipe;
+                status = status || ep.bEndpointAddress == device::kStatusPipe;
+            }
+            if (frames && status)
+                found = alt.bInterfaceNumber;
+        }
+    }
+    libusb_free_config_descriptor(config);
+    return found;
+}
 
 LibusbTransport::LibusbTransport() {
     if (libusb_init(&context_) != 0) {

@@ -3,8 +3,13 @@
 #include "device/UsbTransport.h"
 
 struct libusb_context;
+struct libusb_device;
 
 namespace tavrin::usb {
+
+// Index of the board's interface on `device`, or -1: the vendor-specific interface
+// with bulk IN endpoints 0x82 and 0x86.
+int findBoardInterface(libusb_device* device);
 
 // Real boards through libusb-1.0. Linux has no device interface class, so the
 // board is the device whose vendor-specific interface carries bulk IN endpoints

@@ -1,0 +1,148 @@
+#include "platform/qt/ControlWindow.h"
+
+#include "app/ControlWindowLogic.h"
+#include "app/Messages.h"
+#include "platform/qt/RecordButton.h"
+#include "ui_ControlWindow.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QThread>
+
+// Outside any namespace, as Q_INIT_RESOURCE requires.
+static void initAppResources() { Q_INIT_RESOURCE(app); }
+
+namespace tavrin::qt {
+
+ControlWindow::ControlWindow(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      ui_(std::make_unique<Ui::ControlWindow>()) {
+    initAppResources();
+    ui_->setupUi(this);
+    setFixedSize(size()); // a dialog frame: no resizing, no maximizing
+
+    QIcon appIcon;
+    for (int s : {16, 32, 48, 64, 128, 256})
+        appIcon.addFile(QStringLiteral(":/icons/tavrin-capture-%1.png").arg(s), QSize(s, s));
+    setWindowIcon(appIcon);
+    iconRecordIdle_ = QIcon(QStringLiteral(":/icons/record-idle.png"));
+    iconRecordActive_ = QIcon(QStringLiteral(":/icons/record-active.png"));
+    iconScreenshot_ = QIcon(QStringLiteral(":/icons/screenshot.png"));
+    ui_->IDC_RECORD->setIcon(iconRecordIdle_);
+    ui_->IDC_SCREENSHOT->setIcon(iconScreenshot_);
+
+    // Window managers keep their title-bar menu to themselves, so the console item
+    // lives in the window's own context menu, with the same key as in the display windows.
+    debugConsoleAction_ = new QAction(tr("&Debug console"), this);
+    debugConsoleAction_->setShortcut(QKeySequence(Qt::Key_F12));
+    debugConsoleAction_->setShortcutContext(Qt::WindowShortcut);
+    addAction(debugConsoleAction_);
+
+    blinkTimer_.setTimerType(Qt::PreciseTimer);
+
+    // Centred on the screen, as the dialog was.
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - rect().center());
+    }
+}
+
+ControlWindow::~ControlWindow() = default;
+
+void ControlWindow::attach(app::ControlWindowLogic& logic) {
+    logic_ = &logic;
+    target_.setHandler(
+        [&logic](uint32_t message, uintptr_t wParam, intptr_t lParam) { logic.handleMessage(message, wParam, lParam); });
+    const auto commandOn = [this, &logic](QPushButton* button, int id) {
+        connect(button, &QPushButton::clicked, this, [&logic, id] { logic.command(id); });
+    };
+    commandOn(ui_->IDC_RECORD, app::IDC_RECORD);
+    commandOn(ui_->IDC_SCREENSHOT, app::IDC_SCREENSHOT);
+    commandOn(ui_->IDC_OUTPUT_FOLDER, app::IDC_OUTPUT_FOLDER);
+    commandOn(ui_->IDC_VIDEO_SETTINGS, app::IDC_VIDEO_SETTINGS);
+    commandOn(ui_->IDC_AUDIO_SETTINGS, app::IDC_AUDIO_SETTINGS);
+    // `activated` is the user's pick only (also of the item already selected);
+    // selections made by the program do not come back here.
+    connect(ui_->IDC_DISPLAY_MODE, &QComboBox::activated, this,
+            [&logic](int index) { logic.displayModeSelected(index); });
+    connect(&blinkTimer_, &QTimer::timeout, this, [&logic] { logic.blinkTimer(); });
+    connect(debugConsoleAction_, &QAction::triggered, this,
+            [&logic] { logic.handleMessage(app::WM_SYSCOMMAND, app::kDebugConsoleCommand, 0); });
+}
+
+void ControlWindow::setStatusText(const std::string& text) {
+    const QString qtext = QString::fromStdString(text);
+    if (QThread::currentThread() == thread()) {
+        ui_->IDC_STATUS->setText(qtext);
+        return;
+    }
+    // From a worker: hand it to the window's thread (dropped if the window is gone by then).
+    QMetaObject::invokeMethod(
+        this, [this, qtext] { ui_->IDC_STATUS->setText(qtext); }, Qt::QueuedConnection);
+}
+
+void ControlWindow::setRecordIcon(app::RecordIcon icon) {
+    ui_->IDC_RECORD->setIcon(icon == app::RecordIcon::Active ? iconRecordActive_ : iconRecordIdle_);
+}
+
+void ControlWindow::setRecordChecked(bool checked) { ui_->IDC_RECORD->setChecked(checked); }
+
+void ControlWindow::setSettingsControlsEnabled(bool enabled) {
+    ui_->IDC_VIDEO_SETTINGS->setEnabled(enabled);
+    ui_->IDC_AUDIO_SETTINGS->setEnabled(enabled);
+    ui_->IDC_DISPLAY_MODE->setEnabled(enabled);
+}
+
+void ControlWindow::addDisplayModeItem(const std::string& text) {
+    ui_->IDC_DISPLAY_MODE->addItem(QString::fromStdString(text));
+}
+
+void ControlWindow::selectDisplayModeItem(int index) { ui_->IDC_DISPLAY_MODE->setCurrentIndex(index); }
+
+void ControlWindow::startBlinkTimer(std::chrono::milliseconds period) { blinkTimer_.start(period); }
+
+void ControlWindow::stopBlinkTimer() { blinkTimer_.stop(); }
+
+void ControlWindow::focusStatusLine() {
+    QTimer::singleShot(0, this, [this] { ui_->IDC_STATUS->setFocus(Qt::OtherFocusReason); });
+}
+
+void ControlWindow::destroyWindow() {
+    blinkTimer_.stop();
+    hide();
+}
+
+void ControlWindow::postQuit(int exitCode) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [exitCode] { QCoreApplication::exit(exitCode); }, Qt::QueuedConnection);
+}
+
+void ControlWindow::closeEvent(QCloseEvent* event) {
+    // The window is not closed by the toolkit: WM_CLOSE ends the recording, the
+    // display windows and then the window itself, in that order.
+    event->ignore();
+    if (logic_)
+        logic_->handleMessage(app::WM_CLOSE, 0, 0);
+}
+
+void ControlWindow::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.addAction(debugConsoleAction_);
+    menu.exec(event->globalPos());
+}
+
+RecordButton* ControlWindow::recordButton() const { return ui_->IDC_RECORD; }
+QPushButton* ControlWindow::screenshotButton() const { return ui_->IDC_SCREENSHOT; }
+QPushButton* ControlWindow::outputFolderButton() const { return ui_->IDC_OUTPUT_FOLDER; }
+QPushButton* ControlWindow::videoSettingsButton() const { return ui_->IDC_VIDEO_SETTINGS; }
+QPushButton* ControlWindow::audioSettingsButton() const { return ui_->IDC_AUDIO_SETTINGS; }
+QComboBox* ControlWindow::displayModeList() const { return ui_->IDC_DISPLAY_MODE; }
+QLabel* ControlWindow::statusLine() const { return ui_->IDC_STATUS; }
+
+} // namespace tavrin::qt

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "app/Messages.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+struct libusb_context;
+struct libusb_device;
+
+namespace tavrin::usb {
+
+// Tells the control window when a board is plugged in: WM_DEVICECHANGE with
+// DBT_DEVICEARRIVAL and the board's arrival record, as the system's device
+// notifications would. libusb's hotplug events are handled on a thread of the
+// watcher's own, with a context of its own so that it never competes with
+// transfers. Arrivals within `settle` of each other are posted once, `settle`
+// after the last, when the new device has had time to get its permissions.
+class HotplugWatcher {
+  public:
+    explicit HotplugWatcher(const app::ControlWindowLink& controlWindow,
+                            std::chrono::milliseconds settle = std::chrono::milliseconds(300));
+    ~HotplugWatcher();
+    HotplugWatcher(const HotplugWatcher&) = delete;
+    HotplugWatcher& operator=(const HotplugWatcher&) = delete;
+
+    // False (with a diagnostic line) where libusb cannot watch for arrivals;
+    // the program then does not learn of boards plugged in later.
+    bool start();
+    // Ends the event thread. Harmless when not started.
+    void stop();
+    bool running() const { return thread_.joinable(); }
+
+    // What the hotplug callback does for a device that is a board: note the time.
+    // The event thread posts the arrival once it has settled.
+    void boardArrived();
+
+  private:
+    static int arrived(libusb_context* context, libusb_device* device, int event, void* self);
+    void run();
+
+    const app::ControlWindowLink& controlWindow_;
+    const std::chrono::milliseconds settle_;
+    libusb_context* context_ = nullptr;
+    int callbackHandle_ = 0;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    // steady_clock ticks of the latest board arrival not yet posted; 0 = none.
+    std::atomic<int64_t> pendingSince_{0};
+};
+
+} // namespace tavrin::usb

@@ -1,0 +1,85 @@
+#include "platform/usb/HotplugWatcher.h"
+
+#include "app/DeviceArrival.h"
+#include "fakes/FakeControlWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <libusb-1.0/libusb.h>
+
+#include <thread>
+
+using namespace tavrin;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct HotplugWatcherTest : ::testing::Test {
+    void SetUp() override {
+        if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG))
+            GTEST_SKIP() << "libusb has no hotplug support here";
+        link.set(&window);
+    }
+    void TearDown() override { link.set(nullptr); }
+
+    std::vector<tavrin::testing::PostedMessage> arrivals() {
+        std::vector<tavrin::testing::PostedMessage> out;
+        for (auto& m : window.messages())
+            if (m.message == app::WM_DEVICECHANGE)
+                out.push_back(m);
+        return out;
+    }
+
+    tavrin::testing::FakeControlWindow window;
+    app::ControlWindowLink link;
+};
+
+TEST_F(HotplugWatcherTest, ArrivalsCloseTogetherArePostedOnceAfterTheySettle) {
+    usb::HotplugWatcher watcher(link, 150ms);
+    ASSERT_TRUE(watcher.start());
+    watcher.boardArrived();
+    std::this_thread::sleep_for(50ms);
+    watcher.boardArrived(); // restarts the wait
+    watcher.boardArrived();
+    const auto last = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(60ms);
+    const bool early = arrivals().empty();
+    if (std::chrono::steady_clock::now() - last < 140ms)
+        EXPECT_TRUE(early) << "posted before the arrivals settled";
+
+    for (int i = 0; i < 100 && arrivals().empty(); ++i)
+        std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(300ms); // room for a wrong second post
+    auto posted = arrivals();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].wParam, app::DBT_DEVICEARRIVAL);
+    const auto* record = reinterpret_cast<const app::DeviceInterfaceArrival*>(posted[0].lParam);
+    EXPECT_EQ(record->deviceType, app::DBT_DEVTYP_DEVICEINTERFACE);
+    EXPECT_EQ(record->classId, device::kTavrinInterfaceClass);
+
+    // A later arrival is a new notice.
+    watcher.boardArrived();
+    for (int i = 0; i < 100 && arrivals().size() < 2; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(arrivals().size(), 2u);
+}
+
+TEST_F(HotplugWatcherTest, StopsPromptlyAndForgetsWhatWasPending) {
+    usb::HotplugWatcher watcher(link, 200ms);
+    watcher.stop(); // never started: harmless
+    ASSERT_TRUE(watcher.start());
+    EXPECT_TRUE(watcher.running());
+    watcher.boardArrived();
+    const auto before = std::chrono::steady_clock::now();
+    watcher.stop();
+    EXPECT_FALSE(watcher.running());
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(arrivals().empty());
+
+    // It can be started again.
+    ASSERT_TRUE(watcher.start());
+    watcher.stop();
+}
+
+} // namespace
