@@ -44,8 +44,9 @@ TEST_F(HotplugWatcherTest, ArrivalsCloseTogetherArePostedOnceAfterTheySettle) {
     const auto last = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(60ms);
     const bool early = arrivals().empty();
-    if (std::chrono::steady_clock::now() - last < 140ms)
+    if (std::chrono::steady_clock::now() - last < 140ms) {
         EXPECT_TRUE(early) << "posted before the arrivals settled";
+    }
 
     for (int i = 0; i < 100 && arrivals().empty(); ++i)
         std::this_thread::sleep_for(10ms);
