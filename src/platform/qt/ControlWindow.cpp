@@ -15,13 +15,15 @@
 #include <QThread>
 
 // Outside any namespace, as Q_INIT_RESOURCE requires.
-static void initAppResources() { Q_INIT_RESOURCE(app); }
+static void initAppResources() {
+    Q_INIT_RESOURCE(app);
+}
 
 namespace tavrin::qt {
 
 ControlWindow::ControlWindow(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       ui_(std::make_unique<Ui::ControlWindow>()) {
     initAppResources();
     ui_->setupUi(this);
@@ -57,8 +59,9 @@ ControlWindow::~ControlWindow() = default;
 
 void ControlWindow::attach(app::ControlWindowLogic& logic) {
     logic_ = &logic;
-    target_.setHandler(
-        [&logic](uint32_t message, uintptr_t wParam, intptr_t lParam) { logic.handleMessage(message, wParam, lParam); });
+    target_.setHandler([&logic](uint32_t message, uintptr_t wParam, intptr_t lParam) {
+        logic.handleMessage(message, wParam, lParam);
+    });
     const auto commandOn = [this, &logic](QPushButton* button, int id) {
         connect(button, &QPushButton::clicked, this, [&logic, id] { logic.command(id); });
     };
@@ -91,7 +94,9 @@ void ControlWindow::setRecordIcon(app::RecordIcon icon) {
     ui_->IDC_RECORD->setIcon(icon == app::RecordIcon::Active ? iconRecordActive_ : iconRecordIdle_);
 }
 
-void ControlWindow::setRecordChecked(bool checked) { ui_->IDC_RECORD->setChecked(checked); }
+void ControlWindow::setRecordChecked(bool checked) {
+    ui_->IDC_RECORD->setChecked(checked);
+}
 
 void ControlWindow::setSettingsControlsEnabled(bool enabled) {
     ui_->IDC_VIDEO_SETTINGS->setEnabled(enabled);
@@ -103,11 +108,17 @@ void ControlWindow::addDisplayModeItem(const std::string& text) {
     ui_->IDC_DISPLAY_MODE->addItem(QString::fromStdString(text));
 }
 
-void ControlWindow::selectDisplayModeItem(int index) { ui_->IDC_DISPLAY_MODE->setCurrentIndex(index); }
+void ControlWindow::selectDisplayModeItem(int index) {
+    ui_->IDC_DISPLAY_MODE->setCurrentIndex(index);
+}
 
-void ControlWindow::startBlinkTimer(std::chrono::milliseconds period) { blinkTimer_.start(period); }
+void ControlWindow::startBlinkTimer(std::chrono::milliseconds period) {
+    blinkTimer_.start(period);
+}
 
-void ControlWindow::stopBlinkTimer() { blinkTimer_.stop(); }
+void ControlWindow::stopBlinkTimer() {
+    blinkTimer_.stop();
+}
 
 void ControlWindow::focusStatusLine() {
     QTimer::singleShot(0, this, [this] { ui_->IDC_STATUS->setFocus(Qt::OtherFocusReason); });
@@ -137,12 +148,26 @@ void ControlWindow::contextMenuEvent(QContextMenuEvent* event) {
     menu.exec(event->globalPos());
 }
 
-RecordButton* ControlWindow::recordButton() const { return ui_->IDC_RECORD; }
-QPushButton* ControlWindow::screenshotButton() const { return ui_->IDC_SCREENSHOT; }
-QPushButton* ControlWindow::outputFolderButton() const { return ui_->IDC_OUTPUT_FOLDER; }
-QPushButton* ControlWindow::videoSettingsButton() const { return ui_->IDC_VIDEO_SETTINGS; }
-QPushButton* ControlWindow::audioSettingsButton() const { return ui_->IDC_AUDIO_SETTINGS; }
-QComboBox* ControlWindow::displayModeList() const { return ui_->IDC_DISPLAY_MODE; }
-QLabel* ControlWindow::statusLine() const { return ui_->IDC_STATUS; }
+RecordButton* ControlWindow::recordButton() const {
+    return ui_->IDC_RECORD;
+}
+QPushButton* ControlWindow::screenshotButton() const {
+    return ui_->IDC_SCREENSHOT;
+}
+QPushButton* ControlWindow::outputFolderButton() const {
+    return ui_->IDC_OUTPUT_FOLDER;
+}
+QPushButton* ControlWindow::videoSettingsButton() const {
+    return ui_->IDC_VIDEO_SETTINGS;
+}
+QPushButton* ControlWindow::audioSettingsButton() const {
+    return ui_->IDC_AUDIO_SETTINGS;
+}
+QComboBox* ControlWindow::displayModeList() const {
+    return ui_->IDC_DISPLAY_MODE;
+}
+QLabel* ControlWindow::statusLine() const {
+    return ui_->IDC_STATUS;
+}
 
 } // namespace tavrin::qt

@@ -10,7 +10,9 @@ namespace tavrin::qt {
 
 QtMessageTarget::QtMessageTarget(QObject* parent) : QObject(parent) {}
 
-void QtMessageTarget::setHandler(Handler handler) { handler_ = std::move(handler); }
+void QtMessageTarget::setHandler(Handler handler) {
+    handler_ = std::move(handler);
+}
 
 void QtMessageTarget::postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     QCoreApplication::postEvent(this, new PostedMessageEvent(message, wParam, lParam));

@@ -15,7 +15,9 @@ constexpr timeval kEventWait{0, 100 * 1000}; // bounds how long stop() waits
 HotplugWatcher::HotplugWatcher(const app::ControlWindowLink& controlWindow, std::chrono::milliseconds settle)
     : controlWindow_(controlWindow), settle_(settle) {}
 
-HotplugWatcher::~HotplugWatcher() { stop(); }
+HotplugWatcher::~HotplugWatcher() {
+    stop();
+}
 
 bool HotplugWatcher::start() {
     if (running())
@@ -31,8 +33,8 @@ bool HotplugWatcher::start() {
     }
     libusb_hotplug_callback_handle handle = 0;
     const int r = libusb_hotplug_register_callback(
-        context_, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED, static_cast<libusb_hotplug_flag>(0), LIBUSB_HOTPLUG_MATCH_ANY,
-        LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+        context_, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED, static_cast<libusb_hotplug_flag>(0),
+        LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
         [](libusb_context* c, libusb_device* d, libusb_hotplug_event e, void* self) {
             return arrived(c, d, static_cast<int>(e), self);
         },
@@ -79,7 +81,8 @@ void HotplugWatcher::run() {
         const int64_t since = pendingSince_.load();
         if (since == 0)
             continue;
-        const auto arrivedAt = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(since));
+        const auto arrivedAt =
+            std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(since));
         if (std::chrono::steady_clock::now() - arrivedAt < settle_)
             continue;
         int64_t expected = since; // a newer arrival restarts the wait

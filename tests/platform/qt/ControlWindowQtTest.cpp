@@ -1,0 +1,282 @@
+#include "app/ControlWindowLogic.h"
+#include "app/DebugConsole.h"
+#include "app/Diagnostics.h"
+#include "app/Messages.h"
+#include "device/FrameQueue.h"
+#include "fakes/FakeControlWindow.h"
+#include "fakes/FakeControlWindowParts.h"
+#include "platform/qt/ConsoleWindow.h"
+#include "platform/qt/ControlWindow.h"
+#include "platform/qt/PostedMessageEvent.h"
+#include "platform/qt/QtMessageTarget.h"
+#include "platform/qt/RecordButton.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+using namespace tavrin;
+using namespace tavrin::testing::controlwindow;
+
+namespace {
+
+// The control window with fakes behind its logic.
+struct Harness {
+    explicit Harness(app::StoredLayout stored = {6, false}) : settings(stored) {
+        app::ControlWindowLogic::Services s{window, displays, recorder, &screenshots, aviCounter};
+        s.storedLayout = [this] { return settings; };
+        s.toggleDebugConsole = [this] { console.toggle(); };
+        logic = std::make_unique<app::ControlWindowLogic>(std::move(s));
+        window.attach(*logic);
+        logic->initialise(window.messageTarget());
+        log.clear();
+    }
+
+    Log log;
+    app::StoredLayout settings;
+    uint32_t aviCounter = 0;
+    FakeDisplayManager displays{log, settings};
+    FakeRecording recorder{log};
+    FakeScreenshots screenshots{log};
+    std::atomic<bool> consoleOpen{false};
+    qt::ConsoleWindow consoleWindow;
+    app::DebugConsole console{consoleWindow, consoleOpen, nullptr};
+    qt::ControlWindow window;
+    std::unique_ptr<app::ControlWindowLogic> logic;
+};
+
+QString plain(const QPlainTextEdit& edit) {
+    return edit.toPlainText();
+}
+
+} // namespace
+
+class ControlWindowQtTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() {
+        app::setDiagnosticsToStdout(false);
+        // Recording names are probed in the current folder.
+        std::filesystem::current_path(std::filesystem::temp_directory_path());
+        dir_ = std::filesystem::temp_directory_path() / ("tavrin-qt-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_);
+        std::filesystem::current_path(dir_);
+    }
+    void cleanupTestCase() {
+        std::filesystem::current_path(std::filesystem::temp_directory_path());
+        std::filesystem::remove_all(dir_);
+    }
+
+    // Messages posted on other threads arrive on the window's thread, in order,
+    // with their numbers and parameters intact.
+    void postedMessagesArriveOnTheGuiThreadInOrder() {
+        qt::QtMessageTarget target;
+        struct Seen {
+            uint32_t message;
+            uintptr_t wParam;
+            intptr_t lParam;
+            bool onGuiThread;
+        };
+        std::vector<Seen> seen;
+        target.setHandler([&](uint32_t m, uintptr_t w, intptr_t l) {
+            seen.push_back({m, w, l, QThread::currentThread() == qApp->thread()});
+        });
+        app::ControlWindowLink link;
+        link.set(&target);
+        std::thread poster([&] {
+            link.post(app::UM_FRAME, 0, 0x1234);
+            link.post(app::UM_FOCUS_DISPLAY);
+            link.post(app::UM_DEVICE, 1, 0);
+            link.post(app::UM_TOPMOST);
+        });
+        poster.join();
+        QVERIFY(seen.empty()); // nothing runs until the loop does
+        QTRY_COMPARE(seen.size(), std::size_t(4));
+        const uint32_t numbers[] = {1025, 1026, 1027, 1028};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(seen[i].message, numbers[i]);
+            QVERIFY(seen[i].onGuiThread);
+        }
+        QCOMPARE(seen[0].lParam, intptr_t(0x1234));
+        QCOMPARE(seen[2].wParam, uintptr_t(1));
+    }
+
+    // The window as laid out: title, size, controls, texts and tab order.
+    void layoutMatchesTheDialog() {
+        Harness h;
+        qt::ControlWindow& w = h.window;
+        QCOMPARE(w.windowTitle(), QStringLiteral("Tavrin Capture"));
+        QCOMPARE(w.size(), QSize(342, 167));
+        QCOMPARE(w.minimumSize(), w.maximumSize());
+        QVERIFY(!w.windowIcon().isNull());
+        QCOMPARE(w.recordButton()->geometry(), QRect(11, 11, 49, 49));
+        QCOMPARE(w.screenshotButton()->geometry(), QRect(69, 11, 51, 49));
+        QCOMPARE(w.outputFolderButton()->text(), QStringLiteral("..."));
+        QCOMPARE(w.videoSettingsButton()->text(), QStringLiteral("&Video settings"));
+        QCOMPARE(w.audioSettingsButton()->text(), QStringLiteral("&Audio settings"));
+        QCOMPARE(w.statusLine()->geometry(), QRect(11, 101, 321, 57));
+        QCOMPARE(w.statusLine()->textFormat(), Qt::PlainText);
+        QVERIFY(w.recordButton()->isCheckable());
+        QCOMPARE(w.recordButton()->iconSize(), QSize(32, 32));
+        QCOMPARE(w.displayModeList()->count(), 3);
+        QCOMPARE(w.displayModeList()->itemText(2), QStringLiteral("Pellan"));
+        QCOMPARE(w.displayModeList()->currentIndex(), 0);
+
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        // After initialisation the focus rests on the status line, not on a button.
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.statusLine()));
+        // Tab walks the controls in the dialog's order and skips the status line.
+        w.recordButton()->setFocus();
+        const QWidget* expected[] = {w.screenshotButton(),    w.outputFolderButton(),  w.displayModeList(),
+                                     w.videoSettingsButton(), w.audioSettingsButton(), w.recordButton()};
+        for (const QWidget* next : expected) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+    }
+
+    void recordButtonDoesNotToggleItselfWhenTheStartFails() {
+        Harness h;
+        h.recorder.startSucceeds = false;
+        h.window.show();
+        QTest::mouseClick(h.window.recordButton(), Qt::LeftButton);
+        QVERIFY(!h.window.recordButton()->isChecked());
+        QCOMPARE(h.window.statusLine()->text(), QStringLiteral("Stopped."));
+        QVERIFY(!h.window.blinkTimerActive());
+    }
+
+    void recordingDisablesTheSettingsAndBlinks() {
+        Harness h;
+        h.window.show();
+        const qint64 idleIcon = h.window.recordButton()->icon().cacheKey();
+        QTest::mouseClick(h.window.recordButton(), Qt::LeftButton);
+        QVERIFY(h.logic->recording());
+        QVERIFY(h.window.recordButton()->isChecked());
+        QVERIFY(h.window.recordButton()->icon().cacheKey() != idleIcon);
+        QVERIFY(!h.window.videoSettingsButton()->isEnabled());
+        QVERIFY(!h.window.audioSettingsButton()->isEnabled());
+        QVERIFY(!h.window.displayModeList()->isEnabled());
+        QVERIFY(h.window.screenshotButton()->isEnabled());
+        QVERIFY(h.window.blinkTimerActive());
+        QCOMPARE(h.window.blinkTimerInterval(), 350);
+        // The timer drives the blinking and the status line.
+        QTRY_VERIFY_WITH_TIMEOUT(h.recorder.statusUpdates >= 2, 3000);
+        QVERIFY(h.window.statusLine()->text().startsWith(QStringLiteral("recording ")));
+
+        QTest::mouseClick(h.window.recordButton(), Qt::LeftButton);
+        QVERIFY(!h.logic->recording());
+        QVERIFY(!h.window.recordButton()->isChecked());
+        QCOMPARE(h.window.recordButton()->icon().cacheKey(), idleIcon);
+        QVERIFY(h.window.videoSettingsButton()->isEnabled());
+        QVERIFY(h.window.displayModeList()->isEnabled());
+        QVERIFY(!h.window.blinkTimerActive());
+    }
+
+    void pickingALayoutAppliesItButSelectingInCodeDoesNot() {
+        Harness h;
+        h.window.show();
+        QComboBox* list = h.window.displayModeList();
+        h.window.selectDisplayModeItem(1); // the program's own selection
+        QVERIFY(h.log.empty());
+        emit list->activated(2);
+        QCOMPARE(h.log, Log{"applyDisplayMode:7,0"});
+        emit list->activated(2); // the item in effect: nothing
+        QCOMPARE(h.log.size(), std::size_t(1));
+    }
+
+    void closingTheWindowRunsTheCloseSequence() {
+        Harness h({6, true});
+        h.window.show();
+        QTest::mouseClick(h.window.recordButton(), Qt::LeftButton);
+        h.log.clear();
+        h.window.close();
+        // The recording ends before the display windows go, then the window itself.
+        QCOMPARE(h.log, (Log{"stopRecording", "destroyDisplayWindows"}));
+        QCOMPARE(h.window.statusLine()->text(), QStringLiteral("Stopped."));
+        QVERIFY(!h.window.isVisible());
+        QVERIFY(!h.window.blinkTimerActive());
+        QVERIFY(h.logic->destroyed());
+    }
+
+    void statusTextFromAWorkerThreadReachesTheWindow() {
+        Harness h;
+        std::thread worker([&] { h.window.setStatusText("Saved /tmp/00000.png"); });
+        worker.join();
+        QTRY_COMPARE(h.window.statusLine()->text(), QStringLiteral("Saved /tmp/00000.png"));
+    }
+
+    void debugConsoleToggleShowsLinesWhileOpen() {
+        Harness h;
+        h.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&h.window));
+        app::debugPrintf("before the console\n");
+        h.window.debugConsoleAction()->trigger();
+        QVERIFY(h.consoleOpen);
+        QVERIFY(h.consoleWindow.isVisible());
+        QCOMPARE(h.consoleWindow.windowTitle(), QStringLiteral("Tavrin Capture - Debug"));
+
+        std::thread writer([] {
+            app::debugPrintf("OK=%d SKIPS=%d ERRORS=%d ", 60, 0, 0);
+            app::debugPrintf("(%04X%04X)\n", 0, 0);
+        });
+        writer.join();
+        QTRY_COMPARE(plain(h.consoleWindow), QStringLiteral("OK=60 SKIPS=0 ERRORS=0 (00000000)\n"));
+
+        // Closed: lines go nowhere; reopened: a fresh console.
+        h.window.debugConsoleAction()->trigger();
+        QVERIFY(!h.consoleOpen);
+        QVERIFY(!h.consoleWindow.isVisible());
+        app::debugPrintf("while closed\n");
+        h.window.debugConsoleAction()->trigger();
+        app::debugPrintf("again\n");
+        QTRY_COMPARE(plain(h.consoleWindow), QStringLiteral("again\n"));
+        h.window.debugConsoleAction()->trigger();
+    }
+
+    void debugConsoleKeepsTheNewest500Lines() {
+        qt::ConsoleWindow console;
+        QVERIFY(console.createConsole());
+        QVERIFY(!console.createConsole()); // one console at a time
+        std::thread writer([] {
+            for (int i = 0; i < 1200; ++i)
+                app::debugPrintf("line %d\n", i);
+        });
+        writer.join();
+        QTRY_VERIFY(plain(console).endsWith(QStringLiteral("line 1199\n")));
+        const QStringList lines = plain(console).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 500);
+        QCOMPARE(lines.front(), QStringLiteral("line 700"));
+        console.destroyConsole();
+    }
+
+    void closingTheConsoleWindowClosesOnlyTheConsole() {
+        Harness h;
+        h.consoleWindow.setClosedHandler([&] { h.console.consoleClosed(); });
+        h.console.toggle();
+        QVERIFY(h.consoleOpen);
+        h.consoleWindow.close();
+        QVERIFY(!h.consoleOpen);
+        QVERIFY(!h.logic->destroyed());
+        h.console.toggle(); // opens again
+        QVERIFY(h.consoleOpen);
+        h.console.toggle();
+    }
+
+  private:
+    std::filesystem::path dir_;
+};
+
+QTEST_MAIN(ControlWindowQtTest)
+#include "ControlWindowQtTest.moc"
