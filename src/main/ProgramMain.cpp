@@ -8,6 +8,7 @@
 #include "platform/qt/ConsoleWindow.h"
 #include "platform/qt/ControlWindow.h"
 #include "platform/qt/QtModifierKeys.h"
+#include "platform/qt/TerminationSignals.h"
 #include "platform/usb/HotplugWatcher.h"
 #include "record/NoRecording.h"
 
@@ -90,6 +91,8 @@ int runProgram(device::UsbTransport& transport, bool watchForArrivals) {
     capture->controlWindow.set(&window.messageTarget());
     logic.initialise(window.messageTarget());
     window.show();
+    qt::TerminationSignals terminationSignals(
+        [&window] { window.messageTarget().postMessage(app::WM_CLOSE, 0, 0); });
 
     // appInit
     capture->currentDevice = &capture->nullDevice;
