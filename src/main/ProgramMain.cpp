@@ -2,7 +2,7 @@
 
 #include "app/CaptureApp.h"
 #include "app/ControlWindowLogic.h"
-#include "app/DebugConsole.h"
+#include "app/ConsoleToggle.h"
 #include "app/Diagnostics.h"
 #include "device/ReadThread.h"
 #include "platform/qt/ConsoleWindow.h"
@@ -76,7 +76,7 @@ int runProgram(device::UsbTransport& transport, bool watchForArrivals) {
 
     qt::ControlWindow window;
     qt::ConsoleWindow consoleWindow;
-    app::DebugConsole console(consoleWindow, consoleOpen, nullptr);
+    app::ConsoleToggle console(consoleWindow, consoleOpen, nullptr);
     consoleWindow.setClosedHandler([&console] { console.consoleClosed(); });
 
     app::ControlWindowLogic::Services services{window, displays, recorder, nullptr, aviCounter};

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/DebugConsole.h"
+#include "app/ConsoleToggle.h"
 #include "app/DiagnosticBuffer.h"
 
 #include <QPlainTextEdit>

@@ -1,5 +1,5 @@
 #include "app/ControlWindowLogic.h"
-#include "app/DebugConsole.h"
+#include "app/ConsoleToggle.h"
 #include "app/Diagnostics.h"
 #include "app/Messages.h"
 #include "device/FrameQueue.h"
@@ -48,7 +48,7 @@ struct Harness {
     FakeScreenshots screenshots{log};
     std::atomic<bool> consoleOpen{false};
     qt::ConsoleWindow consoleWindow;
-    app::DebugConsole console{consoleWindow, consoleOpen, nullptr};
+    app::ConsoleToggle console{consoleWindow, consoleOpen, nullptr};
     qt::ControlWindow window;
     std::unique_ptr<app::ControlWindowLogic> logic;
 };

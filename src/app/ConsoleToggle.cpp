@@ -1,21 +1,21 @@
-#include "app/DebugConsole.h"
+#include "app/ConsoleToggle.h"
 
 #include <utility>
 
 namespace tavrin::app {
 
-DebugConsole::DebugConsole(ConsoleView& view, std::atomic<bool>& consoleOpen,
-                           std::function<void()> startStatsThread)
+ConsoleToggle::ConsoleToggle(ConsoleView& view, std::atomic<bool>& consoleOpen,
+                             std::function<void()> startStatsThread)
     : view_(view), consoleOpen_(consoleOpen), startStatsThread_(std::move(startStatsThread)) {}
 
-bool DebugConsole::openDebugConsole() {
+bool ConsoleToggle::openDebugConsole() {
     if (!view_.createConsole())
         return false;
     consoleOpen_.store(true);
     return true;
 }
 
-void DebugConsole::toggle() {
+void ConsoleToggle::toggle() {
     if (openDebugConsole()) {
         if (startStatsThread_)
             startStatsThread_();
@@ -25,7 +25,7 @@ void DebugConsole::toggle() {
     consoleOpen_.store(false);
 }
 
-void DebugConsole::consoleClosed() {
+void ConsoleToggle::consoleClosed() {
     if (!isOpen())
         return;
     view_.destroyConsole();

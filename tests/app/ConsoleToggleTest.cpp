@@ -1,4 +1,4 @@
-#include "app/DebugConsole.h"
+#include "app/ConsoleToggle.h"
 #include "app/DiagnosticBuffer.h"
 
 #include <gtest/gtest.h>
@@ -31,11 +31,11 @@ class FakeConsole : public ConsoleView {
     int destroyed = 0;
 };
 
-TEST(DebugConsole, ToggleOpensClosesAndReopens) {
+TEST(ConsoleToggle, ToggleOpensClosesAndReopens) {
     FakeConsole view;
     std::atomic<bool> consoleOpen{false};
     int statsStarts = 0;
-    DebugConsole console(view, consoleOpen, [&] { ++statsStarts; });
+    ConsoleToggle console(view, consoleOpen, [&] { ++statsStarts; });
 
     console.toggle();
     EXPECT_TRUE(view.shown);
@@ -53,10 +53,10 @@ TEST(DebugConsole, ToggleOpensClosesAndReopens) {
     EXPECT_EQ(view.created, 2);
 }
 
-TEST(DebugConsole, ClosingTheWindowItselfIsLikeTheToggle) {
+TEST(ConsoleToggle, ClosingTheWindowItselfIsLikeTheToggle) {
     FakeConsole view;
     std::atomic<bool> consoleOpen{false};
-    DebugConsole console(view, consoleOpen, nullptr);
+    ConsoleToggle console(view, consoleOpen, nullptr);
     console.consoleClosed(); // nothing open: nothing to do
     EXPECT_EQ(view.destroyed, 0);
     console.toggle();

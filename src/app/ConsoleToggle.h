@@ -5,7 +5,7 @@
 
 namespace tavrin::app {
 
-// The console window as DebugConsole sees it.
+// The console window as ConsoleToggle sees it.
 class ConsoleView {
   public:
     virtual ~ConsoleView() = default;
@@ -17,11 +17,11 @@ class ConsoleView {
 };
 
 // The "&Debug console" toggle. Runs on the control window's thread.
-class DebugConsole {
+class ConsoleToggle {
   public:
     // `consoleOpen` is the flag the frame conversion reads; `startStatsThread`
     // starts the statistics thread the first time and does nothing afterwards.
-    DebugConsole(ConsoleView& view, std::atomic<bool>& consoleOpen, std::function<void()> startStatsThread);
+    ConsoleToggle(ConsoleView& view, std::atomic<bool>& consoleOpen, std::function<void()> startStatsThread);
 
     // True when a new console was shown.
     bool openDebugConsole();
