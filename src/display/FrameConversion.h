@@ -28,7 +28,7 @@ constexpr uint32_t convertPixel(uint16_t w) {
 // Interchangeable implementations of the pixel loops, byte-identical in output.
 enum class ConversionKernel {
     Reference, // one byte store per colour, exactly as the format is described
-    Portable,  // one 32-bit store per pixel, left to the compiler to vectorise
+    Portable,  // 128-bit vectors through the compiler's vector extensions, any processor
     Avx2,      // hand-written AVX2; only where the processor has it
 };
 bool kernelAvailable(ConversionKernel kernel);
