@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tavrin::app {
@@ -242,6 +243,10 @@ void saveSettings(Settings& settings, UserFolders& folders) {
         if (fd < 0) {
             debugPrintf("saveSettings: cannot create %s: %s\n", temp.c_str(), std::strerror(errno));
         } else {
+            // mkstemp makes the file private; a file that was there keeps its mode.
+            struct stat old {};
+            if (::stat(path.c_str(), &old) == 0)
+                (void)::fchmod(fd, old.st_mode & 07777);
             const auto record = encodeSettingsRecord(settings);
             bool ok = writeAll(fd, record.data(), record.size()) &&
                       writeAll(fd, settings.videoCodecSettings.data(), settings.videoCodecSettings.size()) &&

@@ -305,6 +305,19 @@ TEST_F(SettingsTest, SavingCreatesTheFoldersWhenMissing) {
     EXPECT_EQ(again.recordFps, 20);
 }
 
+TEST_F(SettingsTest, SavingOverAFileKeepsItsPermissions) {
+    settings = expectedDefaults();
+    app::saveSettings(settings, folders);
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(folders.settingsFile()).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    const auto shared =
+        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(folders.settingsFile(), shared);
+    app::saveSettings(settings, folders);
+    EXPECT_EQ(fs::status(folders.settingsFile()).permissions(), shared);
+}
+
 TEST_F(SettingsTest, AFailedSaveLeavesNoTemporaryFileAndReleasesTheBlock) {
     // The file's name is taken by a folder, so the final rename fails.
     std::filesystem::create_directories(folders.settingsFile());
