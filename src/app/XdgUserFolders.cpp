@@ -40,7 +40,7 @@ std::string XdgUserFolders::homeFolder() {
 }
 
 std::string XdgUserFolders::configFolder() {
-    // The base directory specification ignores relative values.
+    // XDG rules: a relative value is ignored.
     if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/')
         return withoutTrailingSlashes(config);
     const std::string home = homeFolder();
