@@ -1,35 +1,38 @@
 #include "app/ConsoleToggle.h"
 
-#include <utility>
+#include "app/CaptureApp.h"
+#include "app/DebugConsole.h"
 
 namespace tavrin::app {
 
-ConsoleToggle::ConsoleToggle(ConsoleView& view, std::atomic<bool>& consoleOpen,
-                             std::function<void()> startStatsThread)
-    : view_(view), consoleOpen_(consoleOpen), startStatsThread_(std::move(startStatsThread)) {}
+ConsoleToggle::ConsoleToggle(ConsoleView& view, CaptureApp& app) : view_(view), app_(app) {}
+
+bool ConsoleToggle::isOpen() const {
+    return app_.consoleOpen.load();
+}
 
 bool ConsoleToggle::openDebugConsole() {
     if (!view_.createConsole())
         return false;
-    consoleOpen_.store(true);
+    app_.consoleOpen.store(true);
     return true;
 }
 
 void ConsoleToggle::toggle() {
-    if (openDebugConsole()) {
-        if (startStatsThread_)
-            startStatsThread_();
-        return;
-    }
-    view_.destroyConsole();
-    consoleOpen_.store(false);
+    if (openDebugConsole())
+        startStatsThread(app_); // does nothing after the first time
+    else
+        close();
 }
 
 void ConsoleToggle::consoleClosed() {
-    if (!isOpen())
-        return;
+    if (isOpen())
+        close();
+}
+
+void ConsoleToggle::close() {
     view_.destroyConsole();
-    consoleOpen_.store(false);
+    app_.consoleOpen.store(false);
 }
 
 } // namespace tavrin::app

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <atomic>
-#include <functional>
-
 namespace tavrin::app {
+
+struct CaptureApp;
 
 // The console window as ConsoleToggle sees it.
 class ConsoleView {
@@ -16,25 +15,25 @@ class ConsoleView {
     virtual void destroyConsole() = 0;
 };
 
-// The "&Debug console" toggle. Runs on the control window's thread.
+// The "&Debug console" command. Runs on the control window's thread.
 class ConsoleToggle {
   public:
-    // `consoleOpen` is the flag the frame conversion reads; `startStatsThread`
-    // starts the statistics thread the first time and does nothing afterwards.
-    ConsoleToggle(ConsoleView& view, std::atomic<bool>& consoleOpen, std::function<void()> startStatsThread);
+    ConsoleToggle(ConsoleView& view, CaptureApp& app);
 
-    // True when a new console was shown.
+    // True when a new console was shown (and CaptureApp::consoleOpen set).
     bool openDebugConsole();
-    // Opens the console, or closes the one that is open.
+    // Opens the console and starts the statistics thread the first time, or
+    // closes the console that is open.
     void toggle();
-    // The user closed the console window itself: same as toggling it closed.
+    // The user closed the console window itself: the same as toggling it closed.
     void consoleClosed();
-    bool isOpen() const { return consoleOpen_.load(std::memory_order_relaxed); }
+    bool isOpen() const;
 
   private:
+    void close();
+
     ConsoleView& view_;
-    std::atomic<bool>& consoleOpen_;
-    std::function<void()> startStatsThread_;
+    CaptureApp& app_;
 };
 
 } // namespace tavrin::app

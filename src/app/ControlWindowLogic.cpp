@@ -1,5 +1,9 @@
 #include "app/ControlWindowLogic.h"
 
+#include "app/CaptureApp.h"
+#include "app/Lifecycle.h"
+#include "display/FrameConversion.h"
+
 #include "app/DeviceArrival.h"
 #include "app/Diagnostics.h"
 #include "app/Messages.h"
@@ -15,12 +19,13 @@ constexpr intptr_t TRUE = 1;
 constexpr intptr_t FALSE = 0;
 } // namespace
 
-ControlWindowLogic::ControlWindowLogic(Services services) : s_(std::move(services)) {}
+ControlWindowLogic::ControlWindowLogic(CaptureApp& app, Services services)
+    : app_(app), s_(std::move(services)) {}
 
-int ControlWindowLogic::displayModeIndex(const StoredLayout& layout) {
+int ControlWindowLogic::displayModeIndex(int32_t displayMode, bool splitWindows) {
     for (std::size_t i = 0; i < displayModeItems.size(); ++i) {
-        if (displayModeItems[i].displayMode == layout.displayMode &&
-            displayModeItems[i].splitWindows == layout.splitWindows)
+        if (displayModeItems[i].displayMode == displayMode &&
+            displayModeItems[i].splitWindows == splitWindows)
             return static_cast<int>(i);
     }
     return -1;
@@ -33,17 +38,19 @@ void ControlWindowLogic::initialise(MessageTarget& self) {
         s_.view.addDisplayModeItem(item.text);
     s_.view.focusStatusLine();
 
-    StoredLayout stored = s_.storedLayout ? s_.storedLayout() : StoredLayout{};
-    // Only the two picture layouts can be shown; any other stored id (a reserved
-    // row, or one outside the table) would index nothing, so the default stands in.
-    if (stored.displayMode != display::kDualScreenLayout &&
-        stored.displayMode != display::kSingleScreenLayout) {
-        debugPrintf("displayMode=%d cannot be shown; using %d\n", stored.displayMode,
+    Settings& settings = app_.settings;
+    // Only the two picture layouts can be shown; any other id (a reserved row, or
+    // one outside the table) would index nothing, so the default stands in.
+    if (settings.displayMode != display::kDualScreenLayout &&
+        settings.displayMode != display::kSingleScreenLayout) {
+        debugPrintf("displayMode=%d cannot be shown; using %d\n", settings.displayMode,
                     display::kDualScreenLayout);
-        stored = StoredLayout{};
+        settings.displayMode = display::kDualScreenLayout;
+        settings.splitWindows = 0;
     }
-    s_.view.selectDisplayModeItem(displayModeIndex(stored));
-    s_.displays.applyDisplayMode(stored.displayMode, stored.splitWindows);
+    const bool split = settings.splitWindows != 0;
+    s_.view.selectDisplayModeItem(displayModeIndex(settings.displayMode, split));
+    s_.displays.applyDisplayMode(settings.displayMode, split);
     self.postMessage(UM_FOCUS_DISPLAY, 0, 0);
 }
 
@@ -92,14 +99,13 @@ void ControlWindowLogic::dispatchFrame(device::CaptureFrame& frame) {
         device::releaseFrame(frame);
         return;
     }
-    if (s_.convertFrame)
-        s_.convertFrame(frame);
+    display::convertFrame(app_, frame);
     // The frame has no holder yet and no other thread can reach it: no lock needed.
     frame.refCount = 1;
     if (record::ITavrinCaptureApp* recorder = s_.recorder.recorderApp())
         recorder->putFrame(&frame);
-    if (screenshotRequested_) {
-        screenshotRequested_ = false;
+    if (app_.screenshotRequested) {
+        app_.screenshotRequested = false;
         if (s_.screenshots)
             s_.screenshots->startScreenshot(frame);
     }
@@ -119,8 +125,7 @@ void ControlWindowLogic::deviceArrived(uintptr_t event, intptr_t record) {
     const auto* arrival = reinterpret_cast<const DeviceInterfaceArrival*>(record);
     if (arrival->deviceType != DBT_DEVTYP_DEVICEINTERFACE)
         return;
-    if (s_.switchDevice)
-        s_.switchDevice(&arrival->classId);
+    switchDevice(app_, &arrival->classId);
     if (s_.offerFirmwareUpdate)
         s_.offerFirmwareUpdate();
 }
@@ -130,19 +135,19 @@ void ControlWindowLogic::command(int controlId) {
         return;
     switch (controlId) {
     case IDC_RECORD:
-        if (recording_)
+        if (app_.recording)
             endRecording();
         else
             beginRecording();
         break;
     case IDC_SCREENSHOT:
         if (s_.screenshots)
-            screenshotRequested_ = true;
+            app_.screenshotRequested = true;
         else
             s_.view.setStatusText("Screenshots are not available in this build.");
         break;
     case IDC_VIDEO_SETTINGS:
-        if (recording_)
+        if (app_.recording)
             break; // the settings must not change under a running recording
         if (s_.showVideoCodecDialog)
             s_.showVideoCodecDialog();
@@ -150,7 +155,7 @@ void ControlWindowLogic::command(int controlId) {
             s_.view.setStatusText("Video settings are not available in this build.");
         break;
     case IDC_AUDIO_SETTINGS:
-        if (recording_)
+        if (app_.recording)
             break;
         if (s_.showAudioSettingsDialog)
             s_.showAudioSettingsDialog();
@@ -169,11 +174,11 @@ void ControlWindowLogic::command(int controlId) {
 }
 
 void ControlWindowLogic::displayModeSelected(int index) {
-    if (destroyed_ || recording_ || index < 0 || index >= static_cast<int>(displayModeItems.size()))
+    if (destroyed_ || app_.recording || index < 0 || index >= static_cast<int>(displayModeItems.size()))
         return;
     const DisplayModeItem& item = displayModeItems[static_cast<std::size_t>(index)];
-    const StoredLayout stored = s_.storedLayout ? s_.storedLayout() : StoredLayout{};
-    if (item.displayMode == stored.displayMode && item.splitWindows == stored.splitWindows)
+    if (item.displayMode == app_.settings.displayMode &&
+        item.splitWindows == (app_.settings.splitWindows != 0))
         return;
     s_.displays.applyDisplayMode(item.displayMode, item.splitWindows);
 }
@@ -183,7 +188,7 @@ void ControlWindowLogic::showRecordingStatus() {
 }
 
 void ControlWindowLogic::beginRecording() {
-    const std::string name = screenshot::nextNumberedName(s_.aviCounter, ".avi");
+    const std::string name = screenshot::nextNumberedName(app_.aviCounter, ".avi");
     if (name.empty()) {
         s_.view.setStatusText("No free recording name is left in the output folder "
                               "(00000.avi to 99999.avi exist). Choose another folder.");
@@ -195,8 +200,8 @@ void ControlWindowLogic::beginRecording() {
         s_.view.setRecordChecked(false);
         return;
     }
-    recording_ = true;
-    blinkPhase_ = true;
+    app_.recording = true;
+    app_.blinkPhase = true;
     s_.view.setRecordIcon(RecordIcon::Active);
     s_.view.setRecordChecked(true);
     s_.view.startBlinkTimer(kBlinkPeriod);
@@ -205,9 +210,9 @@ void ControlWindowLogic::beginRecording() {
 
 void ControlWindowLogic::endRecording() {
     s_.recorder.stopRecording();
-    if (recording_)
+    if (app_.recording)
         showRecordingStatus();
-    recording_ = false;
+    app_.recording = false;
     s_.view.setRecordIcon(RecordIcon::Idle);
     s_.view.setRecordChecked(false);
     s_.view.stopBlinkTimer();
@@ -215,10 +220,10 @@ void ControlWindowLogic::endRecording() {
 }
 
 void ControlWindowLogic::blinkTimer() {
-    if (!recording_)
+    if (!app_.recording)
         return; // a tick already queued when the recording ended
-    s_.view.setRecordIcon(blinkPhase_ ? RecordIcon::Idle : RecordIcon::Active);
-    blinkPhase_ = !blinkPhase_;
+    s_.view.setRecordIcon(app_.blinkPhase ? RecordIcon::Idle : RecordIcon::Active);
+    app_.blinkPhase = !app_.blinkPhase;
     showRecordingStatus();
 }
 

@@ -16,6 +16,8 @@
 
 namespace tavrin::app {
 
+struct CaptureApp;
+
 // Control ids of the control window, as its layout file names them.
 constexpr int IDC_RECORD = 1000;
 constexpr int IDC_SCREENSHOT = 1005;
@@ -44,36 +46,28 @@ inline constexpr std::array<DisplayModeItem, 3> displayModeItems = {{
     {"Pellan", 7, false},
 }};
 
-// The layout as the settings hold it.
-struct StoredLayout {
-    int32_t displayMode = 6;
-    bool splitWindows = false;
-};
-
 // Everything the control window does, without the window system: the message
 // handlers, the frame dispatch, the command table, the layout list and the
 // recording state. Runs on the window's thread only.
 class ControlWindowLogic {
   public:
     // The other subsystems, as the control window reaches them. An empty hook
-    // means that part is not in this build; the window then says so.
+    // or a null part means that part is not in this build; the window then says so.
     struct Services {
         ControlWindowView& view;
         display::DisplayManager& displays;
         record::RecordingControl& recorder;
         screenshot::ScreenshotControl* screenshots = nullptr;
-        // Next number tried for recording names; the output folder change resets it.
-        uint32_t& aviCounter;
-        std::function<StoredLayout()> storedLayout;
-        std::function<void(device::CaptureFrame&)> convertFrame;
-        std::function<bool(const device::InterfaceClassId*)> switchDevice;
+        // offerFirmwareUpdate with this window as the owner.
         std::function<bool()> offerFirmwareUpdate;
         std::function<void()> showVideoCodecDialog;
         std::function<void()> showAudioSettingsDialog;
         std::function<void()> toggleDebugConsole;
     };
 
-    explicit ControlWindowLogic(Services services);
+    // The window's state lives in `app` (recording, blinkPhase, screenshotRequested,
+    // aviCounter), next to the settings it reads.
+    ControlWindowLogic(CaptureApp& app, Services services);
     ControlWindowLogic(const ControlWindowLogic&) = delete;
     ControlWindowLogic& operator=(const ControlWindowLogic&) = delete;
 
@@ -90,12 +84,9 @@ class ControlWindowLogic {
     // Timer 1, every 350 ms while recording.
     void blinkTimer();
 
-    // List index of the item for `layout`, or -1 when no item matches.
-    static int displayModeIndex(const StoredLayout& layout);
+    // List index of the item for a layout, or -1 when no item matches.
+    static int displayModeIndex(int32_t displayMode, bool splitWindows);
 
-    bool recording() const { return recording_; }
-    bool blinkPhase() const { return blinkPhase_; }
-    bool screenshotRequested() const { return screenshotRequested_; }
     bool destroyed() const { return destroyed_; }
 
   private:
@@ -106,10 +97,8 @@ class ControlWindowLogic {
     void close();
     void showRecordingStatus();
 
+    CaptureApp& app_;
     Services s_;
-    bool recording_ = false;
-    bool blinkPhase_ = false;
-    bool screenshotRequested_ = false;
     bool destroyed_ = false;
 };
 

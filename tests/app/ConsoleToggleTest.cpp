@@ -1,5 +1,9 @@
 #include "app/ConsoleToggle.h"
+
+#include "app/CaptureApp.h"
 #include "app/DiagnosticBuffer.h"
+#include "fakes/FakeControlWindow.h"
+#include "platform/sim/SimulatedBoard.h"
 
 #include <gtest/gtest.h>
 
@@ -31,41 +35,52 @@ class FakeConsole : public ConsoleView {
     int destroyed = 0;
 };
 
-TEST(ConsoleToggle, ToggleOpensClosesAndReopens) {
-    FakeConsole view;
-    std::atomic<bool> consoleOpen{false};
-    int statsStarts = 0;
-    ConsoleToggle console(view, consoleOpen, [&] { ++statsStarts; });
+struct ConsoleToggleTest : ::testing::Test {
+    ConsoleToggleTest() { app.currentDevice = &app.nullDevice; }
 
+    tavrin::testing::DiagnosticCapture diagnostics; // the statistics lines stay off the terminal
+    tavrin::sim::SimulatedBoard board;
+    tavrin::device::NoModifierKeys keys;
+    CaptureApp app{board, keys}; // stops its statistics thread when it goes
+    FakeConsole view;
+    ConsoleToggle console{view, app};
+};
+
+TEST_F(ConsoleToggleTest, OpensClosesAndReopensWithOneStatisticsThread) {
+    app.skipCount = 7; // from before the first opening
     console.toggle();
     EXPECT_TRUE(view.shown);
-    EXPECT_TRUE(consoleOpen);
-    EXPECT_EQ(statsStarts, 1);
+    EXPECT_TRUE(app.consoleOpen);
+    ASSERT_TRUE(app.stats.thread.joinable());
+    const std::thread::id first = app.stats.thread.get_id();
+    EXPECT_EQ(app.skipCount, 0); // the statistics start from zero
+    app.skipCount = 3;
+    app.errorCount = 4;
 
     console.toggle();
     EXPECT_FALSE(view.shown);
-    EXPECT_FALSE(consoleOpen);
+    EXPECT_FALSE(app.consoleOpen);
     EXPECT_EQ(view.destroyed, 1);
-    EXPECT_EQ(statsStarts, 1); // closing never starts anything
 
     console.toggle();
-    EXPECT_TRUE(consoleOpen);
+    EXPECT_TRUE(app.consoleOpen);
     EXPECT_EQ(view.created, 2);
+    // The same thread goes on, and the counts continue from before.
+    EXPECT_EQ(app.stats.thread.get_id(), first);
+    EXPECT_EQ(app.skipCount, 3);
+    EXPECT_EQ(app.errorCount, 4);
 }
 
-TEST(ConsoleToggle, ClosingTheWindowItselfIsLikeTheToggle) {
-    FakeConsole view;
-    std::atomic<bool> consoleOpen{false};
-    ConsoleToggle console(view, consoleOpen, nullptr);
+TEST_F(ConsoleToggleTest, ClosingTheWindowItselfIsLikeTheToggle) {
     console.consoleClosed(); // nothing open: nothing to do
     EXPECT_EQ(view.destroyed, 0);
     console.toggle();
     console.consoleClosed();
-    EXPECT_FALSE(consoleOpen);
+    EXPECT_FALSE(app.consoleOpen);
     EXPECT_FALSE(view.shown);
     console.toggle(); // opens again rather than closing a console that is gone
     EXPECT_TRUE(view.shown);
-    EXPECT_TRUE(consoleOpen);
+    EXPECT_TRUE(app.consoleOpen);
 }
 
 TEST(DiagnosticBuffer, WakesOncePerBatchAndKeepsPartialLines) {

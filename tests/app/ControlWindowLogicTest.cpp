@@ -1,10 +1,13 @@
 #include "app/ControlWindowLogic.h"
 
+#include "app/CaptureApp.h"
 #include "app/DeviceArrival.h"
+#include "app/Lifecycle.h"
 #include "app/Messages.h"
 #include "device/FrameQueue.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeControlWindowParts.h"
+#include "platform/sim/SimulatedBoard.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -42,28 +45,20 @@ class TempFolder {
 
 struct ControlWindowTest : ::testing::Test {
     ControlWindowTest() {
-        EXPECT_TRUE(pool.setup());
-        settings = StoredLayout{6, false};
+        EXPECT_TRUE(app.framePool.setup());
+        app.currentDevice = &app.nullDevice;
+        app.controlWindow.set(&posted);
     }
+    ~ControlWindowTest() override { app.controlWindow.set(nullptr); }
 
     ControlWindowLogic& make(bool withScreenshots = true) {
-        ControlWindowLogic::Services s{view, displays, recorder, withScreenshots ? &screenshots : nullptr,
-                                       aviCounter};
-        s.storedLayout = [this] { return settings; };
-        s.convertFrame = [this](device::CaptureFrame& f) {
-            log.push_back("convert refs=" + std::to_string(f.refCount));
-        };
-        s.switchDevice = [this](const device::InterfaceClassId* id) {
-            log.push_back(id && *id == device::kTavrinInterfaceClass ? "switchDevice:board"
-                                                                     : "switchDevice:other");
-            return true;
-        };
+        ControlWindowLogic::Services s{view, displays, recorder, withScreenshots ? &screenshots : nullptr};
         s.offerFirmwareUpdate = [this] {
-            log.push_back("offerFirmwareUpdate");
+            log.push_back("offerFirmwareUpdate state=" + std::to_string(app.currentDevice.load()->state()));
             return false;
         };
         s.toggleDebugConsole = [this] { log.push_back("toggleDebugConsole"); };
-        logic = std::make_unique<ControlWindowLogic>(std::move(s));
+        logic = std::make_unique<ControlWindowLogic>(app, std::move(s));
         return *logic;
     }
     ControlWindowLogic& started(bool withScreenshots = true) {
@@ -71,23 +66,30 @@ struct ControlWindowTest : ::testing::Test {
         log.clear();
         return *logic;
     }
+    void storeLayout(int32_t mode, bool split) {
+        app.settings.displayMode = mode;
+        app.settings.splitWindows = split;
+    }
 
     device::CaptureFrame* takeFrame() {
-        device::CaptureFrame* f = pool.queue().pop(std::chrono::milliseconds(0));
+        device::CaptureFrame* f = app.framePool.queue().pop(std::chrono::milliseconds(0));
         EXPECT_NE(f, nullptr);
         EXPECT_EQ(f->refCount, 0);
+        std::fill_n(f->data.get(), device::kPictureBytes, uint8_t{0xFF}); // as an error frame
         return f;
     }
     void post(device::CaptureFrame* f) { logic->handleMessage(UM_FRAME, 0, reinterpret_cast<intptr_t>(f)); }
-    int freeFrames() { return pool.queue().count(); }
+    int freeFrames() { return app.framePool.queue().count(); }
 
     TempFolder folder;
-    device::FramePool pool; // outlives every holder below
+    tavrin::testing::DiagnosticCapture diagnostics;
+    sim::SimulatedBoard board;
+    device::NoModifierKeys keys;
+    tavrin::testing::FakeControlWindow posted; // what the board posts (UM_DEVICE)
+    CaptureApp app{board, keys};               // its frame pool outlives every holder below
     Log log;
-    StoredLayout settings;
-    uint32_t aviCounter = 0;
     FakeView view{log};
-    FakeDisplayManager displays{log, settings};
+    FakeDisplayManager displays{log, app.settings};
     FakeRecording recorder{log};
     FakeScreenshots screenshots{log};
     tavrin::testing::FakeControlWindow self;
@@ -100,7 +102,8 @@ TEST_F(ControlWindowTest, OneWindowHoldsTheFrameAloneAndGivesItBack) {
     started();
     auto* f = takeFrame();
     post(f);
-    EXPECT_THAT(log, ElementsAre("convert refs=0", "main.present refs=1"));
+    EXPECT_THAT(log, ElementsAre("main.present refs=1"));
+    EXPECT_EQ(f->layout.layoutId, 6); // converted first
     EXPECT_EQ(f->refCount, 1);
     EXPECT_EQ(displays.main->held, f);
     EXPECT_EQ(freeFrames(), 11);
@@ -114,16 +117,16 @@ TEST_F(ControlWindowTest, OneWindowHoldsTheFrameAloneAndGivesItBack) {
 }
 
 TEST_F(ControlWindowTest, TwoWindowsRecorderAndScreenshotEachHoldOneReferenceInOrder) {
-    settings = {6, true};
+    storeLayout(6, true);
     started();
     logic->command(IDC_RECORD);
-    ASSERT_TRUE(logic->recording());
+    ASSERT_TRUE(app.recording);
     logic->command(IDC_SCREENSHOT);
     log.clear();
 
     auto* f = takeFrame();
     post(f);
-    EXPECT_THAT(log, ElementsAre("convert refs=0", "putFrame refs=1", "startScreenshot refs=2",
+    EXPECT_THAT(log, ElementsAre("putFrame refs=1 layout=6", "startScreenshot refs=2",
                                  "bottom.present refs=4", "main.present refs=4"));
     EXPECT_EQ(f->refCount, 4);
     EXPECT_EQ(displays.bottom->held, f);
@@ -152,17 +155,17 @@ TEST_F(ControlWindowTest, TwoScreenshotClicksBeforeAFrameGiveOneScreenshot) {
     started();
     logic->command(IDC_SCREENSHOT);
     logic->command(IDC_SCREENSHOT);
-    EXPECT_TRUE(logic->screenshotRequested());
+    EXPECT_TRUE(app.screenshotRequested);
     post(takeFrame());
     post(takeFrame());
     EXPECT_EQ(screenshots.frames.size(), 1u);
-    EXPECT_FALSE(logic->screenshotRequested());
+    EXPECT_FALSE(app.screenshotRequested);
 }
 
 TEST_F(ControlWindowTest, ScreenshotClickWithoutScreenshotSupportSaysSo) {
     started(false);
     logic->command(IDC_SCREENSHOT);
-    EXPECT_FALSE(logic->screenshotRequested());
+    EXPECT_FALSE(app.screenshotRequested);
     EXPECT_THAT(view.status, ::testing::HasSubstr("not available"));
     post(takeFrame());
     EXPECT_EQ(freeFrames(), 11); // only the display window holds it
@@ -171,7 +174,7 @@ TEST_F(ControlWindowTest, ScreenshotClickWithoutScreenshotSupportSaysSo) {
 // ---- initialisation and the layout list ----
 
 TEST_F(ControlWindowTest, InitialisationFillsTheListSelectsTheStoredLayoutAndFocusesTheDisplay) {
-    settings = {6, true};
+    storeLayout(6, true);
     make().initialise(self);
     EXPECT_THAT(view.items, ElementsAre("Single window", "Split window", "Pellan"));
     EXPECT_EQ(view.selected, 1);
@@ -187,7 +190,7 @@ TEST_F(ControlWindowTest, InitialisationFillsTheListSelectsTheStoredLayoutAndFoc
 }
 
 TEST_F(ControlWindowTest, StoredLayoutWithoutAnItemLeavesNoSelectionButIsApplied) {
-    settings = {7, true};
+    storeLayout(7, true);
     make().initialise(self);
     EXPECT_EQ(view.selected, -1);
     EXPECT_THAT(log, ElementsAre("applyDisplayMode:7,1"));
@@ -195,11 +198,12 @@ TEST_F(ControlWindowTest, StoredLayoutWithoutAnItemLeavesNoSelectionButIsApplied
 
 TEST_F(ControlWindowTest, StoredLayoutThatNamesNoPictureFallsBackToTheDualScreen) {
     for (int bad : {0, 3, 8, -1}) {
-        settings = {bad, false};
+        storeLayout(bad, true);
         log.clear();
         make().initialise(self);
         EXPECT_EQ(view.selected, 0) << bad;
         EXPECT_THAT(log, ElementsAre("applyDisplayMode:6,0")) << bad;
+        EXPECT_EQ(app.settings.displayMode, 6);
     }
 }
 
@@ -221,8 +225,8 @@ TEST_F(ControlWindowTest, RecordingStartsBlinksAndStops) {
     started();
     logic->command(IDC_RECORD);
     EXPECT_EQ(log.front(), "startRecording:00001.avi");
-    EXPECT_EQ(aviCounter, 2u);
-    EXPECT_TRUE(logic->recording());
+    EXPECT_EQ(app.aviCounter, 2u);
+    EXPECT_TRUE(app.recording);
     EXPECT_TRUE(view.checked);
     EXPECT_EQ(view.icon, RecordIcon::Active);
     EXPECT_TRUE(view.timerRunning);
@@ -246,7 +250,7 @@ TEST_F(ControlWindowTest, RecordingStartsBlinksAndStops) {
     EXPECT_EQ(view.status, "recording 4");
 
     logic->command(IDC_RECORD);
-    EXPECT_FALSE(logic->recording());
+    EXPECT_FALSE(app.recording);
     EXPECT_EQ(log[log.size() - 2], "stopRecording");
     EXPECT_EQ(view.status, "Stopped.");
     EXPECT_FALSE(view.checked);
@@ -264,7 +268,7 @@ TEST_F(ControlWindowTest, RecordingThatDoesNotStartLeavesTheWindowIdle) {
     started();
     view.checked = true; // as a click may have left it
     logic->command(IDC_RECORD);
-    EXPECT_FALSE(logic->recording());
+    EXPECT_FALSE(app.recording);
     EXPECT_FALSE(view.checked);
     EXPECT_FALSE(view.timerRunning);
     EXPECT_TRUE(view.settingsEnabled);
@@ -277,17 +281,17 @@ TEST_F(ControlWindowTest, RecordingThatDoesNotStartLeavesTheWindowIdle) {
 
 TEST_F(ControlWindowTest, NoFreeRecordingNameStartsNothing) {
     started();
-    aviCounter = 99999;
+    app.aviCounter = 99999;
     folder.touch("99999.avi");
     logic->command(IDC_RECORD);
-    EXPECT_FALSE(logic->recording());
+    EXPECT_FALSE(app.recording);
     EXPECT_THAT(log, ElementsAre(::testing::StartsWith("status:No free recording name")));
 }
 
 // ---- closing ----
 
 TEST_F(ControlWindowTest, ClosingWhileRecordingStopsTheRecordingBeforeTheWindowsGo) {
-    settings = {6, true};
+    storeLayout(6, true);
     started();
     logic->command(IDC_RECORD);
     post(takeFrame());
@@ -337,18 +341,45 @@ TEST_F(ControlWindowTest, TopmostAndConsoleToggleReachTheirParts) {
     EXPECT_THAT(log, ElementsAre("applyTopmost", "toggleDebugConsole"));
 }
 
-TEST_F(ControlWindowTest, BoardArrivalSwitchesDeviceThenOffersFirmware) {
+TEST_F(ControlWindowTest, BoardArrivalReopensTheBoardThenOffersFirmware) {
     started();
-    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&kBoardArrival));
-    EXPECT_THAT(log, ElementsAre("switchDevice:board", "offerFirmwareUpdate"));
+    ASSERT_TRUE(switchDevice(app, nullptr)); // the board is open already
+    ASSERT_EQ(board.openConnections(), 1);
+    posted.clear();
 
+    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&kBoardArrival));
+    // Closed (UM_DEVICE 0) and opened again (UM_DEVICE 1); the offer comes after the switch.
+    const auto notices = posted.deviceNotices();
+    ASSERT_GE(notices.size(), 2u);
+    EXPECT_EQ(notices.front(), 0u);
+    EXPECT_EQ(notices.back(), 1u);
+    EXPECT_EQ(app.currentDevice.load(), &app.boardDevice);
+    EXPECT_EQ(board.openConnections(), 1);
+    EXPECT_THAT(log, ElementsAre("offerFirmwareUpdate state=2"));
+
+    // A board that needs firmware arrives: the offer sees it.
     log.clear();
+    board.setVersion(1);
+    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&kBoardArrival));
+    EXPECT_THAT(log, ElementsAre("offerFirmwareUpdate state=1"));
+}
+
+TEST_F(ControlWindowTest, OnlyArrivalsOfADeviceInterfaceAreHandled) {
+    started();
     DeviceInterfaceArrival volume = kBoardArrival;
     volume.deviceType = 2;
     logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&volume));
     logic->handleMessage(WM_DEVICECHANGE, 0x8004, reinterpret_cast<intptr_t>(&kBoardArrival)); // removal
     logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
     EXPECT_TRUE(log.empty());
+    EXPECT_EQ(board.openConnections(), 0);
+
+    // Another interface class: the board is not opened for it.
+    DeviceInterfaceArrival other = kBoardArrival;
+    other.classId.bytes[0] ^= 1;
+    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&other));
+    EXPECT_EQ(board.openConnections(), 0);
+    EXPECT_EQ(app.currentDevice.load(), &app.nullDevice);
 }
 
 TEST_F(ControlWindowTest, OutputFolderAndSettingsButtons) {

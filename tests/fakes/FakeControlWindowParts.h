@@ -2,6 +2,7 @@
 
 #include "app/ControlWindowLogic.h"
 #include "app/ControlWindowView.h"
+#include "app/Settings.h"
 #include "device/FrameQueue.h"
 #include "display/DisplayTarget.h"
 #include "record/RecordingControl.h"
@@ -80,12 +81,12 @@ class FakeDisplay : public display::DisplayTarget {
 
 class FakeDisplayManager : public display::DisplayManager {
   public:
-    FakeDisplayManager(Log& log, app::StoredLayout& settings) : log_(log), settings_(settings) {}
+    FakeDisplayManager(Log& log, app::Settings& settings) : log_(log), settings_(settings) {}
 
     void applyDisplayMode(int layoutId, bool split) override {
         log_.push_back("applyDisplayMode:" + std::to_string(layoutId) + "," + std::to_string(split));
         settings_.displayMode = layoutId;
-        settings_.splitWindows = split;
+        settings_.splitWindows = split ? 1 : 0;
         main = std::make_unique<FakeDisplay>(log_, "main");
         bottom = split ? std::make_unique<FakeDisplay>(log_, "bottom") : nullptr;
     }
@@ -104,7 +105,7 @@ class FakeDisplayManager : public display::DisplayManager {
 
   private:
     Log& log_;
-    app::StoredLayout& settings_;
+    app::Settings& settings_;
 };
 
 // A recorder whose source keeps every frame it is given until told to let go.
@@ -129,7 +130,8 @@ class FakeRecording : public record::RecordingControl, public record::ITavrinCap
     record::ITavrinCaptureApp* recorderApp() override { return running ? this : nullptr; }
 
     record::HRESULT putFrame(device::CaptureFrame* frame) override {
-        log_.push_back("putFrame refs=" + std::to_string(frame->refCount));
+        log_.push_back("putFrame refs=" + std::to_string(frame->refCount) +
+                       " layout=" + std::to_string(frame->layout.layoutId));
         device::addFrameRef(*frame);
         frames.push_back(frame);
         return record::S_OK;

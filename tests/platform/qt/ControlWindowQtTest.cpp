@@ -1,5 +1,6 @@
-#include "app/ControlWindowLogic.h"
+#include "app/CaptureApp.h"
 #include "app/ConsoleToggle.h"
+#include "app/ControlWindowLogic.h"
 #include "app/Diagnostics.h"
 #include "app/Messages.h"
 #include "device/FrameQueue.h"
@@ -10,6 +11,7 @@
 #include "platform/qt/PostedMessageEvent.h"
 #include "platform/qt/QtMessageTarget.h"
 #include "platform/qt/RecordButton.h"
+#include "platform/sim/SimulatedBoard.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -30,25 +32,27 @@ namespace {
 
 // The control window with fakes behind its logic.
 struct Harness {
-    explicit Harness(app::StoredLayout stored = {6, false}) : settings(stored) {
-        app::ControlWindowLogic::Services s{window, displays, recorder, &screenshots, aviCounter};
-        s.storedLayout = [this] { return settings; };
+    explicit Harness(int32_t displayMode = 6, bool split = false) {
+        app.currentDevice = &app.nullDevice;
+        app.settings.displayMode = displayMode;
+        app.settings.splitWindows = split;
+        app::ControlWindowLogic::Services s{window, displays, recorder, &screenshots};
         s.toggleDebugConsole = [this] { console.toggle(); };
-        logic = std::make_unique<app::ControlWindowLogic>(std::move(s));
+        logic = std::make_unique<app::ControlWindowLogic>(app, std::move(s));
         window.attach(*logic);
         logic->initialise(window.messageTarget());
         log.clear();
     }
 
+    sim::SimulatedBoard board;
+    device::NoModifierKeys keys;
+    app::CaptureApp app{board, keys};
     Log log;
-    app::StoredLayout settings;
-    uint32_t aviCounter = 0;
-    FakeDisplayManager displays{log, settings};
+    FakeDisplayManager displays{log, app.settings};
     FakeRecording recorder{log};
     FakeScreenshots screenshots{log};
-    std::atomic<bool> consoleOpen{false};
     qt::ConsoleWindow consoleWindow;
-    app::ConsoleToggle console{consoleWindow, consoleOpen, nullptr};
+    app::ConsoleToggle console{consoleWindow, app};
     qt::ControlWindow window;
     std::unique_ptr<app::ControlWindowLogic> logic;
 };
@@ -162,7 +166,7 @@ class ControlWindowQtTest : public QObject {
         h.window.show();
         const qint64 idleIcon = h.window.recordButton()->icon().cacheKey();
         QTest::mouseClick(h.window.recordButton(), Qt::LeftButton);
-        QVERIFY(h.logic->recording());
+        QVERIFY(h.app.recording);
         QVERIFY(h.window.recordButton()->isChecked());
         QVERIFY(h.window.recordButton()->icon().cacheKey() != idleIcon);
         QVERIFY(!h.window.videoSettingsButton()->isEnabled());
@@ -176,7 +180,7 @@ class ControlWindowQtTest : public QObject {
         QVERIFY(h.window.statusLine()->text().startsWith(QStringLiteral("recording ")));
 
         QTest::mouseClick(h.window.recordButton(), Qt::LeftButton);
-        QVERIFY(!h.logic->recording());
+        QVERIFY(!h.app.recording);
         QVERIFY(!h.window.recordButton()->isChecked());
         QCOMPARE(h.window.recordButton()->icon().cacheKey(), idleIcon);
         QVERIFY(h.window.videoSettingsButton()->isEnabled());
@@ -197,7 +201,7 @@ class ControlWindowQtTest : public QObject {
     }
 
     void closingTheWindowRunsTheCloseSequence() {
-        Harness h({6, true});
+        Harness h(6, true);
         h.window.show();
         QTest::mouseClick(h.window.recordButton(), Qt::LeftButton);
         h.log.clear();
@@ -223,25 +227,28 @@ class ControlWindowQtTest : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(&h.window));
         app::debugPrintf("before the console\n");
         h.window.debugConsoleAction()->trigger();
-        QVERIFY(h.consoleOpen);
+        QVERIFY(h.app.consoleOpen);
         QVERIFY(h.consoleWindow.isVisible());
         QCOMPARE(h.consoleWindow.windowTitle(), QStringLiteral("Tavrin Capture - Debug"));
 
-        std::thread writer([] {
-            app::debugPrintf("OK=%d SKIPS=%d ERRORS=%d ", 60, 0, 0);
-            app::debugPrintf("(%04X%04X)\n", 0, 0);
-        });
+        // The statistics thread started with the console writes its line at once.
+        QTRY_VERIFY(plain(h.consoleWindow).contains(QStringLiteral("Not connected\n")));
+        std::thread writer([] { app::debugPrintf("from a worker %d\n", 1); });
         writer.join();
-        QTRY_COMPARE(plain(h.consoleWindow), QStringLiteral("OK=60 SKIPS=0 ERRORS=0 (00000000)\n"));
+        QTRY_VERIFY(plain(h.consoleWindow).contains(QStringLiteral("from a worker 1\n")));
+        QVERIFY(!plain(h.consoleWindow).contains(QStringLiteral("before the console")));
 
         // Closed: lines go nowhere; reopened: a fresh console.
         h.window.debugConsoleAction()->trigger();
-        QVERIFY(!h.consoleOpen);
+        QVERIFY(!h.app.consoleOpen);
         QVERIFY(!h.consoleWindow.isVisible());
         app::debugPrintf("while closed\n");
         h.window.debugConsoleAction()->trigger();
+        QVERIFY(h.app.consoleOpen);
         app::debugPrintf("again\n");
-        QTRY_COMPARE(plain(h.consoleWindow), QStringLiteral("again\n"));
+        QTRY_VERIFY(plain(h.consoleWindow).contains(QStringLiteral("again\n")));
+        QVERIFY(!plain(h.consoleWindow).contains(QStringLiteral("while closed")));
+        QVERIFY(!plain(h.consoleWindow).contains(QStringLiteral("from a worker")));
         h.window.debugConsoleAction()->trigger();
     }
 
@@ -265,12 +272,12 @@ class ControlWindowQtTest : public QObject {
         Harness h;
         h.consoleWindow.setClosedHandler([&] { h.console.consoleClosed(); });
         h.console.toggle();
-        QVERIFY(h.consoleOpen);
+        QVERIFY(h.app.consoleOpen);
         h.consoleWindow.close();
-        QVERIFY(!h.consoleOpen);
+        QVERIFY(!h.app.consoleOpen);
         QVERIFY(!h.logic->destroyed());
         h.console.toggle(); // opens again
-        QVERIFY(h.consoleOpen);
+        QVERIFY(h.app.consoleOpen);
         h.console.toggle();
     }
 

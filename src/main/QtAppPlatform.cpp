@@ -1,0 +1,154 @@
+#include "main/QtAppPlatform.h"
+
+#include "app/CaptureApp.h"
+#include "app/ConsoleToggle.h"
+#include "app/ControlWindowLogic.h"
+#include "app/Diagnostics.h"
+#include "app/Lifecycle.h"
+#include "app/Messages.h"
+#include "platform/qt/ConsoleWindow.h"
+#include "platform/qt/ControlWindow.h"
+#include "platform/qt/TerminationSignals.h"
+#include "platform/usb/HotplugWatcher.h"
+#include "record/NoRecording.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+namespace tavrin::program {
+
+namespace {
+
+// Stands in while the display windows are not part of the build: no windows,
+// every frame goes straight back to the pool.
+class NoDisplays final : public display::DisplayManager {
+  public:
+    explicit NoDisplays(app::Settings& settings) : settings_(settings) {}
+    void applyDisplayMode(int layoutId, bool split) override {
+        settings_.displayMode = layoutId;
+        settings_.splitWindows = split ? 1 : 0;
+    }
+    void destroyDisplayWindows() override {}
+    display::DisplayTarget* mainDisplay() override { return nullptr; }
+    display::DisplayTarget* bottomDisplay() override { return nullptr; }
+    void applyTopmost() override {}
+    void focusMainDisplay() override {}
+
+  private:
+    app::Settings& settings_;
+};
+
+} // namespace
+
+// Everything that exists between initToolkit and shutdownToolkit, in the order
+// it is made (and the reverse order it goes).
+struct QtAppPlatform::Parts {
+    explicit Parts(app::CaptureApp& app)
+        : qtApp(argc, argv), displays(app.settings), watcher(app.controlWindow) {}
+
+    // The program takes nothing on its command line: Qt sees only its name.
+    int argc = 1;
+    char name[16] = "tavrin-capture";
+    char* argv[2] = {name, nullptr};
+    QApplication qtApp;
+
+    NoDisplays displays;
+    record::NoRecording recorder;
+    usb::HotplugWatcher watcher;
+    std::optional<qt::ControlWindow> window;
+    std::optional<qt::ConsoleWindow> consoleWindow;
+    std::optional<app::ConsoleToggle> console;
+    std::optional<app::ControlWindowLogic> logic;
+    std::optional<qt::TerminationSignals> terminationSignals;
+};
+
+QtAppPlatform::QtAppPlatform(app::CaptureApp& app, bool watchForArrivals)
+    : app_(app), watchForArrivals_(watchForArrivals) {}
+
+QtAppPlatform::~QtAppPlatform() {
+    shutdownToolkit();
+}
+
+void QtAppPlatform::initToolkit() {
+    parts_ = std::make_unique<Parts>(app_);
+    QApplication::setApplicationName(QStringLiteral("Tavrin Capture"));
+    QApplication::setDesktopFileName(QStringLiteral("tavrin-capture"));
+    // Only WM_CLOSE to the control window ends the program, never a closed window.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+bool QtAppPlatform::createControlWindow() {
+    Parts& p = *parts_;
+    p.window.emplace();
+    p.consoleWindow.emplace();
+    p.console.emplace(*p.consoleWindow, app_);
+    p.consoleWindow->setClosedHandler([&p] { p.console->consoleClosed(); });
+
+    app::ControlWindowLogic::Services services{*p.window, p.displays, p.recorder, nullptr};
+    services.offerFirmwareUpdate = [this] { return app::offerFirmwareUpdate(app_, *this); };
+    services.toggleDebugConsole = [&p] { p.console->toggle(); };
+    p.logic.emplace(app_, std::move(services));
+    p.window->attach(*p.logic);
+
+    app_.controlWindow.set(&p.window->messageTarget());
+    p.logic->initialise(p.window->messageTarget());
+    p.window->show();
+    p.terminationSignals.emplace([this] { postCloseToControlWindow(); });
+    return true;
+}
+
+bool QtAppPlatform::registerDeviceNotification() {
+    return watchForArrivals_ && parts_->watcher.start();
+}
+
+void QtAppPlatform::unregisterDeviceNotification() {
+    parts_->watcher.stop();
+}
+
+void QtAppPlatform::runMessageLoop() {
+    QApplication::exec();
+    // The window is gone: from now on the read thread takes its frames back itself.
+    app_.controlWindow.set(nullptr);
+}
+
+void QtAppPlatform::showErrorBox(std::string_view text) {
+    QMessageBox::critical(nullptr, QStringLiteral("Error"),
+                          QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void QtAppPlatform::exitProcess(int exitCode) {
+    std::fflush(stdout);
+    std::_Exit(exitCode);
+}
+
+int QtAppPlatform::runFirmwareDialog() {
+    QMessageBox::critical(parts_->window ? &*parts_->window : nullptr, QStringLiteral("Tavrin Capture"),
+                          QStringLiteral("The board needs new firmware, but this build of Tavrin Capture "
+                                         "cannot update it. The program will close."));
+    return 0;
+}
+
+void QtAppPlatform::postCloseToControlWindow() {
+    if (parts_ && parts_->window)
+        parts_->window->messageTarget().postMessage(app::WM_CLOSE, 0, 0);
+}
+
+void QtAppPlatform::scheduleUpdateCheck() {}
+
+void QtAppPlatform::shutdownToolkit() {
+    if (!parts_)
+        return;
+    if (!app_.readThreadEnded.load()) {
+        // The read thread outlived its time limit and may still post to the
+        // window's message target: leave everything to the process exit.
+        (void)parts_.release();
+        return;
+    }
+    parts_.reset();
+}
+
+} // namespace tavrin::program

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "app/AppPlatform.h"
+
+#include <memory>
+
+namespace tavrin::app {
+struct CaptureApp;
+}
+
+namespace tavrin::program {
+
+// The window-system steps of start-up and shutdown on Qt: the application
+// object, the control window with everything it drives, the libusb arrival
+// watcher, the message loop and the program's message boxes.
+class QtAppPlatform final : public app::AppPlatform {
+  public:
+    QtAppPlatform(app::CaptureApp& app, bool watchForArrivals);
+    ~QtAppPlatform() override;
+    QtAppPlatform(const QtAppPlatform&) = delete;
+    QtAppPlatform& operator=(const QtAppPlatform&) = delete;
+
+    void initToolkit() override;
+    bool createControlWindow() override;
+    bool registerDeviceNotification() override;
+    void unregisterDeviceNotification() override;
+    void runMessageLoop() override;
+    void showErrorBox(std::string_view text) override;
+    [[noreturn]] void exitProcess(int exitCode) override;
+    int runFirmwareDialog() override;
+    void postCloseToControlWindow() override;
+    void scheduleUpdateCheck() override;
+    void shutdownToolkit() override;
+
+  private:
+    struct Parts;
+    app::CaptureApp& app_;
+    const bool watchForArrivals_;
+    std::unique_ptr<Parts> parts_;
+};
+
+} // namespace tavrin::program

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Starts the demonstration program, asks it to close as a terminal's Ctrl+C would,
+# and checks that it ended the ordinary way: exit code 0 and the settings saved.
+set -u
+program="$1"
+config="$(mktemp -d)"
+trap 'rm -rf "$config"' EXIT
+XDG_CONFIG_HOME="$config" QT_QPA_PLATFORM=offscreen "$program" >"$config/out.txt" 2>&1 &
+pid=$!
+sleep 3
+kill -INT "$pid"
+for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$pid" 2>/dev/null; then
+  echo "the program did not close within 10 s"; kill -9 "$pid"; exit 1
+fi
+wait "$pid"; code=$?
+cat "$config/out.txt"
+[ "$code" = 0 ] || { echo "exit code $code"; exit 1; }
+grep -q "Tavrin open" "$config/out.txt" || { echo "the simulated board was not opened"; exit 1; }
+size=$(stat -c %s "$config/Tavrin Capture/tavrin_capture.cfg" 2>/dev/null || echo 0)
+[ "$size" -ge 1352 ] || { echo "settings were not saved"; exit 1; }
+echo "closed cleanly, settings saved ($size bytes)"
