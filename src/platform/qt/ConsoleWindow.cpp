@@ -31,8 +31,9 @@ ConsoleWindow::ConsoleWindow(QWidget* parent) : QPlainTextEdit(parent) {
     colours.setColor(QPalette::Base, QColor(0x10, 0x10, 0x10));
     colours.setColor(QPalette::Text, QColor(0xd0, 0xd0, 0xd0));
     setPalette(colours);
+    // Room for the longest statistics line (every data line stuck) without scrolling.
     const QFontMetrics metrics(font());
-    resize(metrics.horizontalAdvance(QLatin1Char('M')) * 82 + 24, metrics.lineSpacing() * 25 + 12);
+    resize(metrics.horizontalAdvance(QLatin1Char('M')) * 100 + 32, metrics.lineSpacing() * 25 + 12);
 }
 
 ConsoleWindow::~ConsoleWindow() {
