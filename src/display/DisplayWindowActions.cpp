@@ -43,7 +43,7 @@ bool DisplayWindowActions::command(int32_t id) {
 }
 
 void DisplayWindowActions::toggleFullScreen() {
-    if (host_.isFullScreen())
+    if (host_.inFullScreen())
         leaveFullScreen();
     else
         host_.enterFullScreen();
@@ -67,7 +67,7 @@ std::vector<MenuEntry> DisplayWindowActions::contextMenu() const {
         {MenuEntry::Item, "Always on top\tF3", ID_ALWAYS_ON_TOP, settings_.alwaysOnTop != 0, {}},
         scaling,
         {MenuEntry::Separator, "", 0, false, {}},
-        {MenuEntry::Item, "Full Screen\tAlt+Enter", ID_FULL_SCREEN, host_.isFullScreen(), {}},
+        {MenuEntry::Item, "Full Screen\tAlt+Enter", ID_FULL_SCREEN, host_.inFullScreen(), {}},
     };
 }
 

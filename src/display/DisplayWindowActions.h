@@ -33,7 +33,7 @@ class DisplayWindowHost {
     // Queues `id` for this window's command(), like a posted menu command.
     virtual void postCommand(int32_t id) = 0;
     // Maximized or full screen: the two are the same state for a display window.
-    virtual bool isFullScreen() const = 0;
+    virtual bool inFullScreen() const = 0;
     // Borderless, on top of everything, covering its monitor.
     virtual void enterFullScreen() = 0;
     // Framed again at the size it had before, on top only when `topmost`.
@@ -55,7 +55,7 @@ class DisplayWindowActions {
     // The user closed the window: the control window ends the program.
     void closeRequested();
     // Dragging the window by its picture is only for a normal window.
-    bool dragAllowed() const { return !host_.isFullScreen(); }
+    bool dragAllowed() const { return !host_.inFullScreen(); }
     // The context menu with its check marks as they are now.
     std::vector<MenuEntry> contextMenu() const;
 

@@ -13,7 +13,7 @@ namespace {
 class FakeHost : public DisplayWindowHost {
   public:
     void postCommand(int32_t id) override { posted.push_back(id); }
-    bool isFullScreen() const override { return fullScreen; }
+    bool inFullScreen() const override { return fullScreen; }
     void enterFullScreen() override {
         fullScreen = true;
         topmost = true;
