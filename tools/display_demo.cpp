@@ -1,7 +1,7 @@
 // Shows the simulated board's picture in the display windows, without the control
 // window: frames are made on a timer and handed over as the control window does.
 //   tavrin-display-demo [--layout 6|7] [--split] [--point] [--shrink] [--top] [--fps N]
-//                       [--full-screen] [--quit-after MS]
+//                       [--full-screen] [--menu] [--quit-after MS]
 #include "app/Messages.h"
 #include "device/FrameQueue.h"
 #include "display/DisplaySettings.h"
@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
     int fps = 60;
     int quitAfter = 0;
     bool fullScreen = false;
+    bool menu = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool more = i + 1 < argc;
@@ -103,12 +104,14 @@ int main(int argc, char** argv) {
             fps = std::max(1, std::atoi(argv[++i]));
         else if (a == "--full-screen")
             fullScreen = true;
+        else if (a == "--menu")
+            menu = true;
         else if (a == "--quit-after" && more)
             quitAfter = std::atoi(argv[++i]);
         else {
             std::fprintf(stderr,
                          "usage: %s [--layout 6|7] [--split] [--point] [--shrink] [--top] [--fps N] "
-                         "[--full-screen] [--quit-after MS]\n",
+                         "[--full-screen] [--menu] [--quit-after MS]\n",
                          argv[0]);
             return 2;
         }
@@ -151,6 +154,13 @@ int main(int argc, char** argv) {
             if (auto* w = displays.mainWindow())
                 QCoreApplication::postEvent(w,
                                             new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::AltModifier));
+        });
+    }
+    if (menu) {
+        // As a right click in the picture would.
+        QTimer::singleShot(300, [&] {
+            if (auto* w = displays.mainWindow())
+                w->showContextMenu(w->mapToGlobal(QPoint(40, 60)));
         });
     }
     if (quitAfter > 0)
