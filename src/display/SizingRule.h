@@ -11,8 +11,8 @@ struct WindowRect {
     int32_t right = 0;
     int32_t bottom = 0;
 
-    int32_t width() const { return right - left; }
-    int32_t height() const { return bottom - top; }
+    int64_t width() const { return int64_t{right} - left; }
+    int64_t height() const { return int64_t{bottom} - top; }
     friend bool operator==(const WindowRect&, const WindowRect&) = default;
 };
 
@@ -35,7 +35,8 @@ struct ClientSize {
 };
 
 // Keeps the picture's aspect (width x height) and snaps to whole multiples within
-// 15 pixels; never smaller than 1x. `rect` is the proposed outer rectangle, changed
+// 15 pixels; never smaller than 1x. A picture size outside 1 to 65535 leaves `rect`
+// alone and gives 0 x 0. `rect` is the proposed outer rectangle, changed
 // so that its client area gets the returned size, keeping the corner opposite `edge`.
 // Integer arithmetic throughout.
 ClientSize applySizingRule(int32_t width, int32_t height, int32_t frameExtraWidth, int32_t frameExtraHeight,

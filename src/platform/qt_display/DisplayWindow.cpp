@@ -177,7 +177,7 @@ void DisplayWindow::resizeEvent(QResizeEvent* event) {
 void DisplayWindow::applyCorrection(const display::WindowRect& target) {
     if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
         return;
-    setGeometry(target.left, target.top, target.width(), target.height());
+    setGeometry(target.left, target.top, static_cast<int>(target.width()), static_cast<int>(target.height()));
 }
 
 // --- full screen ---
