@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SizingTracker tracker(w, h);
     tracker.settle(proposed);
     for (int i = 0; i < 4 && in.size >= 16; ++i)
-        (void)tracker.resized({in.take<int32_t>(), in.take<int32_t>(), in.take<int32_t>(), in.take<int32_t>()});
+        (void)tracker.resized(
+            {in.take<int32_t>(), in.take<int32_t>(), in.take<int32_t>(), in.take<int32_t>()});
 
     QuadInput q;
     q.width = static_cast<uint32_t>(w);
@@ -75,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto part = static_cast<ImagePart>(in.take<uint8_t>() % 3);
     const PartSource src = imagePartSource(frame, part, w, h);
     if (src.height > 0) {
-        const uint8_t* end = src.pixels + ((static_cast<size_t>(src.height) - 1) * src.rowPixels + src.width) * 4;
+        const uint8_t* end =
+            src.pixels + ((static_cast<size_t>(src.height) - 1) * src.rowPixels + src.width) * 4;
         check(src.pixels >= frame.image.data() && end <= frame.image.data() + frame.image.size());
         check(src.width <= w && src.height <= h);
     }

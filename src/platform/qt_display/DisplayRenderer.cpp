@@ -90,12 +90,14 @@ bool DisplayRenderer::createSurfaces() {
 void DisplayRenderer::repeatEdges(const display::PartSource& source) {
     // Bilinear filtering at the picture's last row and column also reads the texels
     // beyond them; repeating the edge there keeps it from fading into black.
-    const uint8_t* lastRow = source.pixels + static_cast<std::size_t>(source.height - 1) * source.rowPixels * 4;
+    const uint8_t* lastRow =
+        source.pixels + static_cast<std::size_t>(source.height - 1) * source.rowPixels * 4;
     const uint8_t* lastPixel = lastRow + static_cast<std::size_t>(source.width - 1) * 4;
     const auto th = static_cast<int32_t>(textureHeight_);
     const auto tw = static_cast<int32_t>(textureWidth_);
     if (source.height < th)
-        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, source.height, source.width, 1, GL_RGBA, GL_UNSIGNED_BYTE, lastRow);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, source.height, source.width, 1, GL_RGBA, GL_UNSIGNED_BYTE,
+                        lastRow);
     if (source.width < tw && canSetRowLength_) {
         glPixelStorei(GL_UNPACK_ROW_LENGTH, source.rowPixels);
         glTexSubImage2D(GL_TEXTURE_2D, 0, source.width, 0, 1, source.height, GL_RGBA, GL_UNSIGNED_BYTE,

@@ -44,6 +44,9 @@ DisplayWindow::DisplayWindow(display::DisplaySettings& settings, const app::Cont
 
 DisplayWindow::~DisplayWindow() {
     destroy();
+    // The base class destroys the context after this part of the object is gone.
+    if (QOpenGLContext* c = context())
+        disconnect(c, nullptr, this, nullptr);
 }
 
 DisplayWindow::InitResult DisplayWindow::init(const display::DisplayWindowSpec& spec) {
