@@ -25,10 +25,18 @@ QtDisplayWindowFactory::createDisplayWindow(const display::DisplayWindowSpec& sp
     return nullptr;
 }
 
-void QtDisplayWindowFactory::fatalError(const char* text) {
-    std::fprintf(stderr, "%s\n", text);
-    QMessageBox::critical(nullptr, QStringLiteral("Error"), QString::fromUtf8(text));
+void showFatalErrorAndExit(std::string_view text) {
+    const QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+    QMessageBox::critical(nullptr, QStringLiteral("Error"), message);
     std::exit(-1);
+}
+
+void QtDisplayWindowFactory::fatalError(const char* text) {
+    if (fatalError_)
+        fatalError_(text);
+    else
+        showFatalErrorAndExit(text);
 }
 
 DisplayWindow* QtDisplayManager::mainWindow() {
