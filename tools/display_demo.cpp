@@ -5,6 +5,7 @@
 #include "app/Messages.h"
 #include "device/FrameQueue.h"
 #include "display/DisplaySettings.h"
+#include "display/FrameConversion.h"
 #include "display/ScreenLayout.h"
 #include "platform/qt_display/DisplayWindow.h"
 #include "platform/qt_display/QtDisplayManager.h"
@@ -22,38 +23,6 @@
 using namespace tavrin;
 
 namespace {
-
-uint8_t expand6(uint32_t v) {
-    return static_cast<uint8_t>((v << 2) | (v >> 4));
-}
-
-void putPixel(uint8_t* out, uint16_t w) {
-    const uint32_t g6 = (w >> 5) & 0x3F;
-    out[0] = expand6(((w & 0x1Fu) << 1) | (g6 & 1));
-    out[1] = expand6(g6);
-    out[2] = expand6(((static_cast<uint32_t>(w) >> 11) << 1) | (g6 & 1));
-}
-
-// A plain conversion of the board's words for the two layouts the windows show.
-void convert(device::CaptureFrame& frame, int layoutId) {
-    if (frame.layout.layoutId != layoutId) {
-        frame.layout = display::screenLayouts[layoutId];
-        frame.image.assign(static_cast<std::size_t>(frame.layout.width) * frame.layout.height * 4, 0);
-    }
-    uint8_t* image = frame.image.data();
-    if (layoutId == display::kDualScreenLayout) {
-        for (int r = 0; r < 192; ++r)
-            for (int p = 0; p < 256; ++p) {
-                putPixel(image + (r * 256 + p) * 4, frame.word(r * 512 + 2 * p + 1));
-                putPixel(image + (49152 + r * 256 + p) * 4, frame.word(r * 512 + 2 * p));
-            }
-    } else if (layoutId == display::kSingleScreenLayout) {
-        const int which = frame.word(0) == 0xFFFF ? 1 : 0;
-        for (int y = 0; y < 160; ++y)
-            for (int x = 0; x < 240; ++x)
-                putPixel(image + (y * 240 + x) * 4, frame.word((16 + y) * 512 + 2 * (8 + x) + which));
-    }
-}
 
 class DemoControlWindow : public app::MessageTarget {
   public:
@@ -135,7 +104,10 @@ int main(int argc, char** argv) {
         if (!frame)
             return; // every frame is held somewhere
         sim::SimulatedBoard::renderPicture(picture++, frame->data.get());
-        convert(*frame, settings.displayMode);
+        if (!display::convertFrame(*frame, settings.displayMode)) {
+            pool.queue().push(frame);
+            return;
+        }
         frame->refCount = 1;
         if (display::DisplayTarget* bottom = displays.bottomDisplay()) {
             device::addFrameRef(*frame);

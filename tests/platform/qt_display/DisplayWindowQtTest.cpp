@@ -1,6 +1,7 @@
 #include "device/FrameQueue.h"
 #include "display/DisplaySettings.h"
 #include "display/DisplayWindowActions.h"
+#include "display/FrameConversion.h"
 #include "display/ScreenLayout.h"
 #include "fakes/FakeControlWindow.h"
 #include "platform/qt_display/DisplayWindow.h"
@@ -22,36 +23,6 @@ using namespace tavrin;
 using qt_display::DisplayWindow;
 
 namespace {
-
-// Board words to image pixels for the two layouts the windows show.
-uint8_t expand6(uint32_t v) {
-    return static_cast<uint8_t>((v << 2) | (v >> 4));
-}
-
-void putPixel(uint8_t* out, uint16_t w) {
-    const uint32_t g6 = (w >> 5) & 0x3F;
-    out[0] = expand6(((w & 0x1Fu) << 1) | (g6 & 1));
-    out[1] = expand6(g6);
-    out[2] = expand6(((static_cast<uint32_t>(w) >> 11) << 1) | (g6 & 1));
-    out[3] = 0;
-}
-
-void convert(device::CaptureFrame& frame, int layoutId) {
-    frame.layout = display::screenLayouts[layoutId];
-    frame.image.assign(static_cast<std::size_t>(frame.layout.width) * frame.layout.height * 4, 0);
-    uint8_t* image = frame.image.data();
-    if (layoutId == display::kDualScreenLayout) {
-        for (int r = 0; r < 192; ++r)
-            for (int p = 0; p < 256; ++p) {
-                putPixel(image + (r * 256 + p) * 4, frame.word(r * 512 + 2 * p + 1));
-                putPixel(image + (49152 + r * 256 + p) * 4, frame.word(r * 512 + 2 * p));
-            }
-    } else {
-        for (int y = 0; y < 160; ++y)
-            for (int x = 0; x < 240; ++x)
-                putPixel(image + (y * 240 + x) * 4, frame.word((16 + y) * 512 + 2 * (8 + x)));
-    }
-}
 
 // The image pixel (x, y) as 0xRRGGBB.
 QRgb imagePixel(const device::CaptureFrame& f, int x, int y) {
@@ -110,7 +81,10 @@ class DisplayWindowQtTest : public QObject {
         if (!f)
             return nullptr;
         sim::SimulatedBoard::renderPicture(pictureNumber++, f->data.get());
-        convert(*f, layoutId);
+        if (!display::convertFrame(*f, layoutId)) {
+            pool->queue().push(f);
+            return nullptr;
+        }
         f->refCount = 1;
         return f;
     }
