@@ -4,6 +4,7 @@
 #include "app/ConsoleToggle.h"
 #include "app/ControlWindowLogic.h"
 #include "app/Diagnostics.h"
+#include "app/FatalError.h"
 #include "app/Lifecycle.h"
 #include "app/Messages.h"
 #include "platform/qt/ConsoleWindow.h"
@@ -11,6 +12,9 @@
 #include "platform/qt/TerminationSignals.h"
 #include "platform/usb/HotplugWatcher.h"
 #include "record/NoRecording.h"
+#if HAVE_TAVRIN_QT_DISPLAY
+#include "platform/qt_display/QtDisplayManager.h"
+#endif
 
 #include <QApplication>
 #include <QMessageBox>
@@ -23,6 +27,7 @@ namespace tavrin::program {
 
 namespace {
 
+#if !HAVE_TAVRIN_QT_DISPLAY
 // Stands in while the display windows are not part of the build: no windows,
 // every frame goes straight back to the pool.
 class NoDisplays final : public display::DisplayManager {
@@ -41,6 +46,7 @@ class NoDisplays final : public display::DisplayManager {
   private:
     app::Settings& settings_;
 };
+#endif
 
 } // namespace
 
@@ -48,7 +54,16 @@ class NoDisplays final : public display::DisplayManager {
 // it is made (and the reverse order it goes).
 struct QtAppPlatform::Parts {
     explicit Parts(app::CaptureApp& app)
-        : qtApp(argc, argv), displays(app.settings), watcher(app.controlWindow) {}
+        : qtApp(argc, argv),
+#if HAVE_TAVRIN_QT_DISPLAY
+          // Failing to draw ends the program the way every fatal error does.
+          displays(app.settings, app.controlWindow,
+                   [&app](std::string_view text) { app::reportFatalError(app, text); }),
+#else
+          displays(app.settings),
+#endif
+          watcher(app.controlWindow) {
+    }
 
     // The program takes nothing on its command line: Qt sees only its name.
     int argc = 1;
@@ -56,7 +71,11 @@ struct QtAppPlatform::Parts {
     char* argv[2] = {name, nullptr};
     QApplication qtApp;
 
+#if HAVE_TAVRIN_QT_DISPLAY
+    qt_display::QtDisplayManager displays;
+#else
     NoDisplays displays;
+#endif
     record::NoRecording recorder;
     usb::HotplugWatcher watcher;
     std::optional<qt::ControlWindow> window;
