@@ -3,9 +3,13 @@
 # and checks that it ended the ordinary way: exit code 0 and the settings saved.
 set -u
 program="$1"
+# The picture windows draw with OpenGL, which needs an X server (scripts/test-env.sh).
+if [ -z "${DISPLAY:-}" ]; then
+  echo "no X server: run under scripts/test-env.sh"; exit 77
+fi
 config="$(mktemp -d)"
 trap 'rm -rf "$config"' EXIT
-XDG_CONFIG_HOME="$config" QT_QPA_PLATFORM=offscreen "$program" >"$config/out.txt" 2>&1 &
+XDG_CONFIG_HOME="$config" QT_QPA_PLATFORM=xcb "$program" >"$config/out.txt" 2>&1 &
 pid=$!
 sleep 3
 kill -INT "$pid"
