@@ -240,12 +240,14 @@ TransferResult SimulatedBoard::firmwareMemoryRequest(const UsbSetup& setup, uint
             firmwareMemory_[(address + 7) % kMemoryBytes] ^= 0x40;
         }
         pageWrites_.push_back(address);
+        memoryBusyUntil_ = std::chrono::steady_clock::now() + options_.pageWriteTime;
         return done(setup.length);
     }
     if (!in || setup.length == 0 || setup.length > 4096)
         return fail(UsbError::Other);
-    if (readBackRefusals_ != 0) {
-        if (readBackRefusals_ > 0)
+    const bool busy = std::chrono::steady_clock::now() < memoryBusyUntil_;
+    if (readBackRefusals_ != 0 || busy) {
+        if (readBackRefusals_ > 0 && !busy)
             --readBackRefusals_;
         lk.unlock();
         std::this_thread::sleep_for(kStallTime);

@@ -35,6 +35,8 @@ class SimulatedBoard : public device::UsbTransport {
         uint16_t updatedVersion = 4;
         // How long the board is away from the bus after the disconnect request.
         std::chrono::milliseconds reconnectDelay{50};
+        // How long the firmware memory is busy programming a page; read-backs stall meanwhile.
+        std::chrono::microseconds pageWriteTime{0};
     };
 
     SimulatedBoard();
@@ -138,6 +140,7 @@ class SimulatedBoard : public device::UsbTransport {
     std::vector<uint8_t> firmwareMemory_;
     std::vector<uint8_t> processorMemory_;
     uint16_t memoryAddress_ = 0;
+    std::chrono::steady_clock::time_point memoryBusyUntil_{};
     bool processorHeld_ = false;
     bool newFirmwareRunning_ = false; // the processor restarted on uploaded firmware
     int readBackRefusals_ = 0;
