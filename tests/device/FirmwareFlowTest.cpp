@@ -1,17 +1,21 @@
-// The firmware update as the program runs it: a board that needs firmware at start-up
-// gets the dialog before the message loop; after the update it comes back as a new
-// arrival and opens normally. The harness plays the program's main thread: start-up,
-// a message loop, the device-arrival handler.
+// The firmware update as the program runs it, through the application's own start-up,
+// loop and shutdown (app/Lifecycle.h): a board that needs firmware at start-up gets the
+// dialog before the message loop; after the update it comes back as a new arrival and
+// opens normally. The platform here plays the main thread: a posted-message loop, the
+// firmware dialog's widgets and the device-arrival handler.
+#include "app/AppPlatform.h"
 #include "app/CaptureApp.h"
+#include "app/Lifecycle.h"
 #include "device/FirmwareDialogLogic.h"
 #include "device/FirmwareImage.h"
-#include "device/ReadThread.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FirmwareTestImage.h"
+#include "fakes/TempFolders.h"
 #include "platform/sim/SimulatedBoard.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -24,78 +28,67 @@ using tavrin::testing::DiagnosticCapture;
 using tavrin::testing::FakeInflater;
 using tavrin::testing::kFakeContainer;
 using tavrin::testing::makeFirmwareTestImage;
+using tavrin::testing::TempFolders;
 
 namespace {
 
 constexpr uint32_t kProgressMessage = app::WM_USER + 100;
 constexpr uint32_t kWorkerDoneMessage = app::WM_USER + 101;
 
-class ProgramHarness : public app::MessageTarget, public FirmwareDialogView {
+class FirmwarePlatform : public app::AppPlatform, public app::MessageTarget, public FirmwareDialogView {
   public:
     using Clock = std::chrono::steady_clock;
 
-    ProgramHarness(sim::SimulatedBoard& board) : app(board, keys) {
-        app.boardDevice.setFirmwareImage(kFakeContainer, &inflater);
-        // Arrivals reach the control window as posted messages, like the hotplug watcher's.
-        board.setArrivalObserver([this] { postMessage(app::WM_DEVICECHANGE, 0, 0); });
-    }
+    FirmwarePlatform(app::CaptureApp& app, sim::SimulatedBoard& board) : app_(app), board_(board) {}
 
-    // --- program steps ---
-    void startUp() {
-        app.controlWindow.set(this);
-        app.currentDevice = &app.nullDevice;
-        ASSERT_TRUE(usbThread_start(app));
-        switchDevice(nullptr);
-        if (app.currentDevice.load()->state() == DEVICE_FIRMWARE_REQUIRED) {
-            if (firmwareDialog() <= 0)
-                postMessage(app::WM_CLOSE, 0, 0);
-        } else {
-            events.push_back("update check");
-        }
+    // --- AppPlatform ---
+    void initToolkit() override { steps.push_back("initToolkit"); }
+    bool createControlWindow() override {
+        steps.push_back("createControlWindow");
+        app_.controlWindow.set(this);
+        return true;
     }
+    bool registerDeviceNotification() override {
+        // Arrivals reach the control window as posted messages, like the hotplug watcher's.
+        board_.setArrivalObserver([this] { postMessage(app::WM_DEVICECHANGE, 0, 0); });
+        return true;
+    }
+    void unregisterDeviceNotification() override { board_.setArrivalObserver(nullptr); }
     // Runs until WM_CLOSE, or until `closeWhen` holds (the test's way of closing).
-    void runMessageLoop(const std::function<bool()>& closeWhen = {}) {
-        events.push_back("message loop");
+    void runMessageLoop() override {
+        steps.push_back("messageLoop");
         const auto giveUp = Clock::now() + 10s;
         while (!closed_ && !(closeWhen && closeWhen())) {
             if (Clock::now() > giveUp) {
                 ADD_FAILURE() << "the message loop never got what it waited for";
-                return;
+                break;
             }
             pumpOne();
         }
+        app_.controlWindow.set(nullptr);
     }
-    void shutDown() {
-        EXPECT_TRUE(stopReadThread(app, 2000ms));
-        {
-            std::lock_guard lk(app.appLock);
-            app.currentDevice.load()->close();
-            app.currentDevice = &app.nullDevice;
-        }
-        app.controlWindow.set(nullptr);
-        events.push_back("settings saved");
-    }
-    void switchDevice(const InterfaceClassId* filter) {
-        std::lock_guard lk(app.appLock);
-        app.currentDevice.load()->close();
-        app.currentDevice =
-            app.boardDevice.open(filter) ? static_cast<UsbDevice*>(&app.boardDevice) : &app.nullDevice;
-    }
-    int firmwareDialog() {
-        FirmwareDialogLogic logic(app, *this);
+    void showErrorBox(std::string_view text) override { steps.push_back("errorBox " + std::string(text)); }
+    void exitProcess(int code) override { steps.push_back("exit " + std::to_string(code)); }
+    int runFirmwareDialog() override {
+        steps.push_back("firmwareDialog");
+        FirmwareDialogLogic logic(app_, *this);
         dialog_ = &logic;
         result_.reset();
         logic.init();
-        events.push_back("firmware dialog");
         if (userAction)
             userAction(logic);
-        while (!result_)
+        const auto giveUp = Clock::now() + 10s;
+        while (!result_ && Clock::now() < giveUp)
             pumpOne();
+        EXPECT_TRUE(result_.has_value()) << "the dialog never ended";
         dialog_ = nullptr;
-        return *result_;
+        return result_.value_or(-1);
     }
+    void postCloseToControlWindow() override { postMessage(app::WM_CLOSE, 0, 0); }
+    void scheduleUpdateCheck() override { steps.push_back("updateCheck"); }
+    void shutdownToolkit() override { steps.push_back("shutdownToolkit"); }
 
-    // --- the control window's message handling ---
+    // --- the control window ---
     void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
         if (message == app::UM_FRAME) { // no consumers here: let go of it at once
             auto* frame = reinterpret_cast<CaptureFrame*>(lParam);
@@ -107,11 +100,39 @@ class ProgramHarness : public app::MessageTarget, public FirmwareDialogView {
         queue_.push_back({Clock::now(), message, wParam, lParam});
         cv_.notify_all();
     }
+
+    // --- FirmwareDialogView: the dialog's widgets ---
+    void setProgress(int perMille) override {
+        postMessage(kProgressMessage, static_cast<uintptr_t>(perMille), 0);
+    }
+    void postWorkerFinished(int code) override { postMessage(kWorkerDoneMessage, 0, code); }
+    void showFailure(const std::string& caption) override { steps.push_back("failure " + caption); }
+    void setStartText(const std::string&) override {}
+    void setButtonsEnabled(bool) override {}
+    void endDialog(int result) override { result_ = result; }
+
+    std::vector<std::string> steps;
+    std::vector<int> progressShown;
+    std::function<void(FirmwareDialogLogic&)> userAction;
+    std::function<void(int)> onProgressShown;
+    std::function<bool()> closeWhen;
+    int arrivalsDeferred = 0;
+    int arrivalsHandled = 0;
+    int progressShownWhileArrivalWaited = 0;
+    bool boardOpenedAgain = false;
+
+  private:
+    struct Posted {
+        Clock::time_point at;
+        uint32_t message;
+        uintptr_t wParam;
+        intptr_t lParam;
+    };
+
     // Handles the next due message, or returns after a short idle wait.
     void pumpOne() {
         std::unique_lock lk(mutex_);
         const auto idleUntil = Clock::now() + 20ms;
-        const auto giveUp = Clock::now() + 10s;
         for (;;) {
             auto due = std::min_element(queue_.begin(), queue_.end(),
                                         [](const Posted& a, const Posted& b) { return a.at < b.at; });
@@ -122,46 +143,11 @@ class ProgramHarness : public app::MessageTarget, public FirmwareDialogView {
                 handle(m);
                 return;
             }
-            if (!dialog_ && Clock::now() > idleUntil)
+            if (Clock::now() >= idleUntil)
                 return;
-            if (Clock::now() > giveUp) {
-                ADD_FAILURE() << "the dialog never ended";
-                result_ = -1;
-                return;
-            }
             cv_.wait_until(lk, due != queue_.end() ? std::min(due->at, idleUntil) : idleUntil);
         }
     }
-
-    // --- FirmwareDialogView: the dialog's widgets ---
-    void setProgress(int perMille) override {
-        postMessage(kProgressMessage, static_cast<uintptr_t>(perMille), 0);
-    }
-    void postWorkerFinished(int code) override { postMessage(kWorkerDoneMessage, 0, code); }
-    void showFailure(const std::string& caption) override { events.push_back("failure " + caption); }
-    void setStartText(const std::string&) override {}
-    void setButtonsEnabled(bool) override {}
-    void endDialog(int result) override { result_ = result; }
-
-    NoModifierKeys keys;
-    FakeInflater inflater{makeFirmwareTestImage()};
-    app::CaptureApp app;
-    std::vector<std::string> events;
-    std::vector<uintptr_t> deviceNotices;
-    std::vector<int> progressShown;
-    std::function<void(FirmwareDialogLogic&)> userAction;
-    std::function<void(int)> onProgressShown;
-    int arrivalsDeferred = 0;
-    int progressShownWhileArrivalWaited = 0;
-    int arrivalsHandled = 0;
-
-  private:
-    struct Posted {
-        Clock::time_point at;
-        uint32_t message;
-        uintptr_t wParam;
-        intptr_t lParam;
-    };
 
     void handle(const Posted& m) {
         switch (m.message) {
@@ -177,9 +163,9 @@ class ProgramHarness : public app::MessageTarget, public FirmwareDialogView {
             dialog_->workerFinished(static_cast<int>(m.lParam));
             break;
         case app::WM_DEVICECHANGE: {
-            // The device switch needs the lock; while the update holds it, try again
-            // shortly instead of blocking the window.
-            std::unique_lock lk(app.appLock, std::try_to_lock);
+            // The device switch needs the lock. While an update holds it, look again
+            // shortly instead of blocking the window until the update ends.
+            std::unique_lock lk(app_.appLock, std::try_to_lock);
             if (!lk) {
                 ++arrivalsDeferred;
                 arrivalWaiting_ = true;
@@ -189,16 +175,16 @@ class ProgramHarness : public app::MessageTarget, public FirmwareDialogView {
             }
             arrivalWaiting_ = false;
             ++arrivalsHandled;
-            switchDevice(&kTavrinInterfaceClass);
+            app::switchDevice(app_, &kTavrinInterfaceClass);
             lk.unlock();
-            if (app.currentDevice.load()->state() == DEVICE_FIRMWARE_REQUIRED && firmwareDialog() <= 0)
-                postMessage(app::WM_CLOSE, 0, 0);
+            app::offerFirmwareUpdate(app_, *this);
             break;
         }
         case app::UM_DEVICE:
-            deviceNotices.push_back(m.wParam);
-            if (m.wParam == 1)
-                events.push_back("connected");
+            if (m.wParam == 1) {
+                steps.push_back("connected");
+                boardOpenedAgain = app_.boardDevice.state() == DEVICE_OPEN;
+            }
             break;
         case app::WM_CLOSE:
             closed_ = true;
@@ -208,6 +194,8 @@ class ProgramHarness : public app::MessageTarget, public FirmwareDialogView {
         }
     }
 
+    app::CaptureApp& app_;
+    sim::SimulatedBoard& board_;
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<Posted> queue_;
@@ -228,68 +216,64 @@ sim::SimulatedBoard::Options boardNeedingFirmware() {
 }
 
 struct FirmwareFlow : ::testing::Test {
+    FirmwareFlow() { app.boardDevice.setFirmwareImage(kFakeContainer, &inflater); }
     ~FirmwareFlow() override { board.setArrivalObserver(nullptr); }
+
+    int run() { return app::runProgram(app, platform, folders); }
+
     DiagnosticCapture diag;
+    TempFolders folders;
     sim::SimulatedBoard board{boardNeedingFirmware()};
-    ProgramHarness program{board};
+    NoModifierKeys keys;
+    FakeInflater inflater{makeFirmwareTestImage()};
+    app::CaptureApp app{board, keys};
+    FirmwarePlatform platform{app, board};
 };
 
 } // namespace
 
 TEST_F(FirmwareFlow, UpdateAtStartThenTheBoardReturnsWithTheNewVersionAndOpens) {
-    program.userAction = [](FirmwareDialogLogic& dialog) { dialog.start(); };
-    program.startUp();
-    EXPECT_EQ(program.events, (std::vector<std::string>{"firmware dialog"}))
+    platform.userAction = [](FirmwareDialogLogic& dialog) { dialog.start(); };
+    platform.closeWhen = [&] { return platform.boardOpenedAgain; };
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(platform.steps,
+              (std::vector<std::string>{"initToolkit", "createControlWindow", "firmwareDialog", "messageLoop",
+                                        "connected", "shutdownToolkit"}))
         << "the dialog comes before the message loop; no update check in this run";
-    ASSERT_FALSE(program.progressShown.empty());
-    EXPECT_EQ(program.progressShown.back(), 1000);
-    EXPECT_EQ(program.app.boardDevice.state(), DEVICE_CLOSED);
-
-    program.runMessageLoop(
-        [&] { return !program.deviceNotices.empty() && program.deviceNotices.back() == 1; });
-    EXPECT_EQ(program.arrivalsHandled, 1);
-    EXPECT_EQ(program.app.boardDevice.state(), DEVICE_OPEN);
-    EXPECT_EQ(program.app.currentDevice.load(), &program.app.boardDevice);
+    ASSERT_FALSE(platform.progressShown.empty());
+    EXPECT_EQ(platform.progressShown.back(), 1000);
+    EXPECT_EQ(platform.arrivalsHandled, 1);
     EXPECT_NE(diag.text().find("fwVer=5\nTavrin open\n"), std::string::npos);
     EXPECT_EQ(board.pageWrites().size(), 145u);
-
-    // Frames from the updated board reach the window.
-    const uint64_t before = board.framesDelivered();
-    program.runMessageLoop([&] { return board.framesDelivered() >= before + 3; });
-    program.shutDown();
-    EXPECT_EQ(program.events, (std::vector<std::string>{"firmware dialog", "message loop", "connected",
-                                                        "message loop", "settings saved"}));
+    EXPECT_TRUE(folders.settingsFileExists());
 }
 
 TEST_F(FirmwareFlow, CancelBeforeStartClosesTheProgramWithSettingsSaved) {
-    program.userAction = [](FirmwareDialogLogic& dialog) { dialog.cancel(); };
-    program.startUp();
-    program.runMessageLoop(); // ends on the WM_CLOSE the cancelled dialog posted
-    program.shutDown();
-    EXPECT_EQ(program.events,
-              (std::vector<std::string>{"firmware dialog", "message loop", "settings saved"}));
+    platform.userAction = [](FirmwareDialogLogic& dialog) { dialog.cancel(); };
+    EXPECT_EQ(run(), 0); // the loop ends on the WM_CLOSE the cancelled dialog posted
+    EXPECT_EQ(platform.steps, (std::vector<std::string>{"initToolkit", "createControlWindow",
+                                                        "firmwareDialog", "messageLoop", "shutdownToolkit"}));
+    EXPECT_TRUE(folders.settingsFileExists());
     EXPECT_TRUE(board.pageWrites().empty());
 }
 
 TEST_F(FirmwareFlow, ArrivalDuringTheUpdateWaitsForTheLockWhileTheWindowKeepsGoing) {
-    program.userAction = [](FirmwareDialogLogic& dialog) { dialog.start(); };
+    platform.userAction = [](FirmwareDialogLogic& dialog) { dialog.start(); };
     bool arrivalPosted = false;
-    program.onProgressShown = [&](int perMille) {
+    platform.onProgressShown = [&](int perMille) {
         if (!arrivalPosted && perMille > 0 && perMille < 500) {
-            arrivalPosted = true; // another board interface announces itself mid-update
-            program.postMessage(app::WM_DEVICECHANGE, 0, 0);
+            arrivalPosted = true; // a board interface announces itself mid-update
+            platform.postMessage(app::WM_DEVICECHANGE, 0, 0);
         }
     };
-    program.startUp();
+    platform.closeWhen = [&] { return platform.boardOpenedAgain; };
+    EXPECT_EQ(run(), 0);
     ASSERT_TRUE(arrivalPosted);
-    EXPECT_GT(program.arrivalsDeferred, 0);
-    EXPECT_GT(program.progressShownWhileArrivalWaited, 0)
+    EXPECT_GT(platform.arrivalsDeferred, 0);
+    EXPECT_GT(platform.progressShownWhileArrivalWaited, 0)
         << "progress kept arriving while the arrival waited";
-    EXPECT_EQ(program.progressShown.back(), 1000);
-
+    EXPECT_EQ(platform.progressShown.back(), 1000);
     // The waiting arrival and the board's own return are both handled after the update.
-    program.runMessageLoop([&] { return program.app.boardDevice.state() == DEVICE_OPEN; });
-    EXPECT_GE(program.arrivalsHandled, 1);
-    EXPECT_EQ(program.app.currentDevice.load(), &program.app.boardDevice);
-    program.shutDown();
+    EXPECT_GE(platform.arrivalsHandled, 1);
+    EXPECT_TRUE(platform.boardOpenedAgain);
 }
