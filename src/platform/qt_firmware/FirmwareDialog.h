@@ -36,8 +36,8 @@ class FirmwareDialog : public QDialog, public device::FirmwareDialogView {
     // Cancel, Escape and a close request all come here.
     void reject() override;
 
+    // The progress bar's position, 0 to 1000.
     int progress() const;
-    bool updateRunning() const { return logic_.running(); }
 
   private:
     std::unique_ptr<Ui::FirmwareDialog> ui_;
