@@ -5,6 +5,9 @@
 #include "app/XdgUserFolders.h"
 #include "main/QtAppPlatform.h"
 #include "platform/qt/QtModifierKeys.h"
+#if HAVE_TAVRIN_FIRMWARE
+#include "platform/firmware/EmbeddedFirmware.h"
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,9 @@ int runProgram(device::UsbTransport& transport, bool watchForArrivals) {
     // Lives for the whole run. Left alone at the end when the read thread did not
     // stop in time, since that thread may still be using it.
     auto* capture = new app::CaptureApp(transport, keys);
+#if HAVE_TAVRIN_FIRMWARE
+    firmware::installFirmwareImage(capture->boardDevice);
+#endif
     app::XdgUserFolders folders;
     int code = 0;
     {

@@ -15,6 +15,9 @@
 #if HAVE_TAVRIN_QT_DISPLAY
 #include "platform/qt_display/QtDisplayManager.h"
 #endif
+#if HAVE_TAVRIN_QT_FIRMWARE
+#include "platform/qt_firmware/FirmwareDialog.h"
+#endif
 
 #include <QApplication>
 #include <QMessageBox>
@@ -145,10 +148,15 @@ void QtAppPlatform::exitProcess(int exitCode) {
 }
 
 int QtAppPlatform::runFirmwareDialog() {
-    QMessageBox::critical(parts_->window ? &*parts_->window : nullptr, QStringLiteral("Tavrin Capture"),
+    QWidget* owner = parts_->window ? &*parts_->window : nullptr;
+#if HAVE_TAVRIN_QT_FIRMWARE
+    return qt_firmware::firmwareDialog(app_, owner);
+#else
+    QMessageBox::critical(owner, QStringLiteral("Tavrin Capture"),
                           QStringLiteral("The board needs new firmware, but this build of Tavrin Capture "
                                          "cannot update it. The program will close."));
     return 0;
+#endif
 }
 
 void QtAppPlatform::postCloseToControlWindow() {
