@@ -21,7 +21,7 @@ struct Folder : screenshot::OutputFolder {
     std::string outputFolder() const override { return path; }
     void setOutputFolder(const std::string& p) override { path = p; }
 };
-struct NoStatus : screenshot::StatusLine {
+struct NoStatus : app::StatusLine {
     void setStatusText(const std::string&) override {}
 };
 struct NoChooser : screenshot::FolderChooser {

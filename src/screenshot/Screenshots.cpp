@@ -37,8 +37,9 @@ bool startDetachedWorker(std::function<void()> body) {
     }
 }
 
-Screenshots::Screenshots(OutputFolder& folder, uint32_t& pngCounter, uint32_t& aviCounter, StatusLine& status,
-                         FolderChooser& chooser, PngEncoder& encoder, WorkerStarter starter)
+Screenshots::Screenshots(OutputFolder& folder, uint32_t& pngCounter, uint32_t& aviCounter,
+                         app::StatusLine& status, FolderChooser& chooser, PngEncoder& encoder,
+                         WorkerStarter starter)
     : folder_(folder), pngCounter_(pngCounter), aviCounter_(aviCounter), status_(status), chooser_(chooser),
       encoder_(encoder), starter_(std::move(starter)) {}
 

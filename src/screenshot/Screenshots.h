@@ -1,11 +1,11 @@
 #pragma once
 
+#include "app/StatusLine.h"
 #include "device/CaptureFrame.h"
 #include "screenshot/FolderChooser.h"
 #include "screenshot/OutputFolder.h"
 #include "screenshot/PngEncoder.h"
 #include "screenshot/ScreenshotControl.h"
-#include "screenshot/StatusLine.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -43,7 +43,7 @@ class Screenshots : public ScreenshotControl {
   public:
     // `pngCounter` and `aviCounter` are the running numbers of the file names;
     // both go back to 0 when the output folder changes.
-    Screenshots(OutputFolder& folder, uint32_t& pngCounter, uint32_t& aviCounter, StatusLine& status,
+    Screenshots(OutputFolder& folder, uint32_t& pngCounter, uint32_t& aviCounter, app::StatusLine& status,
                 FolderChooser& chooser, PngEncoder& encoder, WorkerStarter starter = startDetachedWorker);
     // Waits for the workers still saving: a screenshot that was started is written.
     ~Screenshots() override;
@@ -63,7 +63,7 @@ class Screenshots : public ScreenshotControl {
     OutputFolder& folder_;
     uint32_t& pngCounter_;
     uint32_t& aviCounter_;
-    StatusLine& status_;
+    app::StatusLine& status_;
     FolderChooser& chooser_;
     PngEncoder& encoder_;
     WorkerStarter starter_;

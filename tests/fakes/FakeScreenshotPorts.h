@@ -3,7 +3,7 @@
 #include "screenshot/FolderChooser.h"
 #include "screenshot/OutputFolder.h"
 #include "screenshot/PngEncoder.h"
-#include "screenshot/StatusLine.h"
+#include "app/StatusLine.h"
 
 #include <condition_variable>
 #include <functional>
@@ -13,7 +13,7 @@
 
 namespace tavrin::testing {
 
-class FakeStatusLine : public screenshot::StatusLine {
+class FakeStatusLine : public app::StatusLine {
   public:
     void setStatusText(const std::string& text) override {
         std::lock_guard lk(mutex_);
