@@ -16,10 +16,10 @@ namespace {
 
 using namespace tavrin;
 
-struct Folder : screenshot::OutputFolder {
-    std::string path;
-    std::string outputFolder() const override { return path; }
-    void setOutputFolder(const std::string& p) override { path = p; }
+struct Folders : app::UserFolders {
+    std::string configFolder() override { return {}; }
+    std::string desktopFolder() override { return {}; }
+    bool setCurrentDirectory(const std::string&) override { return false; }
 };
 struct NoStatus : app::StatusLine {
     void setStatusText(const std::string&) override {}
@@ -34,7 +34,8 @@ struct NoEncoder : screenshot::PngEncoder {
 
 struct Setup {
     std::string dir;
-    Folder folder;
+    app::Settings settings;
+    Folders folders;
     uint32_t png = 0, avi = 0;
     NoStatus status;
     NoChooser chooser;
@@ -46,7 +47,7 @@ struct Setup {
     Setup() {
         std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-bench.XXXXXX").string();
         dir = ::mkdtemp(pattern.data()) ? pattern : std::string("/tmp");
-        folder.path = dir + "/";
+        settings.outputFolder.assign(dir + "/");
         pool.setup();
         frame = pool.queue().pop(std::chrono::milliseconds(0));
         frame->layout = display::screenLayouts[display::kDualScreenLayout];
@@ -67,7 +68,8 @@ struct Setup {
 
 void BM_startScreenshot(benchmark::State& state) {
     Setup s;
-    screenshot::Screenshots shots(s.folder, s.png, s.avi, s.status, s.chooser, s.encoder, s.starter());
+    screenshot::Screenshots shots(s.settings, s.folders, s.png, s.avi, s.status, s.chooser, s.encoder,
+                                  s.starter());
     for (auto _ : state) {
         shots.startScreenshot(*s.frame);
         state.PauseTiming();
@@ -81,7 +83,8 @@ BENCHMARK(BM_startScreenshot);
 
 void BM_screenshotWorkerCopy(benchmark::State& state) {
     Setup s;
-    screenshot::Screenshots shots(s.folder, s.png, s.avi, s.status, s.chooser, s.encoder, s.starter());
+    screenshot::Screenshots shots(s.settings, s.folders, s.png, s.avi, s.status, s.chooser, s.encoder,
+                                  s.starter());
     for (auto _ : state) {
         state.PauseTiming();
         shots.startScreenshot(*s.frame);

@@ -4,29 +4,11 @@
 #include "screenshot/NumberedName.h"
 #include "screenshot/SavePng.h"
 
-#include <cerrno>
 #include <cstring>
 #include <new>
 #include <thread>
-#include <unistd.h>
 
 namespace tavrin::screenshot {
-
-namespace {
-
-// UTF-16 units needed for a UTF-8 path: one per character, two above U+FFFF.
-std::size_t utf16Units(const std::string& utf8) {
-    std::size_t units = 0;
-    for (unsigned char c : utf8) {
-        if ((c & 0xC0) != 0x80)
-            ++units;
-        if (c >= 0xF0)
-            ++units;
-    }
-    return units;
-}
-
-} // namespace
 
 bool startDetachedWorker(std::function<void()> body) {
     try {
@@ -37,11 +19,11 @@ bool startDetachedWorker(std::function<void()> body) {
     }
 }
 
-Screenshots::Screenshots(OutputFolder& folder, uint32_t& pngCounter, uint32_t& aviCounter,
-                         app::StatusLine& status, FolderChooser& chooser, PngEncoder& encoder,
-                         WorkerStarter starter)
-    : folder_(folder), pngCounter_(pngCounter), aviCounter_(aviCounter), status_(status), chooser_(chooser),
-      encoder_(encoder), starter_(std::move(starter)) {}
+Screenshots::Screenshots(app::Settings& settings, app::UserFolders& folders, uint32_t& pngCounter,
+                         uint32_t& aviCounter, app::StatusLine& status, FolderChooser& chooser,
+                         PngEncoder& encoder, WorkerStarter starter)
+    : settings_(settings), folders_(folders), pngCounter_(pngCounter), aviCounter_(aviCounter),
+      status_(status), chooser_(chooser), encoder_(encoder), starter_(std::move(starter)) {}
 
 Screenshots::~Screenshots() {
     std::unique_lock lk(workersMutex_);
@@ -79,7 +61,7 @@ void Screenshots::startScreenshot(device::CaptureFrame& frame) {
     }
     job->width = width;
     job->height = height;
-    job->folder = folder_.outputFolder();
+    job->folder = settings_.outputFolder.utf8();
 
     const std::string name = nextNumberedName(pngCounter_, ".png", job->folder);
     if (name.empty() || name.size() >= sizeof job->name) {
@@ -124,24 +106,24 @@ void Screenshots::screenshotWorker(ScreenshotJob* job) {
 }
 
 void Screenshots::chooseOutputFolder() {
-    std::string path = chooser_.chooseFolder(kChooseFolderTitle, folder_.outputFolder());
+    std::string path = chooser_.chooseFolder(kChooseFolderTitle, settings_.outputFolder.utf8());
     if (path.empty())
         return;
     if (path.back() != '/')
         path.push_back('/');
-    // A shortened path would name another folder: refuse it instead.
-    if (utf16Units(path) > kMaxOutputFolderUnits) {
+    // The settings record holds 259 characters; a shortened path would name another folder.
+    app::FixedText<app::kPathUnits> folder;
+    if (!folder.assign(path)) {
         status_.setStatusText("Output folder not changed: its path is longer than 259 characters.");
         return;
     }
     // Recordings name their files relative to the current directory, so the
     // folder is taken only when it can become that directory.
-    if (::chdir(path.c_str()) != 0) {
-        status_.setStatusText("Output folder not changed: cannot open " + path + " (" + std::strerror(errno) +
-                              ").");
+    if (!folders_.setCurrentDirectory(path)) {
+        status_.setStatusText("Output folder not changed: cannot open " + path + ".");
         return;
     }
-    folder_.setOutputFolder(path);
+    settings_.outputFolder = folder;
     aviCounter_ = 0;
     pngCounter_ = 0;
 }

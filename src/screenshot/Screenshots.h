@@ -1,9 +1,10 @@
 #pragma once
 
+#include "app/Settings.h"
 #include "app/StatusLine.h"
+#include "app/UserFolders.h"
 #include "device/CaptureFrame.h"
 #include "screenshot/FolderChooser.h"
-#include "screenshot/OutputFolder.h"
 #include "screenshot/PngEncoder.h"
 #include "screenshot/ScreenshotControl.h"
 
@@ -19,8 +20,6 @@ namespace tavrin::screenshot {
 
 inline constexpr const char* kChooseFolderTitle = "Change Output Folder";
 inline constexpr const char* kPngSaveFailed = ".png save failed.";
-// The longest output folder the settings file can hold, in UTF-16 units, without its NUL.
-constexpr std::size_t kMaxOutputFolderUnits = 259;
 
 // One screenshot in progress: owned by its worker once the worker runs.
 struct ScreenshotJob {
@@ -41,10 +40,12 @@ bool startDetachedWorker(std::function<void()> body);
 // workers' own come from the control window's thread.
 class Screenshots : public ScreenshotControl {
   public:
-    // `pngCounter` and `aviCounter` are the running numbers of the file names;
-    // both go back to 0 when the output folder changes.
-    Screenshots(OutputFolder& folder, uint32_t& pngCounter, uint32_t& aviCounter, app::StatusLine& status,
-                FolderChooser& chooser, PngEncoder& encoder, WorkerStarter starter = startDetachedWorker);
+    // Reads and sets `settings.outputFolder`; the current directory follows it
+    // through `folders`. `pngCounter` and `aviCounter` are the running numbers of
+    // the file names; both go back to 0 when the output folder changes.
+    Screenshots(app::Settings& settings, app::UserFolders& folders, uint32_t& pngCounter,
+                uint32_t& aviCounter, app::StatusLine& status, FolderChooser& chooser, PngEncoder& encoder,
+                WorkerStarter starter = startDetachedWorker);
     // Waits for the workers still saving: a screenshot that was started is written.
     ~Screenshots() override;
     Screenshots(const Screenshots&) = delete;
@@ -60,7 +61,8 @@ class Screenshots : public ScreenshotControl {
     void screenshotWorker(ScreenshotJob* job);
     void workerEnded();
 
-    OutputFolder& folder_;
+    app::Settings& settings_;
+    app::UserFolders& folders_;
     uint32_t& pngCounter_;
     uint32_t& aviCounter_;
     app::StatusLine& status_;

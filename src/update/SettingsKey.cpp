@@ -1,5 +1,7 @@
 #include "update/SettingsKey.h"
 
+#include "app/UserFolders.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -108,18 +110,9 @@ bool writeAll(int fd, const std::string& text) {
 
 } // namespace
 
-std::string SettingsKey::defaultFolder() {
-    std::string base;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/') {
-        base = config;
-    } else if (const char* home = std::getenv("HOME"); home && home[0] == '/') {
-        base = std::string(home) + "/.config";
-    } else {
-        return {};
-    }
-    if (base.back() != '/')
-        base.push_back('/');
-    return base + "Tavrin Capture/";
+std::string SettingsKey::folderIn(app::UserFolders& folders) {
+    const std::string config = folders.configFolder();
+    return config.empty() ? std::string() : config + "/Tavrin Capture/";
 }
 
 SettingsKey::SettingsKey(std::string folder) : folder_(std::move(folder)), path_(folder_ + kFileName) {}

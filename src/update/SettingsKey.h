@@ -4,6 +4,10 @@
 #include <memory>
 #include <string>
 
+namespace tavrin::app {
+class UserFolders;
+}
+
 namespace tavrin::update {
 
 // The per-user values of the update check ("DisableUpdateCheck", "LastChecked",
@@ -15,9 +19,9 @@ class SettingsKey {
   public:
     static constexpr const char* kFileName = "update-check.conf";
 
-    // "Tavrin Capture/" in the user's config folder ($XDG_CONFIG_HOME, else
-    // $HOME/.config), ending in '/'; empty when neither is known.
-    static std::string defaultFolder();
+    // "Tavrin Capture/" in the user's config folder, beside the settings file,
+    // ending in '/'; empty when the config folder is unknown.
+    static std::string folderIn(app::UserFolders& folders);
 
     // Opens the key kept in `folder` (a path ending in '/'), creating the folder
     // and its parents when missing. `created` tells whether the key is new (no

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "screenshot/FolderChooser.h"
-#include "screenshot/OutputFolder.h"
-#include "screenshot/PngEncoder.h"
 #include "app/StatusLine.h"
+#include "screenshot/FolderChooser.h"
+#include "screenshot/PngEncoder.h"
 
 #include <condition_variable>
 #include <functional>
@@ -31,20 +30,6 @@ class FakeStatusLine : public app::StatusLine {
   private:
     mutable std::mutex mutex_;
     std::vector<std::string> texts_;
-};
-
-class FakeOutputFolder : public screenshot::OutputFolder {
-  public:
-    explicit FakeOutputFolder(std::string folder = {}) : folder_(std::move(folder)) {}
-    std::string outputFolder() const override { return folder_; }
-    void setOutputFolder(const std::string& folder) override {
-        folder_ = folder;
-        ++changes;
-    }
-    int changes = 0;
-
-  private:
-    std::string folder_;
 };
 
 // Answers with a prepared path ("" = the user cancelled) and records the question.

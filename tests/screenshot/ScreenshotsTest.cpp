@@ -1,13 +1,17 @@
 #include "screenshot/Screenshots.h"
 
 #include "device/FrameQueue.h"
+#include "display/FrameConversion.h"
 #include "display/ScreenLayout.h"
 #include "fakes/FakeScreenshotPorts.h"
 #include "fakes/TempDir.h"
+#include "fakes/TempFolders.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -16,7 +20,6 @@ using namespace std::chrono_literals;
 namespace tt = tavrin::testing;
 using screenshot::Screenshots;
 using tt::FakeFolderChooser;
-using tt::FakeOutputFolder;
 using tt::FakePngEncoder;
 using tt::FakeStatusLine;
 using tt::TempDir;
@@ -50,6 +53,12 @@ std::vector<uint8_t> expectedRgb(const device::CaptureFrame& frame) {
     return rgb;
 }
 
+app::Settings withFolder(const std::string& folder) {
+    app::Settings s;
+    s.outputFolder.assign(folder);
+    return s;
+}
+
 class ScreenshotsTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(pool.setup()); }
@@ -63,7 +72,8 @@ class ScreenshotsTest : public ::testing::Test {
     }
 
     TempDir dir;
-    FakeOutputFolder folder{dir.folder()};
+    app::Settings settings = withFolder(dir.folder());
+    tt::TempFolders folders;
     uint32_t pngCounter = 0;
     uint32_t aviCounter = 0;
     FakeStatusLine status;
@@ -76,7 +86,7 @@ class ScreenshotsTest : public ::testing::Test {
 } // namespace
 
 TEST_F(ScreenshotsTest, SavesEachLayoutAtItsOwnSizeAsRgbAndNamesFolderAndFile) {
-    Screenshots shots(folder, pngCounter, aviCounter, status, chooser, encoder);
+    Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
     struct Case {
         int layout;
         unsigned width, height;
@@ -104,8 +114,35 @@ TEST_F(ScreenshotsTest, SavesEachLayoutAtItsOwnSizeAsRgbAndNamesFolderAndFile) {
     EXPECT_EQ(pngCounter, 2u);
 }
 
+TEST_F(ScreenshotsTest, AnErrorFrameGivesAnAllWhitePictureInEitherLayout) {
+    Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
+    struct Case {
+        int layout;
+        unsigned width, height;
+    };
+    for (Case c :
+         {Case{display::kDualScreenLayout, 256, 384}, Case{display::kSingleScreenLayout, 240, 160}}) {
+        SCOPED_TRACE(c.layout);
+        // What the read thread delivers without a board, converted as the control window does.
+        device::CaptureFrame* frame = pool.queue().pop(0ms);
+        std::memset(frame->data.get(), 0xFF, device::kFrameBufferBytes);
+        frame->result = device::FRAME_ERROR;
+        ASSERT_TRUE(display::convertFrame(*frame, c.layout));
+        frame->refCount = 1;
+        shots.startScreenshot(*frame);
+        device::releaseFrame(*frame);
+        ASSERT_TRUE(shots.waitForWorkers(5s));
+
+        const auto call = encoder.calls().back();
+        EXPECT_EQ(call.width, c.width);
+        EXPECT_EQ(call.height, c.height);
+        ASSERT_EQ(call.pixels.size(), std::size_t(c.width) * c.height * 3);
+        EXPECT_TRUE(std::all_of(call.pixels.begin(), call.pixels.end(), [](uint8_t b) { return b == 0xFF; }));
+    }
+}
+
 TEST_F(ScreenshotsTest, ReleasesTheFrameBeforeEncoding) {
-    Screenshots shots(folder, pngCounter, aviCounter, status, chooser, encoder, heldStarter());
+    Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder, heldStarter());
     device::CaptureFrame* frame = takeConvertedFrame(pool, display::kDualScreenLayout);
     shots.startScreenshot(*frame);
     EXPECT_EQ(frame->refCount, 2) << "the job holds a reference of its own";
@@ -124,7 +161,7 @@ TEST_F(ScreenshotsTest, ReleasesTheFrameBeforeEncoding) {
 TEST_F(ScreenshotsTest, SkipsNamesThatExistInTheOutputFolder) {
     dir.write("00000.png", "old");
     dir.write("00001.png", "old");
-    Screenshots shots(folder, pngCounter, aviCounter, status, chooser, encoder);
+    Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
     device::CaptureFrame* frame = takeConvertedFrame(pool, display::kSingleScreenLayout);
     shots.startScreenshot(*frame);
     device::releaseFrame(*frame);
@@ -136,7 +173,7 @@ TEST_F(ScreenshotsTest, SkipsNamesThatExistInTheOutputFolder) {
 }
 
 TEST_F(ScreenshotsTest, FailuresSayPngSaveFailedAndLeaveNoFileBehind) {
-    Screenshots shots(folder, pngCounter, aviCounter, status, chooser, encoder);
+    Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
 
     encoder.error = 31;
     device::CaptureFrame* frame = takeConvertedFrame(pool, display::kDualScreenLayout);
@@ -147,8 +184,8 @@ TEST_F(ScreenshotsTest, FailuresSayPngSaveFailedAndLeaveNoFileBehind) {
     EXPECT_FALSE(dir.exists("00000.png"));
 
     encoder.error = 0;
-    FakeOutputFolder gone(dir.folder() + "deleted/");
-    Screenshots intoNowhere(gone, pngCounter, aviCounter, status, chooser, encoder);
+    app::Settings gone = withFolder(dir.folder() + "deleted/");
+    Screenshots intoNowhere(gone, folders, pngCounter, aviCounter, status, chooser, encoder);
     frame = takeConvertedFrame(pool, display::kDualScreenLayout);
     intoNowhere.startScreenshot(*frame);
     device::releaseFrame(*frame);
@@ -158,7 +195,7 @@ TEST_F(ScreenshotsTest, FailuresSayPngSaveFailedAndLeaveNoFileBehind) {
 }
 
 TEST_F(ScreenshotsTest, AFileThatAppearedMeanwhileIsNotOverwritten) {
-    Screenshots shots(folder, pngCounter, aviCounter, status, chooser, encoder);
+    Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
     // Another program takes the name between the probe and the write.
     encoder.during = [&] { dir.write("00000.png", "precious"); };
     device::CaptureFrame* frame = takeConvertedFrame(pool, display::kDualScreenLayout);
@@ -170,7 +207,7 @@ TEST_F(ScreenshotsTest, AFileThatAppearedMeanwhileIsNotOverwritten) {
 }
 
 TEST_F(ScreenshotsTest, AWorkerThatCannotStartGivesTheFrameBack) {
-    Screenshots shots(folder, pngCounter, aviCounter, status, chooser, encoder,
+    Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder,
                       [](std::function<void()>) { return false; });
     device::CaptureFrame* frame = takeConvertedFrame(pool, display::kDualScreenLayout);
     shots.startScreenshot(*frame);
@@ -183,7 +220,7 @@ TEST_F(ScreenshotsTest, AWorkerThatCannotStartGivesTheFrameBack) {
 }
 
 TEST_F(ScreenshotsTest, AFrameWithoutAPictureIsRefusedWithoutTakingAReference) {
-    Screenshots shots(folder, pngCounter, aviCounter, status, chooser, encoder, heldStarter());
+    Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder, heldStarter());
     device::CaptureFrame* frame = pool.queue().pop(0ms);
     frame->layout = {};
     frame->image.clear();
@@ -204,7 +241,7 @@ TEST_F(ScreenshotsTest, AFrameWithoutAPictureIsRefusedWithoutTakingAReference) {
 
 TEST_F(ScreenshotsTest, SeveralWorkersAtOnceTakeSuccessiveNames) {
     {
-        Screenshots shots(folder, pngCounter, aviCounter, status, chooser, encoder);
+        Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
         for (int i = 0; i < 5; ++i) {
             device::CaptureFrame* frame = takeConvertedFrame(pool, display::kDualScreenLayout);
             shots.startScreenshot(*frame);
@@ -217,41 +254,34 @@ TEST_F(ScreenshotsTest, SeveralWorkersAtOnceTakeSuccessiveNames) {
     EXPECT_EQ(pool.queue().count(), device::FramePool::kFrameCount);
 }
 
-class OutputFolderTest : public ScreenshotsTest {
-  protected:
-    tt::CurrentDirGuard cwd;
-};
-
-TEST_F(OutputFolderTest, CancelChangesNothing) {
+TEST_F(ScreenshotsTest, CancellingTheFolderChooserChangesNothing) {
     pngCounter = 7;
     aviCounter = 3;
-    const auto before = std::filesystem::current_path();
-    Screenshots shots(folder, pngCounter, aviCounter, status, chooser, encoder);
+    Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
     chooser.answer = "";
     shots.chooseOutputFolder();
     ASSERT_EQ(chooser.titles.size(), 1u);
     EXPECT_EQ(chooser.titles[0], "Change Output Folder");
     EXPECT_EQ(chooser.starts[0], dir.folder());
-    EXPECT_EQ(folder.outputFolder(), dir.folder());
-    EXPECT_EQ(folder.changes, 0);
+    EXPECT_EQ(settings.outputFolder.utf8(), dir.folder());
     EXPECT_EQ(pngCounter, 7u);
     EXPECT_EQ(aviCounter, 3u);
-    EXPECT_EQ(std::filesystem::current_path(), before);
+    EXPECT_TRUE(folders.chdirCalls.empty());
 }
 
-TEST_F(OutputFolderTest, ANewFolderBecomesCurrentAndNumberingRestartsSkippingItsFiles) {
+TEST_F(ScreenshotsTest, ANewFolderBecomesCurrentAndNumberingRestartsSkippingItsFiles) {
     TempDir other;
     other.write("00000.png", "there");
     other.write("00000.avi", "there");
     pngCounter = 12;
     aviCounter = 5;
-    Screenshots shots(folder, pngCounter, aviCounter, status, chooser, encoder);
+    Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
     chooser.answer = other.path().string(); // no trailing slash from the dialog
     shots.chooseOutputFolder();
-    EXPECT_EQ(folder.outputFolder(), other.folder());
+    EXPECT_EQ(settings.outputFolder.utf8(), other.folder());
+    EXPECT_EQ(folders.currentDirectory, other.folder());
     EXPECT_EQ(pngCounter, 0u);
     EXPECT_EQ(aviCounter, 0u);
-    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(other.path()));
 
     device::CaptureFrame* frame = takeConvertedFrame(pool, display::kDualScreenLayout);
     shots.startScreenshot(*frame);
@@ -263,42 +293,43 @@ TEST_F(OutputFolderTest, ANewFolderBecomesCurrentAndNumberingRestartsSkippingIts
     // A path that already ends in '/' keeps a single one.
     chooser.answer = other.folder();
     shots.chooseOutputFolder();
-    EXPECT_EQ(folder.outputFolder(), other.folder());
+    EXPECT_EQ(settings.outputFolder.utf8(), other.folder());
 }
 
-TEST_F(OutputFolderTest, AFolderThatCannotBeUsedIsRefusedWithAMessage) {
-    const auto before = std::filesystem::current_path();
+TEST_F(ScreenshotsTest, AFolderThatCannotBeUsedIsRefusedWithAMessage) {
     pngCounter = 4;
-    Screenshots shots(folder, pngCounter, aviCounter, status, chooser, encoder);
+    Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
 
     chooser.answer = dir.folder() + "missing";
     shots.chooseOutputFolder();
-    EXPECT_EQ(folder.changes, 0);
+    EXPECT_EQ(settings.outputFolder.utf8(), dir.folder());
     EXPECT_EQ(pngCounter, 4u);
     EXPECT_NE(status.last().find(dir.folder() + "missing/"), std::string::npos) << status.last();
 
-    // The settings record holds 259 UTF-16 units: a folder of exactly that length fits...
+    // The settings record holds 259 characters: a folder of exactly that length fits...
     const std::string name(258 - dir.folder().size(), 'a');
     const std::filesystem::path fits = dir.path() / name;
     std::filesystem::create_directories(fits);
     chooser.answer = fits.string();
     shots.chooseOutputFolder();
-    EXPECT_EQ(folder.changes, 1);
-    EXPECT_EQ(folder.outputFolder().size(), 259u);
+    EXPECT_EQ(settings.outputFolder.utf8(), fits.string() + "/");
+    EXPECT_EQ(settings.outputFolder.utf8().size(), 259u);
 
-    // ...one unit more does not, and nothing changes.
+    // ...one character more does not, and nothing changes.
     const std::filesystem::path tooLong = fits / "b";
     std::filesystem::create_directories(tooLong);
     chooser.answer = tooLong.string();
     pngCounter = 9;
+    folders.chdirCalls.clear();
     shots.chooseOutputFolder();
-    EXPECT_EQ(folder.changes, 1);
+    EXPECT_EQ(settings.outputFolder.utf8(), fits.string() + "/");
     EXPECT_EQ(pngCounter, 9u);
+    EXPECT_TRUE(folders.chdirCalls.empty()) << "the current directory stays with the stored folder";
     EXPECT_NE(status.last().find("259"), std::string::npos) << status.last();
 }
 
-TEST_F(OutputFolderTest, LengthIsCountedInCharactersNotBytes) {
-    Screenshots shots(folder, pngCounter, aviCounter, status, chooser, encoder);
+TEST_F(ScreenshotsTest, FolderLengthIsCountedInCharactersNotBytes) {
+    Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
     std::string accents;
     for (int i = 0; i < 100; ++i)
         accents += "\u00e9"; // two bytes each in UTF-8, one unit in UTF-16
@@ -307,5 +338,5 @@ TEST_F(OutputFolderTest, LengthIsCountedInCharactersNotBytes) {
     ASSERT_GT(deep.string().size(), 259u);
     chooser.answer = deep.string();
     shots.chooseOutputFolder();
-    EXPECT_EQ(folder.outputFolder(), deep.string() + "/");
+    EXPECT_EQ(settings.outputFolder.utf8(), deep.string() + "/");
 }

@@ -1,10 +1,10 @@
 #include "update/SettingsKey.h"
 
 #include "fakes/TempDir.h"
+#include "fakes/TempFolders.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 using tavrin::testing::TempDir;
@@ -68,20 +68,9 @@ TEST(SettingsKey, AFolderThatCannotBeMadeOpensNoKey) {
     EXPECT_FALSE(SettingsKey::open("", created));
 }
 
-TEST(SettingsKey, DefaultFolderFollowsXdgConfigHomeThenHome) {
-    const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
-    const char* savedHome = std::getenv("HOME");
-    const std::string config = savedConfig ? savedConfig : "";
-    const std::string home = savedHome ? savedHome : "";
-
-    ::setenv("XDG_CONFIG_HOME", "/cfg/here", 1);
-    EXPECT_EQ(SettingsKey::defaultFolder(), "/cfg/here/Tavrin Capture/");
-    ::unsetenv("XDG_CONFIG_HOME");
-    ::setenv("HOME", "/home/someone", 1);
-    EXPECT_EQ(SettingsKey::defaultFolder(), "/home/someone/.config/Tavrin Capture/");
-    ::setenv("XDG_CONFIG_HOME", "relative", 1); // not absolute: ignored as the XDG rules say
-    EXPECT_EQ(SettingsKey::defaultFolder(), "/home/someone/.config/Tavrin Capture/");
-
-    savedConfig ? ::setenv("XDG_CONFIG_HOME", config.c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
-    savedHome ? ::setenv("HOME", home.c_str(), 1) : ::unsetenv("HOME");
+TEST(SettingsKey, LivesBesideTheSettingsFile) {
+    tavrin::testing::TempFolders folders;
+    EXPECT_EQ(SettingsKey::folderIn(folders), folders.settingsFolder() + "/");
+    folders.config.clear();
+    EXPECT_EQ(SettingsKey::folderIn(folders), "");
 }

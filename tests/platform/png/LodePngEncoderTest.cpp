@@ -4,6 +4,7 @@
 #include "display/ScreenLayout.h"
 #include "fakes/FakeScreenshotPorts.h"
 #include "fakes/TempDir.h"
+#include "fakes/TempFolders.h"
 #include "screenshot/SavePng.h"
 #include "screenshot/Screenshots.h"
 
@@ -46,14 +47,16 @@ Decoded decodeFile(const std::string& path) {
 
 TEST(LodePngEncoder, ScreenshotsDecodeBackToTheFramePixelsExactly) {
     tt::TempDir dir;
-    tt::FakeOutputFolder folder(dir.folder());
+    app::Settings settings;
+    settings.outputFolder.assign(dir.folder());
+    tt::TempFolders folders;
     tt::FakeStatusLine status;
     tt::FakeFolderChooser chooser;
     png::LodePngEncoder encoder;
     uint32_t pngCounter = 0, aviCounter = 0;
     device::FramePool pool;
     ASSERT_TRUE(pool.setup());
-    screenshot::Screenshots shots(folder, pngCounter, aviCounter, status, chooser, encoder);
+    screenshot::Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
 
     std::mt19937 random(1234);
     for (int layoutId : {display::kDualScreenLayout, display::kSingleScreenLayout}) {
