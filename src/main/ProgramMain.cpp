@@ -25,7 +25,7 @@ int runProgram(device::UsbTransport& transport, bool watchForArrivals) {
     app::XdgUserFolders folders;
     int code = 0;
     {
-        QtAppPlatform platform(*capture, watchForArrivals);
+        QtAppPlatform platform(*capture, folders, watchForArrivals);
         code = app::runProgram(*capture, platform, folders);
     }
     if (!capture->readThreadEnded.load()) {

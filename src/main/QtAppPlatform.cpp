@@ -9,6 +9,8 @@
 #include "app/Messages.h"
 #include "platform/qt/ConsoleWindow.h"
 #include "platform/qt/ControlWindow.h"
+#include "platform/qt/QtFolderChooser.h"
+#include "platform/qt/QtUpdatePrompt.h"
 #include "platform/qt/TerminationSignals.h"
 #include "platform/usb/HotplugWatcher.h"
 #include "record/NoRecording.h"
@@ -17,6 +19,15 @@
 #endif
 #if HAVE_TAVRIN_QT_FIRMWARE
 #include "platform/qt_firmware/FirmwareDialog.h"
+#endif
+#if HAVE_TAVRIN_PNG
+#include "platform/png/LodePngEncoder.h"
+#include "screenshot/Screenshots.h"
+#endif
+#if HAVE_TAVRIN_NET
+#include "platform/net/CurlHttpGet.h"
+#include "update/SettingsKey.h"
+#include "update/UpdateCheck.h"
 #endif
 
 #include <QApplication>
@@ -57,7 +68,7 @@ class NoDisplays final : public display::DisplayManager {
 // it is made (and the reverse order it goes).
 struct QtAppPlatform::Parts {
     explicit Parts(app::CaptureApp& app)
-        : qtApp(argc, argv),
+        : qtApp(QApplication::instance() ? nullptr : std::make_unique<QApplication>(argc, argv)),
 #if HAVE_TAVRIN_QT_DISPLAY
           // Failing to draw ends the program the way every fatal error does.
           displays(app.settings, app.controlWindow,
@@ -72,7 +83,8 @@ struct QtAppPlatform::Parts {
     int argc = 1;
     char name[16] = "tavrin-capture";
     char* argv[2] = {name, nullptr};
-    QApplication qtApp;
+    // Ours, unless the caller (a test) made one already.
+    std::unique_ptr<QApplication> qtApp;
 
 #if HAVE_TAVRIN_QT_DISPLAY
     qt_display::QtDisplayManager displays;
@@ -84,12 +96,24 @@ struct QtAppPlatform::Parts {
     std::optional<qt::ControlWindow> window;
     std::optional<qt::ConsoleWindow> consoleWindow;
     std::optional<app::ConsoleToggle> console;
+    std::optional<qt::QtFolderChooser> folderChooser;
+#if HAVE_TAVRIN_PNG
+    png::LodePngEncoder pngEncoder;
+    // After the window, so it goes first: it waits for its workers, which write to the status line.
+    std::optional<screenshot::Screenshots> screenshots;
+#endif
     std::optional<app::ControlWindowLogic> logic;
     std::optional<qt::TerminationSignals> terminationSignals;
+    std::optional<qt::QtUpdatePrompt> updatePrompt;
+#if HAVE_TAVRIN_NET
+    std::optional<net::CurlHttpGet> http;
+    // Last, so it goes first: a check still running is cancelled and waited for.
+    std::optional<update::UpdateCheck> updateCheck;
+#endif
 };
 
-QtAppPlatform::QtAppPlatform(app::CaptureApp& app, bool watchForArrivals)
-    : app_(app), watchForArrivals_(watchForArrivals) {}
+QtAppPlatform::QtAppPlatform(app::CaptureApp& app, app::UserFolders& folders, bool watchForArrivals)
+    : app_(app), folders_(folders), watchForArrivals_(watchForArrivals) {}
 
 QtAppPlatform::~QtAppPlatform() {
     shutdownToolkit();
@@ -110,7 +134,14 @@ bool QtAppPlatform::createControlWindow() {
     p.console.emplace(*p.consoleWindow, app_);
     p.consoleWindow->setClosedHandler([&p] { p.console->consoleClosed(); });
 
-    app::ControlWindowLogic::Services services{*p.window, p.displays, p.recorder, nullptr};
+    p.folderChooser.emplace(&*p.window);
+    screenshot::ScreenshotControl* screenshots = nullptr;
+#if HAVE_TAVRIN_PNG
+    p.screenshots.emplace(app_.settings, folders_, app_.pngCounter, app_.aviCounter, *p.window,
+                          *p.folderChooser, p.pngEncoder);
+    screenshots = &*p.screenshots;
+#endif
+    app::ControlWindowLogic::Services services{*p.window, p.displays, p.recorder, screenshots};
     services.offerFirmwareUpdate = [this] { return app::offerFirmwareUpdate(app_, *this); };
     services.toggleDebugConsole = [&p] { p.console->toggle(); };
     p.logic.emplace(app_, std::move(services));
@@ -164,7 +195,15 @@ void QtAppPlatform::postCloseToControlWindow() {
         parts_->window->messageTarget().postMessage(app::WM_CLOSE, 0, 0);
 }
 
-void QtAppPlatform::scheduleUpdateCheck() {}
+void QtAppPlatform::scheduleUpdateCheck() {
+#if HAVE_TAVRIN_NET
+    Parts& p = *parts_;
+    p.updatePrompt.emplace(p.window ? &*p.window : nullptr);
+    p.http.emplace();
+    p.updateCheck.emplace(update::SettingsKey::folderIn(folders_), *p.http, *p.updatePrompt);
+    p.updateCheck->scheduleUpdateCheck();
+#endif
+}
 
 void QtAppPlatform::shutdownToolkit() {
     if (!parts_)

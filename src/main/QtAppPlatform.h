@@ -6,7 +6,8 @@
 
 namespace tavrin::app {
 struct CaptureApp;
-}
+class UserFolders;
+} // namespace tavrin::app
 
 namespace tavrin::program {
 
@@ -15,7 +16,7 @@ namespace tavrin::program {
 // watcher, the message loop and the program's message boxes.
 class QtAppPlatform final : public app::AppPlatform {
   public:
-    QtAppPlatform(app::CaptureApp& app, bool watchForArrivals);
+    QtAppPlatform(app::CaptureApp& app, app::UserFolders& folders, bool watchForArrivals);
     ~QtAppPlatform() override;
     QtAppPlatform(const QtAppPlatform&) = delete;
     QtAppPlatform& operator=(const QtAppPlatform&) = delete;
@@ -35,6 +36,7 @@ class QtAppPlatform final : public app::AppPlatform {
   private:
     struct Parts;
     app::CaptureApp& app_;
+    app::UserFolders& folders_;
     const bool watchForArrivals_;
     std::unique_ptr<Parts> parts_;
 };

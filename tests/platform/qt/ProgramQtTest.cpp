@@ -1,0 +1,139 @@
+// The whole program on the simulated board, driven through its control window as
+// a user would: screenshot, record, console, layout, close. Needs an X server
+// with GLX for the picture windows (scripts/test-env.sh).
+#include "app/CaptureApp.h"
+#include "app/Diagnostics.h"
+#include "app/Lifecycle.h"
+#include "app/Settings.h"
+#include "fakes/TempFolders.h"
+#include "main/QtAppPlatform.h"
+#include "platform/qt/ControlWindow.h"
+#include "platform/qt/RecordButton.h"
+#include "platform/sim/SimulatedBoard.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using namespace tavrin;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Temporary folders whose current directory really follows the output folder,
+// as the program's own folders do.
+class ProgramFolders : public tavrin::testing::TempFolders {
+  public:
+    bool setCurrentDirectory(const std::string& path) override {
+        return TempFolders::setCurrentDirectory(path) && ::chdir(path.c_str()) == 0;
+    }
+};
+
+template <typename T> T* topLevel() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* found = qobject_cast<T*>(w))
+            return found;
+    return nullptr;
+}
+
+QPlainTextEdit* consoleWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->windowTitle() == QStringLiteral("Tavrin Capture - Debug"))
+            return qobject_cast<QPlainTextEdit*>(w);
+    return nullptr;
+}
+
+std::vector<uint8_t> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+uint32_t bigEndian32(const std::vector<uint8_t>& b, std::size_t at) {
+    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+
+TEST(Program, ScreenshotRecordConsoleLayoutAndClose) {
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "needs an X server: run under scripts/test-env.sh";
+    const std::filesystem::path startDir = std::filesystem::current_path();
+    int argc = 1;
+    char name[] = "program-test";
+    char* argv[] = {name, nullptr};
+    QApplication qtApp(argc, argv);
+    app::setDiagnosticsToStdout(false);
+
+    ProgramFolders folders;
+    sim::SimulatedBoard board;
+    device::NoModifierKeys keys;
+    app::CaptureApp capture(board, keys);
+    program::QtAppPlatform platform(capture, folders, false);
+
+    std::string pngPath;
+    QString recordStatus;
+    bool consoleShowedStatistics = false;
+    bool recordStayedUp = false;
+    QTimer::singleShot(0, [&] {
+        auto* window = topLevel<qt::ControlWindow>();
+        ASSERT_NE(window, nullptr);
+        auto closeAtTheEnd = qScopeGuard([&] { window->close(); });
+
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return window->statusLine()->text() == QStringLiteral("Connected"); }, 5000));
+
+        // Screenshot: the next frame lands as 00000.png in the output folder (the desktop).
+        QTest::mouseClick(window->screenshotButton(), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return window->statusLine()->text().startsWith(QStringLiteral("Saved ")); }, 5000));
+        pngPath = folders.desktop + "/00000.png";
+
+        // Record: this build has no recording side, so the start fails cleanly.
+        QTest::mouseClick(window->recordButton(), Qt::LeftButton);
+        recordStatus = window->statusLine()->text();
+        recordStayedUp = !window->recordButton()->isChecked() && window->videoSettingsButton()->isEnabled();
+
+        // The console shows the statistics of the open board, then closes again.
+        window->debugConsoleAction()->trigger();
+        QPlainTextEdit* console = consoleWindow();
+        ASSERT_NE(console, nullptr);
+        consoleShowedStatistics =
+            QTest::qWaitFor([&] { return console->toPlainText().contains(QStringLiteral("OK=")); }, 5000);
+        window->debugConsoleAction()->trigger();
+        EXPECT_FALSE(console->isVisible());
+
+        // The single-screen picture, kept for the next start.
+        emit window->displayModeList()->activated(2);
+    });
+
+    EXPECT_EQ(app::runProgram(capture, platform, folders), 0);
+    std::filesystem::current_path(startDir);
+
+    EXPECT_TRUE(consoleShowedStatistics);
+    EXPECT_TRUE(recordStayedUp);
+    EXPECT_TRUE(recordStatus.endsWith(QStringLiteral("00000.avi\nStopped."))) << recordStatus.toStdString();
+
+    // A real PNG of the dual-screen picture.
+    const std::vector<uint8_t> png = readFile(pngPath);
+    ASSERT_GT(png.size(), 24u) << pngPath;
+    EXPECT_EQ(std::string(png.begin() + 1, png.begin() + 4), "PNG");
+    EXPECT_EQ(bigEndian32(png, 16), 256u);
+    EXPECT_EQ(bigEndian32(png, 20), 384u);
+
+    // Closed the ordinary way: the settings were saved, with the new layout.
+    const auto saved = app::parseSettingsFile(folders.readSettingsFile());
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_EQ(saved->displayMode, 7);
+    EXPECT_EQ(saved->outputFolder.utf8(), folders.desktop + "/");
+}
+
+} // namespace
