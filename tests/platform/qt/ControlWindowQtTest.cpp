@@ -10,6 +10,7 @@
 #include "platform/qt/ControlWindow.h"
 #include "platform/qt/PostedMessageEvent.h"
 #include "platform/qt/QtMessageTarget.h"
+#include "platform/qt/QtUpdatePrompt.h"
 #include "platform/qt/RecordButton.h"
 #include "platform/sim/SimulatedBoard.h"
 
@@ -279,6 +280,42 @@ class ControlWindowQtTest : public QObject {
         h.console.toggle(); // opens again
         QVERIFY(h.app.consoleOpen);
         h.console.toggle();
+    }
+
+    // The update question is asked on the window's thread, never on the check's,
+    // and only an http(s) address is ever opened.
+    void updatePromptAsksOnTheGuiThreadAndOpensOnlyWebAddresses() {
+        QWidget owner;
+        qt::QtUpdatePrompt prompt(&owner);
+        QStringList asked;
+        QList<QUrl> opened;
+        bool answer = true;
+        bool rightPlace = true;
+        prompt.ask = [&](QWidget* parent, const QString& text, const QString& caption) {
+            asked << caption + QLatin1Char('|') + text;
+            rightPlace = rightPlace && parent == &owner && QThread::currentThread() == qApp->thread();
+            return answer;
+        };
+        prompt.open = [&](const QUrl& url) {
+            opened << url;
+            return true;
+        };
+        std::thread check([&] {
+            prompt.offerUpdate("https://example.org/tavrin/download.html");
+            prompt.offerUpdate("file:///etc/passwd");
+            prompt.offerUpdate("javascript:alert(1)");
+        });
+        check.join();
+        QVERIFY(asked.isEmpty()); // handed over, not asked on the check thread
+        QTRY_COMPARE(asked.size(), 1);
+        QCOMPARE(asked.front(), QStringLiteral("Tavrin Capture|A software update is available. Get it now?"));
+        QCOMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/tavrin/download.html"))});
+        QVERIFY(rightPlace);
+
+        answer = false; // "No" opens nothing
+        prompt.offerUpdate("http://example.org/");
+        QTRY_COMPARE(asked.size(), 2);
+        QCOMPARE(opened.size(), 1);
     }
 
   private:
