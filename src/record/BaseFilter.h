@@ -39,6 +39,9 @@ class BaseFilter {
     virtual HRESULT SetSyncSource(std::shared_ptr<ReferenceClock> clock);
     // Clock time minus the run start time; VFW_E_NO_CLOCK without a clock.
     HRESULT StreamTime(REFERENCE_TIME& t);
+    // The clock time at which the filter started running.
+    REFERENCE_TIME startTime() const { return tStart_.load(); }
+    std::shared_ptr<ReferenceClock> syncSource() const { return clock_; }
     virtual HRESULT JoinFilterGraph(FilterGraph* graph, const std::string& name);
 
     FilterGraph* graph() const { return graph_; }

@@ -65,7 +65,7 @@ HRESULT PcmFilter::Transform(MediaSample* in) {
     auto wfx = input_.connectionType().formatAs<WAVEFORMATEX>();
     do {
         SamplePtr out;
-        HRESULT hr = output_.GetDeliveryBuffer(&out);
+        HRESULT hr = output_->GetDeliveryBuffer(&out);
         if (FAILED(hr))
             return hr;
         uint8_t* dst = nullptr;
@@ -85,7 +85,7 @@ HRESULT PcmFilter::Transform(MediaSample* in) {
         }
         out->SetSyncPoint(true);
         out->SetDiscontinuity(done == 0 && in->IsDiscontinuity());
-        hr = output_.Deliver(out.get());
+        hr = output_->Deliver(out.get());
         if (hr != S_OK)
             return hr;
         done += n;

@@ -73,7 +73,8 @@ HRESULT TransformOutputPin::BreakConnect() {
 }
 
 TransformFilter::TransformFilter(const GUID& clsid)
-    : BaseFilter(clsid, &filterLock_), input_(this, &filterLock_), output_(this, &filterLock_) {}
+    : BaseFilter(clsid, &filterLock_), input_(this, &filterLock_),
+      output_(std::make_unique<TransformOutputPin>(this, &filterLock_)) {}
 
 TransformFilter::~TransformFilter() = default;
 
@@ -81,13 +82,13 @@ BasePin* TransformFilter::GetPin(int n) {
     if (n == 0)
         return &input_;
     if (n == 1)
-        return &output_;
+        return output_.get();
     return nullptr;
 }
 
 HRESULT TransformFilter::Pause() {
     std::lock_guard lk(filterLock_);
-    if (state_.load() == State_Stopped && input_.IsConnected() && output_.IsConnected()) {
+    if (state_.load() == State_Stopped && input_.IsConnected() && output_->IsConnected()) {
         HRESULT hr = StartStreaming();
         if (FAILED(hr))
             return hr;
@@ -100,18 +101,20 @@ HRESULT TransformFilter::Stop() {
     std::lock_guard lk(filterLock_);
     // Waits for a sample in progress on the upstream thread.
     std::lock_guard receive(receiveLock_);
-    HRESULT hr = BaseFilter::Stop();
+    // Streaming stops while the output is still active, so that a filter holding
+    // data (an encoder's delayed frames) can hand it downstream: the graph stops
+    // upstream first, and a stream need not have ended with end-of-stream.
     if (streaming_) {
         StopStreaming();
         streaming_ = false;
     }
-    return hr;
+    return BaseFilter::Stop();
 }
 
 HRESULT TransformFilter::EndOfStream() {
-    if (!output_.IsConnected())
+    if (!output_->IsConnected())
         return S_OK;
-    return output_.DeliverEndOfStream();
+    return output_->DeliverEndOfStream();
 }
 
 } // namespace tavrin::record

@@ -4,6 +4,7 @@
 #include "record/BaseInputPin.h"
 #include "record/BaseOutputPin.h"
 
+#include <memory>
 #include <mutex>
 
 namespace tavrin::record {
@@ -59,20 +60,24 @@ class TransformFilter : public BaseFilter {
     virtual HRESULT Transform(MediaSample* in) = 0;
     // Called with the receive lock held; the default passes end-of-stream on.
     virtual HRESULT EndOfStream();
+    // Around a run; StopStreaming is called before the pins go inactive, with the receive lock held.
     virtual HRESULT StartStreaming() { return S_OK; }
     virtual HRESULT StopStreaming() { return S_OK; }
     virtual HRESULT CompleteConnect(PIN_DIRECTION, BasePin*) { return S_OK; }
     virtual HRESULT BreakConnect(PIN_DIRECTION) { return S_OK; }
 
     TransformInputPin& input() { return input_; }
-    TransformOutputPin& output() { return output_; }
+    TransformOutputPin& output() { return *output_; }
 
   protected:
     friend class TransformInputPin;
+    // For filters whose output pin answers more interfaces; called from their constructor.
+    void replaceOutputPin(std::unique_ptr<TransformOutputPin> pin) { output_ = std::move(pin); }
+
     std::recursive_mutex filterLock_;
     std::mutex receiveLock_;
     TransformInputPin input_;
-    TransformOutputPin output_;
+    std::unique_ptr<TransformOutputPin> output_;
     bool streaming_ = false;
 };
 
