@@ -40,6 +40,37 @@ template <class I> std::shared_ptr<I> query(const std::shared_ptr<BaseFilter>& f
 
 } // namespace
 
+std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const RecordingSettings& settings,
+                                                const std::string& name) {
+    std::string wanted = name;
+    std::shared_ptr<BaseFilter> filter =
+        findDevice(platform, &wanted, CLSID_VideoCompressorCategory, matchFriendlyName);
+    if (!filter)
+        return nullptr;
+    if (name == settings.videoCodec) {
+        const double quality = settings.videoQuality;
+        forEachPin<IAMVideoCompression>(*filter, [quality](BasePin*, IAMVideoCompression* compression) {
+            if (!compression)
+                return false;
+            int32_t caps = 0;
+            if (SUCCEEDED(compression->GetInfo(nullptr, nullptr, nullptr, nullptr, nullptr, &caps)) &&
+                (caps & CompressionCaps_CanQuality))
+                compression->put_Quality(quality);
+            return true;
+        });
+        const auto& blob = settings.videoCodecSettings;
+        auto* dialogs = dynamic_cast<IAMVfwCompressDialogs*>(filter.get());
+        if (!blob.empty() && dialogs) {
+            int32_t size = 0;
+            dialogs->GetState(nullptr, &size);
+            const HRESULT hr = dialogs->SetState(blob.data(), static_cast<int32_t>(blob.size()));
+            debugPrintf("getFilter:SetState(%08X.., %d)=%X\n", firstFourBytes(blob),
+                        static_cast<int>(blob.size()), static_cast<unsigned>(hr));
+        }
+    }
+    return filter;
+}
+
 uint32_t systemMilliseconds() {
     using namespace std::chrono;
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
@@ -85,33 +116,7 @@ std::shared_ptr<FilterGraph> Recorder::graph() const {
 }
 
 std::shared_ptr<BaseFilter> Recorder::findVideoCompressor(const std::string& name) {
-    std::string wanted = name;
-    std::shared_ptr<BaseFilter> filter =
-        findDevice(platform_, &wanted, CLSID_VideoCompressorCategory, matchFriendlyName);
-    if (!filter)
-        return nullptr;
-    if (name == settings_.videoCodec) {
-        const double quality = settings_.videoQuality;
-        forEachPin<IAMVideoCompression>(*filter, [quality](BasePin*, IAMVideoCompression* compression) {
-            if (!compression)
-                return false;
-            int32_t caps = 0;
-            if (SUCCEEDED(compression->GetInfo(nullptr, nullptr, nullptr, nullptr, nullptr, &caps)) &&
-                (caps & CompressionCaps_CanQuality))
-                compression->put_Quality(quality);
-            return true;
-        });
-        const auto& blob = settings_.videoCodecSettings;
-        auto* dialogs = dynamic_cast<IAMVfwCompressDialogs*>(filter.get());
-        if (!blob.empty() && dialogs) {
-            int32_t size = 0;
-            dialogs->GetState(nullptr, &size);
-            const HRESULT hr = dialogs->SetState(blob.data(), static_cast<int32_t>(blob.size()));
-            debugPrintf("getFilter:SetState(%08X.., %d)=%X\n", firstFourBytes(blob),
-                        static_cast<int>(blob.size()), static_cast<unsigned>(hr));
-        }
-    }
-    return filter;
+    return record::findVideoCompressor(platform_, settings_, name);
 }
 
 bool Recorder::failStart(const std::string& why) {

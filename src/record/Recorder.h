@@ -15,6 +15,11 @@
 
 namespace tavrin::record {
 
+// The compressor named `name`, or null; when it is the saved one (`videoCodec`) it
+// gets the saved quality and the saved state blob.
+std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const RecordingSettings& settings,
+                                                const std::string& name);
+
 // Milliseconds of a system timer that wraps at 32 bits, like timeGetTime.
 uint32_t systemMilliseconds();
 
