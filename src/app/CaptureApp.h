@@ -1,13 +1,17 @@
 #pragma once
 
+#include "app/DebugConsole.h"
 #include "app/Messages.h"
+#include "app/Settings.h"
 #include "device/FrameQueue.h"
 #include "device/TavrinDevice.h"
 #include "device/UsbDevice.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 namespace tavrin::app {
@@ -39,6 +43,31 @@ struct CaptureApp {
     std::atomic<int32_t> okCount{0};
     std::atomic<int32_t> skipCount{0};
     std::atomic<int32_t> errorCount{0};
+
+    // --- Application core: settings, lifecycle state, control-window state, diagnostics ---
+    // The persisted choices with the codec block; main thread only.
+    Settings settings;
+    // Arrival notifications are registered (cleared again at shutdown).
+    bool deviceNotification = false;
+    // Ends the program after a fatal error ("Error" box, exit code -1); see
+    // app/FatalError.h. runProgram installs the platform's.
+    std::function<void(std::string_view text)> fatalErrorHook;
+    // Control window state, main thread only.
+    bool recording = false;
+    bool blinkPhase = false;
+    bool screenshotRequested = false;
+    // Next numbers tried for the numbered names of recordings and screenshots.
+    uint32_t aviCounter = 0;
+    uint32_t pngCounter = 0;
+    // The debug console is open: frames get their data lines analysed.
+    std::atomic<bool> consoleOpen{false};
+    // Data lines found stuck in the last analysed frame (low 16 bits); written on
+    // the main thread, read by the statistics thread.
+    std::atomic<uint32_t> stuckHigh{0};
+    std::atomic<uint32_t> stuckLow{0};
+    // Declared last: it is stopped first when the object goes, while everything
+    // it reads is still there.
+    StatsThread stats;
 };
 
 } // namespace tavrin::app

@@ -1,0 +1,19 @@
+#include "app/FatalError.h"
+
+#include "app/CaptureApp.h"
+#include "app/Diagnostics.h"
+
+#include <cstdlib>
+
+namespace tavrin::app {
+
+void reportFatalError(CaptureApp& app, std::string_view text) {
+    if (app.fatalErrorHook) {
+        app.fatalErrorHook(text);
+        return;
+    }
+    debugPrintf("Error: %.*s\n", static_cast<int>(text.size()), text.data());
+    std::_Exit(-1);
+}
+
+} // namespace tavrin::app

@@ -1,0 +1,99 @@
+#include "app/Lifecycle.h"
+
+#include "app/AppPlatform.h"
+#include "app/CaptureApp.h"
+#include "app/Settings.h"
+
+#include <chrono>
+#include <mutex>
+
+namespace tavrin::app {
+
+namespace {
+
+constexpr auto kReadThreadStopLimit = std::chrono::milliseconds(500);
+
+} // namespace
+
+int runProgram(CaptureApp& app, AppPlatform& platform, UserFolders& folders, CaptureStarter startCapture) {
+    platform.initToolkit();
+    app.fatalErrorHook = [&platform](std::string_view text) {
+        platform.showErrorBox(text);
+        platform.exitProcess(-1);
+    };
+    // The hook refers to `platform`, which lives only as long as this call.
+    struct HookReset {
+        CaptureApp& app;
+        ~HookReset() { app.fatalErrorHook = nullptr; }
+    } hookReset{app};
+    // Before the control window: its initialisation applies the stored layout.
+    loadSettings(app.settings, folders);
+    if (!platform.createControlWindow())
+        return 0; // nothing was started, so nothing is saved
+    if (!appInit(app, platform, startCapture))
+        return -1; // only reached when exitProcess returned
+    platform.runMessageLoop();
+    appShutdown(app, platform, folders);
+    return 0;
+}
+
+bool appInit(CaptureApp& app, AppPlatform& platform, CaptureStarter startCapture) {
+    {
+        std::lock_guard lock(app.appLock);
+        app.currentDevice = &app.nullDevice;
+    }
+    app.deviceNotification = platform.registerDeviceNotification();
+
+    if (!startCapture(app)) {
+        platform.showErrorBox("usbThread_start() failed");
+        platform.exitProcess(-1);
+        return false;
+    }
+
+    switchDevice(app, nullptr);
+    // A board that asks for firmware gets it before anything else; the update
+    // check is then left out of this run.
+    if (!offerFirmwareUpdate(app, platform))
+        platform.scheduleUpdateCheck();
+    return true;
+}
+
+bool switchDevice(CaptureApp& app, const device::InterfaceClassId* filter) {
+    std::lock_guard lock(app.appLock);
+    if (device::UsbDevice* current = app.currentDevice.load())
+        current->close();
+    const bool opened = app.boardDevice.open(filter);
+    app.currentDevice = opened ? static_cast<device::UsbDevice*>(&app.boardDevice) : &app.nullDevice;
+    return opened;
+}
+
+bool offerFirmwareUpdate(CaptureApp& app, AppPlatform& platform) {
+    // A plain read of the state, without the lock: a stale value only delays the
+    // offer to the next arrival.
+    const device::UsbDevice* current = app.currentDevice.load();
+    if (!current || current->state() != device::DEVICE_FIRMWARE_REQUIRED)
+        return false;
+    if (platform.runFirmwareDialog() <= 0)
+        platform.postCloseToControlWindow();
+    return true;
+}
+
+void appShutdown(CaptureApp& app, AppPlatform& platform, UserFolders& folders) {
+    // A thread that does not end in time is left to end with the process.
+    device::stopReadThread(app, kReadThreadStopLimit);
+    {
+        // Waits for a frame read in progress before the device goes.
+        std::lock_guard lock(app.appLock);
+        if (device::UsbDevice* current = app.currentDevice.load())
+            current->close();
+        app.currentDevice = &app.nullDevice;
+        if (app.deviceNotification) {
+            platform.unregisterDeviceNotification();
+            app.deviceNotification = false;
+        }
+    }
+    saveSettings(app.settings, folders);
+    platform.shutdownToolkit();
+}
+
+} // namespace tavrin::app

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "app/UserFolders.h"
+
+#include <string>
+#include <string_view>
+
+namespace tavrin::app {
+
+// The freedesktop.org folders: configuration in $XDG_CONFIG_HOME (else
+// ~/.config), the desktop from user-dirs.dirs (else ~/Desktop).
+class XdgUserFolders final : public UserFolders {
+  public:
+    std::string configFolder() override;
+    // Empty unless the folder exists.
+    std::string desktopFolder() override;
+    bool setCurrentDirectory(const std::string& path) override;
+
+    // The XDG_DESKTOP_DIR entry of a user-dirs.dirs text with $HOME replaced by
+    // `home`, without a trailing '/'. Empty when the entry is missing or malformed.
+    static std::string parseDesktopDir(std::string_view userDirsText, std::string_view home);
+
+  private:
+    static std::string homeFolder();
+};
+
+} // namespace tavrin::app

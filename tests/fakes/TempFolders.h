@@ -1,0 +1,69 @@
+#pragma once
+
+#include "app/UserFolders.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tavrin::testing {
+
+// User folders inside a fresh temporary folder, removed again at the end. The
+// current directory is only recorded, never changed, so tests do not disturb
+// each other.
+class TempFolders : public app::UserFolders {
+  public:
+    TempFolders() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-test-XXXXXX").string();
+        root = ::mkdtemp(pattern.data()) ? pattern : std::string();
+        config = root + "/config";
+        desktop = root + "/Desktop";
+        std::filesystem::create_directories(config);
+        std::filesystem::create_directories(desktop);
+    }
+    ~TempFolders() override {
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);
+    }
+
+    std::string configFolder() override { return config; }
+    std::string desktopFolder() override { return desktop; }
+    bool setCurrentDirectory(const std::string& path) override {
+        std::lock_guard lk(mutex_);
+        chdirCalls.push_back(path);
+        std::error_code ec;
+        if (path.empty() || !std::filesystem::is_directory(path, ec))
+            return false;
+        currentDirectory = path;
+        return true;
+    }
+
+    std::string settingsFolder() const { return config + "/Tavrin Capture"; }
+    std::string settingsFile() const { return settingsFolder() + "/tavrin_capture.cfg"; }
+    bool settingsFileExists() const { return std::filesystem::exists(settingsFile()); }
+
+    void writeSettingsFile(const std::vector<uint8_t>& bytes) const {
+        std::filesystem::create_directories(settingsFolder());
+        std::ofstream out(settingsFile(), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::vector<uint8_t> readSettingsFile() const {
+        std::ifstream in(settingsFile(), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    std::string root;
+    std::string config;  // configFolder() answers this; tests may change it
+    std::string desktop; // desktopFolder() answers this; tests may change it
+    std::string currentDirectory;
+    std::vector<std::string> chdirCalls;
+
+  private:
+    std::mutex mutex_;
+};
+
+} // namespace tavrin::testing
