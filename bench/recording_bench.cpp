@@ -3,6 +3,7 @@
 // second, CPU time per frame (all threads), and megabytes per minute of recording.
 #include "app/Diagnostics.h"
 #include "device/FrameQueue.h"
+#include "display/FrameConversion.h"
 #include "display/ScreenLayout.h"
 #include "platform/media/EncoderCatalog.h"
 #include "platform/media/FfmpegPlatform.h"
@@ -28,19 +29,10 @@ constexpr int kFrames = 240;   // four seconds at 60 frames a second
 constexpr int kRecordFps = 60; // every board frame is recorded
 constexpr record::REFERENCE_TIME kInterval = 166666;
 
-// The board's picture as 4-byte pixels, each 16-bit word read as 5-6-5 colour.
+// The board's picture `n`, converted as the control window converts every frame.
 void paint(device::CaptureFrame& frame, uint64_t n) {
-    std::vector<uint8_t> picture(device::kPictureBytes);
-    sim::SimulatedBoard::renderPicture(n, picture.data());
-    frame.layout = display::screenLayouts[display::kDualScreenLayout];
-    frame.image.resize(256 * 384 * 4);
-    for (std::size_t i = 0; i < 256 * 384; ++i) {
-        const uint16_t w = static_cast<uint16_t>(picture[2 * i] | (picture[2 * i + 1] << 8));
-        frame.image[i * 4 + 0] = static_cast<uint8_t>((w & 0x1F) << 3);
-        frame.image[i * 4 + 1] = static_cast<uint8_t>(((w >> 5) & 0x3F) << 2);
-        frame.image[i * 4 + 2] = static_cast<uint8_t>((w >> 11) << 3);
-        frame.image[i * 4 + 3] = 0;
-    }
+    sim::SimulatedBoard::renderPicture(n, frame.data.get());
+    display::convertFrame(frame, display::kDualScreenLayout);
 }
 
 void BM_Record(benchmark::State& state, const media::EncoderInfo* info) {
@@ -57,10 +49,10 @@ void BM_Record(benchmark::State& state, const media::EncoderInfo* info) {
         return;
     }
     record::RecordingSettings settings;
-    settings.outputFolder = std::string(folder) + "/";
-    settings.videoCodec = info->friendlyName;
+    settings.outputFolder.assign(std::string(folder) + "/");
+    settings.videoCodec.assign(info->friendlyName);
     settings.recordFps = kRecordFps;
-    settings.audioSource = "(no sound)";
+    settings.audioSource.assign("(no sound)");
     media::FfmpegPlatform platform;
     // The graph's clock moves with the frames, so the encoder runs flat out.
     auto clock = std::make_shared<record::ManualReferenceClock>();
@@ -95,9 +87,9 @@ void BM_Record(benchmark::State& state, const media::EncoderInfo* info) {
         cpu += cpuNow() - cpuStart;
         wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
         struct stat st {};
-        ::stat((settings.outputFolder + "bench.avi").c_str(), &st);
+        ::stat((settings.outputFolder.utf8() + "bench.avi").c_str(), &st);
         bytes += static_cast<double>(st.st_size);
-        ::unlink((settings.outputFolder + "bench.avi").c_str());
+        ::unlink((settings.outputFolder.utf8() + "bench.avi").c_str());
     }
     ::rmdir(folder);
 

@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     qt_record::QtCompressorDialogHost host;
     media::FfmpegPlatform platform(&host);
-    record::RecordingSettings settings;
+    record::RecordingSettings settings = app::Settings::defaults("");
     const char* what = argc > 1 ? argv[1] : "video";
     if (std::strcmp(what, "audio") == 0) {
         const int result =
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
                 std::printf("status: %s\n", text.c_str());
             });
         std::printf("result %d, audioSource \"%s\", audioCompressor \"%s\"\n", result,
-                    settings.audioSource.c_str(), settings.audioCompressor.c_str());
+                    settings.audioSource.utf8().c_str(), settings.audioCompressor.utf8().c_str());
     } else if (std::strcmp(what, "configure") == 0 && argc > 2) {
         const media::EncoderInfo* info = media::findEncoder(argv[2]);
         if (!info) {
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     } else {
         const bool ok = qt_record::showVideoCodecDialog(nullptr, settings, platform);
         std::printf("%s: videoCodec \"%s\", quality %.2f, fps %d, screens %u, state %zu bytes\n",
-                    ok ? "OK" : "Cancel", settings.videoCodec.c_str(), settings.videoQuality,
+                    ok ? "OK" : "Cancel", settings.videoCodec.utf8().c_str(), settings.videoQuality,
                     settings.recordFps, settings.recordScreens, settings.videoCodecSettings.size());
     }
     return 0;

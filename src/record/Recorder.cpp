@@ -47,7 +47,7 @@ std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const R
         findDevice(platform, &wanted, CLSID_VideoCompressorCategory, matchFriendlyName);
     if (!filter)
         return nullptr;
-    if (name == settings.videoCodec) {
+    if (name == settings.videoCodec.utf8()) {
         const double quality = settings.videoQuality;
         forEachPin<IAMVideoCompression>(*filter, [quality](BasePin*, IAMVideoCompression* compression) {
             if (!compression)
@@ -155,7 +155,7 @@ bool Recorder::startRecording(const std::string& fileName) {
     builder->SetFiltergraph(graph);
     captureBuilder_ = builder;
 
-    const std::string path = settings_.outputFolder + recordFileName_;
+    const std::string path = settings_.outputFolder.utf8() + recordFileName_;
     std::shared_ptr<BaseFilter> mux;
     if (FAILED(builder->SetOutputFileName(MEDIASUBTYPE_Avi, path, &mux)))
         return failStart(builder->lastError().empty() ? "The file could not be created."
@@ -174,23 +174,25 @@ bool Recorder::startRecording(const std::string& fileName) {
     const RecordedArea area = recordedArea(settings_.recordScreens, settings_.displayMode);
     recorderApp_->setArea(area.width, area.height, area.offset);
 
-    std::shared_ptr<BaseFilter> compressor = findVideoCompressor(settings_.videoCodec);
+    std::shared_ptr<BaseFilter> compressor = findVideoCompressor(settings_.videoCodec.utf8());
     if (!compressor) {
         if (!dialogs_ || !dialogs_->showVideoCodecDialog())
             return failStart("No video compressor was chosen.");
-        compressor = findVideoCompressor(settings_.videoCodec);
+        compressor = findVideoCompressor(settings_.videoCodec.utf8());
         if (!compressor)
-            return failStart("The video compressor \"" + settings_.videoCodec + "\" is not available.");
+            return failStart("The video compressor \"" + settings_.videoCodec.utf8() +
+                             "\" is not available.");
     }
     if (FAILED(graph->AddFilter(compressor, "videoCompressor")))
         return failStart("The video compressor could not be added.");
     if (FAILED(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.get(), compressor.get(),
                                      mux.get())))
-        return failStart("The video compressor \"" + settings_.videoCodec + "\" does not take this picture.");
+        return failStart("The video compressor \"" + settings_.videoCodec.utf8() +
+                         "\" does not take this picture.");
 
     std::shared_ptr<BaseFilter> audioIn;
     if (!settings_.audioSource.empty()) {
-        std::string wanted = settings_.audioSource;
+        std::string wanted = settings_.audioSource.utf8();
         audioIn = findDevice(platform_, &wanted, CLSID_AudioInputDeviceCategory, matchFriendlyName);
     } else {
         audioIn = findDevice(platform_, nullptr, CLSID_AudioInputDeviceCategory, takeFirstDevice);
@@ -243,7 +245,7 @@ std::string Recorder::updateRecordingStatus() {
     if (mediaControl_ && takeGraphFailure())
         stopRecording();
 
-    statusText_ = settings_.outputFolder + recordFileName_ + "\nStopped.";
+    statusText_ = settings_.outputFolder.utf8() + recordFileName_ + "\nStopped.";
     if (!failureText_.empty())
         statusText_ += " " + failureText_;
     if (!mediaControl_ || !muxSeeking_ || !recorderApp_)
@@ -260,8 +262,8 @@ std::string Recorder::updateRecordingStatus() {
     muxSeeking_->GetCurrentPosition(&bytes);
     int64_t samples = 0;
     recorderApp_->getStatistic(STAT_SAMPLES, &samples);
-    statusText_ = formatRecordingStatus(settings_.outputFolder, recordFileName_, lastTime, bytes, samples,
-                                        milliseconds_(), statusTime_, statusKiB_);
+    statusText_ = formatRecordingStatus(settings_.outputFolder.utf8(), recordFileName_, lastTime, bytes,
+                                        samples, milliseconds_(), statusTime_, statusKiB_);
     return statusText_;
 }
 

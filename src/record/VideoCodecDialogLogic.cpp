@@ -34,7 +34,7 @@ void VideoCodecDialogLogic::onOpen() {
     findDevice(platform_, &items_, CLSID_VideoCompressorCategory, listFriendlyName);
     sortListItems(items_);
     view_.setCodecItems(items_);
-    view_.setCodecSelection(findPrefix(items_, settings_.videoCodec));
+    view_.setCodecSelection(findPrefix(items_, settings_.videoCodec.utf8()));
     onCodecSelected();
 }
 
@@ -105,7 +105,7 @@ void VideoCodecDialogLogic::onAbout() {
 
 void VideoCodecDialogLogic::onOk() {
     if (dialogCodec_) {
-        settings_.videoCodec = selectedText();
+        settings_.videoCodec.assign(selectedText());
         settings_.videoQuality = view_.qualityPosition() / 100.0;
         settings_.videoCodecSettings.clear();
         settings_.videoCodecSettings.shrink_to_fit();

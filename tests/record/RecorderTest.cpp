@@ -62,8 +62,8 @@ class RecorderTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(pool.setup());
-        settings.outputFolder = "/videos/";
-        settings.videoCodec = "Fake Codec";
+        settings.outputFolder.assign("/videos/");
+        settings.videoCodec.assign("Fake Codec");
         platform.addCompressor("Fake Codec B");
         platform.addCompressor("Fake Codec");
         platform.addAudioInput("Mic One");
@@ -95,7 +95,7 @@ class RecorderTest : public ::testing::Test {
 
     tavrin::testing::DiagnosticCapture diag;
     device::FramePool pool;
-    RecordingSettings settings;
+    RecordingSettings settings = app::Settings::defaults("");
     FakeMediaPlatform platform;
     std::shared_ptr<ManualReferenceClock> clock = std::make_shared<ManualReferenceClock>();
     uint32_t now = 1000;
@@ -187,7 +187,7 @@ TEST_F(RecorderTest, RecordedAreaFollowsTheChoiceAndTheLayout) {
 }
 
 TEST_F(RecorderTest, SoundInputByNameFirstOrNone) {
-    settings.audioSource = "";
+    settings.audioSource.assign("");
     ASSERT_TRUE(recorder.startRecording("a.avi"));
     auto* audio =
         dynamic_cast<tavrin::testing::FakeAudioSource*>(recorder.graph()->FindFilterByName("audioSource"));
@@ -195,7 +195,7 @@ TEST_F(RecorderTest, SoundInputByNameFirstOrNone) {
     EXPECT_EQ(audio->name, "Mic One") << "empty: the first device in the system's order";
     recorder.stopRecording();
 
-    settings.audioSource = "Mic Two";
+    settings.audioSource.assign("Mic Two");
     ASSERT_TRUE(recorder.startRecording("a.avi"));
     audio =
         dynamic_cast<tavrin::testing::FakeAudioSource*>(recorder.graph()->FindFilterByName("audioSource"));
@@ -203,11 +203,11 @@ TEST_F(RecorderTest, SoundInputByNameFirstOrNone) {
     EXPECT_EQ(audio->name, "Mic Two");
     recorder.stopRecording();
 
-    settings.audioSource = "mic two"; // names match exactly
+    settings.audioSource.assign("mic two"); // names match exactly
     ASSERT_TRUE(recorder.startRecording("a.avi"));
     EXPECT_EQ(recorder.graph()->FindFilterByName("audioSource"), nullptr);
     recorder.stopRecording();
-    settings.audioSource = "(no sound)";
+    settings.audioSource.assign("(no sound)");
     ASSERT_TRUE(recorder.startRecording("a.avi"));
     EXPECT_EQ(recorder.graph()->FindFilterByName("audioSource"), nullptr);
     EXPECT_EQ(recorder.graph()->FindFilterByName("audioCompressor"), nullptr);
@@ -267,7 +267,7 @@ class ScriptedDialogs : public RecordingDialogs {
 };
 
 TEST_F(RecorderTest, MissingCompressorAsksAndCancelLeavesNothing) {
-    settings.videoCodec = "Gone Codec";
+    settings.videoCodec.assign("Gone Codec");
     ScriptedDialogs cancel([] { return false; });
     recorder.setDialogs(&cancel);
     EXPECT_FALSE(recorder.startRecording("a.avi"));
@@ -278,11 +278,11 @@ TEST_F(RecorderTest, MissingCompressorAsksAndCancelLeavesNothing) {
 
     // The dialog may choose another compressor; the start then goes on with it.
     ScriptedDialogs choose([this] {
-        settings.videoCodec = "Fake Codec B";
+        settings.videoCodec.assign("Fake Codec B");
         return true;
     });
     recorder.setDialogs(&choose);
-    settings.videoCodec = "Gone Codec";
+    settings.videoCodec.assign("Gone Codec");
     EXPECT_TRUE(recorder.startRecording("a.avi"));
     EXPECT_EQ(dynamic_cast<FakeCompressor*>(recorder.graph()->FindFilterByName("videoCompressor"))->name,
               "Fake Codec B");
@@ -291,7 +291,7 @@ TEST_F(RecorderTest, MissingCompressorAsksAndCancelLeavesNothing) {
     // OK without a usable choice still fails.
     ScriptedDialogs okButNothing([] { return true; });
     recorder.setDialogs(&okButNothing);
-    settings.videoCodec = "Gone Codec";
+    settings.videoCodec.assign("Gone Codec");
     EXPECT_FALSE(recorder.startRecording("a.avi"));
     EXPECT_EQ(recorder.graph(), nullptr);
     // Without a dialog to ask, the start fails too.

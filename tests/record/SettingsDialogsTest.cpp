@@ -58,7 +58,7 @@ class CodecDialogTest : public ::testing::Test {
         platform.add<tavrin::testing::BareCompressor>(CLSID_VideoCompressorCategory, "Bare", [] {
             return std::make_shared<tavrin::testing::BareCompressor>();
         });
-        settings.videoCodec = "Fake Codec";
+        settings.videoCodec.assign("Fake Codec");
     }
     void addCompressor(const std::string& name) {
         platform.add<FakeCompressor>(CLSID_VideoCompressorCategory, name, [this, name] {
@@ -78,7 +78,7 @@ class CodecDialogTest : public ::testing::Test {
 
     tavrin::testing::DiagnosticCapture diag;
     FakeMediaPlatform platform;
-    RecordingSettings settings;
+    RecordingSettings settings = app::Settings::defaults("");
     std::function<void(FakeCompressor&)> tweak;
     FakeCodecView view;
     VideoCodecDialogLogic logic{view, settings, platform};
@@ -125,7 +125,7 @@ TEST_F(CodecDialogTest, QualityFiftyAndOkGivesHalfAndReopeningShowsFifty) {
     EXPECT_EQ(view.qualityText, "50");
     logic.onOk();
     EXPECT_EQ(settings.videoQuality, 0.50);
-    EXPECT_EQ(settings.videoCodec, "Fake Codec");
+    EXPECT_EQ(settings.videoCodec.utf8(), "Fake Codec");
 
     FakeCodecView again;
     VideoCodecDialogLogic reopened(again, settings, platform);
@@ -144,13 +144,13 @@ TEST_F(CodecDialogTest, QualityRoundTripsWithoutDrifting) {
 }
 
 TEST_F(CodecDialogTest, PrefixSelectsTheFirstSortedMatchIgnoringCase) {
-    settings.videoCodec = "fake";
+    settings.videoCodec.assign("fake");
     logic.onOpen();
     EXPECT_EQ(view.items[view.selection], "Fake Codec");
-    settings.videoCodec = "FAKE CODEC B";
+    settings.videoCodec.assign("FAKE CODEC B");
     logic.onOpen();
     EXPECT_EQ(view.items[view.selection], "Fake Codec B");
-    settings.videoCodec = "zzz";
+    settings.videoCodec.assign("zzz");
     logic.onOpen();
     EXPECT_EQ(view.selection, -1);
 }
@@ -161,7 +161,7 @@ TEST_F(CodecDialogTest, OkReplacesTheStateWithTheSelectedCompressorsState) {
     EXPECT_EQ(current()->setStateCalls, 1) << "the saved compressor got the saved state";
     select("Fake Codec B");
     logic.onOk();
-    EXPECT_EQ(settings.videoCodec, "Fake Codec B");
+    EXPECT_EQ(settings.videoCodec.utf8(), "Fake Codec B");
     EXPECT_EQ(settings.videoCodecSettings, (std::vector<uint8_t>{12, 'S', 'T'}));
     EXPECT_EQ(diag.count("GetState(3)=0054530C..\n"), 1) << diag.text();
 }
@@ -190,7 +190,7 @@ TEST_F(CodecDialogTest, ConfigurationIsNotKeptOnCancel) {
 }
 
 TEST_F(CodecDialogTest, NoCompressorOfThatNameKeepsTheCodecSettings) {
-    settings.videoCodec = "Gone";
+    settings.videoCodec.assign("Gone");
     settings.videoQuality = 0.3;
     settings.videoCodecSettings = {1, 2};
     logic.onOpen();
@@ -202,7 +202,7 @@ TEST_F(CodecDialogTest, NoCompressorOfThatNameKeepsTheCodecSettings) {
     EXPECT_EQ(view.qualityText, "");
     view.screens = 2;
     logic.onOk();
-    EXPECT_EQ(settings.videoCodec, "Gone");
+    EXPECT_EQ(settings.videoCodec.utf8(), "Gone");
     EXPECT_EQ(settings.videoQuality, 0.3);
     EXPECT_EQ(settings.videoCodecSettings, (std::vector<uint8_t>{1, 2}));
     EXPECT_EQ(settings.recordScreens, 2u) << "the screens are taken anyway";
@@ -217,7 +217,7 @@ TEST_F(CodecDialogTest, CompressorWithoutDialogsOrQualityStoresFullQualityAndNoS
     EXPECT_FALSE(view.qualityEnabled);
     EXPECT_EQ(view.quality, 100);
     logic.onOk();
-    EXPECT_EQ(settings.videoCodec, "Bare");
+    EXPECT_EQ(settings.videoCodec.utf8(), "Bare");
     EXPECT_EQ(settings.videoQuality, 1.0);
     EXPECT_TRUE(settings.videoCodecSettings.empty());
 }
@@ -270,44 +270,44 @@ TEST(AudioDialog, SourcesInSystemOrderThenNoSoundAndTheSavedOneSelected) {
                             [] { return std::make_shared<PcmFilter>(); });
     platform.add<PcmFilter>(CLSID_AudioCompressorCategory, "ADPCM",
                             [] { return std::make_shared<PcmFilter>(); });
-    RecordingSettings settings;
+    RecordingSettings settings = app::Settings::defaults("");
     FakeAudioView view;
     AudioSettingsDialogLogic logic(view, settings, platform);
 
-    settings.audioSource = "";
+    settings.audioSource.assign("");
     logic.onOpen();
     EXPECT_EQ(view.sources, (std::vector<std::string>{"Zeta Mic", "Alpha Mic", "(no sound)"}));
     EXPECT_EQ(view.source, 0);
     EXPECT_EQ(view.compressors, (std::vector<std::string>{"ADPCM", "PCM"}));
     EXPECT_EQ(view.compressors[view.compressor], "PCM");
     logic.onOk();
-    EXPECT_EQ(settings.audioSource, "Zeta Mic") << "an empty source stores the first device's name";
-    EXPECT_EQ(settings.audioCompressor, "PCM");
+    EXPECT_EQ(settings.audioSource.utf8(), "Zeta Mic") << "an empty source stores the first device's name";
+    EXPECT_EQ(settings.audioCompressor.utf8(), "PCM");
 
-    settings.audioSource = "alpha";
+    settings.audioSource.assign("alpha");
     logic.onOpen();
     EXPECT_EQ(view.source, 1);
-    settings.audioSource = "Gone Mic";
+    settings.audioSource.assign("Gone Mic");
     logic.onOpen();
     EXPECT_EQ(view.source, 0) << "no match leaves the first item";
     view.source = 2;
     logic.onOk();
-    EXPECT_EQ(settings.audioSource, "(no sound)");
+    EXPECT_EQ(settings.audioSource.utf8(), "(no sound)");
     logic.onOpen();
     EXPECT_EQ(view.sources[view.source], "(no sound)");
 }
 
 TEST(AudioDialog, NoDeviceLeavesOnlyNoSound) {
     FakeMediaPlatform platform;
-    RecordingSettings settings;
+    RecordingSettings settings = app::Settings::defaults("");
     FakeAudioView view;
     AudioSettingsDialogLogic logic(view, settings, platform);
     logic.onOpen();
     EXPECT_EQ(view.sources, std::vector<std::string>{"(no sound)"});
     EXPECT_EQ(view.compressor, -1);
     logic.onOk();
-    EXPECT_EQ(settings.audioCompressor, "") << "nothing selected stores an empty name";
-    EXPECT_EQ(settings.audioSource, "(no sound)");
+    EXPECT_EQ(settings.audioCompressor.utf8(), "") << "nothing selected stores an empty name";
+    EXPECT_EQ(settings.audioSource.utf8(), "(no sound)");
 }
 
 TEST(ListText, ClipsByUtf16UnitsAndMatchesPrefixesWithoutCase) {

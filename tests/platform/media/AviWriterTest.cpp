@@ -29,13 +29,13 @@ class CancellingDialogs : public record::RecordingDialogs {
 struct Rig {
     explicit Rig(media::FfmpegPlatform::Options options = {}) : platform(nullptr, options) {
         EXPECT_TRUE(pool.setup());
-        settings.outputFolder = dir.path();
-        settings.videoCodec = "FFV1 (lossless)";
-        settings.audioSource = "(no sound)";
+        settings.outputFolder.assign(dir.path());
+        settings.videoCodec.assign("FFV1 (lossless)");
+        settings.audioSource.assign("(no sound)");
     }
     TempDir dir;
     device::FramePool pool;
-    record::RecordingSettings settings;
+    record::RecordingSettings settings = app::Settings::defaults("");
     media::FfmpegPlatform platform;
     record::Recorder recorder{platform, settings};
 };
@@ -45,7 +45,7 @@ bool feedUntilStopped(Rig& s, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     uint64_t n = 0;
     while (std::chrono::steady_clock::now() < end) {
-        feedFrames(s.pool, s.recorder, display::kDualScreenLayout, 60, 100ms, n);
+        feedFrames(s.pool, s.recorder, display::kDualScreenLayout, 60, 100ms, n, paintNoise);
         n += 6;
         s.recorder.updateRecordingStatus();
         if (!s.recorder.recorderApp())
@@ -71,7 +71,7 @@ TEST(AviWriter, FullDiskStopsTheRecordingSaysSoAndKeepsAReadableFile) {
     const ProbedFile file = probe(s.dir.path() + "00010.avi");
     ASSERT_TRUE(file.ok) << "ffprobe reads what was written";
     ASSERT_NE(file.first("video"), nullptr);
-    EXPECT_GT(file.first("video")->frames, 10);
+    EXPECT_GE(file.first("video")->frames, 5) << "the frames before the disk filled are there";
     EXPECT_GE(decodeVideo(s.dir.path() + "00010.avi", 256, 384).size(),
               static_cast<std::size_t>(file.first("video")->frames) - 1)
         << "every whole frame in the file decodes";
@@ -85,7 +85,7 @@ TEST(AviWriter, RealFullDiskOnASmallFilesystem) {
         GTEST_SKIP() << "tmpfs cannot be mounted here";
     {
         Rig s;
-        s.settings.outputFolder = mountPoint.path();
+        s.settings.outputFolder.assign(mountPoint.path());
         ASSERT_TRUE(s.recorder.startRecording("00011.avi"));
         ASSERT_TRUE(feedUntilStopped(s, 20s));
         EXPECT_EQ(s.recorder.updateRecordingStatus(),
@@ -100,12 +100,13 @@ TEST(AviWriter, RealFullDiskOnASmallFilesystem) {
 
 TEST(AviWriter, FolderThatCannotTakeTheFileFailsTheStartWithAReason) {
     Rig s;
-    s.settings.outputFolder = s.dir.path() + "no-such-folder/";
+    s.settings.outputFolder.assign(s.dir.path() + "no-such-folder/");
     EXPECT_FALSE(s.recorder.startRecording("00012.avi"));
     EXPECT_EQ(s.recorder.recorderApp(), nullptr);
     EXPECT_EQ(s.recorder.graph(), nullptr);
     const std::string status = s.recorder.updateRecordingStatus();
-    EXPECT_EQ(status.rfind(s.settings.outputFolder + "00012.avi\nStopped. Cannot create ", 0), 0u) << status;
+    EXPECT_EQ(status.rfind(s.settings.outputFolder.utf8() + "00012.avi\nStopped. Cannot create ", 0), 0u)
+        << status;
     EXPECT_NE(status.find("No such file or directory"), std::string::npos) << status;
 
     // A read-only folder (a read-only mount when running as root, who may write anywhere else).
@@ -116,7 +117,7 @@ TEST(AviWriter, FolderThatCannotTakeTheFileFailsTheStartWithAReason) {
     else
         ::chmod(readOnly.path().c_str(), 0555);
     if (mounted || ::geteuid() != 0) {
-        s.settings.outputFolder = readOnly.path();
+        s.settings.outputFolder.assign(readOnly.path());
         EXPECT_FALSE(s.recorder.startRecording("00013.avi"));
         const std::string text = s.recorder.updateRecordingStatus();
         EXPECT_NE(text.find("Stopped. Cannot create"), std::string::npos) << text;
@@ -131,7 +132,8 @@ TEST(AviWriter, StoppingWithNoFrameQueuedEndsAtOnce) {
     tavrin::testing::DiagnosticCapture diag;
     Rig s;
     ASSERT_TRUE(s.recorder.startRecording("00014.avi"));
-    s.recorder.stopRecording(); // the pin waits for a frame: the end marker releases it
+    std::this_thread::sleep_for(200ms); // the pin is waiting for a frame by now
+    s.recorder.stopRecording();         // the end marker releases it
     EXPECT_EQ(diag.count("starved"), 0) << "no 750 ms wait";
     EXPECT_EQ(diag.count("getNextFrame timed out or stop requested, stopping AVI\n"), 1);
     EXPECT_EQ(s.recorder.recorderApp(), nullptr);
@@ -143,7 +145,7 @@ TEST(AviWriter, MissingCompressorAndCancelledDialogLeaveNoGraph) {
     Rig s;
     CancellingDialogs dialogs;
     s.recorder.setDialogs(&dialogs);
-    s.settings.videoCodec = "No Such Codec";
+    s.settings.videoCodec.assign("No Such Codec");
     EXPECT_FALSE(s.recorder.startRecording("00015.avi"));
     EXPECT_EQ(dialogs.shown, 1);
     EXPECT_EQ(s.recorder.graph(), nullptr);
@@ -161,12 +163,12 @@ TEST(AviWriter, BytesWrittenGrowAndShowInTheStatusLine) {
                               std::make_shared<record::SystemReferenceClock>(),
                               [&] { return clock[std::min(tick++, clock.size() - 1)]; });
     ASSERT_TRUE(recorder.startRecording("00016.avi"));
-    feedFrames(s.pool, recorder, display::kDualScreenLayout, 60, 1000ms);
+    feedFrames(s.pool, recorder, display::kDualScreenLayout, 60, 1000ms, 0, paintNoise);
     const std::string first = recorder.updateRecordingStatus();
-    feedFrames(s.pool, recorder, display::kDualScreenLayout, 60, 1500ms, 60);
+    feedFrames(s.pool, recorder, display::kDualScreenLayout, 60, 1500ms, 60, paintNoise);
     const std::string second = recorder.updateRecordingStatus();
     recorder.stopRecording();
-    // FFV1 at 256 x 384 writes far more than a mebibyte in two and a half seconds.
+    // FFV1 of random pixels at 256 x 384 writes far more than a mebibyte a second.
     unsigned mb1 = 0, mb2 = 0, rate2 = 0;
     ASSERT_EQ(std::sscanf(first.substr(first.find('\n') + 1).c_str(), "%*u:%*u:%*u, %u MB", &mb1), 1)
         << first;

@@ -64,10 +64,10 @@ TEST_P(EveryEncoder, RecordsAFileThatFfprobeReads) {
     TempDir dir;
     device::FramePool pool;
     ASSERT_TRUE(pool.setup());
-    RecordingSettings settings;
-    settings.outputFolder = dir.path();
-    settings.videoCodec = info.friendlyName;
-    settings.audioSource = "(no sound)";
+    RecordingSettings settings = app::Settings::defaults("");
+    settings.outputFolder.assign(dir.path());
+    settings.videoCodec.assign(info.friendlyName);
+    settings.audioSource.assign("(no sound)");
     settings.recordFps = 20;
     media::FfmpegPlatform platform;
     Recorder recorder(platform, settings);
@@ -123,15 +123,15 @@ TEST(Compressors, LowerQualityMakesSmallerFiles) {
         TempDir dir;
         device::FramePool pool;
         ASSERT_TRUE(pool.setup());
-        RecordingSettings settings;
-        settings.outputFolder = dir.path();
-        settings.videoCodec = "MPEG-4 Part 2";
+        RecordingSettings settings = app::Settings::defaults("");
+        settings.outputFolder.assign(dir.path());
+        settings.videoCodec.assign("MPEG-4 Part 2");
         settings.videoQuality = quality;
-        settings.audioSource = "(no sound)";
+        settings.audioSource.assign("(no sound)");
         media::FfmpegPlatform platform;
         Recorder recorder(platform, settings);
         ASSERT_TRUE(recorder.startRecording("q.avi"));
-        feedFrames(pool, recorder, display::kDualScreenLayout, 60, 700ms);
+        feedFrames(pool, recorder, display::kDualScreenLayout, 60, 700ms, 0, paintNoise);
         recorder.stopRecording();
         sizes.push_back(std::stol(runCommand("stat -c %s '" + dir.path() + "q.avi'")));
     }
@@ -182,8 +182,8 @@ TEST(Compressors, StateRoundTripsThroughTheOpaqueBlob) {
 TEST(Compressors, SavedQualityAndStateReachTheSavedCompressorOnly) {
     tavrin::testing::DiagnosticCapture diag;
     media::FfmpegPlatform platform;
-    RecordingSettings settings;
-    settings.videoCodec = "FFV1 (lossless)";
+    RecordingSettings settings = app::Settings::defaults("");
+    settings.videoCodec.assign("FFV1 (lossless)");
     media::FfmpegCompressor source(*media::findEncoder("FFV1 (lossless)"), nullptr);
     source.setOption("slicecrc", "1");
     int32_t size = 0;
@@ -203,7 +203,7 @@ TEST(Compressors, SavedQualityAndStateReachTheSavedCompressorOnly) {
         << diag.text();
 
     if (media::findEncoder("MPEG-4 Part 2")) {
-        settings.videoCodec = "MPEG-4 Part 2";
+        settings.videoCodec.assign("MPEG-4 Part 2");
         settings.videoQuality = 0.4;
         auto mpeg4 = recorder.findVideoCompressor("MPEG-4 Part 2");
         auto* vc = dynamic_cast<IAMVideoCompression*>(mpeg4->GetPin(1));
@@ -211,7 +211,7 @@ TEST(Compressors, SavedQualityAndStateReachTheSavedCompressorOnly) {
         vc->get_Quality(&q);
         EXPECT_EQ(q, 0.4);
         // Looked up under a name that is not the saved one: neither quality nor state.
-        settings.videoCodec = "FFV1 (lossless)";
+        settings.videoCodec.assign("FFV1 (lossless)");
         mpeg4 = recorder.findVideoCompressor("MPEG-4 Part 2");
         vc = dynamic_cast<IAMVideoCompression*>(mpeg4->GetPin(1));
         vc->get_Quality(&q);

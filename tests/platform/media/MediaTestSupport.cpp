@@ -1,5 +1,6 @@
 #include "MediaTestSupport.h"
 
+#include "display/FrameConversion.h"
 #include "display/ScreenLayout.h"
 #include "platform/media/FfmpegPlatform.h"
 #include "platform/sim/SimulatedBoard.h"
@@ -131,18 +132,22 @@ double tonePower(const std::vector<int16_t>& samples, std::size_t begin, std::si
 }
 
 void paintFrame(device::CaptureFrame& frame, int layoutId, uint64_t n) {
-    static std::vector<uint8_t> picture(device::kPictureBytes);
-    sim::SimulatedBoard::renderPicture(n, picture.data());
+    if (!frame.data)
+        frame.data.reset(new uint8_t[device::kFrameBufferBytes]());
+    sim::SimulatedBoard::renderPicture(n, frame.data.get());
+    display::convertFrame(frame, layoutId);
+}
+
+void paintNoise(device::CaptureFrame& frame, int layoutId, uint64_t n) {
     const display::ScreenLayout& layout = display::screenLayouts[layoutId];
     frame.layout = layout;
-    const std::size_t pixels = static_cast<std::size_t>(layout.width) * layout.height;
-    frame.image.resize(pixels * 4);
-    for (std::size_t i = 0; i < pixels; ++i) {
-        const uint16_t w = static_cast<uint16_t>(picture[2 * i] | (picture[2 * i + 1] << 8));
-        frame.image[i * 4 + 0] = static_cast<uint8_t>((w & 0x1F) << 3);
-        frame.image[i * 4 + 1] = static_cast<uint8_t>(((w >> 5) & 0x3F) << 2);
-        frame.image[i * 4 + 2] = static_cast<uint8_t>((w >> 11) << 3);
-        frame.image[i * 4 + 3] = 0;
+    frame.image.resize(static_cast<std::size_t>(layout.width) * layout.height * 4);
+    uint64_t x = 0x9E3779B97F4A7C15ull * (n + 1);
+    for (auto& byte : frame.image) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        byte = static_cast<uint8_t>(x);
     }
 }
 
@@ -163,7 +168,8 @@ std::vector<uint8_t> expectedArea(int layoutId, uint64_t n, int width, int heigh
 }
 
 std::vector<uint64_t> feedFrames(device::FramePool& pool, record::RecordingControl& recorder, int layoutId,
-                                 int fps, std::chrono::milliseconds duration, uint64_t firstNumber) {
+                                 int fps, std::chrono::milliseconds duration, uint64_t firstNumber,
+                                 Painter paint) {
     using clock = std::chrono::steady_clock;
     std::vector<uint64_t> fed;
     const auto start = clock::now();
@@ -177,7 +183,7 @@ std::vector<uint64_t> feedFrames(device::FramePool& pool, record::RecordingContr
         if (!frame)
             continue; // every frame is held: the recording has fallen behind
         frame->refCount = 1;
-        paintFrame(*frame, layoutId, firstNumber + i);
+        paint(*frame, layoutId, firstNumber + i);
         if (record::ITavrinCaptureApp* app = recorder.recorderApp())
             app->putFrame(frame);
         device::releaseFrame(*frame);

@@ -42,16 +42,23 @@ std::vector<int16_t> decodeAudioMono(const std::string& path);
 double tonePower(const std::vector<int16_t>& samples, std::size_t begin, std::size_t end, double rate,
                  double frequency);
 
-// The converted image of simulated picture `n`: each 16-bit word of the board's
-// picture read as 5-6-5 colour, 4 bytes a pixel (B, G, R, 0).
+// The simulated board's picture `n`, converted for layout `layoutId` as the control
+// window converts every frame.
 void paintFrame(device::CaptureFrame& frame, int layoutId, uint64_t n);
 // The recorded area of that image as RGB24 rows, top row first (what a decoder gives).
 std::vector<uint8_t> expectedArea(int layoutId, uint64_t n, int width, int height, int offset);
 
+// A picture of random pixels (different for each `n`): hard to compress, so that
+// encoders' sizes and a disk filling up show quickly.
+void paintNoise(device::CaptureFrame& frame, int layoutId, uint64_t n);
+
+using Painter = void (*)(device::CaptureFrame& frame, int layoutId, uint64_t n);
+
 // Plays the control window's part: takes frames from the pool at `fps`, paints
 // them and offers them to the running recording, for `duration`.
 std::vector<uint64_t> feedFrames(device::FramePool& pool, record::RecordingControl& recorder, int layoutId,
-                                 int fps, std::chrono::milliseconds duration, uint64_t firstNumber = 0);
+                                 int fps, std::chrono::milliseconds duration, uint64_t firstNumber = 0,
+                                 Painter paint = paintFrame);
 
 class TempDir {
   public:

@@ -20,12 +20,12 @@ namespace {
 struct Harness {
     explicit Harness(const std::string& codec) {
         EXPECT_TRUE(pool.setup());
-        settings.outputFolder = dir.path();
-        settings.videoCodec = codec;
+        settings.outputFolder.assign(dir.path());
+        settings.videoCodec.assign(codec);
     }
     TempDir dir;
     device::FramePool pool;
-    record::RecordingSettings settings;
+    record::RecordingSettings settings = app::Settings::defaults("");
     media::FfmpegPlatform platform;
     record::Recorder recorder{platform, settings};
 };
@@ -92,7 +92,7 @@ TEST_P(LosslessRecording, EveryDecodedFrameIsExactlyAConvertedImage) {
     Harness h(GetParam());
     h.settings.recordFps = 30;
     h.settings.recordScreens = 2; // the bottom screen: 256 x 192 from pixel 49152
-    h.settings.audioSource = "(no sound)";
+    h.settings.audioSource.assign("(no sound)");
     ASSERT_TRUE(h.recorder.startRecording("00002.avi"));
     const auto fed = feedFrames(h.pool, h.recorder, display::kDualScreenLayout, 60, 1500ms);
     h.recorder.stopRecording();
@@ -131,7 +131,7 @@ TEST(RecordingEndToEnd, SingleScreenLayoutRecords240x160WhateverTheChoice) {
         Harness h("FFV1 (lossless)");
         h.settings.displayMode = display::kSingleScreenLayout;
         h.settings.recordScreens = screens;
-        h.settings.audioSource = "(no sound)";
+        h.settings.audioSource.assign("(no sound)");
         ASSERT_TRUE(h.recorder.startRecording("00003.avi"));
         const auto fed = feedFrames(h.pool, h.recorder, display::kSingleScreenLayout, 60, 400ms);
         h.recorder.stopRecording();

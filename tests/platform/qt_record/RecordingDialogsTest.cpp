@@ -48,10 +48,10 @@ class VideoDialogTest : public ::testing::Test {
         for (const char* name : {"Fake Codec B", "Fake Codec", "alpha codec"})
             platform.add<FakeCompressor>(CLSID_VideoCompressorCategory, name,
                                          [name] { return std::make_shared<FakeCompressor>(name); });
-        settings.videoCodec = "Fake Codec";
+        settings.videoCodec.assign("Fake Codec");
     }
     FakeMediaPlatform platform;
-    RecordingSettings settings;
+    RecordingSettings settings = app::Settings::defaults("");
 };
 
 TEST_F(VideoDialogTest, LayoutTextsAndTabOrderFollowTheResource) {
@@ -131,7 +131,7 @@ TEST_F(VideoDialogTest, ChoosingAnotherCompressorLooksItUp) {
     emit list->activated(2);
     EXPECT_EQ(dynamic_cast<FakeCompressor*>(dialog.logic().dialogCodec())->name, "Fake Codec B");
     dialog.ui().IDOK->click();
-    EXPECT_EQ(settings.videoCodec, "Fake Codec B");
+    EXPECT_EQ(settings.videoCodec.utf8(), "Fake Codec B");
 }
 
 TEST(AudioDialogQt, ListsSelectsAndStores) {
@@ -140,8 +140,8 @@ TEST(AudioDialogQt, ListsSelectsAndStores) {
     platform.addAudioInput("Monitor of Speakers");
     platform.add<PcmFilter>(CLSID_AudioCompressorCategory, "PCM",
                             [] { return std::make_shared<PcmFilter>(); });
-    RecordingSettings settings;
-    settings.audioSource = "monitor";
+    RecordingSettings settings = app::Settings::defaults("");
+    settings.audioSource.assign("monitor");
     qt_record::AudioSettingsDialog dialog(nullptr, settings, platform);
     auto& ui = dialog.ui();
     EXPECT_EQ(dialog.windowTitle(), "Audio Settings");
@@ -165,14 +165,14 @@ TEST(AudioDialogQt, ListsSelectsAndStores) {
     ui.IDC_AUDIO_SOURCE->setCurrentIndex(2);
     ui.IDOK->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(settings.audioSource, "(no sound)");
-    EXPECT_EQ(settings.audioCompressor, "PCM");
+    EXPECT_EQ(settings.audioSource.utf8(), "(no sound)");
+    EXPECT_EQ(settings.audioCompressor.utf8(), "PCM");
 
     qt_record::AudioSettingsDialog cancelled(nullptr, settings, platform);
     cancelled.ui().IDC_AUDIO_SOURCE->setCurrentIndex(0);
     cancelled.ui().IDCANCEL->click();
     EXPECT_EQ(cancelled.result(), QDialog::Rejected);
-    EXPECT_EQ(settings.audioSource, "(no sound)");
+    EXPECT_EQ(settings.audioSource.utf8(), "(no sound)");
 }
 
 TEST(SoundControlPanel, PrefersPavucontrolsInputTabThenTheDesktops) {
