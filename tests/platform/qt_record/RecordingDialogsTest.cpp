@@ -5,6 +5,7 @@
 #include "platform/qt_record/AudioSettingsDialog.h"
 #include "platform/qt_record/CodecOptionsDialog.h"
 #include "platform/qt_record/QtCompressorDialogHost.h"
+#include "platform/qt_record/RecordingSetup.h"
 #include "platform/qt_record/SoundControlPanel.h"
 #include "platform/qt_record/VideoCodecDialog.h"
 #include "record/PcmFilter.h"
@@ -16,7 +17,9 @@
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTimer>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace tavrin;
 using namespace tavrin::record;
@@ -249,6 +252,36 @@ TEST(CodecOptions, ConfigureThroughTheHostChangesTheCompressorsState) {
     std::string state(static_cast<std::size_t>(size), '\0');
     compressor.GetState(state.data(), &size);
     EXPECT_NE(state.find("context=1"), std::string::npos) << state;
+}
+
+TEST(RecordingSetup, WiresTheRecorderAndTheDialogsToOneSettingsRecord) {
+    char folder[] = "/tmp/tavrin-setup-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    RecordingSettings settings = app::Settings::defaults("");
+    settings.outputFolder.assign(std::string(folder) + "/");
+    settings.audioSource.assign("(no sound)");
+    settings.videoCodec.assign("No Such Codec");
+    QWidget window;
+    std::vector<std::string> statuses;
+    qt_record::RecordingSetup setup(&window, settings, [&](const std::string& s) { statuses.push_back(s); });
+    EXPECT_EQ(setup.control().recorderApp(), nullptr);
+
+    // The saved compressor is missing: the start asks with the Video Codec dialog,
+    // which picks FFV1 here and is confirmed.
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<qt_record::VideoCodecDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* list = dialog->ui().IDC_CODEC_LIST;
+        list->setCurrentIndex(list->findText("FFV1 (lossless)"));
+        emit list->activated(list->currentIndex());
+        dialog->ui().IDOK->click();
+    });
+    ASSERT_TRUE(setup.control().startRecording("00001.avi"));
+    EXPECT_EQ(settings.videoCodec.utf8(), "FFV1 (lossless)");
+    EXPECT_NE(setup.control().recorderApp(), nullptr);
+    setup.control().stopRecording();
+    EXPECT_EQ(::access((std::string(folder) + "/00001.avi").c_str(), F_OK), 0);
+    std::system((std::string("rm -rf '") + folder + "'").c_str());
 }
 
 } // namespace
