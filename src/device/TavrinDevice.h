@@ -1,9 +1,11 @@
 #pragma once
 
 #include "app/Messages.h"
+#include "device/FirmwareImage.h"
 #include "device/UsbDevice.h"
 
 #include <memory>
+#include <span>
 
 namespace tavrin::device {
 
@@ -11,7 +13,8 @@ namespace tavrin::device {
 // frame data on pipe 0x82 and one status read kept outstanding on pipe 0x86.
 class TavrinDevice : public UsbDevice {
   public:
-    TavrinDevice(UsbTransport& transport, const ModifierKeys& keys, const app::ControlWindowLink& controlWindow);
+    TavrinDevice(UsbTransport& transport, const ModifierKeys& keys,
+                 const app::ControlWindowLink& controlWindow);
     ~TavrinDevice() override;
 
     bool open(const InterfaceClassId* filter) override;
@@ -19,6 +22,20 @@ class TavrinDevice : public UsbDevice {
     int readFrame(CaptureFrame& frame) override;
     bool controlOut(uint8_t request, uint16_t value, uint32_t length, const uint8_t* data) override;
     bool readPipe(uint8_t* buffer, uint32_t length, uint32_t* received) override;
+
+    // Writes the program's firmware image to the board (the board must be open in
+    // DEVICE_FIRMWARE_REQUIRED), restarts its processor on it and lets it leave the bus.
+    // 0 on success (the device is then closed), else the code the user is shown.
+    int updateFirmware(const ProgressCallback& progress) override;
+    // The firmware container the update writes: a zlib stream and what inflates it.
+    // Set once at start-up; without it the update fails with "Resource load failed".
+    void setFirmwareImage(std::span<const uint8_t> container, const ZlibInflater* inflater);
+
+    // Steps of the update, one vendor request (or a few) each.
+    bool pageProgramVerify(uint16_t address, const uint8_t* data); // 32 bytes
+    bool cpuReset();
+    bool fwUpload(const FirmwareWorkingCopy& copy);
+    bool usbDisconnect();
 
     // Bytes received, or -1 when the transfer failed.
     int vendorIn(uint8_t request, uint16_t value, uint16_t length, uint8_t* buffer);
@@ -35,6 +52,8 @@ class TavrinDevice : public UsbDevice {
     const ModifierKeys& keys_;
     const app::ControlWindowLink& controlWindow_;
     std::unique_ptr<UsbConnection> connection_;
+    std::span<const uint8_t> firmwareContainer_;
+    const ZlibInflater* inflater_ = nullptr;
     alignas(8) uint8_t statusBuffer_[8] = {};
 };
 

@@ -161,15 +161,46 @@ TEST_F(DeviceFixture, VanishedBoardClosesItselfAndReadsBecomeErrors) {
 }
 
 TEST_F(DeviceFixture, MemoryReadSendsTheAddressOnceThenReadsInChunks) {
+    std::vector<uint8_t> content(10000);
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+    board.writeFirmwareMemory(0x1234, content);
     ASSERT_TRUE(device.open(nullptr));
     const auto before = board.controlRequests().size();
-    // The plain simulated board has no firmware memory: the address write fails.
-    uint8_t out[8];
-    EXPECT_FALSE(device.memoryRead(0x1234, 8, out));
+
+    std::vector<uint8_t> out(content.size());
+    ASSERT_TRUE(device.memoryRead(0x1234, static_cast<uint32_t>(out.size()), out.data()));
+    EXPECT_EQ(out, content) << "read from 0x1234, so the address went high byte first";
     const auto requests = board.controlRequests();
-    ASSERT_EQ(requests.size(), before + 1);
-    EXPECT_EQ(requests.back().requestType, 0x40);
-    EXPECT_EQ(requests.back().request, 0x21);
-    EXPECT_EQ(requests.back().value, 0x00A2);
-    EXPECT_EQ(requests.back().length, 2);
+    ASSERT_EQ(requests.size(), before + 4);
+    EXPECT_EQ(requests[before].requestType, 0x40);
+    EXPECT_EQ(requests[before].request, 0x21);
+    EXPECT_EQ(requests[before].value, 0x00A2);
+    EXPECT_EQ(requests[before].length, 2);
+    const uint16_t chunks[3] = {4096, 4096, 1808};
+    for (int i = 0; i < 3; ++i) {
+        const auto& r = requests[before + 1 + i];
+        EXPECT_EQ(r.requestType, 0xC0);
+        EXPECT_EQ(r.request, 0x21);
+        EXPECT_EQ(r.value, 0x00A2);
+        EXPECT_EQ(r.length, chunks[i]);
+    }
+
+    // Nothing to read: only the address goes out.
+    EXPECT_TRUE(device.memoryRead(0x0000, 0, out.data()));
+    EXPECT_EQ(board.controlRequests().size(), before + 5);
+
+    // A chunk that comes back short fails the read at once.
+    board.queueShortMemoryRead(4095);
+    EXPECT_FALSE(device.memoryRead(0x1234, 8192, out.data()));
+    EXPECT_EQ(board.controlRequests().size(), before + 7);
+}
+
+TEST_F(DeviceFixture, MemoryReadFailsWhenTheAddressCannotBeSent) {
+    uint8_t out[8];
+    EXPECT_FALSE(device.memoryRead(0x1234, 8, out)) << "no board open";
+    board.setVersion(1);
+    ASSERT_TRUE(device.open(nullptr));
+    board.setPresent(false);
+    EXPECT_FALSE(device.memoryRead(0x1234, 8, out));
 }

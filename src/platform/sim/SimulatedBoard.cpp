@@ -25,8 +25,12 @@ int pipeSlot(uint8_t pipe) {
     }
 }
 
-TransferResult fail(UsbError error, uint32_t transferred = 0) { return {false, transferred, error}; }
-TransferResult done(uint32_t transferred) { return {true, transferred, UsbError::None}; }
+TransferResult fail(UsbError error, uint32_t transferred = 0) {
+    return {false, transferred, error};
+}
+TransferResult done(uint32_t transferred) {
+    return {true, transferred, UsbError::None};
+}
 
 uint16_t rgbWord(int r5, int g6, int b5) {
     return static_cast<uint16_t>(((r5 & 31) << 11) | ((g6 & 63) << 5) | (b5 & 31));
@@ -39,7 +43,9 @@ class SimulatedBoard::Connection : public device::UsbConnection {
     Connection(SimulatedBoard& board, uint64_t generation) : board_(board), generation_(generation) {}
     ~Connection() override { board_.connectionClosed(generation_); }
 
-    bool setPipeTimeout(uint8_t pipe, uint32_t ms) override { return board_.setTimeout(generation_, pipe, ms); }
+    bool setPipeTimeout(uint8_t pipe, uint32_t ms) override {
+        return board_.setTimeout(generation_, pipe, ms);
+    }
     bool setRawIo(uint8_t, bool) override { return true; }
     TransferResult controlTransfer(const UsbSetup& setup, uint8_t* data) override {
         return board_.control(generation_, setup, data);
@@ -47,7 +53,9 @@ class SimulatedBoard::Connection : public device::UsbConnection {
     TransferResult readPipe(uint8_t pipe, uint8_t* buffer, uint32_t length) override {
         return board_.read(generation_, pipe, buffer, length);
     }
-    bool startAsyncRead(uint8_t pipe, uint8_t*, uint32_t) override { return board_.startAsync(generation_, pipe); }
+    bool startAsyncRead(uint8_t pipe, uint8_t*, uint32_t) override {
+        return board_.startAsync(generation_, pipe);
+    }
     bool asyncReadPending(uint8_t pipe) override { return board_.asyncPending(generation_, pipe); }
 
   private:
@@ -55,9 +63,30 @@ class SimulatedBoard::Connection : public device::UsbConnection {
     uint64_t generation_;
 };
 
+namespace {
+constexpr uint16_t kFirmwareMemorySelect = 0x00A2;
+constexpr uint16_t kResetRegister = 0xE600;
+constexpr std::size_t kMemoryBytes = 65536;
+constexpr std::size_t kPageBytes = 32;
+// A stalled control transfer still takes a bus frame or so on a real bus.
+constexpr auto kStallTime = std::chrono::milliseconds(1);
+// The first byte of a firmware image the board starts from.
+constexpr uint8_t kBootableHeader = 0xC2;
+} // namespace
+
 SimulatedBoard::SimulatedBoard() : SimulatedBoard(Options{}) {}
-SimulatedBoard::SimulatedBoard(Options options) : options_(options) {}
-SimulatedBoard::~SimulatedBoard() = default;
+SimulatedBoard::SimulatedBoard(Options options)
+    : options_(options), firmwareMemory_(kMemoryBytes, 0xFF), processorMemory_(kMemoryBytes, 0) {}
+
+SimulatedBoard::~SimulatedBoard() {
+    {
+        std::lock_guard lk(mutex_);
+        stopping_ = true;
+    }
+    reconnectCv_.notify_all();
+    if (reconnectThread_.joinable())
+        reconnectThread_.join();
+}
 
 std::vector<std::string> SimulatedBoard::listInterfaces() {
     std::lock_guard lk(mutex_);
@@ -85,17 +114,32 @@ void SimulatedBoard::connectionClosed(uint64_t generation) {
 
 bool SimulatedBoard::setTimeout(uint64_t generation, uint8_t pipe, uint32_t ms) {
     std::lock_guard lk(mutex_);
-    if (generation != generation_)
+    if (generation != generation_ || pipePolicyRefused_)
         return false;
     pipeTimeouts_[pipeSlot(pipe)] = ms;
     return true;
 }
 
 TransferResult SimulatedBoard::control(uint64_t generation, const UsbSetup& setup, uint8_t* data) {
-    std::lock_guard lk(mutex_);
+    std::unique_lock lk(mutex_);
     if (generation != generation_ || !options_.present)
         return fail(UsbError::Gone);
     controlLog_.push_back(setup);
+    if (setup.request == 0x21)
+        return firmwareMemoryRequest(setup, data, lk);
+    if (setup.request == 0xA0 && !(setup.requestType & 0x80))
+        return processorRequest(setup, data);
+    if (setup.request == 0x20 && !(setup.requestType & 0x80)) {
+        // Only firmware the processor was restarted on knows this request.
+        if (disconnectFails_ || !newFirmwareRunning_)
+            return fail(UsbError::Other);
+        leaveBusLocked();
+        reconnectAt_ = std::chrono::steady_clock::now() + options_.reconnectDelay;
+        if (!reconnectThread_.joinable())
+            reconnectThread_ = std::thread([this] { reconnectLoop(); });
+        reconnectCv_.notify_all();
+        return done(0);
+    }
 
     const bool in = (setup.requestType & 0x80) != 0;
     if (in && setup.request == 0x20) {
@@ -174,6 +218,113 @@ TransferResult SimulatedBoard::read(uint64_t generation, uint8_t pipe, uint8_t* 
     return done(count);
 }
 
+TransferResult SimulatedBoard::firmwareMemoryRequest(const UsbSetup& setup, uint8_t* data,
+                                                     std::unique_lock<std::mutex>& lk) {
+    if (setup.value != kFirmwareMemorySelect)
+        return fail(UsbError::Other);
+    const bool in = (setup.requestType & 0x80) != 0;
+    if (!in && setup.length == 2) {
+        memoryAddress_ = static_cast<uint16_t>(data[0] << 8 | data[1]);
+        return done(2);
+    }
+    if (!in && setup.length == 2 + kPageBytes) {
+        if (pageWriteFailures_ > 0) {
+            --pageWriteFailures_;
+            return fail(UsbError::Other);
+        }
+        const uint16_t address = static_cast<uint16_t>(data[0] << 8 | data[1]);
+        for (std::size_t i = 0; i < kPageBytes; ++i)
+            firmwareMemory_[(address + i) % kMemoryBytes] = data[2 + i];
+        if (pageWriteCorruptions_ > 0) {
+            --pageWriteCorruptions_;
+            firmwareMemory_[(address + 7) % kMemoryBytes] ^= 0x40;
+        }
+        pageWrites_.push_back(address);
+        memoryBusyUntil_ = std::chrono::steady_clock::now() + options_.pageWriteTime;
+        return done(setup.length);
+    }
+    if (!in || setup.length == 0 || setup.length > 4096)
+        return fail(UsbError::Other);
+    const bool busy = std::chrono::steady_clock::now() < memoryBusyUntil_;
+    if (readBackRefusals_ != 0 || busy) {
+        if (readBackRefusals_ > 0 && !busy)
+            --readBackRefusals_;
+        lk.unlock();
+        std::this_thread::sleep_for(kStallTime);
+        return fail(UsbError::Other);
+    }
+    uint32_t count = setup.length;
+    if (!shortMemoryReads_.empty()) {
+        count = std::min<uint32_t>(count, shortMemoryReads_.front());
+        shortMemoryReads_.pop_front();
+    }
+    for (uint32_t i = 0; i < count; ++i)
+        data[i] = firmwareMemory_[(memoryAddress_ + i) % kMemoryBytes];
+    memoryAddress_ = static_cast<uint16_t>(memoryAddress_ + count);
+    return done(count);
+}
+
+TransferResult SimulatedBoard::processorRequest(const UsbSetup& setup, const uint8_t* data) {
+    processorWrites_.emplace_back(setup.value, setup.length);
+    if (setup.value == kResetRegister && setup.length >= 1) {
+        if (data[0] == 1) {
+            if (cpuResetFails_)
+                return fail(UsbError::Other);
+            processorHeld_ = true;
+            newFirmwareRunning_ = false;
+        } else if (data[0] == 0 && processorHeld_) {
+            processorHeld_ = false;
+            newFirmwareRunning_ = true;
+        }
+    }
+    for (std::size_t i = 0; i < setup.length && setup.value + i < kMemoryBytes; ++i)
+        processorMemory_[setup.value + i] = data[i];
+    return done(setup.length);
+}
+
+void SimulatedBoard::leaveBusLocked() {
+    ++generation_;
+    statusPending_ = false;
+    frameRequested_ = false;
+    options_.present = false;
+}
+
+void SimulatedBoard::reconnectLoop() {
+    std::unique_lock lk(mutex_);
+    while (!stopping_) {
+        if (reconnectAt_ && std::chrono::steady_clock::now() >= *reconnectAt_) {
+            reconnectAt_.reset();
+            // The board starts from its firmware memory again.
+            options_.version = firmwareMemory_[0] == kBootableHeader ? options_.updatedVersion : uint16_t{1};
+            processorHeld_ = false;
+            newFirmwareRunning_ = false;
+            options_.present = true;
+            ++pendingArrivals_;
+        }
+        if (pendingArrivals_ > 0) {
+            --pendingArrivals_;
+            ++arrivals_;
+            std::function<void()> observer = arrivalObserver_;
+            lk.unlock();
+            if (observer)
+                observer();
+            lk.lock();
+            continue;
+        }
+        if (reconnectAt_)
+            reconnectCv_.wait_until(lk, *reconnectAt_);
+        else
+            reconnectCv_.wait(lk);
+    }
+}
+
+void SimulatedBoard::announceArrivalLocked() {
+    ++pendingArrivals_;
+    if (!reconnectThread_.joinable())
+        reconnectThread_ = std::thread([this] { reconnectLoop(); });
+    reconnectCv_.notify_all();
+}
+
 bool SimulatedBoard::startAsync(uint64_t generation, uint8_t pipe) {
     std::lock_guard lk(mutex_);
     if (generation != generation_ || pipe != device::kStatusPipe || statusPending_)
@@ -200,12 +351,13 @@ void SimulatedBoard::setFramesPerSecond(int fps) {
 
 void SimulatedBoard::setPresent(bool present) {
     std::lock_guard lk(mutex_);
-    if (options_.present && !present) {
-        ++generation_;
-        statusPending_ = false;
-        frameRequested_ = false;
+    if (options_.present && !present)
+        leaveBusLocked();
+    if (!options_.present && present) {
+        reconnectAt_.reset();
+        options_.present = true;
+        announceArrivalLocked();
     }
-    options_.present = present;
 }
 
 void SimulatedBoard::setOpenRefused(bool refused) {
@@ -231,6 +383,82 @@ void SimulatedBoard::queueStartFailures(int n) {
 void SimulatedBoard::completeStatusRead() {
     std::lock_guard lk(mutex_);
     statusPending_ = false;
+}
+
+void SimulatedBoard::setArrivalObserver(std::function<void()> observer) {
+    std::lock_guard lk(mutex_);
+    arrivalObserver_ = std::move(observer);
+}
+
+void SimulatedBoard::refuseReadBacks(int n) {
+    std::lock_guard lk(mutex_);
+    readBackRefusals_ = n;
+}
+
+void SimulatedBoard::queuePageWriteFailures(int n) {
+    std::lock_guard lk(mutex_);
+    pageWriteFailures_ += n;
+}
+
+void SimulatedBoard::queuePageWriteCorruptions(int n) {
+    std::lock_guard lk(mutex_);
+    pageWriteCorruptions_ += n;
+}
+
+void SimulatedBoard::setCpuResetFails(bool fails) {
+    std::lock_guard lk(mutex_);
+    cpuResetFails_ = fails;
+}
+
+void SimulatedBoard::setDisconnectFails(bool fails) {
+    std::lock_guard lk(mutex_);
+    disconnectFails_ = fails;
+}
+
+void SimulatedBoard::setPipePolicyRefused(bool refused) {
+    std::lock_guard lk(mutex_);
+    pipePolicyRefused_ = refused;
+}
+
+void SimulatedBoard::writeFirmwareMemory(uint16_t address, const std::vector<uint8_t>& bytes) {
+    std::lock_guard lk(mutex_);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        firmwareMemory_[(address + i) % kMemoryBytes] = bytes[i];
+}
+
+void SimulatedBoard::queueShortMemoryRead(uint16_t count) {
+    std::lock_guard lk(mutex_);
+    shortMemoryReads_.push_back(count);
+}
+
+std::vector<uint8_t> SimulatedBoard::firmwareMemory() const {
+    std::lock_guard lk(mutex_);
+    return firmwareMemory_;
+}
+
+std::vector<uint8_t> SimulatedBoard::processorMemory() const {
+    std::lock_guard lk(mutex_);
+    return processorMemory_;
+}
+
+std::vector<uint16_t> SimulatedBoard::pageWrites() const {
+    std::lock_guard lk(mutex_);
+    return pageWrites_;
+}
+
+std::vector<std::pair<uint16_t, uint16_t>> SimulatedBoard::processorWrites() const {
+    std::lock_guard lk(mutex_);
+    return processorWrites_;
+}
+
+bool SimulatedBoard::processorHeld() const {
+    std::lock_guard lk(mutex_);
+    return processorHeld_;
+}
+
+int SimulatedBoard::arrivals() const {
+    std::lock_guard lk(mutex_);
+    return arrivals_;
 }
 
 uint64_t SimulatedBoard::framesDelivered() const {

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace tavrin::app {
+
+// The control window's status line. Whoever writes last wins. Callable from any
+// thread: a call from another thread is handed over to the window's thread.
+class StatusLine {
+  public:
+    virtual ~StatusLine() = default;
+    virtual void setStatusText(const std::string& text) = 0;
+};
+
+} // namespace tavrin::app

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "app/Settings.h"
+
+namespace tavrin::display {
+
+// The display windows read and write their fields of the settings record
+// (displayMode, splitWindows, alwaysOnTop, pointScaling, shrinkWhenMaximized,
+// maximizedShrink, clientWidth, clientHeight), all on the GUI thread.
+using DisplaySettings = app::Settings;
+
+} // namespace tavrin::display

@@ -1,0 +1,74 @@
+#include "display/DisplayWindowActions.h"
+
+namespace tavrin::display {
+
+void DisplayWindowActions::keyDown(DisplayKey key) {
+    switch (key) {
+    case DisplayKey::Escape:
+        leaveFullScreen(); // also in a normal window: re-applies the frame and z-order
+        break;
+    case DisplayKey::F3:
+        host_.postCommand(ID_ALWAYS_ON_TOP);
+        break;
+    case DisplayKey::F4:
+        host_.postCommand(settings_.pointScaling ? ID_SCALING_BILINEAR : ID_SCALING_POINT);
+        break;
+    case DisplayKey::F12:
+        controlWindow_.post(app::WM_SYSCOMMAND, 0, 0); // toggles the debug console
+        break;
+    case DisplayKey::AltEnter:
+        toggleFullScreen();
+        break;
+    }
+}
+
+bool DisplayWindowActions::command(int32_t id) {
+    switch (id) {
+    case ID_SCALING_BILINEAR:
+        settings_.pointScaling = 0; // used from the next paint on
+        return true;
+    case ID_SCALING_POINT:
+        settings_.pointScaling = 1;
+        return true;
+    case ID_ALWAYS_ON_TOP:
+        settings_.alwaysOnTop = settings_.alwaysOnTop ? 0 : 1;
+        controlWindow_.post(app::UM_TOPMOST, 0, 0);
+        return true;
+    case ID_FULL_SCREEN:
+        toggleFullScreen();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void DisplayWindowActions::toggleFullScreen() {
+    if (host_.inFullScreen())
+        leaveFullScreen();
+    else
+        host_.enterFullScreen();
+}
+
+void DisplayWindowActions::leaveFullScreen() {
+    host_.leaveFullScreen(settings_.alwaysOnTop != 0);
+}
+
+void DisplayWindowActions::closeRequested() {
+    controlWindow_.post(app::WM_CLOSE, 0, 0);
+}
+
+std::vector<MenuEntry> DisplayWindowActions::contextMenu() const {
+    MenuEntry scaling{MenuEntry::Submenu, "Scaling\tF4", 0, false, {}};
+    scaling.children = {
+        {MenuEntry::Item, "Bilinear", ID_SCALING_BILINEAR, settings_.pointScaling == 0, {}},
+        {MenuEntry::Item, "Point", ID_SCALING_POINT, settings_.pointScaling != 0, {}},
+    };
+    return {
+        {MenuEntry::Item, "Always on top\tF3", ID_ALWAYS_ON_TOP, settings_.alwaysOnTop != 0, {}},
+        scaling,
+        {MenuEntry::Separator, "", 0, false, {}},
+        {MenuEntry::Item, "Full Screen\tAlt+Enter", ID_FULL_SCREEN, host_.inFullScreen(), {}},
+    };
+}
+
+} // namespace tavrin::display

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "app/Messages.h"
+#include "display/DisplaySettings.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tavrin::display {
+
+// Command identifiers of the display window's context menu.
+constexpr int32_t ID_SCALING_BILINEAR = 40022;
+constexpr int32_t ID_SCALING_POINT = 40023;
+constexpr int32_t ID_ALWAYS_ON_TOP = 40026;
+constexpr int32_t ID_FULL_SCREEN = 40027;
+
+enum class DisplayKey { Escape, F3, F4, F12, AltEnter };
+
+struct MenuEntry {
+    enum Kind { Item, Submenu, Separator };
+    Kind kind = Item;
+    std::string text;
+    int32_t id = 0;
+    bool checked = false;
+    std::vector<MenuEntry> children;
+};
+
+// What the actions need of the window they belong to.
+class DisplayWindowHost {
+  public:
+    virtual ~DisplayWindowHost() = default;
+    // Queues `id` for this window's command(), like a posted menu command.
+    virtual void postCommand(int32_t id) = 0;
+    // Maximized or full screen: the two are the same state for a display window.
+    virtual bool inFullScreen() const = 0;
+    // Borderless, on top of everything, covering its monitor.
+    virtual void enterFullScreen() = 0;
+    // Framed again at the size it had before, on top only when `topmost`.
+    virtual void leaveFullScreen(bool topmost) = 0;
+};
+
+// The display window's menu, keys and commands, on the GUI thread.
+class DisplayWindowActions {
+  public:
+    DisplayWindowActions(DisplaySettings& settings, const app::ControlWindowLink& controlWindow,
+                         DisplayWindowHost& host)
+        : settings_(settings), controlWindow_(controlWindow), host_(host) {}
+
+    void keyDown(DisplayKey key);
+    // One of the menu commands; false for any other identifier.
+    bool command(int32_t id);
+    void toggleFullScreen();
+    void leaveFullScreen();
+    // The user closed the window: the control window ends the program.
+    void closeRequested();
+    // Dragging the window by its picture is only for a normal window.
+    bool dragAllowed() const { return !host_.inFullScreen(); }
+    // The context menu with its check marks as they are now.
+    std::vector<MenuEntry> contextMenu() const;
+
+  private:
+    DisplaySettings& settings_;
+    const app::ControlWindowLink& controlWindow_;
+    DisplayWindowHost& host_;
+};
+
+} // namespace tavrin::display

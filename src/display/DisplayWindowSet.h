@@ -1,0 +1,71 @@
+#pragma once
+
+#include "display/DisplaySettings.h"
+#include "display/DisplayTarget.h"
+#include "display/ImagePart.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tavrin::display {
+
+// One display window to create: which part it shows, at what size.
+struct DisplayWindowSpec {
+    std::string title;
+    int32_t width = 0; // native size of the part
+    int32_t height = 0;
+    ImagePart part = PART_WHOLE;
+    int32_t windowSlot = 0;  // index into the saved client sizes
+    int32_t clientWidth = 0; // size to create the window at
+    int32_t clientHeight = 0;
+};
+
+// The windows of a layout, in the order they are created (without saved sizes).
+std::vector<DisplayWindowSpec> windowsForLayout(int32_t layoutId, bool split);
+
+// A layout the display windows can show: a row of the table with a picture.
+bool isDisplayableLayout(int32_t layoutId);
+
+// A created display window as the set manages it.
+class DisplayWindowHandle : public DisplayTarget {
+  public:
+    virtual void setTopmost(bool on) = 0;
+    virtual void bringToFront() = 0;
+};
+
+class DisplayWindowFactory {
+  public:
+    virtual ~DisplayWindowFactory() = default;
+    // Creates and shows the window; nullptr when the window cannot be created. A
+    // window whose drawing cannot be set up ends the program itself.
+    virtual std::unique_ptr<DisplayWindowHandle> createDisplayWindow(const DisplayWindowSpec& spec) = 0;
+    // Tells the user (caption "Error") and ends the program with exit code -1.
+    virtual void fatalError(const char* text) = 0;
+};
+
+// mainDisplay and bottomDisplay for the current layout.
+class DisplayWindowSet : public DisplayManager {
+  public:
+    DisplayWindowSet(DisplaySettings& settings, DisplayWindowFactory& factory)
+        : settings_(settings), factory_(factory) {}
+    DisplayWindowSet(const DisplayWindowSet&) = delete;
+    DisplayWindowSet& operator=(const DisplayWindowSet&) = delete;
+    ~DisplayWindowSet() override { destroyDisplayWindows(); }
+
+    void applyDisplayMode(int layoutId, bool split) override;
+    void destroyDisplayWindows() override;
+    DisplayTarget* mainDisplay() override { return main_.get(); }
+    DisplayTarget* bottomDisplay() override { return bottom_.get(); }
+    void applyTopmost() override;
+    void focusMainDisplay() override;
+
+  private:
+    DisplaySettings& settings_;
+    DisplayWindowFactory& factory_;
+    std::unique_ptr<DisplayWindowHandle> main_;
+    std::unique_ptr<DisplayWindowHandle> bottom_;
+};
+
+} // namespace tavrin::display

@@ -1,0 +1,104 @@
+#include "display/SizingRule.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+
+namespace tavrin::display {
+
+namespace {
+
+int32_t clamp32(int64_t v) {
+    return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+// Never below 1x; within 15 pixels (either side) of a whole multiple, that multiple.
+int64_t fitToMultiple(int64_t size, int64_t unit) {
+    if (size < unit)
+        size = unit;
+    if ((size + 15) % unit < 30)
+        size = ((size + 30) / unit) * unit;
+    return size;
+}
+
+} // namespace
+
+ClientSize applySizingRule(int32_t width, int32_t height, int32_t frameExtraWidth, int32_t frameExtraHeight,
+                           int32_t edge, WindowRect& rect) {
+    if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
+        return {};
+    const int64_t w = width;
+    const int64_t h = height;
+    int64_t cw = clamp32(rect.width() - frameExtraWidth);
+    int64_t ch = clamp32(rect.height() - frameExtraHeight);
+
+    if (edge == WMSZ_TOP || edge == WMSZ_BOTTOM)
+        cw = 0;
+    else if (edge == WMSZ_LEFT || edge == WMSZ_RIGHT)
+        ch = 0;
+
+    if (h * cw > w * ch) {
+        cw = fitToMultiple(cw, w);
+    } else {
+        ch = fitToMultiple(ch, h);
+        cw = w * ch / h;
+    }
+    // Sizes beyond any screen cannot come from a user; keep the results in range.
+    cw = std::min(cw, std::min<int64_t>(INT32_MAX - 1, int64_t{INT32_MAX} * w / h));
+    cw &= ~int64_t{1};
+    ch = h * cw / w;
+
+    const int64_t outerW = int64_t{frameExtraWidth} + cw;
+    const int64_t outerH = int64_t{frameExtraHeight} + ch;
+    switch (edge) {
+    case WMSZ_LEFT:
+    case WMSZ_BOTTOMLEFT:
+        rect.left = clamp32(rect.right - outerW);
+        rect.bottom = clamp32(rect.top + outerH);
+        break;
+    case WMSZ_RIGHT:
+    case WMSZ_BOTTOM:
+    case WMSZ_BOTTOMRIGHT:
+        rect.right = clamp32(rect.left + outerW);
+        rect.bottom = clamp32(rect.top + outerH);
+        break;
+    case WMSZ_TOP:
+    case WMSZ_TOPRIGHT:
+        rect.top = clamp32(rect.bottom - outerH);
+        rect.right = clamp32(rect.left + outerW);
+        break;
+    case WMSZ_TOPLEFT:
+        rect.left = clamp32(rect.right - outerW);
+        rect.top = clamp32(rect.bottom - outerH);
+        break;
+    default:
+        break;
+    }
+    return {static_cast<int32_t>(cw), static_cast<int32_t>(ch)};
+}
+
+std::string sizingTitle(ClientSize size) {
+    char text[50];
+    std::snprintf(text, sizeof text, "%d x %d", size.width, size.height);
+    return text;
+}
+
+int32_t inferSizingEdge(const WindowRect& before, const WindowRect& after) {
+    enum { None, Low, High };
+    int horizontal = None;
+    if (after.width() != before.width())
+        horizontal = after.right != before.right ? High : Low;
+    int vertical = None;
+    if (after.height() != before.height())
+        vertical = after.bottom != before.bottom ? High : Low;
+
+    static constexpr int32_t edges[3][3] = {
+        // vertical: none, top, bottom
+        {0, WMSZ_TOP, WMSZ_BOTTOM},                    // horizontal none
+        {WMSZ_LEFT, WMSZ_TOPLEFT, WMSZ_BOTTOMLEFT},    // left
+        {WMSZ_RIGHT, WMSZ_TOPRIGHT, WMSZ_BOTTOMRIGHT}, // right
+    };
+    return edges[horizontal][vertical];
+}
+
+} // namespace tavrin::display

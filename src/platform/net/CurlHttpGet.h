@@ -1,0 +1,56 @@
+#pragma once
+
+#include "update/HttpGet.h"
+
+#include <atomic>
+#include <string>
+
+namespace tavrin::net {
+
+// Where the update check asks, and how.
+struct UpdateServer {
+    std::string host; // empty: no server; the request fails at its first step
+    int port = 443;
+    std::string caFile;       // certificate authorities to trust; empty: the system's
+    long timeoutSeconds = 30; // for the whole request, redirects included
+    bool systemProxy = true;  // the proxy settings of the user's environment
+    std::size_t maxBodyBytes = 2047;
+};
+
+// The build's update server (TAVRIN_UPDATE_HOST, port 443, the system's certificates).
+UpdateServer defaultUpdateServer();
+
+// The update check's GET with libcurl: HTTPS only, redirects included; the
+// server's certificate and name are always checked. Runs on the check thread;
+// cancel() may come from any thread.
+class CurlHttpGet : public update::HttpGet {
+  public:
+    explicit CurlHttpGet(UpdateServer server = defaultUpdateServer());
+    ~CurlHttpGet() override;
+    CurlHttpGet(const CurlHttpGet&) = delete;
+    CurlHttpGet& operator=(const CurlHttpGet&) = delete;
+
+    bool open(const std::string& userAgent) override;
+    bool connect() override;
+    bool openRequest(const std::string& path) override;
+    bool sendRequest() override;
+    long readBody(char* buffer, std::size_t max) override;
+    void close() override;
+    void cancel() override;
+
+  private:
+    static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
+    static int onProgress(void* self, long long, long long, long long, long long);
+
+    UpdateServer server_;
+    void* curl_ = nullptr; // CURL*, kept out of the header
+    std::string userAgent_;
+    std::string url_;
+    std::string body_;
+    bool bodyCut_ = false;    // the body went on past maxBodyBytes
+    bool bodyFailed_ = false; // the transfer broke off after the server answered
+    std::size_t readOffset_ = 0;
+    std::atomic<bool> cancelled_{false};
+};
+
+} // namespace tavrin::net

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "app/Messages.h"
+#include "display/DisplaySettings.h"
+#include "display/DisplayWindowActions.h"
+#include "display/DisplayWindowSet.h"
+#include "display/HeldFrame.h"
+#include "display/SizingTracker.h"
+#include "platform/qt_display/DisplayRenderer.h"
+
+#include <QOpenGLWidget>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+class QMenu;
+
+namespace tavrin::qt_display {
+
+// One display window: a top-level OpenGL window showing one part of the newest
+// frame, scaled with its aspect kept and centred on black. Lives on the GUI thread.
+class DisplayWindow final : public QOpenGLWidget,
+                            public display::DisplayWindowHandle,
+                            private display::DisplayWindowHost {
+    Q_OBJECT
+
+  public:
+    enum class InitResult { Ok, WindowFailed, GraphicsFailed };
+
+    DisplayWindow(display::DisplaySettings& settings, const app::ControlWindowLink& controlWindow);
+    ~DisplayWindow() override;
+
+    // Creates and shows the window at the spec's client size, topmost as the settings say.
+    InitResult init(const display::DisplayWindowSpec& spec);
+
+    // display::DisplayWindowHandle
+    void present(device::CaptureFrame* frame) override;
+    void setTopmost(bool on) override;
+    void bringToFront() override;
+
+    // Releases the held frame and the drawing resources.
+    void destroy();
+
+    bool inFullScreen() const override;
+    bool holdsFrame() const { return held_.holdsFrame(); }
+    const QString& title() const { return title_; }
+    const DisplayRenderer& renderer() const { return renderer_; }
+    // The context menu with its check marks as they are now; triggering an item runs
+    // its command. Owned by this window.
+    QMenu* createContextMenu();
+    void showContextMenu(const QPoint& globalPos);
+
+  protected:
+    void initializeGL() override;
+    void resizeGL(int w, int h) override;
+    void paintGL() override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    // display::DisplayWindowHost
+    void postCommand(int32_t id) override;
+    void enterFullScreen() override;
+    void leaveFullScreen(bool topmost) override;
+
+    void releaseGraphics();
+    void stopRestoring();
+    void applyCorrection(const display::WindowRect& target);
+    QRect clientRect(const QSize& size) const;
+
+    display::DisplaySettings& settings_;
+    display::DisplayWindowActions actions_;
+    display::HeldFrame held_;
+    DisplayRenderer renderer_;
+    std::unique_ptr<display::SizingTracker> tracker_;
+    QString title_;
+    display::ImagePart part_ = display::PART_WHOLE;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    int32_t windowSlot_ = 0;
+    bool graphicsReady_ = false;
+    bool dragging_ = false;
+    QPoint dragStart_;
+    QRect normalGeometry_;           // the size to come back to from full screen
+    QTimer sizingEnd_;               // no end-of-sizing notice on X11 or Wayland: quiet for a moment
+    std::optional<QSize> restoring_; // leaving full screen, until this size arrives
+    QTimer restoreTimeout_;
+};
+
+} // namespace tavrin::qt_display

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "app/Settings.h"
+#include "app/StatusLine.h"
+#include "app/UserFolders.h"
+#include "device/CaptureFrame.h"
+#include "screenshot/FolderChooser.h"
+#include "screenshot/PngEncoder.h"
+#include "screenshot/ScreenshotControl.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace tavrin::screenshot {
+
+inline constexpr const char* kChooseFolderTitle = "Change Output Folder";
+inline constexpr const char* kPngSaveFailed = ".png save failed.";
+
+// One screenshot in progress: owned by its worker once the worker runs.
+struct ScreenshotJob {
+    device::CaptureFrame* frame = nullptr; // holds one reference until the pixels are copied
+    char name[16] = {};                    // "00042.png"
+    std::string folder;                    // the output folder the name was probed in
+    int width = 0;
+    int height = 0;
+    std::unique_ptr<uint8_t[]> pixels; // width x height x 3, RGB, filled by the worker
+};
+
+// Starts `body` on a thread of its own. Returns false (and never runs it) when
+// no thread can be started.
+using WorkerStarter = std::function<bool(std::function<void()> body)>;
+bool startDetachedWorker(std::function<void()> body);
+
+// PNG screenshots of the next frame and the output folder. All calls but the
+// workers' own come from the control window's thread.
+class Screenshots : public ScreenshotControl {
+  public:
+    // Reads and sets `settings.outputFolder`; the current directory follows it
+    // through `folders`. `pngCounter` and `aviCounter` are the running numbers of
+    // the file names; both go back to 0 when the output folder changes.
+    Screenshots(app::Settings& settings, app::UserFolders& folders, uint32_t& pngCounter,
+                uint32_t& aviCounter, app::StatusLine& status, FolderChooser& chooser, PngEncoder& encoder,
+                WorkerStarter starter = startDetachedWorker);
+    // Waits for the workers still saving: a screenshot that was started is written.
+    ~Screenshots() override;
+    Screenshots(const Screenshots&) = delete;
+    Screenshots& operator=(const Screenshots&) = delete;
+
+    void startScreenshot(device::CaptureFrame& frame) override;
+    void chooseOutputFolder() override;
+
+    // Waits until no worker runs; false if some still ran after `limit`.
+    bool waitForWorkers(std::chrono::milliseconds limit);
+
+  private:
+    void screenshotWorker(ScreenshotJob* job);
+    void workerEnded();
+
+    app::Settings& settings_;
+    app::UserFolders& folders_;
+    uint32_t& pngCounter_;
+    uint32_t& aviCounter_;
+    app::StatusLine& status_;
+    FolderChooser& chooser_;
+    PngEncoder& encoder_;
+    WorkerStarter starter_;
+
+    std::mutex workersMutex_;
+    std::condition_variable workersIdle_;
+    int activeWorkers_ = 0;
+};
+
+} // namespace tavrin::screenshot

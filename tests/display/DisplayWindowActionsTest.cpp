@@ -1,0 +1,176 @@
+#include "display/DisplayWindowActions.h"
+
+#include "fakes/FakeControlWindow.h"
+
+#include <gtest/gtest.h>
+
+using namespace tavrin;
+using namespace tavrin::display;
+
+namespace {
+
+// A window that queues posted commands and tracks its full-screen state and z-order.
+class FakeHost : public DisplayWindowHost {
+  public:
+    void postCommand(int32_t id) override { posted.push_back(id); }
+    bool inFullScreen() const override { return fullScreen; }
+    void enterFullScreen() override {
+        fullScreen = true;
+        topmost = true;
+        ++enters;
+    }
+    void leaveFullScreen(bool onTop) override {
+        fullScreen = false;
+        topmost = onTop;
+        ++leaves;
+    }
+
+    std::vector<int32_t> posted;
+    bool fullScreen = false;
+    bool topmost = false;
+    int enters = 0;
+    int leaves = 0;
+};
+
+struct ActionsTest : ::testing::Test {
+    ActionsTest() { link.set(&control); }
+
+    // Runs what the window would have posted to itself, as its event loop would.
+    void deliverPosted() {
+        std::vector<int32_t> queued;
+        queued.swap(host.posted);
+        for (int32_t id : queued)
+            EXPECT_TRUE(actions.command(id));
+    }
+
+    const MenuEntry& scalingItem(const std::vector<MenuEntry>& menu, int32_t id) {
+        for (const MenuEntry& e : menu[1].children)
+            if (e.id == id)
+                return e;
+        throw std::runtime_error("no such item");
+    }
+
+    DisplaySettings settings;
+    tavrin::testing::FakeControlWindow control;
+    app::ControlWindowLink link;
+    FakeHost host;
+    DisplayWindowActions actions{settings, link, host};
+};
+
+} // namespace
+
+TEST_F(ActionsTest, ContextMenuTextsIdsAndCheckMarks) {
+    std::vector<MenuEntry> menu = actions.contextMenu();
+    ASSERT_EQ(menu.size(), 4u);
+    EXPECT_EQ(menu[0].text, "Always on top\tF3");
+    EXPECT_EQ(menu[0].id, 40026);
+    EXPECT_FALSE(menu[0].checked);
+    EXPECT_EQ(menu[1].kind, MenuEntry::Submenu);
+    EXPECT_EQ(menu[1].text, "Scaling\tF4");
+    ASSERT_EQ(menu[1].children.size(), 2u);
+    EXPECT_EQ(menu[1].children[0].text, "Bilinear");
+    EXPECT_EQ(menu[1].children[0].id, 40022);
+    EXPECT_EQ(menu[1].children[1].text, "Point");
+    EXPECT_EQ(menu[1].children[1].id, 40023);
+    EXPECT_TRUE(scalingItem(menu, 40022).checked);
+    EXPECT_FALSE(scalingItem(menu, 40023).checked);
+    EXPECT_EQ(menu[2].kind, MenuEntry::Separator);
+    EXPECT_EQ(menu[3].text, "Full Screen\tAlt+Enter");
+    EXPECT_EQ(menu[3].id, 40027);
+    EXPECT_FALSE(menu[3].checked);
+
+    settings.alwaysOnTop = 1;
+    settings.pointScaling = 1;
+    host.fullScreen = true;
+    menu = actions.contextMenu();
+    EXPECT_TRUE(menu[0].checked);
+    EXPECT_FALSE(scalingItem(menu, 40022).checked);
+    EXPECT_TRUE(scalingItem(menu, 40023).checked);
+    EXPECT_TRUE(menu[3].checked);
+}
+
+TEST_F(ActionsTest, F4TwiceBringsTheFilterBackAndTheCheckMarkFollows) {
+    actions.keyDown(DisplayKey::F4);
+    EXPECT_EQ(host.posted, std::vector<int32_t>{ID_SCALING_POINT});
+    EXPECT_EQ(settings.pointScaling, 0) << "the key posts; the command changes the setting";
+    deliverPosted();
+    EXPECT_EQ(settings.pointScaling, 1);
+    EXPECT_TRUE(scalingItem(actions.contextMenu(), 40023).checked);
+
+    actions.keyDown(DisplayKey::F4);
+    EXPECT_EQ(host.posted, std::vector<int32_t>{ID_SCALING_BILINEAR});
+    deliverPosted();
+    EXPECT_EQ(settings.pointScaling, 0);
+    EXPECT_TRUE(scalingItem(actions.contextMenu(), 40022).checked);
+    EXPECT_TRUE(control.messages().empty()) << "scaling asks nothing of the control window";
+}
+
+TEST_F(ActionsTest, F3TogglesAlwaysOnTopAndTellsTheControlWindow) {
+    actions.keyDown(DisplayKey::F3);
+    EXPECT_EQ(host.posted, std::vector<int32_t>{ID_ALWAYS_ON_TOP});
+    deliverPosted();
+    EXPECT_EQ(settings.alwaysOnTop, 1);
+    actions.keyDown(DisplayKey::F3);
+    deliverPosted();
+    EXPECT_EQ(settings.alwaysOnTop, 0);
+    auto msgs = control.messages();
+    ASSERT_EQ(msgs.size(), 2u);
+    for (auto& m : msgs) {
+        EXPECT_EQ(m.message, app::UM_TOPMOST);
+        EXPECT_EQ(m.wParam, 0u);
+        EXPECT_EQ(m.lParam, 0);
+    }
+}
+
+TEST_F(ActionsTest, F12AndClosingPostToTheControlWindow) {
+    actions.keyDown(DisplayKey::F12);
+    actions.closeRequested();
+    auto msgs = control.messages();
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_EQ(msgs[0].message, app::WM_SYSCOMMAND);
+    EXPECT_EQ(msgs[0].wParam, 0u);
+    EXPECT_EQ(msgs[0].lParam, 0);
+    EXPECT_EQ(msgs[1].message, app::WM_CLOSE);
+    EXPECT_TRUE(host.posted.empty());
+}
+
+TEST_F(ActionsTest, FullScreenTogglesAndEscapeAlwaysRestores) {
+    settings.alwaysOnTop = 0;
+    actions.keyDown(DisplayKey::AltEnter);
+    EXPECT_TRUE(host.fullScreen);
+    EXPECT_TRUE(host.topmost) << "full screen is on top whatever the setting says";
+    EXPECT_FALSE(actions.dragAllowed());
+    actions.keyDown(DisplayKey::AltEnter);
+    EXPECT_FALSE(host.fullScreen);
+    EXPECT_FALSE(host.topmost);
+    EXPECT_TRUE(actions.dragAllowed());
+
+    EXPECT_TRUE(actions.command(ID_FULL_SCREEN));
+    EXPECT_TRUE(host.fullScreen);
+    actions.keyDown(DisplayKey::Escape);
+    EXPECT_FALSE(host.fullScreen);
+
+    // Esc in a normal window re-applies the frame and the z-order of alwaysOnTop.
+    settings.alwaysOnTop = 1;
+    const int leavesBefore = host.leaves;
+    actions.keyDown(DisplayKey::Escape);
+    EXPECT_EQ(host.leaves, leavesBefore + 1);
+    EXPECT_FALSE(host.fullScreen);
+    EXPECT_TRUE(host.topmost);
+}
+
+TEST_F(ActionsTest, OtherCommandsAreNotOurs) {
+    EXPECT_FALSE(actions.command(40024));
+    EXPECT_FALSE(actions.command(0));
+    EXPECT_EQ(settings.pointScaling, 0);
+    EXPECT_EQ(settings.alwaysOnTop, 0);
+    EXPECT_EQ(host.enters, 0);
+}
+
+TEST_F(ActionsTest, NothingIsPostedBeforeTheControlWindowExists) {
+    app::ControlWindowLink unset;
+    DisplayWindowActions early(settings, unset, host);
+    early.keyDown(DisplayKey::F12);
+    early.closeRequested();
+    EXPECT_TRUE(control.messages().empty());
+}
