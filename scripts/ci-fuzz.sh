@@ -3,7 +3,7 @@
 # instrumentation) and runs each for a bounded time. Seeds live in fuzz/corpus/<target>/.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-seconds="${TAVRIN_FUZZ_SECONDS:-60}"
+seconds="${TAVRIN_FUZZ_SECONDS:-30}"
 shopt -s nullglob
 sources=("$root"/fuzz/fuzz_*.cpp)
 if [ ${#sources[@]} -eq 0 ]; then echo "no fuzz targets"; exit 0; fi

@@ -28,6 +28,13 @@ CaptureFrame* FrameQueue::pop(std::chrono::milliseconds timeout) {
     return takeHead();
 }
 
+bool FrameQueue::popFor(CaptureFrame*& frame, std::chrono::milliseconds timeout) {
+    if (!available_.try_acquire_for(timeout))
+        return false;
+    frame = takeHead();
+    return true;
+}
+
 bool FrameQueue::tryPop(CaptureFrame*& frame) {
     if (!available_.try_acquire())
         return false;

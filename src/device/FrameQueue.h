@@ -22,6 +22,8 @@ class FrameQueue {
     void push(CaptureFrame* frame);
     // Waits up to `timeout` for a frame; nullptr when none came.
     CaptureFrame* pop(std::chrono::milliseconds timeout);
+    // Like pop, but tells a timeout (false) from a slot that holds nullptr (true).
+    bool popFor(CaptureFrame*& frame, std::chrono::milliseconds timeout);
     // Takes a slot only if one is filled now; the slot itself may hold nullptr.
     bool tryPop(CaptureFrame*& frame);
     int count() const;

@@ -15,6 +15,11 @@ constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003u);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 
+// Kinds of getStatistic.
+constexpr int32_t STAT_SAMPLES = 0;   // samples delivered since play start
+constexpr int32_t STAT_SKIPPED = 1;   // grid slots left empty since play start
+constexpr int32_t STAT_LAST_TIME = 2; // grid time of the last frame queued, 100 ns units
+
 // The program's own interface on the recording source.
 class ITavrinCaptureApp {
   public:

@@ -1,0 +1,146 @@
+#include "platform/media/AviFileSink.h"
+
+extern "C" {
+#include <libavformat/avio.h>
+#include <libavutil/mem.h>
+}
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tavrin::media {
+
+namespace {
+constexpr int kBufferSize = 64 * 1024;
+}
+
+std::unique_ptr<AviFileSink> AviFileSink::create(const std::string& path, int64_t diskLimit,
+                                                 std::string* error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (error)
+            *error = "Cannot create " + path + ": " + std::strerror(errno) + ".";
+        return nullptr;
+    }
+    std::unique_ptr<AviFileSink> sink(new AviFileSink(fd, path, diskLimit));
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+    if (buffer)
+        sink->io_ = avio_alloc_context(buffer, kBufferSize, 1, sink.get(), nullptr, &AviFileSink::writePacket,
+                                       &AviFileSink::seek);
+    if (!sink->io_) {
+        av_free(buffer);
+        if (error)
+            *error = "Out of memory.";
+        sink->remove();
+        return nullptr;
+    }
+    return sink;
+}
+
+AviFileSink::AviFileSink(int fd, std::string path, int64_t diskLimit)
+    : fd_(fd), path_(std::move(path)), limit_(diskLimit) {}
+
+AviFileSink::~AviFileSink() {
+    close();
+}
+
+void AviFileSink::close() {
+    if (io_) {
+        avio_flush(io_);
+        av_freep(&io_->buffer);
+        avio_context_free(&io_);
+    }
+    if (fd_ >= 0) {
+        if (::close(fd_) != 0 && !failed())
+            fail(errno);
+        fd_ = -1;
+    }
+}
+
+void AviFileSink::remove() {
+    close();
+    ::unlink(path_.c_str());
+}
+
+void AviFileSink::fail(int error) {
+    if (!failed_.exchange(true))
+        error_.store(error);
+}
+
+std::string AviFileSink::failureText() const {
+    const int e = error_.load();
+    if (e == ENOSPC)
+        return "The disk is full.";
+    if (e == EDQUOT)
+        return "The disk quota is used up.";
+    return std::string("Writing the file failed: ") + std::strerror(e) + ".";
+}
+
+record::HRESULT AviFileSink::failureCode() const {
+    return error_.load() == ENOSPC || error_.load() == EDQUOT ? record::E_DISK_FULL : record::E_FAIL;
+}
+
+int AviFileSink::writePacket(void* opaque, uint8_t* buf, int size) {
+    auto* self = static_cast<AviFileSink*>(opaque);
+    const int64_t start = self->pos_;
+    int64_t length = size;
+    if (self->failed()) {
+        // Only what lies inside the file: header fields being patched in place.
+        length = std::max<int64_t>(0, std::min<int64_t>(length, self->size_.load() - start));
+    }
+    int64_t done = 0;
+    while (done < length) {
+        int64_t chunk = length - done;
+        if (self->limit_ >= 0 && start + done + chunk > self->limit_) {
+            chunk = self->limit_ - (start + done);
+            if (chunk <= 0) {
+                self->fail(ENOSPC);
+                break;
+            }
+        }
+        const ssize_t n = ::pwrite(self->fd_, buf + done, static_cast<std::size_t>(chunk), start + done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            self->fail(errno);
+            break;
+        }
+        if (n == 0) {
+            self->fail(ENOSPC);
+            break;
+        }
+        done += n;
+        const int64_t end = start + done;
+        if (end > self->size_.load())
+            self->size_.store(end);
+    }
+    // libavformat is told that everything was written: once the disk has refused, an
+    // error here would stop it from finishing the headers of what is in the file.
+    self->pos_ = start + size;
+    self->logical_ = std::max(self->logical_, self->pos_);
+    return size;
+}
+
+int64_t AviFileSink::seek(void* opaque, int64_t offset, int whence) {
+    auto* self = static_cast<AviFileSink*>(opaque);
+    switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE:
+        return self->logical_;
+    case SEEK_SET:
+        self->pos_ = offset;
+        break;
+    case SEEK_CUR:
+        self->pos_ += offset;
+        break;
+    case SEEK_END:
+        self->pos_ = self->logical_ + offset;
+        break;
+    default:
+        return AVERROR(EINVAL);
+    }
+    return self->pos_;
+}
+
+} // namespace tavrin::media

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "record/MediaTypes.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+struct AVIOContext;
+
+namespace tavrin::media {
+
+// The file under the AVI multiplexer: libavformat writes through it. It counts
+// the bytes that are really in the file, and when the disk refuses more (full,
+// gone, or a size limit given for tests) it keeps the file as far as it got:
+// later writes inside the file still happen (libavformat patching its headers),
+// writes past the end are dropped, and the multiplexer is told to stop.
+class AviFileSink {
+  public:
+    // Creates or truncates `path`. `diskLimit` >= 0 behaves as a disk with that much room.
+    static std::unique_ptr<AviFileSink> create(const std::string& path, int64_t diskLimit,
+                                               std::string* error);
+    ~AviFileSink();
+    AviFileSink(const AviFileSink&) = delete;
+    AviFileSink& operator=(const AviFileSink&) = delete;
+
+    AVIOContext* io() const { return io_; }
+    // Bytes in the file now; any thread.
+    int64_t bytesWritten() const { return size_.load(); }
+    bool failed() const { return failed_.load(); }
+    // What went wrong, in words for the user ("The disk is full.").
+    std::string failureText() const;
+    record::HRESULT failureCode() const;
+
+    // Flushes libavformat's buffer and closes the file.
+    void close();
+    // Removes the file (a recording that never got its header).
+    void remove();
+
+  private:
+    AviFileSink(int fd, std::string path, int64_t diskLimit);
+    static int writePacket(void* opaque, uint8_t* buf, int size);
+    static int64_t seek(void* opaque, int64_t offset, int whence);
+    void fail(int error);
+
+    int fd_;
+    std::string path_;
+    int64_t limit_;
+    int64_t pos_ = 0;     // where libavformat believes it is
+    int64_t logical_ = 0; // the size libavformat believes the file has
+    std::atomic<int64_t> size_{0};
+    std::atomic<bool> failed_{false};
+    std::atomic<int> error_{0};
+    AVIOContext* io_ = nullptr;
+};
+
+} // namespace tavrin::media

@@ -1,0 +1,387 @@
+#include "platform/media/AviMux.h"
+
+#include "app/Diagnostics.h"
+#include "platform/media/CodecTypes.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/mathematics.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace tavrin::media {
+
+using namespace record;
+
+namespace {
+
+// Two seconds of sound may wait for the picture; past that the picture has
+// stalled and the sound goes out anyway.
+constexpr REFERENCE_TIME kMaxHeldAudio = 2 * UNITS;
+
+AVRational frameDuration(REFERENCE_TIME interval) {
+    const double fps = static_cast<double>(UNITS) / static_cast<double>(interval);
+    if (std::fabs(fps - std::round(fps)) < 1e-3)
+        return AVRational{1, static_cast<int>(std::lround(fps))};
+    AVRational r;
+    av_reduce(&r.num, &r.den, interval, UNITS, INT32_MAX);
+    return r;
+}
+
+} // namespace
+
+AviMuxInputPin::AviMuxInputPin(AviMux* mux, std::recursive_mutex* lock, std::string name)
+    : BaseInputPin(mux, lock, std::move(name)), mux_(mux) {}
+
+HRESULT AviMuxInputPin::CheckMediaType(const MediaType* type) {
+    if (!type)
+        return E_POINTER;
+    AVCodecParameters* par = avcodec_parameters_alloc();
+    if (!par)
+        return E_OUTOFMEMORY;
+    const bool ok = codecParametersFromType(*type, par);
+    avcodec_parameters_free(&par);
+    return ok ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT AviMuxInputPin::Receive(MediaSample* sample) {
+    HRESULT hr = BaseInputPin::Receive(sample);
+    if (hr != S_OK)
+        return hr;
+    return mux_->receive(this, sample);
+}
+
+HRESULT AviMuxInputPin::EndOfStream() {
+    return mux_->endOfStream(this);
+}
+
+HRESULT AviMuxInputPin::CompleteConnect(BasePin*) {
+    mux_->pinConnected();
+    return S_OK;
+}
+
+AviMux::AviMux(std::unique_ptr<AviFileSink> sink)
+    : BaseFilter(CLSID_AviMux, &filterLock_), sink_(std::move(sink)) {
+    pins_.push_back(std::make_unique<AviMuxInputPin>(this, &filterLock_, "Input 01"));
+}
+
+AviMux::~AviMux() {
+    Stop();
+    if (format_) {
+        avformat_free_context(format_);
+        format_ = nullptr;
+    }
+    if (sink_ && !headerWritten_)
+        sink_->remove();
+}
+
+int AviMux::GetPinCount() {
+    std::lock_guard lk(filterLock_);
+    return static_cast<int>(pins_.size());
+}
+
+BasePin* AviMux::GetPin(int n) {
+    std::lock_guard lk(filterLock_);
+    return n >= 0 && n < static_cast<int>(pins_.size()) ? pins_[n].get() : nullptr;
+}
+
+void AviMux::pinConnected() {
+    std::lock_guard lk(filterLock_);
+    for (auto& pin : pins_)
+        if (!pin->IsConnected())
+            return; // a free pin is there already
+    char name[24];
+    std::snprintf(name, sizeof name, "Input %02d", static_cast<int>(pins_.size()) + 1);
+    pins_.push_back(std::make_unique<AviMuxInputPin>(this, &filterLock_, name));
+}
+
+HRESULT AviMux::Pause() {
+    std::lock_guard lk(filterLock_);
+    if (state_.load() == State_Stopped && !headerWritten_) {
+        HRESULT hr = writeHeader();
+        if (FAILED(hr))
+            return hr;
+    }
+    return BaseFilter::Pause();
+}
+
+HRESULT AviMux::writeHeader() {
+    if (!sink_ || finished_)
+        return E_UNEXPECTED;
+    const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
+    if (!avi)
+        return E_FAIL;
+    if (avformat_alloc_output_context2(&format_, avi, nullptr, nullptr) < 0 || !format_)
+        return E_OUTOFMEMORY;
+    format_->pb = sink_->io();
+    format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+
+    streams_.clear();
+    for (auto& pin : pins_) {
+        if (!pin->IsConnected())
+            continue;
+        AVStream* st = avformat_new_stream(format_, nullptr);
+        if (!st || !codecParametersFromType(pin->connectionType(), st->codecpar))
+            return E_FAIL;
+        Stream s;
+        s.pin = pin.get();
+        s.st = st;
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            s.video = true;
+            s.interval = pin->connectionType().formatAs<VIDEOINFOHEADER>()->AvgTimePerFrame;
+            if (s.interval <= 0)
+                return E_FAIL;
+            st->time_base = frameDuration(s.interval);
+            st->avg_frame_rate = AVRational{st->time_base.den, st->time_base.num};
+        } else {
+            s.rate = st->codecpar->sample_rate;
+            s.blockAlign = st->codecpar->block_align;
+            if (s.rate <= 0 || s.blockAlign <= 0)
+                return E_FAIL;
+            st->time_base = AVRational{1, s.rate};
+        }
+        streams_.push_back(s);
+    }
+    if (streams_.empty())
+        return VFW_E_NOT_CONNECTED;
+    const int err = avformat_write_header(format_, nullptr);
+    if (err < 0 || sink_->failed()) {
+        NotifyEvent(EC_ERRORABORT, sink_->failed() ? sink_->failureCode() : E_FAIL,
+                    sink_->failed() ? sink_->failureText() : "The AVI header could not be written.");
+        return sink_->failed() ? sink_->failureCode() : E_FAIL;
+    }
+    headerWritten_ = true;
+    return S_OK;
+}
+
+AviMux::Stream* AviMux::streamOf(AviMuxInputPin* pin) {
+    for (auto& s : streams_)
+        if (s.pin == pin)
+            return &s;
+    return nullptr;
+}
+
+HRESULT AviMux::checkSink() {
+    if (!sink_->failed())
+        return S_OK;
+    if (!failureReported_) {
+        failureReported_ = true;
+        app::debugPrintf("AVI writer: %s\n", sink_->failureText().c_str());
+        NotifyEvent(EC_ERRORABORT, sink_->failureCode(), sink_->failureText());
+    }
+    return sink_->failureCode();
+}
+
+HRESULT AviMux::writePacket(AVPacket* packet) {
+    const int err = mode_ == INTERLEAVE_NONE || mode_ == INTERLEAVE_NONE_BUFFERED
+                        ? av_write_frame(format_, packet)
+                        : av_interleaved_write_frame(format_, packet);
+    HRESULT hr = checkSink();
+    if (FAILED(hr))
+        return hr;
+    if (err < 0) {
+        NotifyEvent(EC_ERRORABORT, E_FAIL, "The AVI writer failed (" + avErrorText(err) + ").");
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+int64_t AviMux::audioLimit(const Stream& s) const {
+    return av_rescale(videoEnd_.load(), s.rate, UNITS);
+}
+
+HRESULT AviMux::writeAudio(Stream& s, const uint8_t* data, int64_t bytes) {
+    if (bytes <= 0)
+        return S_OK;
+    AVPacket* packet = av_packet_alloc();
+    if (!packet)
+        return E_OUTOFMEMORY;
+    packet->data = const_cast<uint8_t*>(data);
+    packet->size = static_cast<int>(bytes);
+    packet->stream_index = s.st->index;
+    const int64_t samples = bytes / s.blockAlign;
+    packet->pts = packet->dts = av_rescale_q(s.written, AVRational{1, s.rate}, s.st->time_base);
+    packet->duration = av_rescale_q(samples, AVRational{1, s.rate}, s.st->time_base);
+    packet->flags |= AV_PKT_FLAG_KEY;
+    HRESULT hr = writePacket(packet);
+    av_packet_free(&packet);
+    if (SUCCEEDED(hr))
+        s.written += samples;
+    return hr;
+}
+
+HRESULT AviMux::flushAudio(bool force) {
+    for (auto& s : streams_) {
+        if (s.video || heldAudio_.empty())
+            continue;
+        int64_t allowed = static_cast<int64_t>(heldAudio_.size());
+        if (!force) {
+            const int64_t room = (audioLimit(s) - s.written) * s.blockAlign;
+            const int64_t overflow = static_cast<int64_t>(heldAudio_.size()) -
+                                     av_rescale(kMaxHeldAudio, s.rate, UNITS) * s.blockAlign;
+            allowed = std::clamp<int64_t>(std::max(room, overflow), 0, allowed);
+        }
+        HRESULT hr = writeAudio(s, heldAudio_.data(), allowed);
+        if (FAILED(hr))
+            return hr;
+        heldAudio_.erase(heldAudio_.begin(), heldAudio_.begin() + allowed);
+    }
+    return S_OK;
+}
+
+HRESULT AviMux::receive(AviMuxInputPin* pin, MediaSample* sample) {
+    std::lock_guard lk(writeMutex_);
+    if (!headerWritten_ || finished_)
+        return VFW_E_WRONG_STATE;
+    if (sink_->failed())
+        return checkSink();
+    Stream* s = streamOf(pin);
+    if (!s)
+        return VFW_E_NOT_CONNECTED;
+    uint8_t* data = nullptr;
+    sample->GetPointer(&data);
+    const int32_t length = sample->GetActualDataLength();
+
+    if (s->video) {
+        if (s->ended)
+            return S_FALSE;
+        REFERENCE_TIME start = 0;
+        sample->GetTime(&start, nullptr);
+        const int64_t index = std::llround(static_cast<double>(start) / static_cast<double>(s->interval));
+        if (index < s->written)
+            return S_OK; // never backwards in an AVI
+        AVPacket* packet = av_packet_alloc();
+        if (!packet)
+            return E_OUTOFMEMORY;
+        packet->data = data;
+        packet->size = length;
+        packet->stream_index = s->st->index;
+        packet->pts = packet->dts = av_rescale_q(index, frameDuration(s->interval), s->st->time_base);
+        packet->duration = av_rescale_q(1, frameDuration(s->interval), s->st->time_base);
+        if (sample->IsSyncPoint())
+            packet->flags |= AV_PKT_FLAG_KEY;
+        HRESULT hr = writePacket(packet);
+        av_packet_free(&packet);
+        if (FAILED(hr))
+            return hr;
+        s->written = index + 1;
+        videoEnd_.store(s->written * s->interval);
+        return flushAudio(false);
+    }
+
+    if (length <= 0)
+        return S_OK;
+    if (videoEnded_)
+        return S_OK; // the picture has ended; sound past it is not kept
+    heldAudio_.insert(heldAudio_.end(), data, data + (length - length % s->blockAlign));
+    return flushAudio(false);
+}
+
+HRESULT AviMux::endOfStream(AviMuxInputPin* pin) {
+    std::lock_guard lk(writeMutex_);
+    if (Stream* s = streamOf(pin)) {
+        s->ended = true;
+        if (s->video)
+            videoEnded_ = true;
+    }
+    return S_OK;
+}
+
+void AviMux::finish() {
+    std::lock_guard lk(writeMutex_);
+    if (!headerWritten_ || finished_)
+        return;
+    finished_ = true;
+    if (!sink_->failed()) {
+        Stream* video = nullptr;
+        for (auto& s : streams_)
+            if (s.video)
+                video = &s;
+        // Sound up to the end of the picture; what is missing becomes silence.
+        flushAudio(false);
+        heldAudio_.clear();
+        for (auto& s : streams_) {
+            if (s.video || !video)
+                continue;
+            const int64_t missing = audioLimit(s) - s.written;
+            if (missing > 0) {
+                std::vector<uint8_t> silence(static_cast<std::size_t>(missing * s.blockAlign), 0);
+                writeAudio(s, silence.data(), static_cast<int64_t>(silence.size()));
+            }
+            // Sound that went out ahead of a stalled picture: the picture's last frame is held.
+            const int64_t frames = av_rescale(s.written, UNITS, s.rate) / video->interval;
+            if (frames > video->written && !sink_->failed()) {
+                AVPacket* packet = av_packet_alloc();
+                if (packet) {
+                    packet->stream_index = video->st->index;
+                    packet->pts = packet->dts =
+                        av_rescale_q(frames - 1, frameDuration(video->interval), video->st->time_base);
+                    writePacket(packet);
+                    av_packet_free(&packet);
+                    video->written = frames;
+                }
+            }
+        }
+    }
+    // Even after a write failure: the trailer patches the headers of what is in the file.
+    av_write_trailer(format_);
+    checkSink();
+    sink_->close();
+}
+
+HRESULT AviMux::Stop() {
+    std::lock_guard lk(filterLock_);
+    HRESULT hr = BaseFilter::Stop();
+    finish();
+    return hr;
+}
+
+HRESULT AviMux::SetTimeFormat(const GUID& format) {
+    if (!(format == TIME_FORMAT_BYTE) && !(format == TIME_FORMAT_MEDIA_TIME))
+        return E_INVALIDARG;
+    timeFormat_ = format;
+    return S_OK;
+}
+
+HRESULT AviMux::GetCurrentPosition(int64_t* position) {
+    if (!position)
+        return E_POINTER;
+    *position = timeFormat_ == TIME_FORMAT_BYTE ? (sink_ ? sink_->bytesWritten() : 0) : videoEnd_.load();
+    return S_OK;
+}
+
+HRESULT AviMux::put_Mode(int32_t mode) {
+    if (mode < INTERLEAVE_NONE || mode > INTERLEAVE_NONE_BUFFERED)
+        return E_INVALIDARG;
+    if (!IsStopped())
+        return VFW_E_NOT_STOPPED;
+    mode_ = mode;
+    return S_OK;
+}
+
+HRESULT AviMux::get_Mode(int32_t* mode) {
+    if (!mode)
+        return E_POINTER;
+    *mode = mode_;
+    return S_OK;
+}
+
+HRESULT AviMux::SetMasterStream(int32_t stream) {
+    if (stream < -1)
+        return E_INVALIDARG;
+    master_ = stream;
+    return S_OK;
+}
+
+HRESULT AviMux::GetMasterStream(int32_t* stream) {
+    if (!stream)
+        return E_POINTER;
+    *stream = master_;
+    return S_OK;
+}
+
+} // namespace tavrin::media

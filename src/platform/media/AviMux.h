@@ -1,0 +1,107 @@
+#pragma once
+
+#include "platform/media/AviFileSink.h"
+#include "record/BaseFilter.h"
+#include "record/BaseInputPin.h"
+#include "record/MediaInterfaces.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+struct AVFormatContext;
+struct AVStream;
+struct AVPacket;
+
+namespace tavrin::media {
+
+class AviMux;
+
+class AviMuxInputPin : public record::BaseInputPin {
+  public:
+    AviMuxInputPin(AviMux* mux, std::recursive_mutex* lock, std::string name);
+    record::HRESULT CheckMediaType(const record::MediaType* type) override;
+    record::HRESULT Receive(record::MediaSample* sample) override;
+    record::HRESULT EndOfStream() override;
+    record::HRESULT CompleteConnect(record::BasePin* receivePin) override;
+
+  private:
+    AviMux* mux_;
+};
+
+constexpr record::GUID CLSID_AviMux{
+    0xe2510970, 0xf137, 0x11ce, {0x8b, 0x67, 0x00, 0xaa, 0x00, 0xa3, 0xf1, 0xa6}};
+
+// The AVI multiplexer joined to its file: libavformat's AVI muxer (OpenDML past
+// 1 GiB) writing through an AviFileSink. One input pin per stream; a new free pin
+// appears whenever one gets connected. The header is written when the graph
+// pauses, the index and final sizes when it stops. Sound is kept level with the
+// picture: it is never written past the end of the video received so far, and at
+// the end the shorter stream is made up to the length of the longer one.
+class AviMux : public record::BaseFilter,
+               public record::IMediaSeeking,
+               public record::IConfigInterleaving,
+               public record::IConfigAviMux {
+  public:
+    explicit AviMux(std::unique_ptr<AviFileSink> sink);
+    ~AviMux() override;
+
+    int GetPinCount() override;
+    record::BasePin* GetPin(int n) override;
+    record::HRESULT Pause() override;
+    record::HRESULT Stop() override;
+
+    record::HRESULT SetTimeFormat(const record::GUID& format) override;
+    // Bytes in the file (TIME_FORMAT_BYTE) or the end of the video written (media time).
+    record::HRESULT GetCurrentPosition(int64_t* position) override;
+    record::HRESULT put_Mode(int32_t mode) override;
+    record::HRESULT get_Mode(int32_t* mode) override;
+    record::HRESULT SetMasterStream(int32_t stream) override;
+    record::HRESULT GetMasterStream(int32_t* stream) override;
+
+    // From the input pins, on the upstream threads.
+    record::HRESULT receive(AviMuxInputPin* pin, record::MediaSample* sample);
+    record::HRESULT endOfStream(AviMuxInputPin* pin);
+    void pinConnected();
+
+  private:
+    struct Stream {
+        AviMuxInputPin* pin = nullptr;
+        AVStream* st = nullptr;
+        bool video = false;
+        record::REFERENCE_TIME interval = 0; // video: one frame
+        int blockAlign = 0;                  // audio: bytes per sample frame
+        int rate = 0;                        // audio: samples a second
+        int64_t written = 0;                 // video: frames; audio: samples
+        bool ended = false;
+    };
+
+    record::HRESULT writeHeader();
+    void finish();
+    Stream* streamOf(AviMuxInputPin* pin);
+    // Writes held-back sound up to the end of the video, or all of it when `force`.
+    record::HRESULT flushAudio(bool force);
+    record::HRESULT writeAudio(Stream& s, const uint8_t* data, int64_t bytes);
+    record::HRESULT writePacket(AVPacket* packet);
+    record::HRESULT checkSink();
+    int64_t audioLimit(const Stream& s) const;
+
+    std::recursive_mutex filterLock_;
+    std::mutex writeMutex_;
+    std::vector<std::unique_ptr<AviMuxInputPin>> pins_;
+    std::unique_ptr<AviFileSink> sink_;
+    AVFormatContext* format_ = nullptr;
+    std::vector<Stream> streams_;
+    std::vector<uint8_t> heldAudio_;
+    bool headerWritten_ = false;
+    bool finished_ = false;
+    bool failureReported_ = false;
+    std::atomic<record::REFERENCE_TIME> videoEnd_{0};
+    bool videoEnded_ = false;
+    int32_t mode_ = record::INTERLEAVE_CAPTURE;
+    int32_t master_ = -1;
+    record::GUID timeFormat_ = record::TIME_FORMAT_MEDIA_TIME;
+};
+
+} // namespace tavrin::media

@@ -1,0 +1,505 @@
+#include "platform/media/FfmpegCompressor.h"
+
+#include "app/Diagnostics.h"
+#include "platform/media/CodecTypes.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+#include <libavutil/frame.h>
+#include <libavutil/mem.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cmath>
+#include <cstring>
+
+namespace tavrin::media {
+
+using namespace record;
+
+namespace {
+
+std::string versionText(unsigned v) {
+    return std::to_string(AV_VERSION_MAJOR(v)) + "." + std::to_string(AV_VERSION_MINOR(v)) + "." +
+           std::to_string(AV_VERSION_MICRO(v));
+}
+
+bool wantedOption(const AVOption* o) {
+    if (o->type == AV_OPT_TYPE_CONST || !(o->flags & AV_OPT_FLAG_ENCODING_PARAM) ||
+        (o->flags & AV_OPT_FLAG_DEPRECATED) || (o->flags & AV_OPT_FLAG_READONLY))
+        return false;
+    switch (o->type) {
+    case AV_OPT_TYPE_INT:
+    case AV_OPT_TYPE_INT64:
+    case AV_OPT_TYPE_DOUBLE:
+    case AV_OPT_TYPE_FLOAT:
+    case AV_OPT_TYPE_BOOL:
+    case AV_OPT_TYPE_STRING:
+    case AV_OPT_TYPE_FLAGS:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+CompressorOutputPin::CompressorOutputPin(FfmpegCompressor* filter, std::recursive_mutex* lock)
+    : TransformOutputPin(filter, lock), compressor_(filter) {}
+
+HRESULT CompressorOutputPin::GetInfo(std::string* version, std::string* description,
+                                     int32_t* defaultKeyFrameRate, int32_t* defaultPFramesPerKey,
+                                     double* defaultQuality, int32_t* capabilities) {
+    const EncoderInfo& info = compressor_->info();
+    if (version)
+        *version = versionText(avcodec_version());
+    if (description)
+        *description = info.friendlyName;
+    if (defaultKeyFrameRate)
+        *defaultKeyFrameRate = info.lossless ? 1 : 0;
+    if (defaultPFramesPerKey)
+        *defaultPFramesPerKey = 0;
+    if (defaultQuality)
+        *defaultQuality = compressor_->hasQuality() ? kDefaultQuality : -1.0;
+    if (capabilities)
+        *capabilities = compressor_->hasQuality() ? CompressionCaps_CanQuality : 0;
+    return S_OK;
+}
+
+HRESULT CompressorOutputPin::get_Quality(double* quality) {
+    if (!quality)
+        return E_POINTER;
+    if (!compressor_->hasQuality())
+        return E_NOTIMPL;
+    *quality = compressor_->quality();
+    return S_OK;
+}
+
+HRESULT CompressorOutputPin::put_Quality(double quality) {
+    return compressor_->setQuality(quality);
+}
+
+FfmpegCompressor::FfmpegCompressor(const EncoderInfo& info, CompressorDialogHost* host)
+    : TransformFilter(CLSID_FfmpegCompressor), info_(info), host_(host) {
+    replaceOutputPin(std::make_unique<CompressorOutputPin>(this, &filterLock_));
+    codec_ = avcodec_find_encoder_by_name(info.encoderName.c_str());
+    if (codec_) {
+        settings_ = avcodec_alloc_context3(codec_);
+        if (settings_ && settings_->priv_data && codec_->priv_class)
+            for (const auto& [name, value] : info.presetOptions)
+                av_opt_set(settings_->priv_data, name.c_str(), value.c_str(), 0);
+    }
+}
+
+FfmpegCompressor::~FfmpegCompressor() {
+    closeEncoder();
+    avcodec_free_context(&settings_);
+}
+
+HRESULT FfmpegCompressor::setQuality(double quality) {
+    if (!hasQuality())
+        return E_NOTIMPL;
+    if (!(quality >= 0.0 && quality <= 1.0))
+        return E_INVALIDARG;
+    quality_ = quality;
+    return S_OK;
+}
+
+HRESULT FfmpegCompressor::CheckInputType(const MediaType* in) {
+    if (!(in->majortype == MEDIATYPE_Video) || !(in->subtype == MEDIASUBTYPE_RGB24))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    auto vih = in->formatAs<VIDEOINFOHEADER>();
+    if (!vih || vih->bmiHeader.biWidth <= 0 || vih->bmiHeader.biHeight <= 0 ||
+        vih->bmiHeader.biBitCount != 24 || vih->AvgTimePerFrame <= 0)
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    if (vih->bmiHeader.biWidth % info_.sizeMultiple || vih->bmiHeader.biHeight % info_.sizeMultiple)
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    return codec_ ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT FfmpegCompressor::CheckTransform(const MediaType*, const MediaType* out) {
+    if (!(out->majortype == MEDIATYPE_Video) || !(out->formattype == FORMAT_VideoInfo))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    MediaType mine;
+    HRESULT hr = GetOutputType(0, &mine);
+    if (FAILED(hr))
+        return hr;
+    return out->subtype == mine.subtype ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT FfmpegCompressor::GetOutputType(int32_t position, MediaType* type) {
+    if (position > 0)
+        return VFW_S_NO_MORE_ITEMS;
+    if (!type)
+        return E_POINTER;
+    if (!encoder_) {
+        HRESULT hr = openEncoder();
+        if (FAILED(hr))
+            return hr;
+    }
+    return compressedVideoType(encoder_, interval_, maxPacket_, type);
+}
+
+HRESULT FfmpegCompressor::DecideBufferSize(MemAllocator* allocator, ALLOCATOR_PROPERTIES* props) {
+    if (!encoder_)
+        return E_UNEXPECTED;
+    props->cBuffers = std::max(props->cBuffers, 2);
+    props->cbBuffer = std::max<int32_t>(props->cbBuffer, static_cast<int32_t>(maxPacket_));
+    props->cbAlign = std::max(props->cbAlign, 1);
+    ALLOCATOR_PROPERTIES actual{};
+    HRESULT hr = allocator->SetProperties(props, &actual);
+    if (FAILED(hr))
+        return hr;
+    return actual.cbBuffer >= static_cast<int32_t>(maxPacket_) ? S_OK : E_FAIL;
+}
+
+HRESULT FfmpegCompressor::openEncoder() {
+    closeEncoder();
+    lastError_.clear();
+    auto vih = input_.connectionType().formatAs<VIDEOINFOHEADER>();
+    if (!vih || !codec_ || !settings_)
+        return E_UNEXPECTED;
+    width_ = vih->bmiHeader.biWidth;
+    height_ = vih->bmiHeader.biHeight;
+    interval_ = vih->AvgTimePerFrame;
+    maxPacket_ = static_cast<uint32_t>(width_) * static_cast<uint32_t>(height_) * 8 + 65536;
+
+    encoder_ = avcodec_alloc_context3(codec_);
+    frame_ = av_frame_alloc();
+    packet_ = av_packet_alloc();
+    if (!encoder_ || !frame_ || !packet_) {
+        closeEncoder();
+        return E_OUTOFMEMORY;
+    }
+    if (codec_->priv_class && encoder_->priv_data && settings_->priv_data)
+        av_opt_copy(encoder_->priv_data, settings_->priv_data);
+
+    // One time base unit per frame, so packet times are frame indices.
+    const double fps = static_cast<double>(UNITS) / static_cast<double>(interval_);
+    AVRational frameDuration;
+    if (std::fabs(fps - std::round(fps)) < 1e-3)
+        frameDuration = AVRational{1, static_cast<int>(std::lround(fps))};
+    else
+        av_reduce(&frameDuration.num, &frameDuration.den, interval_, UNITS, INT32_MAX);
+    encoder_->time_base = frameDuration;
+    encoder_->framerate = AVRational{frameDuration.den, frameDuration.num};
+    encoder_->width = width_;
+    encoder_->height = height_;
+    encoder_->pix_fmt = info_.pixelFormat;
+    encoder_->max_b_frames = 0; // AVI keeps no presentation times: no reordering
+    encoder_->gop_size = std::max(1, static_cast<int>(std::lround(fps * 2)));
+    encoder_->thread_count = 1;
+    applyQuality(info_, encoder_, quality_ >= 0 ? quality_ : kDefaultQuality);
+
+    int err = avcodec_open2(encoder_, codec_, nullptr);
+    if (err < 0) {
+        lastError_ = "The " + info_.friendlyName + " encoder could not start (" + avErrorText(err) + ").";
+        closeEncoder();
+        return E_FAIL;
+    }
+    frame_->format = info_.pixelFormat;
+    frame_->width = width_;
+    frame_->height = height_;
+    if (av_frame_get_buffer(frame_, 0) < 0) {
+        closeEncoder();
+        return E_OUTOFMEMORY;
+    }
+    sws_ = sws_getContext(width_, height_, AV_PIX_FMT_BGR24, width_, height_, info_.pixelFormat, SWS_POINT,
+                          nullptr, nullptr, nullptr);
+    if (!sws_) {
+        lastError_ = "No conversion to the " + info_.friendlyName + " encoder's picture format.";
+        closeEncoder();
+        return E_FAIL;
+    }
+    flushed_ = false;
+    return S_OK;
+}
+
+void FfmpegCompressor::closeEncoder() {
+    sws_freeContext(sws_);
+    sws_ = nullptr;
+    av_frame_free(&frame_);
+    av_packet_free(&packet_);
+    avcodec_free_context(&encoder_);
+}
+
+HRESULT FfmpegCompressor::StartStreaming() {
+    if (!encoder_ || flushed_)
+        return openEncoder();
+    return S_OK;
+}
+
+HRESULT FfmpegCompressor::StopStreaming() {
+    // Stopped without end-of-stream: the frames the encoder still holds go out now.
+    if (encoder_ && !flushed_ && output_->IsConnected()) {
+        flushed_ = true;
+        if (avcodec_send_frame(encoder_, nullptr) == 0)
+            deliverPackets();
+    }
+    return S_OK;
+}
+
+HRESULT FfmpegCompressor::BreakConnect(PIN_DIRECTION direction) {
+    if (direction == PINDIR_INPUT)
+        closeEncoder();
+    return S_OK;
+}
+
+HRESULT FfmpegCompressor::Transform(MediaSample* in) {
+    if (!encoder_ || flushed_)
+        return S_FALSE;
+    uint8_t* p = nullptr;
+    in->GetPointer(&p);
+    const int stride = (width_ * 3 + 3) & ~3;
+    if (!p || in->GetActualDataLength() < stride * height_)
+        return E_INVALIDARG;
+    // The sample is a bottom-up bitmap: start at its last row and walk backwards.
+    const uint8_t* src[4] = {p + static_cast<std::ptrdiff_t>(height_ - 1) * stride, nullptr, nullptr,
+                             nullptr};
+    const int srcStride[4] = {-stride, 0, 0, 0};
+    if (av_frame_make_writable(frame_) < 0)
+        return E_OUTOFMEMORY;
+    sws_scale(sws_, src, srcStride, 0, height_, frame_->data, frame_->linesize);
+    REFERENCE_TIME start = 0;
+    in->GetTime(&start, nullptr);
+    frame_->pts = std::llround(static_cast<double>(start) / static_cast<double>(interval_));
+    // A fixed quantiser is read from each frame, not from the context.
+    if (encoder_->flags & AV_CODEC_FLAG_QSCALE)
+        frame_->quality = encoder_->global_quality;
+    int err = avcodec_send_frame(encoder_, frame_);
+    if (err < 0) {
+        NotifyEvent(EC_ERRORABORT, E_FAIL, "The video encoder failed (" + avErrorText(err) + ").");
+        return E_FAIL;
+    }
+    return deliverPackets();
+}
+
+HRESULT FfmpegCompressor::deliverPackets() {
+    for (;;) {
+        int err = avcodec_receive_packet(encoder_, packet_);
+        if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
+            return S_OK;
+        if (err < 0) {
+            NotifyEvent(EC_ERRORABORT, E_FAIL, "The video encoder failed (" + avErrorText(err) + ").");
+            return E_FAIL;
+        }
+        SamplePtr out;
+        HRESULT hr = output_->GetDeliveryBuffer(&out);
+        if (FAILED(hr)) {
+            av_packet_unref(packet_);
+            return hr;
+        }
+        uint8_t* dst = nullptr;
+        out->GetPointer(&dst);
+        if (packet_->size > out->GetSize()) {
+            av_packet_unref(packet_);
+            NotifyEvent(EC_ERRORABORT, E_UNEXPECTED, "A compressed frame was larger than expected.");
+            return E_UNEXPECTED;
+        }
+        std::memcpy(dst, packet_->data, static_cast<std::size_t>(packet_->size));
+        out->SetActualDataLength(packet_->size);
+        const REFERENCE_TIME start = packet_->pts * interval_;
+        const REFERENCE_TIME end = start + interval_;
+        out->SetTime(&start, &end);
+        out->SetSyncPoint((packet_->flags & AV_PKT_FLAG_KEY) != 0);
+        av_packet_unref(packet_);
+        hr = output_->Deliver(out.get());
+        if (hr != S_OK)
+            return hr;
+    }
+}
+
+HRESULT FfmpegCompressor::EndOfStream() {
+    if (encoder_ && !flushed_) {
+        flushed_ = true;
+        if (avcodec_send_frame(encoder_, nullptr) == 0)
+            deliverPackets();
+    }
+    return TransformFilter::EndOfStream();
+}
+
+std::vector<CodecOption> FfmpegCompressor::options() const {
+    std::vector<CodecOption> list;
+    if (!settings_ || !settings_->priv_data || !codec_->priv_class)
+        return list;
+    void* obj = settings_->priv_data;
+    const AVOption* o = nullptr;
+    while ((o = av_opt_next(obj, o))) {
+        if (!wantedOption(o))
+            continue;
+        CodecOption opt;
+        opt.name = o->name;
+        opt.help = o->help ? o->help : "";
+        opt.minimum = o->min;
+        opt.maximum = o->max;
+        switch (o->type) {
+        case AV_OPT_TYPE_INT:
+        case AV_OPT_TYPE_INT64:
+            opt.kind = o->unit ? CodecOption::Kind::Choice : CodecOption::Kind::Integer;
+            opt.defaultValue = std::to_string(o->default_val.i64);
+            break;
+        case AV_OPT_TYPE_FLAGS:
+            opt.kind = CodecOption::Kind::Flags;
+            opt.defaultValue = std::to_string(o->default_val.i64);
+            break;
+        case AV_OPT_TYPE_BOOL:
+            opt.kind = CodecOption::Kind::Boolean;
+            opt.defaultValue = std::to_string(o->default_val.i64);
+            break;
+        case AV_OPT_TYPE_DOUBLE:
+        case AV_OPT_TYPE_FLOAT:
+            opt.kind = CodecOption::Kind::Real;
+            opt.defaultValue = std::to_string(o->default_val.dbl);
+            break;
+        default:
+            opt.kind = CodecOption::Kind::Text;
+            opt.defaultValue = o->default_val.str ? o->default_val.str : "";
+            break;
+        }
+        if (o->unit && (opt.kind == CodecOption::Kind::Choice || opt.kind == CodecOption::Kind::Flags)) {
+            const AVOption* c = nullptr;
+            while ((c = av_opt_next(obj, c)))
+                if (c->type == AV_OPT_TYPE_CONST && c->unit && std::strcmp(c->unit, o->unit) == 0)
+                    opt.choices.push_back({c->name, std::to_string(c->default_val.i64)});
+        }
+        // Numbers for choices and flags, so that the dialog can map them to names.
+        if (opt.kind == CodecOption::Kind::Choice || opt.kind == CodecOption::Kind::Flags) {
+            int64_t v = 0;
+            if (av_opt_get_int(obj, o->name, 0, &v) >= 0)
+                opt.value = std::to_string(v);
+        } else {
+            uint8_t* text = nullptr;
+            if (av_opt_get(obj, o->name, 0, &text) >= 0 && text)
+                opt.value = reinterpret_cast<char*>(text);
+            av_free(text);
+        }
+        list.push_back(std::move(opt));
+    }
+    return list;
+}
+
+bool FfmpegCompressor::setOption(const std::string& name, const std::string& value) {
+    if (!settings_ || !settings_->priv_data || !codec_->priv_class)
+        return false;
+    return av_opt_set(settings_->priv_data, name.c_str(), value.c_str(), 0) >= 0;
+}
+
+std::string FfmpegCompressor::aboutText() const {
+    std::string text = info_.friendlyName + "\n\nEncoder: " + info_.encoderName;
+    if (codec_ && codec_->long_name)
+        text += std::string(" (") + codec_->long_name + ")";
+    text += "\nlibavcodec " + versionText(avcodec_version()) + ", libavformat " +
+            versionText(avformat_version()) + ", libavutil " + versionText(avutil_version()) +
+            ", libswscale " + versionText(swscale_version());
+    switch (info_.quality) {
+    case QualityMapping::None:
+        text += info_.lossless ? "\nLossless: every picture is kept exactly."
+                               : "\nQuality is fixed by the encoder.";
+        break;
+    case QualityMapping::QScale:
+        text += "\nQuality sets a fixed quantiser from 31 (0.00) to 2 (1.00).";
+        break;
+    case QualityMapping::X264Crf:
+        text += "\nQuality sets the constant rate factor from 51 (0.00) to 10 (1.00).";
+        break;
+    }
+    return text;
+}
+
+std::string FfmpegCompressor::serialiseOptions() const {
+    // The encoder's name first, so that a state is never given to another encoder.
+    std::string state = info_.encoderName + "\n";
+    if (settings_ && settings_->priv_data && codec_->priv_class) {
+        char* text = nullptr;
+        if (av_opt_serialize(settings_->priv_data, AV_OPT_FLAG_ENCODING_PARAM, AV_OPT_SERIALIZE_SKIP_DEFAULTS,
+                             &text, '=', ':') >= 0 &&
+            text)
+            state += text;
+        av_free(text);
+    }
+    return state;
+}
+
+HRESULT FfmpegCompressor::GetState(void* state, int32_t* size) {
+    if (!size)
+        return E_POINTER;
+    const std::string blob = serialiseOptions();
+    if (!state) {
+        *size = static_cast<int32_t>(blob.size());
+        return S_OK;
+    }
+    if (*size < static_cast<int32_t>(blob.size()))
+        return E_INVALIDARG;
+    std::memcpy(state, blob.data(), blob.size());
+    *size = static_cast<int32_t>(blob.size());
+    return S_OK;
+}
+
+HRESULT FfmpegCompressor::SetState(const void* state, int32_t size) {
+    if (size < 0 || (!state && size > 0))
+        return E_POINTER;
+    const std::string blob(static_cast<const char*>(state), static_cast<std::size_t>(size));
+    const std::size_t newline = blob.find('\n');
+    if (newline == std::string::npos || blob.substr(0, newline) != info_.encoderName)
+        return E_INVALIDARG;
+    if (!settings_)
+        return E_UNEXPECTED;
+    const std::string options = blob.substr(newline + 1);
+    AVDictionary* dict = nullptr;
+    if (!options.empty() && av_dict_parse_string(&dict, options.c_str(), "=", ":", 0) < 0) {
+        av_dict_free(&dict);
+        return E_INVALIDARG;
+    }
+    if (!codec_->priv_class || !settings_->priv_data) {
+        av_dict_free(&dict);
+        return S_OK;
+    }
+    // The state names every option that differs from the library's default.
+    av_opt_set_defaults(settings_->priv_data);
+    const AVDictionaryEntry* e = nullptr;
+    int refused = 0;
+    while ((e = av_dict_get(dict, "", e, AV_DICT_IGNORE_SUFFIX)))
+        if (av_opt_set(settings_->priv_data, e->key, e->value, 0) < 0)
+            ++refused;
+    av_dict_free(&dict);
+    if (refused)
+        app::debugPrintf("%d codec setting(s) not known to this %s encoder\n", refused,
+                         info_.encoderName.c_str());
+    return S_OK;
+}
+
+HRESULT FfmpegCompressor::ShowDialog(int32_t dialog, void* owner) {
+    switch (dialog) {
+    case VfwCompressDialog_QueryConfig:
+        return host_ && !options().empty() ? S_OK : S_FALSE;
+    case VfwCompressDialog_QueryAbout:
+        return host_ ? S_OK : S_FALSE;
+    case VfwCompressDialog_Config: {
+        if (!host_)
+            return E_NOTIMPL;
+        std::vector<CodecOption> list = options();
+        if (list.empty())
+            return E_NOTIMPL;
+        const std::vector<CodecOption> before = list;
+        if (!host_->configure(owner, info_.friendlyName, list))
+            return S_FALSE;
+        for (std::size_t i = 0; i < list.size(); ++i)
+            if (list[i].value != before[i].value && !setOption(list[i].name, list[i].value))
+                app::debugPrintf("%s: %s=%s refused\n", info_.encoderName.c_str(), list[i].name.c_str(),
+                                 list[i].value.c_str());
+        return S_OK;
+    }
+    case VfwCompressDialog_About:
+        if (!host_)
+            return E_NOTIMPL;
+        host_->about(owner, "About " + info_.friendlyName, aboutText());
+        return S_OK;
+    default:
+        return E_INVALIDARG;
+    }
+}
+
+} // namespace tavrin::media

@@ -1,0 +1,118 @@
+#include "platform/media/FfmpegPlatform.h"
+
+#include "platform/media/AviMux.h"
+#include "platform/media/EncoderCatalog.h"
+#include "platform/media/FfmpegCompressor.h"
+#include "record/PcmFilter.h"
+
+extern "C" {
+#include <libavdevice/avdevice.h>
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+}
+
+#include <mutex>
+
+namespace tavrin::media {
+
+using namespace record;
+
+void ensureDevicesRegistered() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        avdevice_register_all();
+        // The libraries' chatter stays off standard output; errors still show.
+        av_log_set_level(AV_LOG_ERROR);
+    });
+}
+
+namespace {
+
+std::vector<AudioDevice> listInputs(const char* formatName) {
+    std::vector<AudioDevice> out;
+    const AVInputFormat* format = av_find_input_format(formatName);
+    if (!format)
+        return out;
+    AVDeviceInfoList* list = nullptr;
+    if (avdevice_list_input_sources(format, nullptr, nullptr, &list) < 0 || !list) {
+        avdevice_free_list_devices(&list);
+        return out;
+    }
+    for (int i = 0; i < list->nb_devices; ++i) {
+        const AVDeviceInfo* info = list->devices[i];
+        if (!info || !info->device_name)
+            continue;
+        AudioDevice device;
+        device.inputFormat = formatName;
+        device.deviceName = info->device_name;
+        std::string description = info->device_description ? info->device_description : info->device_name;
+        // ALSA describes a device over several lines; the first names it.
+        description = description.substr(0, description.find('\n'));
+        device.description = description.empty() ? device.deviceName : description;
+        if (i == list->default_device)
+            out.insert(out.begin(), device);
+        else
+            out.push_back(device);
+    }
+    avdevice_free_list_devices(&list);
+    return out;
+}
+
+} // namespace
+
+FfmpegPlatform::FfmpegPlatform(CompressorDialogHost* dialogHost) : FfmpegPlatform(dialogHost, Options{}) {}
+
+FfmpegPlatform::FfmpegPlatform(CompressorDialogHost* dialogHost, Options options)
+    : host_(dialogHost), options_(options) {
+    ensureDevicesRegistered();
+}
+
+std::vector<AudioDevice> FfmpegPlatform::listAudioDevices() {
+    ensureDevicesRegistered();
+    std::vector<AudioDevice> devices = listInputs("pulse");
+    if (devices.empty())
+        devices = listInputs("alsa");
+    return devices;
+}
+
+HRESULT FfmpegPlatform::CreateClassEnumerator(const GUID& category, std::vector<DeviceMoniker>* devices) {
+    if (!devices)
+        return E_POINTER;
+    devices->clear();
+    if (category == CLSID_VideoCompressorCategory) {
+        for (const EncoderInfo* info : availableEncoders()) {
+            CompressorDialogHost* host = host_;
+            devices->push_back({info->friendlyName, [info, host]() -> std::shared_ptr<BaseFilter> {
+                                    return std::make_shared<FfmpegCompressor>(*info, host);
+                                }});
+        }
+    } else if (category == CLSID_AudioCompressorCategory) {
+        devices->push_back({std::string("PCM"),
+                            []() -> std::shared_ptr<BaseFilter> { return std::make_shared<PcmFilter>(); }});
+    } else if (category == CLSID_AudioInputDeviceCategory) {
+        for (const AudioDevice& device : listAudioDevices())
+            devices->push_back({device.description, [device]() -> std::shared_ptr<BaseFilter> {
+                                    return std::make_shared<AudioCaptureFilter>(device);
+                                }});
+    } else {
+        return E_INVALIDARG;
+    }
+    return devices->empty() ? S_FALSE : S_OK;
+}
+
+HRESULT FfmpegPlatform::CreateAviMux(const std::string& path, std::shared_ptr<BaseFilter>* mux,
+                                     std::string* error) {
+    if (!mux)
+        return E_POINTER;
+    std::string why;
+    std::unique_ptr<AviFileSink> sink = AviFileSink::create(path, options_.diskLimit, &why);
+    if (!sink) {
+        if (error)
+            *error = why;
+        return E_ACCESSDENIED;
+    }
+    *mux = std::make_shared<AviMux>(std::move(sink));
+    return S_OK;
+}
+
+} // namespace tavrin::media

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/media/AudioCaptureFilter.h"
+#include "record/CompressorDialogHost.h"
+#include "record/MediaPlatform.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace tavrin::media {
+
+// Registers libavdevice's inputs once per process.
+void ensureDevicesRegistered();
+
+// The recording's media library on Linux: libavcodec encoders as the video
+// compressors, "PCM" as the one audio compressor, PulseAudio sources (ALSA when
+// no sound server answers) as audio inputs, and libavformat's AVI writer.
+class FfmpegPlatform : public record::MediaPlatform {
+  public:
+    struct Options {
+        // Behave as if the disk held only this many bytes (tests of a full disk); -1: no limit.
+        int64_t diskLimit = -1;
+    };
+
+    explicit FfmpegPlatform(record::CompressorDialogHost* dialogHost = nullptr);
+    FfmpegPlatform(record::CompressorDialogHost* dialogHost, Options options);
+
+    record::HRESULT CreateClassEnumerator(const record::GUID& category,
+                                          std::vector<record::DeviceMoniker>* devices) override;
+    record::HRESULT CreateAviMux(const std::string& path, std::shared_ptr<record::BaseFilter>* mux,
+                                 std::string* error) override;
+
+    void setDialogHost(record::CompressorDialogHost* host) { host_ = host; }
+    // The sound inputs in the system's order, the default one first.
+    static std::vector<AudioDevice> listAudioDevices();
+
+  private:
+    record::CompressorDialogHost* host_;
+    Options options_;
+};
+
+} // namespace tavrin::media

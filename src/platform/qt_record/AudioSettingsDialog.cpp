@@ -1,0 +1,72 @@
+#include "platform/qt_record/AudioSettingsDialog.h"
+
+#include "platform/qt_record/DialogTextFit.h"
+#include "platform/qt_record/SoundControlPanel.h"
+#include "ui_AudioSettingsDialog.h"
+
+#include <QSignalBlocker>
+
+namespace tavrin::qt_record {
+
+AudioSettingsDialog::AudioSettingsDialog(QWidget* owner, record::RecordingSettings& settings,
+                                         record::MediaPlatform& platform,
+                                         std::function<void(const std::string&)> status)
+    : QDialog(owner), ui_(std::make_unique<Ui::AudioSettingsDialog>()), logic_(*this, settings, platform) {
+    ui_->setupUi(this);
+    fitTexts(this);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    controlPanel = [this, status] { openSoundControlPanel(this, status); };
+    connect(ui_->IDOK, &QPushButton::clicked, this, &AudioSettingsDialog::accept);
+    connect(ui_->IDCANCEL, &QPushButton::clicked, this, &AudioSettingsDialog::reject);
+    connect(ui_->IDC_CONTROL_PANEL, &QPushButton::clicked, this, [this] {
+        if (controlPanel)
+            controlPanel();
+    });
+    logic_.onOpen();
+}
+
+AudioSettingsDialog::~AudioSettingsDialog() = default;
+
+void AudioSettingsDialog::accept() {
+    logic_.onOk();
+    QDialog::accept();
+}
+
+void AudioSettingsDialog::setSourceItems(const std::vector<std::string>& items) {
+    QSignalBlocker block(ui_->IDC_AUDIO_SOURCE);
+    ui_->IDC_AUDIO_SOURCE->clear();
+    for (const auto& item : items)
+        ui_->IDC_AUDIO_SOURCE->addItem(QString::fromStdString(item));
+}
+
+void AudioSettingsDialog::setSourceSelection(int index) {
+    ui_->IDC_AUDIO_SOURCE->setCurrentIndex(index);
+}
+
+int AudioSettingsDialog::sourceSelection() const {
+    return ui_->IDC_AUDIO_SOURCE->currentIndex();
+}
+
+void AudioSettingsDialog::setCompressorItems(const std::vector<std::string>& items) {
+    QSignalBlocker block(ui_->IDC_AUDIO_COMPRESSOR);
+    ui_->IDC_AUDIO_COMPRESSOR->clear();
+    for (const auto& item : items)
+        ui_->IDC_AUDIO_COMPRESSOR->addItem(QString::fromStdString(item));
+}
+
+void AudioSettingsDialog::setCompressorSelection(int index) {
+    ui_->IDC_AUDIO_COMPRESSOR->setCurrentIndex(index);
+}
+
+int AudioSettingsDialog::compressorSelection() const {
+    return ui_->IDC_AUDIO_COMPRESSOR->currentIndex();
+}
+
+int runAudioSettingsDialog(QWidget* owner, record::RecordingSettings& settings,
+                           record::MediaPlatform& platform, std::function<void(const std::string&)> status) {
+    AudioSettingsDialog dialog(owner, settings, platform, std::move(status));
+    return dialog.exec() == QDialog::Accepted ? 1 : 0;
+}
+
+} // namespace tavrin::qt_record

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "record/AudioSettingsDialogLogic.h"
+#include "record/MediaPlatform.h"
+#include "record/RecordingSettings.h"
+
+#include <QDialog>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace Ui {
+class AudioSettingsDialog;
+}
+
+namespace tavrin::qt_record {
+
+// The Audio Settings dialog (resource 103): the sound input, the (fixed) compressor
+// and a button to the desktop's sound settings.
+class AudioSettingsDialog : public QDialog, public record::AudioSettingsDialogView {
+    Q_OBJECT
+  public:
+    AudioSettingsDialog(QWidget* owner, record::RecordingSettings& settings, record::MediaPlatform& platform,
+                        std::function<void(const std::string&)> status = {});
+    ~AudioSettingsDialog() override;
+
+    void setSourceItems(const std::vector<std::string>& items) override;
+    void setSourceSelection(int index) override;
+    int sourceSelection() const override;
+    void setCompressorItems(const std::vector<std::string>& items) override;
+    void setCompressorSelection(int index) override;
+    int compressorSelection() const override;
+
+    Ui::AudioSettingsDialog& ui() { return *ui_; }
+    // What Control Panel runs; replaceable for tests.
+    std::function<void()> controlPanel;
+
+  public slots:
+    void accept() override;
+
+  private:
+    std::unique_ptr<Ui::AudioSettingsDialog> ui_;
+    record::AudioSettingsDialogLogic logic_;
+};
+
+// Shows the dialog modally: 1 for OK, 0 for Cancel. `status` receives messages for
+// the control window's status line (Control Panel with no sound settings program).
+int runAudioSettingsDialog(QWidget* owner, record::RecordingSettings& settings,
+                           record::MediaPlatform& platform,
+                           std::function<void(const std::string&)> status = {});
+
+} // namespace tavrin::qt_record

@@ -1,0 +1,11 @@
+#include "platform/qt_record/QtRecordingDialogs.h"
+
+#include "platform/qt_record/VideoCodecDialog.h"
+
+namespace tavrin::qt_record {
+
+bool QtRecordingDialogs::showVideoCodecDialog() {
+    return qt_record::showVideoCodecDialog(owner_, settings_, platform_);
+}
+
+} // namespace tavrin::qt_record

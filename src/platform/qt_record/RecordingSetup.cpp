@@ -1,0 +1,21 @@
+#include "platform/qt_record/RecordingSetup.h"
+
+#include "platform/qt_record/AudioSettingsDialog.h"
+#include "platform/qt_record/VideoCodecDialog.h"
+
+namespace tavrin::qt_record {
+
+RecordingSetup::RecordingSetup(QWidget* controlWindow, record::RecordingSettings& settings,
+                               std::function<void(const std::string&)> status)
+    : owner_(controlWindow), settings_(settings), status_(std::move(status)), platform_(&host_),
+      dialogs_(controlWindow, settings, platform_), recorder_(platform_, settings, &dialogs_) {}
+
+bool RecordingSetup::showVideoCodecDialog() {
+    return qt_record::showVideoCodecDialog(owner_, settings_, platform_);
+}
+
+int RecordingSetup::showAudioSettingsDialog() {
+    return runAudioSettingsDialog(owner_, settings_, platform_, status_);
+}
+
+} // namespace tavrin::qt_record

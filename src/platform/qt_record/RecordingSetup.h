@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/media/FfmpegPlatform.h"
+#include "platform/qt_record/QtCompressorDialogHost.h"
+#include "platform/qt_record/QtRecordingDialogs.h"
+#include "record/Recorder.h"
+#include "record/RecordingSettings.h"
+
+#include <functional>
+#include <string>
+
+class QWidget;
+
+namespace tavrin::qt_record {
+
+// Everything recording needs in the program, made once by the control window:
+// the FFmpeg media library with Qt dialogs for its compressors, the recorder, and
+// the two settings dialogs. `settings` is the program's settings record; `status`
+// sets the control window's status line.
+class RecordingSetup {
+  public:
+    RecordingSetup(QWidget* controlWindow, record::RecordingSettings& settings,
+                   std::function<void(const std::string&)> status);
+
+    // What the control window calls to record (startRecording, stopRecording, ...).
+    record::RecordingControl& control() { return recorder_; }
+    record::Recorder& recorder() { return recorder_; }
+    // The Video settings and Audio settings buttons.
+    bool showVideoCodecDialog();
+    int showAudioSettingsDialog();
+
+  private:
+    QWidget* owner_;
+    record::RecordingSettings& settings_;
+    std::function<void(const std::string&)> status_;
+    QtCompressorDialogHost host_;
+    media::FfmpegPlatform platform_;
+    QtRecordingDialogs dialogs_;
+    record::Recorder recorder_;
+};
+
+} // namespace tavrin::qt_record

@@ -1,0 +1,39 @@
+#include "record/AudioSettingsDialogLogic.h"
+
+#include "record/DeviceEnum.h"
+#include "record/ListText.h"
+
+namespace tavrin::record {
+
+AudioSettingsDialogLogic::AudioSettingsDialogLogic(AudioSettingsDialogView& view, RecordingSettings& settings,
+                                                   MediaPlatform& platform)
+    : view_(view), settings_(settings), platform_(platform) {}
+
+void AudioSettingsDialogLogic::onOpen() {
+    sources_.clear();
+    findDevice(platform_, &sources_, CLSID_AudioInputDeviceCategory, listFriendlyName);
+    sources_.push_back(kNoSoundItem);
+    view_.setSourceItems(sources_);
+    // Item 0 first; a saved name that matches nothing leaves it selected.
+    const int source = findPrefix(sources_, settings_.audioSource.utf8());
+    view_.setSourceSelection(source >= 0 ? source : 0);
+
+    compressors_.clear();
+    findDevice(platform_, &compressors_, CLSID_AudioCompressorCategory, listFriendlyName);
+    sortListItems(compressors_);
+    view_.setCompressorItems(compressors_);
+    const int compressor = findPrefix(compressors_, settings_.audioCompressor.utf8());
+    view_.setCompressorSelection(compressor >= 0 ? compressor : (compressors_.empty() ? -1 : 0));
+}
+
+void AudioSettingsDialogLogic::onOk() {
+    const int c = view_.compressorSelection();
+    settings_.audioCompressor.assign(c >= 0 && c < static_cast<int>(compressors_.size())
+                                         ? clipUnits(compressors_[c], 127)
+                                         : std::string());
+    const int s = view_.sourceSelection();
+    settings_.audioSource.assign(s >= 0 && s < static_cast<int>(sources_.size()) ? clipUnits(sources_[s], 127)
+                                                                                 : std::string());
+}
+
+} // namespace tavrin::record

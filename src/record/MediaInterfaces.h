@@ -1,0 +1,103 @@
+#pragma once
+
+#include "record/MediaTypes.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace tavrin::record {
+
+// The interfaces that filters and pins of the recording graph answer. A query
+// for one of them is a dynamic_cast on the filter or pin.
+
+constexpr uint32_t AMPROPERTY_PIN_CATEGORY = 0;
+constexpr uint32_t KSPROPERTY_SUPPORT_GET = 1;
+constexpr uint32_t KSPROPERTY_SUPPORT_SET = 2;
+
+class IKsPropertySet {
+  public:
+    virtual ~IKsPropertySet() = default;
+    virtual HRESULT Set(const GUID& propSet, uint32_t propId, const void* instanceData, uint32_t instanceSize,
+                        const void* data, uint32_t dataSize) = 0;
+    virtual HRESULT Get(const GUID& propSet, uint32_t propId, const void* instanceData, uint32_t instanceSize,
+                        void* data, uint32_t dataSize, uint32_t* returned) = 0;
+    virtual HRESULT QuerySupported(const GUID& propSet, uint32_t propId, uint32_t* support) = 0;
+};
+
+class IAMStreamConfig {
+  public:
+    virtual ~IAMStreamConfig() = default;
+    virtual HRESULT SetFormat(const MediaType* type) = 0;
+    virtual HRESULT GetFormat(std::unique_ptr<MediaType>* type) = 0;
+    virtual HRESULT GetNumberOfCapabilities(int32_t* count, int32_t* size) = 0;
+    virtual HRESULT GetStreamCaps(int32_t index, std::unique_ptr<MediaType>* type,
+                                  VIDEO_STREAM_CONFIG_CAPS* caps) = 0;
+};
+
+constexpr int32_t CompressionCaps_CanQuality = 1;
+constexpr int32_t CompressionCaps_CanCrunch = 2;
+constexpr int32_t CompressionCaps_CanKeyFrame = 4;
+constexpr int32_t CompressionCaps_CanBFrame = 8;
+constexpr int32_t CompressionCaps_CanWindow = 16;
+
+// On a compressor's output pin.
+class IAMVideoCompression {
+  public:
+    virtual ~IAMVideoCompression() = default;
+    // Any pointer may be null; what is asked for is written.
+    virtual HRESULT GetInfo(std::string* version, std::string* description, int32_t* defaultKeyFrameRate,
+                            int32_t* defaultPFramesPerKey, double* defaultQuality, int32_t* capabilities) = 0;
+    virtual HRESULT get_Quality(double* quality) = 0;
+    virtual HRESULT put_Quality(double quality) = 0;
+};
+
+enum VfwCompressDialogs : int32_t {
+    VfwCompressDialog_Config = 1,
+    VfwCompressDialog_About = 2,
+    VfwCompressDialog_QueryConfig = 4,
+    VfwCompressDialog_QueryAbout = 8,
+};
+
+// On a compressor filter: its own dialogs and its opaque state.
+class IAMVfwCompressDialogs {
+  public:
+    virtual ~IAMVfwCompressDialogs() = default;
+    // `owner` is the toolkit's window of the caller, or null.
+    virtual HRESULT ShowDialog(int32_t dialog, void* owner) = 0;
+    // With a null buffer only the size is written.
+    virtual HRESULT GetState(void* state, int32_t* size) = 0;
+    virtual HRESULT SetState(const void* state, int32_t size) = 0;
+};
+
+// On the multiplexer: how far the file has got.
+class IMediaSeeking {
+  public:
+    virtual ~IMediaSeeking() = default;
+    virtual HRESULT SetTimeFormat(const GUID& format) = 0;
+    virtual HRESULT GetCurrentPosition(int64_t* position) = 0;
+};
+
+constexpr int32_t INTERLEAVE_NONE = 0;
+constexpr int32_t INTERLEAVE_CAPTURE = 1;
+constexpr int32_t INTERLEAVE_FULL = 2;
+constexpr int32_t INTERLEAVE_NONE_BUFFERED = 3;
+
+class IConfigInterleaving {
+  public:
+    virtual ~IConfigInterleaving() = default;
+    virtual HRESULT put_Mode(int32_t mode) = 0;
+    virtual HRESULT get_Mode(int32_t* mode) = 0;
+};
+
+class IConfigAviMux {
+  public:
+    virtual ~IConfigAviMux() = default;
+    virtual HRESULT SetMasterStream(int32_t stream) = 0;
+    virtual HRESULT GetMasterStream(int32_t* stream) = 0;
+};
+
+// Graph events that filters raise.
+constexpr int32_t EC_COMPLETE = 0x01;
+constexpr int32_t EC_ERRORABORT = 0x03;
+
+} // namespace tavrin::record

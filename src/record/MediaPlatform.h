@@ -1,0 +1,36 @@
+#pragma once
+
+#include "record/BaseFilter.h"
+#include "record/MediaTypes.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrin::record {
+
+// One device of a category as the platform's enumerator lists it.
+struct DeviceMoniker {
+    // None when the device's name cannot be read; such a device is skipped.
+    std::optional<std::string> friendlyName;
+    // Makes the device's filter; null when that fails.
+    std::function<std::shared_ptr<BaseFilter>()> bind;
+};
+
+// What the recording needs of the platform's media library: its devices
+// (video compressors, audio compressors, audio inputs) and the AVI file writer.
+class MediaPlatform {
+  public:
+    virtual ~MediaPlatform() = default;
+    // S_OK with the devices in the system's order, S_FALSE for an empty category,
+    // an error when the category cannot be enumerated.
+    virtual HRESULT CreateClassEnumerator(const GUID& category, std::vector<DeviceMoniker>* devices) = 0;
+    // The AVI multiplexer joined to its file writer for `path`. On failure `error` says
+    // what happened in words for the status line.
+    virtual HRESULT CreateAviMux(const std::string& path, std::shared_ptr<BaseFilter>* mux,
+                                 std::string* error) = 0;
+};
+
+} // namespace tavrin::record

@@ -1,0 +1,21 @@
+#include "record/RecordedArea.h"
+
+namespace tavrin::record {
+
+RecordedArea recordedArea(uint32_t recordScreens, const display::ScreenLayout& layout) {
+    switch (recordScreens) {
+    case 1:
+        return {layout.topWidth, layout.topHeight, 0};
+    case 2:
+        return {layout.bottomWidth, layout.bottomHeight, layout.bottomOffset};
+    default:
+        return {layout.width, layout.height, 0};
+    }
+}
+
+RecordedArea recordedArea(uint32_t recordScreens, int32_t displayMode) {
+    const int32_t row = display::isLayoutIndex(displayMode) ? displayMode : display::kDualScreenLayout;
+    return recordedArea(recordScreens, display::screenLayouts[row]);
+}
+
+} // namespace tavrin::record

@@ -1,0 +1,270 @@
+#include "record/Recorder.h"
+
+#include "app/Diagnostics.h"
+#include "record/DeviceEnum.h"
+#include "record/RecordedArea.h"
+#include "record/TavrinFilter.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace tavrin::record {
+
+using app::debugPrintf;
+
+namespace {
+
+constexpr std::size_t kMaxFileNameUnits = 31;
+
+// A prefix of `text` of at most `n` bytes that does not cut a UTF-8 sequence.
+std::string clip(const std::string& text, std::size_t n) {
+    if (text.size() <= n)
+        return text;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+        --n;
+    return text.substr(0, n);
+}
+
+uint32_t firstFourBytes(const std::vector<uint8_t>& blob) {
+    uint32_t v = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        v |= static_cast<uint32_t>(i < blob.size() ? blob[i] : 0) << (8 * i);
+    return v;
+}
+
+template <class I> std::shared_ptr<I> query(const std::shared_ptr<BaseFilter>& filter) {
+    if (auto* p = dynamic_cast<I*>(filter.get()))
+        return std::shared_ptr<I>(filter, p);
+    return nullptr;
+}
+
+} // namespace
+
+std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const RecordingSettings& settings,
+                                                const std::string& name) {
+    std::string wanted = name;
+    std::shared_ptr<BaseFilter> filter =
+        findDevice(platform, &wanted, CLSID_VideoCompressorCategory, matchFriendlyName);
+    if (!filter)
+        return nullptr;
+    if (name == settings.videoCodec.utf8()) {
+        const double quality = settings.videoQuality;
+        forEachPin<IAMVideoCompression>(*filter, [quality](BasePin*, IAMVideoCompression* compression) {
+            if (!compression)
+                return false;
+            int32_t caps = 0;
+            if (SUCCEEDED(compression->GetInfo(nullptr, nullptr, nullptr, nullptr, nullptr, &caps)) &&
+                (caps & CompressionCaps_CanQuality))
+                compression->put_Quality(quality);
+            return true;
+        });
+        const auto& blob = settings.videoCodecSettings;
+        auto* dialogs = dynamic_cast<IAMVfwCompressDialogs*>(filter.get());
+        if (!blob.empty() && dialogs) {
+            int32_t size = 0;
+            dialogs->GetState(nullptr, &size);
+            const HRESULT hr = dialogs->SetState(blob.data(), static_cast<int32_t>(blob.size()));
+            debugPrintf("getFilter:SetState(%08X.., %d)=%X\n", firstFourBytes(blob),
+                        static_cast<int>(blob.size()), static_cast<unsigned>(hr));
+        }
+    }
+    return filter;
+}
+
+uint32_t systemMilliseconds() {
+    using namespace std::chrono;
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+std::string formatRecordingStatus(const std::string& folder, const std::string& fileName, int64_t lastTime,
+                                  int64_t bytes, int64_t samples, uint32_t now, uint32_t& statusTime,
+                                  uint32_t& statusKiB) {
+    int64_t t = lastTime;
+    const uint32_t secs = static_cast<uint32_t>(t / 10000000);
+    const uint32_t hours = secs / 3600;
+    const uint32_t minutes = (secs / 60) % 60;
+    const uint32_t seconds = secs % 60;
+    if (t == 0)
+        t = 1; // only a divisor from here on
+    const uint32_t kib = static_cast<uint32_t>(bytes >> 10);
+    const float fps = static_cast<float>(static_cast<double>(samples) * 10000000.0 / static_cast<double>(t));
+    uint32_t rate = 0;
+    if (statusTime != 0 && now != statusTime)
+        rate = ((kib - statusKiB) * 1000u) / (now - statusTime);
+    statusKiB = kib;
+    statusTime = now;
+    char line[256];
+    std::snprintf(line, sizeof line, "%02u:%02u:%02u, %u MB (%u kB/s), %.2f FPS", hours, minutes, seconds,
+                  kib >> 10, rate, static_cast<double>(fps));
+    return folder + fileName + "\n" + line;
+}
+
+Recorder::Recorder(MediaPlatform& platform, RecordingSettings& settings, RecordingDialogs* dialogs,
+                   std::shared_ptr<ReferenceClock> clock, std::function<uint32_t()> milliseconds)
+    : platform_(platform), settings_(settings), dialogs_(dialogs), clock_(std::move(clock)),
+      milliseconds_(std::move(milliseconds)) {}
+
+Recorder::~Recorder() {
+    stopRecording();
+}
+
+std::shared_ptr<FilterGraph> Recorder::graph() const {
+    std::shared_ptr<FilterGraph> g;
+    if (captureBuilder_)
+        captureBuilder_->GetFiltergraph(&g);
+    return g;
+}
+
+std::shared_ptr<BaseFilter> Recorder::findVideoCompressor(const std::string& name) {
+    return record::findVideoCompressor(platform_, settings_, name);
+}
+
+bool Recorder::failStart(const std::string& why) {
+    if (!takeGraphFailure() && failureText_.empty())
+        failureText_ = why;
+    stopRecording();
+    return false;
+}
+
+bool Recorder::takeGraphFailure() {
+    std::shared_ptr<FilterGraph> g = graph();
+    IMediaEvent* events = mediaEvent_ ? mediaEvent_.get() : g.get();
+    if (!events)
+        return false;
+    bool failed = false;
+    GraphEvent event;
+    while (events->GetEvent(&event)) {
+        if (event.code == EC_ERRORABORT) {
+            if (!failed)
+                failureText_ = event.text;
+            failed = true;
+        }
+    }
+    return failed;
+}
+
+bool Recorder::startRecording(const std::string& fileName) {
+    statusTime_ = 0;
+    statusKiB_ = 0;
+    stopRecording();
+    failureText_.clear();
+    recordFileName_ = clip(fileName, kMaxFileNameUnits);
+
+    auto graph = std::make_shared<FilterGraph>(clock_);
+    auto builder = std::make_shared<CaptureGraphBuilder>(platform_);
+    builder->SetFiltergraph(graph);
+    captureBuilder_ = builder;
+
+    const std::string path = settings_.outputFolder.utf8() + recordFileName_;
+    std::shared_ptr<BaseFilter> mux;
+    if (FAILED(builder->SetOutputFileName(MEDIASUBTYPE_Avi, path, &mux)))
+        return failStart(builder->lastError().empty() ? "The file could not be created."
+                                                      : builder->lastError());
+    muxSeeking_ = query<IMediaSeeking>(mux);
+    if (!muxSeeking_)
+        return failStart("The AVI writer is not usable.");
+
+    std::shared_ptr<BaseFilter> source = TavrinFilter::CreateInstance(settings_.recordFps);
+    if (!source || FAILED(graph->AddFilter(source, "videoSource")))
+        return failStart("The video source could not be made.");
+    recorderApp_ = query<ITavrinCaptureApp>(source);
+    if (!recorderApp_)
+        return failStart("The video source could not be made.");
+
+    const RecordedArea area = recordedArea(settings_.recordScreens, settings_.displayMode);
+    recorderApp_->setArea(area.width, area.height, area.offset);
+
+    std::shared_ptr<BaseFilter> compressor = findVideoCompressor(settings_.videoCodec.utf8());
+    if (!compressor) {
+        if (!dialogs_ || !dialogs_->showVideoCodecDialog())
+            return failStart("No video compressor was chosen.");
+        compressor = findVideoCompressor(settings_.videoCodec.utf8());
+        if (!compressor)
+            return failStart("The video compressor \"" + settings_.videoCodec.utf8() +
+                             "\" is not available.");
+    }
+    if (FAILED(graph->AddFilter(compressor, "videoCompressor")))
+        return failStart("The video compressor could not be added.");
+    if (FAILED(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.get(), compressor.get(),
+                                     mux.get())))
+        return failStart("The video compressor \"" + settings_.videoCodec.utf8() +
+                         "\" does not take this picture.");
+
+    std::shared_ptr<BaseFilter> audioIn;
+    if (!settings_.audioSource.empty()) {
+        std::string wanted = settings_.audioSource.utf8();
+        audioIn = findDevice(platform_, &wanted, CLSID_AudioInputDeviceCategory, matchFriendlyName);
+    } else {
+        audioIn = findDevice(platform_, nullptr, CLSID_AudioInputDeviceCategory, takeFirstDevice);
+    }
+    std::string pcmName = "PCM";
+    std::shared_ptr<BaseFilter> pcm =
+        findDevice(platform_, &pcmName, CLSID_AudioCompressorCategory, matchFriendlyName);
+    if (audioIn) {
+        if (pcm && FAILED(graph->AddFilter(pcm, "audioCompressor")))
+            return failStart("The sound compressor could not be added.");
+        if (FAILED(graph->AddFilter(audioIn, "audioSource")))
+            return failStart("The sound input could not be added.");
+        if (FAILED(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, audioIn.get(), pcm.get(),
+                                         mux.get())))
+            return failStart("The sound input could not be connected.");
+        if (auto interleaving = query<IConfigInterleaving>(mux))
+            interleaving->put_Mode(INTERLEAVE_NONE_BUFFERED);
+        if (auto aviMux = query<IConfigAviMux>(mux))
+            aviMux->SetMasterStream(-1);
+    } else {
+        debugPrintf("getAudioSource failed\n");
+    }
+
+    mediaControl_ = graph;
+    mediaEvent_ = graph;
+    if (FAILED(mediaControl_->Run())) {
+        debugPrintf("pControl->Run() failed\n");
+        return failStart("The recording could not start.");
+    }
+    return true;
+}
+
+void Recorder::stopRecording() {
+    if (recorderApp_)
+        recorderApp_->stop();
+    if (mediaControl_)
+        mediaControl_->Stop();
+    if (captureBuilder_ && failureText_.empty())
+        takeGraphFailure(); // a failure while stopping (the file's last writes) is still news
+    recorderApp_.reset();
+    captureBuilder_.reset();
+    mediaControl_.reset();
+    muxSeeking_.reset();
+    mediaEvent_.reset();
+}
+
+std::string Recorder::updateRecordingStatus() {
+    // A filter that failed (a full disk, a lost device) ends the recording; the file
+    // keeps what was written, and the status line says why.
+    if (mediaControl_ && takeGraphFailure())
+        stopRecording();
+
+    statusText_ = settings_.outputFolder.utf8() + recordFileName_ + "\nStopped.";
+    if (!failureText_.empty())
+        statusText_ += " " + failureText_;
+    if (!mediaControl_ || !muxSeeking_ || !recorderApp_)
+        return statusText_;
+    FILTER_STATE state = State_Stopped;
+    mediaControl_->GetState(100, &state);
+    if (state != State_Running)
+        return statusText_;
+
+    int64_t lastTime = 0;
+    recorderApp_->getStatistic(STAT_LAST_TIME, &lastTime);
+    int64_t bytes = 0;
+    muxSeeking_->SetTimeFormat(TIME_FORMAT_BYTE);
+    muxSeeking_->GetCurrentPosition(&bytes);
+    int64_t samples = 0;
+    recorderApp_->getStatistic(STAT_SAMPLES, &samples);
+    statusText_ = formatRecordingStatus(settings_.outputFolder.utf8(), recordFileName_, lastTime, bytes,
+                                        samples, milliseconds_(), statusTime_, statusKiB_);
+    return statusText_;
+}
+
+} // namespace tavrin::record

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "record/CaptureGraphBuilder.h"
+#include "record/FilterGraph.h"
+#include "record/MediaInterfaces.h"
+#include "record/MediaPlatform.h"
+#include "record/RecordingControl.h"
+#include "record/RecordingDialogs.h"
+#include "record/RecordingSettings.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tavrin::record {
+
+// The compressor named `name`, or null; when it is the saved one (`videoCodec`) it
+// gets the saved quality and the saved state blob.
+std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const RecordingSettings& settings,
+                                                const std::string& name);
+
+// Milliseconds of a system timer that wraps at 32 bits, like timeGetTime.
+uint32_t systemMilliseconds();
+
+// The status line of a running recording (the arithmetic of updateRecordingStatus):
+// `lastTime` is the grid time of the last frame, `bytes` the file size, `samples` the
+// samples delivered; `statusTime`/`statusKiB` hold the previous update and are updated.
+std::string formatRecordingStatus(const std::string& folder, const std::string& fileName, int64_t lastTime,
+                                  int64_t bytes, int64_t samples, uint32_t now, uint32_t& statusTime,
+                                  uint32_t& statusKiB);
+
+// Builds, runs, watches and tears down the recording graph: board frames from
+// TavrinFilter through the chosen video compressor, and the chosen sound input
+// through "PCM", into one AVI file. Runs on the control window's thread.
+class Recorder : public RecordingControl {
+  public:
+    Recorder(MediaPlatform& platform, RecordingSettings& settings, RecordingDialogs* dialogs = nullptr,
+             std::shared_ptr<ReferenceClock> clock = std::make_shared<SystemReferenceClock>(),
+             std::function<uint32_t()> milliseconds = systemMilliseconds);
+    ~Recorder() override;
+
+    bool startRecording(const std::string& fileName) override;
+    void stopRecording() override;
+    std::string updateRecordingStatus() override;
+    ITavrinCaptureApp* recorderApp() override { return recorderApp_.get(); }
+
+    // The compressor with that name, given the saved quality and state when it is the saved one.
+    std::shared_ptr<BaseFilter> findVideoCompressor(const std::string& name);
+
+    void setDialogs(RecordingDialogs* dialogs) { dialogs_ = dialogs; }
+    const std::string& statusText() const { return statusText_; }
+    const std::string& recordFileName() const { return recordFileName_; }
+    // Why the last recording ended or did not start; empty when the user stopped it.
+    const std::string& failureText() const { return failureText_; }
+    // The graph of the running recording, or null (for tests and diagnostics).
+    std::shared_ptr<FilterGraph> graph() const;
+
+  private:
+    bool failStart(const std::string& why);
+    // Takes a failure reported by a filter, if any.
+    bool takeGraphFailure();
+
+    MediaPlatform& platform_;
+    RecordingSettings& settings_;
+    RecordingDialogs* dialogs_;
+    std::shared_ptr<ReferenceClock> clock_;
+    std::function<uint32_t()> milliseconds_;
+
+    // The recording state: all none while idle.
+    std::shared_ptr<CaptureGraphBuilder> captureBuilder_;
+    std::shared_ptr<IMediaControl> mediaControl_;
+    std::shared_ptr<IMediaSeeking> muxSeeking_;
+    std::shared_ptr<ITavrinCaptureApp> recorderApp_;
+    std::shared_ptr<IMediaEvent> mediaEvent_;
+    std::string recordFileName_;
+    uint32_t statusTime_ = 0;
+    uint32_t statusKiB_ = 0;
+    std::string statusText_;
+    std::string failureText_;
+};
+
+} // namespace tavrin::record

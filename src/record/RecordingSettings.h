@@ -1,0 +1,13 @@
+#pragma once
+
+#include "app/Settings.h"
+
+namespace tavrin::record {
+
+// Recordings read, and the two settings dialogs change, fields of the program's
+// settings record: outputFolder (for the status line), displayMode, recordScreens,
+// recordFps, videoCodec, videoQuality, videoCodecSettings, audioSource and
+// audioCompressor. Main thread only.
+using RecordingSettings = app::Settings;
+
+} // namespace tavrin::record

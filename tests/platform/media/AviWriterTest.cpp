@@ -1,0 +1,184 @@
+#include "MediaTestSupport.h"
+
+#include "fakes/FakeControlWindow.h"
+#include "platform/media/FfmpegPlatform.h"
+#include "record/Recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace tavrin;
+using namespace tavrin::mediatest;
+using namespace std::chrono_literals;
+
+namespace {
+
+class CancellingDialogs : public record::RecordingDialogs {
+  public:
+    bool showVideoCodecDialog() override {
+        ++shown;
+        return false;
+    }
+    int shown = 0;
+};
+
+struct Rig {
+    explicit Rig(media::FfmpegPlatform::Options options = {}) : platform(nullptr, options) {
+        EXPECT_TRUE(pool.setup());
+        settings.outputFolder.assign(dir.path());
+        settings.videoCodec.assign("FFV1 (lossless)");
+        settings.audioSource.assign("(no sound)");
+    }
+    TempDir dir;
+    device::FramePool pool;
+    record::RecordingSettings settings = app::Settings::defaults("");
+    media::FfmpegPlatform platform;
+    record::Recorder recorder{platform, settings};
+};
+
+// Feeds frames until the recording reports that it stopped by itself.
+bool feedUntilStopped(Rig& s, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    uint64_t n = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        feedFrames(s.pool, s.recorder, display::kDualScreenLayout, 60, 100ms, n, paintNoise);
+        n += 6;
+        s.recorder.updateRecordingStatus();
+        if (!s.recorder.recorderApp())
+            return true;
+    }
+    return false;
+}
+
+TEST(AviWriter, FullDiskStopsTheRecordingSaysSoAndKeepsAReadableFile) {
+    tavrin::testing::DiagnosticCapture diag;
+    media::FfmpegPlatform::Options options;
+    options.diskLimit = 3 * 1024 * 1024; // a couple of dozen FFV1 frames
+    Rig s(options);
+    ASSERT_TRUE(s.recorder.startRecording("00010.avi"));
+    ASSERT_TRUE(feedUntilStopped(s, 20s)) << "the recording should end when the disk is full";
+    const std::string status = s.recorder.updateRecordingStatus();
+    EXPECT_EQ(status, s.dir.path() + "00010.avi\nStopped. The disk is full.");
+    EXPECT_EQ(s.pool.queue().count(), 12) << "no frame is kept by the stopped recording";
+
+    struct stat st {};
+    ASSERT_EQ(::stat((s.dir.path() + "00010.avi").c_str(), &st), 0);
+    EXPECT_LE(st.st_size, 3 * 1024 * 1024);
+    const ProbedFile file = probe(s.dir.path() + "00010.avi");
+    ASSERT_TRUE(file.ok) << "ffprobe reads what was written";
+    ASSERT_NE(file.first("video"), nullptr);
+    EXPECT_GE(file.first("video")->frames, 5) << "the frames before the disk filled are there";
+    EXPECT_GE(decodeVideo(s.dir.path() + "00010.avi", 256, 384).size(),
+              static_cast<std::size_t>(file.first("video")->frames) - 1)
+        << "every whole frame in the file decodes";
+}
+
+TEST(AviWriter, RealFullDiskOnASmallFilesystem) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    TempDir mountPoint;
+    if (::mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=512k") != 0)
+        GTEST_SKIP() << "tmpfs cannot be mounted here";
+    {
+        Rig s;
+        s.settings.outputFolder.assign(mountPoint.path());
+        ASSERT_TRUE(s.recorder.startRecording("00011.avi"));
+        ASSERT_TRUE(feedUntilStopped(s, 20s));
+        EXPECT_EQ(s.recorder.updateRecordingStatus(),
+                  mountPoint.path() + "00011.avi\nStopped. The disk is full.");
+        const ProbedFile file = probe(mountPoint.path() + "00011.avi");
+        EXPECT_TRUE(file.ok);
+        ASSERT_NE(file.first("video"), nullptr);
+        EXPECT_GT(file.first("video")->frames, 0);
+    }
+    ::umount(mountPoint.path().c_str());
+}
+
+TEST(AviWriter, FolderThatCannotTakeTheFileFailsTheStartWithAReason) {
+    Rig s;
+    s.settings.outputFolder.assign(s.dir.path() + "no-such-folder/");
+    EXPECT_FALSE(s.recorder.startRecording("00012.avi"));
+    EXPECT_EQ(s.recorder.recorderApp(), nullptr);
+    EXPECT_EQ(s.recorder.graph(), nullptr);
+    const std::string status = s.recorder.updateRecordingStatus();
+    EXPECT_EQ(status.rfind(s.settings.outputFolder.utf8() + "00012.avi\nStopped. Cannot create ", 0), 0u)
+        << status;
+    EXPECT_NE(status.find("No such file or directory"), std::string::npos) << status;
+
+    // A read-only folder (a read-only mount when running as root, who may write anywhere else).
+    TempDir readOnly;
+    bool mounted = false;
+    if (::geteuid() == 0)
+        mounted = ::mount("tmpfs", readOnly.path().c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
+    else
+        ::chmod(readOnly.path().c_str(), 0555);
+    if (mounted || ::geteuid() != 0) {
+        s.settings.outputFolder.assign(readOnly.path());
+        EXPECT_FALSE(s.recorder.startRecording("00013.avi"));
+        const std::string text = s.recorder.updateRecordingStatus();
+        EXPECT_NE(text.find("Stopped. Cannot create"), std::string::npos) << text;
+    }
+    if (mounted)
+        ::umount(readOnly.path().c_str());
+    else
+        ::chmod(readOnly.path().c_str(), 0755);
+}
+
+TEST(AviWriter, StoppingWithNoFrameQueuedEndsAtOnce) {
+    tavrin::testing::DiagnosticCapture diag;
+    Rig s;
+    ASSERT_TRUE(s.recorder.startRecording("00014.avi"));
+    std::this_thread::sleep_for(200ms); // the pin is waiting for a frame by now
+    s.recorder.stopRecording();         // the end marker releases it
+    EXPECT_EQ(diag.count("starved"), 0) << "no 750 ms wait";
+    EXPECT_EQ(diag.count("getNextFrame timed out or stop requested, stopping AVI\n"), 1);
+    EXPECT_EQ(s.recorder.recorderApp(), nullptr);
+    const ProbedFile file = probe(s.dir.path() + "00014.avi");
+    EXPECT_TRUE(file.ok) << "an empty recording is still a valid file";
+}
+
+TEST(AviWriter, MissingCompressorAndCancelledDialogLeaveNoGraph) {
+    Rig s;
+    CancellingDialogs dialogs;
+    s.recorder.setDialogs(&dialogs);
+    s.settings.videoCodec.assign("No Such Codec");
+    EXPECT_FALSE(s.recorder.startRecording("00015.avi"));
+    EXPECT_EQ(dialogs.shown, 1);
+    EXPECT_EQ(s.recorder.graph(), nullptr);
+    EXPECT_EQ(s.recorder.recorderApp(), nullptr);
+    const std::string status = s.recorder.updateRecordingStatus();
+    EXPECT_EQ(status.rfind(s.dir.path() + "00015.avi\nStopped.", 0), 0u) << status;
+    EXPECT_EQ(s.pool.queue().count(), 12);
+}
+
+TEST(AviWriter, BytesWrittenGrowAndShowInTheStatusLine) {
+    std::vector<uint32_t> clock = {1000, 1350};
+    std::size_t tick = 0;
+    Rig s;
+    record::Recorder recorder(s.platform, s.settings, nullptr,
+                              std::make_shared<record::SystemReferenceClock>(),
+                              [&] { return clock[std::min(tick++, clock.size() - 1)]; });
+    ASSERT_TRUE(recorder.startRecording("00016.avi"));
+    feedFrames(s.pool, recorder, display::kDualScreenLayout, 60, 1000ms, 0, paintNoise);
+    const std::string first = recorder.updateRecordingStatus();
+    feedFrames(s.pool, recorder, display::kDualScreenLayout, 60, 1500ms, 60, paintNoise);
+    const std::string second = recorder.updateRecordingStatus();
+    recorder.stopRecording();
+    // FFV1 of random pixels at 256 x 384 writes far more than a mebibyte a second.
+    unsigned mb1 = 0, mb2 = 0, rate2 = 0;
+    ASSERT_EQ(std::sscanf(first.substr(first.find('\n') + 1).c_str(), "%*u:%*u:%*u, %u MB", &mb1), 1)
+        << first;
+    ASSERT_EQ(std::sscanf(second.substr(second.find('\n') + 1).c_str(), "%*u:%*u:%*u, %u MB (%u kB/s)", &mb2,
+                          &rate2),
+              2)
+        << second;
+    EXPECT_GT(mb2, mb1);
+    EXPECT_GT(rate2, 0u);
+    EXPECT_NE(first.find("(0 kB/s)"), std::string::npos) << "the first update has no rate yet";
+}
+
+} // namespace

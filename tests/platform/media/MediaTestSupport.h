@@ -1,0 +1,86 @@
+#pragma once
+
+#include "device/FrameQueue.h"
+#include "record/RecordingControl.h"
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace tavrin::mediatest {
+
+// Runs a shell command and returns its standard output; `status` gets the exit code.
+std::string runCommand(const std::string& command, int* status = nullptr);
+
+struct ProbedStream {
+    std::string type; // "video" or "audio"
+    std::string codec;
+    int width = 0;
+    int height = 0;
+    int64_t frames = 0;         // decoded frames (video) or packets read
+    int64_t declaredFrames = 0; // as the file's header counts them (audio: samples)
+    double duration = 0;
+    int sampleRate = 0;
+};
+
+// ffprobe's view of a file; `ok` false when ffprobe could not read it.
+struct ProbedFile {
+    bool ok = false;
+    std::vector<ProbedStream> streams;
+    const ProbedStream* first(const std::string& type) const;
+};
+ProbedFile probe(const std::string& path);
+
+// Every video frame decoded to bottom-up-free BGR24 rows, top row first.
+std::vector<std::vector<uint8_t>> decodeVideo(const std::string& path, int width, int height);
+// The sound as 48 kHz mono 16-bit.
+std::vector<int16_t> decodeAudioMono(const std::string& path);
+// Goertzel power of `frequency` in `samples`.
+double tonePower(const std::vector<int16_t>& samples, std::size_t begin, std::size_t end, double rate,
+                 double frequency);
+
+// The simulated board's picture `n`, converted for layout `layoutId` as the control
+// window converts every frame.
+void paintFrame(device::CaptureFrame& frame, int layoutId, uint64_t n);
+// The recorded area of that image as RGB24 rows, top row first (what a decoder gives).
+std::vector<uint8_t> expectedArea(int layoutId, uint64_t n, int width, int height, int offset);
+
+// A picture of random pixels (different for each `n`): hard to compress, so that
+// encoders' sizes and a disk filling up show quickly.
+void paintNoise(device::CaptureFrame& frame, int layoutId, uint64_t n);
+
+using Painter = void (*)(device::CaptureFrame& frame, int layoutId, uint64_t n);
+
+// Plays the control window's part: takes frames from the pool at `fps`, paints
+// them and offers them to the running recording, for `duration`.
+std::vector<uint64_t> feedFrames(device::FramePool& pool, record::RecordingControl& recorder, int layoutId,
+                                 int fps, std::chrono::milliseconds duration, uint64_t firstNumber = 0,
+                                 Painter paint = paintFrame);
+
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; } // ends with '/'
+
+  private:
+    std::string path_;
+};
+
+// A sine tone played into the test sound server's sink while it lives.
+class TonePlayer {
+  public:
+    TonePlayer(double frequency, double seconds, const std::string& folder);
+    ~TonePlayer();
+    bool started() const { return pid_ > 0; }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+bool soundServerAvailable();
+
+} // namespace tavrin::mediatest

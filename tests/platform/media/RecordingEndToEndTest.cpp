@@ -1,0 +1,149 @@
+#include "MediaTestSupport.h"
+
+#include "fakes/FakeControlWindow.h"
+#include "platform/media/EncoderCatalog.h"
+#include "platform/media/FfmpegPlatform.h"
+#include "record/Recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+using namespace tavrin;
+using namespace tavrin::mediatest;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Harness {
+    explicit Harness(const std::string& codec) {
+        EXPECT_TRUE(pool.setup());
+        settings.outputFolder.assign(dir.path());
+        settings.videoCodec.assign(codec);
+    }
+    TempDir dir;
+    device::FramePool pool;
+    record::RecordingSettings settings = app::Settings::defaults("");
+    media::FfmpegPlatform platform;
+    record::Recorder recorder{platform, settings};
+};
+
+std::string secondLine(const std::string& status) {
+    return status.substr(status.find('\n') + 1);
+}
+
+TEST(RecordingEndToEnd, TenSecondsFromASixtyFrameBoardAtThirtyWithTheTone) {
+    if (!soundServerAvailable())
+        GTEST_SKIP() << "no sound server: run under scripts/test-env.sh";
+    tavrin::testing::DiagnosticCapture diag;
+    Harness h("Microsoft Video 1");
+    h.settings.recordFps = 30;
+    TonePlayer tone(1000.0, 15.0, h.dir.path());
+    ASSERT_TRUE(tone.started());
+    std::this_thread::sleep_for(400ms); // let the tone reach the sink
+
+    ASSERT_TRUE(h.recorder.startRecording("00001.avi"));
+    EXPECT_EQ(secondLine(h.recorder.updateRecordingStatus()), "00:00:00, 0 MB (0 kB/s), 0.00 FPS");
+    feedFrames(h.pool, h.recorder, display::kDualScreenLayout, 60, 10s);
+    const std::string running = h.recorder.updateRecordingStatus();
+    EXPECT_EQ(running.rfind(h.dir.path() + "00001.avi\n00:00:", 0), 0u) << running;
+    EXPECT_NE(running.find("29."), std::string::npos) << "about 30 samples a second: " << running;
+    h.recorder.stopRecording();
+    EXPECT_EQ(h.recorder.recorderApp(), nullptr);
+    EXPECT_EQ(h.recorder.updateRecordingStatus(), h.dir.path() + "00001.avi\nStopped.");
+    EXPECT_EQ(diag.count("getAudioSource failed"), 0);
+
+    const ProbedFile file = probe(h.dir.path() + "00001.avi");
+    ASSERT_TRUE(file.ok);
+    const ProbedStream* video = file.first("video");
+    const ProbedStream* audio = file.first("audio");
+    ASSERT_NE(video, nullptr);
+    ASSERT_NE(audio, nullptr);
+    EXPECT_EQ(video->codec, "msvideo1");
+    EXPECT_EQ(video->width, 256);
+    EXPECT_EQ(video->height, 384);
+    EXPECT_NEAR(static_cast<double>(video->frames), 300.0, 10.0);
+    EXPECT_EQ(audio->codec, "pcm_s16le");
+    EXPECT_EQ(audio->sampleRate, 48000);
+    EXPECT_NEAR(audio->duration, video->duration, 1.0 / 30) << "sound and picture end together";
+    EXPECT_NEAR(video->duration, 10.0, 0.2);
+
+    // The tone is there, and it is the tone: 1 kHz far above its neighbours.
+    const std::vector<int16_t> sound = decodeAudioMono(h.dir.path() + "00001.avi");
+    ASSERT_GT(sound.size(), 48000u * 9);
+    const double tone1k = tonePower(sound, 48000, 48000 * 9, 48000, 1000);
+    const double off = tonePower(sound, 48000, 48000 * 9, 48000, 1370);
+    EXPECT_GT(tone1k, 100 * off);
+    double rms = 0;
+    for (std::size_t i = 48000; i < 48000 * 9; ++i)
+        rms += static_cast<double>(sound[i]) * sound[i];
+    rms = std::sqrt(rms / (48000 * 8));
+    EXPECT_GT(rms, 3000) << "the tone plays at about a third of full scale";
+}
+
+class LosslessRecording : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LosslessRecording, EveryDecodedFrameIsExactlyAConvertedImage) {
+    if (!media::findEncoder(GetParam()))
+        GTEST_SKIP() << GetParam() << " is not in this libavcodec";
+    tavrin::testing::DiagnosticCapture diag;
+    Harness h(GetParam());
+    h.settings.recordFps = 30;
+    h.settings.recordScreens = 2; // the bottom screen: 256 x 192 from pixel 49152
+    h.settings.audioSource.assign("(no sound)");
+    ASSERT_TRUE(h.recorder.startRecording("00002.avi"));
+    const auto fed = feedFrames(h.pool, h.recorder, display::kDualScreenLayout, 60, 1500ms);
+    h.recorder.stopRecording();
+    EXPECT_EQ(diag.count("getAudioSource failed\n"), 1) << "\"(no sound)\" names no device";
+
+    const ProbedFile file = probe(h.dir.path() + "00002.avi");
+    ASSERT_TRUE(file.ok);
+    EXPECT_EQ(file.first("audio"), nullptr) << "video only";
+    ASSERT_NE(file.first("video"), nullptr);
+    EXPECT_EQ(file.first("video")->width, 256);
+    EXPECT_EQ(file.first("video")->height, 192);
+
+    const auto frames = decodeVideo(h.dir.path() + "00002.avi", 256, 192);
+    ASSERT_GE(frames.size(), 40u);
+    std::vector<std::vector<uint8_t>> expected;
+    for (uint64_t n : fed)
+        expected.push_back(expectedArea(display::kDualScreenLayout, n, 256, 192, 49152));
+    std::size_t lastMatch = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        bool found = false;
+        for (std::size_t k = lastMatch; k < expected.size() && !found; ++k) {
+            if (frames[i] == expected[k]) {
+                found = true;
+                lastMatch = k;
+            }
+        }
+        ASSERT_TRUE(found) << "decoded frame " << i << " is no fed image (in order)";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Encoders, LosslessRecording,
+                         ::testing::Values("FFV1 (lossless)", "HuffYUV (lossless)", "Ut Video (lossless)"));
+
+TEST(RecordingEndToEnd, SingleScreenLayoutRecords240x160WhateverTheChoice) {
+    for (uint32_t screens : {0u, 1u, 2u}) {
+        Harness h("FFV1 (lossless)");
+        h.settings.displayMode = display::kSingleScreenLayout;
+        h.settings.recordScreens = screens;
+        h.settings.audioSource.assign("(no sound)");
+        ASSERT_TRUE(h.recorder.startRecording("00003.avi"));
+        const auto fed = feedFrames(h.pool, h.recorder, display::kSingleScreenLayout, 60, 400ms);
+        h.recorder.stopRecording();
+        const ProbedFile file = probe(h.dir.path() + "00003.avi");
+        ASSERT_TRUE(file.ok);
+        ASSERT_NE(file.first("video"), nullptr);
+        EXPECT_EQ(file.first("video")->width, 240);
+        EXPECT_EQ(file.first("video")->height, 160);
+        const auto frames = decodeVideo(h.dir.path() + "00003.avi", 240, 160);
+        ASSERT_FALSE(frames.empty());
+        EXPECT_EQ(frames[0], expectedArea(display::kSingleScreenLayout, fed[0], 240, 160, 0));
+    }
+}
+
+} // namespace
