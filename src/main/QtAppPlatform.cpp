@@ -13,12 +13,17 @@
 #include "platform/qt/QtUpdatePrompt.h"
 #include "platform/qt/TerminationSignals.h"
 #include "platform/usb/HotplugWatcher.h"
+#if !HAVE_TAVRIN_QT_RECORD
 #include "record/NoRecording.h"
+#endif
 #if HAVE_TAVRIN_QT_DISPLAY
 #include "platform/qt_display/QtDisplayManager.h"
 #endif
 #if HAVE_TAVRIN_QT_FIRMWARE
 #include "platform/qt_firmware/FirmwareDialog.h"
+#endif
+#if HAVE_TAVRIN_QT_RECORD
+#include "platform/qt_record/RecordingSetup.h"
 #endif
 #if HAVE_TAVRIN_PNG
 #include "platform/png/LodePngEncoder.h"
@@ -91,12 +96,18 @@ struct QtAppPlatform::Parts {
 #else
     NoDisplays displays;
 #endif
+#if !HAVE_TAVRIN_QT_RECORD
     record::NoRecording recorder;
+#endif
     usb::HotplugWatcher watcher;
     std::optional<qt::ControlWindow> window;
     std::optional<qt::ConsoleWindow> consoleWindow;
     std::optional<app::ConsoleToggle> console;
     std::optional<qt::QtFolderChooser> folderChooser;
+#if HAVE_TAVRIN_QT_RECORD
+    // After the window it belongs to; it ends no recording itself (WM_CLOSE does).
+    std::optional<qt_record::RecordingSetup> recording;
+#endif
 #if HAVE_TAVRIN_PNG
     png::LodePngEncoder pngEncoder;
     // After the window, so it goes first: it waits for its workers, which write to the status line.
@@ -141,7 +152,19 @@ bool QtAppPlatform::createControlWindow() {
                           *p.folderChooser, p.pngEncoder);
     screenshots = &*p.screenshots;
 #endif
-    app::ControlWindowLogic::Services services{*p.window, p.displays, p.recorder, screenshots};
+#if HAVE_TAVRIN_QT_RECORD
+    qt::ControlWindow* window = &*p.window;
+    p.recording.emplace(window, app_.settings,
+                        [window](const std::string& text) { window->setStatusText(text); });
+    record::RecordingControl& recorder = p.recording->control();
+#else
+    record::RecordingControl& recorder = p.recorder;
+#endif
+    app::ControlWindowLogic::Services services{*p.window, p.displays, recorder, screenshots};
+#if HAVE_TAVRIN_QT_RECORD
+    services.showVideoCodecDialog = [&p] { p.recording->showVideoCodecDialog(); };
+    services.showAudioSettingsDialog = [&p] { p.recording->showAudioSettingsDialog(); };
+#endif
     services.offerFirmwareUpdate = [this] { return app::offerFirmwareUpdate(app_, *this); };
     services.toggleDebugConsole = [&p] { p.console->toggle(); };
     p.logic.emplace(app_, std::move(services));
