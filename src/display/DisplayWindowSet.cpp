@@ -9,7 +9,7 @@ bool isDisplayableLayout(int32_t layoutId) {
            screenLayouts[layoutId].height > 0;
 }
 
-std::vector<DisplayWindowSpec> windowsForLayout(int32_t layoutId, bool split) {
+std::vector<DisplayWindowPlan> windowsForLayout(int32_t layoutId, bool split) {
     if (!isDisplayableLayout(layoutId))
         return {};
     const ScreenLayout& l = screenLayouts[layoutId];
@@ -41,22 +41,22 @@ void DisplayWindowSet::applyDisplayMode(int layoutId, bool split) {
     settings_.displayMode = layoutId;
     settings_.splitWindows = split ? 1 : 0;
 
-    for (DisplayWindowSpec spec : windowsForLayout(layoutId, split)) {
-        int32_t& cw = settings_.clientWidth[spec.windowSlot];
-        int32_t& ch = settings_.clientHeight[spec.windowSlot];
+    for (DisplayWindowPlan plan : windowsForLayout(layoutId, split)) {
+        int32_t& cw = settings_.clientWidth[plan.windowSlot];
+        int32_t& ch = settings_.clientHeight[plan.windowSlot];
         if (cw <= 0 || ch <= 0) {
-            cw = spec.width;
-            ch = spec.height;
+            cw = plan.width;
+            ch = plan.height;
         }
-        spec.clientWidth = cw;
-        spec.clientHeight = ch;
+        plan.clientWidth = cw;
+        plan.clientHeight = ch;
 
-        std::unique_ptr<DisplayWindowHandle> window = factory_.createDisplayWindow(spec);
+        std::unique_ptr<DisplayWindowHandle> window = factory_.createDisplayWindow(plan);
         if (!window) {
-            factory_.fatalError(spec.windowSlot == 0 ? "display1.init() fail" : "display2.init() fail");
+            factory_.fatalError(plan.windowSlot == 0 ? "display1.init() fail" : "display2.init() fail");
             return;
         }
-        (spec.windowSlot == 0 ? main_ : bottom_) = std::move(window);
+        (plan.windowSlot == 0 ? main_ : bottom_) = std::move(window);
     }
 }
 

@@ -12,7 +12,7 @@
 namespace tavrin::display {
 
 // One display window to create: which part it shows, at what size.
-struct DisplayWindowSpec {
+struct DisplayWindowPlan {
     std::string title;
     int32_t width = 0; // native size of the part
     int32_t height = 0;
@@ -23,7 +23,7 @@ struct DisplayWindowSpec {
 };
 
 // The windows of a layout, in the order they are created (without saved sizes).
-std::vector<DisplayWindowSpec> windowsForLayout(int32_t layoutId, bool split);
+std::vector<DisplayWindowPlan> windowsForLayout(int32_t layoutId, bool split);
 
 // A layout the display windows can show: a row of the table with a picture.
 bool isDisplayableLayout(int32_t layoutId);
@@ -40,7 +40,7 @@ class DisplayWindowFactory {
     virtual ~DisplayWindowFactory() = default;
     // Creates and shows the window; nullptr when the window cannot be created. A
     // window whose drawing cannot be set up ends the program itself.
-    virtual std::unique_ptr<DisplayWindowHandle> createDisplayWindow(const DisplayWindowSpec& spec) = 0;
+    virtual std::unique_ptr<DisplayWindowHandle> createDisplayWindow(const DisplayWindowPlan& plan) = 0;
     // Tells the user (caption "Error") and ends the program with exit code -1.
     virtual void fatalError(const char* text) = 0;
 };

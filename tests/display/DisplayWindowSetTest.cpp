@@ -19,36 +19,36 @@ struct Log {
 
 class FakeWindow : public DisplayWindowHandle {
   public:
-    FakeWindow(Log& log, DisplayWindowSpec spec) : log_(log), spec(std::move(spec)) {}
+    FakeWindow(Log& log, DisplayWindowPlan plan) : log_(log), plan(std::move(plan)) {}
     ~FakeWindow() override {
         held.clear();
-        log_.events.push_back("destroy " + spec.title);
+        log_.events.push_back("destroy " + plan.title);
     }
     void present(device::CaptureFrame* frame) override { held.present(frame); }
     void setTopmost(bool on) override {
-        log_.events.push_back(spec.title + (on ? " topmost" : " not topmost"));
+        log_.events.push_back(plan.title + (on ? " topmost" : " not topmost"));
     }
-    void bringToFront() override { log_.events.push_back("front " + spec.title); }
+    void bringToFront() override { log_.events.push_back("front " + plan.title); }
 
     Log& log_;
-    DisplayWindowSpec spec;
+    DisplayWindowPlan plan;
     HeldFrame held;
 };
 
 class FakeFactory : public DisplayWindowFactory {
   public:
     explicit FakeFactory(Log& log) : log_(log) {}
-    std::unique_ptr<DisplayWindowHandle> createDisplayWindow(const DisplayWindowSpec& spec) override {
-        log_.events.push_back("create " + spec.title);
-        created.push_back(spec);
-        if (failSlot == spec.windowSlot)
+    std::unique_ptr<DisplayWindowHandle> createDisplayWindow(const DisplayWindowPlan& plan) override {
+        log_.events.push_back("create " + plan.title);
+        created.push_back(plan);
+        if (failSlot == plan.windowSlot)
             return nullptr;
-        return std::make_unique<FakeWindow>(log_, spec);
+        return std::make_unique<FakeWindow>(log_, plan);
     }
     void fatalError(const char* text) override { fatal.push_back(text); }
 
     Log& log_;
-    std::vector<DisplayWindowSpec> created;
+    std::vector<DisplayWindowPlan> created;
     std::vector<std::string> fatal;
     int failSlot = -1;
 };
@@ -68,7 +68,7 @@ TEST_F(WindowSetTest, WindowsPerLayoutWithTitlesPartsSizesAndSlots) {
     set.applyDisplayMode(6, false);
     ASSERT_NE(set.mainDisplay(), nullptr);
     EXPECT_EQ(set.bottomDisplay(), nullptr);
-    DisplayWindowSpec s = window(set.mainDisplay()).spec;
+    DisplayWindowPlan s = window(set.mainDisplay()).plan;
     EXPECT_EQ(s.title, "Tavrin Capture - Single");
     EXPECT_EQ(s.part, PART_WHOLE);
     EXPECT_EQ(s.width, 256);
@@ -78,13 +78,13 @@ TEST_F(WindowSetTest, WindowsPerLayoutWithTitlesPartsSizesAndSlots) {
     set.applyDisplayMode(6, true);
     ASSERT_NE(set.mainDisplay(), nullptr);
     ASSERT_NE(set.bottomDisplay(), nullptr);
-    s = window(set.mainDisplay()).spec;
+    s = window(set.mainDisplay()).plan;
     EXPECT_EQ(s.title, "Tavrin Capture - Top");
     EXPECT_EQ(s.part, PART_TOP);
     EXPECT_EQ(s.width, 256);
     EXPECT_EQ(s.height, 192);
     EXPECT_EQ(s.windowSlot, 0);
-    s = window(set.bottomDisplay()).spec;
+    s = window(set.bottomDisplay()).plan;
     EXPECT_EQ(s.title, "Tavrin Capture - Bottom");
     EXPECT_EQ(s.part, PART_BOTTOM);
     EXPECT_EQ(s.height, 192);
@@ -92,7 +92,7 @@ TEST_F(WindowSetTest, WindowsPerLayoutWithTitlesPartsSizesAndSlots) {
 
     set.applyDisplayMode(7, true);
     EXPECT_EQ(set.bottomDisplay(), nullptr) << "the single-screen layout ignores the split flag";
-    s = window(set.mainDisplay()).spec;
+    s = window(set.mainDisplay()).plan;
     EXPECT_EQ(s.title, "Pellan Capture");
     EXPECT_EQ(s.width, 240);
     EXPECT_EQ(s.height, 160);
@@ -148,7 +148,7 @@ TEST_F(WindowSetTest, ALayoutWithoutAPictureShowsTheDualScreenInstead) {
     for (int id : {0, 3, 8, -1, 1000}) {
         set.applyDisplayMode(id, false);
         ASSERT_NE(set.mainDisplay(), nullptr) << id;
-        EXPECT_EQ(window(set.mainDisplay()).spec.width, 256) << id;
+        EXPECT_EQ(window(set.mainDisplay()).plan.width, 256) << id;
         EXPECT_EQ(settings.displayMode, 6) << id;
     }
 }

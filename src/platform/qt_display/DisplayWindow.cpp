@@ -49,18 +49,18 @@ DisplayWindow::~DisplayWindow() {
         disconnect(c, nullptr, this, nullptr);
 }
 
-DisplayWindow::InitResult DisplayWindow::init(const display::DisplayWindowSpec& spec) {
-    title_ = QString::fromStdString(spec.title).left(49);
-    part_ = spec.part;
-    width_ = spec.width;
-    height_ = spec.height;
-    windowSlot_ = spec.windowSlot;
+DisplayWindow::InitResult DisplayWindow::init(const display::DisplayWindowPlan& plan) {
+    title_ = QString::fromStdString(plan.title).left(49);
+    part_ = plan.part;
+    width_ = plan.width;
+    height_ = plan.height;
+    windowSlot_ = plan.windowSlot;
     tracker_ = std::make_unique<display::SizingTracker>(width_, height_);
     renderer_.setPart(part_, width_, height_);
 
     setWindowTitle(title_);
     setWindowFlag(Qt::WindowStaysOnTopHint, settings_.alwaysOnTop != 0);
-    resize(spec.clientWidth, spec.clientHeight);
+    resize(plan.clientWidth, plan.clientHeight);
     show();
     if (!windowHandle())
         return InitResult::WindowFailed;

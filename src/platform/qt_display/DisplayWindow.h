@@ -35,8 +35,8 @@ class DisplayWindow final : public QOpenGLWidget,
     DisplayWindow(display::DisplaySettings& settings, const app::ControlWindowLink& controlWindow);
     ~DisplayWindow() override;
 
-    // Creates and shows the window at the spec's client size, topmost as the settings say.
-    InitResult init(const display::DisplayWindowSpec& spec);
+    // Creates and shows the window at the plan's client size, topmost as the settings say.
+    InitResult init(const display::DisplayWindowPlan& plan);
 
     // display::DisplayWindowHandle
     void present(device::CaptureFrame* frame) override;

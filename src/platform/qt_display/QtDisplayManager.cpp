@@ -10,9 +10,9 @@
 namespace tavrin::qt_display {
 
 std::unique_ptr<display::DisplayWindowHandle>
-QtDisplayWindowFactory::createDisplayWindow(const display::DisplayWindowSpec& spec) {
+QtDisplayWindowFactory::createDisplayWindow(const display::DisplayWindowPlan& plan) {
     auto window = std::make_unique<DisplayWindow>(settings_, controlWindow_);
-    switch (window->init(spec)) {
+    switch (window->init(plan)) {
     case DisplayWindow::InitResult::Ok:
         return window;
     case DisplayWindow::InitResult::WindowFailed:

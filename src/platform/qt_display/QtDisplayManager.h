@@ -25,7 +25,7 @@ class QtDisplayWindowFactory : public display::DisplayWindowFactory {
         : settings_(settings), controlWindow_(controlWindow), fatalError_(std::move(fatalError)) {}
 
     std::unique_ptr<display::DisplayWindowHandle>
-    createDisplayWindow(const display::DisplayWindowSpec& spec) override;
+    createDisplayWindow(const display::DisplayWindowPlan& plan) override;
     void fatalError(const char* text) override;
 
   private:
