@@ -10,6 +10,7 @@
 #include "device/FrameQueue.h"
 #include "screenshot/NumberedName.h"
 
+#include <mutex>
 #include <utility>
 
 namespace tavrin::app {
@@ -125,7 +126,16 @@ void ControlWindowLogic::deviceArrived(uintptr_t event, intptr_t record) {
     const auto* arrival = reinterpret_cast<const DeviceInterfaceArrival*>(record);
     if (arrival->deviceType != DBT_DEVTYP_DEVICEINTERFACE)
         return;
-    switchDevice(app_, &arrival->classId);
+    {
+        // A firmware update holds the application lock for its whole run. Waiting
+        // for it here would freeze every window, so look again a little later.
+        std::unique_lock lock(app_.appLock, std::try_to_lock);
+        if (!lock.owns_lock()) {
+            s_.view.retryMessageLater(WM_DEVICECHANGE, event, record, std::chrono::milliseconds(10));
+            return;
+        }
+        switchDevice(app_, &arrival->classId);
+    }
     if (s_.offerFirmwareUpdate)
         s_.offerFirmwareUpdate();
 }
@@ -212,6 +222,10 @@ void ControlWindowLogic::endRecording() {
     s_.recorder.stopRecording();
     if (app_.recording)
         showRecordingStatus();
+    showIdle();
+}
+
+void ControlWindowLogic::showIdle() {
     app_.recording = false;
     s_.view.setRecordIcon(RecordIcon::Idle);
     s_.view.setRecordChecked(false);
@@ -225,6 +239,10 @@ void ControlWindowLogic::blinkTimer() {
     s_.view.setRecordIcon(app_.blinkPhase ? RecordIcon::Idle : RecordIcon::Active);
     app_.blinkPhase = !app_.blinkPhase;
     showRecordingStatus();
+    // A recording that stopped itself (a full disk, a write error) has said why in
+    // the status line; the controls come back as a press of the button would bring them.
+    if (!s_.recorder.recorderApp())
+        showIdle();
 }
 
 void ControlWindowLogic::close() {

@@ -94,6 +94,8 @@ class ControlWindowLogic {
     void deviceArrived(uintptr_t event, intptr_t record);
     void beginRecording();
     void endRecording();
+    // The record button and the settings controls as they are between recordings.
+    void showIdle();
     void close();
     void showRecordingStatus();
 

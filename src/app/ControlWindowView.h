@@ -3,6 +3,7 @@
 #include "app/StatusLine.h"
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace tavrin::app {
@@ -31,6 +32,9 @@ class ControlWindowView : public StatusLine {
     virtual void destroyWindow() = 0;
     // Ends the message loop once the current handler has returned.
     virtual void postQuit(int exitCode) = 0;
+    // Hands the message to ControlWindowLogic::handleMessage again after `delay`.
+    virtual void retryMessageLater(uint32_t message, uintptr_t wParam, intptr_t lParam,
+                                   std::chrono::milliseconds delay) = 0;
 };
 
 } // namespace tavrin::app

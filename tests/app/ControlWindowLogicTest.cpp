@@ -10,6 +10,9 @@
 #include "platform/sim/SimulatedBoard.h"
 
 #include <gmock/gmock.h>
+
+#include <atomic>
+#include <thread>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -263,6 +266,25 @@ TEST_F(ControlWindowTest, RecordingStartsBlinksAndStops) {
     EXPECT_EQ(view.icon, RecordIcon::Idle);
 }
 
+TEST_F(ControlWindowTest, RecordingThatStopsItselfBringsTheControlsBackAndKeepsItsReason) {
+    recorder.failAtStatusUpdate = 2;
+    started();
+    logic->command(IDC_RECORD);
+    logic->blinkTimer();
+    EXPECT_TRUE(app.recording);
+    logic->blinkTimer();
+    EXPECT_FALSE(app.recording);
+    EXPECT_EQ(view.status, "Stopped. The disk is full.");
+    EXPECT_FALSE(view.checked);
+    EXPECT_EQ(view.icon, RecordIcon::Idle);
+    EXPECT_FALSE(view.timerRunning);
+    EXPECT_TRUE(view.settingsEnabled);
+    // The next press starts a new recording rather than stopping the dead one.
+    logic->command(IDC_RECORD);
+    EXPECT_TRUE(app.recording);
+    EXPECT_EQ(log.back(), "startRecording:00001.avi");
+}
+
 TEST_F(ControlWindowTest, RecordingThatDoesNotStartLeavesTheWindowIdle) {
     recorder.startSucceeds = false;
     started();
@@ -362,6 +384,36 @@ TEST_F(ControlWindowTest, BoardArrivalReopensTheBoardThenOffersFirmware) {
     board.setVersion(1);
     logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&kBoardArrival));
     EXPECT_THAT(log, ElementsAre("offerFirmwareUpdate state=1"));
+}
+
+TEST_F(ControlWindowTest, ArrivalDuringAFirmwareUpdateIsRetriedInsteadOfWaitingForTheLock) {
+    started();
+    std::atomic<bool> held{false}, release{false};
+    std::thread update([&] { // stands in for the firmware worker, which holds the lock throughout
+        std::lock_guard lk(app.appLock);
+        held = true;
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    while (!held)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    const auto arrival = reinterpret_cast<intptr_t>(&kBoardArrival);
+    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, arrival); // returns at once
+    ASSERT_EQ(view.retries.size(), 1u);
+    EXPECT_EQ(view.retries[0].message, WM_DEVICECHANGE);
+    EXPECT_EQ(view.retries[0].lParam, arrival);
+    EXPECT_GT(view.retryDelay.count(), 0);
+    EXPECT_TRUE(log.empty()) << "no firmware offer before the switch";
+    EXPECT_EQ(board.openConnections(), 0);
+
+    release = true;
+    update.join();
+    const auto& retry = view.retries[0];
+    logic->handleMessage(retry.message, retry.wParam, retry.lParam);
+    EXPECT_EQ(view.retries.size(), 1u);
+    EXPECT_EQ(app.currentDevice.load(), &app.boardDevice);
+    EXPECT_THAT(log, ElementsAre("offerFirmwareUpdate state=2"));
 }
 
 TEST_F(ControlWindowTest, OnlyArrivalsOfADeviceInterfaceAreHandled) {

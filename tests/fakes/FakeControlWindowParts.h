@@ -41,6 +41,18 @@ class FakeView : public app::ControlWindowView {
         log_.push_back("destroyWindow");
     }
     void postQuit(int code) override { log_.push_back("quit:" + std::to_string(code)); }
+    void retryMessageLater(uint32_t message, uintptr_t wParam, intptr_t lParam,
+                           std::chrono::milliseconds delay) override {
+        retries.push_back({message, wParam, lParam});
+        retryDelay = delay;
+    }
+    struct Retry {
+        uint32_t message;
+        uintptr_t wParam;
+        intptr_t lParam;
+    };
+    std::vector<Retry> retries;
+    std::chrono::milliseconds retryDelay{0};
 
     std::string status;
     app::RecordIcon icon = app::RecordIcon::Idle;
@@ -125,9 +137,14 @@ class FakeRecording : public record::RecordingControl, public record::ITavrinCap
     }
     std::string updateRecordingStatus() override {
         ++statusUpdates;
+        if (running && failAtStatusUpdate == statusUpdates) {
+            running = false; // as a full disk stops the real recorder
+            return "Stopped. The disk is full.";
+        }
         return running ? "recording " + std::to_string(statusUpdates) : "Stopped.";
     }
     record::ITavrinCaptureApp* recorderApp() override { return running ? this : nullptr; }
+    int failAtStatusUpdate = -1;
 
     record::HRESULT putFrame(device::CaptureFrame* frame) override {
         log_.push_back("putFrame refs=" + std::to_string(frame->refCount) +

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 
 // Outside any namespace, as Q_INIT_RESOURCE requires.
 static void initAppResources() {
@@ -132,6 +133,14 @@ void ControlWindow::destroyWindow() {
 void ControlWindow::postQuit(int exitCode) {
     QMetaObject::invokeMethod(
         QCoreApplication::instance(), [exitCode] { QCoreApplication::exit(exitCode); }, Qt::QueuedConnection);
+}
+
+void ControlWindow::retryMessageLater(uint32_t message, uintptr_t wParam, intptr_t lParam,
+                                      std::chrono::milliseconds delay) {
+    QTimer::singleShot(delay, this, [this, message, wParam, lParam] {
+        if (logic_)
+            logic_->handleMessage(message, wParam, lParam);
+    });
 }
 
 void ControlWindow::closeEvent(QCloseEvent* event) {

@@ -51,6 +51,8 @@ class ControlWindow : public QWidget, public app::ControlWindowView {
     void focusStatusLine() override;
     void destroyWindow() override;
     void postQuit(int exitCode) override;
+    void retryMessageLater(uint32_t message, uintptr_t wParam, intptr_t lParam,
+                           std::chrono::milliseconds delay) override;
 
     // The widgets, for tests.
     RecordButton* recordButton() const;

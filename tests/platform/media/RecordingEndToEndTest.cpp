@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -49,7 +51,12 @@ TEST(RecordingEndToEnd, TenSecondsFromASixtyFrameBoardAtThirtyWithTheTone) {
     feedFrames(h.pool, h.recorder, display::kDualScreenLayout, 60, 10s);
     const std::string running = h.recorder.updateRecordingStatus();
     EXPECT_EQ(running.rfind(h.dir.path() + "00001.avi\n00:00:", 0), 0u) << running;
-    EXPECT_NE(running.find("29."), std::string::npos) << "about 30 samples a second: " << running;
+    // The rate is samples over grid time: about 30 whichever side of it a loaded machine lands.
+    const std::size_t comma = running.rfind(", ");
+    ASSERT_NE(comma, std::string::npos) << running;
+    const double fps = std::atof(running.c_str() + comma + 2);
+    EXPECT_GE(fps, 28.5) << "about 30 samples a second: " << running;
+    EXPECT_LE(fps, 30.5) << "about 30 samples a second: " << running;
     h.recorder.stopRecording();
     EXPECT_EQ(h.recorder.recorderApp(), nullptr);
     EXPECT_EQ(h.recorder.updateRecordingStatus(), h.dir.path() + "00001.avi\nStopped.");
