@@ -267,38 +267,6 @@ HRESULT CCapturePin::FillBuffer(MediaSample* sample) {
     return S_OK;
 }
 
-HRESULT CCapturePin::Set(const GUID&, uint32_t, const void*, uint32_t, const void*, uint32_t) {
-    return E_NOTIMPL;
-}
-
-HRESULT CCapturePin::Get(const GUID& propSet, uint32_t propId, const void*, uint32_t, void* data,
-                         uint32_t dataSize, uint32_t* returned) {
-    if (!(propSet == AMPROPSETID_Pin))
-        return E_PROP_SET_UNSUPPORTED;
-    if (propId != AMPROPERTY_PIN_CATEGORY)
-        return E_PROP_ID_UNSUPPORTED;
-    if (!data && !returned)
-        return E_POINTER;
-    if (returned)
-        *returned = sizeof(GUID);
-    if (!data)
-        return S_OK;
-    if (dataSize < sizeof(GUID))
-        return E_UNEXPECTED;
-    std::memcpy(data, &PIN_CATEGORY_CAPTURE, sizeof(GUID));
-    return S_OK;
-}
-
-HRESULT CCapturePin::QuerySupported(const GUID& propSet, uint32_t propId, uint32_t* support) {
-    if (!(propSet == AMPROPSETID_Pin))
-        return E_PROP_SET_UNSUPPORTED;
-    if (propId != AMPROPERTY_PIN_CATEGORY)
-        return E_PROP_ID_UNSUPPORTED;
-    if (support)
-        *support = KSPROPERTY_SUPPORT_GET;
-    return S_OK;
-}
-
 HRESULT CCapturePin::GetNumberOfCapabilities(int32_t* count, int32_t* size) {
     if (!count || !size)
         return E_POINTER;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/FrameQueue.h"
+#include "record/CapturePinCategory.h"
 #include "record/MediaInterfaces.h"
 #include "record/SourceStream.h"
 
@@ -15,7 +16,7 @@ class TavrinFilter;
 
 // The recording source's one output pin: RGB24 samples of the recorded area,
 // placed on a time grid whose step is the recording frame interval.
-class CCapturePin : public CSourceStream, public IKsPropertySet, public IAMStreamConfig {
+class CCapturePin : public CSourceStream, public CapturePinCategory, public IAMStreamConfig {
   public:
     static constexpr REFERENCE_TIME kMinFrameInterval = 166666; // 60 frames a second
     static constexpr REFERENCE_TIME kMaxFrameInterval = 666666; // 15 frames a second
@@ -40,13 +41,6 @@ class CCapturePin : public CSourceStream, public IKsPropertySet, public IAMStrea
     HRESULT DecideBufferSize(MemAllocator* allocator, ALLOCATOR_PROPERTIES* properties) override;
     // Quality messages from downstream are not acted on.
     HRESULT Notify();
-
-    // IKsPropertySet
-    HRESULT Set(const GUID& propSet, uint32_t propId, const void* instanceData, uint32_t instanceSize,
-                const void* data, uint32_t dataSize) override;
-    HRESULT Get(const GUID& propSet, uint32_t propId, const void* instanceData, uint32_t instanceSize,
-                void* data, uint32_t dataSize, uint32_t* returned) override;
-    HRESULT QuerySupported(const GUID& propSet, uint32_t propId, uint32_t* support) override;
 
     // IAMStreamConfig
     HRESULT SetFormat(const MediaType* type) override;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "record/AudioTimeline.h"
+#include "record/CapturePinCategory.h"
 #include "record/MediaInterfaces.h"
 #include "record/Source.h"
 #include "record/SourceStream.h"
@@ -22,7 +23,7 @@ class AudioCaptureFilter;
 struct AudioReader;
 
 // Delivers 16-bit PCM from the device, kept on the graph's clock by sample counting.
-class AudioCapturePin : public record::CSourceStream, public record::IKsPropertySet {
+class AudioCapturePin : public record::CSourceStream, public record::CapturePinCategory {
   public:
     static constexpr uint32_t kSampleRate = 48000;
     static constexpr uint16_t kChannels = 2;
@@ -35,11 +36,6 @@ class AudioCapturePin : public record::CSourceStream, public record::IKsProperty
     record::HRESULT GetMediaType(int32_t position, record::MediaType* type) override;
     record::HRESULT DecideBufferSize(record::MemAllocator* allocator,
                                      record::ALLOCATOR_PROPERTIES* props) override;
-
-    record::HRESULT Set(const record::GUID&, uint32_t, const void*, uint32_t, const void*, uint32_t) override;
-    record::HRESULT Get(const record::GUID& propSet, uint32_t propId, const void*, uint32_t, void* data,
-                        uint32_t dataSize, uint32_t* returned) override;
-    record::HRESULT QuerySupported(const record::GUID& propSet, uint32_t propId, uint32_t* support) override;
 
   protected:
     record::HRESULT OnThreadCreate() override;
