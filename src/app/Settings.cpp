@@ -1,6 +1,7 @@
 #include "app/Settings.h"
 
 #include "app/Diagnostics.h"
+#include "app/FileWrite.h"
 #include "app/UserFolders.h"
 
 #include <bit>
@@ -89,20 +90,6 @@ bool ensureFolder(const std::string& folder) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     return std::filesystem::is_directory(folder, ec);
-}
-
-bool writeAll(int fd, const uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 void releaseCodecBlock(Settings& settings) {
@@ -238,27 +225,9 @@ void saveSettings(Settings& settings, UserFolders& folders) {
     const std::string folder = settingsFolder(folders);
     if (!folder.empty() && ensureFolder(folder)) {
         const std::string path = folder + "/" + kFileName;
-        std::string temp = path + ".XXXXXX";
-        const int fd = ::mkstemp(temp.data());
-        if (fd < 0) {
-            debugPrintf("saveSettings: cannot create %s: %s\n", temp.c_str(), std::strerror(errno));
-        } else {
-            // mkstemp makes the file private; a file that was there keeps its mode.
-            struct stat old {};
-            if (::stat(path.c_str(), &old) == 0)
-                (void)::fchmod(fd, old.st_mode & 07777);
-            const auto record = encodeSettingsRecord(settings);
-            bool ok = writeAll(fd, record.data(), record.size()) &&
-                      writeAll(fd, settings.videoCodecSettings.data(), settings.videoCodecSettings.size()) &&
-                      ::fsync(fd) == 0;
-            ok = (::close(fd) == 0) && ok;
-            if (ok)
-                ok = ::rename(temp.c_str(), path.c_str()) == 0;
-            if (!ok) {
-                debugPrintf("saveSettings: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-                ::unlink(temp.c_str());
-            }
-        }
+        const auto record = encodeSettingsRecord(settings);
+        if (!replaceFile(path, {record, settings.videoCodecSettings}))
+            debugPrintf("saveSettings: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
     }
     releaseCodecBlock(settings);
 }

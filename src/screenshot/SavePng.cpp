@@ -1,29 +1,13 @@
 #include "screenshot/SavePng.h"
 
+#include "app/FileWrite.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
 namespace tavrin::screenshot {
-
-namespace {
-
-bool writeAll(int fd, const uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-} // namespace
 
 int savePng(PngEncoder& encoder, const std::string& path, const uint8_t* pixels, int width, int height) {
     if (width <= 0 || height <= 0)
@@ -37,7 +21,7 @@ int savePng(PngEncoder& encoder, const std::string& path, const uint8_t* pixels,
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return kPngFileError;
-    const bool written = writeAll(fd, png.data(), png.size());
+    const bool written = app::writeAll(fd, png.data(), png.size());
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
         // A truncated picture is worse than none: the status line says it failed.

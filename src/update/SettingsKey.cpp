@@ -1,5 +1,6 @@
 #include "update/SettingsKey.h"
 
+#include "app/FileWrite.h"
 #include "app/UserFolders.h"
 
 #include <cerrno>
@@ -94,20 +95,6 @@ Entries parse(const std::string& text) {
     return entries;
 }
 
-bool writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += std::size_t(n);
-    }
-    return true;
-}
-
 } // namespace
 
 std::string SettingsKey::folderIn(app::UserFolders& folders) {
@@ -159,16 +146,8 @@ bool SettingsKey::writeDword(const std::string& name, uint32_t value) {
     for (const auto& [entryName, entryValue] : entries)
         out += entryName + "=" + std::to_string(entryValue) + "\n";
 
-    std::string temp = path_ + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return false;
-    const bool ok = writeAll(fd, out) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok || ::rename(temp.c_str(), path_.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(out.data()), out.size());
+    return app::replaceFile(path_, {bytes});
 }
 
 } // namespace tavrin::update
