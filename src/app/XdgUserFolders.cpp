@@ -63,7 +63,11 @@ std::string XdgUserFolders::desktopFolder() {
     if (home.empty())
         return {};
     std::string desktop = home + "/Desktop";
-    return isDirectory(desktop) ? desktop : std::string();
+    if (isDirectory(desktop))
+        return desktop;
+    // No desktop folder (a server, a minimal session): the home folder, so that files
+    // never land in whatever folder the program happened to be started from.
+    return isDirectory(home) ? home : std::string();
 }
 
 bool XdgUserFolders::setCurrentDirectory(const std::string& path) {

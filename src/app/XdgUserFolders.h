@@ -8,11 +8,12 @@
 namespace tavrin::app {
 
 // The freedesktop.org folders: configuration in $XDG_CONFIG_HOME (else
-// ~/.config), the desktop from user-dirs.dirs (else ~/Desktop).
+// ~/.config), the desktop from user-dirs.dirs (else ~/Desktop, else the home folder).
 class XdgUserFolders final : public UserFolders {
   public:
     std::string configFolder() override;
-    // Empty unless the folder exists.
+    // The first of these that exists: the user-dirs.dirs desktop, ~/Desktop, the home
+    // folder. Empty when none does.
     std::string desktopFolder() override;
     bool setCurrentDirectory(const std::string& path) override;
 

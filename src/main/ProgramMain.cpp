@@ -11,10 +11,22 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace tavrin::program {
 
-int runProgram(device::UsbTransport& transport, bool watchForArrivals) {
+std::optional<int> answerCommandLine(int argc, char** argv, const ProgramIdentity& identity) {
+    const CommandLineOutcome outcome = parseCommandLine(std::vector<std::string>(argv, argv + argc), identity);
+    if (outcome.run)
+        return std::nullopt;
+    std::fputs(outcome.out.c_str(), stdout);
+    std::fputs(outcome.err.c_str(), stderr);
+    return outcome.exitCode;
+}
+
+int runProgram(device::UsbTransport& transport, bool watchForArrivals, const ProgramIdentity& identity,
+               int& argc, char** argv) {
     qt::QtModifierKeys keys;
     // Lives for the whole run. Left alone at the end when the read thread did not
     // stop in time, since that thread may still be using it.
@@ -25,7 +37,7 @@ int runProgram(device::UsbTransport& transport, bool watchForArrivals) {
     app::XdgUserFolders folders;
     int code = 0;
     {
-        QtAppPlatform platform(*capture, folders, watchForArrivals);
+        QtAppPlatform platform(*capture, folders, watchForArrivals, identity, &argc, argv);
         code = app::runProgram(*capture, platform, folders);
     }
     if (!capture->readThreadEnded.load()) {

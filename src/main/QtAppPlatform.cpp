@@ -72,8 +72,10 @@ class NoDisplays final : public display::DisplayManager {
 // Everything that exists between initToolkit and shutdownToolkit, in the order
 // it is made (and the reverse order it goes).
 struct QtAppPlatform::Parts {
-    explicit Parts(app::CaptureApp& app)
-        : qtApp(QApplication::instance() ? nullptr : std::make_unique<QApplication>(argc, argv)),
+    Parts(app::CaptureApp& app, int* givenArgc, char** givenArgv)
+        : qtApp(QApplication::instance() ? nullptr
+                                         : givenArgc ? std::make_unique<QApplication>(*givenArgc, givenArgv)
+                                                     : std::make_unique<QApplication>(argc, argv)),
 #if HAVE_TAVRIN_QT_DISPLAY
           // Failing to draw ends the program the way every fatal error does.
           displays(app.settings, app.controlWindow,
@@ -84,7 +86,7 @@ struct QtAppPlatform::Parts {
           watcher(app.controlWindow) {
     }
 
-    // The program takes nothing on its command line: Qt sees only its name.
+    // Without the program's own command line, Qt sees only its name.
     int argc = 1;
     char name[16] = "tavrin-capture";
     char* argv[2] = {name, nullptr};
@@ -123,17 +125,22 @@ struct QtAppPlatform::Parts {
 #endif
 };
 
-QtAppPlatform::QtAppPlatform(app::CaptureApp& app, app::UserFolders& folders, bool watchForArrivals)
-    : app_(app), folders_(folders), watchForArrivals_(watchForArrivals) {}
+QtAppPlatform::QtAppPlatform(app::CaptureApp& app, app::UserFolders& folders, bool watchForArrivals,
+                             const ProgramIdentity& identity, int* argc, char** argv)
+    : app_(app), folders_(folders), watchForArrivals_(watchForArrivals), identity_(identity), argc_(argc),
+      argv_(argv) {}
 
 QtAppPlatform::~QtAppPlatform() {
     shutdownToolkit();
 }
 
 void QtAppPlatform::initToolkit() {
-    parts_ = std::make_unique<Parts>(app_);
-    QApplication::setApplicationName(QStringLiteral("Tavrin Capture"));
-    QApplication::setDesktopFileName(QStringLiteral("tavrin-capture"));
+    parts_ = std::make_unique<Parts>(app_, argc_, argv_);
+    // The name is also the X11 window class, the desktop file name the Wayland app id.
+    QApplication::setApplicationName(QString::fromUtf8(identity_.displayName.data(),
+                                                       static_cast<qsizetype>(identity_.displayName.size())));
+    QApplication::setDesktopFileName(QString::fromUtf8(identity_.desktopFileName.data(),
+                                                       static_cast<qsizetype>(identity_.desktopFileName.size())));
     // Only WM_CLOSE to the control window ends the program, never a closed window.
     QApplication::setQuitOnLastWindowClosed(false);
 }

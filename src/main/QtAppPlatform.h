@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AppPlatform.h"
+#include "main/CommandLine.h"
 
 #include <memory>
 
@@ -16,7 +17,10 @@ namespace tavrin::program {
 // watcher, the message loop and the program's message boxes.
 class QtAppPlatform final : public app::AppPlatform {
   public:
-    QtAppPlatform(app::CaptureApp& app, app::UserFolders& folders, bool watchForArrivals);
+    // Qt sees `argc`/`argv` (its own options) when given, else only the program's name.
+    QtAppPlatform(app::CaptureApp& app, app::UserFolders& folders, bool watchForArrivals,
+                  const ProgramIdentity& identity = kProgramIdentity, int* argc = nullptr,
+                  char** argv = nullptr);
     ~QtAppPlatform() override;
     QtAppPlatform(const QtAppPlatform&) = delete;
     QtAppPlatform& operator=(const QtAppPlatform&) = delete;
@@ -38,6 +42,9 @@ class QtAppPlatform final : public app::AppPlatform {
     app::CaptureApp& app_;
     app::UserFolders& folders_;
     const bool watchForArrivals_;
+    const ProgramIdentity identity_;
+    int* argc_;
+    char** argv_;
     std::unique_ptr<Parts> parts_;
 };
 

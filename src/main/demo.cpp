@@ -3,7 +3,10 @@
 #include "main/ProgramMain.h"
 #include "platform/sim/SimulatedBoard.h"
 
-int main() {
+int main(int argc, char** argv) {
+    using namespace tavrin::program;
+    if (const auto code = answerCommandLine(argc, argv, kDemoIdentity))
+        return *code;
     tavrin::sim::SimulatedBoard board;
-    return tavrin::program::runProgram(board, false);
+    return runProgram(board, false, kDemoIdentity, argc, argv);
 }

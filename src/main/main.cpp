@@ -2,7 +2,10 @@
 #include "main/ProgramMain.h"
 #include "platform/usb/LibusbTransport.h"
 
-int main() {
+int main(int argc, char** argv) {
+    using namespace tavrin::program;
+    if (const auto code = answerCommandLine(argc, argv, kProgramIdentity))
+        return *code;
     tavrin::usb::LibusbTransport transport;
-    return tavrin::program::runProgram(transport, true);
+    return runProgram(transport, true, kProgramIdentity, argc, argv);
 }

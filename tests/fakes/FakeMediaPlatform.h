@@ -107,6 +107,7 @@ class FakeCompressor : public TransformFilter, public IAMVfwCompressDialogs {
             state = configuredState;
         return S_OK;
     }
+    using TransformFilter::GetState;
     HRESULT GetState(void* buffer, int32_t* size) override {
         if (getStateFails)
             return E_FAIL;

@@ -54,6 +54,8 @@ class FfmpegCompressor : public record::TransformFilter, public record::IAMVfwCo
     record::HRESULT BreakConnect(record::PIN_DIRECTION direction) override;
 
     record::HRESULT ShowDialog(int32_t dialog, void* owner) override;
+    // The filter's run state and the compressor's saved state share a name.
+    using record::TransformFilter::GetState;
     record::HRESULT GetState(void* state, int32_t* size) override;
     record::HRESULT SetState(const void* state, int32_t size) override;
 

@@ -31,12 +31,23 @@ UsbError mapError(int code) {
 std::string pathOf(libusb_device* device, int interfaceNumber) {
     uint8_t ports[8];
     int n = libusb_get_port_numbers(device, ports, sizeof ports);
-    std::string path = "usb:" + std::to_string(libusb_get_bus_number(device)) + "-";
-    for (int i = 0; i < n; ++i)
-        path += (i ? "." : "") + std::to_string(ports[i]);
-    if (n <= 0)
-        path += "a" + std::to_string(libusb_get_device_address(device));
-    return path + ":" + std::to_string(interfaceNumber);
+    // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about
+    // temporaries joined with operator+.
+    std::string path = "usb:";
+    path += std::to_string(libusb_get_bus_number(device));
+    path += '-';
+    for (int i = 0; i < n; ++i) {
+        if (i)
+            path += '.';
+        path += std::to_string(ports[i]);
+    }
+    if (n <= 0) {
+        path += 'a';
+        path += std::to_string(libusb_get_device_address(device));
+    }
+    path += ':';
+    path += std::to_string(interfaceNumber);
+    return path;
 }
 
 class LibusbConnection : public device::UsbConnection {
