@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Configures and builds into build/ (or $1) with Ninja. Extra arguments go to CMake.
+# TAVRIN_WERROR=ON in the environment makes warnings errors (CI sets it).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dir="${1:-$root/build}"
 shift || true
-cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+cmake -S "$root" -B "$dir" -G Ninja ${TAVRIN_WERROR:+-DTAVRIN_WERROR="$TAVRIN_WERROR"} "$@" >/dev/null
 cmake --build "$dir" -j "$(nproc)"

@@ -9,7 +9,8 @@ sources=("$root"/fuzz/fuzz_*.cpp)
 if [ ${#sources[@]} -eq 0 ]; then echo "no fuzz targets"; exit 0; fi
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DTAVRIN_BUILD_FUZZ=ON \
-  -DTAVRIN_BUILD_GUI=OFF -DTAVRIN_BUILD_TESTS=OFF -DTAVRIN_BUILD_BENCH=OFF \
+  -DTAVRIN_BUILD_GUI=OFF -DBUILD_TESTING=OFF -DTAVRIN_BUILD_BENCH=OFF \
+  ${TAVRIN_WERROR:+-DTAVRIN_WERROR="$TAVRIN_WERROR"} \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" >/dev/null
 cmake --build "$root/build-fuzz" --target fuzzers -j "$(nproc)"
 

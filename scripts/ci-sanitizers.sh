@@ -4,12 +4,13 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
-bash "$root/scripts/build.sh" "$root/build-asan" -DTAVRIN_SANITIZE=address,undefined -DTAVRIN_BUILD_BENCH=OFF \
+bash "$root/scripts/build.sh" "$root/build-asan" -DTAVRIN_SANITIZE=address,undefined -DBUILD_TESTING=ON \
+  -DTAVRIN_BUILD_BENCH=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo
 (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   bash "$root/scripts/test-env.sh" ctest --output-on-failure -j 2 --timeout 900)
 
-bash "$root/scripts/build.sh" "$root/build-tsan" -DTAVRIN_SANITIZE=thread -DTAVRIN_BUILD_BENCH=OFF \
+bash "$root/scripts/build.sh" "$root/build-tsan" -DTAVRIN_SANITIZE=thread -DBUILD_TESTING=ON -DTAVRIN_BUILD_BENCH=OFF \
   -DTAVRIN_BUILD_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 (cd "$root/build-tsan" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --output-on-failure -j 2 --timeout 900 -L core)

@@ -1,18 +1,41 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package the project needs to build, run and test.
-# Idempotent: the package lists are refreshed only when something is missing.
+# Installs the Debian 12 packages the project needs. Idempotent: the package lists are
+# refreshed only when something is missing.
+#   install-deps.sh run        building and running the program
+#   install-deps.sh test       that, plus the tests, benchmarks, sanitizer and fuzz builds
+#                              and the package checks
+#   install-deps.sh headless   that of "run", plus a virtual X server for machines without a display
+#   install-deps.sh            everything ("test")
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
-  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
+# --- Building and running the program -------------------------------------------------
+run_packages=(
+  build-essential cmake ninja-build pkg-config ccache
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev qt6-wayland
   libusb-1.0-0-dev
   libavcodec-dev libavformat-dev libavdevice-dev libavutil-dev libswscale-dev
   libcurl4-openssl-dev liblodepng-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth pulseaudio pulseaudio-utils ffmpeg imagemagick python3 openssl
-  libgl1-mesa-dri
 )
+
+# --- Running on a virtual X server (scripts/run.sh without a display, the tests) -------
+headless_packages=(
+  xvfb xauth libgl1-mesa-dri
+)
+
+# --- Tests, benchmarks, sanitizer and fuzz builds, package checks ----------------------
+test_packages=(
+  clang libclang-rt-14-dev clang-format
+  libgtest-dev libgmock-dev libbenchmark-dev
+  pulseaudio pulseaudio-utils ffmpeg imagemagick python3 openssl
+  dpkg-dev lintian appstream desktop-file-utils man-db
+)
+
+case "${1:-test}" in
+  run) packages=("${run_packages[@]}") ;;
+  headless) packages=("${run_packages[@]}" "${headless_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${headless_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 [run|headless|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

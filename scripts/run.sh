@@ -11,7 +11,12 @@ case "${1:-}" in
   *) echo "usage: $0 [demo]" >&2; exit 2 ;;
 esac
 
-bash "$root/scripts/install-deps.sh"
+# A virtual X server is installed only where it is needed.
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  bash "$root/scripts/install-deps.sh" run
+else
+  bash "$root/scripts/install-deps.sh" headless
+fi
 cmake -S "$root" -B "$root/build" -G Ninja >/dev/null
 cmake --build "$root/build" --target "$program" -j "$(nproc)"
 binary="$root/build/src/main/$program"
