@@ -14,7 +14,6 @@ set(TAVRIN_MAINTAINER "Tavrin Capture developers <packaging@tavrin.invalid>" CAC
 
 set(res ${CMAKE_SOURCE_DIR}/resources)
 set(gen ${CMAKE_BINARY_DIR}/packaging)
-string(TIMESTAMP tavrin_release_date "%Y-%m-%d" UTC)
 configure_file(${res}/${TAVRIN_APP_ID}.metainfo.xml.in ${gen}/${TAVRIN_APP_ID}.metainfo.xml @ONLY)
 
 # Manual page and changelog compressed as Debian wants them (-n: no name or time stamp,
@@ -23,9 +22,14 @@ find_program(TAVRIN_GZIP gzip REQUIRED)
 add_custom_command(OUTPUT ${gen}/tavrin-capture.1.gz
   COMMAND ${TAVRIN_GZIP} -9nc ${res}/tavrin-capture.1 > ${gen}/tavrin-capture.1.gz
   DEPENDS ${res}/tavrin-capture.1 VERBATIM)
-string(TIMESTAMP tavrin_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
-file(WRITE ${gen}/changelog "tavrin-capture (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
-     "  * The first release for Linux.\n\n -- ${TAVRIN_MAINTAINER}  ${tavrin_changelog_date}\n")
+# The release's own date (as in the metainfo), so that every build makes the same package.
+set(tavrin_changelog_date "Tue, 08 Dec 2026 00:00:00 +0000")
+file(CONFIGURE OUTPUT ${gen}/changelog CONTENT "tavrin-capture (${PROJECT_VERSION}) unstable; urgency=medium
+
+  * The first release for Linux.
+
+ -- ${TAVRIN_MAINTAINER}  ${tavrin_changelog_date}
+")
 add_custom_command(OUTPUT ${gen}/changelog.gz
   COMMAND ${TAVRIN_GZIP} -9nc ${gen}/changelog > ${gen}/changelog.gz
   DEPENDS ${gen}/changelog VERBATIM)
@@ -35,7 +39,7 @@ install(FILES ${res}/${TAVRIN_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADI
 install(FILES ${gen}/${TAVRIN_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${gen}/tavrin-capture.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${res}/70-tavrin-capture.rules DESTINATION ${TAVRIN_UDEV_RULES_DIR})
-install(FILES ${res}/copyright ${gen}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${res}/copyright ${gen}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tavrin-capture)
 foreach(size 16 32 48 64 128 256)
   install(FILES ${res}/icons/tavrin-capture-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME ${TAVRIN_APP_ID}.png)
