@@ -8,6 +8,7 @@
 #include "device/UsbDevice.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -38,6 +39,10 @@ struct CaptureApp {
     std::thread readThread;
     std::atomic<int32_t> stopFlag{0};
     std::atomic<bool> readThreadEnded{false};
+    // Both flags above change under this mutex, and `readThreadSignal` wakes whoever
+    // waits for either: the read thread in its pause, the stopper for the thread's end.
+    std::mutex readThreadMutex;
+    std::condition_variable readThreadSignal;
 
     // Link counters: written by read_thread, read and reset by the statistics thread.
     std::atomic<int32_t> okCount{0};

@@ -16,6 +16,10 @@ void FrameQueue::push(CaptureFrame* frame) {
 
 CaptureFrame* FrameQueue::takeHead() {
     std::lock_guard lk(mutex_);
+    if (wakePending_) {
+        wakePending_ = false;
+        return nullptr;
+    }
     CaptureFrame* frame = slots_[head_];
     head_ = (head_ + 1) % kSlots;
     --count_;
@@ -40,6 +44,22 @@ bool FrameQueue::tryPop(CaptureFrame*& frame) {
         return false;
     frame = takeHead();
     return true;
+}
+
+void FrameQueue::wake() {
+    {
+        std::lock_guard lk(mutex_);
+        if (wakePending_)
+            return;
+        wakePending_ = true;
+    }
+    available_.release();
+}
+
+void FrameQueue::clearWake() {
+    std::lock_guard lk(mutex_);
+    if (wakePending_ && available_.try_acquire())
+        wakePending_ = false;
 }
 
 int FrameQueue::count() const {

@@ -27,6 +27,13 @@ class FrameQueue {
     // Takes a slot only if one is filled now; the slot itself may hold nullptr.
     bool tryPop(CaptureFrame*& frame);
     int count() const;
+    // Ends the wait of one pop (now, or the next one to come) without a frame, as a
+    // time-out would. Used to stop the one thread that waits on the pool; a second
+    // wake before the first is taken changes nothing, so the semaphore never passes
+    // 13 while the queue holds at most 12 frames.
+    void wake();
+    // Takes back a wake that no pop used. Only while no one else pops.
+    void clearWake();
 
   private:
     CaptureFrame* takeHead();
@@ -37,6 +44,7 @@ class FrameQueue {
     int head_ = 0;
     int tail_ = 0;
     int count_ = 0;
+    bool wakePending_ = false; // counted in `available_` but not in the slots
 };
 
 // Reference operations. The first holder sets refCount from 0 to 1 directly.

@@ -32,8 +32,11 @@ bool usbThread_start(app::CaptureApp& app) {
         app.readThread = std::thread([&app] {
             raiseThreadPriority();
             read_thread(app);
-            app.readThreadEnded.store(true);
-            app.readThreadEnded.notify_all();
+            {
+                std::lock_guard lk(app.readThreadMutex);
+                app.readThreadEnded.store(true);
+            }
+            app.readThreadSignal.notify_all();
         });
     } catch (const std::system_error&) {
         return false;
@@ -47,6 +50,8 @@ void read_thread(app::CaptureApp& app) {
     while (app.stopFlag.load() == 0) {
         CaptureFrame* frame = pool.pop(kPoolWait);
         if (!frame) {
+            if (app.stopFlag.load() != 0)
+                break; // woken by the stop
             app::debugPrintf("read_thread starved\n");
             continue;
         }
@@ -80,24 +85,36 @@ void read_thread(app::CaptureApp& app) {
 
         if (!app.controlWindow.post(app::UM_FRAME, 0, reinterpret_cast<intptr_t>(frame)))
             pool.push(frame);
-        if (outcome == FRAME_ERROR)
-            std::this_thread::sleep_for(kErrorPause);
+        if (outcome == FRAME_ERROR) {
+            std::unique_lock lk(app.readThreadMutex);
+            app.readThreadSignal.wait_for(lk, kErrorPause, [&app] { return app.stopFlag.load() != 0; });
+        }
     }
 }
 
 bool stopReadThread(app::CaptureApp& app, std::chrono::milliseconds limit) {
-    app.stopFlag.store(1);
-    if (!app.readThread.joinable())
+    {
+        std::lock_guard lk(app.readThreadMutex);
+        app.stopFlag.store(1);
+    }
+    app.readThreadSignal.notify_all();
+    // Cuts a pool wait short; a device read in progress runs to its own time-out.
+    app.framePool.queue().wake();
+    if (!app.readThread.joinable()) {
+        app.framePool.queue().clearWake();
         return true;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!app.readThreadEnded.load()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            app.readThread.detach(); // ends with the process
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    bool ended;
+    {
+        std::unique_lock lk(app.readThreadMutex);
+        ended = app.readThreadSignal.wait_for(lk, limit, [&app] { return app.readThreadEnded.load(); });
+    }
+    if (!ended) {
+        app.readThread.detach(); // ends with the process
+        return false;
     }
     app.readThread.join();
+    app.framePool.queue().clearWake();
     return true;
 }
 

@@ -14,8 +14,9 @@ bool usbThread_start(app::CaptureApp& app);
 // The thread body: pool frame -> device -> outcome -> control window.
 void read_thread(app::CaptureApp& app);
 
-// Sets the stop flag and waits up to `limit` for the thread to end. Returns
-// whether it ended; if not, the thread is left to end with the process.
+// Sets the stop flag, wakes the thread out of its pool wait or error pause and
+// waits up to `limit` for it to end, then joins it. Returns whether it ended; if
+// not (a device read outlasting the limit), the thread is left to end with the process.
 bool stopReadThread(app::CaptureApp& app, std::chrono::milliseconds limit);
 
 } // namespace tavrin::device

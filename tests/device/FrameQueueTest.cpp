@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -106,4 +107,48 @@ TEST(FrameQueue, PopTimesOutAfterItsWait) {
     auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, 95ms);
     EXPECT_LT(waited, 1000ms);
+}
+
+TEST(FrameQueue, HoldsThirteenEntriesWhereverTheRingStarts) {
+    // Twelve frames and the recording queue's end marker: all thirteen slots in use,
+    // with the ring's start moved to every position in turn.
+    std::array<CaptureFrame, 12> frames;
+    for (int start = 0; start < FrameQueue::kSlots; ++start) {
+        FrameQueue q;
+        for (int i = 0; i < start; ++i) {
+            q.push(&frames[0]);
+            ASSERT_EQ(q.pop(0ms), &frames[0]);
+        }
+        for (CaptureFrame& f : frames)
+            q.push(&f);
+        q.push(nullptr);
+        EXPECT_EQ(q.count(), 13) << "start " << start;
+        for (CaptureFrame& f : frames)
+            ASSERT_EQ(q.pop(0ms), &f) << "start " << start;
+        CaptureFrame* last = &frames[0];
+        ASSERT_TRUE(q.popFor(last, 0ms)) << "the 13th entry is there, start " << start;
+        EXPECT_EQ(last, nullptr);
+        EXPECT_FALSE(q.tryPop(last));
+    }
+}
+
+TEST(FrameQueue, AWakeEndsOneWaitWithoutAFrameAndCanBeTakenBack) {
+    FramePool pool;
+    ASSERT_TRUE(pool.setup());
+    FrameQueue& q = pool.queue();
+    q.wake();
+    q.wake(); // a second wake while one is pending is the same wake
+    EXPECT_EQ(q.pop(0ms), nullptr) << "the wake comes before any frame";
+    EXPECT_NE(q.pop(0ms), nullptr);
+    q.wake();
+    q.clearWake();
+    for (int i = 1; i < 12; ++i)
+        EXPECT_NE(q.pop(0ms), nullptr) << i;
+    EXPECT_EQ(q.count(), 0);
+    EXPECT_EQ(q.pop(0ms), nullptr);
+
+    // A waiting pop is woken at once.
+    std::thread waiter([&] { EXPECT_EQ(q.pop(60s), nullptr); });
+    q.wake();
+    waiter.join();
 }

@@ -180,3 +180,22 @@ TEST_F(ReadThreadFixture, BoardVanishingMidRunClosesItAndErrorFramesFollow) {
     EXPECT_TRUE(window.frameWhite().back());
     expectPoolIntact();
 }
+
+TEST_F(HoldingReadThread, StopCutsThePoolWaitShortAndLeavesThePoolWhole) {
+    openBoard();
+    start();
+    ASSERT_TRUE(window.waitForFrames(12, 5000ms));
+    for (int i = 0; i < 200 && diag.count("read_thread starved\n") == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(diag.count("read_thread starved\n"), 1);
+    // The thread is in its next 500 ms wait; a stop wakes it rather than letting it run out.
+    EXPECT_TRUE(stopReadThread(*app, 10s));
+    EXPECT_FALSE(app->readThread.joinable());
+    EXPECT_EQ(diag.count("read_thread starved\n"), 1) << "the wait was woken, not timed out";
+    for (CaptureFrame* f : window.heldFrames())
+        releaseFrame(*f);
+    // No wake is left behind in the pool: twelve frames and nothing else come out.
+    for (int i = 0; i < FramePool::kFrameCount; ++i)
+        EXPECT_NE(app->framePool.queue().pop(0ms), nullptr) << i;
+    EXPECT_EQ(app->framePool.queue().pop(0ms), nullptr);
+}
