@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
   libusb-1.0-0-dev
-  libavcodec-dev libavformat-dev libavdevice-dev libavutil-dev libswscale-dev
+  libavcodec-dev libavformat-dev libavdevice-dev libavutil-dev libswresample-dev libswscale-dev
   libcurl4-openssl-dev liblodepng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth pulseaudio pulseaudio-utils ffmpeg imagemagick python3 openssl
