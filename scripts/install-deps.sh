@@ -13,7 +13,7 @@ run_packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev qt6-wayland
   libusb-1.0-0-dev
-  libavcodec-dev libavformat-dev libavdevice-dev libavutil-dev libswscale-dev
+  libavcodec-dev libavformat-dev libavdevice-dev libavutil-dev libswresample-dev libswscale-dev
   libcurl4-openssl-dev liblodepng-dev
 )
 

@@ -25,7 +25,8 @@ std::shared_ptr<BaseFilter> matchFriendlyName(const DeviceMoniker& moniker, cons
 }
 
 std::shared_ptr<BaseFilter> takeFirstDevice(const DeviceMoniker& moniker, const std::string&, void*) {
-    return moniker.bind ? moniker.bind() : nullptr;
+    // A dummy device would record nothing real; the user must name it to get it.
+    return moniker.bind && !moniker.dummy ? moniker.bind() : nullptr;
 }
 
 std::shared_ptr<BaseFilter> listFriendlyName(const DeviceMoniker&, const std::string& friendlyName,

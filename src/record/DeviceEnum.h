@@ -21,7 +21,7 @@ std::shared_ptr<BaseFilter> findDevice(MediaPlatform& platform, void* context, c
 // context: const std::string*; binds the device whose name equals it exactly.
 std::shared_ptr<BaseFilter> matchFriendlyName(const DeviceMoniker& moniker, const std::string& friendlyName,
                                               void* context);
-// Binds the first device.
+// Binds the first device that is not a dummy.
 std::shared_ptr<BaseFilter> takeFirstDevice(const DeviceMoniker& moniker, const std::string& friendlyName,
                                             void* context);
 // context: std::vector<std::string>*; appends every name and binds nothing.

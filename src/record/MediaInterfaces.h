@@ -96,6 +96,23 @@ class IConfigAviMux {
     virtual HRESULT GetMasterStream(int32_t* stream) = 0;
 };
 
+// What a sound input has done to its stream so far, for the status line.
+struct AudioCaptureStatus {
+    bool lost = false;       // the source is gone or silent for longer than jitter explains
+    int64_t gaps = 0;        // silences put in while recording
+    int64_t gapSamples = 0;
+    int64_t splices = 0;     // cuts made because the source ran far ahead of the clock
+    int64_t splicedSamples = 0;
+    int64_t leadSamples = 0; // silence before the first sound
+    uint32_t sampleRate = 0;
+};
+
+class IAudioCaptureStatus {
+  public:
+    virtual ~IAudioCaptureStatus() = default;
+    virtual HRESULT GetCaptureStatus(AudioCaptureStatus* status) = 0;
+};
+
 // Graph events that filters raise.
 constexpr int32_t EC_COMPLETE = 0x01;
 constexpr int32_t EC_ERRORABORT = 0x03;

@@ -17,6 +17,8 @@ struct DeviceMoniker {
     std::optional<std::string> friendlyName;
     // Makes the device's filter; null when that fails.
     std::function<std::shared_ptr<BaseFilter>()> bind;
+    // A device that gives nothing real (a "null" sink): taken only when named.
+    bool dummy = false;
 };
 
 // What the recording needs of the platform's media library: its devices
@@ -31,6 +33,9 @@ class MediaPlatform {
     // what happened in words for the status line.
     virtual HRESULT CreateAviMux(const std::string& path, std::shared_ptr<BaseFilter>* mux,
                                  std::string* error) = 0;
+    // Why there are no sound inputs, in words for the user ("No sound server is running."),
+    // or empty when nothing stands in the way.
+    virtual std::string soundProblem() { return {}; }
 };
 
 } // namespace tavrin::record

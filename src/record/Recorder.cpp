@@ -1,6 +1,7 @@
 #include "record/Recorder.h"
 
 #include "app/Diagnostics.h"
+#include "record/AudioSettingsDialogLogic.h"
 #include "record/DeviceEnum.h"
 #include "record/RecordedArea.h"
 #include "record/TavrinFilter.h"
@@ -143,11 +144,29 @@ bool Recorder::takeGraphFailure() {
     return failed;
 }
 
+std::string Recorder::missingSoundNote() {
+    // A saved name that no device has is how the user turns sound off, unless it names a
+    // device that was there and is gone (the list may show why).
+    const std::string source = settings_.audioSource.utf8();
+    std::vector<std::string> names;
+    findDevice(platform_, &names, CLSID_AudioInputDeviceCategory, listFriendlyName);
+    const std::string problem = platform_.soundProblem();
+    if (source.empty())
+        return problem.empty() ? "no sound input was found" : problem;
+    if (source == kNoSoundItem)
+        return {};
+    if (!problem.empty())
+        return problem;
+    return names.empty() ? "no sound input was found" : "\"" + source + "\" is not connected";
+}
+
 bool Recorder::startRecording(const std::string& fileName) {
     statusTime_ = 0;
     statusKiB_ = 0;
     stopRecording();
     failureText_.clear();
+    soundNote_.clear();
+    slotReportTime_ = 0;
     recordFileName_ = clip(fileName, kMaxFileNameUnits);
 
     auto graph = std::make_shared<FilterGraph>(clock_);
@@ -212,8 +231,12 @@ bool Recorder::startRecording(const std::string& fileName) {
             interleaving->put_Mode(INTERLEAVE_NONE_BUFFERED);
         if (auto aviMux = query<IConfigAviMux>(mux))
             aviMux->SetMasterStream(-1);
+        audioStatus_ = query<IAudioCaptureStatus>(audioIn);
     } else {
         debugPrintf("getAudioSource failed\n");
+        soundNote_ = missingSoundNote();
+        if (!soundNote_.empty())
+            debugPrintf("Recording without sound: %s\n", soundNote_.c_str());
     }
 
     mediaControl_ = graph;
@@ -237,6 +260,11 @@ void Recorder::stopRecording() {
     mediaControl_.reset();
     muxSeeking_.reset();
     mediaEvent_.reset();
+    audioStatus_.reset();
+}
+
+bool Recorder::soundStatus(AudioCaptureStatus* status) const {
+    return audioStatus_ && status && SUCCEEDED(audioStatus_->GetCaptureStatus(status));
 }
 
 std::string Recorder::updateRecordingStatus() {
@@ -262,8 +290,26 @@ std::string Recorder::updateRecordingStatus() {
     muxSeeking_->GetCurrentPosition(&bytes);
     int64_t samples = 0;
     recorderApp_->getStatistic(STAT_SAMPLES, &samples);
+    const uint32_t now = milliseconds_();
     statusText_ = formatRecordingStatus(settings_.outputFolder.utf8(), recordFileName_, lastTime, bytes,
-                                        samples, milliseconds_(), statusTime_, statusKiB_);
+                                        samples, now, statusTime_, statusKiB_);
+    // What the usual figures do not show: slots of the grid left empty, and sound trouble.
+    int64_t skipped = 0;
+    recorderApp_->getStatistic(STAT_SKIPPED, &skipped);
+    if (skipped > 0)
+        statusText_ += ", " + std::to_string(skipped) + " empty slots";
+    AudioCaptureStatus sound;
+    if (soundStatus(&sound) && sound.lost)
+        statusText_ += ", sound lost";
+    else if (!soundNote_.empty())
+        statusText_ += ", no sound (" + soundNote_ + ")";
+    if (slotReportTime_ == 0 || now - slotReportTime_ >= 1000) {
+        slotReportTime_ = now;
+        const int64_t slots = samples + skipped;
+        debugPrintf("recording: %lld slots, %lld empty (%.2f%%)\n", static_cast<long long>(slots),
+                    static_cast<long long>(skipped),
+                    slots > 0 ? 100.0 * static_cast<double>(skipped) / static_cast<double>(slots) : 0.0);
+    }
     return statusText_;
 }
 

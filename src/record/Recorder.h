@@ -55,9 +55,14 @@ class Recorder : public RecordingControl {
     const std::string& failureText() const { return failureText_; }
     // The graph of the running recording, or null (for tests and diagnostics).
     std::shared_ptr<FilterGraph> graph() const;
+    // What the sound input has done so far; false when the recording has no sound.
+    bool soundStatus(AudioCaptureStatus* status) const;
+    // Why the running recording has no sound although the user did not turn it off; empty otherwise.
+    const std::string& soundNote() const { return soundNote_; }
 
   private:
     bool failStart(const std::string& why);
+    std::string missingSoundNote();
     // Takes a failure reported by a filter, if any.
     bool takeGraphFailure();
 
@@ -73,6 +78,9 @@ class Recorder : public RecordingControl {
     std::shared_ptr<IMediaSeeking> muxSeeking_;
     std::shared_ptr<ITavrinCaptureApp> recorderApp_;
     std::shared_ptr<IMediaEvent> mediaEvent_;
+    std::shared_ptr<IAudioCaptureStatus> audioStatus_;
+    std::string soundNote_;
+    uint32_t slotReportTime_ = 0; // last skipped-slot line on the debug output
     std::string recordFileName_;
     uint32_t statusTime_ = 0;
     uint32_t statusKiB_ = 0;

@@ -7,7 +7,10 @@
 extern "C" {
 #include <libavdevice/avdevice.h>
 #include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
 }
 
 #include <algorithm>
@@ -15,56 +18,129 @@ extern "C" {
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace tavrin::media {
 
 using namespace record;
 
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+// Sound kept while nobody takes it (between recordings, or a graph that stalls).
+constexpr std::size_t kMaxQueuedPackets = 500; // 10 s of 20 ms packets
+// How long a new recording waits for a device to deliver steadily before it starts
+// anyway, and how long "steadily" is: a fresh stream's first packets come in a burst
+// that says little about when their sound was captured.
+constexpr auto kFirstSoundWait = std::chrono::milliseconds(1500);
+constexpr auto kSteadyDelivery = std::chrono::milliseconds(300);
+// A device kept open for the next recording is closed after this long without one, so
+// that the program does not hold a sound input open (and shown as in use) for ever.
+constexpr auto kKeepWarm = std::chrono::minutes(10);
+
+AVFormatContext* openInput(const AudioDevice& device, std::string* error) {
+    ensureDevicesRegistered();
+    const AVInputFormat* format = av_find_input_format(device.inputFormat.c_str());
+    if (!format) {
+        *error = "no " + device.inputFormat + " input";
+        return nullptr;
+    }
+    AVDictionary* options = nullptr;
+    av_dict_set_int(&options, "sample_rate", AudioCapturePin::kSampleRate, 0);
+    av_dict_set_int(&options, "channels", AudioCapturePin::kChannels, 0);
+    if (device.inputFormat == "pulse") {
+        // 20 ms packets: small ones keep the reading close to the capture.
+        av_dict_set_int(&options, "fragment_size", AudioCapturePin::kSampleRate / 50 * AudioCapturePin::kBlockAlign,
+                        0);
+        av_dict_set(&options, "name", "Tavrin Capture", 0);
+        av_dict_set(&options, "stream_name", "Recording", 0);
+    }
+    AVFormatContext* input = nullptr;
+    const int err = avformat_open_input(&input, device.deviceName.c_str(), format, &options);
+    av_dict_free(&options);
+    if (err < 0) {
+        *error = avErrorText(err);
+        return nullptr;
+    }
+    return input;
+}
+
+} // namespace
+
 // Reads the device on a thread of its own, so that a device that stops answering
-// cannot hold up the graph: the pin waits for packets with a timeout, and if the
-// read never returns the thread is left to finish on its own.
+// cannot hold up the graph: the pin waits for packets with a timeout. A device that
+// fails is opened again every second until it answers, so a sound server that
+// comes back brings the sound back into a running recording.
 struct AudioReader {
     struct Packet {
         std::vector<uint8_t> bytes;
-        REFERENCE_TIME arrival = 0; // clock time when it was read
+        Steady::time_point arrival; // when it was read
     };
 
+    AudioDevice device;
     std::mutex mutex;
     std::condition_variable cv;
     std::deque<Packet> packets;
     bool stop = false;
     bool finished = false;
-    bool failed = false;
+    bool lost = false; // the device failed and is not back yet
     std::string error;
+    std::optional<Steady::time_point> firstSound; // since the device was (re)opened
+    int users = 0;                                // recordings reading it now
+    Steady::time_point idleSince = Steady::now();
     AVFormatContext* input = nullptr;
     std::thread thread;
 
-    static void run(std::shared_ptr<AudioReader> self, std::shared_ptr<ReferenceClock> clock) {
+    static void run(std::shared_ptr<AudioReader> self) {
         AVPacket* packet = av_packet_alloc();
         for (;;) {
             {
-                std::lock_guard lk(self->mutex);
+                std::unique_lock lk(self->mutex);
+                if (self->users == 0 && Steady::now() - self->idleSince > kKeepWarm)
+                    self->stop = true;
                 if (self->stop)
                     break;
+                if (!self->input) {
+                    if (self->cv.wait_for(lk, std::chrono::seconds(1), [&] { return self->stop; }))
+                        break;
+                    lk.unlock();
+                    std::string why;
+                    AVFormatContext* input = openInput(self->device, &why);
+                    lk.lock();
+                    self->input = input;
+                    if (input) {
+                        self->lost = false;
+                        self->firstSound.reset();
+                        app::debugPrintf("Sound input \"%s\" is back\n", self->device.description.c_str());
+                    }
+                    continue;
+                }
             }
             const int err = packet ? av_read_frame(self->input, packet) : AVERROR(ENOMEM);
-            if (err == AVERROR(EAGAIN))
+            if (err == AVERROR(EAGAIN)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 continue;
+            }
             std::lock_guard lk(self->mutex);
             if (err < 0) {
-                self->failed = true;
+                self->lost = true;
                 self->error = avErrorText(err);
-                break;
+                avformat_close_input(&self->input);
+                self->cv.notify_all();
+                continue;
             }
             Packet p;
-            p.arrival = clock ? clock->GetTime() : 0;
+            p.arrival = Steady::now();
+            if (!self->firstSound)
+                self->firstSound = p.arrival;
             p.bytes.assign(packet->data, packet->data + packet->size);
             av_packet_unref(packet);
             self->packets.push_back(std::move(p));
-            // Nobody is taking them: keep at most a few seconds.
-            while (self->packets.size() > 200)
+            while (self->packets.size() > kMaxQueuedPackets)
                 self->packets.pop_front();
             self->cv.notify_all();
         }
@@ -74,13 +150,85 @@ struct AudioReader {
         self->finished = true;
         self->cv.notify_all();
     }
+
+    static std::shared_ptr<AudioReader> start(const AudioDevice& device, std::string* error) {
+        auto reader = std::make_shared<AudioReader>();
+        reader->device = device;
+        reader->input = openInput(device, error);
+        if (!reader->input)
+            return nullptr;
+        reader->thread = std::thread(&AudioReader::run, reader);
+        return reader;
+    }
+
+    // Stops the thread; one that does not answer within two seconds is left behind.
+    void shutDown(bool quiet = false) {
+        std::unique_lock lk(mutex);
+        stop = true;
+        cv.notify_all();
+        const bool done = cv.wait_for(lk, std::chrono::seconds(2), [&] { return finished; });
+        lk.unlock();
+        if (!thread.joinable())
+            return;
+        if (done) {
+            thread.join();
+        } else {
+            if (!quiet)
+                app::debugPrintf("The sound input does not answer; leaving its reader behind\n");
+            thread.detach();
+        }
+    }
 };
+
+namespace {
+
+// The one device kept open between recordings.
+class WarmDevices {
+  public:
+    static WarmDevices& instance() {
+        static WarmDevices devices;
+        return devices;
+    }
+    ~WarmDevices() { closeAll(true); }
+
+    std::shared_ptr<AudioReader> acquire(const AudioDevice& device, std::string* error) {
+        std::lock_guard lk(mutex_);
+        const std::string key = device.inputFormat + ":" + device.deviceName;
+        if (reader_ && key_ == key) {
+            std::lock_guard rl(reader_->mutex);
+            if (!reader_->finished && !reader_->stop) {
+                reader_->idleSince = Steady::now();
+                return reader_;
+            }
+        }
+        if (reader_)
+            reader_->shutDown();
+        reader_ = AudioReader::start(device, error);
+        key_ = reader_ ? key : std::string();
+        return reader_;
+    }
+
+    void closeAll(bool quiet = false) {
+        std::lock_guard lk(mutex_);
+        if (reader_)
+            reader_->shutDown(quiet);
+        reader_.reset();
+        key_.clear();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::shared_ptr<AudioReader> reader_;
+    std::string key_;
+};
+
+} // namespace
 
 AudioCapturePin::AudioCapturePin(AudioCaptureFilter* filter)
     : CSourceStream(filter, "Capture"), owner_(filter) {}
 
 AudioCapturePin::~AudioCapturePin() {
-    stopReader();
+    swr_free(&swr_);
 }
 
 HRESULT AudioCapturePin::GetMediaType(int32_t position, MediaType* type) {
@@ -117,67 +265,92 @@ HRESULT AudioCapturePin::DecideBufferSize(MemAllocator* allocator, ALLOCATOR_PRO
 }
 
 HRESULT AudioCapturePin::OnThreadCreate() {
-    ensureDevicesRegistered();
-    const AudioDevice& device = owner_->device();
-    const AVInputFormat* format = av_find_input_format(device.inputFormat.c_str());
-    if (!format)
-        return E_FAIL;
-    AVDictionary* options = nullptr;
-    av_dict_set_int(&options, "sample_rate", kSampleRate, 0);
-    av_dict_set_int(&options, "channels", kChannels, 0);
-    if (device.inputFormat == "pulse") {
-        // 20 ms packets: the clock places each one, so small ones keep it close.
-        av_dict_set_int(&options, "fragment_size", kSampleRate / 50 * kBlockAlign, 0);
-        av_dict_set(&options, "name", "Tavrin Capture", 0);
-        av_dict_set(&options, "stream_name", "Recording", 0);
-    }
-    auto reader = std::make_shared<AudioReader>();
-    const int err = avformat_open_input(&reader->input, device.deviceName.c_str(), format, &options);
-    av_dict_free(&options);
-    if (err < 0) {
-        const std::string text =
-            "The sound input \"" + device.description + "\" could not be opened (" + avErrorText(err) + ").";
+    std::string error;
+    reader_ = owner_->reader(&error);
+    if (!reader_) {
+        const AudioDevice& device = owner_->device();
+        const std::string text = "The sound input \"" + device.description + "\" could not be opened (" + error +
+                                 "): check that it is connected, or choose another in Audio settings.";
         app::debugPrintf("%s\n", text.c_str());
         owner_->NotifyEvent(EC_ERRORABORT, E_FAIL, text);
         return E_FAIL;
     }
-    std::shared_ptr<ReferenceClock> clock = owner_->syncSource();
-    if (!clock)
-        clock = std::make_shared<SystemReferenceClock>();
-    reader_ = reader;
-    reader_->thread = std::thread(&AudioReader::run, reader, clock);
+    std::lock_guard lk(reader_->mutex);
+    ++reader_->users;
     return S_OK;
 }
 
 HRESULT AudioCapturePin::OnThreadStartPlay() {
-    timeline_ = AudioTimeline(kSampleRate);
+    timeline_ = AudioTimeline(kSampleRate, kJitter);
     pendingSilence_ = 0;
     pending_.clear();
     pendingOffset_ = 0;
     emitted_ = 0;
-    failureReported_ = false;
+    lossReported_ = false;
+    compensating_ = false;
+    swr_free(&swr_);
+    // A resampler from the rate to itself: it only acts when told to stretch or squeeze.
+    AVChannelLayout layout = AV_CHANNEL_LAYOUT_STEREO;
+    if (swr_alloc_set_opts2(&swr_, &layout, AV_SAMPLE_FMT_S16, kSampleRate, &layout, AV_SAMPLE_FMT_S16,
+                            kSampleRate, 0, nullptr) < 0 ||
+        av_opt_set_int(swr_, "flags", SWR_FLAG_RESAMPLE, 0) < 0 || swr_init(swr_) < 0) {
+        swr_free(&swr_);
+        app::debugPrintf("The sound resampler could not be set up; drift is left uncorrected\n");
+    }
+    publishStatus(false);
     return S_OK;
 }
 
 HRESULT AudioCapturePin::OnThreadDestroy() {
-    stopReader();
+    // The device stays open for a while, ready for the next recording.
+    if (reader_) {
+        std::lock_guard lk(reader_->mutex);
+        --reader_->users;
+        reader_->idleSince = Steady::now();
+    }
+    reader_.reset();
     return S_OK;
 }
 
-void AudioCapturePin::stopReader() {
-    if (!reader_)
+void AudioCapturePin::convert(const uint8_t* data, int64_t samples, int64_t stretch) {
+    pending_.clear();
+    pendingOffset_ = 0;
+    if (samples <= 0)
         return;
-    std::shared_ptr<AudioReader> reader = std::move(reader_);
-    std::unique_lock lk(reader->mutex);
-    reader->stop = true;
-    const bool done = reader->cv.wait_for(lk, std::chrono::seconds(2), [&] { return reader->finished; });
-    lk.unlock();
-    if (done) {
-        reader->thread.join();
-    } else {
-        app::debugPrintf("The sound input does not answer; leaving its reader behind\n");
-        reader->thread.detach();
+    if (!swr_) {
+        pending_.assign(data, data + samples * kBlockAlign);
+        timeline_.advance(samples);
+        return;
     }
+    if (stretch != 0 || compensating_) {
+        if (swr_set_compensation(swr_, static_cast<int>(stretch), stretch ? static_cast<int>(samples + stretch) : 0) < 0)
+            stretch = 0;
+        compensating_ = stretch != 0;
+    }
+    const int capacity = static_cast<int>(samples + std::abs(stretch) + 256);
+    pending_.resize(static_cast<std::size_t>(capacity) * kBlockAlign);
+    uint8_t* out = pending_.data();
+    const uint8_t* in = data;
+    const int got = swr_convert(swr_, &out, capacity, &in, static_cast<int>(samples));
+    pending_.resize(got > 0 ? static_cast<std::size_t>(got) * kBlockAlign : 0);
+    timeline_.advance(std::max(got, 0));
+}
+
+void AudioCapturePin::publishStatus(bool lost) {
+    const AudioTimeline::Counts& c = timeline_.counts();
+    std::lock_guard lk(statusMutex_);
+    status_.lost = lost;
+    status_.gaps = c.gaps;
+    status_.gapSamples = c.gapSamples;
+    status_.splices = c.splices;
+    status_.splicedSamples = c.splicedSamples;
+    status_.leadSamples = c.leadSamples;
+    status_.sampleRate = kSampleRate;
+}
+
+AudioCaptureStatus AudioCapturePin::status() const {
+    std::lock_guard lk(statusMutex_);
+    return status_;
 }
 
 HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
@@ -207,10 +380,19 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
         if (filled > 0)
             break;
 
+        Command command;
+        if (owner_->state() != State_Running) {
+            // Sound stays queued until the clock has started, so that it can be placed.
+            if (CheckRequest(&command))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+
         // Nothing placed: wait a little for the device.
         AudioReader::Packet packet;
         bool got = false;
-        bool failed = false;
+        bool lost = false;
         std::string error;
         if (reader_) {
             std::unique_lock lk(reader_->mutex);
@@ -221,32 +403,34 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
                 reader_->packets.pop_front();
                 got = true;
             }
-            failed = reader_->failed;
+            lost = reader_->lost;
             error = reader_->error;
         }
         if (got) {
-            if (owner_->state() != State_Running)
-                continue; // captured before the recording started
+            // The packet's read time on the graph's clock.
+            const auto age = Steady::now() - packet.arrival;
+            REFERENCE_TIME now = 0;
+            owner_->StreamTime(now);
+            const REFERENCE_TIME arrival =
+                now - std::chrono::duration_cast<std::chrono::nanoseconds>(age).count() / 100;
             const int64_t samples = static_cast<int64_t>(packet.bytes.size() / kBlockAlign);
-            const auto place = timeline_.place(samples, packet.arrival - owner_->startTime());
+            const auto place = timeline_.place(samples, arrival);
             pendingSilence_ += place.silence;
-            pending_ = std::move(packet.bytes);
-            pendingOffset_ = static_cast<std::size_t>(place.skip * kBlockAlign);
+            convert(packet.bytes.data() + place.skip * kBlockAlign, samples - place.skip, place.stretch);
+            publishStatus(lost);
             continue;
         }
-        if (failed && !failureReported_) {
-            failureReported_ = true;
-            app::debugPrintf("Sound input lost (%s); recording silence\n", error.c_str());
+        if (lost && !lossReported_) {
+            lossReported_ = true;
+            app::debugPrintf("Sound input lost (%s); recording silence until it is back\n", error.c_str());
         }
         // A source that has paused or gone: silence keeps the sound level with the clock.
-        if (owner_->state() == State_Running) {
-            REFERENCE_TIME now = 0;
-            if (SUCCEEDED(owner_->StreamTime(now)))
-                pendingSilence_ += timeline_.silenceOwed(now);
-            if (pendingSilence_ > 0)
-                continue;
-        }
-        Command command;
+        REFERENCE_TIME now = 0;
+        if (SUCCEEDED(owner_->StreamTime(now)))
+            pendingSilence_ += timeline_.silenceOwed(now);
+        publishStatus(lost || timeline_.inGap());
+        if (pendingSilence_ > 0)
+            continue;
         if (CheckRequest(&command))
             break; // the graph is stopping: hand back an empty sample
     }
@@ -263,11 +447,44 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
 AudioCaptureFilter::AudioCaptureFilter(AudioDevice device)
     : CSource(CLSID_AudioCapture), device_(std::move(device)) {
     pin = new AudioCapturePin(this);
+    // Opened now, while the graph is built, so that it is delivering when the clock starts.
+    reader_ = WarmDevices::instance().acquire(device_, &openError_);
 }
 
 AudioCaptureFilter::~AudioCaptureFilter() {
     Stop();
     delete pin;
+}
+
+std::shared_ptr<AudioReader> AudioCaptureFilter::reader(std::string* error) {
+    if (!reader_)
+        reader_ = WarmDevices::instance().acquire(device_, &openError_);
+    if (!reader_ && error)
+        *error = openError_;
+    return reader_;
+}
+
+HRESULT AudioCaptureFilter::Pause() {
+    if (state() == State_Stopped && reader_) {
+        const auto deadline = Steady::now() + kFirstSoundWait;
+        std::unique_lock lk(reader_->mutex);
+        reader_->cv.wait_until(lk, deadline, [&] {
+            return reader_->lost || reader_->finished ||
+                   (reader_->firstSound && Steady::now() - *reader_->firstSound >= kSteadyDelivery);
+        });
+    }
+    return CSource::Pause();
+}
+
+HRESULT AudioCaptureFilter::GetCaptureStatus(AudioCaptureStatus* status) {
+    if (!status)
+        return E_POINTER;
+    *status = pin->status();
+    return S_OK;
+}
+
+void AudioCaptureFilter::closeIdleDevices() {
+    WarmDevices::instance().closeAll();
 }
 
 } // namespace tavrin::media

@@ -7,8 +7,11 @@
 #include "record/SourceStream.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
+
+struct SwrContext;
 
 namespace tavrin::media {
 
@@ -17,17 +20,24 @@ struct AudioDevice {
     std::string inputFormat; // "pulse" or "alsa"
     std::string deviceName;  // the server's name for it ("tavrin_null.monitor", "default")
     std::string description; // what the user sees
+    bool dummy = false;      // gives nothing real ("null"): used only when the user names it
 };
 
 class AudioCaptureFilter;
 struct AudioReader;
 
-// Delivers 16-bit PCM from the device, kept on the graph's clock by sample counting.
+// Delivers 16-bit PCM from the device, kept on the graph's clock by sample counting:
+// every sample the device gives is written, drift is taken out by a resampler's
+// compensation, and only a device that stops delivering is replaced by silence.
 class AudioCapturePin : public record::CSourceStream, public record::CapturePinCategory {
   public:
     static constexpr uint32_t kSampleRate = 48000;
     static constexpr uint16_t kChannels = 2;
     static constexpr int kBlockAlign = kChannels * 2;
+    // How long the sound may be held up before it counts as gone. A busy machine or a
+    // starved sound server can hold it back for well over half a second and then hand
+    // it all over; silence put in for that would have to be squeezed out again later.
+    static constexpr record::REFERENCE_TIME kJitter = 2 * record::UNITS;
 
     explicit AudioCapturePin(AudioCaptureFilter* filter);
     ~AudioCapturePin() override;
@@ -36,6 +46,8 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
     record::HRESULT GetMediaType(int32_t position, record::MediaType* type) override;
     record::HRESULT DecideBufferSize(record::MemAllocator* allocator,
                                      record::ALLOCATOR_PROPERTIES* props) override;
+    // What the timeline has done so far; any thread.
+    record::AudioCaptureStatus status() const;
 
   protected:
     record::HRESULT OnThreadCreate() override;
@@ -44,32 +56,51 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
     record::HRESULT FillBuffer(record::MediaSample* sample) override;
 
   private:
-    void stopReader();
+    // Writes `samples` of sound into pending_, `stretch` samples longer or shorter.
+    void convert(const uint8_t* data, int64_t samples, int64_t stretch);
+    void publishStatus(bool lost);
 
     AudioCaptureFilter* owner_;
     std::shared_ptr<AudioReader> reader_;
-    record::AudioTimeline timeline_{kSampleRate};
+    record::AudioTimeline timeline_{kSampleRate, kJitter};
+    SwrContext* swr_ = nullptr;
+    bool compensating_ = false;
     int64_t pendingSilence_ = 0;   // samples
     std::vector<uint8_t> pending_; // sound placed but not yet delivered
     std::size_t pendingOffset_ = 0;
     int64_t emitted_ = 0; // samples delivered, for the sample times
-    bool failureReported_ = false;
+    bool lossReported_ = false;
+    mutable std::mutex statusMutex_;
+    record::AudioCaptureStatus status_;
 };
 
 constexpr record::GUID CLSID_AudioCapture{
     0x1c2d3e4f, 0x5a6b, 0x4c7d, {0x8e, 0x9f, 0xa0, 0xb1, 0xc2, 0xd3, 0xe4, 0xf5}};
 
-class AudioCaptureFilter : public record::CSource {
+// The device is opened when the filter is made (as the graph is built) and stays
+// open after the recording, so that the next one finds it delivering already: a
+// freshly opened sound server stream can take a second to bring its first sound.
+class AudioCaptureFilter : public record::CSource, public record::IAudioCaptureStatus {
   public:
     explicit AudioCaptureFilter(AudioDevice device);
     ~AudioCaptureFilter() override;
 
     const AudioDevice& device() const { return device_; }
+    // Waits (a little) for the device's first sound before the graph's clock starts.
+    record::HRESULT Pause() override;
+    record::HRESULT GetCaptureStatus(record::AudioCaptureStatus* status) override;
 
     AudioCapturePin* pin = nullptr; // owned
 
+    // The open device behind this filter, or null with `error` set.
+    std::shared_ptr<AudioReader> reader(std::string* error);
+    // Closes devices kept open between recordings (at the end of the program).
+    static void closeIdleDevices();
+
   private:
     AudioDevice device_;
+    std::shared_ptr<AudioReader> reader_;
+    std::string openError_;
 };
 
 } // namespace tavrin::media

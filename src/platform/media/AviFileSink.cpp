@@ -21,7 +21,7 @@ std::unique_ptr<AviFileSink> AviFileSink::create(const std::string& path, int64_
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         if (error)
-            *error = "Cannot create " + path + ": " + std::strerror(errno) + ".";
+            *error = "Cannot create " + path + " (" + std::strerror(errno) + "): choose another output folder.";
         return nullptr;
     }
     std::unique_ptr<AviFileSink> sink(new AviFileSink(fd, path, diskLimit));
@@ -72,10 +72,11 @@ void AviFileSink::fail(int error) {
 std::string AviFileSink::failureText() const {
     const int e = error_.load();
     if (e == ENOSPC)
-        return "The disk is full.";
+        return "The disk is full: free some space or choose another output folder.";
     if (e == EDQUOT)
-        return "The disk quota is used up.";
-    return std::string("Writing the file failed: ") + std::strerror(e) + ".";
+        return "The disk quota is used up: free some space or choose another output folder.";
+    return std::string("Writing the file failed (") + std::strerror(e) +
+           "): check the output folder, or choose another one.";
 }
 
 record::HRESULT AviFileSink::failureCode() const {

@@ -30,7 +30,7 @@ class AviFileSink {
     // Bytes in the file now; any thread.
     int64_t bytesWritten() const { return size_.load(); }
     bool failed() const { return failed_.load(); }
-    // What went wrong, in words for the user ("The disk is full.").
+    // What went wrong and what to do, in words for the user.
     std::string failureText() const;
     record::HRESULT failureCode() const;
 

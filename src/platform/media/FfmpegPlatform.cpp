@@ -11,6 +11,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <algorithm>
 #include <mutex>
 
 namespace tavrin::media {
@@ -28,8 +29,16 @@ void ensureDevicesRegistered() {
 
 namespace {
 
-std::vector<AudioDevice> listInputs(const char* formatName) {
+// ALSA's "null" plugin (and its kin) capture zeros: never a sensible default.
+bool isDummy(const AudioDevice& device) {
+    return device.deviceName == "null" || device.deviceName.rfind("null:", 0) == 0 ||
+           device.description.find("Discard all samples") != std::string::npos;
+}
+
+std::vector<AudioDevice> listInputs(const char* formatName, bool* answered = nullptr) {
     std::vector<AudioDevice> out;
+    if (answered)
+        *answered = false;
     const AVInputFormat* format = av_find_input_format(formatName);
     if (!format)
         return out;
@@ -38,6 +47,8 @@ std::vector<AudioDevice> listInputs(const char* formatName) {
         avdevice_free_list_devices(&list);
         return out;
     }
+    if (answered)
+        *answered = true;
     for (int i = 0; i < list->nb_devices; ++i) {
         const AVDeviceInfo* info = list->devices[i];
         if (!info || !info->device_name)
@@ -49,12 +60,14 @@ std::vector<AudioDevice> listInputs(const char* formatName) {
         // ALSA describes a device over several lines; the first names it.
         description = description.substr(0, description.find('\n'));
         device.description = description.empty() ? device.deviceName : description;
-        if (i == list->default_device)
+        device.dummy = isDummy(device);
+        if (i == list->default_device && !device.dummy)
             out.insert(out.begin(), device);
         else
             out.push_back(device);
     }
     avdevice_free_list_devices(&list);
+    std::stable_partition(out.begin(), out.end(), [](const AudioDevice& d) { return !d.dummy; });
     return out;
 }
 
@@ -75,6 +88,18 @@ std::vector<AudioDevice> FfmpegPlatform::listAudioDevices() {
     return devices;
 }
 
+std::string FfmpegPlatform::soundProblem() {
+    ensureDevicesRegistered();
+    bool answered = false;
+    listInputs("pulse", &answered);
+    if (answered)
+        return {};
+    for (const AudioDevice& device : listInputs("alsa"))
+        if (!device.dummy)
+            return {}; // no sound server, but a sound card to record from
+    return "no sound server is running";
+}
+
 HRESULT FfmpegPlatform::CreateClassEnumerator(const GUID& category, std::vector<DeviceMoniker>* devices) {
     if (!devices)
         return E_POINTER;
@@ -91,9 +116,11 @@ HRESULT FfmpegPlatform::CreateClassEnumerator(const GUID& category, std::vector<
                             []() -> std::shared_ptr<BaseFilter> { return std::make_shared<PcmFilter>(); }});
     } else if (category == CLSID_AudioInputDeviceCategory) {
         for (const AudioDevice& device : listAudioDevices())
-            devices->push_back({device.description, [device]() -> std::shared_ptr<BaseFilter> {
+            devices->push_back({device.description,
+                                [device]() -> std::shared_ptr<BaseFilter> {
                                     return std::make_shared<AudioCaptureFilter>(device);
-                                }});
+                                },
+                                device.dummy});
     } else {
         return E_INVALIDARG;
     }

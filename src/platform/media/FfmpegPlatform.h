@@ -30,8 +30,10 @@ class FfmpegPlatform : public record::MediaPlatform {
     record::HRESULT CreateAviMux(const std::string& path, std::shared_ptr<record::BaseFilter>* mux,
                                  std::string* error) override;
 
+    std::string soundProblem() override;
+
     void setDialogHost(record::CompressorDialogHost* host) { host_ = host; }
-    // The sound inputs in the system's order, the default one first.
+    // The sound inputs in the system's order, the default one first; dummies last.
     static std::vector<AudioDevice> listAudioDevices();
 
   private:

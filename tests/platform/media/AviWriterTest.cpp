@@ -62,7 +62,7 @@ TEST(AviWriter, FullDiskStopsTheRecordingSaysSoAndKeepsAReadableFile) {
     ASSERT_TRUE(s.recorder.startRecording("00010.avi"));
     ASSERT_TRUE(feedUntilStopped(s, 20s)) << "the recording should end when the disk is full";
     const std::string status = s.recorder.updateRecordingStatus();
-    EXPECT_EQ(status, s.dir.path() + "00010.avi\nStopped. The disk is full.");
+    EXPECT_EQ(status, s.dir.path() + "00010.avi\nStopped. The disk is full: free some space or choose another output folder.");
     EXPECT_EQ(s.pool.queue().count(), 12) << "no frame is kept by the stopped recording";
 
     struct stat st {};
@@ -89,7 +89,7 @@ TEST(AviWriter, RealFullDiskOnASmallFilesystem) {
         ASSERT_TRUE(s.recorder.startRecording("00011.avi"));
         ASSERT_TRUE(feedUntilStopped(s, 20s));
         EXPECT_EQ(s.recorder.updateRecordingStatus(),
-                  mountPoint.path() + "00011.avi\nStopped. The disk is full.");
+                  mountPoint.path() + "00011.avi\nStopped. The disk is full: free some space or choose another output folder.");
         const ProbedFile file = probe(mountPoint.path() + "00011.avi");
         EXPECT_TRUE(file.ok);
         ASSERT_NE(file.first("video"), nullptr);
