@@ -41,16 +41,43 @@ void DisplayWindowSet::applyDisplayMode(int layoutId, bool split) {
     settings_.displayMode = layoutId;
     settings_.splitWindows = split ? 1 : 0;
 
-    for (DisplayWindowPlan plan : windowsForLayout(layoutId, split)) {
+    std::vector<DisplayWindowPlan> plans = windowsForLayout(layoutId, split);
+    const ScreenArea area = factory_.screenArea();
+    for (DisplayWindowPlan& plan : plans) {
         int32_t& cw = settings_.clientWidth[plan.windowSlot];
         int32_t& ch = settings_.clientHeight[plan.windowSlot];
         if (cw <= 0 || ch <= 0) {
             cw = plan.width;
             ch = plan.height;
         }
-        plan.clientWidth = cw;
-        plan.clientHeight = ch;
+        ClientSize size{cw, ch};
+        if (area.known())
+            size = fitClientSize(plan.width, plan.height, size, area.available.width() - area.frameWidth(),
+                                 area.available.height() - area.frameHeight());
+        plan.clientWidth = size.width;
+        plan.clientHeight = size.height;
+    }
+    if (plans.size() == 2) {
+        // Two windows placed by nobody would open on top of each other.
+        DisplayWindowPlan& top = plans[0];
+        DisplayWindowPlan& bottom = plans[1];
+        const SplitPlacement p = placeSplitWindows(area, {top.width, top.height}, {top.clientWidth, top.clientHeight},
+                                                   {bottom.width, bottom.height},
+                                                   {bottom.clientWidth, bottom.clientHeight});
+        top.clientWidth = p.top.width;
+        top.clientHeight = p.top.height;
+        top.positioned = true;
+        top.position = p.topAt;
+        bottom.clientWidth = p.bottom.width;
+        bottom.clientHeight = p.bottom.height;
+        bottom.positioned = true;
+        bottom.position = p.bottomAt;
+    }
 
+    for (const DisplayWindowPlan& plan : plans) {
+        // What the windows start at is what is saved, until they are sized.
+        settings_.clientWidth[plan.windowSlot] = plan.clientWidth;
+        settings_.clientHeight[plan.windowSlot] = plan.clientHeight;
         std::unique_ptr<DisplayWindowHandle> window = factory_.createDisplayWindow(plan);
         if (!window) {
             factory_.fatalError(plan.windowSlot == 0 ? "display1.init() fail" : "display2.init() fail");

@@ -3,6 +3,7 @@
 #include "display/DisplaySettings.h"
 #include "display/DisplayTarget.h"
 #include "display/ImagePart.h"
+#include "display/WindowPlacement.h"
 
 #include <cstdint>
 #include <memory>
@@ -20,6 +21,8 @@ struct DisplayWindowPlan {
     int32_t windowSlot = 0;  // index into the saved client sizes
     int32_t clientWidth = 0; // size to create the window at
     int32_t clientHeight = 0;
+    bool positioned = false; // else the window system places it
+    ClientPosition position; // the client area's top-left corner
 };
 
 // The windows of a layout, in the order they are created (without saved sizes).
@@ -41,6 +44,8 @@ class DisplayWindowFactory {
     // Creates and shows the window; nullptr when the window cannot be created. A
     // window whose drawing cannot be set up ends the program itself.
     virtual std::unique_ptr<DisplayWindowHandle> createDisplayWindow(const DisplayWindowPlan& plan) = 0;
+    // Where the windows will appear; unknown by default.
+    virtual ScreenArea screenArea() { return {}; }
     // Tells the user (caption "Error") and ends the program with exit code -1.
     virtual void fatalError(const char* text) = 0;
 };

@@ -12,43 +12,38 @@ bool sameSize(const WindowRect& a, const WindowRect& b) {
 
 void SizingTracker::settle(const WindowRect& rect) {
     last_ = rect;
-    corrected_.reset();
-    requested_.reset();
+    start_.reset();
 }
 
-std::optional<SizingTracker::Step> SizingTracker::resized(const WindowRect& now) {
+SizingTracker::Report SizingTracker::resized(const WindowRect& now) {
     if (!last_) {
         settle(now);
-        return std::nullopt;
+        return Report::Unchanged;
     }
     const WindowRect before = *last_;
     last_ = now;
     if (sameSize(now, before))
-        return std::nullopt; // moved, not sized
-    if (requested_ && sameSize(now, *requested_)) {
-        // Our correction arrived (perhaps placed elsewhere). The rule is not
-        // idempotent, so it must not be run on its own result again.
-        requested_.reset();
-        return std::nullopt;
+        return Report::Unchanged;
+    if (awaitingAnswer_) {
+        // The rule is not idempotent (271 becomes 270 x 405, and 270 would snap
+        // to 256): a granted or refused request is never run through it again.
+        start_.reset();
+        return Report::Answer;
     }
-    if (corrected_ && sameSize(now, *corrected_)) {
-        // The window system sent back the size it had proposed: keep it rather than
-        // asking again and again.
-        corrected_.reset();
-        requested_.reset();
+    if (!start_)
+        start_ = before;
+    return Report::Sizing;
+}
+
+std::optional<SizingTracker::Step> SizingTracker::finish() {
+    if (!start_ || !last_)
         return std::nullopt;
-    }
     Step step;
-    step.target = now;
-    step.size = applySizingRule(width_, height_, 0, 0, inferSizingEdge(before, now), step.target);
-    step.correct = !(step.target == now);
-    if (step.correct) {
-        corrected_ = now;
-        requested_ = step.target;
-    } else {
-        corrected_.reset();
-        requested_.reset();
-    }
+    step.target = *last_;
+    step.size = applySizingRule(width_, height_, 0, 0, inferSizingEdge(*start_, *last_), step.target);
+    step.correct = !(step.target == *last_);
+    start_.reset();
+    awaitingAnswer_ = step.correct;
     return step;
 }
 

@@ -7,16 +7,21 @@
 namespace tavrin::display {
 
 // Applies the sizing rule where the window system reports a resize only after it
-// happened (X11, Wayland): each new client rectangle of a normal window is checked
-// against the rule, and a corrected rectangle is asked for when it does not fit.
-// A granted correction causes no further one; a window manager that refuses the
-// correction and sends its own proposal back is accepted instead of being fought.
+// happened (X11, Wayland) and the window manager, not the program, runs the drag.
+// The sizes on the way are the window manager's; when the user lets go, the rule
+// is applied once to the whole drag, and what it asks for is a request: whatever
+// size the window gets in answer is taken as it is, never corrected again.
 class SizingTracker {
   public:
+    enum class Report {
+        Unchanged, // same size (perhaps moved)
+        Sizing,    // a step of a user's resize
+        Answer,    // the window system's answer to the last request
+    };
     struct Step {
-        ClientSize size;      // what the rule made of the proposal
-        WindowRect target;    // the client rectangle to move to
-        bool correct = false; // target differs from the proposal
+        ClientSize size;      // what the rule made of the drag
+        WindowRect target;    // the client rectangle to ask for
+        bool correct = false; // target differs from where the drag ended
     };
 
     SizingTracker(int32_t width, int32_t height) : width_(width), height_(height) {}
@@ -25,16 +30,27 @@ class SizingTracker {
     // leaving full screen): the next size change is measured from here.
     void settle(const WindowRect& rect);
 
-    // The client rectangle changed to `now`. Empty when the size did not change or
-    // when the window system insisted on a size the rule had corrected.
-    std::optional<Step> resized(const WindowRect& now);
+    // The client rectangle is now `now`.
+    Report resized(const WindowRect& now);
+
+    // A resize is under way and has not been finished.
+    bool sizing() const { return start_.has_value(); }
+
+    // The user let go. Empty when no resize was under way; otherwise the rule's
+    // verdict on the drag from its start to where it ended. When that is a
+    // correction, sizes reported until answerWindowClosed() are the answer.
+    std::optional<Step> finish();
+
+    // Sizes reported from now on are the user's again.
+    void answerWindowClosed() { awaitingAnswer_ = false; }
+    bool awaitingAnswer() const { return awaitingAnswer_; }
 
   private:
     int32_t width_;
     int32_t height_;
     std::optional<WindowRect> last_;
-    std::optional<WindowRect> corrected_; // the last proposal that was corrected
-    std::optional<WindowRect> requested_; // what it was corrected to
+    std::optional<WindowRect> start_; // where the current resize began
+    bool awaitingAnswer_ = false;
 };
 
 } // namespace tavrin::display

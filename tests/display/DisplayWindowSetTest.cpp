@@ -46,11 +46,13 @@ class FakeFactory : public DisplayWindowFactory {
         return std::make_unique<FakeWindow>(log_, plan);
     }
     void fatalError(const char* text) override { fatal.push_back(text); }
+    ScreenArea screenArea() override { return area; }
 
     Log& log_;
     std::vector<DisplayWindowPlan> created;
     std::vector<std::string> fatal;
     int failSlot = -1;
+    ScreenArea area;
 };
 
 struct WindowSetTest : ::testing::Test {
@@ -193,4 +195,31 @@ TEST_F(WindowSetTest, FramesHeldByOldWindowsGoBackToThePool) {
     EXPECT_EQ(pool.queue().count(), 11) << "the first frame was released by both windows";
     set.applyDisplayMode(7, false);
     EXPECT_EQ(pool.queue().count(), 12);
+}
+
+TEST_F(WindowSetTest, HugeStoredSizesStartInsideTheScreenAndSplitWindowsApart) {
+    factory.area = {{0, 0, 1920, 1080}, 1, 20, 1, 5};
+    settings.displayMode = 6;
+    settings.splitWindows = 1;
+    for (int slot = 0; slot < 2; ++slot) {
+        settings.clientWidth[slot] = 100000;
+        settings.clientHeight[slot] = 150000;
+    }
+    set.applyDisplayMode(6, true);
+    ASSERT_EQ(factory.created.size(), 2u);
+    const DisplayWindowPlan& top = factory.created[0];
+    const DisplayWindowPlan& bottom = factory.created[1];
+    // Each fits alone (1055 high at most), then the pair side by side: 958 wide each.
+    EXPECT_EQ(top.clientWidth, 958);
+    EXPECT_EQ(top.clientHeight, 718);
+    EXPECT_EQ(bottom.clientWidth, 958);
+    ASSERT_TRUE(top.positioned && bottom.positioned);
+    EXPECT_GE(bottom.position.x, top.position.x + top.clientWidth + 2);
+    EXPECT_LE(bottom.position.x + bottom.clientWidth + 1, 1920);
+    // What they start at is what is saved.
+    EXPECT_EQ(settings.clientWidth[0], 958);
+    EXPECT_EQ(settings.clientHeight[1], 718);
+
+    set.applyDisplayMode(6, false); // one window: placed by the window system
+    EXPECT_FALSE(factory.created.back().positioned);
 }

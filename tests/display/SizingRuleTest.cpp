@@ -1,5 +1,6 @@
 #include "display/SizingRule.h"
 #include "display/SizingTracker.h"
+#include "display/WindowPlacement.h"
 
 #include <gtest/gtest.h>
 
@@ -116,68 +117,133 @@ TEST(SizingRule, EdgeFromTheRectanglesBeforeAndAfter) {
     EXPECT_EQ(inferSizingEdge(b, {90, 90, 366, 494}), WMSZ_BOTTOMRIGHT);
 }
 
-TEST(SizingTracker, CorrectsAUserStepOnceAndStaysQuietWhenItArrives) {
+// A resize runs through the window manager: the steps on the way are taken as they
+// come, and the rule is applied once, to the whole drag, when it ends.
+TEST(SizingTracker, AppliesTheRuleOnceWhenTheDragEnds) {
+    using R = SizingTracker::Report;
     SizingTracker t(256, 384);
-    const WindowRect start{100, 100, 356, 484};
-    t.settle(start);
-    // Right edge dragged to 500 wide.
-    auto step = t.resized({100, 100, 600, 484});
+    t.settle({100, 100, 356, 484});
+    EXPECT_FALSE(t.finish()) << "no resize under way";
+    EXPECT_EQ(t.resized({200, 150, 456, 534}), R::Unchanged) << "a move is no sizing";
+    // Right edge dragged out, in steps, to 500 wide (the height the manager's).
+    EXPECT_EQ(t.resized({200, 150, 600, 534}), R::Sizing);
+    EXPECT_EQ(t.resized({200, 150, 700, 534}), R::Sizing);
+    EXPECT_EQ(t.resized({200, 150, 700, 684}), R::Sizing);
+    EXPECT_TRUE(t.sizing());
+    // Back to 500 x 384 when let go: measured from where the drag started.
+    EXPECT_EQ(t.resized({200, 150, 700, 534}), R::Sizing);
+    auto step = t.finish();
     ASSERT_TRUE(step);
     EXPECT_TRUE(step->correct);
     EXPECT_EQ(step->size, (ClientSize{512, 768}));
-    EXPECT_EQ(step->target, (WindowRect{100, 100, 612, 868}));
-    // Our own correction arrives: nothing more to do.
-    EXPECT_FALSE(t.resized(step->target));
-    // A pure move is no sizing.
-    EXPECT_FALSE(t.resized({200, 150, 712, 918}));
-    // Left edge dragged outwards from there: the right edge stays put.
-    step = t.resized({150, 150, 712, 918});
-    ASSERT_TRUE(step);
-    EXPECT_EQ(step->size, (ClientSize{562, 843}));
-    EXPECT_EQ(step->target.right, 712);
-    EXPECT_EQ(step->target.left, 150);
-    EXPECT_EQ(step->target.bottom, 150 + 843);
-}
+    EXPECT_EQ(step->target, (WindowRect{200, 150, 712, 918}));
+    EXPECT_FALSE(t.sizing());
+    EXPECT_TRUE(t.awaitingAnswer());
 
-// The rule is not idempotent (271 becomes 270 x 405, and 270 would snap to 256), so
-// a granted correction must never be run through the rule again.
-TEST(SizingTracker, LeavesAGrantedCorrectionAlone) {
-    SizingTracker t(256, 384);
-    t.settle({500, 0, 756, 384});
-    auto step = t.resized({485, 0, 756, 384}); // left edge out to 271
-    ASSERT_TRUE(step && step->correct);
-    EXPECT_EQ(step->size, (ClientSize{270, 405}));
-    EXPECT_EQ(step->target, (WindowRect{486, 0, 756, 405}));
-    // The window manager grants the size but places the window a little elsewhere.
-    EXPECT_FALSE(t.resized({490, 10, 760, 415}));
-}
+    // Whatever comes back is the answer, however often and whatever size (the rule
+    // is not idempotent: it must never run on a granted size again).
+    EXPECT_EQ(t.resized({200, 150, 712, 918}), R::Answer);
+    EXPECT_EQ(t.resized({200, 150, 706, 909}), R::Answer);
+    EXPECT_FALSE(t.finish());
+    t.answerWindowClosed();
 
-TEST(SizingTracker, ASizeThatFitsNeedsNoCorrection) {
-    SizingTracker t(240, 160);
-    t.settle({0, 0, 240, 160});
-    auto step = t.resized({0, 0, 480, 320});
+    // A size the rule already gives asks for nothing, and nothing is awaited.
+    EXPECT_EQ(t.resized({200, 150, 740, 960}), R::Sizing); // 540 x 810
+    step = t.finish();
     ASSERT_TRUE(step);
     EXPECT_FALSE(step->correct);
-    EXPECT_EQ(step->size, (ClientSize{480, 320}));
+    EXPECT_FALSE(t.awaitingAnswer());
 }
 
-TEST(SizingTracker, DoesNotFightAWindowManagerThatInsists) {
+TEST(SizingTracker, KeepsTheCornerOppositeTheDraggedOne) {
     SizingTracker t(256, 384);
-    t.settle({0, 0, 256, 384});
-    const WindowRect proposal{0, 0, 700, 500};
-    auto step = t.resized(proposal);
-    ASSERT_TRUE(step && step->correct);
-    // The manager grants the correction, then puts its own size back (a tiling manager).
-    EXPECT_FALSE(t.resized(step->target));
-    EXPECT_FALSE(t.resized(proposal)) << "must not ask again";
-    // A later, different proposal from the user is corrected again.
-    step = t.resized({0, 0, 800, 500});
+    t.settle({500, 0, 756, 384});
+    t.resized({480, 0, 756, 384}); // left edge out to 276
+    t.resized({485, 0, 756, 384}); // and back to 271
+    const auto step = t.finish();
     ASSERT_TRUE(step);
-    EXPECT_TRUE(step->correct);
+    EXPECT_EQ(step->size, (ClientSize{270, 405}));
+    EXPECT_EQ(step->target, (WindowRect{486, 0, 756, 405}));
 }
 
 TEST(SizingTracker, FirstReportOnlySettles) {
     SizingTracker t(256, 384);
-    EXPECT_FALSE(t.resized({0, 0, 300, 300}));
-    EXPECT_TRUE(t.resized({0, 0, 320, 300}));
+    EXPECT_EQ(t.resized({0, 0, 300, 300}), SizingTracker::Report::Unchanged);
+    EXPECT_EQ(t.resized({0, 0, 320, 300}), SizingTracker::Report::Sizing);
+}
+
+// Stored sizes larger than the screen start at the largest size the rule gives that
+// fits; sizes that fit stay as they are.
+TEST(WindowPlacement, FitsStoredSizesIntoTheScreen) {
+    struct Case {
+        int32_t w, h;
+        ClientSize stored;
+        int64_t maxW, maxH;
+        ClientSize expected;
+    };
+    const Case cases[] = {
+        {256, 384, {540, 810}, 1904, 1043, {540, 810}},      // fits: untouched
+        {256, 384, {100000, 150000}, 1904, 1043, {694, 1041}}, // the height runs out
+        {256, 384, {1920, 2880}, 1904, 1050, {700, 1050}},
+        {256, 384, {1920, 2880}, 1904, 760, {500, 750}},      // 753 to 760 snap up to 768
+        {256, 192, {100000, 150000}, 1000, 2000, {1000, 750}}, // the width runs out
+        {240, 160, {100000, 100000}, 1904, 1043, {1564, 1042}},
+        {256, 384, {4000, 6000}, 200, 300, {256, 384}}, // never below 1x
+        {256, 384, {16384, 16384}, 10922, 16383, {10922, 16383}},
+    };
+    for (const Case& c : cases) {
+        const ClientSize got = fitClientSize(c.w, c.h, c.stored, c.maxW, c.maxH);
+        EXPECT_EQ(got, c.expected) << c.w << "x" << c.h << " stored " << c.stored.width << "x" << c.stored.height
+                                   << " in " << c.maxW << "x" << c.maxH << ": " << got.width << "x" << got.height;
+        // A fitted size is a size the rule itself gives.
+        WindowRect r{0, 0, got.width, got.height};
+        EXPECT_EQ(applySizingRule(c.w, c.h, 0, 0, WMSZ_BOTTOMRIGHT, r), got);
+    }
+}
+
+TEST(WindowPlacement, SplitWindowsNeverOverlap) {
+    const ClientSize pic{256, 192};
+    auto outer = [](const ScreenArea& a, ClientPosition at, ClientSize s) {
+        return WindowRect{at.x - a.frameLeft, at.y - a.frameTop, at.x + s.width + a.frameRight,
+                          at.y + s.height + a.frameBottom};
+    };
+    auto overlap = [](const WindowRect& a, const WindowRect& b) {
+        return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+    };
+    auto inside = [](const WindowRect& r, const WindowRect& area) {
+        return r.left >= area.left && r.top >= area.top && r.right <= area.right && r.bottom <= area.bottom;
+    };
+    struct Case {
+        ScreenArea area;
+        ClientSize size;
+        bool stacked;
+    };
+    const Case cases[] = {
+        {{{0, 0, 1920, 1080}, 0, 0, 0, 0}, pic, true},          // no window manager
+        {{{0, 0, 1920, 1080}, 1, 20, 1, 5}, {512, 384}, true}, // framed
+        {{{0, 24, 1920, 1080}, 5, 29, 5, 5}, {800, 600}, false}, // too short: side by side
+        {{{0, 0, 1280, 720}, 5, 29, 5, 5}, {1024, 768}, false},  // shrunk as well
+    };
+    for (const Case& c : cases) {
+        const SplitPlacement p = placeSplitWindows(c.area, pic, c.size, pic, c.size);
+        const WindowRect top = outer(c.area, p.topAt, p.top);
+        const WindowRect bottom = outer(c.area, p.bottomAt, p.bottom);
+        EXPECT_FALSE(overlap(top, bottom)) << c.size.width;
+        EXPECT_TRUE(inside(top, c.area.available)) << c.size.width;
+        EXPECT_TRUE(inside(bottom, c.area.available)) << c.size.width;
+        EXPECT_EQ(p.top, p.bottom);
+        if (c.stacked) {
+            EXPECT_EQ(p.top, c.size);
+            EXPECT_EQ(bottom.top, top.bottom) << "right below";
+            EXPECT_EQ(top.left, bottom.left);
+        } else {
+            EXPECT_EQ(bottom.left, top.right) << "right beside";
+            EXPECT_EQ(top.top, bottom.top);
+        }
+    }
+    // The first case is the window set's default: the pair centred on the screen.
+    const SplitPlacement p = placeSplitWindows(cases[0].area, pic, pic, pic, pic);
+    EXPECT_EQ(p.topAt.x, (1920 - 256) / 2);
+    EXPECT_EQ(p.topAt.y, (1080 - 384) / 2);
+    EXPECT_EQ(p.bottomAt.y, p.topAt.y + 192);
 }

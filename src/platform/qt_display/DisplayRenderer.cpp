@@ -1,6 +1,11 @@
 #include "platform/qt_display/DisplayRenderer.h"
 
+#include "app/Diagnostics.h"
+
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
+
+#include <algorithm>
 
 #include <cstddef>
 #include <vector>
@@ -35,6 +40,52 @@ void main() {
 
 } // namespace
 
+int DrawingLimits::maxWidth() const {
+    int m = std::min(maxTextureSize, maxViewportWidth);
+    return maxRenderbufferSize > 0 ? std::min(m, maxRenderbufferSize) : m;
+}
+
+int DrawingLimits::maxHeight() const {
+    int m = std::min(maxTextureSize, maxViewportHeight);
+    return maxRenderbufferSize > 0 ? std::min(m, maxRenderbufferSize) : m;
+}
+
+DrawingLimits DisplayRenderer::currentLimits() {
+    DrawingLimits limits;
+    QOpenGLContext* context = QOpenGLContext::currentContext();
+    if (!context)
+        return limits;
+    QOpenGLFunctions* gl = context->functions();
+    GLint texture = 0;
+    GLint viewport[2] = {0, 0};
+    GLint renderbuffer = 0;
+    gl->glGetIntegerv(GL_MAX_TEXTURE_SIZE, &texture);
+    gl->glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
+    gl->glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &renderbuffer);
+    while (gl->glGetError() != GL_NO_ERROR) {
+        // a driver without renderbuffers leaves an error and a 0 behind
+    }
+    limits.maxTextureSize = texture;
+    limits.maxViewportWidth = viewport[0] > 0 ? viewport[0] : texture;
+    limits.maxViewportHeight = viewport[1] > 0 ? viewport[1] : texture;
+    limits.maxRenderbufferSize = renderbuffer;
+    return limits;
+}
+
+DrawingLimits DisplayRenderer::drawingLimits() {
+    static const DrawingLimits limits = [] {
+        QOpenGLContext context;
+        QOffscreenSurface surface;
+        surface.create();
+        if (!context.create() || !context.makeCurrent(&surface))
+            return DrawingLimits{};
+        const DrawingLimits l = currentLimits();
+        context.doneCurrent();
+        return l;
+    }();
+    return limits;
+}
+
 void DisplayRenderer::setPart(display::ImagePart part, int32_t width, int32_t height) {
     part_ = part;
     width_ = width;
@@ -59,6 +110,15 @@ bool DisplayRenderer::createSurfaces() {
 
     textureWidth_ = display::textureSize(static_cast<uint32_t>(width_));
     textureHeight_ = display::textureSize(static_cast<uint32_t>(height_));
+    const DrawingLimits limits = currentLimits();
+    if (limits.known() && (textureWidth_ > static_cast<uint32_t>(limits.maxTextureSize) ||
+                           textureHeight_ > static_cast<uint32_t>(limits.maxTextureSize))) {
+        // Asking anyway would give an error at best and a driver crash at worst.
+        app::debugPrintf("display: the graphics driver takes no %u x %u texture (at most %d)\n", textureWidth_,
+                         textureHeight_, limits.maxTextureSize);
+        releaseSurfaces();
+        return false;
+    }
     for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
         // earlier errors are not ours
     }

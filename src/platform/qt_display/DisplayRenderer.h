@@ -13,6 +13,21 @@
 
 namespace tavrin::qt_display {
 
+// The largest sizes the OpenGL driver takes for a texture, a viewport and a
+// renderbuffer; 0 when no context could be made to ask.
+struct DrawingLimits {
+    int maxTextureSize = 0;
+    int maxViewportWidth = 0;
+    int maxViewportHeight = 0;
+    int maxRenderbufferSize = 0;
+
+    bool known() const { return maxTextureSize > 0; }
+    // The largest drawable area in device pixels: a window's picture goes through a
+    // framebuffer texture and a renderbuffer of its size, drawn through a viewport.
+    int maxWidth() const;
+    int maxHeight() const;
+};
+
 // Draws one part of a converted frame into the current OpenGL context: a texture of
 // power-of-two size that receives the part's rows, and a four-vertex quad placed by
 // placeQuad. Every call needs the window's context current.
@@ -29,6 +44,11 @@ class DisplayRenderer : protected QOpenGLFunctions {
     DisplayRenderer& operator=(const DisplayRenderer&) = delete;
 
     void setPart(display::ImagePart part, int32_t width, int32_t height);
+
+    // Asked once of a context of the default format, then remembered.
+    static DrawingLimits drawingLimits();
+    // Reads the limits of the current context.
+    static DrawingLimits currentLimits();
 
     // Creates the program, the texture (cleared to black) and the quad's buffer.
     bool createSurfaces();

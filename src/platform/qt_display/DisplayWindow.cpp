@@ -1,11 +1,16 @@
 #include "platform/qt_display/DisplayWindow.h"
 
+#include "app/Diagnostics.h"
+#include "display/WindowPlacement.h"
+#include "platform/qt_display/X11Window.h"
+
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QMoveEvent>
 #include <QOpenGLContext>
 #include <QResizeEvent>
 #include <QScreen>
@@ -15,9 +20,16 @@ namespace tavrin::qt_display {
 
 namespace {
 
-constexpr int kSizingQuietMs = 600;
-// How long the window system may take to bring back the size from before full screen.
+// How often to look whether the mouse button that drives a window manager's resize
+// is still down (X11), or how long sizes must stay the same to count as the end of a
+// resize where that cannot be asked (Wayland).
+constexpr int kSizingPollMs = 100;
+constexpr int kSizingQuietMs = 400;
+// Sizes arriving this long after a request are the window system's answer to it.
+constexpr int kAnswerMs = 500;
+// How long the window system may take to bring back the place from before full screen.
 constexpr int kRestoreLimitMs = 1000;
+constexpr Qt::WindowStates kNotNormal = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
 
 display::WindowRect toWindowRect(const QRect& r) {
     return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
@@ -27,7 +39,23 @@ bool onWayland() {
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
+// Nobody but the program places and sizes its windows.
+bool noWindowManager() {
+    return x11::available() && !x11::windowManagerRunning();
+}
+
+std::optional<QMargins> gFrameMargins;
+
 } // namespace
+
+std::optional<QMargins> DisplayWindow::frameMarginsSeen() {
+    return gFrameMargins;
+}
+
+void DisplayWindow::noteFrameMargins() {
+    if (const QWindow* w = windowHandle(); w && !w->frameMargins().isNull())
+        gFrameMargins = w->frameMargins();
+}
 
 DisplayWindow::DisplayWindow(display::DisplaySettings& settings, const app::ControlWindowLink& controlWindow)
     : settings_(settings), actions_(settings, controlWindow, *this) {
@@ -35,15 +63,28 @@ DisplayWindow::DisplayWindow(display::DisplaySettings& settings, const app::Cont
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(false);
     sizingEnd_.setSingleShot(true);
-    sizingEnd_.setInterval(kSizingQuietMs);
-    connect(&sizingEnd_, &QTimer::timeout, this, [this] { setWindowTitle(title_); });
+    sizingEnd_.setInterval(x11::available() ? kSizingPollMs : kSizingQuietMs);
+    connect(&sizingEnd_, &QTimer::timeout, this, &DisplayWindow::sizingQuiet);
+    answerWindow_.setSingleShot(true);
+    answerWindow_.setInterval(kAnswerMs);
+    connect(&answerWindow_, &QTimer::timeout, this, [this] {
+        if (tracker_)
+            tracker_->answerWindowClosed();
+    });
     restoreTimeout_.setSingleShot(true);
     restoreTimeout_.setInterval(kRestoreLimitMs);
-    connect(&restoreTimeout_, &QTimer::timeout, this, [this] { stopRestoring(); });
+    connect(&restoreTimeout_, &QTimer::timeout, this, [this] {
+        // The window system did not bring the place back by itself: ask once.
+        const std::optional<QRect> to = restoring_;
+        stopRestoring();
+        if (to && normalState() && geometry() != *to)
+            setGeometry(*to);
+    });
 }
 
 DisplayWindow::~DisplayWindow() {
     destroy();
+    x11::forgetWindow(windowHandle());
     // The base class destroys the context after this part of the object is gone.
     if (QOpenGLContext* c = context())
         disconnect(c, nullptr, this, nullptr);
@@ -60,14 +101,42 @@ DisplayWindow::InitResult DisplayWindow::init(const display::DisplayWindowPlan& 
 
     setWindowTitle(title_);
     setWindowFlag(Qt::WindowStaysOnTopHint, settings_.alwaysOnTop != 0);
-    resize(plan.clientWidth, plan.clientHeight);
+    // Never below 1x, as the sizing rule says; the window manager is told as well.
+    setMinimumSize(width_, height_);
+    QSize size(plan.clientWidth, plan.clientHeight);
+    const DrawingLimits limits = DisplayRenderer::drawingLimits();
+    if (limits.known()) {
+        // A window larger than the driver can draw into would get no picture at all.
+        const qreal ratio = screen() ? screen()->devicePixelRatio() : 1.0;
+        const auto maxW = static_cast<int64_t>(limits.maxWidth() / ratio);
+        const auto maxH = static_cast<int64_t>(limits.maxHeight() / ratio);
+        const display::ClientSize largest =
+            display::fitClientSize(width_, height_, {INT32_MAX / 2, INT32_MAX / 2}, maxW, maxH);
+        setMaximumSize(largest.width, largest.height);
+        const display::ClientSize fitted =
+            display::fitClientSize(width_, height_, {size.width(), size.height()}, maxW, maxH);
+        if (fitted.width != size.width() || fitted.height != size.height()) {
+            app::debugPrintf("display: %d x %d is more than the graphics driver can draw (%d x %d); using %d x %d\n",
+                             size.width(), size.height(), limits.maxWidth(), limits.maxHeight(), fitted.width,
+                             fitted.height);
+            size = QSize(fitted.width, fitted.height);
+        }
+    }
+    if (plan.positioned)
+        setGeometry(QRect(QPoint(plan.position.x, plan.position.y), size));
+    else
+        resize(size);
+    create();
+    keepAspect(true);
     show();
     if (!windowHandle())
         return InitResult::WindowFailed;
     // The OpenGL context is made while the window is shown.
     if (!isValid() || !graphicsReady_)
         return InitResult::GraphicsFailed;
-    tracker_->settle(toWindowRect(clientRect(size())));
+    tracker_->settle(toWindowRect(clientRect(this->size())));
+    lastNormalGeometry_ = geometry();
+    saveSize(this->size());
     return InitResult::Ok;
 }
 
@@ -97,6 +166,9 @@ void DisplayWindow::bringToFront() {
 }
 
 void DisplayWindow::destroy() {
+    sizingEnd_.stop();
+    answerWindow_.stop();
+    stopRestoring();
     releaseGraphics();
     held_.clear();
 }
@@ -114,6 +186,14 @@ void DisplayWindow::releaseGraphics() {
 
 bool DisplayWindow::inFullScreen() const {
     return (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) != 0;
+}
+
+bool DisplayWindow::normalState() const {
+    return (windowState() & kNotNormal) == 0;
+}
+
+void DisplayWindow::keepAspect(bool on) {
+    x11::setAspectHint(windowHandle(), on ? width_ : 0, on ? height_ : 0);
 }
 
 QRect DisplayWindow::clientRect(const QSize& size) const {
@@ -150,64 +230,135 @@ void DisplayWindow::paintGL() {
 
 // --- sizing ---
 
+void DisplayWindow::saveSize(const QSize& size) {
+    settings_.clientWidth[windowSlot_] = size.width();
+    settings_.clientHeight[windowSlot_] = size.height();
+}
+
 void DisplayWindow::resizeEvent(QResizeEvent* event) {
     QOpenGLWidget::resizeEvent(event);
-    if (!tracker_ || !isVisible() ||
-        (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+    if (!tracker_ || !isVisible() || !normalState())
         return;
+    const display::WindowRect rect = toWindowRect(clientRect(event->size()));
+    lastNormalGeometry_ = clientRect(event->size());
     if (restoring_) {
         // Back from full screen: sizes on the way are the window system's, not the user's.
-        tracker_->settle(toWindowRect(clientRect(event->size())));
-        if (event->size() == *restoring_)
-            stopRestoring();
+        tracker_->settle(rect);
+        arrivedAt(event->size());
         return;
     }
-    const auto step = tracker_->resized(toWindowRect(clientRect(event->size())));
-    if (!step)
+    switch (tracker_->resized(rect)) {
+    case display::SizingTracker::Report::Unchanged:
         return;
-    settings_.clientWidth[windowSlot_] = step->size.width;
-    settings_.clientHeight[windowSlot_] = step->size.height;
-    setWindowTitle(QString::fromStdString(display::sizingTitle(step->size)));
-    sizingEnd_.start();
-    if (step->correct) {
-        // Not from inside the resize event: the new size comes back as another one.
-        const display::WindowRect target = step->target;
-        QMetaObject::invokeMethod(
-            this, [this, target] { applyCorrection(target); }, Qt::QueuedConnection);
+    case display::SizingTracker::Report::Answer:
+        saveSize(event->size());
+        return;
+    case display::SizingTracker::Report::Sizing:
+        // What the window has now is what is shown, titled and saved.
+        saveSize(event->size());
+        setWindowTitle(QString::fromStdString(
+            display::sizingTitle({event->size().width(), event->size().height()})));
+        sizingEnd_.start();
+        return;
     }
 }
 
-void DisplayWindow::applyCorrection(const display::WindowRect& target) {
-    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+void DisplayWindow::moveEvent(QMoveEvent* event) {
+    QOpenGLWidget::moveEvent(event);
+    noteFrameMargins();
+    if (tracker_ && isVisible() && normalState() && !restoring_) {
+        lastNormalGeometry_ = geometry();
+        tracker_->resized(toWindowRect(geometry()));
+    }
+}
+
+void DisplayWindow::sizingQuiet() {
+    // The window manager holds the pointer while its frame is dragged.
+    if (x11::pointerButtonsDown()) {
+        sizingEnd_.start();
         return;
-    setGeometry(target.left, target.top, static_cast<int>(target.width()), static_cast<int>(target.height()));
+    }
+    finishSizing();
+}
+
+void DisplayWindow::finishSizing() {
+    sizingEnd_.stop();
+    setWindowTitle(title_);
+    const auto step = tracker_ ? tracker_->finish() : std::nullopt;
+    if (!step || !step->correct || !normalState())
+        return;
+    // Once, as a request: whatever the window system grants is kept.
+    answerWindow_.start();
+    setGeometry(step->target.left, step->target.top, static_cast<int>(step->target.width()),
+                static_cast<int>(step->target.height()));
 }
 
 // --- full screen ---
 
 void DisplayWindow::enterFullScreen() {
+    if (sizingEnd_.isActive())
+        finishSizing();
     stopRestoring();
     normalGeometry_ = geometry();
-    setTopmost(true);
+    // The monitor's shape is not the picture's.
+    keepAspect(false);
     QScreen* monitor = screen();
     showFullScreen();
+    // Above everything, whatever alwaysOnTop says, as long as it covers the monitor.
+    setTopmost(true);
     // Without a window manager nothing else makes the window cover its monitor. Through
     // the QWindow: the widget's setGeometry() would drop the full-screen state again.
-    if (monitor && windowHandle() && !onWayland())
+    if (monitor && windowHandle() && noWindowManager())
         windowHandle()->setGeometry(monitor->geometry());
 }
 
 void DisplayWindow::leaveFullScreen(bool topmost) {
-    const bool wasFullScreen = inFullScreen();
     showNormal();
     setTopmost(topmost);
-    if (wasFullScreen && normalGeometry_.isValid()) {
-        restoring_ = normalGeometry_.size();
-        restoreTimeout_.start();
-        if (!onWayland())
-            setGeometry(normalGeometry_);
+}
+
+void DisplayWindow::changeEvent(QEvent* event) {
+    QOpenGLWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !tracker_)
+        return;
+    const bool full = inFullScreen();
+    if (full && !hadFullScreen_) {
+        // Also when the window manager maximized it: the place to come back to.
+        if (!normalGeometry_.isValid())
+            normalGeometry_ = lastNormalGeometry_;
+        sizingEnd_.stop();
+        tracker_->settle(toWindowRect(normalGeometry_));
+        keepAspect(false);
+    } else if (!full && hadFullScreen_ && normalState()) {
+        keepAspect(true);
+        if (normalGeometry_.isValid())
+            startRestoring(normalGeometry_);
+        normalGeometry_ = QRect();
     }
-    normalGeometry_ = QRect();
+    hadFullScreen_ = full;
+}
+
+void DisplayWindow::startRestoring(const QRect& to) {
+    restoring_ = to;
+    restoreTimeout_.start();
+    // Without a window manager nothing brings the old place back but the program;
+    // with one, it may have done so before it told the new state.
+    if (noWindowManager())
+        setGeometry(to);
+    if (restoring_ && size() == to.size())
+        arrivedAt(size());
+}
+
+void DisplayWindow::arrivedAt(const QSize& size) {
+    if (!restoring_ || size != restoring_->size())
+        return;
+    const QRect to = *restoring_;
+    stopRestoring();
+    if (geometry().topLeft() != to.topLeft())
+        setGeometry(to);
+    tracker_->settle(toWindowRect(geometry()));
+    lastNormalGeometry_ = geometry();
+    saveSize(size);
 }
 
 void DisplayWindow::stopRestoring() {

@@ -9,6 +9,7 @@
 #include "platform/qt_display/DisplayRenderer.h"
 
 #include <QOpenGLWidget>
+#include <QMargins>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -55,6 +56,9 @@ class DisplayWindow final : public QOpenGLWidget,
     QMenu* createContextMenu();
     void showContextMenu(const QPoint& globalPos);
 
+    // The window manager's frame around the last display window that had one.
+    static std::optional<QMargins> frameMarginsSeen();
+
   protected:
     void initializeGL() override;
     void resizeGL(int w, int h) override;
@@ -67,6 +71,8 @@ class DisplayWindow final : public QOpenGLWidget,
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
   private:
     // display::DisplayWindowHost
@@ -75,8 +81,15 @@ class DisplayWindow final : public QOpenGLWidget,
     void leaveFullScreen(bool topmost) override;
 
     void releaseGraphics();
+    void noteFrameMargins();
+    bool normalState() const;
+    void keepAspect(bool on);
+    void saveSize(const QSize& size);
+    void sizingQuiet();
+    void finishSizing();
+    void startRestoring(const QRect& to);
+    void arrivedAt(const QSize& size);
     void stopRestoring();
-    void applyCorrection(const display::WindowRect& target);
     QRect clientRect(const QSize& size) const;
 
     display::DisplaySettings& settings_;
@@ -92,10 +105,13 @@ class DisplayWindow final : public QOpenGLWidget,
     bool graphicsReady_ = false;
     bool dragging_ = false;
     QPoint dragStart_;
-    QRect normalGeometry_;           // the size to come back to from full screen
-    QTimer sizingEnd_;               // no end-of-sizing notice on X11 or Wayland: quiet for a moment
-    std::optional<QSize> restoring_; // leaving full screen, until this size arrives
+    QRect lastNormalGeometry_;       // where the window was when last normal
+    QRect normalGeometry_;           // the place to come back to from full screen
+    QTimer sizingEnd_;               // looks for the end of a resize the window manager runs
+    QTimer answerWindow_;            // sizes until then answer our request
+    std::optional<QRect> restoring_; // leaving full screen, until this place is reached
     QTimer restoreTimeout_;
+    bool hadFullScreen_ = false;
 };
 
 } // namespace tavrin::qt_display

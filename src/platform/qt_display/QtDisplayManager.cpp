@@ -1,8 +1,11 @@
 #include "platform/qt_display/QtDisplayManager.h"
 
 #include "platform/qt_display/DisplayWindow.h"
+#include "platform/qt_display/X11Window.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QScreen>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +26,25 @@ QtDisplayWindowFactory::createDisplayWindow(const display::DisplayWindowPlan& pl
         return nullptr;
     }
     return nullptr;
+}
+
+display::ScreenArea QtDisplayWindowFactory::screenArea() {
+    display::ScreenArea area;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return area;
+    const QRect r = screen->availableGeometry();
+    area.available = {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+    if (x11::available() && !x11::windowManagerRunning())
+        return area; // no frames
+    // A frame is known once a display window has been shown; until then a guess on
+    // the large side, so that a window rather starts too small than off the screen.
+    const QMargins m = DisplayWindow::frameMarginsSeen().value_or(QMargins(8, 32, 8, 8));
+    area.frameLeft = m.left();
+    area.frameTop = m.top();
+    area.frameRight = m.right();
+    area.frameBottom = m.bottom();
+    return area;
 }
 
 void showFatalErrorAndExit(std::string_view text) {

@@ -27,6 +27,7 @@ class QtDisplayWindowFactory : public display::DisplayWindowFactory {
     std::unique_ptr<display::DisplayWindowHandle>
     createDisplayWindow(const display::DisplayWindowPlan& plan) override;
     void fatalError(const char* text) override;
+    display::ScreenArea screenArea() override;
 
   private:
     display::DisplaySettings& settings_;

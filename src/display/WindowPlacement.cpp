@@ -1,0 +1,68 @@
+#include "display/WindowPlacement.h"
+
+#include <algorithm>
+
+namespace tavrin::display {
+
+namespace {
+
+bool fits(ClientSize s, int64_t maxWidth, int64_t maxHeight) {
+    return s.width <= maxWidth && s.height <= maxHeight;
+}
+
+} // namespace
+
+ClientSize fitClientSize(int32_t width, int32_t height, ClientSize size, int64_t maxWidth, int64_t maxHeight) {
+    if (fits(size, maxWidth, maxHeight) || width <= 0 || height <= 0)
+        return size;
+    // The dimension that runs out first is dragged (so the rule lets it decide), and
+    // pulled back by what the rule's snapping added until the result fits.
+    const bool heightLimits = int64_t{width} * maxHeight <= int64_t{height} * maxWidth;
+    int64_t proposal = std::clamp<int64_t>(heightLimits ? maxHeight : maxWidth, 0, INT32_MAX);
+    for (int i = 0; i < 64; ++i) {
+        WindowRect r{0, 0, heightLimits ? 0 : static_cast<int32_t>(proposal),
+                     heightLimits ? static_cast<int32_t>(proposal) : 0};
+        const ClientSize s = applySizingRule(width, height, 0, 0, heightLimits ? WMSZ_BOTTOM : WMSZ_RIGHT, r);
+        if (fits(s, maxWidth, maxHeight) || (s.width <= width && s.height <= height))
+            return s;
+        const int64_t excess = heightLimits ? s.height - maxHeight : s.width - maxWidth;
+        proposal -= std::max<int64_t>(1, excess);
+    }
+    return {width, height};
+}
+
+SplitPlacement placeSplitWindows(const ScreenArea& area, ClientSize topPicture, ClientSize top,
+                                 ClientSize bottomPicture, ClientSize bottom) {
+    SplitPlacement p{top, bottom, {}, {}};
+    const int64_t fw = area.frameWidth();
+    const int64_t fh = area.frameHeight();
+    const int64_t left = area.known() ? area.available.left : 0;
+    const int64_t topEdge = area.known() ? area.available.top : 0;
+    const int64_t aw = area.known() ? area.available.width() : INT32_MAX;
+    const int64_t ah = area.known() ? area.available.height() : INT32_MAX;
+
+    const int64_t stackedW = std::max(top.width, bottom.width) + fw;
+    const int64_t stackedH = int64_t{top.height} + bottom.height + 2 * fh;
+    if (stackedW <= aw && stackedH <= ah) {
+        const int64_t y = topEdge + (area.known() ? (ah - stackedH) / 2 : 0);
+        auto x = [&](ClientSize s) { return left + (area.known() ? (aw - s.width - fw) / 2 : 0) + area.frameLeft; };
+        p.topAt = {static_cast<int32_t>(x(top)), static_cast<int32_t>(y + area.frameTop)};
+        p.bottomAt = {static_cast<int32_t>(x(bottom)), static_cast<int32_t>(y + top.height + fh + area.frameTop)};
+        return p;
+    }
+
+    if (int64_t{top.width} + bottom.width + 2 * fw > aw) {
+        const int64_t half = aw / 2 - fw;
+        p.top = fitClientSize(topPicture.width, topPicture.height, top, half, ah - fh);
+        p.bottom = fitClientSize(bottomPicture.width, bottomPicture.height, bottom, half, ah - fh);
+    }
+    const int64_t pairW = int64_t{p.top.width} + p.bottom.width + 2 * fw;
+    const int64_t pairH = std::max(p.top.height, p.bottom.height) + fh;
+    const int64_t x = left + std::max<int64_t>(0, (aw - pairW) / 2);
+    const int64_t y = topEdge + std::max<int64_t>(0, (ah - pairH) / 2);
+    p.topAt = {static_cast<int32_t>(x + area.frameLeft), static_cast<int32_t>(y + area.frameTop)};
+    p.bottomAt = {static_cast<int32_t>(x + p.top.width + fw + area.frameLeft), static_cast<int32_t>(y + area.frameTop)};
+    return p;
+}
+
+} // namespace tavrin::display

@@ -1,0 +1,34 @@
+#pragma once
+
+class QWindow;
+
+namespace tavrin::qt_display::x11 {
+
+// What the display windows need of X11 beyond Qt's own window handling. Everything
+// here does nothing (or answers false) on another window system.
+
+// The program runs on an X server.
+bool available();
+
+// A window manager runs on the X server (it announces itself on the root window as
+// the extended window manager hints ask). Without one, windows go exactly where
+// they are put and nothing places, frames or enlarges them.
+bool windowManagerRunning();
+
+// A mouse button is held down anywhere on the screen, e.g. on a frame corner that
+// the window manager is dragging. The client sees no other sign that an
+// interactive resize has not ended yet.
+bool pointerButtonsDown();
+
+// Keeps the aspect ratio num:den in the window's ICCCM size hints (WM_NORMAL_HINTS),
+// so that the window manager holds it during an interactive resize. Qt rewrites
+// those hints without an aspect whenever the geometry or the size limits change;
+// each rewrite is followed here and the aspect put back. num or den 0 removes the
+// aspect (full screen, where the window must be free to take the monitor's size).
+// Needs the native window: call after QWindow::create().
+void setAspectHint(QWindow* window, int num, int den);
+
+// The window is going away: stop following its hints.
+void forgetWindow(QWindow* window);
+
+} // namespace tavrin::qt_display::x11
