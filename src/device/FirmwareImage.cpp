@@ -40,6 +40,8 @@ FirmwareRecordWalk walkFirmwareRecords(std::span<const uint8_t> copy) {
         if (dataBytes > copy.size() - offset - 4)
             break;
         walk.records.push_back({offset, address, dataBytes});
+        if (std::size_t{address} + dataBytes > kFirmwareMemoryBytes)
+            walk.recordsFitAddressSpace = false;
         offset += std::size_t{length} + 4;
     }
     walk.endsAtResetRegister = !walk.records.empty() && walk.records.back().address == kCpuResetRegister;

@@ -19,6 +19,8 @@ constexpr std::size_t kFirmwareMemoryBytes = 65536; // addresses are 16 bits wid
 constexpr uint16_t kRecordLastFlag = 0x8000;
 constexpr uint16_t kRecordLengthMask = 0x1FFF;
 constexpr uint16_t kCpuResetRegister = 0xE600;
+// The most data one control transfer carries on Linux (libusb's usbfs backend refuses more).
+constexpr std::size_t kMaxControlTransferBytes = 4096;
 
 // Results of a firmware update, as the user sees them in "Error (%d)".
 enum FirmwareResult : int {
@@ -64,6 +66,11 @@ struct FirmwareRecordWalk {
     // The last record the walk found is addressed to the processor's reset register,
     // so the processor runs again once the records are stored.
     bool endsAtResetRegister = false;
+    // Every record lies inside the processor's 16-bit address space, so a long record
+    // can go as consecutive transfers at consecutive addresses.
+    bool recordsFitAddressSpace = true;
+    // What the update needs before it touches the board.
+    bool usable() const { return endsAtResetRegister && recordsFitAddressSpace; }
 };
 
 // Walks the records from offset 8 while the offset is below 8192. The full 16-bit

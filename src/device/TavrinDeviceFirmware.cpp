@@ -4,6 +4,7 @@
 
 #include "app/Diagnostics.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -44,9 +45,10 @@ int TavrinDevice::updateFirmware(const ProgressCallback& progress) {
     const FirmwareWorkingCopy copy = makeWorkingCopy(image);
     const long total = static_cast<long>(copy.total);
 
-    // An image that would not restart the processor is refused before the firmware
-    // memory is touched: writing it would only replace working firmware with a broken one.
-    if (!walkFirmwareRecords(copy.content()).endsAtResetRegister) {
+    // An image that would not restart the processor, or whose records cannot all be
+    // stored, is refused before the firmware memory is touched: writing it would only
+    // replace working firmware with a broken one.
+    if (!walkFirmwareRecords(copy.content()).usable()) {
         app::debugPrintf("fwUpload fail\n");
         return FW_UPLOAD;
     }
@@ -117,10 +119,21 @@ bool TavrinDevice::cpuReset() {
 
 bool TavrinDevice::fwUpload(const FirmwareWorkingCopy& copy) {
     const FirmwareRecordWalk walk = walkFirmwareRecords(copy.content());
+    if (!walk.recordsFitAddressSpace)
+        return false;
     for (const FirmwareRecord& record : walk.records) {
-        // A record that does not arrive is not fatal by itself; the final check is.
-        (void)controlOut(kRequestCpuMemory, record.address, record.length,
-                         copy.bytes.data() + record.offset + 4);
+        // A long record goes as consecutive transfers at consecutive addresses. A record
+        // that does not arrive whole ends the update: a partial program must not run.
+        std::size_t done = 0;
+        do {
+            const std::size_t chunk = std::min<std::size_t>(kMaxControlTransferBytes, record.length - done);
+            if (!controlOut(kRequestCpuMemory, static_cast<uint16_t>(record.address + done),
+                            static_cast<uint32_t>(chunk), copy.bytes.data() + record.offset + 4 + done)) {
+                app::debugPrintf("record at %zu not stored\n", record.offset);
+                return false;
+            }
+            done += chunk;
+        } while (done < record.length);
     }
     return walk.endsAtResetRegister;
 }

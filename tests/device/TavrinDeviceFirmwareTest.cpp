@@ -238,3 +238,47 @@ TEST_F(FirmwareFixture, PageProgramVerifySendsAddressHighByteFirstAndComparesThe
     EXPECT_TRUE(device.pageProgramVerify(0x0040, page));
     EXPECT_EQ(diag.count("timeout\n"), 0);
 }
+
+namespace {
+// Header, one record of `length` bytes to `address`, and the last record.
+std::vector<uint8_t> imageWithOneRecord(uint16_t length, uint16_t address, std::vector<uint8_t>& data) {
+    std::vector<uint8_t> image = {0xC2, 0, 0, 0, 0, 0, 0, 0};
+    data.resize(length);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    tavrin::testing::appendFirmwareRecord(image, length, address, data);
+    tavrin::testing::appendFirmwareRecord(image, 0x8001, 0xE600, {0x00});
+    return image;
+}
+} // namespace
+
+TEST_F(FirmwareFixture, LongRecordGoesAsTransfersOfAtMost4096BytesAtConsecutiveAddresses) {
+    std::vector<uint8_t> data;
+    inflater.setImage(imageWithOneRecord(5000, 0x0100, data));
+    ASSERT_EQ(update(), FW_OK);
+
+    const auto writes = board.processorWrites();
+    ASSERT_EQ(writes.size(), 4u) << "reset, the record in two parts, the last record";
+    EXPECT_EQ(writes[1], (std::pair<uint16_t, uint16_t>{0x0100, 4096}));
+    EXPECT_EQ(writes[2], (std::pair<uint16_t, uint16_t>{0x1100, 904}));
+    const auto memory = board.processorMemory();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), memory.begin() + 0x0100)) << "the whole record arrived";
+}
+
+TEST_F(FirmwareFixture, RecordThatCannotBeStoredEndsTheUpdateWithCode133) {
+    // A record write the board refuses: the processor stays in reset, nothing runs.
+    board.queueProcessorWriteFailures(1);
+    EXPECT_EQ(update(), FW_UPLOAD);
+    EXPECT_NE(diag.text().find("fwUpload fail\n"), std::string::npos);
+    EXPECT_TRUE(board.processorHeld()) << "a partial program must not be started";
+    EXPECT_EQ(board.processorWrites().size(), 2u) << "reset, then the refused record; no more";
+    EXPECT_EQ(device.state(), DEVICE_FIRMWARE_REQUIRED);
+
+    // A record reaching past the processor's 16-bit addresses is refused before anything is written.
+    board.setVersion(1);
+    std::vector<uint8_t> data;
+    inflater.setImage(imageWithOneRecord(0x200, 0xFF00, data));
+    const std::size_t pagesBefore = board.pageWrites().size();
+    EXPECT_EQ(update(), FW_UPLOAD);
+    EXPECT_EQ(board.pageWrites().size(), pagesBefore);
+}

@@ -68,6 +68,7 @@ constexpr uint16_t kFirmwareMemorySelect = 0x00A2;
 constexpr uint16_t kResetRegister = 0xE600;
 constexpr std::size_t kMemoryBytes = 65536;
 constexpr std::size_t kPageBytes = 32;
+constexpr uint16_t kMaxControlData = 4096;
 // A stalled control transfer still takes a bus frame or so on a real bus.
 constexpr auto kStallTime = std::chrono::milliseconds(1);
 // The first byte of a firmware image the board starts from.
@@ -125,6 +126,9 @@ TransferResult SimulatedBoard::control(uint64_t generation, const UsbSetup& setu
     if (generation != generation_ || !options_.present)
         return fail(UsbError::Gone);
     controlLog_.push_back(setup);
+    // Linux's USB stack refuses control transfers with more data than this.
+    if (setup.length > kMaxControlData)
+        return fail(UsbError::Other);
     if (setup.request == 0x21)
         return firmwareMemoryRequest(setup, data, lk);
     if (setup.request == 0xA0 && !(setup.requestType & 0x80))
@@ -196,10 +200,16 @@ TransferResult SimulatedBoard::read(uint64_t generation, uint8_t pipe, uint8_t* 
 
     const uint64_t picture = pictureNumber_++;
     std::optional<uint32_t> shortCount;
-    if (!shortReads_.empty()) {
+    bool stalled = false;
+    if (!stalledReads_.empty()) {
+        shortCount = stalledReads_.front();
+        stalledReads_.pop_front();
+        stalled = true;
+    } else if (!shortReads_.empty()) {
         shortCount = shortReads_.front();
         shortReads_.pop_front();
     }
+    const uint32_t stallTimeout = pipeTimeouts_[1];
     lk.unlock();
 
     // Whole packets only: the picture plus nothing in the spare packet.
@@ -210,6 +220,11 @@ TransferResult SimulatedBoard::read(uint64_t generation, uint8_t pipe, uint8_t* 
     else
         std::memset(buffer, 0x5A, count);
 
+    if (stalled) {
+        // The rest never comes: the read ends at the pipe's time-out with what arrived.
+        std::this_thread::sleep_for(std::chrono::milliseconds(stallTimeout ? stallTimeout : 100));
+        return fail(UsbError::Timeout, count);
+    }
     lk.lock();
     if (count == device::kPictureBytes)
         ++framesDelivered_;
@@ -266,6 +281,10 @@ TransferResult SimulatedBoard::firmwareMemoryRequest(const UsbSetup& setup, uint
 
 TransferResult SimulatedBoard::processorRequest(const UsbSetup& setup, const uint8_t* data) {
     processorWrites_.emplace_back(setup.value, setup.length);
+    if (setup.value != kResetRegister && processorWriteFailures_ > 0) {
+        --processorWriteFailures_;
+        return fail(UsbError::Other);
+    }
     if (setup.value == kResetRegister && setup.length >= 1) {
         if (data[0] == 1) {
             if (cpuResetFails_)
@@ -368,6 +387,16 @@ void SimulatedBoard::setOpenRefused(bool refused) {
 void SimulatedBoard::queueShortReads(const std::vector<uint32_t>& counts) {
     std::lock_guard lk(mutex_);
     shortReads_.insert(shortReads_.end(), counts.begin(), counts.end());
+}
+
+void SimulatedBoard::queueStalledReads(const std::vector<uint32_t>& counts) {
+    std::lock_guard lk(mutex_);
+    stalledReads_.insert(stalledReads_.end(), counts.begin(), counts.end());
+}
+
+void SimulatedBoard::queueProcessorWriteFailures(int n) {
+    std::lock_guard lk(mutex_);
+    processorWriteFailures_ += n;
 }
 
 void SimulatedBoard::queueStartTimeouts(int n) {

@@ -54,6 +54,9 @@ class SimulatedBoard : public device::UsbTransport {
     void setOpenRefused(bool refused);
     // The next frame reads deliver these byte counts instead of a whole frame (0 allowed).
     void queueShortReads(const std::vector<uint32_t>& counts);
+    // The next frame reads deliver these byte counts (whole packets) and then nothing until
+    // the pipe's time-out, which ends them with what arrived.
+    void queueStalledReads(const std::vector<uint32_t>& counts);
     // The next `n` start-of-frame requests time out.
     void queueStartTimeouts(int n);
     // The next `n` start-of-frame requests fail for another reason.
@@ -73,6 +76,9 @@ class SimulatedBoard : public device::UsbTransport {
     void queuePageWriteCorruptions(int n);
     // The request that puts the processor in reset fails.
     void setCpuResetFails(bool fails);
+    // The next `n` record writes to the processor's memory (request 0xA0 anywhere but the
+    // reset register) are refused.
+    void queueProcessorWriteFailures(int n);
     // The disconnect request fails.
     void setDisconnectFails(bool fails);
     // Setting a pipe's time-out fails.
@@ -125,6 +131,8 @@ class SimulatedBoard : public device::UsbTransport {
     bool openRefused_ = false;
     bool frameRequested_ = false;
     std::deque<uint32_t> shortReads_;
+    std::deque<uint32_t> stalledReads_;
+    int processorWriteFailures_ = 0;
     int startTimeouts_ = 0;
     int startFailures_ = 0;
     bool statusPending_ = false;
