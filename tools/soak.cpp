@@ -401,10 +401,10 @@ void driveFaults(sim::SimulatedBoard& board, WitnessTransport& witness, Injected
         if (chance(70)) {
             // A burst of short, empty and timed-out frame requests.
             const int timeouts = chance(40) ? static_cast<int>(range(1, 4)) : 0;
-            std::vector<uint32_t> reads(range(0, 10));
+            std::vector<uint32_t> reads(range(0, 12));
             uint64_t shorts = 0, empties = 0;
             for (uint32_t& count : reads) {
-                count = chance(20) ? 0 : static_cast<uint32_t>(range(1, device::kPictureBytes - 1));
+                count = chance(10) ? 0 : static_cast<uint32_t>(range(1, device::kPictureBytes - 1));
                 ++(count == 0 ? empties : shorts);
             }
             const auto before = witness.tally();

@@ -590,6 +590,32 @@ TEST(TavrinFilterCreate, AppliesTheRecordingRateAndListsTheCapability) {
     }
 }
 
+// Ends a running stream whatever way the test leaves: the pin's end marker (unless
+// the test sent it) and the graph's stop. Without it a failed assertion would leave
+// the streaming thread waiting for frames and the graph's destructor for the thread.
+class StreamingGuard {
+  public:
+    StreamingGuard(std::shared_ptr<FilterGraph>& graph, std::shared_ptr<TavrinFilter>& source)
+        : graph_(graph), source_(source) {}
+    StreamingGuard(const StreamingGuard&) = delete;
+    StreamingGuard& operator=(const StreamingGuard&) = delete;
+    ~StreamingGuard() {
+        if (source_ && !stopSent_)
+            source_->stop();
+        if (graph_)
+            graph_->Stop();
+    }
+    HRESULT stop() {
+        stopSent_ = true;
+        return source_->stop();
+    }
+
+  private:
+    std::shared_ptr<FilterGraph>& graph_;
+    std::shared_ptr<TavrinFilter>& source_;
+    bool stopSent_ = false;
+};
+
 // The whole pin with its streaming thread, connected to a sink in a graph.
 TEST(CapturePinStreaming, DeliversPacedSamplesAndEndsWithEndOfStream) {
     tavrin::testing::DiagnosticCapture diag;
@@ -606,6 +632,7 @@ TEST(CapturePinStreaming, DeliversPacedSamplesAndEndsWithEndOfStream) {
     ASSERT_EQ(graph->ConnectDirect(app->pin, &sink->pin, nullptr), S_OK);
     ASSERT_TRUE(app->pin->IsConnected());
 
+    StreamingGuard guard(graph, app);
     clock->set(1000 * k30);
     ASSERT_EQ(graph->Run(), S_OK);
     EXPECT_EQ(diag.count("CCapturePin::OnThreadCreate\n"), 1);
@@ -623,7 +650,7 @@ TEST(CapturePinStreaming, DeliversPacedSamplesAndEndsWithEndOfStream) {
     }
     ASSERT_TRUE(sink->waitForSamples(5));
     // Stopping with nothing queued: the stream ends at once.
-    EXPECT_EQ(app->stop(), S_OK);
+    EXPECT_EQ(guard.stop(), S_OK);
     ASSERT_TRUE(sink->waitForEndOfStream());
     EXPECT_EQ(graph->Stop(), S_OK);
     EXPECT_EQ(diag.count("CCapturePin::OnThreadDestroy\n"), 1);
