@@ -12,8 +12,13 @@ AudioSettingsDialogLogic::AudioSettingsDialogLogic(AudioSettingsDialogView& view
 void AudioSettingsDialogLogic::onOpen() {
     sources_.clear();
     findDevice(platform_, &sources_, CLSID_AudioInputDeviceCategory, listFriendlyName);
+    const bool noInputs = sources_.empty();
     sources_.push_back(kNoSoundItem);
     view_.setSourceItems(sources_);
+    const std::string problem = noInputs ? platform_.soundProblem() : std::string();
+    view_.showSoundProblem(problem.empty() ? problem
+                                           : "No sound can be recorded: " + problem +
+                                                 ". Start the sound server, then open this dialog again.");
     // Item 0 first; a saved name that matches nothing leaves it selected.
     const int source = findPrefix(sources_, settings_.audioSource.utf8());
     view_.setSourceSelection(source >= 0 ? source : 0);

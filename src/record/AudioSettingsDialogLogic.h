@@ -21,6 +21,8 @@ class AudioSettingsDialogView {
     virtual void setCompressorItems(const std::vector<std::string>& items) = 0;
     virtual void setCompressorSelection(int index) = 0;
     virtual int compressorSelection() const = 0;
+    // Why no sound input can be listed ("no sound server is running"); empty hides it.
+    virtual void showSoundProblem(const std::string& text) { (void)text; }
 };
 
 // Fills the sound input list (system order, then "(no sound)") and the compressor

@@ -262,7 +262,7 @@ class FakeMux : public BaseFilter, public IMediaSeeking, public IConfigInterleav
 };
 
 // A sound input that hands over a little silence every few milliseconds.
-class FakeAudioSource : public CSource {
+class FakeAudioSource : public CSource, public IAudioCaptureStatus {
   public:
     class Pin : public CSourceStream, public IKsPropertySet {
       public:
@@ -325,8 +325,13 @@ class FakeAudioSource : public CSource {
         Stop();
         pin.reset();
     }
+    HRESULT GetCaptureStatus(AudioCaptureStatus* s) override {
+        *s = status;
+        return S_OK;
+    }
     std::string name;
     std::unique_ptr<Pin> pin;
+    AudioCaptureStatus status;
 };
 
 // The devices of each category and the AVI writer, all in memory.
@@ -335,6 +340,7 @@ class FakeMediaPlatform : public MediaPlatform {
     struct Device {
         std::string name;
         std::function<std::shared_ptr<BaseFilter>()> make;
+        bool dummy = false;
     };
 
     HRESULT CreateClassEnumerator(const GUID& category, std::vector<DeviceMoniker>* devices) override {
@@ -345,7 +351,7 @@ class FakeMediaPlatform : public MediaPlatform {
                 continue;
             for (auto& d : list)
                 devices->push_back(
-                    {d.name.empty() ? std::nullopt : std::optional<std::string>(d.name), d.make});
+                    {d.name.empty() ? std::nullopt : std::optional<std::string>(d.name), d.make, d.dummy});
         }
         return devices->empty() ? S_FALSE : S_OK;
     }
@@ -362,6 +368,7 @@ class FakeMediaPlatform : public MediaPlatform {
         *out = lastMux;
         return S_OK;
     }
+    std::string soundProblem() override { return soundProblemText; }
 
     // Adds a device; its filters are remembered in `made`.
     template <class F>
@@ -379,9 +386,10 @@ class FakeMediaPlatform : public MediaPlatform {
                             [name] { return std::make_shared<FakeCompressor>(name); });
         return nullptr;
     }
-    void addAudioInput(const std::string& name) {
+    void addAudioInput(const std::string& name, bool dummy = false) {
         add<FakeAudioSource>(CLSID_AudioInputDeviceCategory, name,
                              [name] { return std::make_shared<FakeAudioSource>(name); });
+        categories.back().second.back().dummy = dummy;
     }
 
     std::vector<std::pair<GUID, std::vector<Device>>> categories;
@@ -392,6 +400,7 @@ class FakeMediaPlatform : public MediaPlatform {
     bool refuseAudio = false;
     bool failPause = false;
     int enumerations = 0;
+    std::string soundProblemText;
 };
 
 } // namespace tavrin::testing

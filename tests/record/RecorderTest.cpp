@@ -216,6 +216,61 @@ TEST_F(RecorderTest, SoundInputByNameFirstOrNone) {
     recorder.stopRecording();
 }
 
+TEST_F(RecorderTest, SoundTroubleAndEmptySlotsShowBesideTheFigures) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, bool>> inputs; // name, dummy
+        std::string problem;                              // the platform's word on sound
+        std::string audioSource;
+        std::string usedInput; // empty: none
+        std::string tail;      // after the usual figures
+    };
+    const Case cases[] = {
+        {"a dummy first is passed over", {{"Null", true}, {"Mic", false}}, "", "", "Mic", ""},
+        {"a dummy named by the user is used", {{"Null", true}, {"Mic", false}}, "", "Null", "Null", ""},
+        {"only a dummy", {{"Null", true}}, "", "", "", ", no sound (no sound input was found)"},
+        {"no sound server", {}, "no sound server is running", "", "", ", no sound (no sound server is running)"},
+        {"the saved input is gone", {{"Mic", false}}, "", "Headset", "", ", no sound (\"Headset\" is not connected)"},
+        {"sound turned off", {{"Mic", false}}, "", "(no sound)", "", ""},
+    };
+    for (const Case& c : cases) {
+        FakeMediaPlatform p;
+        p.addCompressor("Fake Codec");
+        for (const auto& [name, dummy] : c.inputs)
+            p.addAudioInput(name, dummy);
+        p.soundProblemText = c.problem;
+        settings.audioSource.assign(c.audioSource);
+        Recorder r{p, settings, nullptr, clock, [this] { return now; }};
+        ASSERT_TRUE(r.startRecording("s.avi")) << c.name;
+        auto* audio = dynamic_cast<tavrin::testing::FakeAudioSource*>(r.graph()->FindFilterByName("audioSource"));
+        EXPECT_EQ(audio ? audio->name : std::string(), c.usedInput) << c.name;
+        EXPECT_EQ(r.updateRecordingStatus(), "/videos/s.avi\n00:00:00, 0 MB (0 kB/s), 0.00 FPS" + c.tail) << c.name;
+        if (audio) {
+            audio->status.lost = true;
+            EXPECT_EQ(r.updateRecordingStatus(), "/videos/s.avi\n00:00:00, 0 MB (0 kB/s), 0.00 FPS, sound lost")
+                << c.name;
+        }
+        r.stopRecording();
+    }
+
+    // Slots left empty by a stalled picture are counted beside the figures, and the
+    // debug output has the count once a second.
+    settings.audioSource.assign("(no sound)");
+    const int lines = diag.count("recording: ");
+    ASSERT_TRUE(recorder.startRecording("e.avi"));
+    feed(1, 333333);
+    feed(1, 5 * 333333); // four slots with no frame: three stay empty
+    const std::string status = recorder.updateRecordingStatus();
+    EXPECT_NE(status.find("FPS, 3 empty slots"), std::string::npos) << status;
+    now += 400;
+    recorder.updateRecordingStatus();
+    now += 700;
+    recorder.updateRecordingStatus();
+    EXPECT_EQ(diag.count("recording: "), lines + 2) << "one line a second";
+    EXPECT_EQ(diag.count(", 3 empty ("), 2);
+    recorder.stopRecording();
+}
+
 TEST_F(RecorderTest, WithoutPcmTheSoundGoesStraightToTheMultiplexer) {
     platform.categories.erase(
         std::remove_if(platform.categories.begin(), platform.categories.end(),

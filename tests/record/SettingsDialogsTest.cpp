@@ -258,8 +258,10 @@ class FakeAudioView : public AudioSettingsDialogView {
     void setCompressorItems(const std::vector<std::string>& i) override { compressors = i; }
     void setCompressorSelection(int i) override { compressor = i; }
     int compressorSelection() const override { return compressor; }
+    void showSoundProblem(const std::string& text) override { problem = text; }
     std::vector<std::string> sources, compressors;
     int source = -2, compressor = -2;
+    std::string problem = "not shown";
 };
 
 TEST(AudioDialog, SourcesInSystemOrderThenNoSoundAndTheSavedOneSelected) {
@@ -304,7 +306,13 @@ TEST(AudioDialog, NoDeviceLeavesOnlyNoSound) {
     AudioSettingsDialogLogic logic(view, settings, platform);
     logic.onOpen();
     EXPECT_EQ(view.sources, std::vector<std::string>{"(no sound)"});
+    EXPECT_EQ(view.problem, "");
     EXPECT_EQ(view.compressor, -1);
+    // Without a sound server the dialog says so, and what to do.
+    platform.soundProblemText = "no sound server is running";
+    logic.onOpen();
+    EXPECT_EQ(view.problem, "No sound can be recorded: no sound server is running. Start the sound server, "
+                            "then open this dialog again.");
     logic.onOk();
     EXPECT_EQ(settings.audioCompressor.utf8(), "") << "nothing selected stores an empty name";
     EXPECT_EQ(settings.audioSource.utf8(), "(no sound)");

@@ -18,7 +18,7 @@ constexpr int kBufferSize = 64 * 1024;
 
 std::unique_ptr<AviFileSink> AviFileSink::create(const std::string& path, int64_t diskLimit,
                                                  std::string* error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         if (error)
             *error = "Cannot create " + path + " (" + std::strerror(errno) + "): choose another output folder.";
@@ -57,6 +57,48 @@ void AviFileSink::close() {
             fail(errno);
         fd_ = -1;
     }
+}
+
+bool AviFileSink::readAt(int64_t offset, void* data, std::size_t size) const {
+    if (fd_ < 0 || offset < 0 || offset + static_cast<int64_t>(size) > size_.load())
+        return false;
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd_, static_cast<uint8_t*>(data) + done, size - done,
+                                  offset + static_cast<int64_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool AviFileSink::patch32(int64_t offset, uint32_t value) {
+    if (fd_ < 0 || offset < 0 || offset + 4 > size_.load())
+        return false;
+    const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    ssize_t n;
+    do
+        n = ::pwrite(fd_, bytes, 4, offset);
+    while (n < 0 && errno == EINTR);
+    return n == 4;
+}
+
+bool AviFileSink::truncate(int64_t size) {
+    if (fd_ < 0 || size < 0 || size > size_.load())
+        return false;
+    if (::ftruncate(fd_, size) != 0)
+        return false;
+    size_.store(size);
+    return true;
+}
+
+void AviFileSink::startWriteback() {
+    if (fd_ >= 0)
+        ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 void AviFileSink::remove() {

@@ -34,6 +34,16 @@ class AviFileSink {
     std::string failureText() const;
     record::HRESULT failureCode() const;
 
+    // Reads bytes that are in the file; false if they are not all there.
+    bool readAt(int64_t offset, void* data, std::size_t size) const;
+    // Overwrites a little-endian 32-bit field inside the file, beside libavformat's own
+    // writes (the caller has flushed libavformat's buffer). False if it is not in the file.
+    bool patch32(int64_t offset, uint32_t value);
+    // Cuts the file to `size` bytes (never longer than it is).
+    bool truncate(int64_t size);
+    // Asks the system to start writing what the file holds to the disk, without waiting.
+    void startWriteback();
+
     // Flushes libavformat's buffer and closes the file.
     void close();
     // Removes the file (a recording that never got its header).

@@ -12,6 +12,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace tavrin::media {
 
@@ -22,6 +23,23 @@ namespace {
 // Two seconds of sound may wait for the picture; past that the picture has
 // stalled and the sound goes out anyway.
 constexpr REFERENCE_TIME kMaxHeldAudio = 2 * UNITS;
+
+// How often the headers are brought up to date while recording.
+constexpr auto kHeaderUpdateInterval = std::chrono::seconds(1);
+constexpr uint32_t kUnsetSize = 0xFFFFFFFF; // libavformat's size of a chunk still open
+
+uint32_t le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool isTag(const uint8_t* p, const char* tag) {
+    return std::memcmp(p, tag, 4) == 0;
+}
+
+int64_t padded(uint32_t size) {
+    return static_cast<int64_t>(size) + (size & 1);
+}
 
 AVRational frameDuration(REFERENCE_TIME interval) {
     const double fps = static_cast<double>(UNITS) / static_cast<double>(interval);
@@ -155,7 +173,148 @@ HRESULT AviMux::writeHeader() {
         return sink_->failed() ? sink_->failureCode() : E_FAIL;
     }
     headerWritten_ = true;
+    if (!findHeaderFields())
+        app::debugPrintf("AVI writer: header fields not found; the file is completed only at the end\n");
+    nextHeaderUpdate_ = std::chrono::steady_clock::now() + kHeaderUpdateInterval;
     return S_OK;
+}
+
+bool AviMux::findHeaderFields() {
+    fields_ = HeaderFields{};
+    avio_flush(format_->pb);
+    std::vector<uint8_t> head(static_cast<std::size_t>(std::min<int64_t>(sink_->bytesWritten(), 1 << 20)));
+    if (head.size() < 12 || !sink_->readAt(0, head.data(), head.size()) || !isTag(&head[0], "RIFF") ||
+        !isTag(&head[8], "AVI "))
+        return false;
+    const int64_t size = static_cast<int64_t>(head.size());
+    // The header list and its stream lists, down to the start of the movi list.
+    int64_t pos = 12;
+    while (pos + 12 <= size) {
+        const uint32_t chunk = le32(&head[pos + 4]);
+        if (isTag(&head[pos], "LIST") && isTag(&head[pos + 8], "movi")) {
+            fields_.moviList = pos;
+            break;
+        }
+        if (isTag(&head[pos], "LIST") && isTag(&head[pos + 8], "hdrl")) {
+            const int64_t end = std::min(size, pos + 8 + padded(chunk));
+            int64_t sub = pos + 12;
+            while (sub + 8 <= end) {
+                const uint32_t subSize = le32(&head[sub + 4]);
+                if (isTag(&head[sub], "avih")) {
+                    fields_.avihFrames = sub + 8 + 16;
+                } else if (isTag(&head[sub], "LIST") && sub + 12 <= end && isTag(&head[sub + 8], "strl")) {
+                    const int64_t strh = sub + 12;
+                    if (strh + 8 + 36 <= end && isTag(&head[strh], "strh"))
+                        fields_.strhLength.push_back(strh + 8 + 32);
+                } else if (isTag(&head[sub], "JUNK") && sub + 20 <= end && isTag(&head[sub + 8], "odml") &&
+                           isTag(&head[sub + 12], "dmlh")) {
+                    fields_.odmlJunk = sub;
+                }
+                sub += 8 + padded(subSize);
+            }
+        }
+        pos += 8 + padded(chunk);
+    }
+    fields_.ok = fields_.moviList > 0 && fields_.avihFrames > 0 && fields_.strhLength.size() == streams_.size();
+    fields_.lastRiffSize = kUnsetSize;
+    return fields_.ok;
+}
+
+void AviMux::updateHeaders() {
+    if (!fields_.ok || sink_->failed())
+        return;
+    avio_flush(format_->pb);
+    if (sink_->failed())
+        return;
+    // A RIFF that libavformat closed itself (past 1 GiB) is followed by the next one.
+    uint8_t b[24];
+    while (sink_->readAt(fields_.riffStart + 4, b, 4) && le32(b) != fields_.lastRiffSize && le32(b) != kUnsetSize) {
+        const int64_t next = fields_.riffStart + 8 + padded(le32(b));
+        if (!sink_->readAt(next, b, 24) || !isTag(b, "RIFF") || !isTag(b + 8, "AVIX") || !isTag(b + 12, "LIST") ||
+            !isTag(b + 20, "movi")) {
+            fields_.ok = false; // not what libavformat writes: leave the file to it
+            return;
+        }
+        fields_.riffStart = next;
+        fields_.moviList = next + 12;
+        fields_.lastRiffSize = kUnsetSize;
+        fields_.openDml = true;
+    }
+    const int64_t end = sink_->bytesWritten();
+    if (end < fields_.moviList + 12)
+        return;
+    int64_t frames = 0;
+    for (const Stream& s : streams_)
+        if (s.video)
+            frames = std::max(frames, s.written);
+    fields_.lastRiffSize = static_cast<uint32_t>(end - fields_.riffStart - 8);
+    sink_->patch32(fields_.riffStart + 4, fields_.lastRiffSize);
+    sink_->patch32(fields_.moviList + 4, static_cast<uint32_t>(end - fields_.moviList - 8));
+    for (std::size_t i = 0; i < streams_.size(); ++i)
+        sink_->patch32(fields_.strhLength[i], static_cast<uint32_t>(streams_[i].written));
+    if (!fields_.openDml) {
+        sink_->patch32(fields_.avihFrames, static_cast<uint32_t>(frames));
+    } else if (fields_.odmlJunk > 0) {
+        // An OpenDML file: its extended header says so and carries the whole frame count.
+        sink_->patch32(fields_.odmlJunk, le32(reinterpret_cast<const uint8_t*>("LIST")));
+        sink_->patch32(fields_.odmlJunk + 20, static_cast<uint32_t>(frames));
+    }
+    sink_->startWriteback();
+}
+
+void AviMux::describeWhatIsOnDisk() {
+    if (!fields_.ok)
+        return;
+    const int64_t physical = sink_->bytesWritten();
+    std::vector<int64_t> counts(streams_.size(), 0); // video: chunks; audio: bytes
+    int64_t riffStart = 0;
+    int64_t moviList = fields_.moviList;
+    bool inMovi = true;
+    bool openDml = false;
+    int64_t pos = moviList + 12;
+    int64_t lastGood = pos;
+    uint8_t b[24];
+    while (pos + 8 <= physical && sink_->readAt(pos, b, 8)) {
+        const uint32_t size = le32(b + 4);
+        if (isTag(b, "RIFF")) {
+            if (pos + 24 > physical || !sink_->readAt(pos, b, 24) || !isTag(b + 8, "AVIX") || !isTag(b + 20, "movi"))
+                break;
+            riffStart = pos;
+            moviList = pos + 12;
+            inMovi = true;
+            openDml = true;
+            pos += 24;
+            lastGood = pos;
+            continue;
+        }
+        const int64_t next = pos + 8 + padded(size);
+        if (size == kUnsetSize || next > physical)
+            break; // cut short by the full disk
+        if (isTag(b, "idx1")) {
+            inMovi = false;
+        } else if (b[0] >= '0' && b[0] <= '9' && b[1] >= '0' && b[1] <= '9') {
+            const std::size_t stream = static_cast<std::size_t>((b[0] - '0') * 10 + (b[1] - '0'));
+            if (stream < streams_.size())
+                counts[stream] += streams_[stream].video ? 1 : size;
+        }
+        pos = next;
+        lastGood = pos;
+    }
+    sink_->truncate(lastGood);
+    sink_->patch32(riffStart + 4, static_cast<uint32_t>(lastGood - riffStart - 8));
+    if (inMovi)
+        sink_->patch32(moviList + 4, static_cast<uint32_t>(lastGood - moviList - 8));
+    int64_t frames = 0;
+    for (std::size_t i = 0; i < streams_.size(); ++i) {
+        const int64_t length = streams_[i].video ? counts[i] : counts[i] / streams_[i].blockAlign;
+        if (streams_[i].video)
+            frames = std::max(frames, length);
+        sink_->patch32(fields_.strhLength[i], static_cast<uint32_t>(length));
+    }
+    if (!openDml)
+        sink_->patch32(fields_.avihFrames, static_cast<uint32_t>(frames));
+    else if (fields_.odmlJunk > 0)
+        sink_->patch32(fields_.odmlJunk + 20, static_cast<uint32_t>(frames));
 }
 
 AviMux::Stream* AviMux::streamOf(AviMuxInputPin* pin) {
@@ -270,7 +429,12 @@ HRESULT AviMux::receive(AviMuxInputPin* pin, MediaSample* sample) {
             return hr;
         s->written = index + 1;
         videoEnd_.store(s->written * s->interval);
-        return flushAudio(false);
+        hr = flushAudio(false);
+        if (SUCCEEDED(hr) && std::chrono::steady_clock::now() >= nextHeaderUpdate_) {
+            nextHeaderUpdate_ = std::chrono::steady_clock::now() + kHeaderUpdateInterval;
+            updateHeaders();
+        }
+        return hr;
     }
 
     if (length <= 0)
@@ -329,6 +493,9 @@ void AviMux::finish() {
     }
     // Even after a write failure: the trailer patches the headers of what is in the file.
     av_write_trailer(format_);
+    avio_flush(format_->pb);
+    if (sink_->failed())
+        describeWhatIsOnDisk(); // libavformat counted what the disk refused
     checkSink();
     sink_->close();
 }

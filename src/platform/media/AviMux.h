@@ -6,6 +6,7 @@
 #include "record/MediaInterfaces.h"
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -77,7 +78,26 @@ class AviMux : public record::BaseFilter,
         bool ended = false;
     };
 
+    // Where the counts and sizes sit in the file, found by reading back the header.
+    struct HeaderFields {
+        bool ok = false;
+        int64_t avihFrames = -1;
+        std::vector<int64_t> strhLength; // per stream, in stream order
+        int64_t odmlJunk = -1;           // the chunk that becomes LIST odml past 1 GiB
+        int64_t riffStart = 0;           // the RIFF being written
+        int64_t moviList = -1;           // its LIST movi
+        uint32_t lastRiffSize = 0;       // what we last wrote there
+        bool openDml = false;
+    };
+
     record::HRESULT writeHeader();
+    bool findHeaderFields();
+    // Brings the sizes and counts in the headers up to what is in the file, so that a
+    // file cut short (a crash, a power cut) still says how long it is.
+    void updateHeaders();
+    // After a failed write: cuts the file after its last whole chunk and makes the
+    // headers describe exactly that.
+    void describeWhatIsOnDisk();
     void finish();
     Stream* streamOf(AviMuxInputPin* pin);
     // Writes held-back sound up to the end of the video, or all of it when `force`.
@@ -94,6 +114,8 @@ class AviMux : public record::BaseFilter,
     AVFormatContext* format_ = nullptr;
     std::vector<Stream> streams_;
     std::vector<uint8_t> heldAudio_;
+    HeaderFields fields_;
+    std::chrono::steady_clock::time_point nextHeaderUpdate_{};
     bool headerWritten_ = false;
     bool finished_ = false;
     bool failureReported_ = false;

@@ -4,6 +4,7 @@
 #include "platform/qt_record/SoundControlPanel.h"
 #include "ui_AudioSettingsDialog.h"
 
+#include <QLabel>
 #include <QSignalBlocker>
 
 namespace tavrin::qt_record {
@@ -53,6 +54,25 @@ void AudioSettingsDialog::setCompressorItems(const std::vector<std::string>& ite
     ui_->IDC_AUDIO_COMPRESSOR->clear();
     for (const auto& item : items)
         ui_->IDC_AUDIO_COMPRESSOR->addItem(QString::fromStdString(item));
+}
+
+void AudioSettingsDialog::showSoundProblem(const std::string& text) {
+    // Beside the Control Panel button, where the dialog has room for a short note.
+    if (!problem_) {
+        problem_ = new QLabel(this);
+        problem_->setWordWrap(true);
+        const QRect panel = ui_->IDC_CONTROL_PANEL->geometry();
+        const QRect list = ui_->IDC_AUDIO_SOURCE->geometry();
+        problem_->setGeometry(panel.right() + 8, panel.top() - 6, list.right() - panel.right() - 8,
+                              panel.height() + 12);
+        QFont small = problem_->font();
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+        problem_->setFont(small);
+    }
+    problem_->setText(QString::fromStdString(text));
+    problem_->setToolTip(problem_->text());
+    problem_->setVisible(!text.empty());
+    ui_->IDC_AUDIO_SOURCE->setToolTip(QString::fromStdString(text));
 }
 
 void AudioSettingsDialog::setCompressorSelection(int index) {

@@ -13,6 +13,8 @@ namespace Ui {
 class AudioSettingsDialog;
 }
 
+class QLabel;
+
 namespace tavrin::qt_record {
 
 // The Audio Settings dialog (resource 103): the sound input, the (fixed) compressor
@@ -30,6 +32,7 @@ class AudioSettingsDialog : public QDialog, public record::AudioSettingsDialogVi
     void setCompressorItems(const std::vector<std::string>& items) override;
     void setCompressorSelection(int index) override;
     int compressorSelection() const override;
+    void showSoundProblem(const std::string& text) override;
 
     Ui::AudioSettingsDialog& ui() { return *ui_; }
     // What Control Panel runs; replaceable for tests.
@@ -40,6 +43,7 @@ class AudioSettingsDialog : public QDialog, public record::AudioSettingsDialogVi
 
   private:
     std::unique_ptr<Ui::AudioSettingsDialog> ui_;
+    QLabel* problem_ = nullptr; // owned by the dialog
     record::AudioSettingsDialogLogic logic_;
 };
 

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -75,6 +78,73 @@ TEST(AviWriter, FullDiskStopsTheRecordingSaysSoAndKeepsAReadableFile) {
     EXPECT_GE(decodeVideo(s.dir.path() + "00010.avi", 256, 384).size(),
               static_cast<std::size_t>(file.first("video")->frames) - 1)
         << "every whole frame in the file decodes";
+    // The headers describe exactly what is on the disk: the RIFF ends with the file, and
+    // the frame count is that of the frames there.
+    const std::string bytes = runCommand("head -c 8 '" + s.dir.path() + "00010.avi' | od -An -tu4");
+    EXPECT_EQ(std::stoll(bytes.substr(bytes.find_last_of(' ') + 1)) + 8, st.st_size) << bytes;
+    const std::string lastSlot = runCommand("ffprobe -v error -select_streams v -show_entries packet=pts -of csv=p=0 '" +
+                                            s.dir.path() + "00010.avi' | tail -1");
+    EXPECT_EQ(file.first("video")->declaredFrames, std::stoll(lastSlot) + 1) << "slots up to the last frame there";
+    EXPECT_EQ(runCommand("ffmpeg -v error -i '" + s.dir.path() + "00010.avi' -f null - 2>&1"), "");
+}
+
+// The recording of a process that gets killed: run by KilledRecordingStillHasItsLength
+// in a child process, never on its own.
+TEST(AviWriter, DISABLED_RecordUntilKilled) {
+    const char* folder = std::getenv("TAVRIN_KILL_TEST_DIR");
+    ASSERT_NE(folder, nullptr);
+    Rig s;
+    s.settings.outputFolder.assign(folder);
+    s.settings.videoCodec.assign("Microsoft Video 1"); // frames that depend on earlier ones
+    s.settings.recordFps = 30;
+    ASSERT_TRUE(s.recorder.startRecording("killed.avi"));
+    for (uint64_t n = 0; n < 60 * 120; n += 6) {
+        feedFrames(s.pool, s.recorder, display::kDualScreenLayout, 60, 100ms, n);
+        int64_t last = 0;
+        s.recorder.recorderApp()->getStatistic(record::STAT_LAST_TIME, &last);
+        std::printf("@%lld\n", static_cast<long long>(last));
+        std::fflush(stdout);
+    }
+}
+
+TEST(AviWriter, KilledRecordingStillHasItsLength) {
+    TempDir dir;
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(out[1], 1);
+        ::close(out[0]);
+        ::setenv("TAVRIN_KILL_TEST_DIR", dir.path().c_str(), 1);
+        ::execl("/proc/self/exe", "media_tests", "--gtest_also_run_disabled_tests",
+                "--gtest_filter=AviWriter.DISABLED_RecordUntilKilled", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    // Let it record for about seven seconds of its own time, then kill it outright.
+    FILE* lines = ::fdopen(out[0], "r");
+    char line[256];
+    double recorded = 0;
+    const auto giveUp = std::chrono::steady_clock::now() + 60s;
+    while (recorded < 7.0 && std::chrono::steady_clock::now() < giveUp && std::fgets(line, sizeof line, lines))
+        if (line[0] == '@')
+            recorded = std::atof(line + 1) / 1e7;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    std::fclose(lines);
+    ASSERT_GE(recorded, 7.0) << "the child did not record";
+
+    const std::string path = dir.path() + "killed.avi";
+    const ProbedFile file = probe(path);
+    ASSERT_TRUE(file.ok);
+    ASSERT_NE(file.first("video"), nullptr);
+    // The headers are brought up to date every second; what was written after that, and
+    // the frames still on their way to the file, may be missing.
+    EXPECT_GE(file.first("video")->duration, recorded - 2.5);
+    EXPECT_LE(file.first("video")->duration, recorded + 0.5);
+    EXPECT_EQ(runCommand("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "")
+        << "every frame up to the cut decodes";
 }
 
 TEST(AviWriter, RealFullDiskOnASmallFilesystem) {
