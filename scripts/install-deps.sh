@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
-  libusb-1.0-0-dev
+  libusb-1.0-0-dev umockdev libumockdev-dev
   libavcodec-dev libavformat-dev libavdevice-dev libavutil-dev libswscale-dev
   libcurl4-openssl-dev liblodepng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
