@@ -1,4 +1,4 @@
-// tavrin-usb-emulator [--fps N] [--faults SPEC] -- COMMAND [ARGS...]
+// tavrin-usb-emulator [--fps N] [--faults SPEC] [--control FIFO] -- COMMAND [ARGS...]
 //
 // Runs COMMAND with an emulated board on a USB bus faked by umockdev: COMMAND's
 // libusb finds the board in sysfs, opens its device node and talks to it through
@@ -13,7 +13,7 @@
 //   noperm, perm          the board's device node cannot / can be opened from its next arrival on
 //   firmware              the board asks for new firmware (version 1) when opened next
 // The same faults, one a line, may be written at any time to the FIFO named in
-// COMMAND's environment as TAVRIN_USB_EMULATOR_CONTROL.
+// COMMAND's environment as TAVRIN_USB_EMULATOR_CONTROL (made at FIFO when given).
 #include "tools/usb_emulator/EmulatedBus.h"
 
 #include <glib-unix.h>
@@ -24,6 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,7 +36,7 @@ using tavrin::emulator::EmulatedBus;
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: tavrin-usb-emulator [--fps N] [--faults SPEC] -- COMMAND [ARGS...]\n"
+    std::fprintf(stderr, "usage: tavrin-usb-emulator [--fps N] [--faults SPEC] [--control FIFO] -- COMMAND [ARGS...]\n"
                          "faults: unplug, replug, short[:N], empty, stall[:N], start-timeout, noperm, perm,\n"
                          "        firmware; each may be followed by @SECONDS\n");
     return 2;
@@ -101,7 +102,10 @@ void runUnderPreload(char** argv) {
     const char* asan = std::getenv("ASAN_OPTIONS");
     std::string asanOptions = asan && *asan ? std::string(asan) + ":" : std::string();
     setenv("ASAN_OPTIONS", (asanOptions + "verify_asan_link_order=0").c_str(), 1);
-    execv("/proc/self/exe", argv);
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    self[n > 0 ? n : 0] = '\0';
+    execv(n > 0 ? self : "/proc/self/exe", argv);
     std::perror("tavrin-usb-emulator: cannot restart under umockdev");
 }
 
@@ -111,6 +115,7 @@ int main(int argc, char** argv) {
     runUnderPreload(argv);
     int fps = 60;
     std::string faults;
+    std::string controlPath;
     int i = 1;
     for (; i < argc; ++i) {
         const std::string a = argv[i];
@@ -122,6 +127,8 @@ int main(int argc, char** argv) {
             fps = std::atoi(argv[++i]);
         else if (a == "--faults" && i + 1 < argc)
             faults = argv[++i];
+        else if (a == "--control" && i + 1 < argc)
+            controlPath = argv[++i];
         else
             return usage();
     }
@@ -167,8 +174,10 @@ int main(int argc, char** argv) {
         return 1;
 
     // The control FIFO: faults written by COMMAND (tests) while it runs.
-    const std::string controlPath = bus.root() + "/control";
-    mkfifo(controlPath.c_str(), 0600);
+    if (controlPath.empty())
+        controlPath = bus.root() + "/control";
+    if (mkfifo(controlPath.c_str(), 0600) != 0 && errno != EEXIST)
+        std::perror("tavrin-usb-emulator: control FIFO");
     Control control{&bus, open(controlPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC), {}};
     if (control.fd >= 0) {
         g_unix_fd_add(control.fd, G_IO_IN, [](gint fd, GIOCondition, gpointer p) -> gboolean {
