@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -601,6 +602,8 @@ bool EmulatedBus::handleIoctl(UMockdevIoctlClient* client) {
         return true;
     }
     const unsigned long request = umockdev_ioctl_client_get_request(client);
+    if (std::getenv("TAVRIN_USB_EMULATOR_TRACE"))
+        std::fprintf(stderr, "tavrin-usb-emulator: ioctl 'U' %lu\n", (request & 0xFF));
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     GError* error = nullptr;
     auto fail = [&](int code) { umockdev_ioctl_client_complete(client, -1, code); };

@@ -14,6 +14,7 @@
 //   firmware              the board asks for new firmware (version 1) when opened next
 // The same faults, one a line, may be written at any time to the FIFO named in
 // COMMAND's environment as TAVRIN_USB_EMULATOR_CONTROL (made at FIFO when given).
+// TAVRIN_USB_EMULATOR_TRACE=1 prints each usbdevfs request number as it arrives.
 #include "tools/usb_emulator/EmulatedBus.h"
 
 #include <glib-unix.h>
