@@ -24,11 +24,11 @@ if [ -z "$emulated" ]; then
 else
   # A build of its own that carries a synthetic firmware image, so that a board asking
   # for firmware gets an update over real control transfers. Never used with a real board.
-  cmake --build "$root/build" --target make_test_firmware_container -j "$(nproc)"
+  cmake --build "$root/build" --target tavrin-test-firmware -j "$(nproc)"
   mkdir -p "$root/build-emulated"
-  "$root/build/tests/platform/firmware/make_test_firmware_container" "$root/build-emulated/test-firmware.zlib"
+  "$root/build/tools/tavrin-test-firmware" "$root/build-emulated/test-firmware.zlib"
   cmake -S "$root" -B "$root/build-emulated" -G Ninja -DTAVRIN_FIRMWARE_IMAGE="$root/build-emulated/test-firmware.zlib" \
-    -DTAVRIN_BUILD_TESTS=OFF -DTAVRIN_BUILD_BENCH=OFF >/dev/null
+    -DTAVRIN_BUILD_TESTS=OFF -DBUILD_TESTING=OFF -DTAVRIN_BUILD_BENCH=OFF >/dev/null
   cmake --build "$root/build-emulated" --target tavrin-capture tavrin-usb-emulator -j "$(nproc)"
   control="$root/build-emulated/usb-control"
   echo "Emulated board: unplug it with 'echo unplug > $control', plug it back with 'echo replug > $control'" \
