@@ -25,17 +25,20 @@ mkdir -p "$shots" "$XDG_CONFIG_HOME"
 QT_QPA_PLATFORM=xcb "$emulator" --control "$work/control" -- "$program" >"$work/out.txt" 2>&1 &
 pid=$!
 
-fail() { echo "FAILED: $*"; cat "$work/out.txt" | grep -v '^[0-9]*:*$' | tail -40; exit 1; }
+fail() { echo "FAILED: $*" >&2; grep -v '^[0-9]*:*$' "$work/out.txt" | tail -40 >&2; exit 1; }
 opened() { grep -c "Tavrin open" "$work/out.txt"; }
 wait_opened() {
   for _ in $(seq 1 300); do [ "$(opened)" -ge "$1" ] && return 0; sleep 0.1; done
   fail "the board was not opened (time $1)"
 }
 wait_opened 1
-# The control window: the larger of the program's top-level windows named so.
+# The control window: the larger of this program's top-level windows named so (other GUI
+# tests may run on the same X server).
+child=$(pgrep -P "$pid" | head -1)
+[ -n "$child" ] || fail "the program is not running"
 window=""
 for _ in $(seq 1 100); do
-  window=$(for w in $(xdotool search --name '^Tavrin Capture$' 2>/dev/null); do
+  window=$(for w in $(xdotool search --all --pid "$child" --name '^Tavrin Capture$' 2>/dev/null); do
              echo "$(xdotool getwindowgeometry "$w" | awk '/Geometry/ {split($2, g, "x"); print g[1] * g[2]}') $w"
            done | sort -nr | awk '$1 > 100 {print $2; exit}')
   [ -n "$window" ] && break
@@ -63,7 +66,9 @@ mean() { convert "$1" -format "%[fx:mean]" info:; }
 differs() { [ "$(compare -metric AE "$1" "$2" null: 2>&1 | cut -d' ' -f1)" != 0 ]; }
 moving_picture() {
   local a b
-  a=$(shot); sleep 0.5; b=$(shot)
+  a=$(shot) || exit 1
+  sleep 0.5
+  b=$(shot) || exit 1
   awk -v m="$(mean "$a")" 'BEGIN { exit !(m < 0.95) }' || fail "$1: $a is white"
   awk -v m="$(mean "$b")" 'BEGIN { exit !(m < 0.95) }' || fail "$1: $b is white"
   differs "$a" "$b" || fail "$1: the picture does not move"
@@ -74,7 +79,7 @@ sleep 1
 moving_picture "plugged in"
 echo unplug >"$work/control"
 sleep 1.5
-white=$(shot)
+white=$(shot) || exit 1
 awk -v m="$(mean "$white")" 'BEGIN { exit !(m > 0.99) }' || fail "unplugged: $white is not white"
 echo "unplugged: $(basename "$white") mean $(mean "$white")"
 echo replug >"$work/control"
