@@ -28,6 +28,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils ffmpeg imagemagick python3 openssl
   dpkg-dev lintian appstream desktop-file-utils man-db
+  umockdev libumockdev-dev xdotool
 )
 
 case "${1:-test}" in

@@ -18,6 +18,8 @@ namespace tavrin::app {
 namespace {
 constexpr intptr_t TRUE = 1;
 constexpr intptr_t FALSE = 0;
+constexpr const char* kNoPermissionText =
+    "No permission to open the board: install the udev rule (see README) and plug it in again";
 } // namespace
 
 ControlWindowLogic::ControlWindowLogic(CaptureApp& app, Services services)
@@ -70,7 +72,9 @@ intptr_t ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, i
         s_.displays.focusMainDisplay();
         return TRUE;
     case UM_DEVICE:
-        s_.view.setStatusText(wParam ? "Connected" : "Not connected");
+        s_.view.setStatusText(wParam == kDeviceNoPermission ? kNoPermissionText
+                              : wParam                       ? "Connected"
+                                                             : "Not connected");
         return TRUE;
     case UM_TOPMOST:
         s_.displays.applyTopmost();

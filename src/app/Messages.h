@@ -9,7 +9,9 @@ namespace tavrin::app {
 constexpr uint32_t WM_USER = 0x0400;
 constexpr uint32_t UM_FRAME = WM_USER + 1;         // lParam: the CaptureFrame
 constexpr uint32_t UM_FOCUS_DISPLAY = WM_USER + 2;
-constexpr uint32_t UM_DEVICE = WM_USER + 3;        // wParam: 1 connected, 0 not
+constexpr uint32_t UM_DEVICE = WM_USER + 3;        // wParam: 1 connected, 0 not, see below
+// UM_DEVICE's wParam when a board is there but this user may not open it.
+constexpr uintptr_t kDeviceNoPermission = 2;
 constexpr uint32_t UM_TOPMOST = WM_USER + 4;
 constexpr uint32_t WM_CLOSE = 0x0010;
 constexpr uint32_t WM_SYSCOMMAND = 0x0112;

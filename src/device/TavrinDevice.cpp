@@ -29,6 +29,7 @@ bool TavrinDevice::open(const InterfaceClassId* filter) {
     close();
 
     const std::vector<std::string> paths = transport_.listInterfaces();
+    bool refusedForPermission = false;
     for (std::size_t index = 0; state() == DEVICE_CLOSED; ++index) {
         close(); // releases whatever a failed attempt left half open
         if (index >= paths.size())
@@ -36,8 +37,10 @@ bool TavrinDevice::open(const InterfaceClassId* filter) {
         const std::string& path = paths[index];
         app::debugPrintf("opening %s\n", path.c_str());
         connection_ = transport_.open(path);
-        if (!connection_)
+        if (!connection_) {
+            refusedForPermission = refusedForPermission || transport_.lastOpenFailure() == OpenFailure::NoPermission;
             continue;
+        }
         if (!connection_->setPipeTimeout(kControlPipe, 100))
             continue;
 
@@ -61,8 +64,12 @@ bool TavrinDevice::open(const InterfaceClassId* filter) {
             app::debugPrintf("Tavrin open\n");
         }
     }
-    if (state() == DEVICE_CLOSED)
+    if (state() == DEVICE_CLOSED) {
         close();
+        // After the "not connected" notice, so that the user is told what to do.
+        if (refusedForPermission)
+            controlWindow_.post(app::UM_DEVICE, app::kDeviceNoPermission, 0);
+    }
     return state() != DEVICE_CLOSED;
 }
 

@@ -52,6 +52,13 @@ class UsbConnection {
     virtual bool asyncReadPending(uint8_t pipe) = 0;
 };
 
+// Why an interface could not be opened.
+enum class OpenFailure {
+    None,
+    NoPermission, // the board is there, but this user may not use it
+    Other,
+};
+
 // The list of present board interfaces and how to open one.
 class UsbTransport {
   public:
@@ -60,6 +67,8 @@ class UsbTransport {
     virtual std::vector<std::string> listInterfaces() = 0;
     // nullptr when the interface cannot be opened (a diagnostic line says why).
     virtual std::unique_ptr<UsbConnection> open(const std::string& path) = 0;
+    // Why the last open() returned nullptr.
+    virtual OpenFailure lastOpenFailure() const { return OpenFailure::Other; }
 };
 
 // The 16 bytes of a device-interface class identifier, in memory order.

@@ -352,6 +352,8 @@ TEST_F(ControlWindowTest, DeviceNoticesSetTheStatusLine) {
     EXPECT_EQ(view.status, "Connected");
     logic->handleMessage(UM_DEVICE, 0, 0);
     EXPECT_EQ(view.status, "Not connected");
+    logic->handleMessage(UM_DEVICE, kDeviceNoPermission, 0);
+    EXPECT_EQ(view.status, "No permission to open the board: install the udev rule (see README) and plug it in again");
     EXPECT_EQ(UM_DEVICE, 1027u);
 }
 

@@ -194,6 +194,7 @@ std::vector<std::string> LibusbTransport::listInterfaces() {
 }
 
 std::unique_ptr<device::UsbConnection> LibusbTransport::open(const std::string& path) {
+    lastOpenFailure_ = device::OpenFailure::Other;
     if (!context_)
         return nullptr;
     libusb_device** list = nullptr;
@@ -206,11 +207,12 @@ std::unique_ptr<device::UsbConnection> LibusbTransport::open(const std::string& 
         libusb_device_handle* handle = nullptr;
         int r = libusb_open(list[i], &handle);
         if (r != 0) {
-            if (r == LIBUSB_ERROR_ACCESS)
-                app::debugPrintf("cannot open %s: permission denied; install the udev rule from the README "
-                                 "(resources/99-tavrin-capture.rules) and plug the board in again\n",
+            if (r == LIBUSB_ERROR_ACCESS) {
+                lastOpenFailure_ = device::OpenFailure::NoPermission;
+                app::debugPrintf("cannot open %s: permission denied; install the udev rule (see README) "
+                                 "and plug the board in again\n",
                                  path.c_str());
-            else
+            } else
                 app::debugPrintf("cannot open %s: %s\n", path.c_str(), libusb_strerror(r));
             break;
         }
@@ -223,6 +225,7 @@ std::unique_ptr<device::UsbConnection> LibusbTransport::open(const std::string& 
             break;
         }
         connection = std::make_unique<LibusbConnection>(context_, handle, iface);
+        lastOpenFailure_ = device::OpenFailure::None;
     }
     if (list)
         libusb_free_device_list(list, 1);

@@ -26,9 +26,11 @@ class LibusbTransport : public device::UsbTransport {
 
     std::vector<std::string> listInterfaces() override;
     std::unique_ptr<device::UsbConnection> open(const std::string& path) override;
+    device::OpenFailure lastOpenFailure() const override { return lastOpenFailure_; }
 
   private:
     libusb_context* context_ = nullptr;
+    device::OpenFailure lastOpenFailure_ = device::OpenFailure::None;
 };
 
 } // namespace tavrin::usb
