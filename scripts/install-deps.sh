@@ -10,7 +10,7 @@ packages=(
   libavcodec-dev libavformat-dev libavdevice-dev libavutil-dev libswscale-dev
   libcurl4-openssl-dev liblodepng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth pulseaudio pulseaudio-utils ffmpeg imagemagick python3 openssl
+  xvfb xauth x11-utils pulseaudio pulseaudio-utils ffmpeg imagemagick python3 openssl
   libgl1-mesa-dri
 )
 

@@ -38,7 +38,8 @@ class AppPlatform {
 
     // Step 7: dispatch the main thread's events until the control window has
     // been destroyed (its destruction ends the loop). Posted messages, UM_FRAME
-    // included, are handled here.
+    // included, are handled here. Returns at once when the window is already gone
+    // (a close request handled inside the firmware dialog's loop).
     virtual void runMessageLoop() = 0;
 
     // A modal message box with `text`, the caption "Error", one OK button and no

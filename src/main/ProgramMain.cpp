@@ -5,6 +5,7 @@
 #include "app/XdgUserFolders.h"
 #include "main/QtAppPlatform.h"
 #include "platform/qt/QtModifierKeys.h"
+#include "platform/qt/TerminationSignals.h"
 #if HAVE_TAVRIN_FIRMWARE
 #include "platform/firmware/EmbeddedFirmware.h"
 #endif
@@ -15,6 +16,8 @@
 namespace tavrin::program {
 
 int runProgram(device::UsbTransport& transport, bool watchForArrivals) {
+    // Ctrl+C or SIGTERM at any moment from here on closes the program the ordinary way.
+    qt::TerminationSignals::catchSignals();
     qt::QtModifierKeys keys;
     // Lives for the whole run. Left alone at the end when the read thread did not
     // stop in time, since that thread may still be using it.

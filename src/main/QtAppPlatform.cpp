@@ -136,6 +136,10 @@ void QtAppPlatform::initToolkit() {
     QApplication::setDesktopFileName(QStringLiteral("tavrin-capture"));
     // Only WM_CLOSE to the control window ends the program, never a closed window.
     QApplication::setQuitOnLastWindowClosed(false);
+    // From now on Ctrl+C or SIGTERM closes the program the ordinary way. One that
+    // comes before the control window exists is acted on by the first event loop,
+    // the firmware dialog's or the main one, when the window is there.
+    parts_->terminationSignals.emplace([this] { postCloseToControlWindow(); });
 }
 
 bool QtAppPlatform::createControlWindow() {
@@ -173,7 +177,6 @@ bool QtAppPlatform::createControlWindow() {
     app_.controlWindow.set(&p.window->messageTarget());
     p.logic->initialise(p.window->messageTarget());
     p.window->show();
-    p.terminationSignals.emplace([this] { postCloseToControlWindow(); });
     return true;
 }
 
@@ -186,7 +189,11 @@ void QtAppPlatform::unregisterDeviceNotification() {
 }
 
 void QtAppPlatform::runMessageLoop() {
-    QApplication::exec();
+    // A close request handled before the loop (inside the firmware dialog's own
+    // loop) has ended the window and asked every loop to end; a loop started now
+    // would never be told again.
+    if (!parts_->logic || !parts_->logic->destroyed())
+        QApplication::exec();
     // The window is gone: from now on the read thread takes its frames back itself.
     app_.controlWindow.set(nullptr);
 }
