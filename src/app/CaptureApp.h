@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <thread>
 
@@ -47,6 +48,9 @@ struct CaptureApp {
     // --- Application core: settings, lifecycle state, control-window state, diagnostics ---
     // The persisted choices with the codec block; main thread only.
     Settings settings;
+    // What loading the settings has to tell the user (a damaged file), shown in
+    // the status line when the control window starts; empty when nothing.
+    std::string settingsNotice;
     // Arrival notifications are registered (cleared again at shutdown).
     bool deviceNotification = false;
     // Ends the program after a fatal error ("Error" box, exit code -1); see

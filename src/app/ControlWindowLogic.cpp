@@ -21,7 +21,7 @@ constexpr intptr_t FALSE = 0;
 } // namespace
 
 ControlWindowLogic::ControlWindowLogic(CaptureApp& app, Services services)
-    : app_(app), s_(std::move(services)) {}
+    : app_(app), s_(std::move(services)), ownStatus_(s_.view), status_(s_.status ? s_.status : &ownStatus_) {}
 
 int ControlWindowLogic::displayModeIndex(int32_t displayMode, bool splitWindows) {
     for (std::size_t i = 0; i < displayModeItems.size(); ++i) {
@@ -52,6 +52,8 @@ void ControlWindowLogic::initialise(MessageTarget& self) {
     const bool split = settings.splitWindows != 0;
     s_.view.selectDisplayModeItem(displayModeIndex(settings.displayMode, split));
     s_.displays.applyDisplayMode(settings.displayMode, split);
+    if (!app_.settingsNotice.empty())
+        status_->showNotice(app_.settingsNotice);
     self.postMessage(UM_FOCUS_DISPLAY, 0, 0);
 }
 
@@ -70,7 +72,7 @@ intptr_t ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, i
         s_.displays.focusMainDisplay();
         return TRUE;
     case UM_DEVICE:
-        s_.view.setStatusText(wParam ? "Connected" : "Not connected");
+        status_->setConnectionStatus(wParam ? "Connected" : "Not connected");
         return TRUE;
     case UM_TOPMOST:
         s_.displays.applyTopmost();
@@ -154,7 +156,7 @@ void ControlWindowLogic::command(int controlId) {
         if (s_.screenshots)
             app_.screenshotRequested = true;
         else
-            s_.view.setStatusText("Screenshots are not available in this build.");
+            status_->setStatusText("Screenshots are not available in this build.");
         break;
     case IDC_VIDEO_SETTINGS:
         if (app_.recording)
@@ -162,7 +164,7 @@ void ControlWindowLogic::command(int controlId) {
         if (s_.showVideoCodecDialog)
             s_.showVideoCodecDialog();
         else
-            s_.view.setStatusText("Video settings are not available in this build.");
+            status_->setStatusText("Video settings are not available in this build.");
         break;
     case IDC_AUDIO_SETTINGS:
         if (app_.recording)
@@ -170,13 +172,13 @@ void ControlWindowLogic::command(int controlId) {
         if (s_.showAudioSettingsDialog)
             s_.showAudioSettingsDialog();
         else
-            s_.view.setStatusText("Audio settings are not available in this build.");
+            status_->setStatusText("Audio settings are not available in this build.");
         break;
     case IDC_OUTPUT_FOLDER:
         if (s_.screenshots)
             s_.screenshots->chooseOutputFolder();
         else
-            s_.view.setStatusText("Choosing the output folder is not available in this build.");
+            status_->setStatusText("Choosing the output folder is not available in this build.");
         break;
     default:
         break;
@@ -194,13 +196,13 @@ void ControlWindowLogic::displayModeSelected(int index) {
 }
 
 void ControlWindowLogic::showRecordingStatus() {
-    s_.view.setStatusText(s_.recorder.updateRecordingStatus());
+    status_->setStatusText(s_.recorder.updateRecordingStatus());
 }
 
 void ControlWindowLogic::beginRecording() {
     const std::string name = screenshot::nextNumberedName(app_.aviCounter, ".avi");
     if (name.empty()) {
-        s_.view.setStatusText("No free recording name is left in the output folder "
+        status_->setStatusText("No free recording name is left in the output folder "
                               "(00000.avi to 99999.avi exist). Choose another folder.");
         s_.view.setRecordChecked(false);
         return;

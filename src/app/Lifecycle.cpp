@@ -27,7 +27,7 @@ int runProgram(CaptureApp& app, AppPlatform& platform, UserFolders& folders, Cap
         ~HookReset() { app.fatalErrorHook = nullptr; }
     } hookReset{app};
     // Before the control window: its initialisation applies the stored layout.
-    loadSettings(app.settings, folders);
+    app.settingsNotice = loadSettings(app.settings, folders);
     if (!platform.createControlWindow())
         return 0; // nothing was started, so nothing is saved
     if (!appInit(app, platform, startCapture))

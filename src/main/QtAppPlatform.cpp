@@ -7,6 +7,7 @@
 #include "app/FatalError.h"
 #include "app/Lifecycle.h"
 #include "app/Messages.h"
+#include "app/NoticeStatusLine.h"
 #include "platform/qt/ConsoleWindow.h"
 #include "platform/qt/ControlWindow.h"
 #include "platform/qt/QtFolderChooser.h"
@@ -101,6 +102,8 @@ struct QtAppPlatform::Parts {
 #endif
     usb::HotplugWatcher watcher;
     std::optional<qt::ControlWindow> window;
+    // The window's status line as every part writes to it.
+    std::optional<app::NoticeStatusLine> status;
     std::optional<qt::ConsoleWindow> consoleWindow;
     std::optional<app::ConsoleToggle> console;
     std::optional<qt::QtFolderChooser> folderChooser;
@@ -145,6 +148,7 @@ void QtAppPlatform::initToolkit() {
 bool QtAppPlatform::createControlWindow() {
     Parts& p = *parts_;
     p.window.emplace();
+    p.status.emplace(*p.window);
     p.consoleWindow.emplace();
     p.console.emplace(*p.consoleWindow, app_);
     p.consoleWindow->setClosedHandler([&p] { p.console->consoleClosed(); });
@@ -152,19 +156,20 @@ bool QtAppPlatform::createControlWindow() {
     p.folderChooser.emplace(&*p.window);
     screenshot::ScreenshotControl* screenshots = nullptr;
 #if HAVE_TAVRIN_PNG
-    p.screenshots.emplace(app_.settings, folders_, app_.pngCounter, app_.aviCounter, *p.window,
+    p.screenshots.emplace(app_.settings, folders_, app_.pngCounter, app_.aviCounter, *p.status,
                           *p.folderChooser, p.pngEncoder);
     screenshots = &*p.screenshots;
 #endif
 #if HAVE_TAVRIN_QT_RECORD
-    qt::ControlWindow* window = &*p.window;
-    p.recording.emplace(window, app_.settings,
-                        [window](const std::string& text) { window->setStatusText(text); });
+    app::NoticeStatusLine* status = &*p.status;
+    p.recording.emplace(&*p.window, app_.settings,
+                        [status](const std::string& text) { status->setStatusText(text); });
     record::RecordingControl& recorder = p.recording->control();
 #else
     record::RecordingControl& recorder = p.recorder;
 #endif
     app::ControlWindowLogic::Services services{*p.window, p.displays, recorder, screenshots};
+    services.status = &*p.status;
 #if HAVE_TAVRIN_QT_RECORD
     services.showVideoCodecDialog = [&p] { p.recording->showVideoCodecDialog(); };
     services.showAudioSettingsDialog = [&p] { p.recording->showAudioSettingsDialog(); };

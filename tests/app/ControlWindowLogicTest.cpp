@@ -434,6 +434,19 @@ TEST_F(ControlWindowTest, OnlyArrivalsOfADeviceInterfaceAreHandled) {
     EXPECT_EQ(app.currentDevice.load(), &app.nullDevice);
 }
 
+TEST_F(ControlWindowTest, ASettingsNoticeStaysBelowTheConnectionStateUntilTheFirstOtherStatus) {
+    app.settingsNotice = "The settings file was damaged";
+    started(false);
+    EXPECT_EQ(view.status, "The settings file was damaged");
+    logic->handleMessage(UM_DEVICE, 0, 0);
+    logic->handleMessage(UM_DEVICE, 1, 0);
+    EXPECT_EQ(view.status, "Connected\nThe settings file was damaged");
+    // Any other status (here from a part writing to the line itself) ends it.
+    logic->statusLine().setStatusText("Saved 00000.png");
+    logic->handleMessage(UM_DEVICE, 0, 0);
+    EXPECT_EQ(view.status, "Not connected");
+}
+
 TEST_F(ControlWindowTest, OutputFolderAndSettingsButtons) {
     started(false);
     logic->command(IDC_OUTPUT_FOLDER);
