@@ -187,8 +187,6 @@ std::optional<Settings> parseSettingsFile(std::span<const uint8_t> file) {
         const bool usable = s.clientWidth[i] >= 1 && s.clientWidth[i] <= kMaxClientSize &&
                             s.clientHeight[i] >= 1 && s.clientHeight[i] <= kMaxClientSize;
         if (!unset && !usable) {
-            debugPrintf("window %d: stored size %d x %d is not usable; using the layout's size\n", i,
-                        s.clientWidth[i], s.clientHeight[i]);
             s.clientWidth[i] = 0;
             s.clientHeight[i] = 0;
         }
@@ -236,6 +234,13 @@ std::string loadSettings(Settings& settings, UserFolders& folders) {
             if (auto parsed = parseSettingsFile(bytes)) {
                 settings = std::move(*parsed);
                 loaded = true;
+                for (std::size_t i = 0; i < 2; ++i) {
+                    const int32_t width = getI32(bytes, kClientWidth + 4 * i);
+                    const int32_t height = getI32(bytes, kClientHeight + 4 * i);
+                    if (width != settings.clientWidth[i] || height != settings.clientHeight[i])
+                        debugPrintf("window %zu: stored size %d x %d is not usable; using the picture's size\n",
+                                    i, width, height);
+                }
             } else {
                 in.close();
                 notice = keepDamagedFile(path);

@@ -245,6 +245,7 @@ TEST_F(SettingsTest, AWindowSizeNoWindowCanHaveBecomesTheLayoutsSizeAndTheRestIs
         EXPECT_EQ(settings.recordFps, 60);
         EXPECT_EQ(settings.videoCodec.utf8(), "FFV1");
     }
+    EXPECT_EQ(diag.count("is not usable"), 6); // one line for each size replaced
     EXPECT_FALSE(std::filesystem::exists(folders.settingsFile() + ".damaged"));
 }
 
