@@ -4,6 +4,7 @@
 #include "app/Messages.h"
 #include "app/Settings.h"
 #include "device/FrameQueue.h"
+#include "device/LockRequest.h"
 #include "device/TavrinDevice.h"
 #include "device/UsbDevice.h"
 
@@ -34,6 +35,8 @@ struct CaptureApp {
     device::TavrinDevice boardDevice;
     // Written only under appLock; its state is read without it by a few threads.
     std::atomic<device::UsbDevice*> currentDevice{nullptr};
+    // A device switch waiting for appLock: the read thread lets it go first.
+    device::LockRequest switchRequest;
 
     device::FramePool framePool;
     std::thread readThread;

@@ -130,13 +130,17 @@ void ControlWindowLogic::deviceArrived(uintptr_t event, intptr_t record) {
         return;
     {
         // A firmware update holds the application lock for its whole run. Waiting
-        // for it here would freeze every window, so look again a little later.
+        // for it here would freeze every window, so look again a little later;
+        // meanwhile the read thread holds back, so the lock is free by then unless
+        // an update has it.
+        app_.switchRequest.raise();
         std::unique_lock lock(app_.appLock, std::try_to_lock);
         if (!lock.owns_lock()) {
             s_.view.retryMessageLater(WM_DEVICECHANGE, event, record, std::chrono::milliseconds(10));
             return;
         }
         switchDevice(app_, &arrival->classId);
+        app_.switchRequest.withdraw();
     }
     if (s_.offerFirmwareUpdate)
         s_.offerFirmwareUpdate();
@@ -248,6 +252,7 @@ void ControlWindowLogic::blinkTimer() {
 }
 
 void ControlWindowLogic::close() {
+    app_.switchRequest.withdraw(); // a switch still being retried will not come
     endRecording();
     s_.displays.destroyDisplayWindows();
     s_.view.destroyWindow();
