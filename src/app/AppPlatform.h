@@ -57,6 +57,12 @@ class AppPlatform {
     // or failed.
     virtual int runFirmwareDialog() = 0;
 
+    // The board the open firmware dialog is for came back (unplugged and plugged
+    // in again) already open, needing no update: end that dialog as a success,
+    // unless its update is running, whose own end then ends it. Called only
+    // while runFirmwareDialog runs, from inside its loop.
+    virtual void endFirmwareDialog() = 0;
+
     // Posts WM_CLOSE to the control window, which closes the program the ordinary
     // way (recording ended, windows destroyed, then the loop ends).
     virtual void postCloseToControlWindow() = 0;

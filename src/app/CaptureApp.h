@@ -54,6 +54,8 @@ struct CaptureApp {
     // What loading the settings has to tell the user (a damaged file), shown in
     // the status line when the control window starts; empty when nothing.
     std::string settingsNotice;
+    // runFirmwareDialog is running: there is one firmware dialog at a time.
+    bool firmwareDialogOpen = false;
     // Arrival notifications are registered (cleared again at shutdown).
     bool deviceNotification = false;
     // Ends the program after a fatal error ("Error" box, exit code -1); see

@@ -225,6 +225,14 @@ int QtAppPlatform::runFirmwareDialog() {
 #endif
 }
 
+void QtAppPlatform::endFirmwareDialog() {
+#if HAVE_TAVRIN_QT_FIRMWARE
+    if (parts_ && parts_->window)
+        if (auto* dialog = parts_->window->findChild<qt_firmware::FirmwareDialog*>())
+            dialog->boardReady();
+#endif
+}
+
 void QtAppPlatform::postCloseToControlWindow() {
     if (parts_ && parts_->window)
         parts_->window->messageTarget().postMessage(app::WM_CLOSE, 0, 0);
