@@ -28,7 +28,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils ffmpeg imagemagick python3 openssl
   dpkg-dev lintian appstream desktop-file-utils man-db
-  umockdev libumockdev-dev xdotool
+  umockdev libumockdev-dev xdotool x11-utils
 )
 
 case "${1:-test}" in

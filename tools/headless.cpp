@@ -93,6 +93,7 @@ class ConsolePlatform final : public app::AppPlatform, public app::MessageTarget
         std::printf("the board asks for new firmware; this tool does not update it\n");
         return 0;
     }
+    void endFirmwareDialog() override {} // never open long enough for an arrival
     void postCloseToControlWindow() override { postMessage(app::WM_CLOSE, 0, 0); }
     void scheduleUpdateCheck() override { std::printf("(update check considered)\n"); }
     void shutdownToolkit() override {}

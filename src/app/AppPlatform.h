@@ -38,7 +38,8 @@ class AppPlatform {
 
     // Step 7: dispatch the main thread's events until the control window has
     // been destroyed (its destruction ends the loop). Posted messages, UM_FRAME
-    // included, are handled here.
+    // included, are handled here. Returns at once when the window is already gone
+    // (a close request handled inside the firmware dialog's loop).
     virtual void runMessageLoop() = 0;
 
     // A modal message box with `text`, the caption "Error", one OK button and no
@@ -55,6 +56,12 @@ class AppPlatform {
     // result: above 0 when the update succeeded, 0 or below when it was cancelled
     // or failed.
     virtual int runFirmwareDialog() = 0;
+
+    // The board the open firmware dialog is for came back (unplugged and plugged
+    // in again) already open, needing no update: end that dialog as a success,
+    // unless its update is running, whose own end then ends it. Called only
+    // while runFirmwareDialog runs, from inside its loop.
+    virtual void endFirmwareDialog() = 0;
 
     // Posts WM_CLOSE to the control window, which closes the program the ordinary
     // way (recording ended, windows destroyed, then the loop ends).

@@ -4,6 +4,7 @@
 #include "app/Messages.h"
 #include "app/Settings.h"
 #include "device/FrameQueue.h"
+#include "device/LockRequest.h"
 #include "device/TavrinDevice.h"
 #include "device/UsbDevice.h"
 
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <thread>
 
@@ -34,6 +36,8 @@ struct CaptureApp {
     device::TavrinDevice boardDevice;
     // Written only under appLock; its state is read without it by a few threads.
     std::atomic<device::UsbDevice*> currentDevice{nullptr};
+    // A device switch waiting for appLock: the read thread lets it go first.
+    device::LockRequest switchRequest;
 
     device::FramePool framePool;
     std::thread readThread;
@@ -52,6 +56,11 @@ struct CaptureApp {
     // --- Application core: settings, lifecycle state, control-window state, diagnostics ---
     // The persisted choices with the codec block; main thread only.
     Settings settings;
+    // What loading the settings has to tell the user (a damaged file), shown in
+    // the status line when the control window starts; empty when nothing.
+    std::string settingsNotice;
+    // runFirmwareDialog is running: there is one firmware dialog at a time.
+    bool firmwareDialogOpen = false;
     // Arrival notifications are registered (cleared again at shutdown).
     bool deviceNotification = false;
     // Ends the program after a fatal error ("Error" box, exit code -1); see

@@ -23,7 +23,7 @@ constexpr const char* kNoPermissionText =
 } // namespace
 
 ControlWindowLogic::ControlWindowLogic(CaptureApp& app, Services services)
-    : app_(app), s_(std::move(services)) {}
+    : app_(app), s_(std::move(services)), ownStatus_(s_.view), status_(s_.status ? s_.status : &ownStatus_) {}
 
 int ControlWindowLogic::displayModeIndex(int32_t displayMode, bool splitWindows) {
     for (std::size_t i = 0; i < displayModeItems.size(); ++i) {
@@ -54,6 +54,8 @@ void ControlWindowLogic::initialise(MessageTarget& self) {
     const bool split = settings.splitWindows != 0;
     s_.view.selectDisplayModeItem(displayModeIndex(settings.displayMode, split));
     s_.displays.applyDisplayMode(settings.displayMode, split);
+    if (!app_.settingsNotice.empty())
+        status_->showNotice(app_.settingsNotice);
     self.postMessage(UM_FOCUS_DISPLAY, 0, 0);
 }
 
@@ -72,9 +74,9 @@ intptr_t ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, i
         s_.displays.focusMainDisplay();
         return TRUE;
     case UM_DEVICE:
-        s_.view.setStatusText(wParam == kDeviceNoPermission ? kNoPermissionText
-                              : wParam                       ? "Connected"
-                                                             : "Not connected");
+        status_->setConnectionStatus(wParam == kDeviceNoPermission ? kNoPermissionText
+                                     : wParam                       ? "Connected"
+                                                                    : "Not connected");
         return TRUE;
     case UM_TOPMOST:
         s_.displays.applyTopmost();
@@ -132,13 +134,17 @@ void ControlWindowLogic::deviceArrived(uintptr_t event, intptr_t record) {
         return;
     {
         // A firmware update holds the application lock for its whole run. Waiting
-        // for it here would freeze every window, so look again a little later.
+        // for it here would freeze every window, so look again a little later;
+        // meanwhile the read thread holds back, so the lock is free by then unless
+        // an update has it.
+        app_.switchRequest.raise();
         std::unique_lock lock(app_.appLock, std::try_to_lock);
         if (!lock.owns_lock()) {
             s_.view.retryMessageLater(WM_DEVICECHANGE, event, record, std::chrono::milliseconds(10));
             return;
         }
         switchDevice(app_, &arrival->classId);
+        app_.switchRequest.withdraw();
     }
     if (s_.offerFirmwareUpdate)
         s_.offerFirmwareUpdate();
@@ -158,7 +164,7 @@ void ControlWindowLogic::command(int controlId) {
         if (s_.screenshots)
             app_.screenshotRequested = true;
         else
-            s_.view.setStatusText("Screenshots are not available in this build.");
+            status_->setStatusText("Screenshots are not available in this build.");
         break;
     case IDC_VIDEO_SETTINGS:
         if (app_.recording)
@@ -166,7 +172,7 @@ void ControlWindowLogic::command(int controlId) {
         if (s_.showVideoCodecDialog)
             s_.showVideoCodecDialog();
         else
-            s_.view.setStatusText("Video settings are not available in this build.");
+            status_->setStatusText("Video settings are not available in this build.");
         break;
     case IDC_AUDIO_SETTINGS:
         if (app_.recording)
@@ -174,13 +180,13 @@ void ControlWindowLogic::command(int controlId) {
         if (s_.showAudioSettingsDialog)
             s_.showAudioSettingsDialog();
         else
-            s_.view.setStatusText("Audio settings are not available in this build.");
+            status_->setStatusText("Audio settings are not available in this build.");
         break;
     case IDC_OUTPUT_FOLDER:
         if (s_.screenshots)
             s_.screenshots->chooseOutputFolder();
         else
-            s_.view.setStatusText("Choosing the output folder is not available in this build.");
+            status_->setStatusText("Choosing the output folder is not available in this build.");
         break;
     default:
         break;
@@ -198,13 +204,13 @@ void ControlWindowLogic::displayModeSelected(int index) {
 }
 
 void ControlWindowLogic::showRecordingStatus() {
-    s_.view.setStatusText(s_.recorder.updateRecordingStatus());
+    status_->setStatusText(s_.recorder.updateRecordingStatus());
 }
 
 void ControlWindowLogic::beginRecording() {
     const std::string name = screenshot::nextNumberedName(app_.aviCounter, ".avi");
     if (name.empty()) {
-        s_.view.setStatusText("No free recording name is left in the output folder "
+        status_->setStatusText("No free recording name is left in the output folder "
                               "(00000.avi to 99999.avi exist). Choose another folder.");
         s_.view.setRecordChecked(false);
         return;
@@ -250,6 +256,7 @@ void ControlWindowLogic::blinkTimer() {
 }
 
 void ControlWindowLogic::close() {
+    app_.switchRequest.withdraw(); // a switch still being retried will not come
     endRecording();
     s_.displays.destroyDisplayWindows();
     s_.view.destroyWindow();

@@ -2,6 +2,7 @@
 
 #include "app/ControlWindowView.h"
 #include "app/Messages.h"
+#include "app/NoticeStatusLine.h"
 #include "device/CaptureFrame.h"
 #include "device/UsbTransport.h"
 #include "display/DisplayTarget.h"
@@ -63,6 +64,9 @@ class ControlWindowLogic {
         std::function<void()> showVideoCodecDialog;
         std::function<void()> showAudioSettingsDialog;
         std::function<void()> toggleDebugConsole;
+        // The status line every part writes to (screenshots, recordings too), over
+        // the view's; null: the window keeps one of its own.
+        NoticeStatusLine* status = nullptr;
     };
 
     // The window's state lives in `app` (recording, blinkPhase, screenshotRequested,
@@ -88,6 +92,7 @@ class ControlWindowLogic {
     static int displayModeIndex(int32_t displayMode, bool splitWindows);
 
     bool destroyed() const { return destroyed_; }
+    NoticeStatusLine& statusLine() { return *status_; }
 
   private:
     void dispatchFrame(device::CaptureFrame& frame);
@@ -101,6 +106,8 @@ class ControlWindowLogic {
 
     CaptureApp& app_;
     Services s_;
+    NoticeStatusLine ownStatus_;
+    NoticeStatusLine* status_;
     bool destroyed_ = false;
 };
 

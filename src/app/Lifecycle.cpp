@@ -27,7 +27,7 @@ int runProgram(CaptureApp& app, AppPlatform& platform, UserFolders& folders, Cap
         ~HookReset() { app.fatalErrorHook = nullptr; }
     } hookReset{app};
     // Before the control window: its initialisation applies the stored layout.
-    loadSettings(app.settings, folders);
+    app.settingsNotice = loadSettings(app.settings, folders);
     if (!platform.createControlWindow())
         return 0; // nothing was started, so nothing is saved
     if (!appInit(app, platform, startCapture))
@@ -71,9 +71,21 @@ bool offerFirmwareUpdate(CaptureApp& app, AppPlatform& platform) {
     // A plain read of the state, without the lock: a stale value only delays the
     // offer to the next arrival.
     const device::UsbDevice* current = app.currentDevice.load();
-    if (!current || current->state() != device::DEVICE_FIRMWARE_REQUIRED)
+    const int state = current ? current->state() : device::DEVICE_CLOSED;
+    if (app.firmwareDialogOpen) {
+        // The board was unplugged and came back while the dialog was open. A second
+        // dialog would outlive the update and then offer only "Error (66)"; the
+        // open one takes the board now current when Start is pressed.
+        if (state == device::DEVICE_OPEN)
+            platform.endFirmwareDialog();
         return false;
-    if (platform.runFirmwareDialog() <= 0)
+    }
+    if (state != device::DEVICE_FIRMWARE_REQUIRED)
+        return false;
+    app.firmwareDialogOpen = true;
+    const int result = platform.runFirmwareDialog();
+    app.firmwareDialogOpen = false;
+    if (result <= 0)
         platform.postCloseToControlWindow();
     return true;
 }

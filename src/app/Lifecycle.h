@@ -34,7 +34,10 @@ bool appInit(CaptureApp& app, AppPlatform& platform, CaptureStarter startCapture
 bool switchDevice(CaptureApp& app, const device::InterfaceClassId* filter);
 
 // When the current device asks for firmware, runs the firmware dialog and posts
-// WM_CLOSE if it was cancelled or failed. Returns whether the dialog ran.
+// WM_CLOSE if it was cancelled or failed. Returns whether the dialog ran. While a
+// dialog is open (a board arrival handled inside its loop) no second one is
+// shown: the open one goes on with the board now current, and ends as a success
+// if that board is open and needs nothing.
 bool offerFirmwareUpdate(CaptureApp& app, AppPlatform& platform);
 
 // After the message loop: stop the read thread (500 ms at most), close the

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -41,6 +42,7 @@ constexpr std::size_t kVideoCodecSettingsSize = 1344;
 
 constexpr const char* kFolderName = "Tavrin Capture";
 constexpr const char* kFileName = "tavrin_capture.cfg";
+constexpr const char* kDamagedSuffix = ".damaged";
 
 uint32_t getU32(std::span<const uint8_t> b, std::size_t at) {
     return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
@@ -90,6 +92,17 @@ bool ensureFolder(const std::string& folder) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     return std::filesystem::is_directory(folder, ec);
+}
+
+// Moves a file that failed the checks out of the way of the next save, and
+// says so in words for the user.
+std::string keepDamagedFile(const std::string& path) {
+    const std::string damaged = path + kDamagedSuffix;
+    if (std::rename(path.c_str(), damaged.c_str()) == 0)
+        return "The settings file was damaged, so the defaults are used. The old file is kept as " +
+               damaged + ".";
+    return "The settings file " + path + " is damaged and could not be kept aside (" + std::strerror(errno) +
+           "), so the defaults are used.";
 }
 
 void releaseCodecBlock(Settings& settings) {
@@ -167,6 +180,16 @@ std::optional<Settings> parseSettingsFile(std::span<const uint8_t> file) {
     for (int i = 0; i < 2; ++i) {
         s.clientWidth[i] = getI32(b, kClientWidth + 4 * i);
         s.clientHeight[i] = getI32(b, kClientHeight + 4 * i);
+        // A size no window can have (damage, or another program's numbers) would ask
+        // the graphics driver for an impossible surface: the layout's size stands in.
+        // 0 x 0 already means that.
+        const bool unset = s.clientWidth[i] == 0 && s.clientHeight[i] == 0;
+        const bool usable = s.clientWidth[i] >= 1 && s.clientWidth[i] <= kMaxClientSize &&
+                            s.clientHeight[i] >= 1 && s.clientHeight[i] <= kMaxClientSize;
+        if (!unset && !usable) {
+            s.clientWidth[i] = 0;
+            s.clientHeight[i] = 0;
+        }
     }
     s.reserved1076 = getU32(b, kReserved1076);
     getText(b, kVideoCodec, s.videoCodec);
@@ -186,13 +209,15 @@ std::string settingsFilePath(UserFolders& folders) {
     return folder.empty() ? std::string() : folder + "/" + kFileName;
 }
 
-void loadSettings(Settings& settings, UserFolders& folders) {
+std::string loadSettings(Settings& settings, UserFolders& folders) {
     settings = Settings::defaults(folders.desktopFolder());
 
     bool loaded = false;
+    std::string notice;
     const std::string folder = settingsFolder(folders);
     if (!folder.empty() && ensureFolder(folder)) {
-        std::ifstream in(folder + "/" + kFileName, std::ios::binary);
+        const std::string path = folder + "/" + kFileName;
+        std::ifstream in(path, std::ios::binary);
         if (in) {
             // The record, then as much of the announced block as is there.
             std::vector<uint8_t> bytes(kSettingsRecordBytes);
@@ -209,6 +234,16 @@ void loadSettings(Settings& settings, UserFolders& folders) {
             if (auto parsed = parseSettingsFile(bytes)) {
                 settings = std::move(*parsed);
                 loaded = true;
+                for (std::size_t i = 0; i < 2; ++i) {
+                    const int32_t width = getI32(bytes, kClientWidth + 4 * i);
+                    const int32_t height = getI32(bytes, kClientHeight + 4 * i);
+                    if (width != settings.clientWidth[i] || height != settings.clientHeight[i])
+                        debugPrintf("window %zu: stored size %d x %d is not usable; using the picture's size\n",
+                                    i, width, height);
+                }
+            } else {
+                in.close();
+                notice = keepDamagedFile(path);
             }
         }
     }
@@ -219,14 +254,17 @@ void loadSettings(Settings& settings, UserFolders& folders) {
         settings.outputFolder.clear();
     if (loaded)
         debugPrintf("videoCodecSettingsSize=%d\n", settings.videoCodecSettingsSize());
+    if (!notice.empty())
+        debugPrintf("%s\n", notice.c_str());
+    return notice;
 }
 
-void saveSettings(Settings& settings, UserFolders& folders) {
+void saveSettings(Settings& settings, UserFolders& folders, FileCalls& calls) {
     const std::string folder = settingsFolder(folders);
     if (!folder.empty() && ensureFolder(folder)) {
         const std::string path = folder + "/" + kFileName;
         const auto record = encodeSettingsRecord(settings);
-        if (!replaceFile(path, {record, settings.videoCodecSettings}))
+        if (!replaceFile(path, {record, settings.videoCodecSettings}, calls))
             debugPrintf("saveSettings: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
     }
     releaseCodecBlock(settings);

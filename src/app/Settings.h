@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/FileWrite.h"
 #include "app/FixedText.h"
 
 #include <array>
@@ -19,6 +20,9 @@ constexpr std::size_t kPathUnits = 260;
 constexpr std::size_t kNameUnits = 128;
 // A codec block larger than this is not a codec's state but a damaged file.
 constexpr int32_t kMaxVideoCodecSettingsBytes = 1 << 20;
+// The largest stored window client size taken as it is; beyond it no window
+// system or graphics driver makes such a window.
+constexpr int32_t kMaxClientSize = 16384;
 
 // The user's choices, as stored in "tavrin_capture.cfg": the fixed 1,352-byte
 // record followed by the video compressor's opaque state. Read at start-up,
@@ -60,7 +64,9 @@ std::array<uint8_t, kSettingsRecordBytes> encodeSettingsRecord(const Settings& s
 // Decodes a whole settings file: the record, then the codec block. Returns nothing
 // when the record fails the load checks (the caller keeps its defaults). A codec
 // block that is missing, shorter than announced or over the size limit is dropped
-// and the rest is used. A display mode other than 6 or 7 reads as 6.
+// and the rest is used. A display mode other than 6 or 7 reads as 6. A window
+// slot whose stored width or height lies outside 1 to kMaxClientSize reads as
+// 0 x 0, the layout's own size.
 std::optional<Settings> parseSettingsFile(std::span<const uint8_t> file);
 
 // The file's full path, or empty when the configuration folder is unknown.
@@ -69,11 +75,15 @@ std::string settingsFilePath(UserFolders& folders);
 // Fills `settings` with the defaults, then with the stored file if it passes the
 // checks, and makes the output folder the current directory (clearing it when
 // that fails). Writes "videoCodecSettingsSize=%d\n" when a file was loaded.
-void loadSettings(Settings& settings, UserFolders& folders);
+// A file that is there but fails the checks is moved aside to
+// "tavrin_capture.cfg.damaged" (replacing an older one), so the next save does
+// not destroy it; the returned text then tells the user so, once, and is also
+// written as a diagnostic line. Empty when there is nothing to tell.
+std::string loadSettings(Settings& settings, UserFolders& folders);
 
 // Writes the record and the codec block to a temporary file and renames it over
 // the old one, so a failed write never destroys the previous settings. Failures
 // are not shown to the user. The codec block is released afterwards.
-void saveSettings(Settings& settings, UserFolders& folders);
+void saveSettings(Settings& settings, UserFolders& folders, FileCalls& calls = systemFileCalls());
 
 } // namespace tavrin::app

@@ -42,6 +42,11 @@ bool FirmwareDialogLogic::cancel() {
     return true;
 }
 
+void FirmwareDialogLogic::boardReady() {
+    if (!running())
+        view_.endDialog(1);
+}
+
 void FirmwareDialogLogic::workerFinished(int code) {
     if (worker_.joinable())
         worker_.join();

@@ -30,6 +30,9 @@ class FirmwareDialogLogic {
     // "Cancel", Escape or a close request. Ignored while the worker runs (the dialog
     // must outlive it); otherwise ends the dialog with 0. Returns whether it ended it.
     bool cancel();
+    // The board came back open and needing nothing: ends the dialog with 1, unless
+    // the worker runs (its result ends the dialog then).
+    void boardReady();
     // The worker's result, handed over by the view on the dialog's thread.
     void workerFinished(int code);
 

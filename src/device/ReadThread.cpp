@@ -59,9 +59,18 @@ void read_thread(app::CaptureApp& app) {
         int outcome = FRAME_ERROR;
         UsbDevice* device = app.currentDevice.load();
         if (device && device->state() == DEVICE_OPEN) {
+            // A device switch waiting for the lock goes first (see LockRequest).
+            if (!app.switchRequest.waitWhileRaised(app.stopFlag)) {
+                pool.push(frame);
+                continue;
+            }
             std::lock_guard lk(app.appLock);
-            // Whatever is current under the lock gets the read (the null device answers FRAME_ERROR).
-            outcome = app.currentDevice.load()->readFrame(*frame);
+            // Whatever is current under the lock gets the read, if it is open: a
+            // switch may just have put a board that waits for firmware there (the
+            // null device answers FRAME_ERROR).
+            device = app.currentDevice.load();
+            if (device->state() == DEVICE_OPEN)
+                outcome = device->readFrame(*frame);
         }
         frame->result = outcome;
 

@@ -5,6 +5,7 @@
 #include "app/XdgUserFolders.h"
 #include "main/QtAppPlatform.h"
 #include "platform/qt/QtModifierKeys.h"
+#include "platform/qt/TerminationSignals.h"
 #if HAVE_TAVRIN_FIRMWARE
 #include "platform/firmware/EmbeddedFirmware.h"
 #endif
@@ -27,6 +28,8 @@ std::optional<int> answerCommandLine(int argc, char** argv, const ProgramIdentit
 
 int runProgram(device::UsbTransport& transport, bool watchForArrivals, const ProgramIdentity& identity,
                int& argc, char** argv) {
+    // Ctrl+C or SIGTERM at any moment from here on closes the program the ordinary way.
+    qt::TerminationSignals::catchSignals();
     qt::QtModifierKeys keys;
     // Lives for the whole run. Left alone at the end when the read thread did not
     // stop in time, since that thread may still be using it.

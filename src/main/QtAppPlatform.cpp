@@ -7,6 +7,7 @@
 #include "app/FatalError.h"
 #include "app/Lifecycle.h"
 #include "app/Messages.h"
+#include "app/NoticeStatusLine.h"
 #include "platform/qt/ConsoleWindow.h"
 #include "platform/qt/ControlWindow.h"
 #include "platform/qt/QtFolderChooser.h"
@@ -103,6 +104,8 @@ struct QtAppPlatform::Parts {
 #endif
     usb::HotplugWatcher watcher;
     std::optional<qt::ControlWindow> window;
+    // The window's status line as every part writes to it.
+    std::optional<app::NoticeStatusLine> status;
     std::optional<qt::ConsoleWindow> consoleWindow;
     std::optional<app::ConsoleToggle> console;
     std::optional<qt::QtFolderChooser> folderChooser;
@@ -143,11 +146,16 @@ void QtAppPlatform::initToolkit() {
                                                        static_cast<qsizetype>(identity_.desktopFileName.size())));
     // Only WM_CLOSE to the control window ends the program, never a closed window.
     QApplication::setQuitOnLastWindowClosed(false);
+    // From now on Ctrl+C or SIGTERM closes the program the ordinary way. One that
+    // comes before the control window exists is acted on by the first event loop,
+    // the firmware dialog's or the main one, when the window is there.
+    parts_->terminationSignals.emplace([this] { postCloseToControlWindow(); });
 }
 
 bool QtAppPlatform::createControlWindow() {
     Parts& p = *parts_;
     p.window.emplace();
+    p.status.emplace(*p.window);
     p.consoleWindow.emplace();
     p.console.emplace(*p.consoleWindow, app_);
     p.consoleWindow->setClosedHandler([&p] { p.console->consoleClosed(); });
@@ -155,19 +163,20 @@ bool QtAppPlatform::createControlWindow() {
     p.folderChooser.emplace(&*p.window);
     screenshot::ScreenshotControl* screenshots = nullptr;
 #if HAVE_TAVRIN_PNG
-    p.screenshots.emplace(app_.settings, folders_, app_.pngCounter, app_.aviCounter, *p.window,
+    p.screenshots.emplace(app_.settings, folders_, app_.pngCounter, app_.aviCounter, *p.status,
                           *p.folderChooser, p.pngEncoder);
     screenshots = &*p.screenshots;
 #endif
 #if HAVE_TAVRIN_QT_RECORD
-    qt::ControlWindow* window = &*p.window;
-    p.recording.emplace(window, app_.settings,
-                        [window](const std::string& text) { window->setStatusText(text); });
+    app::NoticeStatusLine* status = &*p.status;
+    p.recording.emplace(&*p.window, app_.settings,
+                        [status](const std::string& text) { status->setStatusText(text); });
     record::RecordingControl& recorder = p.recording->control();
 #else
     record::RecordingControl& recorder = p.recorder;
 #endif
     app::ControlWindowLogic::Services services{*p.window, p.displays, recorder, screenshots};
+    services.status = &*p.status;
 #if HAVE_TAVRIN_QT_RECORD
     services.showVideoCodecDialog = [&p] { p.recording->showVideoCodecDialog(); };
     services.showAudioSettingsDialog = [&p] { p.recording->showAudioSettingsDialog(); };
@@ -180,7 +189,6 @@ bool QtAppPlatform::createControlWindow() {
     app_.controlWindow.set(&p.window->messageTarget());
     p.logic->initialise(p.window->messageTarget());
     p.window->show();
-    p.terminationSignals.emplace([this] { postCloseToControlWindow(); });
     return true;
 }
 
@@ -193,7 +201,11 @@ void QtAppPlatform::unregisterDeviceNotification() {
 }
 
 void QtAppPlatform::runMessageLoop() {
-    QApplication::exec();
+    // A close request handled before the loop (inside the firmware dialog's own
+    // loop) has ended the window and asked every loop to end; a loop started now
+    // would never be told again.
+    if (!parts_->logic || !parts_->logic->destroyed())
+        QApplication::exec();
     // The window is gone: from now on the read thread takes its frames back itself.
     app_.controlWindow.set(nullptr);
 }
@@ -217,6 +229,14 @@ int QtAppPlatform::runFirmwareDialog() {
                           QStringLiteral("The board needs new firmware, but this build of Tavrin Capture "
                                          "cannot update it. The program will close."));
     return 0;
+#endif
+}
+
+void QtAppPlatform::endFirmwareDialog() {
+#if HAVE_TAVRIN_QT_FIRMWARE
+    if (parts_ && parts_->window)
+        if (auto* dialog = parts_->window->findChild<qt_firmware::FirmwareDialog*>())
+            dialog->boardReady();
 #endif
 }
 

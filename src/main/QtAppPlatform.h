@@ -33,6 +33,7 @@ class QtAppPlatform final : public app::AppPlatform {
     void showErrorBox(std::string_view text) override;
     [[noreturn]] void exitProcess(int exitCode) override;
     int runFirmwareDialog() override;
+    void endFirmwareDialog() override;
     void postCloseToControlWindow() override;
     void scheduleUpdateCheck() override;
     void shutdownToolkit() override;

@@ -5,6 +5,7 @@
 #include "app/Lifecycle.h"
 #include "app/Messages.h"
 #include "device/FrameQueue.h"
+#include "device/ReadThread.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeControlWindowParts.h"
 #include "platform/sim/SimulatedBoard.h"
@@ -418,6 +419,34 @@ TEST_F(ControlWindowTest, ArrivalDuringAFirmwareUpdateIsRetriedInsteadOfWaitingF
     EXPECT_THAT(log, ElementsAre("offerFirmwareUpdate state=2"));
 }
 
+TEST_F(ControlWindowTest, ABoardArrivalGetsTheLockWhileTheReadThreadStreamsAtSixtyFramesASecond) {
+    started();
+    ASSERT_TRUE(switchDevice(app, nullptr));
+    ASSERT_TRUE(device::usbThread_start(app));
+    struct StopReading {
+        CaptureApp& app;
+        ~StopReading() { device::stopReadThread(app, std::chrono::seconds(2)); }
+    } stopReading{app};
+    ASSERT_TRUE(posted.waitForFrames(10, std::chrono::seconds(5)));
+
+    // Run the arrival and its retries as the window's timer would, for at most 10 s.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&kBoardArrival));
+    for (std::size_t tried = 0; log.empty() && view.retries.size() > tried &&
+                                std::chrono::steady_clock::now() < giveUp;
+         ++tried) {
+        std::this_thread::sleep_for(view.retryDelay);
+        logic->handleMessage(view.retries[tried].message, view.retries[tried].wParam, view.retries[tried].lParam);
+    }
+    ASSERT_THAT(log, ElementsAre("offerFirmwareUpdate state=2")) << view.retries.size() << " retries";
+    EXPECT_EQ(board.openConnections(), 1);
+
+    // The board reopened streams on.
+    const std::size_t before = posted.frameCount();
+    EXPECT_TRUE(posted.waitForFrames(before + 10, std::chrono::seconds(5)));
+    EXPECT_GT(app.okCount.load(), 10);
+}
+
 TEST_F(ControlWindowTest, OnlyArrivalsOfADeviceInterfaceAreHandled) {
     started();
     DeviceInterfaceArrival volume = kBoardArrival;
@@ -434,6 +463,19 @@ TEST_F(ControlWindowTest, OnlyArrivalsOfADeviceInterfaceAreHandled) {
     logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&other));
     EXPECT_EQ(board.openConnections(), 0);
     EXPECT_EQ(app.currentDevice.load(), &app.nullDevice);
+}
+
+TEST_F(ControlWindowTest, ASettingsNoticeStaysBelowTheConnectionStateUntilTheFirstOtherStatus) {
+    app.settingsNotice = "The settings file was damaged";
+    started(false);
+    EXPECT_EQ(view.status, "The settings file was damaged");
+    logic->handleMessage(UM_DEVICE, 0, 0);
+    logic->handleMessage(UM_DEVICE, 1, 0);
+    EXPECT_EQ(view.status, "Connected\nThe settings file was damaged");
+    // Any other status (here from a part writing to the line itself) ends it.
+    logic->statusLine().setStatusText("Saved 00000.png");
+    logic->handleMessage(UM_DEVICE, 0, 0);
+    EXPECT_EQ(view.status, "Not connected");
 }
 
 TEST_F(ControlWindowTest, OutputFolderAndSettingsButtons) {

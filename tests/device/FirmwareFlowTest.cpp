@@ -20,6 +20,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <utility>
 
 using namespace tavrin;
 using namespace tavrin::device;
@@ -84,6 +85,11 @@ class FirmwarePlatform : public app::AppPlatform, public app::MessageTarget, pub
         dialog_ = nullptr;
         return result_.value_or(-1);
     }
+    void endFirmwareDialog() override {
+        steps.push_back("endFirmwareDialog");
+        ASSERT_NE(dialog_, nullptr);
+        dialog_->boardReady();
+    }
     void postCloseToControlWindow() override { postMessage(app::WM_CLOSE, 0, 0); }
     void scheduleUpdateCheck() override { steps.push_back("updateCheck"); }
     void shutdownToolkit() override { steps.push_back("shutdownToolkit"); }
@@ -116,6 +122,8 @@ class FirmwarePlatform : public app::AppPlatform, public app::MessageTarget, pub
     std::function<void(FirmwareDialogLogic&)> userAction;
     std::function<void(int)> onProgressShown;
     std::function<bool()> closeWhen;
+    // Runs after each arrival was handled, with the open dialog (or null).
+    std::function<void(FirmwareDialogLogic*)> afterArrival;
     int arrivalsDeferred = 0;
     int arrivalsHandled = 0;
     int progressShownWhileArrivalWaited = 0;
@@ -178,6 +186,8 @@ class FirmwarePlatform : public app::AppPlatform, public app::MessageTarget, pub
             app::switchDevice(app_, &kTavrinInterfaceClass);
             lk.unlock();
             app::offerFirmwareUpdate(app_, *this);
+            if (afterArrival)
+                afterArrival(dialog_);
             break;
         }
         case app::UM_DEVICE:
@@ -276,4 +286,42 @@ TEST_F(FirmwareFlow, ArrivalDuringTheUpdateWaitsForTheLockWhileTheWindowKeepsGoi
     // The waiting arrival and the board's own return are both handled after the update.
     EXPECT_GE(platform.arrivalsHandled, 1);
     EXPECT_TRUE(platform.boardOpenedAgain);
+}
+
+TEST_F(FirmwareFlow, ABoardReplugedWhileTheDialogIsOpenGetsNoSecondDialogAndIsUpdated) {
+    // Unplugged and plugged back in before Start; Start after it is back.
+    platform.userAction = [&, once = true](FirmwareDialogLogic&) mutable {
+        if (std::exchange(once, false)) {
+            board.setPresent(false);
+            board.setPresent(true);
+        }
+    };
+    platform.afterArrival = [started = false](FirmwareDialogLogic* dialog) mutable {
+        if (dialog && !std::exchange(started, true))
+            dialog->start();
+    };
+    platform.closeWhen = [&] { return platform.boardOpenedAgain; };
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(std::count(platform.steps.begin(), platform.steps.end(), "firmwareDialog"), 1);
+    EXPECT_EQ(std::count_if(platform.steps.begin(), platform.steps.end(),
+                            [](const std::string& s) { return s.starts_with("failure"); }),
+              0);
+    EXPECT_EQ(board.pageWrites().size(), 145u);
+    EXPECT_TRUE(platform.boardOpenedAgain);
+}
+
+TEST_F(FirmwareFlow, ABoardThatComesBackNeedingNothingEndsTheOpenDialogAsDone) {
+    platform.userAction = [&, once = true](FirmwareDialogLogic&) mutable {
+        if (std::exchange(once, false)) {
+            board.setPresent(false);
+            board.setVersion(5);
+            board.setPresent(true);
+        }
+    };
+    platform.closeWhen = [&] { return platform.boardOpenedAgain; };
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(platform.steps,
+              (std::vector<std::string>{"initToolkit", "createControlWindow", "firmwareDialog",
+                                        "endFirmwareDialog", "messageLoop", "connected", "shutdownToolkit"}));
+    EXPECT_TRUE(board.pageWrites().empty());
 }

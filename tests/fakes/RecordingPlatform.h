@@ -41,6 +41,7 @@ class RecordingPlatform : public app::AppPlatform {
         record("firmwareDialog", onFirmwareDialog);
         return firmwareDialogResult;
     }
+    void endFirmwareDialog() override { record("endFirmwareDialog", nullptr); }
     void postCloseToControlWindow() override {
         record("postClose", nullptr);
         closePosted = true;

@@ -15,20 +15,29 @@ int signalPipe[2] = {-1, -1}; // [0] written by the handler, [1] read on the GUI
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 } // namespace
 
-TerminationSignals::TerminationSignals(std::function<void()> onSignal, QObject* parent)
-    : QObject(parent), onSignal_(std::move(onSignal)) {
+void TerminationSignals::catchSignals() {
+    if (signalPipe[0] >= 0)
+        return;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+        signalPipe[0] = signalPipe[1] = -1;
         app::debugPrintf("termination signals will end the program without saving its settings\n");
         return;
     }
-    notifier_ = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, [this] { readSignal(); });
     struct sigaction action = {};
     action.sa_handler = &TerminationSignals::handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (int s : kSignals)
         ::sigaction(s, &action, nullptr);
+}
+
+TerminationSignals::TerminationSignals(std::function<void()> onSignal, QObject* parent)
+    : QObject(parent), onSignal_(std::move(onSignal)) {
+    catchSignals();
+    if (signalPipe[1] < 0)
+        return;
+    notifier_ = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] { readSignal(); });
 }
 
 TerminationSignals::~TerminationSignals() {

@@ -17,6 +17,11 @@ class TerminationSignals : public QObject {
     explicit TerminationSignals(std::function<void()> onSignal, QObject* parent = nullptr);
     ~TerminationSignals() override;
 
+    // Catches the signals from now on, before any event loop or object exists: one
+    // that comes early waits for the object and its first event loop. The
+    // constructor calls it too.
+    static void catchSignals();
+
   private:
     static void handler(int signal);
     void readSignal();

@@ -36,6 +36,9 @@ class FirmwareDialog : public QDialog, public device::FirmwareDialogView {
     // Cancel, Escape and a close request all come here.
     void reject() override;
 
+    // The board came back needing no update (see FirmwareDialogLogic::boardReady).
+    void boardReady() { logic_.boardReady(); }
+
     // The progress bar's position, 0 to 1000.
     int progress() const;
 

@@ -1,0 +1,77 @@
+// How long a board arrival waits for the application lock while the read thread
+// streams the simulated board at 60 frames a second: from the arrival message to
+// the device switch done, with the control window's 10 ms retries run as its
+// timer would run them.
+#include "app/CaptureApp.h"
+#include "app/ControlWindowLogic.h"
+#include "app/DeviceArrival.h"
+#include "app/Lifecycle.h"
+#include "device/ReadThread.h"
+#include "fakes/FakeControlWindow.h"
+#include "fakes/FakeControlWindowParts.h"
+#include "platform/sim/SimulatedBoard.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using namespace tavrin;
+using namespace tavrin::testing::controlwindow;
+using Clock = std::chrono::steady_clock;
+
+void BM_ArrivalWhileStreaming(benchmark::State& state) {
+    tavrin::testing::DiagnosticCapture quiet;
+    sim::SimulatedBoard board; // 60 frames a second
+    device::NoModifierKeys keys;
+    tavrin::testing::FakeControlWindow window; // takes the frames and gives them back
+    app::CaptureApp app(board, keys);
+    app.currentDevice = &app.nullDevice;
+    app.controlWindow.set(&window);
+    Log log;
+    FakeView view(log);
+    FakeDisplayManager displays(log, app.settings);
+    FakeRecording recorder(log);
+    app::ControlWindowLogic::Services services{view, displays, recorder, nullptr};
+    bool switched = false;
+    services.offerFirmwareUpdate = [&] { return switched = true; };
+    app::ControlWindowLogic logic(app, std::move(services));
+    app::switchDevice(app, nullptr);
+    device::usbThread_start(app);
+    window.waitForFrames(10, std::chrono::seconds(5));
+
+    double worstMs = 0;
+    std::size_t retries = 0;
+    int failed = 0;
+    const auto arrival = reinterpret_cast<intptr_t>(&app::kBoardArrival);
+    for (auto _ : state) {
+        // Arrivals fall anywhere within a frame.
+        std::this_thread::sleep_for(std::chrono::microseconds(1000 + 997 * (state.iterations() % 17)));
+        switched = false;
+        view.retries.clear();
+        const auto start = Clock::now();
+        logic.handleMessage(app::WM_DEVICECHANGE, app::DBT_DEVICEARRIVAL, arrival);
+        for (std::size_t i = 0; !switched && i < view.retries.size() && i < 1000; ++i) {
+            std::this_thread::sleep_for(view.retryDelay);
+            logic.handleMessage(view.retries[i].message, view.retries[i].wParam, view.retries[i].lParam);
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        worstMs = std::max(worstMs, seconds * 1000);
+        retries += view.retries.size();
+        failed += switched ? 0 : 1;
+    }
+    device::stopReadThread(app, std::chrono::seconds(2));
+    app.controlWindow.set(nullptr);
+    state.counters["worst_ms"] = worstMs;
+    state.counters["retries_per_arrival"] =
+        static_cast<double>(retries) / static_cast<double>(std::max<int64_t>(1, state.iterations()));
+    state.counters["not_switched"] = failed;
+    state.counters["frames_ok"] = app.okCount.load();
+}
+BENCHMARK(BM_ArrivalWhileStreaming)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(100);
+
+} // namespace

@@ -1,0 +1,27 @@
+#include "device/LockRequest.h"
+
+namespace tavrin::device {
+
+void LockRequest::raise() {
+    raised_.store(true, std::memory_order_release);
+}
+
+void LockRequest::withdraw() {
+    {
+        std::lock_guard lk(mutex_);
+        raised_.store(false, std::memory_order_release);
+    }
+    cv_.notify_all();
+}
+
+bool LockRequest::waitWhileRaised(const std::atomic<int32_t>& stop, std::chrono::milliseconds poll) {
+    std::unique_lock lk(mutex_);
+    while (raised()) {
+        if (stop.load() != 0)
+            return false;
+        cv_.wait_for(lk, poll);
+    }
+    return stop.load() == 0;
+}
+
+} // namespace tavrin::device
