@@ -51,11 +51,11 @@ set(CPACK_PACKAGE_NAME tavrin-capture)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${TAVRIN_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "viewer and recorder for a handheld console's USB capture board")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- Tavrin Capture shows the picture of a USB capture board fitted inside a
- dual-screen handheld game console, live in one or two scalable windows. It
- saves numbered PNG screenshots, records AVI files with the computer's sound
- and brings the board's firmware up to date when the board asks for it.")
+# The long description; CPack puts the summary above it as the synopsis line.
+set(CPACK_PACKAGE_DESCRIPTION "Tavrin Capture shows the picture of a USB capture board fitted inside a
+dual-screen handheld game console, live in one or two scalable windows. It
+saves numbered PNG screenshots, records AVI files with the computer's sound
+and brings the board's firmware up to date when the board asks for it.")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

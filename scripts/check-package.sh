@@ -14,7 +14,7 @@ echo "package: $deb"
 dpkg-deb --field "$deb" Version Depends Recommends
 
 echo "-- lintian"
-lintian --fail-on error --no-tag-display-limit "$deb"
+lintian --fail-on error --tag-display-limit 0 "$deb"
 
 unpacked="$(mktemp -d)"
 trap 'rm -rf "$unpacked"' EXIT
