@@ -2,26 +2,19 @@
 // a user would: screenshot, record, console, layout, close. Needs an X server
 // with GLX for the picture windows and a sound server (scripts/test-env.sh).
 #include "app/CaptureApp.h"
-#include "app/DeviceArrival.h"
 #include "app/Diagnostics.h"
 #include "app/Lifecycle.h"
 #include "app/Settings.h"
-#include "fakes/FakeControlWindow.h"
-#include "fakes/FirmwareTestImage.h"
 #include "fakes/TempFolders.h"
 #include "main/QtAppPlatform.h"
 #include "platform/qt/ControlWindow.h"
 #include "platform/qt/RecordButton.h"
-#if HAVE_TAVRIN_QT_FIRMWARE
-#include "platform/qt_firmware/FirmwareDialog.h"
-#endif
 #include "platform/sim/SimulatedBoard.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -29,7 +22,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -159,102 +151,5 @@ TEST(Program, ScreenshotRecordConsoleLayoutAndClose) {
     EXPECT_EQ(saved->displayMode, 7);
     EXPECT_EQ(saved->outputFolder.utf8(), folders.desktop + "/");
 }
-
-#if HAVE_TAVRIN_QT_FIRMWARE
-// Polls on the GUI thread, in whichever event loop runs (a dialog's too), until
-// `condition` holds, then runs `action` once.
-void when(std::function<bool()> condition, std::function<void()> action) {
-    auto* timer = new QTimer;
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, condition, action] {
-        if (!condition())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        action();
-    });
-    timer->start();
-}
-
-std::vector<qt_firmware::FirmwareDialog*> openFirmwareDialogs() {
-    std::vector<qt_firmware::FirmwareDialog*> open;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* dialog = qobject_cast<qt_firmware::FirmwareDialog*>(w); dialog && dialog->isVisible())
-            open.push_back(dialog);
-    return open;
-}
-
-TEST(Program, ABoardReplugedWhileTheFirmwareDialogIsOpenKeepsOneDialogWhichUpdatesIt) {
-    if (!std::getenv("DISPLAY"))
-        GTEST_SKIP() << "needs an X server: run under scripts/test-env.sh";
-    const std::filesystem::path startDir = std::filesystem::current_path();
-    int argc = 1;
-    char name[] = "program-test";
-    char* argv[] = {name, nullptr};
-    QApplication qtApp(argc, argv);
-    tavrin::testing::DiagnosticCapture diag;
-
-    ProgramFolders folders;
-    sim::SimulatedBoard::Options options;
-    options.version = 1;
-    options.updatedVersion = 5;
-    options.reconnectDelay = 100ms;
-    sim::SimulatedBoard board(options);
-    device::NoModifierKeys keys;
-    app::CaptureApp capture(board, keys);
-    tavrin::testing::FakeInflater inflater{tavrin::testing::makeFirmwareTestImage()};
-    capture.boardDevice.setFirmwareImage(tavrin::testing::kFakeContainer, &inflater);
-    // Arrivals reach the control window as the hotplug watcher's do.
-    board.setArrivalObserver([&capture] {
-        capture.controlWindow.post(app::WM_DEVICECHANGE, app::DBT_DEVICEARRIVAL,
-                                   reinterpret_cast<intptr_t>(&app::kBoardArrival));
-    });
-    program::QtAppPlatform platform(capture, folders, false);
-
-    std::size_t mostDialogs = 0;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] { mostDialogs = std::max(mostDialogs, openFirmwareDialogs().size()); });
-    watch.start(5);
-    bool started = false, closedAfterUpdate = false, boxLeft = true;
-    QString status;
-    auto closeWindow = [] {
-        if (auto* window = topLevel<qt::ControlWindow>())
-            window->close();
-    };
-    when([] { return openFirmwareDialogs().size() == 1; }, [&] {
-        board.setPresent(false);
-        board.setPresent(true);
-        when([&] { return diag.count("fwVer=1") >= 2; }, [&] {
-            // Time for a second dialog to come, if one would.
-            QTimer::singleShot(300, [&] {
-                openFirmwareDialogs().back()->findChild<QPushButton*>("startButton")->click();
-                started = true;
-                when([] { return openFirmwareDialogs().empty(); }, [&] {
-                    QTimer::singleShot(500, [&] {
-                        boxLeft = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr;
-                        status = topLevel<qt::ControlWindow>()->statusLine()->text();
-                        closedAfterUpdate = true;
-                        closeWindow();
-                    });
-                });
-            });
-        });
-    });
-    QTimer::singleShot(30000, closeWindow); // whatever happened, end the run
-
-    EXPECT_EQ(app::runProgram(capture, platform, folders), 0);
-    board.setArrivalObserver(nullptr);
-    std::filesystem::current_path(startDir);
-
-    EXPECT_EQ(mostDialogs, 1u);
-    EXPECT_TRUE(started);
-    EXPECT_TRUE(closedAfterUpdate) << "a firmware dialog stayed open after the update";
-    EXPECT_FALSE(boxLeft);
-    EXPECT_EQ(board.pageWrites().size(), 145u);
-    EXPECT_EQ(status, QStringLiteral("Connected"));
-    EXPECT_EQ(diag.count("fwVer=5"), 1);
-}
-
-#endif
 
 } // namespace
