@@ -99,10 +99,8 @@ bool ensureFolder(const std::string& folder) {
 std::string keepDamagedFile(const std::string& path) {
     const std::string damaged = path + kDamagedSuffix;
     if (std::rename(path.c_str(), damaged.c_str()) == 0)
-        return "The settings file was damaged, so the defaults are used. The old file is kept as " +
-               damaged + ".";
-    return "The settings file " + path + " is damaged and could not be kept aside (" + std::strerror(errno) +
-           "), so the defaults are used.";
+        return "Damaged settings file: defaults used. Old file kept as " + damaged;
+    return "Damaged settings file: defaults used. " + path + " could not be kept aside: " + std::strerror(errno);
 }
 
 void releaseCodecBlock(Settings& settings) {
