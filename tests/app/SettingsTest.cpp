@@ -217,9 +217,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RejectedFile>& p) { return std::string(p.param.name); });
 
 TEST_F(SettingsTest, AWindowSizeNoWindowCanHaveBecomesTheLayoutsSizeAndTheRestIsKept) {
-    const int32_t cases[][4] = {// stored width, height; loaded width, height
-                                {100000, 150000, 0, 0}, {16385, 100, 0, 0}, {100, 16385, 0, 0}, {-5, 300, 0, 0},
-                                {512, 0, 0, 0},         {0, 0, 0, 0},       {1, 1, 1, 1},       {16384, 16384, 16384, 16384}};
+    const int32_t cases[][4] = {
+        // stored width, height; loaded width, height
+        {100000, 150000, 0, 0}, {16385, 100, 0, 0}, {100, 16385, 0, 0}, {-5, 300, 0, 0},
+        {512, 0, 0, 0},         {0, 0, 0, 0},       {1, 1, 1, 1},       {16384, 16384, 16384, 16384}};
     for (const auto& c : cases) {
         FileBytes file = FileBytes::valid("");
         folders.writeSettingsFile(file.i32(1060, c[0]).i32(1068, c[1]).b); // slot 0; slot 1 stays 300 x 200
@@ -396,7 +397,8 @@ struct FaultyFileCalls : app::FileCalls {
     int makeTemporary(std::string& path) override { return log += 't', FileCalls::makeTemporary(path); }
     ssize_t write(int fd, const void* data, std::size_t size) override {
         log += 'w';
-        const ssize_t n = writable ? FileCalls::write(fd, data, std::min(size, writable)) : (errno = ENOSPC, -1);
+        const ssize_t n =
+            writable ? FileCalls::write(fd, data, std::min(size, writable)) : (errno = ENOSPC, -1);
         writable -= n > 0 ? static_cast<std::size_t>(n) : 0;
         return n;
     }
@@ -410,7 +412,7 @@ struct FaultyFileCalls : app::FileCalls {
 
 TEST_F(SettingsTest, ASaveThatFailsPartWayLeavesTheOldFileWholeAndTheNewOneIsSyncedBeforeTheRename) {
     const std::function<void(FaultyFileCalls&)> faults[] = {
-        [](FaultyFileCalls& c) { c.writable = 0; },    [](FaultyFileCalls& c) { c.writable = 700; },
+        [](FaultyFileCalls& c) { c.writable = 0; }, [](FaultyFileCalls& c) { c.writable = 700; },
         [](FaultyFileCalls& c) { c.writable = 1400; }, [](FaultyFileCalls& c) { c.syncFails = true; },
         [](FaultyFileCalls& c) { c.renameFails = true; }};
     const FileBytes old = FileBytes::valid("");

@@ -300,9 +300,9 @@ TEST_F(FirmwareFlow, ABoardReplugedWhileTheDialogIsOpenGetsNoSecondDialogAndIsUp
     };
     platform.closeWhen = [&] { return platform.boardOpenedAgain; };
     EXPECT_EQ(run(), 0);
-    EXPECT_EQ(platform.steps, (std::vector<std::string>{"initToolkit", "createControlWindow", "firmwareDialog",
-                                                        "messageLoop", "connected", "shutdownToolkit"}))
+    EXPECT_EQ(platform.steps,
+              (std::vector<std::string>{"initToolkit", "createControlWindow", "firmwareDialog", "messageLoop",
+                                        "connected", "shutdownToolkit"}))
         << "one dialog, no failure";
     EXPECT_EQ(board.pageWrites().size(), 145u);
 }
-
