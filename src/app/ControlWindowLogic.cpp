@@ -211,7 +211,7 @@ void ControlWindowLogic::beginRecording() {
     const std::string name = screenshot::nextNumberedName(app_.aviCounter, ".avi");
     if (name.empty()) {
         status_->setStatusText("No free recording name is left in the output folder "
-                              "(00000.avi to 99999.avi exist). Choose another folder.");
+                               "(00000.avi to 99999.avi exist). Choose another folder.");
         s_.view.setRecordChecked(false);
         return;
     }

@@ -99,10 +99,9 @@ bool ensureFolder(const std::string& folder) {
 std::string keepDamagedFile(const std::string& path) {
     const std::string damaged = path + kDamagedSuffix;
     if (std::rename(path.c_str(), damaged.c_str()) == 0)
-        return "The settings file was damaged, so the defaults are used. The old file is kept as " +
-               damaged + ".";
-    return "The settings file " + path + " is damaged and could not be kept aside (" + std::strerror(errno) +
-           "), so the defaults are used.";
+        return "Damaged settings file: defaults used. Old file kept as " + damaged;
+    return "Damaged settings file: defaults used. " + path +
+           " could not be kept aside: " + std::strerror(errno);
 }
 
 void releaseCodecBlock(Settings& settings) {
@@ -238,8 +237,9 @@ std::string loadSettings(Settings& settings, UserFolders& folders) {
                     const int32_t width = getI32(bytes, kClientWidth + 4 * i);
                     const int32_t height = getI32(bytes, kClientHeight + 4 * i);
                     if (width != settings.clientWidth[i] || height != settings.clientHeight[i])
-                        debugPrintf("window %zu: stored size %d x %d is not usable; using the picture's size\n",
-                                    i, width, height);
+                        debugPrintf(
+                            "window %zu: stored size %d x %d is not usable; using the picture's size\n", i,
+                            width, height);
                 }
             } else {
                 in.close();

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <filesystem>
 #include <future>
 
 using namespace tavrin;
@@ -224,16 +223,6 @@ TEST_F(LifecycleTest, SettingsAreInPlaceBeforeTheControlWindowAndSavedAtTheEnd) 
     app::loadSettings(reloaded, folders);
     EXPECT_EQ(reloaded.recordFps, 60);
     EXPECT_EQ(reloaded.displayMode, 7);
-}
-
-TEST_F(LifecycleTest, ATruncatedSettingsFileIsKeptAsideAndTheWindowGetsToSaySo) {
-    folders.writeSettingsFile(std::vector<uint8_t>(700, 0x0A));
-    std::string noticeAtWindowCreation;
-    platform->onCreateControlWindow = [&] { noticeAtWindowCreation = app->settingsNotice; };
-    EXPECT_EQ(run(), 0);
-    EXPECT_THAT(noticeAtWindowCreation, ::testing::HasSubstr(folders.settingsFile() + ".damaged"));
-    EXPECT_EQ(std::filesystem::file_size(folders.settingsFile() + ".damaged"), 700u);
-    EXPECT_TRUE(app::parseSettingsFile(folders.readSettingsFile()).has_value());
 }
 
 TEST_F(LifecycleTest, ShutdownStopsTheThreadThenClosesUnderTheLockThenSaves) {
