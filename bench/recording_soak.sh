@@ -39,6 +39,11 @@ trap cleanup EXIT
 pids+=($!)
 sleep 2
 
+# A parallel recording of the same source, to tell the source's own faults from ours.
+parec --device=tavrin_null.monitor --raw --format=s16le --rate=48000 --channels=2 >"$out/parec.raw" 2>/dev/null &
+parec_pid=$!
+pids+=($parec_pid)
+
 # Two busy loops.
 for _ in 1 2; do ( while :; do :; done ) & pids+=($!); done
 
@@ -64,8 +69,9 @@ print(f"file: video {video:.4f} s, audio {audio:.4f} s, difference {abs(video-au
       f"({'within' if abs(video-audio) <= 1/int(sys.argv[3]) else 'MORE than'} one frame)")
 PY
 
-# The sound itself: runs of silence inside it, and breaks in the tone (a cut or a jump).
-ffmpeg -v error -i "$out/soak.avi" -map 0:a:0 -ac 1 -f s16le - | python3 -c '
+# The sound itself: runs of silence inside it, and breaks in the tone (a cut or a jump);
+# then the same for the parallel recording of the source.
+analyse() { python3 -c '
 import sys, math, array
 w = 2 * math.pi * 440 / 48000
 c = 2 * math.cos(w)
@@ -101,8 +107,10 @@ while True:
                     print(f"  break in the tone at {n/48000:.4f} s (residual {r:.0f})")
         prev2, prev1 = prev1, x
         n += 1
-print(f"sound analysis: {n/48000:.3f} s, tone starts at {((first or 0)/48000)*1000:.1f} ms, "
+print(f"{sys.argv[1]}: {n/48000:.3f} s, tone starts at {((first or 0)/48000)*1000:.1f} ms, "
       f"silences of 5 ms or more inside it: {len(silences)}, breaks in the tone: {breaks}")
 for at, length in silences[:10]:
     print(f"  silence at {at/48000:.3f} s, {length/48:.1f} ms")
-'
+' "$1"; }
+ffmpeg -v error -i "$out/soak.avi" -map 0:a:0 -ac 1 -f s16le - | analyse "sound analysis (the recording)"
+ffmpeg -v error -f s16le -ar 48000 -ac 2 -i "$out/parec.raw" -ac 1 -f s16le - | analyse "sound analysis (parec of the source)"

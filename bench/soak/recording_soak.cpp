@@ -3,7 +3,11 @@
 // left empty, silences put in and cuts made in the sound, and the file's lengths.
 // Used by bench/recording_soak.sh, which plays a tone and loads the machine.
 //
-//   recording_soak SECONDS OUTPUT.avi [CODEC] [FPS]
+//   recording_soak SECONDS OUTPUT.avi [CODEC] [FPS] [fast]
+//
+// "fast" records SECONDS of media time of a noise picture (hard to compress) as fast
+// as the encoder goes, without sound, on a clock that moves with the frames: a way to
+// make files past 1 GiB quickly.
 #include "app/Diagnostics.h"
 #include "device/FrameQueue.h"
 #include "display/FrameConversion.h"
@@ -29,6 +33,7 @@ int main(int argc, char** argv) {
     std::string path = argv[2];
     const std::string codec = argc > 3 ? argv[3] : "Microsoft Video 1";
     const int fps = argc > 4 ? std::atoi(argv[4]) : 30;
+    const bool fast = argc > 5 && std::string(argv[5]) == "fast";
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -41,7 +46,13 @@ int main(int argc, char** argv) {
     settings.videoCodec.assign(codec);
     settings.recordFps = fps;
     media::FfmpegPlatform platform;
-    record::Recorder recorder(platform, settings);
+    auto manualClock = std::make_shared<record::ManualReferenceClock>();
+    std::shared_ptr<record::ReferenceClock> clock = std::make_shared<record::SystemReferenceClock>();
+    if (fast) {
+        settings.audioSource.assign("(no sound)");
+        clock = manualClock;
+    }
+    record::Recorder recorder(platform, settings, nullptr, clock);
     if (!recorder.startRecording(name)) {
         std::fprintf(stderr, "the recording did not start: %s\n", recorder.failureText().c_str());
         return 1;
@@ -55,12 +66,23 @@ int main(int argc, char** argv) {
     auto due = start;
     auto nextStatus = start + std::chrono::seconds(1);
     uint64_t n = 0;
-    while (Clock::now() < end) {
+    uint64_t noise = 0x9E3779B97F4A7C15ull;
+    const auto frames = static_cast<uint64_t>(seconds * 60);
+    while (fast ? n < frames : Clock::now() < end) {
         device::CaptureFrame* frame = pool.queue().pop(std::chrono::milliseconds(500));
         if (frame) {
             frame->refCount = 1;
             sim::SimulatedBoard::renderPicture(n++, frame->data.get());
             display::convertFrame(*frame, display::kDualScreenLayout);
+            if (fast) {
+                for (uint8_t& byte : frame->image) {
+                    noise ^= noise << 13;
+                    noise ^= noise >> 7;
+                    noise ^= noise << 17;
+                    byte = static_cast<uint8_t>(noise);
+                }
+                manualClock->set(static_cast<record::REFERENCE_TIME>(n) * 166666 + 1);
+            }
             if (auto* app = recorder.recorderApp())
                 app->putFrame(frame);
             device::releaseFrame(*frame);
@@ -74,7 +96,8 @@ int main(int argc, char** argv) {
                 break; // it stopped by itself
         }
         due += boardInterval;
-        std::this_thread::sleep_until(due);
+        if (!fast)
+            std::this_thread::sleep_until(due);
     }
 
     int64_t samples = 0;

@@ -29,10 +29,11 @@ void ensureDevicesRegistered() {
 
 namespace {
 
-// ALSA's "null" plugin (and its kin) capture zeros: never a sensible default.
+// ALSA lists its plugins beside the sound cards: "null" captures zeros, the rate
+// converters, "jack", "oss", "pulse" and the like capture nothing without their server.
+// Only a device on a card (its name says "CARD=") is a sensible default.
 bool isDummy(const AudioDevice& device) {
-    return device.deviceName == "null" || device.deviceName.rfind("null:", 0) == 0 ||
-           device.description.find("Discard all samples") != std::string::npos;
+    return device.inputFormat == "alsa" && device.deviceName.find("CARD=") == std::string::npos;
 }
 
 std::vector<AudioDevice> listInputs(const char* formatName, bool* answered = nullptr) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include <cmath>
@@ -88,6 +89,41 @@ TEST(RecordingEndToEnd, TenSecondsFromASixtyFrameBoardAtThirtyWithTheTone) {
         rms += static_cast<double>(sound[i]) * sound[i];
     rms = std::sqrt(rms / (48000 * 8));
     EXPECT_GT(rms, 3000) << "the tone plays at about a third of full scale";
+}
+
+TEST(RecordingEndToEnd, SoundIsWholeFromTheFirstMomentOfTheNextRecording) {
+    if (!soundServerAvailable())
+        GTEST_SKIP() << "no sound server: run under scripts/test-env.sh";
+    Harness h("FFV1 (lossless)");
+    h.settings.recordFps = 30;
+    TonePlayer tone(1000.0, 20.0, h.dir.path());
+    ASSERT_TRUE(tone.started());
+    std::this_thread::sleep_for(400ms);
+
+    // The first recording opens the sound input; the next one finds it delivering.
+    for (const char* name : {"00001.avi", "00002.avi"}) {
+        ASSERT_TRUE(h.recorder.startRecording(name));
+        feedFrames(h.pool, h.recorder, display::kDualScreenLayout, 60, 3s);
+        record::AudioCaptureStatus sound;
+        ASSERT_TRUE(h.recorder.soundStatus(&sound)) << name;
+        EXPECT_EQ(sound.gaps, 0) << name << ": a source that delivers gets no silence";
+        EXPECT_EQ(sound.splices, 0) << name << ": nothing it delivers is cut";
+        EXPECT_FALSE(sound.lost) << name;
+        h.recorder.stopRecording();
+    }
+    const std::vector<int16_t> sound = decodeAudioMono(h.dir.path() + "00002.avi");
+    ASSERT_GT(sound.size(), 48000u * 2);
+    std::size_t first = 0;
+    while (first < sound.size() && std::abs(sound[first]) < 1000)
+        ++first;
+    EXPECT_LE(first, 4800u) << "no silence at the start beyond 100 ms";
+    // And no hole anywhere after it: every 10 ms carries the tone.
+    for (std::size_t at = first; at + 480 + 12000 <= sound.size(); at += 480) { // the last 0.25 s may be padding
+        int peak = 0;
+        for (std::size_t i = at; i < at + 480; ++i)
+            peak = std::max(peak, std::abs(static_cast<int>(sound[i])));
+        ASSERT_GT(peak, 1000) << "silence at " << static_cast<double>(at) / 48000 << " s";
+    }
 }
 
 class LosslessRecording : public ::testing::TestWithParam<const char*> {};
