@@ -73,8 +73,8 @@ intptr_t ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, i
         return TRUE;
     case UM_DEVICE:
         s_.view.setStatusText(wParam == kDeviceNoPermission ? kNoPermissionText
-                              : wParam                       ? "Connected"
-                                                             : "Not connected");
+                              : wParam                      ? "Connected"
+                                                            : "Not connected");
         return TRUE;
     case UM_TOPMOST:
         s_.displays.applyTopmost();
