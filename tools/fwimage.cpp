@@ -39,12 +39,14 @@ int main(int argc, char** argv) {
     std::printf("\n");
     const FirmwareRecordWalk walk = walkFirmwareRecords(copy.content());
     for (const FirmwareRecord& r : walk.records) {
-        const std::size_t transfers = r.length == 0 ? 1 : (r.length + kMaxControlTransferBytes - 1) / kMaxControlTransferBytes;
+        const std::size_t transfers =
+            r.length == 0 ? 1 : (r.length + kMaxControlTransferBytes - 1) / kMaxControlTransferBytes;
         std::printf("record at %5zu: %4u bytes to 0x%04X in %zu transfer%s%s\n", r.offset,
                     static_cast<unsigned>(r.length), static_cast<unsigned>(r.address), transfers,
                     transfers == 1 ? "" : "s",
-                    std::size_t{r.address} + r.length > kFirmwareMemoryBytes ? ", past the end of the processor's memory"
-                                                                             : "");
+                    std::size_t{r.address} + r.length > kFirmwareMemoryBytes
+                        ? ", past the end of the processor's memory"
+                        : "");
     }
     if (!walk.recordsFitAddressSpace) {
         std::printf("a record reaches past address 0xFFFF: the update would fail (133)\n");

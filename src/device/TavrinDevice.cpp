@@ -38,7 +38,8 @@ bool TavrinDevice::open(const InterfaceClassId* filter) {
         app::debugPrintf("opening %s\n", path.c_str());
         connection_ = transport_.open(path);
         if (!connection_) {
-            refusedForPermission = refusedForPermission || transport_.lastOpenFailure() == OpenFailure::NoPermission;
+            refusedForPermission =
+                refusedForPermission || transport_.lastOpenFailure() == OpenFailure::NoPermission;
             continue;
         }
         if (!connection_->setPipeTimeout(kControlPipe, 100))

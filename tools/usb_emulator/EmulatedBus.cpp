@@ -80,10 +80,11 @@ std::string addDevice(UMockdevTestbed* testbed, const char* name, int device, co
     std::snprintf(productText, sizeof productText, "%04x\n", product);
     const std::string devName = node(device);
     gchar* path = umockdev_testbed_add_device(
-        testbed, "usb", name, nullptr, "busnum", busnum.c_str(), "devnum", devnum.c_str(), "idVendor", "1209\n",
-        "idProduct", productText, "speed", "480\n", "bConfigurationValue", "1\n", "bNumConfigurations", "1\n",
-        "bDeviceClass", "ff\n", "dev", dev.c_str(), nullptr, "DEVTYPE", "usb_device", "DEVNAME", devName.c_str(),
-        "BUSNUM", "001", "DEVNUM", devnum.substr(0, devnum.size() - 1).c_str(), nullptr);
+        testbed, "usb", name, nullptr, "busnum", busnum.c_str(), "devnum", devnum.c_str(), "idVendor",
+        "1209\n", "idProduct", productText, "speed", "480\n", "bConfigurationValue", "1\n",
+        "bNumConfigurations", "1\n", "bDeviceClass", "ff\n", "dev", dev.c_str(), nullptr, "DEVTYPE",
+        "usb_device", "DEVNAME", devName.c_str(), "BUSNUM", "001", "DEVNUM",
+        devnum.substr(0, devnum.size() - 1).c_str(), nullptr);
     std::string sysPath = path ? path : "";
     g_free(path);
     if (!sysPath.empty())
@@ -239,8 +240,9 @@ class EmulatedClient {
         auto* u = reinterpret_cast<usbdevfs_urb*>(urb.data->data);
         const std::size_t offset = urb.type == USBDEVFS_URB_TYPE_CONTROL ? 8 : 0;
         if (urb.buffer && !r.bytes.empty())
-            std::memcpy(urb.buffer->data + offset, r.bytes.data(),
-                        std::min<std::size_t>(r.bytes.size(), static_cast<std::size_t>(u->buffer_length) - offset));
+            std::memcpy(
+                urb.buffer->data + offset, r.bytes.data(),
+                std::min<std::size_t>(r.bytes.size(), static_cast<std::size_t>(u->buffer_length) - offset));
         if (r.held) {
             urb.held = true;
             urb.heldBytes = r.actual;
@@ -252,11 +254,13 @@ class EmulatedClient {
     // Completes an outstanding status read with an 8-byte status word.
     void completeStatusRead(uint32_t counter) {
         for (auto& [address, urb] : urbs_) {
-            if (urb.type != USBDEVFS_URB_TYPE_BULK || urb.endpoint != device::kStatusPipe || isReapable(address))
+            if (urb.type != USBDEVFS_URB_TYPE_BULK || urb.endpoint != device::kStatusPipe ||
+                isReapable(address))
                 continue;
             if (urb.buffer)
                 std::memcpy(urb.buffer->data, &counter, std::min<std::size_t>(4, urb.buffer->data_len));
-            finish(address, urb, 0, std::min<uint32_t>(8, static_cast<uint32_t>(urb.buffer ? urb.buffer->data_len : 0)));
+            finish(address, urb, 0,
+                   std::min<uint32_t>(8, static_cast<uint32_t>(urb.buffer ? urb.buffer->data_len : 0)));
             bus_.board().completeStatusRead();
         }
     }
@@ -270,7 +274,8 @@ class EmulatedClient {
         auto* u = reinterpret_cast<usbdevfs_urb*>(urb.data->data);
         u->status = status;
         const uint32_t offset = urb.type == USBDEVFS_URB_TYPE_CONTROL ? 8 : 0;
-        u->actual_length = static_cast<int>(std::min<uint32_t>(actual, static_cast<uint32_t>(u->buffer_length) - offset));
+        u->actual_length =
+            static_cast<int>(std::min<uint32_t>(actual, static_cast<uint32_t>(u->buffer_length) - offset));
         urb.inWorker = false;
         reapable_.push_back(address);
     }
@@ -350,7 +355,8 @@ class EmulatedClient {
             r.held = t.error == device::UsbError::Timeout;
             r.actual = t.transferred;
             if (setup.requestType & 0x80)
-                r.bytes.assign(job.bytes.begin() + 8, job.bytes.begin() + 8 + std::min<uint32_t>(t.transferred, setup.length));
+                r.bytes.assign(job.bytes.begin() + 8,
+                               job.bytes.begin() + 8 + std::min<uint32_t>(t.transferred, setup.length));
             return r;
         }
         // Bulk IN on the frame pipe: the board sends whole 512-byte packets, so a buffer

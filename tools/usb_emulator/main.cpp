@@ -37,9 +37,10 @@ using tavrin::emulator::EmulatedBus;
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: tavrin-usb-emulator [--fps N] [--faults SPEC] [--control FIFO] -- COMMAND [ARGS...]\n"
-                         "faults: unplug, replug, short[:N], empty, stall[:N], start-timeout, noperm, perm,\n"
-                         "        firmware; each may be followed by @SECONDS\n");
+    std::fprintf(
+        stderr, "usage: tavrin-usb-emulator [--fps N] [--faults SPEC] [--control FIFO] -- COMMAND [ARGS...]\n"
+                "faults: unplug, replug, short[:N], empty, stall[:N], start-timeout, noperm, perm,\n"
+                "        firmware; each may be followed by @SECONDS\n");
     return 2;
 }
 
@@ -88,7 +89,6 @@ struct Run {
     GPid child = 0;
     int status = 0;
 };
-
 
 // umockdev sends uevents through libudev in this process, which must see the testbed's
 // sysfs as COMMAND does: run under the preload library too (re-executed once).
@@ -164,11 +164,14 @@ int main(int argc, char** argv) {
         const double seconds = std::atof(item.c_str() + at + 1);
         auto* t = new Timed{&bus, item.substr(0, at)};
         timed.push_back(t);
-        g_timeout_add(static_cast<guint>(seconds * 1000), [](gpointer p) -> gboolean {
-            auto* due = static_cast<Timed*>(p);
-            applyFault(*due->bus, due->fault);
-            return G_SOURCE_REMOVE;
-        }, t);
+        g_timeout_add(
+            static_cast<guint>(seconds * 1000),
+            [](gpointer p) -> gboolean {
+                auto* due = static_cast<Timed*>(p);
+                applyFault(*due->bus, due->fault);
+                return G_SOURCE_REMOVE;
+            },
+            t);
     }
 
     if (!bus.start())
@@ -181,20 +184,23 @@ int main(int argc, char** argv) {
         std::perror("tavrin-usb-emulator: control FIFO");
     Control control{&bus, open(controlPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC), {}};
     if (control.fd >= 0) {
-        g_unix_fd_add(control.fd, G_IO_IN, [](gint fd, GIOCondition, gpointer p) -> gboolean {
-            auto* c = static_cast<Control*>(p);
-            char chunk[256];
-            ssize_t n;
-            while ((n = read(fd, chunk, sizeof chunk)) > 0)
-                c->pending.append(chunk, static_cast<std::size_t>(n));
-            for (std::size_t nl; (nl = c->pending.find('\n')) != std::string::npos;) {
-                const std::string line = c->pending.substr(0, nl);
-                c->pending.erase(0, nl + 1);
-                if (!line.empty() && !applyFault(*c->bus, line))
-                    std::fprintf(stderr, "tavrin-usb-emulator: unknown fault \"%s\"\n", line.c_str());
-            }
-            return G_SOURCE_CONTINUE;
-        }, &control);
+        g_unix_fd_add(
+            control.fd, G_IO_IN,
+            [](gint fd, GIOCondition, gpointer p) -> gboolean {
+                auto* c = static_cast<Control*>(p);
+                char chunk[256];
+                ssize_t n;
+                while ((n = read(fd, chunk, sizeof chunk)) > 0)
+                    c->pending.append(chunk, static_cast<std::size_t>(n));
+                for (std::size_t nl; (nl = c->pending.find('\n')) != std::string::npos;) {
+                    const std::string line = c->pending.substr(0, nl);
+                    c->pending.erase(0, nl + 1);
+                    if (!line.empty() && !applyFault(*c->bus, line))
+                        std::fprintf(stderr, "tavrin-usb-emulator: unknown fault \"%s\"\n", line.c_str());
+                }
+                return G_SOURCE_CONTINUE;
+            },
+            &control);
     }
 
     // COMMAND's environment: ours, with umockdev's preload library first (see
@@ -217,17 +223,23 @@ int main(int argc, char** argv) {
         return 127;
     }
     g_strfreev(env);
-    g_child_watch_add(run.child, [](GPid, gint status, gpointer p) {
-        auto* r = static_cast<Run*>(p);
-        r->status = status;
-        g_main_loop_quit(r->loop);
-    }, &run);
+    g_child_watch_add(
+        run.child,
+        [](GPid, gint status, gpointer p) {
+            auto* r = static_cast<Run*>(p);
+            r->status = status;
+            g_main_loop_quit(r->loop);
+        },
+        &run);
     // Ctrl+C and termination go to COMMAND, which ends the run by ending itself.
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        g_unix_signal_add(sig, [](gpointer p) -> gboolean {
-            kill(static_cast<Run*>(p)->child, SIGTERM);
-            return G_SOURCE_CONTINUE;
-        }, &run);
+        g_unix_signal_add(
+            sig,
+            [](gpointer p) -> gboolean {
+                kill(static_cast<Run*>(p)->child, SIGTERM);
+                return G_SOURCE_CONTINUE;
+            },
+            &run);
     }
     g_main_loop_run(run.loop);
     g_main_loop_unref(run.loop);

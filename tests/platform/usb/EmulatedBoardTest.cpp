@@ -33,8 +33,7 @@ void fault(const std::string& line) {
     std::ofstream(control) << line << "\n";
 }
 
-template <typename Pred>
-bool eventually(Pred pred, std::chrono::milliseconds limit = 5s) {
+template <typename Pred> bool eventually(Pred pred, std::chrono::milliseconds limit = 5s) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!pred()) {
         if (std::chrono::steady_clock::now() > end)
@@ -82,7 +81,8 @@ TEST_F(Emulated, FindsTheBoardByItsShapeClaimsItAndReadsWholePacketsAndFrames) {
 
     ASSERT_TRUE(device.open(nullptr)) << diag.text();
     EXPECT_EQ(device.state(), DEVICE_OPEN);
-    EXPECT_NE(diag.text().find("fwVer=4\n"), std::string::npos) << "the version came by a control IN transfer";
+    EXPECT_NE(diag.text().find("fwVer=4\n"), std::string::npos)
+        << "the version came by a control IN transfer";
 
     // Whole frames, the board's own picture, each a little further on.
     std::vector<uint8_t> expected(kPictureBytes);
@@ -181,7 +181,8 @@ TEST_F(Emulated, UnplugGivesNoDeviceAndReplugPostsAnArrival) {
 
     fault("replug");
     ASSERT_TRUE(eventually([&] { return arrivals() == 1; })) << "no arrival was posted";
-    const auto& record = *reinterpret_cast<const app::DeviceInterfaceArrival*>(window.messages().back().lParam);
+    const auto& record =
+        *reinterpret_cast<const app::DeviceInterfaceArrival*>(window.messages().back().lParam);
     EXPECT_EQ(record.classId, kTavrinInterfaceClass);
     ASSERT_TRUE(device.open(&record.classId));
     EXPECT_EQ(device.readFrame(frame), FRAME_OK);
