@@ -11,6 +11,7 @@ packages=(
   libcurl4-openssl-dev liblodepng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth pulseaudio pulseaudio-utils ffmpeg imagemagick python3 openssl
+  openbox xfwm4 dbus-daemon x11-utils xdotool libxcb1-dev qt6-svg-dev
   libgl1-mesa-dri
 )
 
