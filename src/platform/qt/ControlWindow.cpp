@@ -14,10 +14,10 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
-#include <QPushButton>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QSvgRenderer>
 #include <QThread>

@@ -120,9 +120,10 @@ DisplayWindow::InitResult DisplayWindow::init(const display::DisplayWindowPlan& 
         const display::ClientSize fitted =
             display::fitClientSize(width_, height_, {size.width(), size.height()}, maxW, maxH);
         if (fitted.width != size.width() || fitted.height != size.height()) {
-            app::debugPrintf("display: %d x %d is more than the graphics driver can draw (%d x %d); using %d x %d\n",
-                             size.width(), size.height(), limits.maxWidth(), limits.maxHeight(), fitted.width,
-                             fitted.height);
+            app::debugPrintf(
+                "display: %d x %d is more than the graphics driver can draw (%d x %d); using %d x %d\n",
+                size.width(), size.height(), limits.maxWidth(), limits.maxHeight(), fitted.width,
+                fitted.height);
             size = QSize(fitted.width, fitted.height);
         }
     }
@@ -193,7 +194,8 @@ bool DisplayWindow::inFullScreen() const {
 }
 
 bool DisplayWindow::sizingSettled() const {
-    return !sizingEnd_.isActive() && !answerWindow_.isActive() && !restoring_ && !(tracker_ && tracker_->sizing());
+    return !sizingEnd_.isActive() && !answerWindow_.isActive() && !restoring_ &&
+           !(tracker_ && tracker_->sizing());
 }
 
 bool DisplayWindow::normalState() const {
@@ -276,8 +278,7 @@ void DisplayWindow::sizeChanged() {
     case display::SizingTracker::Report::Sizing:
         // What the window has now is what is shown, titled and saved.
         saveSize(size());
-        setWindowTitle(QString::fromStdString(
-            display::sizingTitle({size().width(), size().height()})));
+        setWindowTitle(QString::fromStdString(display::sizingTitle({size().width(), size().height()})));
         sizingEnd_.start();
         return;
     }

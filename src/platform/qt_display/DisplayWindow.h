@@ -8,8 +8,8 @@
 #include "display/SizingTracker.h"
 #include "platform/qt_display/DisplayRenderer.h"
 
-#include <QOpenGLWidget>
 #include <QMargins>
+#include <QOpenGLWidget>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -107,8 +107,8 @@ class DisplayWindow final : public QOpenGLWidget,
     int32_t windowSlot_ = 0;
     bool graphicsReady_ = false;
     bool dragging_ = false;
-    QPoint dragStart_;  // cursor on the screen at the press
-    QPoint dragOrigin_; // client area's corner then
+    QPoint dragStart_;               // cursor on the screen at the press
+    QPoint dragOrigin_;              // client area's corner then
     QSize sizeSeen_;                 // the size of the last resize event
     QRect lastNormalGeometry_;       // where the window was when last normal
     QRect normalGeometry_;           // the place to come back to from full screen

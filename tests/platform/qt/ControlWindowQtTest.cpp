@@ -189,9 +189,11 @@ class ControlWindowQtTest : public QObject {
                          qPrintable(what));
                 QVERIFY2(w.rect().contains(c->geometry()), qPrintable(what));
             }
-            for (const QPushButton* b : {w.outputFolderButton(), w.videoSettingsButton(), w.audioSettingsButton()}) {
+            for (const QPushButton* b :
+                 {w.outputFolderButton(), w.videoSettingsButton(), w.audioSettingsButton()}) {
                 const int text = b->fontMetrics().horizontalAdvance(b->text().remove(QLatin1Char('&')));
-                QVERIFY2(text + 6 <= b->width() && b->height() >= b->sizeHint().height(), qPrintable(b->text()));
+                QVERIFY2(text + 6 <= b->width() && b->height() >= b->sizeHint().height(),
+                         qPrintable(b->text()));
                 QVERIFY(w.rect().contains(b->geometry()));
             }
             const QFontMetrics fm(w.statusLine()->font());

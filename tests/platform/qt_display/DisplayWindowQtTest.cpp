@@ -14,8 +14,8 @@
 #include <QMenu>
 #include <QPixmap>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTest>
 #include <QWindow>
 
@@ -94,9 +94,7 @@ class DisplayWindowQtTest : public QObject {
 
     // The window's contents as the X server has them: the real size, whatever Qt
     // believes.
-    static QImage onScreen(DisplayWindow* w) {
-        return w->screen()->grabWindow(w->winId()).toImage();
-    }
+    static QImage onScreen(DisplayWindow* w) { return w->screen()->grabWindow(w->winId()).toImage(); }
 
     // A frame as the control window hands it over: converted, with its first reference.
     device::CaptureFrame* simulatedFrame(int layoutId) {
@@ -389,9 +387,9 @@ class DisplayWindowQtTest : public QObject {
         DisplayWindow* w = mainWindow();
         const QPoint origin = w->geometry().topLeft();
 
-        w->resize(500, 384); // right edge dragged to 500
+        w->resize(500, 384);                                     // right edge dragged to 500
         QCOMPARE(w->windowTitle(), QStringLiteral("500 x 384")); // the size it has
-        QTRY_COMPARE(w->size(), QSize(512, 768));              // when let go
+        QTRY_COMPARE(w->size(), QSize(512, 768));                // when let go
         QTRY_VERIFY(w->sizingSettled());
         QCOMPARE(w->geometry().topLeft(), origin);
         QCOMPARE(settings.clientWidth[0], 512);
@@ -458,13 +456,23 @@ class DisplayWindowQtTest : public QObject {
                 const bool bottom = w == displays->bottomWindow();
                 const QPoint drag = bottom ? -c.drag : c.drag;
                 const QRect frame = w->frameGeometry();
-                const QPoint corner = drag.x() < 0 ? frame.topLeft() + QPoint(3, 3) : frame.bottomRight() - QPoint(2, 2);
-                QStringList args{"mousemove", QString::number(corner.x()), QString::number(corner.y()),
-                                 "sleep", "0.3", "mousedown", "1", "sleep", "0.3"};
+                const QPoint corner =
+                    drag.x() < 0 ? frame.topLeft() + QPoint(3, 3) : frame.bottomRight() - QPoint(2, 2);
+                QStringList args{"mousemove",
+                                 QString::number(corner.x()),
+                                 QString::number(corner.y()),
+                                 "sleep",
+                                 "0.3",
+                                 "mousedown",
+                                 "1",
+                                 "sleep",
+                                 "0.3"};
                 for (int i = 1; i <= 4; ++i)
                     args << "mousemove" << QString::number(corner.x() + drag.x() * i / 4)
-                         << QString::number(corner.y() + drag.y() * i / 4) << "sleep" << "0.2";
-                args << "mouseup" << "1";
+                         << QString::number(corner.y() + drag.y() * i / 4) << "sleep"
+                         << "0.2";
+                args << "mouseup"
+                     << "1";
                 QCOMPARE(QProcess::execute(xdotool, args), 0);
                 QTRY_VERIFY_WITH_TIMEOUT(w->sizingSettled(), 5000);
                 QVERIFY(placed(w));
@@ -512,10 +520,10 @@ class DisplayWindowQtTest : public QObject {
         const QRect area = top->screen()->availableGeometry();
         for (DisplayWindow* w : {top, bottom}) {
             QVERIFY2(area.contains(w->frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3 x %4")
-                                                                      .arg(w->frameGeometry().x())
-                                                                      .arg(w->frameGeometry().y())
-                                                                      .arg(w->frameGeometry().width())
-                                                                      .arg(w->frameGeometry().height())));
+                                                                       .arg(w->frameGeometry().x())
+                                                                       .arg(w->frameGeometry().y())
+                                                                       .arg(w->frameGeometry().width())
+                                                                       .arg(w->frameGeometry().height())));
             QCOMPARE(w->height(), 192 * w->width() / 256); // as the rule keeps the aspect
         }
         QVERIFY(!top->frameGeometry().intersects(bottom->frameGeometry()));
