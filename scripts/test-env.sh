@@ -36,10 +36,17 @@ wm="${TAVRIN_WM:-openbox}"
 if [ "${own_x:-0}" = 1 ] && [ "$wm" != none ]; then
   case "$wm" in
     openbox) wm_cmd=(openbox --sm-disable) ;;
-    xfwm4) wm_cmd=(dbus-run-session -- xfwm4 --compositor=off --sm-client-disable) ;;
+    xfwm4)
+      # xfwm4 reads its settings over D-Bus and exits without a session bus: one of
+      # our own, stopped with the rest (no accessibility bus behind it).
+      dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$workdir/bus" &
+      pids+=($!)
+      for _ in $(seq 1 50); do [ -s "$workdir/bus" ] && break; sleep 0.1; done
+      wm_cmd=(env DBUS_SESSION_BUS_ADDRESS="$(head -n 1 "$workdir/bus")" NO_AT_BRIDGE=1
+              xfwm4 --compositor=off --sm-client-disable) ;;
     *) echo "test-env: unknown TAVRIN_WM=$wm" >&2; exit 2 ;;
   esac
-  if command -v "${wm_cmd[0]}" >/dev/null 2>&1; then
+  if command -v "$wm" >/dev/null 2>&1; then
     "${wm_cmd[@]}" >"$workdir/wm.log" 2>&1 &
     pids+=($!)
     # Ready once it announces itself on the root window.
