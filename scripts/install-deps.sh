@@ -15,6 +15,7 @@ run_packages=(
   libusb-1.0-0-dev
   libavcodec-dev libavformat-dev libavdevice-dev libavutil-dev libswresample-dev libswscale-dev
   libcurl4-openssl-dev liblodepng-dev
+  libxcb1-dev qt6-svg-dev
 )
 
 # --- Running on a virtual X server (scripts/run.sh without a display, the tests) -------
@@ -28,7 +29,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils ffmpeg imagemagick python3 openssl
   dpkg-dev lintian appstream desktop-file-utils man-db
-  umockdev libumockdev-dev xdotool x11-utils
+  umockdev libumockdev-dev xdotool x11-utils openbox xfwm4 dbus-daemon
 )
 
 case "${1:-test}" in

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs a command with what the tests need around it: an X server (Xvfb) and a
-# PulseAudio daemon with a null sink whose monitor is a real capture source.
-# Everything started here is stopped again when the command ends.
+# Runs a command with what the tests need around it: an X server (Xvfb) with a
+# window manager on it, and a PulseAudio daemon with a null sink whose monitor is a
+# real capture source. Everything started here is stopped again when the command ends.
+#   TAVRIN_WM=openbox (default) | xfwm4 | none   the window manager on the X server
 set -uo pipefail
 
 workdir="$(mktemp -d /tmp/tavrin-env.XXXXXX)"
@@ -24,9 +25,38 @@ if [ -z "${DISPLAY:-}" ] || [ "${TAVRIN_OWN_X:-1}" = 1 ]; then
       pids+=($!)
       export DISPLAY=":${n}"
       for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${n}" ] && break; sleep 0.1; done
+      own_x=1
       break
     fi
   done
+fi
+
+# A window manager, as on a desktop: it frames, places and sizes the windows.
+wm="${TAVRIN_WM:-openbox}"
+if [ "${own_x:-0}" = 1 ] && [ "$wm" != none ]; then
+  case "$wm" in
+    openbox) wm_cmd=(openbox --sm-disable) ;;
+    xfwm4)
+      # xfwm4 reads its settings over D-Bus and exits without a session bus: one of
+      # our own, stopped with the rest (no accessibility bus behind it).
+      dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$workdir/bus" &
+      pids+=($!)
+      for _ in $(seq 1 50); do [ -s "$workdir/bus" ] && break; sleep 0.1; done
+      wm_cmd=(env DBUS_SESSION_BUS_ADDRESS="$(head -n 1 "$workdir/bus")" NO_AT_BRIDGE=1
+              xfwm4 --compositor=off --sm-client-disable) ;;
+    *) echo "test-env: unknown TAVRIN_WM=$wm" >&2; exit 2 ;;
+  esac
+  if command -v "$wm" >/dev/null 2>&1; then
+    "${wm_cmd[@]}" >"$workdir/wm.log" 2>&1 &
+    pids+=($!)
+    # Ready once it announces itself on the root window.
+    for _ in $(seq 1 100); do
+      xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+      sleep 0.1
+    done
+  else
+    echo "test-env: $wm is not installed; running without a window manager" >&2
+  fi
 fi
 
 # Sound server of our own, in a private runtime folder.

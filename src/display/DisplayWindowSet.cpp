@@ -61,9 +61,9 @@ void DisplayWindowSet::applyDisplayMode(int layoutId, bool split) {
         // Two windows placed by nobody would open on top of each other.
         DisplayWindowPlan& top = plans[0];
         DisplayWindowPlan& bottom = plans[1];
-        const SplitPlacement p = placeSplitWindows(area, {top.width, top.height}, {top.clientWidth, top.clientHeight},
-                                                   {bottom.width, bottom.height},
-                                                   {bottom.clientWidth, bottom.clientHeight});
+        const SplitPlacement p =
+            placeSplitWindows(area, {top.width, top.height}, {top.clientWidth, top.clientHeight},
+                              {bottom.width, bottom.height}, {bottom.clientWidth, bottom.clientHeight});
         top.clientWidth = p.top.width;
         top.clientHeight = p.top.height;
         top.positioned = true;

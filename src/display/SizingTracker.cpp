@@ -35,6 +35,11 @@ SizingTracker::Report SizingTracker::resized(const WindowRect& now) {
     return Report::Sizing;
 }
 
+void SizingTracker::moved(const WindowRect& now) {
+    if (last_ && sameSize(now, *last_))
+        last_ = now;
+}
+
 std::optional<SizingTracker::Step> SizingTracker::finish() {
     if (!start_ || !last_)
         return std::nullopt;

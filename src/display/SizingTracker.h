@@ -32,6 +32,8 @@ class SizingTracker {
 
     // The client rectangle is now `now`.
     Report resized(const WindowRect& now);
+    // The window moved; a change of size is left to resized().
+    void moved(const WindowRect& now);
 
     // A resize is under way and has not been finished.
     bool sizing() const { return start_.has_value(); }

@@ -12,7 +12,8 @@ bool fits(ClientSize s, int64_t maxWidth, int64_t maxHeight) {
 
 } // namespace
 
-ClientSize fitClientSize(int32_t width, int32_t height, ClientSize size, int64_t maxWidth, int64_t maxHeight) {
+ClientSize fitClientSize(int32_t width, int32_t height, ClientSize size, int64_t maxWidth,
+                         int64_t maxHeight) {
     if (fits(size, maxWidth, maxHeight) || width <= 0 || height <= 0)
         return size;
     // The dimension that runs out first is dragged (so the rule lets it decide), and
@@ -45,9 +46,12 @@ SplitPlacement placeSplitWindows(const ScreenArea& area, ClientSize topPicture, 
     const int64_t stackedH = int64_t{top.height} + bottom.height + 2 * fh;
     if (stackedW <= aw && stackedH <= ah) {
         const int64_t y = topEdge + (area.known() ? (ah - stackedH) / 2 : 0);
-        auto x = [&](ClientSize s) { return left + (area.known() ? (aw - s.width - fw) / 2 : 0) + area.frameLeft; };
+        auto x = [&](ClientSize s) {
+            return left + (area.known() ? (aw - s.width - fw) / 2 : 0) + area.frameLeft;
+        };
         p.topAt = {static_cast<int32_t>(x(top)), static_cast<int32_t>(y + area.frameTop)};
-        p.bottomAt = {static_cast<int32_t>(x(bottom)), static_cast<int32_t>(y + top.height + fh + area.frameTop)};
+        p.bottomAt = {static_cast<int32_t>(x(bottom)),
+                      static_cast<int32_t>(y + top.height + fh + area.frameTop)};
         return p;
     }
 
@@ -61,7 +65,8 @@ SplitPlacement placeSplitWindows(const ScreenArea& area, ClientSize topPicture, 
     const int64_t x = left + std::max<int64_t>(0, (aw - pairW) / 2);
     const int64_t y = topEdge + std::max<int64_t>(0, (ah - pairH) / 2);
     p.topAt = {static_cast<int32_t>(x + area.frameLeft), static_cast<int32_t>(y + area.frameTop)};
-    p.bottomAt = {static_cast<int32_t>(x + p.top.width + fw + area.frameLeft), static_cast<int32_t>(y + area.frameTop)};
+    p.bottomAt = {static_cast<int32_t>(x + p.top.width + fw + area.frameLeft),
+                  static_cast<int32_t>(y + area.frameTop)};
     return p;
 }
 

@@ -182,10 +182,10 @@ TEST(WindowPlacement, FitsStoredSizesIntoTheScreen) {
         ClientSize expected;
     };
     const Case cases[] = {
-        {256, 384, {540, 810}, 1904, 1043, {540, 810}},      // fits: untouched
+        {256, 384, {540, 810}, 1904, 1043, {540, 810}},        // fits: untouched
         {256, 384, {100000, 150000}, 1904, 1043, {694, 1041}}, // the height runs out
         {256, 384, {1920, 2880}, 1904, 1050, {700, 1050}},
-        {256, 384, {1920, 2880}, 1904, 760, {500, 750}},      // 753 to 760 snap up to 768
+        {256, 384, {1920, 2880}, 1904, 760, {500, 750}},       // 753 to 760 snap up to 768
         {256, 192, {100000, 150000}, 1000, 2000, {1000, 750}}, // the width runs out
         {240, 160, {100000, 100000}, 1904, 1043, {1564, 1042}},
         {256, 384, {4000, 6000}, 200, 300, {256, 384}}, // never below 1x
@@ -193,8 +193,9 @@ TEST(WindowPlacement, FitsStoredSizesIntoTheScreen) {
     };
     for (const Case& c : cases) {
         const ClientSize got = fitClientSize(c.w, c.h, c.stored, c.maxW, c.maxH);
-        EXPECT_EQ(got, c.expected) << c.w << "x" << c.h << " stored " << c.stored.width << "x" << c.stored.height
-                                   << " in " << c.maxW << "x" << c.maxH << ": " << got.width << "x" << got.height;
+        EXPECT_EQ(got, c.expected) << c.w << "x" << c.h << " stored " << c.stored.width << "x"
+                                   << c.stored.height << " in " << c.maxW << "x" << c.maxH << ": "
+                                   << got.width << "x" << got.height;
         // A fitted size is a size the rule itself gives.
         WindowRect r{0, 0, got.width, got.height};
         EXPECT_EQ(applySizingRule(c.w, c.h, 0, 0, WMSZ_BOTTOMRIGHT, r), got);
@@ -219,8 +220,8 @@ TEST(WindowPlacement, SplitWindowsNeverOverlap) {
         bool stacked;
     };
     const Case cases[] = {
-        {{{0, 0, 1920, 1080}, 0, 0, 0, 0}, pic, true},          // no window manager
-        {{{0, 0, 1920, 1080}, 1, 20, 1, 5}, {512, 384}, true}, // framed
+        {{{0, 0, 1920, 1080}, 0, 0, 0, 0}, pic, true},           // no window manager
+        {{{0, 0, 1920, 1080}, 1, 20, 1, 5}, {512, 384}, true},   // framed
         {{{0, 24, 1920, 1080}, 5, 29, 5, 5}, {800, 600}, false}, // too short: side by side
         {{{0, 0, 1280, 720}, 5, 29, 5, 5}, {1024, 768}, false},  // shrunk as well
     };

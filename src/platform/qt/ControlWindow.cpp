@@ -5,13 +5,21 @@
 #include "platform/qt/RecordButton.h"
 #include "ui_ControlWindow.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLayout>
 #include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
+#include <QSvgRenderer>
 #include <QThread>
 #include <QTimer>
 
@@ -22,21 +30,41 @@ static void initAppResources() {
 
 namespace tavrin::qt {
 
+QIcon svgIcon(const QString& path) {
+    // Drawn at every size a screen may ask for, so that it stays sharp at any scale.
+    QSvgRenderer renderer(path);
+    QIcon icon;
+    if (!renderer.isValid())
+        return icon;
+    for (int s : {16, 24, 32, 48, 64, 96, 128, 256}) {
+        QPixmap pixmap(s, s);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        renderer.render(&painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 ControlWindow::ControlWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       ui_(std::make_unique<Ui::ControlWindow>()) {
     initAppResources();
     ui_->setupUi(this);
-    setFixedSize(size()); // a dialog frame: no resizing, no maximizing
+    // A dialog frame: no resizing, no maximizing; the size is what the texts need at
+    // the font in use (at least the dialog's own), and follows a change of font.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    fitToFont();
 
-    QIcon appIcon;
-    for (int s : {16, 32, 48, 64, 128, 256})
-        appIcon.addFile(QStringLiteral(":/icons/tavrin-capture-%1.png").arg(s), QSize(s, s));
+    // Every window of the program carries its icon (display windows, dialogs, console).
+    const QIcon appIcon = svgIcon(QStringLiteral(":/icons/tavrin-capture.svg"));
     setWindowIcon(appIcon);
-    iconRecordIdle_ = QIcon(QStringLiteral(":/icons/record-idle.png"));
-    iconRecordActive_ = QIcon(QStringLiteral(":/icons/record-active.png"));
-    iconScreenshot_ = QIcon(QStringLiteral(":/icons/screenshot.png"));
+    QGuiApplication::setWindowIcon(appIcon);
+    iconRecordIdle_ = svgIcon(QStringLiteral(":/icons/record-idle.svg"));
+    iconRecordActive_ = svgIcon(QStringLiteral(":/icons/record-active.svg"));
+    iconScreenshot_ = svgIcon(QStringLiteral(":/icons/screenshot.svg"));
     ui_->IDC_RECORD->setIcon(iconRecordIdle_);
     ui_->IDC_SCREENSHOT->setIcon(iconScreenshot_);
 
@@ -50,6 +78,7 @@ ControlWindow::ControlWindow(QWidget* parent)
     blinkTimer_.setTimerType(Qt::PreciseTimer);
 
     // Centred on the screen, as the dialog was.
+    adjustSize();
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - rect().center());
@@ -57,6 +86,23 @@ ControlWindow::ControlWindow(QWidget* parent)
 }
 
 ControlWindow::~ControlWindow() = default;
+
+void ControlWindow::fitToFont() {
+    // The style gives text buttons a width of its own liking; "..." needs far less
+    // than that, and the status line needs three lines of whatever the font is.
+    QPushButton* folder = ui_->IDC_OUTPUT_FOLDER;
+    const int dots = folder->fontMetrics().horizontalAdvance(folder->text()) + 12;
+    folder->setFixedWidth(std::max(27, dots));
+    QLabel* status = ui_->IDC_STATUS;
+    const int frame = 2 * (status->frameWidth() + status->margin());
+    status->setMinimumHeight(std::max(57, 3 * status->fontMetrics().lineSpacing() + frame));
+}
+
+void ControlWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        fitToFont();
+}
 
 void ControlWindow::attach(app::ControlWindowLogic& logic) {
     logic_ = &logic;

@@ -26,6 +26,9 @@ namespace tavrin::qt {
 
 class RecordButton;
 
+// An icon drawn from an SVG file at the sizes screens ask for.
+QIcon svgIcon(const QString& path);
+
 // The control window: the widgets of its layout file and nothing else. Clicks,
 // list picks, timer ticks and posted messages go to ControlWindowLogic.
 class ControlWindow : public QWidget, public app::ControlWindowView {
@@ -69,8 +72,11 @@ class ControlWindow : public QWidget, public app::ControlWindowView {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
+    void fitToFont();
+
     std::unique_ptr<Ui::ControlWindow> ui_;
     app::ControlWindowLogic* logic_ = nullptr;
     QtMessageTarget target_;

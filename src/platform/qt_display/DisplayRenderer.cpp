@@ -114,8 +114,8 @@ bool DisplayRenderer::createSurfaces() {
     if (limits.known() && (textureWidth_ > static_cast<uint32_t>(limits.maxTextureSize) ||
                            textureHeight_ > static_cast<uint32_t>(limits.maxTextureSize))) {
         // Asking anyway would give an error at best and a driver crash at worst.
-        app::debugPrintf("display: the graphics driver takes no %u x %u texture (at most %d)\n", textureWidth_,
-                         textureHeight_, limits.maxTextureSize);
+        app::debugPrintf("display: the graphics driver takes no %u x %u texture (at most %d)\n",
+                         textureWidth_, textureHeight_, limits.maxTextureSize);
         releaseSurfaces();
         return false;
     }

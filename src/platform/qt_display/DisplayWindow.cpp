@@ -6,6 +6,7 @@
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -70,6 +71,9 @@ DisplayWindow::DisplayWindow(display::DisplaySettings& settings, const app::Cont
     connect(&answerWindow_, &QTimer::timeout, this, [this] {
         if (tracker_)
             tracker_->answerWindowClosed();
+        // A paint made while the window manager was still answering can be lost
+        // with the old contents of the window; the picture must not wait for the next frame.
+        update();
     });
     restoreTimeout_.setSingleShot(true);
     restoreTimeout_.setInterval(kRestoreLimitMs);
@@ -116,9 +120,10 @@ DisplayWindow::InitResult DisplayWindow::init(const display::DisplayWindowPlan& 
         const display::ClientSize fitted =
             display::fitClientSize(width_, height_, {size.width(), size.height()}, maxW, maxH);
         if (fitted.width != size.width() || fitted.height != size.height()) {
-            app::debugPrintf("display: %d x %d is more than the graphics driver can draw (%d x %d); using %d x %d\n",
-                             size.width(), size.height(), limits.maxWidth(), limits.maxHeight(), fitted.width,
-                             fitted.height);
+            app::debugPrintf(
+                "display: %d x %d is more than the graphics driver can draw (%d x %d); using %d x %d\n",
+                size.width(), size.height(), limits.maxWidth(), limits.maxHeight(), fitted.width,
+                fitted.height);
             size = QSize(fitted.width, fitted.height);
         }
     }
@@ -188,6 +193,11 @@ bool DisplayWindow::inFullScreen() const {
     return (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) != 0;
 }
 
+bool DisplayWindow::sizingSettled() const {
+    return !sizingEnd_.isActive() && !answerWindow_.isActive() && !restoring_ &&
+           !(tracker_ && tracker_->sizing());
+}
+
 bool DisplayWindow::normalState() const {
     return (windowState() & kNotNormal) == 0;
 }
@@ -237,27 +247,38 @@ void DisplayWindow::saveSize(const QSize& size) {
 
 void DisplayWindow::resizeEvent(QResizeEvent* event) {
     QOpenGLWidget::resizeEvent(event);
+    sizeChanged();
+}
+
+// The event's size can be older than the widget's own: Qt hands on the window
+// system's events in order but updates the size to the newest at the first of them.
+void DisplayWindow::sizeChanged() {
+    sizeSeen_ = size();
     if (!tracker_ || !isVisible() || !normalState())
         return;
-    const display::WindowRect rect = toWindowRect(clientRect(event->size()));
-    lastNormalGeometry_ = clientRect(event->size());
+    const display::WindowRect rect = toWindowRect(clientRect(size()));
+    lastNormalGeometry_ = clientRect(size());
     if (restoring_) {
         // Back from full screen: sizes on the way are the window system's, not the user's.
         tracker_->settle(rect);
-        arrivedAt(event->size());
+        arrivedAt(size());
         return;
+    }
+    if (tracker_->awaitingAnswer() && x11::pointerButtonsDown()) {
+        // The user is at it again: this is no answer.
+        answerWindow_.stop();
+        tracker_->answerWindowClosed();
     }
     switch (tracker_->resized(rect)) {
     case display::SizingTracker::Report::Unchanged:
         return;
     case display::SizingTracker::Report::Answer:
-        saveSize(event->size());
+        saveSize(size());
         return;
     case display::SizingTracker::Report::Sizing:
         // What the window has now is what is shown, titled and saved.
-        saveSize(event->size());
-        setWindowTitle(QString::fromStdString(
-            display::sizingTitle({event->size().width(), event->size().height()})));
+        saveSize(size());
+        setWindowTitle(QString::fromStdString(display::sizingTitle({size().width(), size().height()})));
         sizingEnd_.start();
         return;
     }
@@ -266,9 +287,15 @@ void DisplayWindow::resizeEvent(QResizeEvent* event) {
 void DisplayWindow::moveEvent(QMoveEvent* event) {
     QOpenGLWidget::moveEvent(event);
     noteFrameMargins();
+    if (size() != sizeSeen_ && sizeSeen_.isValid()) {
+        // Qt took a new size along with a move and sent no resize event for it; the
+        // title and the saved size must follow all the same (the drawing does).
+        sizeChanged();
+        return;
+    }
     if (tracker_ && isVisible() && normalState() && !restoring_) {
         lastNormalGeometry_ = geometry();
-        tracker_->resized(toWindowRect(geometry()));
+        tracker_->moved(toWindowRect(geometry()));
     }
 }
 
@@ -405,15 +432,18 @@ void DisplayWindow::mousePressEvent(QMouseEvent* event) {
             windowHandle()->startSystemMove();
         } else {
             dragging_ = true;
-            dragStart_ = event->position().toPoint();
+            dragStart_ = event->globalPosition().toPoint();
+            dragOrigin_ = geometry().topLeft();
         }
     }
     event->accept();
 }
 
 void DisplayWindow::mouseMoveEvent(QMouseEvent* event) {
+    // Measured on the screen, not in the window: a window manager moves the window
+    // some time after it is asked, so positions within it are no steady reference.
     if (dragging_)
-        move(pos() + (event->position().toPoint() - dragStart_));
+        setGeometry(QRect(dragOrigin_ + (event->globalPosition().toPoint() - dragStart_), size()));
     event->accept();
 }
 

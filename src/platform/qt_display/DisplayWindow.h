@@ -8,8 +8,8 @@
 #include "display/SizingTracker.h"
 #include "platform/qt_display/DisplayRenderer.h"
 
-#include <QOpenGLWidget>
 #include <QMargins>
+#include <QOpenGLWidget>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -48,6 +48,8 @@ class DisplayWindow final : public QOpenGLWidget,
     void destroy();
 
     bool inFullScreen() const override;
+    // No resize or return from full screen under way, no answer to a request awaited.
+    bool sizingSettled() const;
     bool holdsFrame() const { return held_.holdsFrame(); }
     const QString& title() const { return title_; }
     const DisplayRenderer& renderer() const { return renderer_; }
@@ -85,6 +87,7 @@ class DisplayWindow final : public QOpenGLWidget,
     bool normalState() const;
     void keepAspect(bool on);
     void saveSize(const QSize& size);
+    void sizeChanged();
     void sizingQuiet();
     void finishSizing();
     void startRestoring(const QRect& to);
@@ -104,7 +107,9 @@ class DisplayWindow final : public QOpenGLWidget,
     int32_t windowSlot_ = 0;
     bool graphicsReady_ = false;
     bool dragging_ = false;
-    QPoint dragStart_;
+    QPoint dragStart_;               // cursor on the screen at the press
+    QPoint dragOrigin_;              // client area's corner then
+    QSize sizeSeen_;                 // the size of the last resize event
     QRect lastNormalGeometry_;       // where the window was when last normal
     QRect normalGeometry_;           // the place to come back to from full screen
     QTimer sizingEnd_;               // looks for the end of a resize the window manager runs

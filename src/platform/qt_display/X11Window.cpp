@@ -37,12 +37,10 @@ enum HintField : std::size_t {
 constexpr uint32_t kPAspect = 1u << 7;
 constexpr uint32_t kPBaseSize = 1u << 8;
 
-template <typename T>
-struct FreeDeleter {
+template <typename T> struct FreeDeleter {
     void operator()(T* p) const { std::free(p); }
 };
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter<T>>;
+template <typename T> using Reply = std::unique_ptr<T, FreeDeleter<T>>;
 
 xcb_connection_t* connection() {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
@@ -55,8 +53,8 @@ xcb_window_t rootWindow(xcb_connection_t* c) {
 }
 
 xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-    Reply<xcb_intern_atom_reply_t> reply(
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
+    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
     return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
@@ -79,10 +77,11 @@ struct Aspect {
 void applyAspect(xcb_connection_t* c, xcb_window_t window, Aspect aspect) {
     std::array<uint32_t, HintFieldCount> hints{};
     {
-        Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-            c,
-            xcb_get_property(c, 0, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 0, HintFieldCount),
-            nullptr));
+        Reply<xcb_get_property_reply_t> reply(
+            xcb_get_property_reply(c,
+                                   xcb_get_property(c, 0, window, XCB_ATOM_WM_NORMAL_HINTS,
+                                                    XCB_ATOM_WM_SIZE_HINTS, 0, HintFieldCount),
+                                   nullptr));
         if (reply && reply->format == 32) {
             const auto bytes = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
             std::memcpy(hints.data(), xcb_get_property_value(reply.get()),
@@ -110,8 +109,8 @@ void applyAspect(xcb_connection_t* c, xcb_window_t window, Aspect aspect) {
         hints[Flags] &= ~kPAspect;
         hints[MinAspectNum] = hints[MinAspectDen] = hints[MaxAspectNum] = hints[MaxAspectDen] = 0;
     }
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32,
-                        HintFieldCount, hints.data());
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS,
+                        32, HintFieldCount, hints.data());
     xcb_flush(c);
 }
 
@@ -186,8 +185,9 @@ bool pointerButtonsDown() {
         return false;
     Reply<xcb_query_pointer_reply_t> reply(
         xcb_query_pointer_reply(c, xcb_query_pointer(c, rootWindow(c)), nullptr));
-    constexpr uint16_t buttons = XCB_KEY_BUT_MASK_BUTTON_1 | XCB_KEY_BUT_MASK_BUTTON_2 | XCB_KEY_BUT_MASK_BUTTON_3 |
-                                 XCB_KEY_BUT_MASK_BUTTON_4 | XCB_KEY_BUT_MASK_BUTTON_5;
+    constexpr uint16_t buttons = XCB_KEY_BUT_MASK_BUTTON_1 | XCB_KEY_BUT_MASK_BUTTON_2 |
+                                 XCB_KEY_BUT_MASK_BUTTON_3 | XCB_KEY_BUT_MASK_BUTTON_4 |
+                                 XCB_KEY_BUT_MASK_BUTTON_5;
     return reply && (reply->mask & buttons) != 0;
 }
 

@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -120,15 +121,32 @@ class ControlWindowQtTest : public QObject {
         Harness h;
         qt::ControlWindow& w = h.window;
         QCOMPARE(w.windowTitle(), QStringLiteral("Tavrin Capture"));
-        QCOMPARE(w.size(), QSize(342, 167));
+        // At least the dialog's geometry, more where the style's buttons need more
+        // room for their texts at the default font.
+        QVERIFY(w.width() >= 342 && w.height() >= 167);
         QCOMPARE(w.minimumSize(), w.maximumSize());
         QVERIFY(!w.windowIcon().isNull());
+        QVERIFY(!QGuiApplication::windowIcon().isNull()); // for every other window too
+        auto atLeast = [](const QWidget* c, const QRect& dialog) {
+            const QRect g = c->geometry();
+            return g.x() >= dialog.x() && g.y() >= dialog.y() && g.width() >= dialog.width() &&
+                   g.height() >= dialog.height();
+        };
         QCOMPARE(w.recordButton()->geometry(), QRect(11, 11, 49, 49));
         QCOMPARE(w.screenshotButton()->geometry(), QRect(69, 11, 51, 49));
+        QCOMPARE(w.outputFolderButton()->geometry(), QRect(128, 37, 27, 23));
+        QVERIFY(atLeast(w.displayModeList(), QRect(11, 70, 175, 24)));
+        QVERIFY(atLeast(w.videoSettingsButton(), QRect(231, 11, 101, 23)));
+        QVERIFY(atLeast(w.audioSettingsButton(), QRect(231, 39, 101, 23)));
+        QCOMPARE(w.videoSettingsButton()->x() + w.videoSettingsButton()->width(), w.width() - 10);
+        QVERIFY(atLeast(w.statusLine(), QRect(11, 101, 321, 57)));
         QCOMPARE(w.outputFolderButton()->text(), QStringLiteral("..."));
         QCOMPARE(w.videoSettingsButton()->text(), QStringLiteral("&Video settings"));
         QCOMPARE(w.audioSettingsButton()->text(), QStringLiteral("&Audio settings"));
-        QCOMPARE(w.statusLine()->geometry(), QRect(11, 101, 321, 57));
+        // The buttons without text have names for screen readers.
+        QCOMPARE(w.recordButton()->accessibleName(), QStringLiteral("Record"));
+        QCOMPARE(w.screenshotButton()->accessibleName(), QStringLiteral("Screenshot"));
+        QCOMPARE(w.outputFolderButton()->accessibleName(), QStringLiteral("Output folder"));
         QCOMPARE(w.statusLine()->textFormat(), Qt::PlainText);
         QVERIFY(w.recordButton()->isCheckable());
         QCOMPARE(w.recordButton()->iconSize(), QSize(32, 32));
@@ -150,6 +168,39 @@ class ControlWindowQtTest : public QObject {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), next);
         }
+    }
+
+    // Larger fonts grow the window: every control keeps at least the size its text
+    // needs and stays inside the window.
+    void everyTextFitsAtLargerFonts() {
+        const QFont original = QApplication::font();
+        for (int points : {9, 11, 12, 14}) {
+            QFont font = original;
+            font.setPointSize(points);
+            QApplication::setFont(font);
+            Harness h;
+            qt::ControlWindow& w = h.window;
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            const QWidget* controls[] = {w.recordButton(), w.screenshotButton(), w.displayModeList()};
+            for (const QWidget* c : controls) {
+                const QString what = QStringLiteral("%1 at %2 pt").arg(c->objectName()).arg(points);
+                QVERIFY2(c->width() >= c->sizeHint().width() && c->height() >= c->sizeHint().height(),
+                         qPrintable(what));
+                QVERIFY2(w.rect().contains(c->geometry()), qPrintable(what));
+            }
+            for (const QPushButton* b :
+                 {w.outputFolderButton(), w.videoSettingsButton(), w.audioSettingsButton()}) {
+                const int text = b->fontMetrics().horizontalAdvance(b->text().remove(QLatin1Char('&')));
+                QVERIFY2(text + 6 <= b->width() && b->height() >= b->sizeHint().height(),
+                         qPrintable(b->text()));
+                QVERIFY(w.rect().contains(b->geometry()));
+            }
+            const QFontMetrics fm(w.statusLine()->font());
+            QVERIFY(w.statusLine()->contentsRect().height() >= 3 * fm.height()); // three lines of status
+            QVERIFY(w.rect().contains(w.statusLine()->geometry()));
+        }
+        QApplication::setFont(original);
     }
 
     void recordButtonDoesNotToggleItselfWhenTheStartFails() {

@@ -6,12 +6,16 @@
 #include "fakes/FakeControlWindow.h"
 #include "platform/qt_display/DisplayWindow.h"
 #include "platform/qt_display/QtDisplayManager.h"
+#include "platform/qt_display/X11Window.h"
 #include "platform/sim/SimulatedBoard.h"
 
 #include <QAction>
 #include <QImage>
 #include <QMenu>
+#include <QPixmap>
+#include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTest>
 #include <QWindow>
 
@@ -74,6 +78,23 @@ class DisplayWindowQtTest : public QObject {
     uint64_t pictureNumber = 7;
 
     DisplayWindow* mainWindow() { return displays->mainWindow(); }
+
+    // Shown, and where the window manager put it (geometry still for 300 ms).
+    static bool placed(DisplayWindow* w) {
+        if (!QTest::qWaitForWindowExposed(w))
+            return false;
+        QRect last = w->geometry();
+        for (int stable = 0, i = 0; stable < 3 && i < 40; ++i) {
+            QTest::qWait(100);
+            stable = w->geometry() == last ? stable + 1 : 0;
+            last = w->geometry();
+        }
+        return true;
+    }
+
+    // The window's contents as the X server has them: the real size, whatever Qt
+    // believes.
+    static QImage onScreen(DisplayWindow* w) { return w->screen()->grabWindow(w->winId()).toImage(); }
 
     // A frame as the control window hands it over: converted, with its first reference.
     device::CaptureFrame* simulatedFrame(int layoutId) {
@@ -220,8 +241,10 @@ class DisplayWindowQtTest : public QObject {
     void pointScalingGivesSharpPixelsAtTwiceTheSizeAndBilinearDoesNot() {
         displays->applyDisplayMode(6, false);
         DisplayWindow* w = mainWindow();
+        QVERIFY(placed(w));
         w->resize(512, 768);
         QTRY_COMPARE(w->size(), QSize(512, 768));
+        QVERIFY(placed(w));
         device::CaptureFrame* frame = simulatedFrame(6);
         Kept f(frame);
         dispatch(frame);
@@ -243,8 +266,10 @@ class DisplayWindowQtTest : public QObject {
     void f4TwiceBringsTheFilterBackAndTheMenuFollows() {
         displays->applyDisplayMode(6, false);
         DisplayWindow* w = mainWindow();
+        QVERIFY(placed(w));
         w->resize(512, 768);
         QTRY_COMPARE(w->size(), QSize(512, 768));
+        QVERIFY(placed(w));
         device::CaptureFrame* frame = simulatedFrame(6);
         Kept f(frame);
         dispatch(frame);
@@ -275,6 +300,7 @@ class DisplayWindowQtTest : public QObject {
         DisplayWindow* w = mainWindow();
         const QRect screen = w->screen()->geometry();
         QCOMPARE(screen.size(), QSize(1920, 1080));
+        QVERIFY(placed(w));
         const QRect normal = w->geometry();
         dispatch(filledFrame(6, [](int, int) { return kWhite; }));
 
@@ -330,6 +356,7 @@ class DisplayWindowQtTest : public QObject {
     void doubleClickTogglesFullScreen() {
         displays->applyDisplayMode(7, false);
         DisplayWindow* w = mainWindow();
+        QVERIFY(placed(w));
         const QRect normal = w->geometry();
         QTest::mouseDClick(w, Qt::LeftButton, {}, QPoint(20, 20));
         QVERIFY(w->inFullScreen());
@@ -351,31 +378,37 @@ class DisplayWindowQtTest : public QObject {
         QTRY_COMPARE(w->geometry(), normal);
     }
 
+    // Without a window manager the program is asked for sizes of any shape (one
+    // manager keeps the aspect itself: cornerDragThroughTheWindowManager...).
     void resizingFollowsTheSizingRuleAndShowsTheSizeInTheTitle() {
+        if (qt_display::x11::windowManagerRunning())
+            QSKIP("a window manager keeps the aspect during a resize");
         displays->applyDisplayMode(6, false);
         DisplayWindow* w = mainWindow();
         const QPoint origin = w->geometry().topLeft();
 
-        w->resize(500, 384); // right edge dragged to 500
-        QTRY_COMPARE(w->size(), QSize(512, 768));
-        QCOMPARE(w->windowTitle(), QStringLiteral("512 x 768"));
+        w->resize(500, 384);                                     // right edge dragged to 500
+        QCOMPARE(w->windowTitle(), QStringLiteral("500 x 384")); // the size it has
+        QTRY_COMPARE(w->size(), QSize(512, 768));                // when let go
+        QTRY_VERIFY(w->sizingSettled());
         QCOMPARE(w->geometry().topLeft(), origin);
         QCOMPARE(settings.clientWidth[0], 512);
         QCOMPARE(settings.clientHeight[0], 768);
-        QTRY_COMPARE_WITH_TIMEOUT(w->windowTitle(), QStringLiteral("Tavrin Capture - Single"), 3000);
+        QCOMPARE(w->windowTitle(), QStringLiteral("Tavrin Capture - Single"));
 
         w->resize(512, 700); // bottom edge up to 700
         QTRY_COMPARE(w->size(), QSize(466, 699));
+        QTRY_VERIFY(w->sizingSettled());
         QCOMPARE(settings.clientWidth[0], 466);
         QCOMPARE(settings.clientHeight[0], 699);
 
         w->resize(100, 100); // below native: native
         QTRY_COMPARE(w->size(), QSize(256, 384));
-        QCOMPARE(w->windowTitle(), QStringLiteral("256 x 384"));
+        QTRY_VERIFY(w->sizingSettled());
 
         // A size the rule accepts stays exactly as it is: no oscillation.
         w->resize(540, 810);
-        QTest::qWait(200);
+        QTRY_VERIFY(w->sizingSettled());
         QCOMPARE(w->size(), QSize(540, 810));
         QCOMPARE(settings.clientWidth[0], 540);
 
@@ -386,9 +419,131 @@ class DisplayWindowQtTest : public QObject {
         QCOMPARE(displays->mainWindow()->size(), QSize(256, 192));
     }
 
+    // A user's corner drag as the window manager runs it (the pointer driven by
+    // xdotool): each picture window of each layout ends at a size the sizing rule
+    // gives (within 1 pixel where the manager rounds the aspect its own way), and
+    // what the X server shows is the picture filling that size, first row to last.
+    void cornerDragThroughTheWindowManagerEndsOnTheRule() {
+        const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+        if (!qt_display::x11::windowManagerRunning() || xdotool.isEmpty())
+            QSKIP("needs a window manager and xdotool");
+        // Each window's part: red top row, green bottom row, blue sides, white inside.
+        auto marked = [](int pw, int ph) {
+            return [pw, ph](int x, int y) -> QRgb {
+                if (y % ph == 0)
+                    return 0xFF0000;
+                if (y % ph == ph - 1)
+                    return 0x00FF00;
+                return x == 0 || x == pw - 1 ? 0x0000FF : kWhite;
+            };
+        };
+        // The top window of the split layout grows up and left, away from the bottom one.
+        struct Case {
+            int layout;
+            bool split;
+            QPoint drag; // of the bottom-right corner; negative: of the top-left one
+        };
+        const Case cases[] = {{6, false, {212, 258}}, {6, true, {-150, -40}}, {7, false, {333, 100}}};
+        for (const Case& c : cases) {
+            displays->applyDisplayMode(c.layout, c.split);
+            settings.pointScaling = 1;
+            for (DisplayWindow* w : {displays->mainWindow(), displays->bottomWindow()}) {
+                if (!w)
+                    continue;
+                QVERIFY(placed(w));
+                const int pw = c.layout == 7 ? 240 : 256;
+                const int ph = c.layout == 7 ? 160 : (c.split ? 192 : 384);
+                const bool bottom = w == displays->bottomWindow();
+                const QPoint drag = bottom ? -c.drag : c.drag;
+                const QRect frame = w->frameGeometry();
+                const QPoint corner =
+                    drag.x() < 0 ? frame.topLeft() + QPoint(3, 3) : frame.bottomRight() - QPoint(2, 2);
+                QStringList args{"mousemove",
+                                 QString::number(corner.x()),
+                                 QString::number(corner.y()),
+                                 "sleep",
+                                 "0.3",
+                                 "mousedown",
+                                 "1",
+                                 "sleep",
+                                 "0.3"};
+                for (int i = 1; i <= 4; ++i)
+                    args << "mousemove" << QString::number(corner.x() + drag.x() * i / 4)
+                         << QString::number(corner.y() + drag.y() * i / 4) << "sleep"
+                         << "0.2";
+                args << "mouseup"
+                     << "1";
+                QCOMPARE(QProcess::execute(xdotool, args), 0);
+                QTRY_VERIFY_WITH_TIMEOUT(w->sizingSettled(), 5000);
+                QVERIFY(placed(w));
+                QVERIFY2(w->width() > pw, qPrintable(w->windowTitle())); // it did grow
+
+                // The rule's own result, give or take the manager's rounding.
+                display::WindowRect r{0, 0, w->width(), w->height()};
+                const display::ClientSize rule =
+                    display::applySizingRule(pw, ph, 0, 0, display::WMSZ_BOTTOMRIGHT, r);
+                QVERIFY2(std::abs(rule.width - w->width()) <= 1 && std::abs(rule.height - w->height()) <= 1,
+                         qPrintable(QStringLiteral("%1 x %2").arg(w->width()).arg(w->height())));
+                QCOMPARE(settings.clientWidth[bottom ? 1 : 0], w->width());
+                QCOMPARE(w->windowTitle().contains(QLatin1String(" x ")), false);
+
+                // The X server's picture of the window: its real size, filled.
+                dispatch(filledFrame(c.layout, marked(pw, ph)));
+                QImage img;
+                QTRY_COMPARE(rgb(img = onScreen(w), img.width() / 2, img.height() / 2), kWhite); // painted
+                QCOMPARE(img.size(), w->size());
+                const int lastRow = img.height() - 1;
+                const int lastCol = img.width() - 1;
+                const int midX = img.width() / 2;
+                const int midY = img.height() / 2;
+                QCOMPARE(rgb(img, midX, 0), QRgb(0xFF0000));
+                QCOMPARE(rgb(img, midX, lastRow), QRgb(0x00FF00));
+                QVERIFY(rgb(img, 0, midY) == 0x0000FF || rgb(img, 1, midY) == 0x0000FF);
+                QVERIFY(rgb(img, lastCol, midY) == 0x0000FF || rgb(img, lastCol - 1, midY) == 0x0000FF);
+            }
+        }
+    }
+
+    // Sizes from the settings file that no screen holds start inside the screen, and
+    // the two windows of the split layout start apart.
+    void hugeStoredSizesStartInsideTheScreenAndApart() {
+        settings.displayMode = 6;
+        settings.splitWindows = 1;
+        for (int slot = 0; slot < 2; ++slot) {
+            settings.clientWidth[slot] = 100000;
+            settings.clientHeight[slot] = 150000;
+        }
+        displays->applyDisplayMode(6, true);
+        DisplayWindow* top = displays->mainWindow();
+        DisplayWindow* bottom = displays->bottomWindow();
+        QVERIFY(placed(top) && placed(bottom));
+        const QRect area = top->screen()->availableGeometry();
+        for (DisplayWindow* w : {top, bottom}) {
+            QVERIFY2(area.contains(w->frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3 x %4")
+                                                                       .arg(w->frameGeometry().x())
+                                                                       .arg(w->frameGeometry().y())
+                                                                       .arg(w->frameGeometry().width())
+                                                                       .arg(w->frameGeometry().height())));
+            QCOMPARE(w->height(), 192 * w->width() / 256); // as the rule keeps the aspect
+        }
+        QVERIFY(!top->frameGeometry().intersects(bottom->frameGeometry()));
+        QCOMPARE(settings.clientWidth[0], top->width());
+        QCOMPARE(settings.clientHeight[1], bottom->height());
+
+        // Native sizes: Top right above Bottom.
+        displays->applyDisplayMode(6, false);
+        displays->applyDisplayMode(6, true);
+        top = displays->mainWindow();
+        bottom = displays->bottomWindow();
+        QVERIFY(placed(top) && placed(bottom));
+        QVERIFY(!top->frameGeometry().intersects(bottom->frameGeometry()));
+        QCOMPARE(bottom->frameGeometry().top(), top->frameGeometry().bottom() + 1);
+    }
+
     void draggingThePictureMovesTheWindow() {
         displays->applyDisplayMode(6, false);
         DisplayWindow* w = mainWindow();
+        QVERIFY(placed(w));
         w->move(100, 100);
         QTRY_COMPARE(w->pos(), QPoint(100, 100));
         QTest::mousePress(w, Qt::LeftButton, {}, QPoint(50, 50));
