@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (as scripts/ci-fuzz.sh does) and runs each for SECONDS,
 # one after another, starting from its committed corpus in fuzz/corpus/<target>/.
-# Prints the executions and the coverage each reached; the inputs that added coverage
-# are merged back into fuzz/corpus/<target>/ (minimised with -merge=1), ready to commit.
+# Prints the executions and the coverage each reached; the new inputs that added
+# coverage are merged into fuzz/corpus/<target>/ (-merge=1), ready to commit.
 # A crash stops nothing: its input is kept in build-fuzz/crashes/<target>/ and reported,
 # and the exit status is 1. Not run in CI: it is meant for minutes to hours.
 #   scripts/fuzz-long.sh SECONDS [TARGET...]
@@ -35,7 +35,6 @@ for name in "${targets[@]}"; do
   seeds="$root/fuzz/corpus/$name"
   crashes="$build/crashes/$name"
   work="$(mktemp -d)"
-  merged="$(mktemp -d)"
   rm -rf "$crashes"
   mkdir -p "$seeds" "$crashes"
   log="$build/$name.log"
@@ -47,20 +46,16 @@ for name in "${targets[@]}"; do
   rate="$(grep -o 'stat::average_exec_per_sec: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -n 1)"
   cov="$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -n 1)"
   found="$(find "$crashes" -type f | wc -l)"
-  # The smallest set of inputs that keeps every feature reached, old and new.
-  "$bin" -merge=1 "$merged" "$seeds" "$work" >>"$log" 2>&1 || status=1
-  if [ -n "$(ls -A "$merged")" ]; then
-    rm -rf "$seeds"
-    mkdir -p "$seeds"
-    cp "$merged"/* "$seeds"/
-  fi
+  # The committed inputs stay; of the new ones only those that reach features the
+  # corpus did not are added (libFuzzer's -merge=1 picks the smallest such set).
+  "$bin" -merge=1 "$seeds" "$work" >>"$log" 2>&1 || status=1
   files="$(find "$seeds" -type f | wc -l)"
   bytes="$(du -sb "$seeds" | cut -f1)"
   line="$name: ${execs:-?} executions (${rate:-?}/s), ${cov:-no coverage line}, corpus $files files ($bytes bytes), crashes $found"
   echo "$line"
   summary+=("$line")
   [ "$found" -eq 0 ] || status=1
-  rm -rf "$work" "$merged"
+  rm -rf "$work"
 done
 
 echo "== summary"
