@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -43,10 +44,15 @@ struct CaptureApp {
     std::thread readThread;
     std::atomic<int32_t> stopFlag{0};
     std::atomic<bool> readThreadEnded{false};
-    // Both flags above change under this mutex, and `readThreadSignal` wakes whoever
-    // waits for either: the read thread in its pause, the stopper for the thread's end.
-    std::mutex readThreadMutex;
-    std::condition_variable readThreadSignal;
+    // Wakes the read thread in its pause when the stop flag is set, and the stopper
+    // when the thread ends. Shared with the thread, so that a thread left to end with
+    // the process never signals into a destroyed object.
+    struct ReadThreadSignal {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool ended = false;
+    };
+    std::shared_ptr<ReadThreadSignal> readThreadSignal = std::make_shared<ReadThreadSignal>();
 
     // Link counters: written by read_thread, read and reset by the statistics thread.
     std::atomic<int32_t> okCount{0};

@@ -29,14 +29,16 @@ bool usbThread_start(app::CaptureApp& app) {
         return false;
     app.readThreadEnded.store(false);
     try {
-        app.readThread = std::thread([&app] {
+        app.readThread = std::thread([&app, signal = app.readThreadSignal] {
             raiseThreadPriority();
             read_thread(app);
             {
-                std::lock_guard lk(app.readThreadMutex);
-                app.readThreadEnded.store(true);
+                std::lock_guard lk(signal->mutex);
+                signal->ended = true;
             }
-            app.readThreadSignal.notify_all();
+            signal->cv.notify_all();
+            // The last touch of the application object: whoever sees it may destroy it.
+            app.readThreadEnded.store(true);
         });
     } catch (const std::system_error&) {
         return false;
@@ -95,18 +97,20 @@ void read_thread(app::CaptureApp& app) {
         if (!app.controlWindow.post(app::UM_FRAME, 0, reinterpret_cast<intptr_t>(frame)))
             pool.push(frame);
         if (outcome == FRAME_ERROR) {
-            std::unique_lock lk(app.readThreadMutex);
-            app.readThreadSignal.wait_for(lk, kErrorPause, [&app] { return app.stopFlag.load() != 0; });
+            auto& signal = *app.readThreadSignal;
+            std::unique_lock lk(signal.mutex);
+            signal.cv.wait_for(lk, kErrorPause, [&app] { return app.stopFlag.load() != 0; });
         }
     }
 }
 
 bool stopReadThread(app::CaptureApp& app, std::chrono::milliseconds limit) {
+    auto& signal = *app.readThreadSignal;
     {
-        std::lock_guard lk(app.readThreadMutex);
+        std::lock_guard lk(signal.mutex);
         app.stopFlag.store(1);
     }
-    app.readThreadSignal.notify_all();
+    signal.cv.notify_all();
     // Cuts a pool wait short; a device read in progress runs to its own time-out.
     app.framePool.queue().wake();
     if (!app.readThread.joinable()) {
@@ -115,8 +119,8 @@ bool stopReadThread(app::CaptureApp& app, std::chrono::milliseconds limit) {
     }
     bool ended;
     {
-        std::unique_lock lk(app.readThreadMutex);
-        ended = app.readThreadSignal.wait_for(lk, limit, [&app] { return app.readThreadEnded.load(); });
+        std::unique_lock lk(signal.mutex);
+        ended = signal.cv.wait_for(lk, limit, [&signal] { return signal.ended; });
     }
     if (!ended) {
         app.readThread.detach(); // ends with the process
