@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How long a board arrival waits for the application lock while the read thread
 // streams the simulated board at 60 frames a second: from the arrival message to
 // the device switch done, with the control window's 10 ms retries run as its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Frame conversion speed per kernel and layout, next to the memory-bound floor
 // of the same run: reading the 196,608-byte picture once and writing the
 // 393,216-byte dual-screen image. The counter "ratio" is conversion time over

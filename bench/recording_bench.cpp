@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Records the simulated board's picture with each offered compressor and reports
 // how fast the recording graph runs: as a multiple of real time at 60 frames a
 // second, CPU time per frame (all threads), and megabytes per minute of recording.

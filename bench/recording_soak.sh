@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Soak test of recording under load: records the simulated board's picture and a
 # continuous tone (played into the PulseAudio null sink, whose monitor is the
 # sound input) for SECONDS while two busy loops load the machine, then reports

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a screenshot costs the control window's thread (allocation, reference,
 // name probe) and what its worker does before encoding (BGR0 to RGB copy).
 #include "device/FrameQueue.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Fails when a core source includes a toolkit or platform library header.
 # Run as: cmake -DSRC=<repo>/src -P CheckCoreIncludes.cmake
 set(core_dirs app device display record screenshot update)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # What `cmake --install` puts on a system, and the Debian package `cpack -G DEB`
 # makes of the same set: the program (src/main), its desktop entry, AppStream
 # metainfo, icons, manual page, udev rule and copyright file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The recording source's pin over arbitrary input: any format block given to the
 // media type checks and SetFormat, any recorded area, and frames whose image and
 // layout disagree with that area. Nothing may be read outside a format block or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Window rectangles come from the window system, frames' layout records from the
 // conversion: neither may make the sizing rule, the tracker or the part lookup
 // misbehave (overflow, reading outside the image, a size below the picture's).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The firmware container and the record walk over untrusted bytes: the input is tried
 // as a zlib container (inflated by lodepng, as the program does) and also taken as an
 // already inflated image. The walk must stay inside the working copy either way.

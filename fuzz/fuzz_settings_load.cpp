@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings file parser over arbitrary bytes: it must never read out of
 // bounds, whatever it accepts must keep the promises the rest of the program
 // relies on (a picture layout, window sizes a window can have, values in their

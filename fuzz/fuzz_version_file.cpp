@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The version file comes from the network: any bytes must parse safely.
 #include "app/Diagnostics.h"
 #include "update/UpdateCheck.h"

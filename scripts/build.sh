@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Configures and builds into build/ (or $1) with Ninja. Extra arguments go to CMake.
 # TAVRIN_WERROR=ON in the environment makes warnings errors (CI sets it).
 set -euo pipefail

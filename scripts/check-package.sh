@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Makes the Debian package in a build folder ($1) and checks it: lintian without
 # errors, the AppStream metainfo, the desktop entry and the manual page valid, the
 # udev rule where udev acts on its uaccess tag, and the packaged program starting

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The builds a user and a packager make, in full (GUI and media included):
 #  - GCC, Release, as `cmake --install` and the Debian package get it; the package is
 #    made with cpack and checked (lintian, AppStream, desktop entry, manual page, udev

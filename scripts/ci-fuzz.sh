@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the libFuzzer targets with clang (the core compiled with the fuzzer's
 # instrumentation) and runs each for a bounded time. Seeds live in fuzz/corpus/<target>/.
 set -euo pipefail

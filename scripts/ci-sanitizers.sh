@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The tests again with AddressSanitizer + UndefinedBehaviorSanitizer, and the
 # threaded tests with ThreadSanitizer.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the libFuzzer targets (as scripts/ci-fuzz.sh does) and runs each for SECONDS,
 # one after another, starting from its committed corpus in fuzz/corpus/<target>/.
 # Prints the executions and the coverage each reached; the new inputs that added

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the Debian 12 packages the project needs. Idempotent: the package lists are
 # refreshed only when something is missing.
 #   install-deps.sh run        building and running the program

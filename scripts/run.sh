@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what is needed, builds and starts Tavrin Capture.
 #   scripts/run.sh          the program, on a board plugged into this computer
 #   scripts/run.sh demo     the same program on the simulated board's moving picture

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs a command with what the tests need around it: an X server (Xvfb) with a
 # window manager on it, and a PulseAudio daemon with a null sink whose monitor is a
 # real capture source. Everything started here is stopped again when the command ends.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what is needed, builds and runs every test (under Xvfb, with a sound server).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shows the simulated board's picture in the display windows, without the control
 // window: frames are made on a timer and handed over as the control window does.
 //   tavrin-display-demo [--layout 6|7] [--split] [--point] [--shrink] [--top] [--fps N]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Checks a firmware container before it is built into the program with
 // -DTAVRIN_FIRMWARE_IMAGE: inflates it as the program does and lists its records.
 // Exit code 0 when the program could write it to a board, 1 otherwise.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs the program's start-up, message loop and shutdown without a window
 // system: a console stands in for the control window, converts every frame and
 // prints the link statistics once a second. A development aid, not the program.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Opens the board (or the simulated board with --simulate) and prints the read
 // thread's counters once a second. A development aid, not the program.
 #include "app/CaptureApp.h"

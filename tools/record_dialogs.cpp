@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shows the recording's dialogs on the real media library, for looking at them:
 // tavrin-record-dialogs [video|audio|configure <compressor name>]. A development aid.
 #include "platform/media/EncoderCatalog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs the read thread, the frame pool, the control window's frame dispatch and
 // conversion and the PNG screenshots on the simulated board for a given time,
 // with random faults: short and empty reads, start time-outs, unplug and replug,

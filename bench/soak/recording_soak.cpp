@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Records the simulated board's picture and the default sound input in real time,
 // as the program does, and reports how whole the recording came out: grid slots
 // left empty, silences put in and cuts made in the sound, and the file's lengths.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Renders the program icon's PNGs (installed for the desktop) from its SVG source
 # (ImageMagick). The PNGs are committed, so building does not need this; run it
 # after changing the SVG. The program itself draws every icon from the SVGs.

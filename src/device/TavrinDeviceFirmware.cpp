@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The firmware update of the board: TavrinDevice's members that write the firmware
 // memory and load the processor.
 #include "device/TavrinDevice.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "device/UsbDevice.h"
 
 namespace tavrin::device {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "main/QtAppPlatform.h"
 
 #include "app/CaptureApp.h"

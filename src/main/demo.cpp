@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The same program on the simulated board's moving picture, for trying it
 // without hardware.
 //   tavrin-capture-demo [--needs-firmware]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tavrin Capture: the viewer and recorder for a real board.
 #include "main/ProgramMain.h"
 #include "platform/usb/LibusbTransport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The firmware update as the program runs it, through the application's own start-up,
 // loop and shutdown (app/Lifecycle.h): a board that needs firmware at start-up gets the
 // dialog before the message loop; after the update it comes back as a new arrival and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeMediaPlatform.h"
 #include "record/AudioSettingsDialogLogic.h"

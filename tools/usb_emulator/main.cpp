@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // tavrin-usb-emulator [--fps N] [--faults SPEC] [--control FIFO] -- COMMAND [ARGS...]
 //
 // Runs COMMAND with an emulated board on a USB bus faked by umockdev: COMMAND's

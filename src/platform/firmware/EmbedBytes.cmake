@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Writes the bytes of IN as a comma-separated list of hexadecimal literals into OUT.
 file(READ "${IN}" hex HEX)
 string(LENGTH "${hex}" length)

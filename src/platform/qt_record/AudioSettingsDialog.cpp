@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/qt_record/AudioSettingsDialog.h"
 
 #include "platform/qt_record/DialogTextFit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Built with a synthetic container embedded the way -DTAVRIN_FIRMWARE_IMAGE embeds one.
 #include "platform/firmware/EmbeddedFirmware.h"
 

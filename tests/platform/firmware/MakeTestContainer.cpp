@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes the synthetic test image (see tests/fakes/FirmwareTestImage.h) as a zlib
 // stream, so the embedding path can be tested without any real firmware.
 #include "fakes/FirmwareTestImage.h"

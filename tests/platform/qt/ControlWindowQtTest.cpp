@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/CaptureApp.h"
 #include "app/ConsoleToggle.h"
 #include "app/ControlWindowLogic.h"

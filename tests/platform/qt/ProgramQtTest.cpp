@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The whole program on the simulated board, driven through its control window as
 // a user would: screenshot, record, console, layout, close. Needs an X server
 // with GLX for the picture windows and a sound server (scripts/test-env.sh).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Starts the demonstration program, asks it to close as a terminal's Ctrl+C would,
 # and checks that it ended the ordinary way: exit code 0 and the settings saved.
 # With "firmware": on a board that asks for an update, SIGTERM while the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs without OpenGL (QT_XCB_GL_INTEGRATION=none): the display window cannot draw,
 // and the program must say so rather than show empty windows.
 #include "display/DisplaySettings.h"

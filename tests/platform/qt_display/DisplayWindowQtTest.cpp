@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "device/FrameQueue.h"
 #include "display/DisplaySettings.h"
 #include "display/DisplayWindowActions.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The libusb transport and the hotplug watcher on the board emulated by
 // tavrin-usb-emulator: real libusb, real usbdevfs requests, a faked bus. Each case
 // runs in an emulator of its own (see CMakeLists.txt).

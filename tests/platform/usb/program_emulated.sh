@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # tavrin-capture itself on the board emulated on a faked USB bus: the moving picture
 # shows (screenshots taken with the camera button are not white and differ from one
 # to the next), an unplug turns the picture white, a replug brings it back through
