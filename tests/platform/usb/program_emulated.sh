@@ -51,6 +51,9 @@ done
 shot() {
   local before file
   before=$(ls "$shots" | wc -l)
+  # A window manager may have put the picture window over the control window.
+  timeout 5 xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowraise "$window"
+  sleep 0.2
   xdotool mousemove --window "$window" 94 35 click 1
   for _ in $(seq 1 100); do
     if [ "$(ls "$shots" | wc -l)" -gt "$before" ]; then
