@@ -18,7 +18,7 @@ shift
 build="$root/build-fuzz"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DTAVRIN_BUILD_FUZZ=ON \
-  -DTAVRIN_BUILD_GUI=OFF -DTAVRIN_BUILD_TESTS=OFF -DTAVRIN_BUILD_BENCH=OFF \
+  -DTAVRIN_BUILD_GUI=OFF -DBUILD_TESTING=OFF -DTAVRIN_BUILD_BENCH=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" >/dev/null
 cmake --build "$build" --target fuzzers -j "$(nproc)"
 
