@@ -37,8 +37,11 @@ constexpr std::size_t kMaxQueuedPackets = 500; // 10 s of 20 ms packets
 // How long a new recording waits for a device to deliver steadily before it starts
 // anyway, and how long "steadily" is: a fresh stream's first packets come in a burst
 // that says little about when their sound was captured.
-constexpr auto kFirstSoundWait = std::chrono::milliseconds(1500);
+constexpr auto kFirstSoundWait = std::chrono::milliseconds(2500);
 constexpr auto kSteadyDelivery = std::chrono::milliseconds(300);
+// A pause in delivery this long ends "steadily": a fresh stream may hand over a packet
+// or two and then nothing for most of a second before it really flows.
+constexpr auto kDeliveryBreak = std::chrono::milliseconds(100);
 // A device kept open for the next recording is closed after this long without one, so
 // that the program does not hold a sound input open (and shown as in use) for ever.
 constexpr auto kKeepWarm = std::chrono::minutes(10);
@@ -90,7 +93,9 @@ struct AudioReader {
     bool finished = false;
     bool lost = false; // the device failed and is not back yet
     std::string error;
-    std::optional<Steady::time_point> firstSound; // since the device was (re)opened
+    // Since when packets have come without a break (reset when the device is reopened).
+    std::optional<Steady::time_point> steadySince;
+    Steady::time_point lastPacket;
     int users = 0;                                // recordings reading it now
     Steady::time_point idleSince = Steady::now();
     AVFormatContext* input = nullptr;
@@ -115,7 +120,7 @@ struct AudioReader {
                     self->input = input;
                     if (input) {
                         self->lost = false;
-                        self->firstSound.reset();
+                        self->steadySince.reset();
                         app::debugPrintf("Sound input \"%s\" is back\n", self->device.description.c_str());
                     }
                     continue;
@@ -136,8 +141,9 @@ struct AudioReader {
             }
             Packet p;
             p.arrival = Steady::now();
-            if (!self->firstSound)
-                self->firstSound = p.arrival;
+            if (!self->steadySince || p.arrival - self->lastPacket > kDeliveryBreak)
+                self->steadySince = p.arrival;
+            self->lastPacket = p.arrival;
             p.bytes.assign(packet->data, packet->data + packet->size);
             av_packet_unref(packet);
             self->packets.push_back(std::move(p));
@@ -471,7 +477,8 @@ HRESULT AudioCaptureFilter::Pause() {
         std::unique_lock lk(reader_->mutex);
         reader_->cv.wait_until(lk, deadline, [&] {
             return reader_->lost || reader_->finished ||
-                   (reader_->firstSound && Steady::now() - *reader_->firstSound >= kSteadyDelivery);
+                   (reader_->steadySince && Steady::now() - *reader_->steadySince >= kSteadyDelivery &&
+                    Steady::now() - reader_->lastPacket <= kDeliveryBreak);
         });
     }
     return CSource::Pause();
