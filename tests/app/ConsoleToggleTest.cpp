@@ -2,7 +2,7 @@
 #include "app/ConsoleToggle.h"
 
 #include "app/CaptureApp.h"
-#include "app/DiagnosticBuffer.h"
+#include "base/DiagnosticBuffer.h"
 #include "fakes/FakeControlWindow.h"
 #include "platform/sim/SimulatedBoard.h"
 
@@ -84,8 +84,8 @@ TEST_F(ConsoleToggleTest, ClosingTheWindowItselfIsLikeTheToggle) {
     EXPECT_TRUE(app.consoleOpen);
 }
 
-TEST(DiagnosticBuffer, WakesOncePerBatchAndKeepsPartialLines) {
-    DiagnosticBuffer buffer(500);
+TEST(base::DiagnosticBuffer, WakesOncePerBatchAndKeepsPartialLines) {
+    base::DiagnosticBuffer buffer(500);
     EXPECT_FALSE(buffer.append(""));
     EXPECT_TRUE(buffer.append("OK=60 SKIPS=0 "));
     EXPECT_FALSE(buffer.append("ERRORS=0 "));
@@ -95,8 +95,8 @@ TEST(DiagnosticBuffer, WakesOncePerBatchAndKeepsPartialLines) {
     EXPECT_TRUE(buffer.append("x"));
 }
 
-TEST(DiagnosticBuffer, KeepsOnlyTheNewestLinesWhenTheReaderFallsBehind) {
-    DiagnosticBuffer buffer(3);
+TEST(base::DiagnosticBuffer, KeepsOnlyTheNewestLinesWhenTheReaderFallsBehind) {
+    base::DiagnosticBuffer buffer(3);
     for (int i = 0; i < 10; ++i)
         buffer.append("line " + std::to_string(i) + "\n");
     buffer.append("partial");
@@ -106,8 +106,8 @@ TEST(DiagnosticBuffer, KeepsOnlyTheNewestLinesWhenTheReaderFallsBehind) {
     EXPECT_EQ(buffer.take(), "c\nd\ne\n");
 }
 
-TEST(DiagnosticBuffer, ConcurrentWritersLoseNothingWithinTheLimit) {
-    DiagnosticBuffer buffer(100000);
+TEST(base::DiagnosticBuffer, ConcurrentWritersLoseNothingWithinTheLimit) {
+    base::DiagnosticBuffer buffer(100000);
     std::atomic<int> wakes{0};
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t)

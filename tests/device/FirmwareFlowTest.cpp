@@ -7,7 +7,7 @@
 #include "app/AppPlatform.h"
 #include "app/CaptureApp.h"
 #include "app/Lifecycle.h"
-#include "device/FirmwareDialogLogic.h"
+#include "app/FirmwareDialogLogic.h"
 #include "device/FirmwareImage.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FirmwareTestImage.h"
@@ -34,10 +34,10 @@ using tavrin::testing::TempFolders;
 
 namespace {
 
-constexpr uint32_t kProgressMessage = app::WM_USER + 100;
-constexpr uint32_t kWorkerDoneMessage = app::WM_USER + 101;
+constexpr uint32_t kProgressMessage = base::WM_USER + 100;
+constexpr uint32_t kWorkerDoneMessage = base::WM_USER + 101;
 
-class FirmwarePlatform : public app::AppPlatform, public app::MessageTarget, public FirmwareDialogView {
+class FirmwarePlatform : public app::AppPlatform, public base::MessageTarget, public FirmwareDialogView {
   public:
     using Clock = std::chrono::steady_clock;
 
@@ -52,7 +52,7 @@ class FirmwarePlatform : public app::AppPlatform, public app::MessageTarget, pub
     }
     bool registerDeviceNotification() override {
         // Arrivals reach the control window as posted messages, like the hotplug watcher's.
-        board_.setArrivalObserver([this] { postMessage(app::WM_DEVICECHANGE, 0, 0); });
+        board_.setArrivalObserver([this] { postMessage(base::WM_DEVICECHANGE, 0, 0); });
         return true;
     }
     void unregisterDeviceNotification() override { board_.setArrivalObserver(nullptr); }
@@ -91,13 +91,13 @@ class FirmwarePlatform : public app::AppPlatform, public app::MessageTarget, pub
         ASSERT_NE(dialog_, nullptr);
         dialog_->boardReady();
     }
-    void postCloseToControlWindow() override { postMessage(app::WM_CLOSE, 0, 0); }
+    void postCloseToControlWindow() override { postMessage(base::WM_CLOSE, 0, 0); }
     void scheduleUpdateCheck() override { steps.push_back("updateCheck"); }
     void shutdownToolkit() override { steps.push_back("shutdownToolkit"); }
 
     // --- the control window ---
     void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-        if (message == app::UM_FRAME) { // no consumers here: let go of it at once
+        if (message == base::UM_FRAME) { // no consumers here: let go of it at once
             auto* frame = reinterpret_cast<CaptureFrame*>(lParam);
             frame->refCount = 1;
             releaseFrame(*frame);
@@ -171,7 +171,7 @@ class FirmwarePlatform : public app::AppPlatform, public app::MessageTarget, pub
             ASSERT_NE(dialog_, nullptr);
             dialog_->workerFinished(static_cast<int>(m.lParam));
             break;
-        case app::WM_DEVICECHANGE: {
+        case base::WM_DEVICECHANGE: {
             // The device switch needs the lock. While an update holds it, look again
             // shortly instead of blocking the window until the update ends.
             std::unique_lock lk(app_.appLock, std::try_to_lock);
@@ -184,20 +184,20 @@ class FirmwarePlatform : public app::AppPlatform, public app::MessageTarget, pub
             }
             arrivalWaiting_ = false;
             ++arrivalsHandled;
-            app::switchDevice(app_, &kTavrinInterfaceClass);
+            device::switchDevice(app_, &kTavrinInterfaceClass);
             lk.unlock();
             app::offerFirmwareUpdate(app_, *this);
             if (afterArrival)
                 afterArrival(dialog_);
             break;
         }
-        case app::UM_DEVICE:
+        case base::UM_DEVICE:
             if (m.wParam == 1) {
                 steps.push_back("connected");
                 boardOpenedAgain = app_.boardDevice.state() == DEVICE_OPEN;
             }
             break;
-        case app::WM_CLOSE:
+        case base::WM_CLOSE:
             closed_ = true;
             break;
         default:
@@ -274,7 +274,7 @@ TEST_F(FirmwareFlow, ArrivalDuringTheUpdateWaitsForTheLockWhileTheWindowKeepsGoi
     platform.onProgressShown = [&](int perMille) {
         if (!arrivalPosted && perMille > 0 && perMille < 500) {
             arrivalPosted = true; // a board interface announces itself mid-update
-            platform.postMessage(app::WM_DEVICECHANGE, 0, 0);
+            platform.postMessage(base::WM_DEVICECHANGE, 0, 0);
         }
     };
     platform.closeWhen = [&] { return platform.boardOpenedAgain; };
