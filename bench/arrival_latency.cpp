@@ -5,7 +5,7 @@
 // timer would run them.
 #include "app/CaptureApp.h"
 #include "app/ControlWindowLogic.h"
-#include "app/DeviceArrival.h"
+#include "device/DeviceArrival.h"
 #include "app/Lifecycle.h"
 #include "device/ReadThread.h"
 #include "fakes/FakeControlWindow.h"
@@ -40,21 +40,21 @@ void BM_ArrivalWhileStreaming(benchmark::State& state) {
     bool switched = false;
     services.offerFirmwareUpdate = [&] { return switched = true; };
     app::ControlWindowLogic logic(app, std::move(services));
-    app::switchDevice(app, nullptr);
+    device::switchDevice(app, nullptr);
     device::usbThread_start(app);
     window.waitForFrames(10, std::chrono::seconds(5));
 
     double worstMs = 0;
     std::size_t retries = 0;
     int failed = 0;
-    const auto arrival = reinterpret_cast<intptr_t>(&app::kBoardArrival);
+    const auto arrival = reinterpret_cast<intptr_t>(&device::kBoardArrival);
     for (auto _ : state) {
         // Arrivals fall anywhere within a frame.
         std::this_thread::sleep_for(std::chrono::microseconds(1000 + 997 * (state.iterations() % 17)));
         switched = false;
         view.retries.clear();
         const auto start = Clock::now();
-        logic.handleMessage(app::WM_DEVICECHANGE, app::DBT_DEVICEARRIVAL, arrival);
+        logic.handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, arrival);
         for (std::size_t i = 0; !switched && i < view.retries.size() && i < 1000; ++i) {
             std::this_thread::sleep_for(view.retryDelay);
             logic.handleMessage(view.retries[i].message, view.retries[i].wParam, view.retries[i].lParam);

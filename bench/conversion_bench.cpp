@@ -4,7 +4,7 @@
 // 393,216-byte dual-screen image. The counter "ratio" is conversion time over
 // floor time (1.0 would be as fast as memory allows).
 #include "display/FrameConversion.h"
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 #include "platform/sim/SimulatedBoard.h"
 
 #include <benchmark/benchmark.h>
@@ -62,7 +62,7 @@ void runConversion(benchmark::State& state, int layout, ConversionKernel kernel)
     const std::vector<uint8_t> data = boardPicture();
     std::vector<uint8_t> image(kDualImageBytes, 0);
     const auto convert = [&] {
-        if (layout == display::kDualScreenLayout)
+        if (layout == device::kDualScreenLayout)
             display::convertDualScreen(data.data(), image.data(), kernel);
         else
             display::convertSingleScreen(data.data(), image.data(), kernel);

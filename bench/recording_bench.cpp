@@ -2,10 +2,10 @@
 // Records the simulated board's picture with each offered compressor and reports
 // how fast the recording graph runs: as a multiple of real time at 60 frames a
 // second, CPU time per frame (all threads), and megabytes per minute of recording.
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "device/FrameQueue.h"
 #include "display/FrameConversion.h"
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 #include "platform/media/EncoderCatalog.h"
 #include "platform/media/FfmpegPlatform.h"
 #include "platform/sim/SimulatedBoard.h"
@@ -33,11 +33,11 @@ constexpr record::REFERENCE_TIME kInterval = 166666;
 // The board's picture `n`, converted as the control window converts every frame.
 void paint(device::CaptureFrame& frame, uint64_t n) {
     sim::SimulatedBoard::renderPicture(n, frame.data.get());
-    display::convertFrame(frame, display::kDualScreenLayout);
+    display::convertFrame(frame, device::kDualScreenLayout);
 }
 
 void BM_Record(benchmark::State& state, const media::EncoderInfo* info) {
-    app::setDiagnosticsToStdout(false);
+    base::setDiagnosticsToStdout(false);
     device::FramePool pool;
     pool.setup();
     // Twelve different pictures, one per frame of the pool, painted once.

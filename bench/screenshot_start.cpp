@@ -2,7 +2,7 @@
 // What a screenshot costs the control window's thread (allocation, reference,
 // name probe) and what its worker does before encoding (BGR0 to RGB copy).
 #include "device/FrameQueue.h"
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 #include "screenshot/Screenshots.h"
 
 #include <benchmark/benchmark.h>
@@ -17,12 +17,12 @@ namespace {
 
 using namespace tavrin;
 
-struct Folders : app::UserFolders {
+struct Folders : base::UserFolders {
     std::string configFolder() override { return {}; }
     std::string desktopFolder() override { return {}; }
     bool setCurrentDirectory(const std::string&) override { return false; }
 };
-struct NoStatus : app::StatusLine {
+struct NoStatus : base::StatusLine {
     void setStatusText(const std::string&) override {}
 };
 struct NoChooser : screenshot::FolderChooser {
@@ -35,7 +35,7 @@ struct NoEncoder : screenshot::PngEncoder {
 
 struct Setup {
     std::string dir;
-    app::Settings settings;
+    base::Settings settings;
     Folders folders;
     uint32_t png = 0, avi = 0;
     NoStatus status;
@@ -51,7 +51,7 @@ struct Setup {
         settings.outputFolder.assign(dir + "/");
         pool.setup();
         frame = pool.queue().pop(std::chrono::milliseconds(0));
-        frame->layout = display::screenLayouts[display::kDualScreenLayout];
+        frame->layout = device::screenLayouts[device::kDualScreenLayout];
         frame->image.assign(std::size_t(frame->layout.width) * frame->layout.height * 4, 0x5A);
         frame->refCount = 1;
     }

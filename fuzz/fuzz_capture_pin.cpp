@@ -10,9 +10,9 @@
 // so that reads and writes past the end are still caught). An input that runs out
 // early takes the ordinary path (the bottom screen's area, a whole image, one frame on
 // the grid), so that nearly every input reaches the copy into the sample.
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "device/FrameQueue.h"
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 #include "record/MemAllocator.h"
 #include "record/ReferenceClock.h"
 #include "record/TavrinFilter.h"
@@ -31,7 +31,7 @@ namespace {
 
 device::FramePool& sharedPool() {
     static device::FramePool* pool = [] {
-        app::setDiagnosticsToStdout(false);
+        base::setDiagnosticsToStdout(false);
         auto* p = new device::FramePool;
         if (!p->setup())
             std::abort();
@@ -103,13 +103,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 std::abort(); // a frame was lost by an earlier input
             frame->refCount = 1;
             const int layoutId = in.ConsumeBool()
-                                     ? in.ConsumeIntegralInRange<int>(0, display::kLayoutCount - 1)
-                                     : display::kDualScreenLayout;
-            frame->layout = display::screenLayouts[layoutId];
+                                     ? in.ConsumeIntegralInRange<int>(0, device::kLayoutCount - 1)
+                                     : device::kDualScreenLayout;
+            frame->layout = device::screenLayouts[layoutId];
             if (in.ConsumeBool())
                 frame->layout.width = in.ConsumeIntegralInRange<int32_t>(-5, 700);
-            const std::size_t whole = static_cast<std::size_t>(display::screenLayouts[layoutId].width) *
-                                      display::screenLayouts[layoutId].height * 4;
+            const std::size_t whole = static_cast<std::size_t>(device::screenLayouts[layoutId].width) *
+                                      device::screenLayouts[layoutId].height * 4;
             const std::size_t imageBytes =
                 in.ConsumeBool() ? in.ConsumeIntegralInRange<size_t>(0, 256 * 384 * 4) : whole;
             if (frame->image.size() != imageBytes)

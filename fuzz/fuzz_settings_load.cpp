@@ -4,8 +4,8 @@
 // relies on (a picture layout, window sizes a window can have, values in their
 // ranges), and it must write back to a file that reads the same.
 // The text conversion must carry any byte string through UTF-16 unchanged.
-#include "app/Settings.h"
-#include "app/TextCodec.h"
+#include "base/Settings.h"
+#include "base/TextCodec.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The version file comes from the network: any bytes must parse safely.
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "update/UpdateCheck.h"
 #include "update/VersionFile.h"
 
@@ -28,7 +28,7 @@ struct NoPrompt : tavrin::update::UpdatePrompt {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    tavrin::app::setDiagnosticsToStdout(false);
+    tavrin::base::setDiagnosticsToStdout(false);
     return 0;
 }
 

@@ -3,11 +3,11 @@
 // window: frames are made on a timer and handed over as the control window does.
 //   tavrin-display-demo [--layout 6|7] [--split] [--point] [--shrink] [--top] [--fps N]
 //                       [--full-screen] [--menu] [--quit-after MS]
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "device/FrameQueue.h"
 #include "display/DisplaySettings.h"
 #include "display/FrameConversion.h"
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 #include "platform/qt_display/DisplayWindow.h"
 #include "platform/qt_display/QtDisplayManager.h"
 #include "platform/sim/SimulatedBoard.h"
@@ -25,19 +25,19 @@ using namespace tavrin;
 
 namespace {
 
-class DemoControlWindow : public app::MessageTarget {
+class DemoControlWindow : public base::MessageTarget {
   public:
     explicit DemoControlWindow(qt_display::QtDisplayManager& displays) : displays_(displays) {}
     void postMessage(uint32_t message, uintptr_t, intptr_t) override {
         QMetaObject::invokeMethod(
             qApp,
             [this, message] {
-                if (message == app::WM_CLOSE) {
+                if (message == base::WM_CLOSE) {
                     displays_.destroyDisplayWindows();
                     QApplication::quit();
-                } else if (message == app::UM_TOPMOST) {
+                } else if (message == base::UM_TOPMOST) {
                     displays_.applyTopmost();
-                } else if (message == app::WM_SYSCOMMAND) {
+                } else if (message == base::WM_SYSCOMMAND) {
                     std::printf("F12: the control window would toggle the debug console\n");
                 }
             },
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no memory for the frames\n");
         return 1;
     }
-    app::ControlWindowLink link;
+    base::ControlWindowLink link;
     qt_display::QtDisplayManager displays(settings, link);
     DemoControlWindow control(displays);
     link.set(&control);

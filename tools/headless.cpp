@@ -7,8 +7,8 @@
 #include "app/AppPlatform.h"
 #include "app/CaptureApp.h"
 #include "app/Lifecycle.h"
-#include "app/XdgUserFolders.h"
-#include "display/FrameConversion.h"
+#include "base/XdgUserFolders.h"
+#include "app/FrameArrival.h"
 #include "platform/sim/SimulatedBoard.h"
 #include "platform/usb/LibusbTransport.h"
 
@@ -33,7 +33,7 @@ struct Message {
 };
 
 // The user's desktop, but the configuration in a folder of the tool's own.
-class ToolFolders final : public app::UserFolders {
+class ToolFolders final : public base::UserFolders {
   public:
     explicit ToolFolders(std::string config) : config_(std::move(config)) {}
     std::string configFolder() override { return config_; }
@@ -42,12 +42,12 @@ class ToolFolders final : public app::UserFolders {
 
   private:
     std::string config_;
-    app::XdgUserFolders xdg_;
+    base::XdgUserFolders xdg_;
 };
 
 // A console in place of the control window: a queue of posted messages,
 // handled on the main thread as the real window handles them.
-class ConsolePlatform final : public app::AppPlatform, public app::MessageTarget {
+class ConsolePlatform final : public app::AppPlatform, public base::MessageTarget {
   public:
     ConsolePlatform(app::CaptureApp& app, std::chrono::seconds runTime) : app_(app), runTime_(runTime) {}
 
@@ -78,7 +78,7 @@ class ConsolePlatform final : public app::AppPlatform, public app::MessageTarget
             const Message m = queue_.front();
             queue_.pop_front();
             lk.unlock();
-            if (m.message == app::WM_CLOSE)
+            if (m.message == base::WM_CLOSE)
                 break;
             handle(m);
         }
@@ -95,21 +95,21 @@ class ConsolePlatform final : public app::AppPlatform, public app::MessageTarget
         return 0;
     }
     void endFirmwareDialog() override {} // never open long enough for an arrival
-    void postCloseToControlWindow() override { postMessage(app::WM_CLOSE, 0, 0); }
+    void postCloseToControlWindow() override { postMessage(base::WM_CLOSE, 0, 0); }
     void scheduleUpdateCheck() override { std::printf("(update check considered)\n"); }
     void shutdownToolkit() override {}
 
   private:
     void handle(const Message& m) {
-        if (m.message == app::UM_FRAME) {
+        if (m.message == base::UM_FRAME) {
             auto* frame = reinterpret_cast<device::CaptureFrame*>(m.lParam);
-            display::convertFrame(app_, *frame);
+            app::convertFrame(app_, *frame);
             frame->refCount = 1; // first holder
             ++frames_;
             if (frame->result == device::FRAME_ERROR)
                 ++errorFrames_;
             device::releaseFrame(*frame);
-        } else if (m.message == app::UM_DEVICE) {
+        } else if (m.message == base::UM_DEVICE) {
             std::printf("status: %s\n", m.wParam ? "Connected" : "Not connected");
         }
     }
@@ -117,7 +117,7 @@ class ConsolePlatform final : public app::AppPlatform, public app::MessageTarget
     void drain() {
         std::lock_guard lk(mutex_);
         for (const Message& m : queue_) {
-            if (m.message == app::UM_FRAME) {
+            if (m.message == base::UM_FRAME) {
                 auto* frame = reinterpret_cast<device::CaptureFrame*>(m.lParam);
                 frame->refCount = 1;
                 device::releaseFrame(*frame);

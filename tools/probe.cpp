@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Opens the board (or the simulated board with --simulate) and prints the read
 // thread's counters once a second. A development aid, not the program.
-#include "app/CaptureApp.h"
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
+#include "device/CaptureSession.h"
 #include "device/FrameQueue.h"
 #include "device/ReadThread.h"
 #include "platform/sim/SimulatedBoard.h"
@@ -22,17 +22,17 @@ using namespace tavrin;
 namespace {
 
 // Stands in for the control window: takes each frame and lets go of it at once.
-class ReleasingTarget : public app::MessageTarget {
+class ReleasingTarget : public base::MessageTarget {
   public:
     void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-        if (message == app::UM_FRAME) {
+        if (message == base::UM_FRAME) {
             auto* frame = reinterpret_cast<device::CaptureFrame*>(lParam);
             frame->refCount = 1; // first holder, as the control window does
             ++frames;
             if (frame->result == device::FRAME_ERROR)
                 ++errorFrames;
             device::releaseFrame(*frame);
-        } else if (message == app::UM_DEVICE) {
+        } else if (message == base::UM_DEVICE) {
             std::printf("UM_DEVICE %s\n", wParam ? "Connected" : "Not connected");
         }
     }
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
         transport = std::make_unique<usb::LibusbTransport>();
     }
     device::NoModifierKeys keys;
-    app::CaptureApp capture(*transport, keys);
+    device::CaptureSession capture(*transport, keys);
     ReleasingTarget target;
     capture.controlWindow.set(&target);
     capture.currentDevice = &capture.nullDevice;
@@ -77,12 +77,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usbThread_start() failed\n");
         return 1;
     }
-    {
-        std::lock_guard lk(capture.appLock);
-        capture.currentDevice.load()->close();
-        bool opened = capture.boardDevice.open(nullptr);
-        capture.currentDevice = opened ? static_cast<device::UsbDevice*>(&capture.boardDevice) : &capture.nullDevice;
-    }
+    device::switchDevice(capture, nullptr);
 
     for (int s = 0; s < seconds; ++s) {
         std::this_thread::sleep_for(std::chrono::seconds(1));

@@ -11,8 +11,8 @@
 // Exit status 0 with "soak: PASS ..." when nothing was found, 1 with "soak: FAIL ...".
 #include "app/CaptureApp.h"
 #include "app/ControlWindowLogic.h"
-#include "app/DeviceArrival.h"
-#include "app/Diagnostics.h"
+#include "device/DeviceArrival.h"
+#include "base/Diagnostics.h"
 #include "app/Lifecycle.h"
 #include "device/FrameQueue.h"
 #include "device/ReadThread.h"
@@ -226,7 +226,7 @@ class HeldTarget final : public display::DisplayTarget {
 
 class SoakDisplays final : public display::DisplayManager {
   public:
-    explicit SoakDisplays(app::Settings& settings) : settings_(settings) {}
+    explicit SoakDisplays(base::Settings& settings) : settings_(settings) {}
     void applyDisplayMode(int layoutId, bool split) override {
         destroyDisplayWindows();
         settings_.displayMode = layoutId;
@@ -245,14 +245,14 @@ class SoakDisplays final : public display::DisplayManager {
     void focusMainDisplay() override {}
 
   private:
-    app::Settings& settings_;
+    base::Settings& settings_;
     std::optional<HeldTarget> main_;
     std::optional<HeldTarget> bottom_;
 };
 
 // The control window: a message queue handled on the main thread by the real
 // ControlWindowLogic, with delayed re-posts for the messages it retries.
-class SoakWindow final : public app::MessageTarget, public app::ControlWindowView {
+class SoakWindow final : public base::MessageTarget, public app::ControlWindowView {
   public:
     struct Message {
         uint32_t message;
@@ -358,7 +358,7 @@ class NoFolderChooser final : public screenshot::FolderChooser {
     std::string chooseFolder(const std::string&, const std::string&) override { return {}; }
 };
 
-class TempFolders final : public app::UserFolders {
+class TempFolders final : public base::UserFolders {
   public:
     explicit TempFolders(std::string root) : root_(std::move(root)) {}
     std::string configFolder() override { return root_; }
@@ -481,9 +481,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s --seconds N [--fps N] [--seed N]\n", argv[0]);
         return 2;
     }
-    app::setDiagnosticsToStdout(false);
+    base::setDiagnosticsToStdout(false);
     std::atomic<int> starved{0};
-    app::addDiagnosticMirror([&starved](std::string_view text) {
+    base::addDiagnosticMirror([&starved](std::string_view text) {
         if (text == "read_thread starved\n")
             ++starved;
     });
@@ -517,8 +517,8 @@ int main(int argc, char** argv) {
     WatchedScreenshots watched(*screenshots, capture.pngCounter);
     app::ControlWindowLogic logic(capture, {window, displays, recorder, &watched, {}, {}, {}, {}});
     board.setArrivalObserver([&window] {
-        window.postMessage(app::WM_DEVICECHANGE, app::DBT_DEVICEARRIVAL,
-                           reinterpret_cast<intptr_t>(&app::kBoardArrival));
+        window.postMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL,
+                           reinterpret_cast<intptr_t>(&device::kBoardArrival));
     });
 
     capture.controlWindow.set(&window);
@@ -528,7 +528,7 @@ int main(int argc, char** argv) {
         std::printf("soak: FAIL usbThread_start() failed\n");
         return 1;
     }
-    app::switchDevice(capture, nullptr);
+    device::switchDevice(capture, nullptr);
 
     const auto start = Clock::now();
     const auto end = start + std::chrono::seconds(opt.seconds);
@@ -541,7 +541,7 @@ int main(int argc, char** argv) {
 
     uint64_t okFrames = 0, errorFrames = 0, stalls = 0, layoutChanges = 0;
     auto handle = [&](const SoakWindow::Message& m) {
-        if (m.message == app::UM_FRAME) {
+        if (m.message == base::UM_FRAME) {
             auto* frame = reinterpret_cast<device::CaptureFrame*>(m.lParam);
             watched.currentPicture.reset();
             if (frame->result == device::FRAME_OK) {
@@ -601,7 +601,7 @@ int main(int argc, char** argv) {
         findings.add("the read thread did not stop within 500 ms");
     // Frames still on their way are taken as the window takes them, then the windows close.
     while (auto m = window.next(Clock::now()))
-        if (m->message == app::UM_FRAME)
+        if (m->message == base::UM_FRAME)
             handle(*m);
     capture.controlWindow.set(nullptr);
     displays.destroyDisplayWindows();
@@ -673,7 +673,7 @@ int main(int argc, char** argv) {
         unsigned w = 0, h = 0;
         const unsigned err = lodepng::decode(pixels, w, h, folder + shot.name, LCT_RGB, 8);
         const auto expected = expectedRgb(shot.picture, shot.layoutId);
-        const auto& layout = display::screenLayouts[shot.layoutId];
+        const auto& layout = device::screenLayouts[shot.layoutId];
         if (err || w != static_cast<unsigned>(layout.width) || h != static_cast<unsigned>(layout.height) ||
             pixels != expected)
             findings.add("screenshot %s does not show its frame (%s)", shot.name.c_str(),

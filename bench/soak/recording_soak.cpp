@@ -9,10 +9,10 @@
 // "fast" records SECONDS of media time of a noise picture (hard to compress) as fast
 // as the encoder goes, without sound, on a clock that moves with the frames: a way to
 // make files past 1 GiB quickly.
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "device/FrameQueue.h"
 #include "display/FrameConversion.h"
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 #include "platform/media/FfmpegPlatform.h"
 #include "platform/sim/SimulatedBoard.h"
 #include "record/Recorder.h"
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     const std::string folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
 
-    app::setDiagnosticsToStdout(std::getenv("SOAK_DEBUG") != nullptr);
+    base::setDiagnosticsToStdout(std::getenv("SOAK_DEBUG") != nullptr);
     device::FramePool pool;
     pool.setup();
     record::RecordingSettings settings;
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
         if (frame) {
             frame->refCount = 1;
             sim::SimulatedBoard::renderPicture(n++, frame->data.get());
-            display::convertFrame(*frame, display::kDualScreenLayout);
+            display::convertFrame(*frame, device::kDualScreenLayout);
             if (fast) {
                 for (uint8_t& byte : frame->image) {
                     noise ^= noise << 13;

@@ -2,12 +2,8 @@
 #pragma once
 
 #include "app/DebugConsole.h"
-#include "app/Messages.h"
-#include "app/Settings.h"
-#include "device/FrameQueue.h"
-#include "device/LockRequest.h"
-#include "device/TavrinDevice.h"
-#include "device/UsbDevice.h"
+#include "base/Settings.h"
+#include "device/CaptureSession.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -22,47 +18,15 @@
 namespace tavrin::app {
 
 // The application object: one per process in the program (tests make their own).
-// It lives for the whole run; devices and frames in it are never re-created.
-struct CaptureApp {
+// It lives for the whole run; devices and frames in it are never re-created. The
+// capture side is its base; what follows is the program's own state.
+struct CaptureApp : device::CaptureSession {
     CaptureApp(device::UsbTransport& transport, const device::ModifierKeys& keys)
-        : boardDevice(transport, keys, controlWindow) {}
-    CaptureApp(const CaptureApp&) = delete;
-    CaptureApp& operator=(const CaptureApp&) = delete;
-
-    ControlWindowLink controlWindow;
-
-    // Guards currentDevice and every call into a device. Recursive, so a device
-    // operation may close its own device while the caller holds the lock.
-    std::recursive_mutex appLock;
-    device::UsbDevice nullDevice;
-    device::TavrinDevice boardDevice;
-    // Written only under appLock; its state is read without it by a few threads.
-    std::atomic<device::UsbDevice*> currentDevice{nullptr};
-    // A device switch waiting for appLock: the read thread lets it go first.
-    device::LockRequest switchRequest;
-
-    device::FramePool framePool;
-    std::thread readThread;
-    std::atomic<int32_t> stopFlag{0};
-    std::atomic<bool> readThreadEnded{false};
-    // Wakes the read thread in its pause when the stop flag is set, and the stopper
-    // when the thread ends. Shared with the thread, so that a thread left to end with
-    // the process never signals into a destroyed object.
-    struct ReadThreadSignal {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool ended = false;
-    };
-    std::shared_ptr<ReadThreadSignal> readThreadSignal = std::make_shared<ReadThreadSignal>();
-
-    // Link counters: written by read_thread, read and reset by the statistics thread.
-    std::atomic<int32_t> okCount{0};
-    std::atomic<int32_t> skipCount{0};
-    std::atomic<int32_t> errorCount{0};
+        : CaptureSession(transport, keys) {}
 
     // --- Application core: settings, lifecycle state, control-window state, diagnostics ---
     // The persisted choices with the codec block; main thread only.
-    Settings settings;
+    base::Settings settings;
     // What loading the settings has to tell the user (a damaged file), shown in
     // the status line when the control window starts; empty when nothing.
     std::string settingsNotice;

@@ -3,11 +3,11 @@
 
 #include "app/CaptureApp.h"
 #include "app/Lifecycle.h"
-#include "display/FrameConversion.h"
+#include "app/FrameArrival.h"
 
-#include "app/DeviceArrival.h"
-#include "app/Diagnostics.h"
-#include "app/Messages.h"
+#include "device/DeviceArrival.h"
+#include "base/Diagnostics.h"
+#include "base/Messages.h"
 #include "device/FrameQueue.h"
 #include "screenshot/NumberedName.h"
 
@@ -35,21 +35,21 @@ int ControlWindowLogic::displayModeIndex(int32_t displayMode, bool splitWindows)
     return -1;
 }
 
-void ControlWindowLogic::initialise(MessageTarget& self) {
+void ControlWindowLogic::initialise(base::MessageTarget& self) {
     s_.view.setRecordIcon(RecordIcon::Idle);
     s_.view.setRecordChecked(false);
     for (const auto& item : displayModeItems)
         s_.view.addDisplayModeItem(item.text);
     s_.view.focusStatusLine();
 
-    Settings& settings = app_.settings;
+    base::Settings& settings = app_.settings;
     // Only the two picture layouts can be shown; any other id (a reserved row, or
     // one outside the table) would index nothing, so the default stands in.
-    if (settings.displayMode != display::kDualScreenLayout &&
-        settings.displayMode != display::kSingleScreenLayout) {
-        debugPrintf("displayMode=%d cannot be shown; using %d\n", settings.displayMode,
-                    display::kDualScreenLayout);
-        settings.displayMode = display::kDualScreenLayout;
+    if (settings.displayMode != device::kDualScreenLayout &&
+        settings.displayMode != device::kSingleScreenLayout) {
+        base::debugPrintf("displayMode=%d cannot be shown; using %d\n", settings.displayMode,
+                    device::kDualScreenLayout);
+        settings.displayMode = device::kDualScreenLayout;
         settings.splitWindows = 0;
     }
     const bool split = settings.splitWindows != 0;
@@ -57,11 +57,11 @@ void ControlWindowLogic::initialise(MessageTarget& self) {
     s_.displays.applyDisplayMode(settings.displayMode, split);
     if (!app_.settingsNotice.empty())
         status_->showNotice(app_.settingsNotice);
-    self.postMessage(UM_FOCUS_DISPLAY, 0, 0);
+    self.postMessage(base::UM_FOCUS_DISPLAY, 0, 0);
 }
 
 intptr_t ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    if (message == UM_FRAME) {
+    if (message == base::UM_FRAME) {
         auto* frame = reinterpret_cast<device::CaptureFrame*>(lParam);
         if (frame)
             dispatchFrame(*frame);
@@ -71,25 +71,25 @@ intptr_t ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, i
     if (destroyed_)
         return FALSE;
     switch (message) {
-    case UM_FOCUS_DISPLAY:
+    case base::UM_FOCUS_DISPLAY:
         s_.displays.focusMainDisplay();
         return TRUE;
-    case UM_DEVICE:
-        status_->setConnectionStatus(wParam == kDeviceNoPermission ? kNoPermissionText
+    case base::UM_DEVICE:
+        status_->setConnectionStatus(wParam == base::kDeviceNoPermission ? kNoPermissionText
                                      : wParam                       ? "Connected"
                                                                     : "Not connected");
         return TRUE;
-    case UM_TOPMOST:
+    case base::UM_TOPMOST:
         s_.displays.applyTopmost();
         return FALSE;
-    case WM_SYSCOMMAND:
+    case base::WM_SYSCOMMAND:
         if (wParam == kDebugConsoleCommand && s_.toggleDebugConsole)
             s_.toggleDebugConsole();
         return FALSE;
-    case WM_DEVICECHANGE:
+    case base::WM_DEVICECHANGE:
         deviceArrived(wParam, lParam);
         return FALSE;
-    case WM_CLOSE:
+    case base::WM_CLOSE:
         close();
         return TRUE;
     case WM_DESTROY:
@@ -107,7 +107,7 @@ void ControlWindowLogic::dispatchFrame(device::CaptureFrame& frame) {
         device::releaseFrame(frame);
         return;
     }
-    display::convertFrame(app_, frame);
+    convertFrame(app_, frame);
     // The frame has no holder yet and no other thread can reach it: no lock needed.
     frame.refCount = 1;
     if (record::ITavrinCaptureApp* recorder = s_.recorder.recorderApp())
@@ -128,10 +128,10 @@ void ControlWindowLogic::dispatchFrame(device::CaptureFrame& frame) {
 }
 
 void ControlWindowLogic::deviceArrived(uintptr_t event, intptr_t record) {
-    if (event != DBT_DEVICEARRIVAL || record == 0)
+    if (event != device::DBT_DEVICEARRIVAL || record == 0)
         return; // removals are noticed by the device layer itself
-    const auto* arrival = reinterpret_cast<const DeviceInterfaceArrival*>(record);
-    if (arrival->deviceType != DBT_DEVTYP_DEVICEINTERFACE)
+    const auto* arrival = reinterpret_cast<const device::DeviceInterfaceArrival*>(record);
+    if (arrival->deviceType != device::DBT_DEVTYP_DEVICEINTERFACE)
         return;
     {
         // A firmware update holds the application lock for its whole run. Waiting
@@ -141,10 +141,10 @@ void ControlWindowLogic::deviceArrived(uintptr_t event, intptr_t record) {
         app_.switchRequest.raise();
         std::unique_lock lock(app_.appLock, std::try_to_lock);
         if (!lock.owns_lock()) {
-            s_.view.retryMessageLater(WM_DEVICECHANGE, event, record, std::chrono::milliseconds(10));
+            s_.view.retryMessageLater(base::WM_DEVICECHANGE, event, record, std::chrono::milliseconds(10));
             return;
         }
-        switchDevice(app_, &arrival->classId);
+        device::switchDevice(app_, &arrival->classId);
         app_.switchRequest.withdraw();
     }
     if (s_.offerFirmwareUpdate)

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "app/ControlWindowView.h"
-#include "app/Messages.h"
-#include "app/NoticeStatusLine.h"
+#include "base/Messages.h"
+#include "base/NoticeStatusLine.h"
 #include "device/CaptureFrame.h"
 #include "device/UsbTransport.h"
 #include "display/DisplayTarget.h"
@@ -67,7 +67,7 @@ class ControlWindowLogic {
         std::function<void()> toggleDebugConsole;
         // The status line every part writes to (screenshots, recordings too), over
         // the view's; null: the window keeps one of its own.
-        NoticeStatusLine* status = nullptr;
+        base::NoticeStatusLine* status = nullptr;
     };
 
     // The window's state lives in `app` (recording, blinkPhase, screenshotRequested,
@@ -78,7 +78,7 @@ class ControlWindowLogic {
 
     // The window's initialisation: list items, selection, display windows, focus.
     // `self` receives the UM_FOCUS_DISPLAY posted at its end.
-    void initialise(MessageTarget& self);
+    void initialise(base::MessageTarget& self);
 
     // A posted or system message. Returns what the handler returns (TRUE/FALSE).
     intptr_t handleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
@@ -93,7 +93,7 @@ class ControlWindowLogic {
     static int displayModeIndex(int32_t displayMode, bool splitWindows);
 
     bool destroyed() const { return destroyed_; }
-    NoticeStatusLine& statusLine() { return *status_; }
+    base::NoticeStatusLine& statusLine() { return *status_; }
 
   private:
     void dispatchFrame(device::CaptureFrame& frame);
@@ -107,8 +107,8 @@ class ControlWindowLogic {
 
     CaptureApp& app_;
     Services s_;
-    NoticeStatusLine ownStatus_;
-    NoticeStatusLine* status_;
+    base::NoticeStatusLine ownStatus_;
+    base::NoticeStatusLine* status_;
     bool destroyed_ = false;
 };
 

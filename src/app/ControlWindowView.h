@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "app/StatusLine.h"
+#include "base/StatusLine.h"
 
 #include <chrono>
 #include <cstdint>
@@ -13,7 +13,7 @@ enum class RecordIcon { Idle, Active };
 
 // What ControlWindowLogic needs of the window itself. Everything except
 // setStatusText is called on the window's thread only.
-class ControlWindowView : public StatusLine {
+class ControlWindowView : public base::StatusLine {
   public:
     // The image and the check state of the record button.
     virtual void setRecordIcon(RecordIcon icon) = 0;

@@ -2,7 +2,7 @@
 #include "app/DebugConsole.h"
 
 #include "app/CaptureApp.h"
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 
 #include <bit>
 #include <cstdio>
@@ -50,7 +50,7 @@ void analyseDataLines(CaptureApp& app, const device::CaptureFrame& frame) {
 void writeStatsLine(CaptureApp& app) {
     const device::UsbDevice* current = app.currentDevice.load();
     if (current && current->state() == device::DEVICE_CLOSED) {
-        debugWrite("Not connected\n");
+        base::debugWrite("Not connected\n");
         app.okCount.store(0, std::memory_order_relaxed);
         return;
     }
@@ -76,7 +76,7 @@ void writeStatsLine(CaptureApp& app) {
     }
     std::snprintf(buffer, sizeof buffer, "(%04X%04X)\n", high, low);
     line += buffer;
-    debugWrite(line);
+    base::debugWrite(line);
 }
 
 void statsThread(CaptureApp& app) {

@@ -2,7 +2,7 @@
 #include "app/FatalError.h"
 
 #include "app/CaptureApp.h"
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 
 #include <cstdlib>
 
@@ -13,7 +13,7 @@ void reportFatalError(CaptureApp& app, std::string_view text) {
         app.fatalErrorHook(text);
         return;
     }
-    debugPrintf("Error: %.*s\n", static_cast<int>(text.size()), text.data());
+    base::debugPrintf("Error: %.*s\n", static_cast<int>(text.size()), text.data());
     std::_Exit(-1);
 }
 

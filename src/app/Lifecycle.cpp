@@ -3,7 +3,7 @@
 
 #include "app/AppPlatform.h"
 #include "app/CaptureApp.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 #include <chrono>
 #include <mutex>
@@ -16,7 +16,7 @@ constexpr auto kReadThreadStopLimit = std::chrono::milliseconds(500);
 
 } // namespace
 
-int runProgram(CaptureApp& app, AppPlatform& platform, UserFolders& folders, CaptureStarter startCapture) {
+int runProgram(CaptureApp& app, AppPlatform& platform, base::UserFolders& folders, CaptureStarter startCapture) {
     platform.initToolkit();
     app.fatalErrorHook = [&platform](std::string_view text) {
         platform.showErrorBox(text);
@@ -28,7 +28,7 @@ int runProgram(CaptureApp& app, AppPlatform& platform, UserFolders& folders, Cap
         ~HookReset() { app.fatalErrorHook = nullptr; }
     } hookReset{app};
     // Before the control window: its initialisation applies the stored layout.
-    app.settingsNotice = loadSettings(app.settings, folders);
+    app.settingsNotice = base::loadSettings(app.settings, folders);
     if (!platform.createControlWindow())
         return 0; // nothing was started, so nothing is saved
     if (!appInit(app, platform, startCapture))
@@ -51,21 +51,12 @@ bool appInit(CaptureApp& app, AppPlatform& platform, CaptureStarter startCapture
         return false;
     }
 
-    switchDevice(app, nullptr);
+    device::switchDevice(app, nullptr);
     // A board that asks for firmware gets it before anything else; the update
     // check is then left out of this run.
     if (!offerFirmwareUpdate(app, platform))
         platform.scheduleUpdateCheck();
     return true;
-}
-
-bool switchDevice(CaptureApp& app, const device::InterfaceClassId* filter) {
-    std::lock_guard lock(app.appLock);
-    if (device::UsbDevice* current = app.currentDevice.load())
-        current->close();
-    const bool opened = app.boardDevice.open(filter);
-    app.currentDevice = opened ? static_cast<device::UsbDevice*>(&app.boardDevice) : &app.nullDevice;
-    return opened;
 }
 
 bool offerFirmwareUpdate(CaptureApp& app, AppPlatform& platform) {
@@ -91,7 +82,7 @@ bool offerFirmwareUpdate(CaptureApp& app, AppPlatform& platform) {
     return true;
 }
 
-void appShutdown(CaptureApp& app, AppPlatform& platform, UserFolders& folders) {
+void appShutdown(CaptureApp& app, AppPlatform& platform, base::UserFolders& folders) {
     // A thread that does not end in time is left to end with the process.
     device::stopReadThread(app, kReadThreadStopLimit);
     {
@@ -105,7 +96,7 @@ void appShutdown(CaptureApp& app, AppPlatform& platform, UserFolders& folders) {
             app.deviceNotification = false;
         }
     }
-    saveSettings(app.settings, folders);
+    base::saveSettings(app.settings, folders);
     platform.shutdownToolkit();
 }
 

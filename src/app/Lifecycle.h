@@ -4,21 +4,24 @@
 #include "device/ReadThread.h"
 #include "device/UsbTransport.h"
 
+namespace tavrin::base {
+class UserFolders;
+}
+
 namespace tavrin::app {
 
 struct CaptureApp;
 class AppPlatform;
-class UserFolders;
 
 // How the capture side is brought up; device::usbThread_start in the program.
-using CaptureStarter = bool (*)(CaptureApp&);
+using CaptureStarter = bool (*)(device::CaptureSession&);
 
 // The whole program from entry to exit code, in the fixed order:
 //   initToolkit; loadSettings; createControlWindow (false: return 0 at once);
 //   appInit; runMessageLoop; appShutdown; return 0.
 // It also installs CaptureApp::fatalErrorHook ("Error" box, then exit code -1).
 // Returns -1 only when a fatal error's exitProcess returned (a test platform).
-int runProgram(CaptureApp& app, AppPlatform& platform, UserFolders& folders,
+int runProgram(CaptureApp& app, AppPlatform& platform, base::UserFolders& folders,
                CaptureStarter startCapture = device::usbThread_start);
 
 // The second half of start-up, after the control window exists: null device
@@ -27,12 +30,6 @@ int runProgram(CaptureApp& app, AppPlatform& platform, UserFolders& folders,
 // False only when the capture side could not start: the "usbThread_start()
 // failed" box was shown and exitProcess(-1) called.
 bool appInit(CaptureApp& app, AppPlatform& platform, CaptureStarter startCapture = device::usbThread_start);
-
-// The only way the current device changes. Under the application lock: close the
-// current device, open the board with `filter` (nullptr: any board), and make the
-// board current if it opened, else the null device. Returns what open returned.
-// Waits for a frame read in progress, which holds the same lock.
-bool switchDevice(CaptureApp& app, const device::InterfaceClassId* filter);
 
 // When the current device asks for firmware, runs the firmware dialog and posts
 // WM_CLOSE if it was cancelled or failed. Returns whether the dialog ran. While a
@@ -44,6 +41,6 @@ bool offerFirmwareUpdate(CaptureApp& app, AppPlatform& platform);
 // After the message loop: stop the read thread (500 ms at most), close the
 // device under the lock and drop the notification registration, save the
 // settings, release the toolkit.
-void appShutdown(CaptureApp& app, AppPlatform& platform, UserFolders& folders);
+void appShutdown(CaptureApp& app, AppPlatform& platform, base::UserFolders& folders);
 
 } // namespace tavrin::app

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -24,7 +24,7 @@ class FrameQueue;
 struct CaptureFrame {
     std::unique_ptr<uint8_t[]> data; // kFrameBufferBytes, the device buffer
     std::vector<uint8_t> image;      // converted picture, 4 bytes a pixel (B, G, R, 0)
-    display::ScreenLayout layout;    // the row `image` was built for; layoutId 0 = never built
+    device::ScreenLayout layout;    // the row `image` was built for; layoutId 0 = never built
     int32_t result = FRAME_OK;
     int64_t sampleTime = 0;
     int32_t refCount = 0;

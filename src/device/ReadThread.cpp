@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "device/ReadThread.h"
 
-#include "app/CaptureApp.h"
-#include "app/Diagnostics.h"
+#include "device/CaptureSession.h"
+#include "base/Diagnostics.h"
 
 #include <cstring>
 #include <sys/resource.h>
@@ -25,21 +25,21 @@ void raiseThreadPriority() {
 
 } // namespace
 
-bool usbThread_start(app::CaptureApp& app) {
-    if (!app.framePool.setup())
+bool usbThread_start(CaptureSession& session) {
+    if (!session.framePool.setup())
         return false;
-    app.readThreadEnded.store(false);
+    session.readThreadEnded.store(false);
     try {
-        app.readThread = std::thread([&app, signal = app.readThreadSignal] {
+        session.readThread = std::thread([&session, signal = session.readThreadSignal] {
             raiseThreadPriority();
-            read_thread(app);
+            read_thread(session);
             {
                 std::lock_guard lk(signal->mutex);
                 signal->ended = true;
             }
             signal->cv.notify_all();
-            // The last touch of the application object: whoever sees it may destroy it.
-            app.readThreadEnded.store(true);
+            // The last touch of the session: whoever sees it may destroy it.
+            session.readThreadEnded.store(true);
         });
     } catch (const std::system_error&) {
         return false;
@@ -47,31 +47,31 @@ bool usbThread_start(app::CaptureApp& app) {
     return true;
 }
 
-void read_thread(app::CaptureApp& app) {
+void read_thread(CaptureSession& session) {
     int skipRun = 0;
-    FrameQueue& pool = app.framePool.queue();
-    while (app.stopFlag.load() == 0) {
+    FrameQueue& pool = session.framePool.queue();
+    while (session.stopFlag.load() == 0) {
         CaptureFrame* frame = pool.pop(kPoolWait);
         if (!frame) {
-            if (app.stopFlag.load() != 0)
+            if (session.stopFlag.load() != 0)
                 break; // woken by the stop
-            app::debugPrintf("read_thread starved\n");
+            base::debugPrintf("read_thread starved\n");
             continue;
         }
 
         int outcome = FRAME_ERROR;
-        UsbDevice* device = app.currentDevice.load();
+        UsbDevice* device = session.currentDevice.load();
         if (device && device->state() == DEVICE_OPEN) {
             // A device switch waiting for the lock goes first (see LockRequest).
-            if (!app.switchRequest.waitWhileRaised(app.stopFlag)) {
+            if (!session.switchRequest.waitWhileRaised(session.stopFlag)) {
                 pool.push(frame);
                 continue;
             }
-            std::lock_guard lk(app.appLock);
+            std::lock_guard lk(session.appLock);
             // Whatever is current under the lock gets the read, if it is open: a
             // switch may just have put a board that waits for firmware there (the
             // null device answers FRAME_ERROR).
-            device = app.currentDevice.load();
+            device = session.currentDevice.load();
             if (device->state() == DEVICE_OPEN)
                 outcome = device->readFrame(*frame);
         }
@@ -80,7 +80,7 @@ void read_thread(app::CaptureApp& app) {
         if (outcome == FRAME_SKIP) {
             if (skipRun < kMaxSkipRun) {
                 ++skipRun;
-                app.skipCount.fetch_add(1, std::memory_order_relaxed);
+                session.skipCount.fetch_add(1, std::memory_order_relaxed);
                 pool.push(frame);
                 continue;
             }
@@ -88,34 +88,34 @@ void read_thread(app::CaptureApp& app) {
             frame->result = FRAME_ERROR;
         }
         if (outcome == FRAME_OK) {
-            app.okCount.fetch_add(1, std::memory_order_relaxed);
+            session.okCount.fetch_add(1, std::memory_order_relaxed);
         } else if (outcome == FRAME_ERROR) {
-            app.errorCount.fetch_add(1, std::memory_order_relaxed);
+            session.errorCount.fetch_add(1, std::memory_order_relaxed);
             std::memset(frame->data.get(), 0xFF, kPictureBytes);
         }
         skipRun = 0;
 
-        if (!app.controlWindow.post(app::UM_FRAME, 0, reinterpret_cast<intptr_t>(frame)))
+        if (!session.controlWindow.post(base::UM_FRAME, 0, reinterpret_cast<intptr_t>(frame)))
             pool.push(frame);
         if (outcome == FRAME_ERROR) {
-            auto& signal = *app.readThreadSignal;
+            auto& signal = *session.readThreadSignal;
             std::unique_lock lk(signal.mutex);
-            signal.cv.wait_for(lk, kErrorPause, [&app] { return app.stopFlag.load() != 0; });
+            signal.cv.wait_for(lk, kErrorPause, [&session] { return session.stopFlag.load() != 0; });
         }
     }
 }
 
-bool stopReadThread(app::CaptureApp& app, std::chrono::milliseconds limit) {
-    auto& signal = *app.readThreadSignal;
+bool stopReadThread(CaptureSession& session, std::chrono::milliseconds limit) {
+    auto& signal = *session.readThreadSignal;
     {
         std::lock_guard lk(signal.mutex);
-        app.stopFlag.store(1);
+        session.stopFlag.store(1);
     }
     signal.cv.notify_all();
     // Cuts a pool wait short; a device read in progress runs to its own time-out.
-    app.framePool.queue().wake();
-    if (!app.readThread.joinable()) {
-        app.framePool.queue().clearWake();
+    session.framePool.queue().wake();
+    if (!session.readThread.joinable()) {
+        session.framePool.queue().clearWake();
         return true;
     }
     bool ended;
@@ -124,11 +124,11 @@ bool stopReadThread(app::CaptureApp& app, std::chrono::milliseconds limit) {
         ended = signal.cv.wait_for(lk, limit, [&signal] { return signal.ended; });
     }
     if (!ended) {
-        app.readThread.detach(); // ends with the process
+        session.readThread.detach(); // ends with the process
         return false;
     }
-    app.readThread.join();
-    app.framePool.queue().clearWake();
+    session.readThread.join();
+    session.framePool.queue().clearWake();
     return true;
 }
 

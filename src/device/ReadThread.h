@@ -3,21 +3,19 @@
 
 #include <chrono>
 
-namespace tavrin::app {
-struct CaptureApp;
-}
-
 namespace tavrin::device {
 
+struct CaptureSession;
+
 // Builds the frame pool and starts read_thread. False when either fails.
-bool usbThread_start(app::CaptureApp& app);
+bool usbThread_start(CaptureSession& session);
 
 // The thread body: pool frame -> device -> outcome -> control window.
-void read_thread(app::CaptureApp& app);
+void read_thread(CaptureSession& session);
 
 // Sets the stop flag, wakes the thread out of its pool wait or error pause and
 // waits up to `limit` for it to end, then joins it. Returns whether it ended; if
 // not (a device read outlasting the limit), the thread is left to end with the process.
-bool stopReadThread(app::CaptureApp& app, std::chrono::milliseconds limit);
+bool stopReadThread(CaptureSession& session, std::chrono::milliseconds limit);
 
 } // namespace tavrin::device

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "device/TavrinDevice.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,7 +19,7 @@ constexpr uint32_t kMaxMemoryChunk = 4096;
 } // namespace
 
 TavrinDevice::TavrinDevice(UsbTransport& transport, const ModifierKeys& keys,
-                           const app::ControlWindowLink& controlWindow)
+                           const base::ControlWindowLink& controlWindow)
     : transport_(transport), keys_(keys), controlWindow_(controlWindow) {}
 
 TavrinDevice::~TavrinDevice() = default;
@@ -36,7 +36,7 @@ bool TavrinDevice::open(const InterfaceClassId* filter) {
         if (index >= paths.size())
             break;
         const std::string& path = paths[index];
-        app::debugPrintf("opening %s\n", path.c_str());
+        base::debugPrintf("opening %s\n", path.c_str());
         connection_ = transport_.open(path);
         if (!connection_) {
             refusedForPermission =
@@ -50,10 +50,10 @@ bool TavrinDevice::open(const InterfaceClassId* filter) {
         uint16_t version = 0;
         if (vendorIn(kRequestVersion, 0, 2, versionBytes) >= 0)
             version = static_cast<uint16_t>(versionBytes[0] | (versionBytes[1] << 8));
-        app::debugPrintf("fwVer=%d\n", version);
+        base::debugPrintf("fwVer=%d\n", version);
 
         if (keys_.ctrlAndAltHeld()) {
-            app::debugPrintf("(ctrl+alt) forced update\n");
+            base::debugPrintf("(ctrl+alt) forced update\n");
             setState(DEVICE_FIRMWARE_REQUIRED);
         } else if (version == 1) {
             setState(DEVICE_FIRMWARE_REQUIRED);
@@ -62,15 +62,15 @@ bool TavrinDevice::open(const InterfaceClassId* filter) {
                 continue;
             connection_->setRawIo(kFramePipe, true); // outcome deliberately ignored
             setState(DEVICE_OPEN);
-            controlWindow_.post(app::UM_DEVICE, 1, 0);
-            app::debugPrintf("Tavrin open\n");
+            controlWindow_.post(base::UM_DEVICE, 1, 0);
+            base::debugPrintf("Tavrin open\n");
         }
     }
     if (state() == DEVICE_CLOSED) {
         close();
         // After the "not connected" notice, so that the user is told what to do.
         if (refusedForPermission)
-            controlWindow_.post(app::UM_DEVICE, app::kDeviceNoPermission, 0);
+            controlWindow_.post(base::UM_DEVICE, base::kDeviceNoPermission, 0);
     }
     return state() != DEVICE_CLOSED;
 }
@@ -78,7 +78,7 @@ bool TavrinDevice::open(const InterfaceClassId* filter) {
 void TavrinDevice::close() {
     // Destroying the connection cancels the outstanding status read.
     connection_.reset();
-    controlWindow_.post(app::UM_DEVICE, 0, 0);
+    controlWindow_.post(base::UM_DEVICE, 0, 0);
     setState(DEVICE_CLOSED);
 }
 
@@ -95,11 +95,11 @@ int TavrinDevice::readFrame(CaptureFrame& frame) {
     uint32_t count = 0;
     readPipe(frame.data.get(), static_cast<uint32_t>(kFrameBufferBytes), &count);
     if (count == 0) {
-        app::debugPrintf("0:");
+        base::debugPrintf("0:");
         return FRAME_ERROR;
     }
     if (count < kPictureBytes) {
-        app::debugPrintf("%d:", static_cast<int>(count));
+        base::debugPrintf("%d:", static_cast<int>(count));
         return FRAME_SKIP;
     }
     return FRAME_OK;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "device/FirmwareImage.h"
 #include "device/UsbDevice.h"
 
@@ -15,7 +15,7 @@ namespace tavrin::device {
 class TavrinDevice : public UsbDevice {
   public:
     TavrinDevice(UsbTransport& transport, const ModifierKeys& keys,
-                 const app::ControlWindowLink& controlWindow);
+                 const base::ControlWindowLink& controlWindow);
     ~TavrinDevice() override;
 
     bool open(const InterfaceClassId* filter) override;
@@ -51,7 +51,7 @@ class TavrinDevice : public UsbDevice {
 
     UsbTransport& transport_;
     const ModifierKeys& keys_;
-    const app::ControlWindowLink& controlWindow_;
+    const base::ControlWindowLink& controlWindow_;
     std::unique_ptr<UsbConnection> connection_;
     std::span<const uint8_t> firmwareContainer_;
     const ZlibInflater* inflater_ = nullptr;

@@ -3,7 +3,7 @@
 // memory and load the processor.
 #include "device/TavrinDevice.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 
 #include <algorithm>
 #include <chrono>
@@ -40,7 +40,7 @@ int TavrinDevice::updateFirmware(const ProgressCallback& progress) {
 
     std::vector<uint8_t> image;
     if (!inflateFirmwareImage(firmwareContainer_, inflater_, image)) {
-        app::debugPrintf("Resource load failed\n");
+        base::debugPrintf("Resource load failed\n");
         return FW_RESOURCE;
     }
     const FirmwareWorkingCopy copy = makeWorkingCopy(image);
@@ -50,7 +50,7 @@ int TavrinDevice::updateFirmware(const ProgressCallback& progress) {
     // stored, is refused before the firmware memory is touched: writing it would only
     // replace working firmware with a broken one.
     if (!walkFirmwareRecords(copy.content()).usable()) {
-        app::debugPrintf("fwUpload fail\n");
+        base::debugPrintf("fwUpload fail\n");
         return FW_UPLOAD;
     }
 
@@ -63,28 +63,28 @@ int TavrinDevice::updateFirmware(const ProgressCallback& progress) {
             failures = 0;
         } else {
             ++failures;
-            app::debugPrintf("retry %d\n", failures);
+            base::debugPrintf("retry %d\n", failures);
         }
         if (p >= 0 && p % kProgressStep == 0)
             report(static_cast<int>(static_cast<unsigned long>(total - p) * 1000u /
                                     static_cast<unsigned long>(total)));
         if (failures >= kMaxPageFailures) {
-            app::debugPrintf("pageProgramVerify failed\n");
+            base::debugPrintf("pageProgramVerify failed\n");
             return FW_PAGE_PROGRAM;
         }
     }
 
     if (!cpuReset()) {
-        app::debugPrintf("cpuReset fail\n");
+        base::debugPrintf("cpuReset fail\n");
         return FW_CPU_RESET;
     }
     if (!fwUpload(copy)) {
-        app::debugPrintf("fwUpload fail\n");
+        base::debugPrintf("fwUpload fail\n");
         return FW_UPLOAD;
     }
     std::this_thread::sleep_for(kSettleTime); // the new firmware starts up
     if (!usbDisconnect()) {
-        app::debugPrintf("usbDisconnect fail\n");
+        base::debugPrintf("usbDisconnect fail\n");
         return FW_DISCONNECT;
     }
     close();
@@ -97,7 +97,7 @@ bool TavrinDevice::pageProgramVerify(uint16_t address, const uint8_t* data) {
     page[1] = static_cast<uint8_t>(address & 0xFF);
     std::memcpy(page + 2, data, kFirmwarePageBytes);
     if (!controlOut(kRequestMemory, kFirmwareMemory, sizeof page, page)) {
-        app::debugPrintf("write fail\n");
+        base::debugPrintf("write fail\n");
         return false;
     }
 
@@ -106,7 +106,7 @@ bool TavrinDevice::pageProgramVerify(uint16_t address, const uint8_t* data) {
     const auto noted = std::chrono::steady_clock::now();
     while (!memoryRead(address, kFirmwarePageBytes, readBack)) {
         if (std::chrono::steady_clock::now() - noted >= kReadBackLimit) {
-            app::debugPrintf("timeout\n");
+            base::debugPrintf("timeout\n");
             return false;
         }
     }
@@ -130,7 +130,7 @@ bool TavrinDevice::fwUpload(const FirmwareWorkingCopy& copy) {
             const std::size_t chunk = std::min<std::size_t>(kMaxControlTransferBytes, record.length - done);
             if (!controlOut(kRequestCpuMemory, static_cast<uint16_t>(record.address + done),
                             static_cast<uint32_t>(chunk), copy.bytes.data() + record.offset + 4 + done)) {
-                app::debugPrintf("record at %zu not stored\n", record.offset);
+                base::debugPrintf("record at %zu not stored\n", record.offset);
                 return false;
             }
             done += chunk;

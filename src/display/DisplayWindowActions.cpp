@@ -15,7 +15,7 @@ void DisplayWindowActions::keyDown(DisplayKey key) {
         host_.postCommand(settings_.pointScaling ? ID_SCALING_BILINEAR : ID_SCALING_POINT);
         break;
     case DisplayKey::F12:
-        controlWindow_.post(app::WM_SYSCOMMAND, 0, 0); // toggles the debug console
+        controlWindow_.post(base::WM_SYSCOMMAND, 0, 0); // toggles the debug console
         break;
     case DisplayKey::AltEnter:
         toggleFullScreen();
@@ -33,7 +33,7 @@ bool DisplayWindowActions::command(int32_t id) {
         return true;
     case ID_ALWAYS_ON_TOP:
         settings_.alwaysOnTop = settings_.alwaysOnTop ? 0 : 1;
-        controlWindow_.post(app::UM_TOPMOST, 0, 0);
+        controlWindow_.post(base::UM_TOPMOST, 0, 0);
         return true;
     case ID_FULL_SCREEN:
         toggleFullScreen();
@@ -55,7 +55,7 @@ void DisplayWindowActions::leaveFullScreen() {
 }
 
 void DisplayWindowActions::closeRequested() {
-    controlWindow_.post(app::WM_CLOSE, 0, 0);
+    controlWindow_.post(base::WM_CLOSE, 0, 0);
 }
 
 std::vector<MenuEntry> DisplayWindowActions::contextMenu() const {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "display/DisplaySettings.h"
 
 #include <cstdint>
@@ -44,7 +44,7 @@ class DisplayWindowHost {
 // The display window's menu, keys and commands, on the GUI thread.
 class DisplayWindowActions {
   public:
-    DisplayWindowActions(DisplaySettings& settings, const app::ControlWindowLink& controlWindow,
+    DisplayWindowActions(DisplaySettings& settings, const base::ControlWindowLink& controlWindow,
                          DisplayWindowHost& host)
         : settings_(settings), controlWindow_(controlWindow), host_(host) {}
 
@@ -62,7 +62,7 @@ class DisplayWindowActions {
 
   private:
     DisplaySettings& settings_;
-    const app::ControlWindowLink& controlWindow_;
+    const base::ControlWindowLink& controlWindow_;
     DisplayWindowHost& host_;
 };
 

@@ -1,20 +1,20 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "display/DisplayWindowSet.h"
 
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 
 namespace tavrin::display {
 
 bool isDisplayableLayout(int32_t layoutId) {
-    return isLayoutIndex(layoutId) && layoutId != 0 && screenLayouts[layoutId].width > 0 &&
-           screenLayouts[layoutId].height > 0;
+    return device::isLayoutIndex(layoutId) && layoutId != 0 && device::screenLayouts[layoutId].width > 0 &&
+           device::screenLayouts[layoutId].height > 0;
 }
 
 std::vector<DisplayWindowPlan> windowsForLayout(int32_t layoutId, bool split) {
     if (!isDisplayableLayout(layoutId))
         return {};
-    const ScreenLayout& l = screenLayouts[layoutId];
-    if (layoutId == kSingleScreenLayout)
+    const device::ScreenLayout& l = device::screenLayouts[layoutId];
+    if (layoutId == device::kSingleScreenLayout)
         return {{"Pellan Capture", l.width, l.height, PART_WHOLE, 0, 0, 0}};
     if (!split)
         return {{"Tavrin Capture - Single", l.width, l.height, PART_WHOLE, 0, 0, 0}};
@@ -30,7 +30,7 @@ void DisplayWindowSet::applyDisplayMode(int layoutId, bool split) {
     // A stored id that names no picture would give windows of size 0: show the
     // dual-screen picture instead, and store that.
     if (!isDisplayableLayout(layoutId))
-        layoutId = kDualScreenLayout;
+        layoutId = device::kDualScreenLayout;
 
     if (layoutId != settings_.displayMode || split != (settings_.splitWindows != 0)) {
         // Another layout: both slots go back to their native sizes.

@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "display/FrameConversion.h"
 
-#include "app/CaptureApp.h"
-#include "app/DebugConsole.h"
-#include "app/FatalError.h"
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 
 #include <cstring>
 #include <new>
@@ -241,9 +238,9 @@ void convertSingleScreen(const uint8_t* data, uint8_t* image, ConversionKernel k
 }
 
 bool convertFrame(device::CaptureFrame& frame, int32_t layoutId) {
-    if (frame.layout.layoutId != layoutId || !isLayoutIndex(layoutId)) {
+    if (frame.layout.layoutId != layoutId || !device::isLayoutIndex(layoutId)) {
         // An id outside the table gets the empty row 0 and so no picture.
-        const ScreenLayout& row = screenLayouts[isLayoutIndex(layoutId) ? layoutId : 0];
+        const device::ScreenLayout& row = device::screenLayouts[device::isLayoutIndex(layoutId) ? layoutId : 0];
         const auto bytes = static_cast<std::size_t>(row.width) * static_cast<std::size_t>(row.height) * 4;
         try {
             // Keeps the capacity it has: going back to a larger layout later
@@ -251,25 +248,16 @@ bool convertFrame(device::CaptureFrame& frame, int32_t layoutId) {
             frame.image.assign(bytes, 0);
         } catch (const std::bad_alloc&) {
             frame.image.clear();
-            frame.layout = screenLayouts[0];
+            frame.layout = device::screenLayouts[0];
             return false;
         }
         frame.layout = row;
     }
-    if (layoutId == kDualScreenLayout)
+    if (layoutId == device::kDualScreenLayout)
         convertDualScreen(frame.data.get(), frame.image.data());
-    else if (layoutId == kSingleScreenLayout)
+    else if (layoutId == device::kSingleScreenLayout)
         convertSingleScreen(frame.data.get(), frame.image.data());
     return true;
-}
-
-void convertFrame(app::CaptureApp& app, device::CaptureFrame& frame) {
-    if (!convertFrame(frame, app.settings.displayMode)) {
-        app::reportFatalError(app, "Out of memory");
-        return;
-    }
-    if (app.consoleOpen.load(std::memory_order_relaxed))
-        app::analyseDataLines(app, frame);
 }
 
 } // namespace tavrin::display

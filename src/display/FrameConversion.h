@@ -5,10 +5,6 @@
 
 #include <cstdint>
 
-namespace tavrin::app {
-struct CaptureApp;
-}
-
 namespace tavrin::display {
 
 // A 6-bit value widened to 8 bits, repeating its top bits at the bottom.
@@ -51,10 +47,5 @@ void convertSingleScreen(const uint8_t* data, uint8_t* image, ConversionKernel k
 // or unknown layout leaves it black. False when the image could not be
 // allocated (the frame is then left with no image and no layout).
 bool convertFrame(device::CaptureFrame& frame, int32_t layoutId);
-
-// The control window's conversion of a frame that has just arrived: the layout
-// of Settings::displayMode, an "Out of memory" end of the program when the image
-// cannot be had, and the data-line analysis while the debug console is open.
-void convertFrame(app::CaptureApp& app, device::CaptureFrame& frame);
 
 } // namespace tavrin::display

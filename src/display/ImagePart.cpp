@@ -6,7 +6,7 @@
 namespace tavrin::display {
 
 PartSource imagePartSource(const device::CaptureFrame& frame, ImagePart part, int32_t width, int32_t height) {
-    const ScreenLayout& layout = frame.layout;
+    const device::ScreenLayout& layout = frame.layout;
     if (layout.width <= 0 || layout.height <= 0 || width <= 0 || height <= 0)
         return {};
     const int64_t start = part == PART_BOTTOM ? layout.bottomOffset : 0;

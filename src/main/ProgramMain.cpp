@@ -3,7 +3,7 @@
 
 #include "app/CaptureApp.h"
 #include "app/Lifecycle.h"
-#include "app/XdgUserFolders.h"
+#include "base/XdgUserFolders.h"
 #include "main/QtAppPlatform.h"
 #include "platform/qt/QtModifierKeys.h"
 #include "platform/qt/TerminationSignals.h"
@@ -38,7 +38,7 @@ int runProgram(device::UsbTransport& transport, bool watchForArrivals, const Pro
 #if HAVE_TAVRIN_FIRMWARE
     firmware::installFirmwareImage(capture->boardDevice);
 #endif
-    app::XdgUserFolders folders;
+    base::XdgUserFolders folders;
     int code = 0;
     {
         QtAppPlatform platform(*capture, folders, watchForArrivals, identity, &argc, argv);

@@ -4,11 +4,11 @@
 #include "app/CaptureApp.h"
 #include "app/ConsoleToggle.h"
 #include "app/ControlWindowLogic.h"
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "app/FatalError.h"
 #include "app/Lifecycle.h"
-#include "app/Messages.h"
-#include "app/NoticeStatusLine.h"
+#include "base/Messages.h"
+#include "base/NoticeStatusLine.h"
 #include "platform/qt/ConsoleWindow.h"
 #include "platform/qt/ControlWindow.h"
 #include "platform/qt/QtFolderChooser.h"
@@ -53,7 +53,7 @@ namespace {
 // every frame goes straight back to the pool.
 class NoDisplays final : public display::DisplayManager {
   public:
-    explicit NoDisplays(app::Settings& settings) : settings_(settings) {}
+    explicit NoDisplays(base::Settings& settings) : settings_(settings) {}
     void applyDisplayMode(int layoutId, bool split) override {
         settings_.displayMode = layoutId;
         settings_.splitWindows = split ? 1 : 0;
@@ -65,7 +65,7 @@ class NoDisplays final : public display::DisplayManager {
     void focusMainDisplay() override {}
 
   private:
-    app::Settings& settings_;
+    base::Settings& settings_;
 };
 #endif
 
@@ -106,7 +106,7 @@ struct QtAppPlatform::Parts {
     usb::HotplugWatcher watcher;
     std::optional<qt::ControlWindow> window;
     // The window's status line as every part writes to it.
-    std::optional<app::NoticeStatusLine> status;
+    std::optional<base::NoticeStatusLine> status;
     std::optional<qt::ConsoleWindow> consoleWindow;
     std::optional<app::ConsoleToggle> console;
     std::optional<qt::QtFolderChooser> folderChooser;
@@ -129,7 +129,7 @@ struct QtAppPlatform::Parts {
 #endif
 };
 
-QtAppPlatform::QtAppPlatform(app::CaptureApp& app, app::UserFolders& folders, bool watchForArrivals,
+QtAppPlatform::QtAppPlatform(app::CaptureApp& app, base::UserFolders& folders, bool watchForArrivals,
                              const ProgramIdentity& identity, int* argc, char** argv)
     : app_(app), folders_(folders), watchForArrivals_(watchForArrivals), identity_(identity), argc_(argc),
       argv_(argv) {}
@@ -169,7 +169,7 @@ bool QtAppPlatform::createControlWindow() {
     screenshots = &*p.screenshots;
 #endif
 #if HAVE_TAVRIN_QT_RECORD
-    app::NoticeStatusLine* status = &*p.status;
+    base::NoticeStatusLine* status = &*p.status;
     p.recording.emplace(&*p.window, app_.settings,
                         [status](const std::string& text) { status->setStatusText(text); });
     record::RecordingControl& recorder = p.recording->control();
@@ -243,7 +243,7 @@ void QtAppPlatform::endFirmwareDialog() {
 
 void QtAppPlatform::postCloseToControlWindow() {
     if (parts_ && parts_->window)
-        parts_->window->messageTarget().postMessage(app::WM_CLOSE, 0, 0);
+        parts_->window->messageTarget().postMessage(base::WM_CLOSE, 0, 0);
 }
 
 void QtAppPlatform::scheduleUpdateCheck() {

@@ -6,9 +6,12 @@
 
 #include <memory>
 
+namespace tavrin::base {
+class UserFolders;
+}
+
 namespace tavrin::app {
 struct CaptureApp;
-class UserFolders;
 } // namespace tavrin::app
 
 namespace tavrin::program {
@@ -19,7 +22,7 @@ namespace tavrin::program {
 class QtAppPlatform final : public app::AppPlatform {
   public:
     // Qt sees `argc`/`argv` (its own options) when given, else only the program's name.
-    QtAppPlatform(app::CaptureApp& app, app::UserFolders& folders, bool watchForArrivals,
+    QtAppPlatform(app::CaptureApp& app, base::UserFolders& folders, bool watchForArrivals,
                   const ProgramIdentity& identity = kProgramIdentity, int* argc = nullptr,
                   char** argv = nullptr);
     ~QtAppPlatform() override;
@@ -42,7 +45,7 @@ class QtAppPlatform final : public app::AppPlatform {
   private:
     struct Parts;
     app::CaptureApp& app_;
-    app::UserFolders& folders_;
+    base::UserFolders& folders_;
     const bool watchForArrivals_;
     const ProgramIdentity identity_;
     int* argc_;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "record/CCapturePin.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "record/TavrinFilter.h"
 
 #include <algorithm>
@@ -10,7 +10,7 @@
 
 namespace tavrin::record {
 
-using app::debugPrintf;
+using base::debugPrintf;
 
 CCapturePin::CCapturePin(TavrinFilter* filter) : CSourceStream(filter, "Out"), owner_(filter) {
     debugPrintf("%s\n", "CCapturePin::CCapturePin");

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "record/NoRecording.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 
 #include <climits>
 #include <unistd.h>
@@ -10,7 +10,7 @@ namespace tavrin::record {
 
 bool NoRecording::startRecording(const std::string& fileName) {
     fileName_ = fileName;
-    app::debugPrintf("recording is not part of this build\n");
+    base::debugPrintf("recording is not part of this build\n");
     return false;
 }
 

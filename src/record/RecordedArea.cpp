@@ -3,7 +3,7 @@
 
 namespace tavrin::record {
 
-RecordedArea recordedArea(uint32_t recordScreens, const display::ScreenLayout& layout) {
+RecordedArea recordedArea(uint32_t recordScreens, const device::ScreenLayout& layout) {
     switch (recordScreens) {
     case 1:
         return {layout.topWidth, layout.topHeight, 0};
@@ -15,8 +15,8 @@ RecordedArea recordedArea(uint32_t recordScreens, const display::ScreenLayout& l
 }
 
 RecordedArea recordedArea(uint32_t recordScreens, int32_t displayMode) {
-    const int32_t row = display::isLayoutIndex(displayMode) ? displayMode : display::kDualScreenLayout;
-    return recordedArea(recordScreens, display::screenLayouts[row]);
+    const int32_t row = device::isLayoutIndex(displayMode) ? displayMode : device::kDualScreenLayout;
+    return recordedArea(recordScreens, device::screenLayouts[row]);
 }
 
 } // namespace tavrin::record

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 
 #include <cstdint>
 
@@ -16,7 +16,7 @@ struct RecordedArea {
 };
 
 // The part of the image a recording takes: 1 top screen, 2 bottom screen, else all.
-RecordedArea recordedArea(uint32_t recordScreens, const display::ScreenLayout& layout);
+RecordedArea recordedArea(uint32_t recordScreens, const device::ScreenLayout& layout);
 // The same for a layout id; an id that names no row counts as the dual-screen layout.
 RecordedArea recordedArea(uint32_t recordScreens, int32_t displayMode);
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "record/Recorder.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "record/AudioSettingsDialogLogic.h"
 #include "record/DeviceEnum.h"
 #include "record/RecordedArea.h"
@@ -12,7 +12,7 @@
 
 namespace tavrin::record {
 
-using app::debugPrintf;
+using base::debugPrintf;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "app/Settings.h"
+#include "base/Settings.h"
 
 namespace tavrin::record {
 
@@ -9,6 +9,6 @@ namespace tavrin::record {
 // settings record: outputFolder (for the status line), displayMode, recordScreens,
 // recordFps, videoCodec, videoQuality, videoCodecSettings, audioSource and
 // audioCompressor. Main thread only.
-using RecordingSettings = app::Settings;
+using RecordingSettings = base::Settings;
 
 } // namespace tavrin::record

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "record/TavrinFilter.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 
 #include <cmath>
 #include <limits>
@@ -9,7 +9,7 @@
 
 namespace tavrin::record {
 
-using app::debugPrintf;
+using base::debugPrintf;
 
 TavrinFilter::TavrinFilter() : CSource(CLSID_TavrinFilter) {
     pin = new (std::nothrow) CCapturePin(this);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "record/VideoCodecDialogLogic.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "record/DeviceEnum.h"
 #include "record/ListText.h"
 #include "record/Recorder.h"
@@ -12,7 +12,7 @@
 
 namespace tavrin::record {
 
-using app::debugPrintf;
+using base::debugPrintf;
 
 VideoCodecDialogLogic::VideoCodecDialogLogic(VideoCodecDialogView& view, RecordingSettings& settings,
                                              MediaPlatform& platform)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "screenshot/SavePng.h"
 
-#include "app/FileWrite.h"
+#include "base/FileWrite.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -22,7 +22,7 @@ int savePng(PngEncoder& encoder, const std::string& path, const uint8_t* pixels,
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return kPngFileError;
-    const bool written = app::writeAll(fd, png.data(), png.size());
+    const bool written = base::writeAll(fd, png.data(), png.size());
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
         // A truncated picture is worse than none: the status line says it failed.

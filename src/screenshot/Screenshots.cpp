@@ -20,8 +20,8 @@ bool startDetachedWorker(std::function<void()> body) {
     }
 }
 
-Screenshots::Screenshots(app::Settings& settings, app::UserFolders& folders, uint32_t& pngCounter,
-                         uint32_t& aviCounter, app::StatusLine& status, FolderChooser& chooser,
+Screenshots::Screenshots(base::Settings& settings, base::UserFolders& folders, uint32_t& pngCounter,
+                         uint32_t& aviCounter, base::StatusLine& status, FolderChooser& chooser,
                          PngEncoder& encoder, WorkerStarter starter)
     : settings_(settings), folders_(folders), pngCounter_(pngCounter), aviCounter_(aviCounter),
       status_(status), chooser_(chooser), encoder_(encoder), starter_(std::move(starter)) {}
@@ -113,7 +113,7 @@ void Screenshots::chooseOutputFolder() {
     if (path.back() != '/')
         path.push_back('/');
     // The settings record holds 259 characters; a shortened path would name another folder.
-    app::FixedText<app::kPathUnits> folder;
+    base::FixedText<base::kPathUnits> folder;
     if (!folder.assign(path)) {
         status_.setStatusText("Output folder not changed: its path is longer than 259 characters.");
         return;

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "app/Settings.h"
-#include "app/StatusLine.h"
-#include "app/UserFolders.h"
+#include "base/Settings.h"
+#include "base/StatusLine.h"
+#include "base/UserFolders.h"
 #include "device/CaptureFrame.h"
 #include "screenshot/FolderChooser.h"
 #include "screenshot/PngEncoder.h"
@@ -44,8 +44,8 @@ class Screenshots : public ScreenshotControl {
     // Reads and sets `settings.outputFolder`; the current directory follows it
     // through `folders`. `pngCounter` and `aviCounter` are the running numbers of
     // the file names; both go back to 0 when the output folder changes.
-    Screenshots(app::Settings& settings, app::UserFolders& folders, uint32_t& pngCounter,
-                uint32_t& aviCounter, app::StatusLine& status, FolderChooser& chooser, PngEncoder& encoder,
+    Screenshots(base::Settings& settings, base::UserFolders& folders, uint32_t& pngCounter,
+                uint32_t& aviCounter, base::StatusLine& status, FolderChooser& chooser, PngEncoder& encoder,
                 WorkerStarter starter = startDetachedWorker);
     // Waits for the workers still saving: a screenshot that was started is written.
     ~Screenshots() override;
@@ -62,11 +62,11 @@ class Screenshots : public ScreenshotControl {
     void screenshotWorker(ScreenshotJob* job);
     void workerEnded();
 
-    app::Settings& settings_;
-    app::UserFolders& folders_;
+    base::Settings& settings_;
+    base::UserFolders& folders_;
     uint32_t& pngCounter_;
     uint32_t& aviCounter_;
-    app::StatusLine& status_;
+    base::StatusLine& status_;
     FolderChooser& chooser_;
     PngEncoder& encoder_;
     WorkerStarter starter_;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "update/SettingsKey.h"
 
-#include "app/FileWrite.h"
-#include "app/UserFolders.h"
+#include "base/FileWrite.h"
+#include "base/UserFolders.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -98,7 +98,7 @@ Entries parse(const std::string& text) {
 
 } // namespace
 
-std::string SettingsKey::folderIn(app::UserFolders& folders) {
+std::string SettingsKey::folderIn(base::UserFolders& folders) {
     const std::string config = folders.configFolder();
     return config.empty() ? std::string() : config + "/Tavrin Capture/";
 }
@@ -148,7 +148,7 @@ bool SettingsKey::writeDword(const std::string& name, uint32_t value) {
         out += entryName + "=" + std::to_string(entryValue) + "\n";
 
     const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(out.data()), out.size());
-    return app::replaceFile(path_, {bytes});
+    return base::replaceFile(path_, {bytes});
 }
 
 } // namespace tavrin::update

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-namespace tavrin::app {
+namespace tavrin::base {
 class UserFolders;
 }
 
@@ -22,7 +22,7 @@ class SettingsKey {
 
     // "Tavrin Capture/" in the user's config folder, beside the settings file,
     // ending in '/'; empty when the config folder is unknown.
-    static std::string folderIn(app::UserFolders& folders);
+    static std::string folderIn(base::UserFolders& folders);
 
     // Opens the key kept in `folder` (a path ending in '/'), creating the folder
     // and its parents when missing. `created` tells whether the key is new (no

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "update/UpdateCheck.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "update/HourStamp.h"
 #include "update/VersionFile.h"
 
@@ -58,13 +58,13 @@ void UpdateCheck::scheduleUpdateCheck() {
 }
 
 int UpdateCheck::updateCheckThread() {
-    app::debugWrite("software update check\n");
+    base::debugWrite("software update check\n");
     if (http_.open(kUserAgent)) {
-        app::debugWrite("connect\n");
+        base::debugWrite("connect\n");
         if (http_.connect()) {
-            app::debugWrite("openrequest\n");
+            base::debugWrite("openrequest\n");
             if (http_.openRequest(kVersionFilePath)) {
-                app::debugWrite("sendrequest\n");
+                base::debugWrite("sendrequest\n");
                 if (http_.sendRequest()) {
                     receiveBuffer_.fill(0);
                     const int limit = int(receiveBuffer_.size()) - 1;
@@ -94,7 +94,7 @@ void UpdateCheck::parseVersionFile(int count) {
         readVersionFile(receiveBuffer_.data(), std::min(count, int(receiveBuffer_.size()) - 1));
     if (!file.valid)
         return;
-    app::debugPrintf("found v%d\n", file.version);
+    base::debugPrintf("found v%d\n", file.version);
     if (!settingsKey_)
         return;
     const int32_t lastSeen = static_cast<int32_t>(settingsKey_->readDword("LastVersionSeen"));

@@ -2,7 +2,7 @@
 #include "app/ConsoleToggle.h"
 
 #include "app/CaptureApp.h"
-#include "app/DiagnosticBuffer.h"
+#include "base/DiagnosticBuffer.h"
 #include "fakes/FakeControlWindow.h"
 #include "platform/sim/SimulatedBoard.h"
 
@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+using namespace tavrin;
 using namespace tavrin::app;
 
 namespace {
@@ -85,7 +86,7 @@ TEST_F(ConsoleToggleTest, ClosingTheWindowItselfIsLikeTheToggle) {
 }
 
 TEST(DiagnosticBuffer, WakesOncePerBatchAndKeepsPartialLines) {
-    DiagnosticBuffer buffer(500);
+    base::DiagnosticBuffer buffer(500);
     EXPECT_FALSE(buffer.append(""));
     EXPECT_TRUE(buffer.append("OK=60 SKIPS=0 "));
     EXPECT_FALSE(buffer.append("ERRORS=0 "));
@@ -96,7 +97,7 @@ TEST(DiagnosticBuffer, WakesOncePerBatchAndKeepsPartialLines) {
 }
 
 TEST(DiagnosticBuffer, KeepsOnlyTheNewestLinesWhenTheReaderFallsBehind) {
-    DiagnosticBuffer buffer(3);
+    base::DiagnosticBuffer buffer(3);
     for (int i = 0; i < 10; ++i)
         buffer.append("line " + std::to_string(i) + "\n");
     buffer.append("partial");
@@ -107,7 +108,7 @@ TEST(DiagnosticBuffer, KeepsOnlyTheNewestLinesWhenTheReaderFallsBehind) {
 }
 
 TEST(DiagnosticBuffer, ConcurrentWritersLoseNothingWithinTheLimit) {
-    DiagnosticBuffer buffer(100000);
+    base::DiagnosticBuffer buffer(100000);
     std::atomic<int> wakes{0};
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t)

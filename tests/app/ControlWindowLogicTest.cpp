@@ -2,9 +2,9 @@
 #include "app/ControlWindowLogic.h"
 
 #include "app/CaptureApp.h"
-#include "app/DeviceArrival.h"
+#include "device/DeviceArrival.h"
 #include "app/Lifecycle.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "device/FrameQueue.h"
 #include "device/ReadThread.h"
 #include "fakes/FakeControlWindow.h"
@@ -83,7 +83,7 @@ struct ControlWindowTest : ::testing::Test {
         std::fill_n(f->data.get(), device::kPictureBytes, uint8_t{0xFF}); // as an error frame
         return f;
     }
-    void post(device::CaptureFrame* f) { logic->handleMessage(UM_FRAME, 0, reinterpret_cast<intptr_t>(f)); }
+    void post(device::CaptureFrame* f) { logic->handleMessage(base::UM_FRAME, 0, reinterpret_cast<intptr_t>(f)); }
     int freeFrames() { return app.framePool.queue().count(); }
 
     TempFolder folder;
@@ -187,10 +187,10 @@ TEST_F(ControlWindowTest, InitialisationFillsTheListSelectsTheStoredLayoutAndFoc
     EXPECT_EQ(view.focusRequests, 1);
     auto posted = self.messages();
     ASSERT_EQ(posted.size(), 1u);
-    EXPECT_EQ(posted[0].message, UM_FOCUS_DISPLAY);
-    EXPECT_EQ(UM_FOCUS_DISPLAY, 1026u);
+    EXPECT_EQ(posted[0].message, base::UM_FOCUS_DISPLAY);
+    EXPECT_EQ(base::UM_FOCUS_DISPLAY, 1026u);
 
-    logic->handleMessage(UM_FOCUS_DISPLAY, 0, 0);
+    logic->handleMessage(base::UM_FOCUS_DISPLAY, 0, 0);
     EXPECT_EQ(log.back(), "focusMainDisplay");
 }
 
@@ -321,7 +321,7 @@ TEST_F(ControlWindowTest, ClosingWhileRecordingStopsTheRecordingBeforeTheWindows
     post(takeFrame());
     log.clear();
 
-    EXPECT_EQ(logic->handleMessage(WM_CLOSE, 0, 0), 1);
+    EXPECT_EQ(logic->handleMessage(base::WM_CLOSE, 0, 0), 1);
     EXPECT_THAT(log, ElementsAre("stopRecording", "status:Stopped.", "destroyDisplayWindows", "destroyWindow",
                                  "quit:0"));
     EXPECT_TRUE(logic->destroyed());
@@ -334,15 +334,15 @@ TEST_F(ControlWindowTest, ClosingWhileRecordingStopsTheRecordingBeforeTheWindows
     post(f);
     EXPECT_EQ(freeFrames(), 12);
     log.clear();
-    logic->handleMessage(WM_CLOSE, 0, 0);
-    logic->handleMessage(UM_DEVICE, 1, 0);
+    logic->handleMessage(base::WM_CLOSE, 0, 0);
+    logic->handleMessage(base::UM_DEVICE, 1, 0);
     logic->command(IDC_RECORD);
     EXPECT_TRUE(log.empty());
 }
 
 TEST_F(ControlWindowTest, ClosingWhenIdleStillStopsTheRecordingSide) {
     started();
-    logic->handleMessage(WM_CLOSE, 0, 0);
+    logic->handleMessage(base::WM_CLOSE, 0, 0);
     EXPECT_THAT(log, ElementsAre("stopRecording", "destroyDisplayWindows", "destroyWindow", "quit:0"));
 }
 
@@ -350,30 +350,30 @@ TEST_F(ControlWindowTest, ClosingWhenIdleStillStopsTheRecordingSide) {
 
 TEST_F(ControlWindowTest, DeviceNoticesSetTheStatusLine) {
     started();
-    logic->handleMessage(UM_DEVICE, 1, 0);
+    logic->handleMessage(base::UM_DEVICE, 1, 0);
     EXPECT_EQ(view.status, "Connected");
-    logic->handleMessage(UM_DEVICE, 0, 0);
+    logic->handleMessage(base::UM_DEVICE, 0, 0);
     EXPECT_EQ(view.status, "Not connected");
-    logic->handleMessage(UM_DEVICE, kDeviceNoPermission, 0);
+    logic->handleMessage(base::UM_DEVICE, base::kDeviceNoPermission, 0);
     EXPECT_EQ(view.status, "No permission to open the board: install the udev rule (see README) and plug it in again");
-    EXPECT_EQ(UM_DEVICE, 1027u);
+    EXPECT_EQ(base::UM_DEVICE, 1027u);
 }
 
 TEST_F(ControlWindowTest, TopmostAndConsoleToggleReachTheirParts) {
     started();
-    EXPECT_EQ(logic->handleMessage(UM_TOPMOST, 0, 0), 0);
-    logic->handleMessage(WM_SYSCOMMAND, 0, 0);
-    logic->handleMessage(WM_SYSCOMMAND, 0xF060, 0); // another system command
+    EXPECT_EQ(logic->handleMessage(base::UM_TOPMOST, 0, 0), 0);
+    logic->handleMessage(base::WM_SYSCOMMAND, 0, 0);
+    logic->handleMessage(base::WM_SYSCOMMAND, 0xF060, 0); // another system command
     EXPECT_THAT(log, ElementsAre("applyTopmost", "toggleDebugConsole"));
 }
 
 TEST_F(ControlWindowTest, BoardArrivalReopensTheBoardThenOffersFirmware) {
     started();
-    ASSERT_TRUE(switchDevice(app, nullptr)); // the board is open already
+    ASSERT_TRUE(device::switchDevice(app, nullptr)); // the board is open already
     ASSERT_EQ(board.openConnections(), 1);
     posted.clear();
 
-    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&kBoardArrival));
+    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&device::kBoardArrival));
     // Closed (UM_DEVICE 0) and opened again (UM_DEVICE 1); the offer comes after the switch.
     const auto notices = posted.deviceNotices();
     ASSERT_GE(notices.size(), 2u);
@@ -386,7 +386,7 @@ TEST_F(ControlWindowTest, BoardArrivalReopensTheBoardThenOffersFirmware) {
     // A board that needs firmware arrives: the offer sees it.
     log.clear();
     board.setVersion(1);
-    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&kBoardArrival));
+    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&device::kBoardArrival));
     EXPECT_THAT(log, ElementsAre("offerFirmwareUpdate state=1"));
 }
 
@@ -402,10 +402,10 @@ TEST_F(ControlWindowTest, ArrivalDuringAFirmwareUpdateIsRetriedInsteadOfWaitingF
     while (!held)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
-    const auto arrival = reinterpret_cast<intptr_t>(&kBoardArrival);
-    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, arrival); // returns at once
+    const auto arrival = reinterpret_cast<intptr_t>(&device::kBoardArrival);
+    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, arrival); // returns at once
     ASSERT_EQ(view.retries.size(), 1u);
-    EXPECT_EQ(view.retries[0].message, WM_DEVICECHANGE);
+    EXPECT_EQ(view.retries[0].message, base::WM_DEVICECHANGE);
     EXPECT_EQ(view.retries[0].lParam, arrival);
     EXPECT_GT(view.retryDelay.count(), 0);
     EXPECT_TRUE(log.empty()) << "no firmware offer before the switch";
@@ -422,7 +422,7 @@ TEST_F(ControlWindowTest, ArrivalDuringAFirmwareUpdateIsRetriedInsteadOfWaitingF
 
 TEST_F(ControlWindowTest, ABoardArrivalGetsTheLockWhileTheReadThreadStreamsAtSixtyFramesASecond) {
     started();
-    ASSERT_TRUE(switchDevice(app, nullptr));
+    ASSERT_TRUE(device::switchDevice(app, nullptr));
     ASSERT_TRUE(device::usbThread_start(app));
     struct StopReading {
         CaptureApp& app;
@@ -431,7 +431,7 @@ TEST_F(ControlWindowTest, ABoardArrivalGetsTheLockWhileTheReadThreadStreamsAtSix
     ASSERT_TRUE(posted.waitForFrames(10, std::chrono::seconds(5)));
 
     // The arrival and its retries as the window's timer runs them, for at most 10 s.
-    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&kBoardArrival));
+    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&device::kBoardArrival));
     for (std::size_t i = 0; log.empty() && i < view.retries.size() && i < 1000; ++i) {
         std::this_thread::sleep_for(view.retryDelay);
         logic->handleMessage(view.retries[i].message, view.retries[i].wParam, view.retries[i].lParam);
@@ -443,18 +443,18 @@ TEST_F(ControlWindowTest, ABoardArrivalGetsTheLockWhileTheReadThreadStreamsAtSix
 
 TEST_F(ControlWindowTest, OnlyArrivalsOfADeviceInterfaceAreHandled) {
     started();
-    DeviceInterfaceArrival volume = kBoardArrival;
+    device::DeviceInterfaceArrival volume = device::kBoardArrival;
     volume.deviceType = 2;
-    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&volume));
-    logic->handleMessage(WM_DEVICECHANGE, 0x8004, reinterpret_cast<intptr_t>(&kBoardArrival)); // removal
-    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
+    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&volume));
+    logic->handleMessage(base::WM_DEVICECHANGE, 0x8004, reinterpret_cast<intptr_t>(&device::kBoardArrival)); // removal
+    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, 0);
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(board.openConnections(), 0);
 
     // Another interface class: the board is not opened for it.
-    DeviceInterfaceArrival other = kBoardArrival;
+    device::DeviceInterfaceArrival other = device::kBoardArrival;
     other.classId.bytes[0] ^= 1;
-    logic->handleMessage(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&other));
+    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&other));
     EXPECT_EQ(board.openConnections(), 0);
     EXPECT_EQ(app.currentDevice.load(), &app.nullDevice);
 }
@@ -463,12 +463,12 @@ TEST_F(ControlWindowTest, ASettingsNoticeStaysBelowTheConnectionStateUntilTheFir
     app.settingsNotice = "The settings file was damaged";
     started(false);
     EXPECT_EQ(view.status, "The settings file was damaged");
-    logic->handleMessage(UM_DEVICE, 0, 0);
-    logic->handleMessage(UM_DEVICE, 1, 0);
+    logic->handleMessage(base::UM_DEVICE, 0, 0);
+    logic->handleMessage(base::UM_DEVICE, 1, 0);
     EXPECT_EQ(view.status, "Connected\nThe settings file was damaged");
     // Any other status (here from a part writing to the line itself) ends it.
     logic->statusLine().setStatusText("Saved 00000.png");
-    logic->handleMessage(UM_DEVICE, 0, 0);
+    logic->handleMessage(base::UM_DEVICE, 0, 0);
     EXPECT_EQ(view.status, "Not connected");
 }
 

@@ -2,6 +2,7 @@
 #include "app/DebugConsole.h"
 
 #include "app/CaptureApp.h"
+#include "app/FrameArrival.h"
 #include "display/FrameConversion.h"
 #include "fakes/FakeControlWindow.h"
 #include "platform/sim/SimulatedBoard.h"
@@ -126,15 +127,15 @@ TEST_F(DebugConsoleTest, OkCountsPerLineWhileSkipsAndErrorsAccumulate) {
 TEST_F(DebugConsoleTest, ConversionAnalysesTheLinesOnlyWhileTheConsoleIsOpen) {
     fillAlternating(0x0020, 0xFFFF);
     app.settings.displayMode = 6;
-    display::convertFrame(app, frame);
+    app::convertFrame(app, frame);
     EXPECT_EQ(app.stuckHigh.load(), 0u);
     app.consoleOpen = true;
-    display::convertFrame(app, frame);
+    app::convertFrame(app, frame);
     EXPECT_EQ(app.stuckHigh.load(), 0x0020u);
     // Closing the console keeps the last values.
     app.consoleOpen = false;
     fillAlternating(0, 0);
-    display::convertFrame(app, frame);
+    app::convertFrame(app, frame);
     EXPECT_EQ(app.stuckHigh.load(), 0x0020u);
 }
 

@@ -3,6 +3,7 @@
 
 #include "app/CaptureApp.h"
 #include "app/FatalError.h"
+#include "app/FrameArrival.h"
 #include "display/FrameConversion.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/RecordingPlatform.h"
@@ -207,10 +208,10 @@ TEST_F(LifecycleTest, StartsWithTheBoardOpenAndClosesItAtShutdown) {
 }
 
 TEST_F(LifecycleTest, SettingsAreInPlaceBeforeTheControlWindowAndSavedAtTheEnd) {
-    app::Settings stored = app::Settings::defaults(folders.desktop);
+    base::Settings stored = base::Settings::defaults(folders.desktop);
     stored.displayMode = 7;
     stored.recordFps = 20;
-    app::saveSettings(stored, folders);
+    base::saveSettings(stored, folders);
 
     int modeAtWindowCreation = 0;
     platform->onCreateControlWindow = [&] { modeAtWindowCreation = app->settings.displayMode; };
@@ -220,8 +221,8 @@ TEST_F(LifecycleTest, SettingsAreInPlaceBeforeTheControlWindowAndSavedAtTheEnd) 
     };
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(modeAtWindowCreation, 7);
-    app::Settings reloaded;
-    app::loadSettings(reloaded, folders);
+    base::Settings reloaded;
+    base::loadSettings(reloaded, folders);
     EXPECT_EQ(reloaded.recordFps, 60);
     EXPECT_EQ(reloaded.displayMode, 7);
 }
@@ -295,7 +296,7 @@ TEST_F(LifecycleTest, NoControlWindowEndsAtOnceWithNothingStartedOrSaved) {
 }
 
 TEST_F(LifecycleTest, CaptureStartFailureShowsTheBoxAndExitsWithoutSaving) {
-    const int code = app::runProgram(*app, *platform, folders, [](app::CaptureApp&) { return false; });
+    const int code = app::runProgram(*app, *platform, folders, [](device::CaptureSession&) { return false; });
     EXPECT_EQ(code, -1);
     EXPECT_THAT(platform->steps(),
                 ElementsAre("initToolkit", "createControlWindow", "registerDeviceNotification",
@@ -327,7 +328,7 @@ TEST_F(LifecycleTest, ADeviceSwitchWaitsForAFrameReadInProgress) {
 
     gate->hold();
     ASSERT_TRUE(gate->waitUntilAReadIsHeld(5000ms));
-    auto switched = std::async(std::launch::async, [&] { return app::switchDevice(*app, nullptr); });
+    auto switched = std::async(std::launch::async, [&] { return device::switchDevice(*app, nullptr); });
     EXPECT_EQ(switched.wait_for(200ms), std::future_status::timeout);
     gate->release();
     ASSERT_EQ(switched.wait_for(5000ms), std::future_status::ready);
@@ -364,7 +365,7 @@ TEST_F(LifecycleTest, ShutdownWithAStuckReadGoesOnAfterHalfASecondYetClosesOnlyA
 
 TEST_F(BoardNeedingFirmware, AnArrivalOfTheBoardOffersTheFirmwareDialog) {
     ASSERT_TRUE(init()); // dialog at start: result 1, program goes on
-    EXPECT_TRUE(app::switchDevice(*app, &device::kTavrinInterfaceClass));
+    EXPECT_TRUE(device::switchDevice(*app, &device::kTavrinInterfaceClass));
     EXPECT_TRUE(app::offerFirmwareUpdate(*app, *platform));
     const auto steps = platform->steps();
     EXPECT_EQ(std::count(steps.begin(), steps.end(), "firmwareDialog"), 2);
@@ -374,7 +375,7 @@ TEST_F(LifecycleTest, AnArrivalOfAnotherClassLeavesTheNullDeviceAndOffersNothing
     ASSERT_TRUE(init());
     device::InterfaceClassId other = device::kTavrinInterfaceClass;
     other.bytes[15] ^= 1;
-    EXPECT_FALSE(app::switchDevice(*app, &other));
+    EXPECT_FALSE(device::switchDevice(*app, &other));
     EXPECT_EQ(app->currentDevice.load(), &app->nullDevice);
     EXPECT_FALSE(app::offerFirmwareUpdate(*app, *platform));
     EXPECT_THAT(platform->steps(), ::testing::Not(::testing::Contains("firmwareDialog")));
@@ -387,7 +388,7 @@ TEST_F(WithoutBoard, FramesConvertToWhitePicturesInTheLoop) {
     holdingPlatform.onMessageLoop = [&] {
         ASSERT_TRUE(holding.waitForFrames(1, 5000ms));
         device::CaptureFrame* frame = holding.heldFrames().front();
-        display::convertFrame(*app, *frame);
+        app::convertFrame(*app, *frame);
         white = frame->image.size() == 256u * 384 * 4 && frame->image[0] == 255 && frame->image[1] == 255 &&
                 frame->image[2] == 255 && frame->image[3] == 0;
         for (device::CaptureFrame* f : holding.heldFrames())

@@ -51,7 +51,7 @@ struct FirmwareFixture : ::testing::Test {
     FakeControlWindow window;
     sim::SimulatedBoard board{blankBoard()};
     NoModifierKeys keys;
-    app::ControlWindowLink link;
+    base::ControlWindowLink link;
     FakeInflater inflater{makeFirmwareTestImage()};
     TavrinDevice device{board, keys, link};
     std::vector<int> progress;

@@ -53,7 +53,7 @@ struct ActionsTest : ::testing::Test {
 
     DisplaySettings settings;
     tavrin::testing::FakeControlWindow control;
-    app::ControlWindowLink link;
+    base::ControlWindowLink link;
     FakeHost host;
     DisplayWindowActions actions{settings, link, host};
 };
@@ -117,7 +117,7 @@ TEST_F(ActionsTest, F3TogglesAlwaysOnTopAndTellsTheControlWindow) {
     auto msgs = control.messages();
     ASSERT_EQ(msgs.size(), 2u);
     for (auto& m : msgs) {
-        EXPECT_EQ(m.message, app::UM_TOPMOST);
+        EXPECT_EQ(m.message, base::UM_TOPMOST);
         EXPECT_EQ(m.wParam, 0u);
         EXPECT_EQ(m.lParam, 0);
     }
@@ -128,10 +128,10 @@ TEST_F(ActionsTest, F12AndClosingPostToTheControlWindow) {
     actions.closeRequested();
     auto msgs = control.messages();
     ASSERT_EQ(msgs.size(), 2u);
-    EXPECT_EQ(msgs[0].message, app::WM_SYSCOMMAND);
+    EXPECT_EQ(msgs[0].message, base::WM_SYSCOMMAND);
     EXPECT_EQ(msgs[0].wParam, 0u);
     EXPECT_EQ(msgs[0].lParam, 0);
-    EXPECT_EQ(msgs[1].message, app::WM_CLOSE);
+    EXPECT_EQ(msgs[1].message, base::WM_CLOSE);
     EXPECT_TRUE(host.posted.empty());
 }
 
@@ -169,7 +169,7 @@ TEST_F(ActionsTest, OtherCommandsAreNotOurs) {
 }
 
 TEST_F(ActionsTest, NothingIsPostedBeforeTheControlWindowExists) {
-    app::ControlWindowLink unset;
+    base::ControlWindowLink unset;
     DisplayWindowActions early(settings, unset, host);
     early.keyDown(DisplayKey::F12);
     early.closeRequested();

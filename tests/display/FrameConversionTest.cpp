@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "display/FrameConversion.h"
 
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 
 #include <gtest/gtest.h>
 
@@ -100,11 +100,11 @@ TEST(FrameConversion, AnErrorFrameIsWhiteEverywhereInBothLayouts) {
     Board board;
     std::memset(board.data.data(), 0xFF, device::kPictureBytes);
     Frame f(board);
-    for (int layout : {kDualScreenLayout, kSingleScreenLayout}) {
+    for (int layout : {device::kDualScreenLayout, device::kSingleScreenLayout}) {
         ASSERT_TRUE(convertFrame(f.frame, layout));
         const auto& img = f.frame.image;
         ASSERT_EQ(img.size(),
-                  static_cast<std::size_t>(screenLayouts[layout].width * screenLayouts[layout].height * 4));
+                  static_cast<std::size_t>(device::screenLayouts[layout].width * device::screenLayouts[layout].height * 4));
         for (std::size_t i = 0; i < img.size(); i += 4) {
             ASSERT_EQ(img[i], 255);
             ASSERT_EQ(img[i + 1], 255);
@@ -217,14 +217,14 @@ TEST(FrameConversion, TheImageIsBuiltOnFirstUseAndReusedInTheSameLayout) {
     board.fill(0x07E0);
     Frame f(board);
     EXPECT_EQ(f.frame.layout.layoutId, 0);
-    ASSERT_TRUE(convertFrame(f.frame, kDualScreenLayout));
-    EXPECT_EQ(f.frame.layout, screenLayouts[kDualScreenLayout]);
+    ASSERT_TRUE(convertFrame(f.frame, device::kDualScreenLayout));
+    EXPECT_EQ(f.frame.layout, device::screenLayouts[device::kDualScreenLayout]);
     EXPECT_EQ(f.frame.image.size(), 393216u);
     const uint8_t* storage = f.frame.image.data();
 
     board.fill(0x001F);
     f.load(board);
-    ASSERT_TRUE(convertFrame(f.frame, kDualScreenLayout));
+    ASSERT_TRUE(convertFrame(f.frame, device::kDualScreenLayout));
     EXPECT_EQ(f.frame.image.data(), storage);
     EXPECT_EQ(pixelAt(f.frame.image, 256, 0, 0), (Rgb{0, 0, 251}));
 }
@@ -233,17 +233,17 @@ TEST(FrameConversion, AChangeOfLayoutResizesAndClearsTheImage) {
     Board board;
     std::memset(board.data.data(), 0xFF, device::kPictureBytes);
     Frame f(board);
-    ASSERT_TRUE(convertFrame(f.frame, kDualScreenLayout));
-    ASSERT_TRUE(convertFrame(f.frame, kSingleScreenLayout));
+    ASSERT_TRUE(convertFrame(f.frame, device::kDualScreenLayout));
+    ASSERT_TRUE(convertFrame(f.frame, device::kSingleScreenLayout));
     EXPECT_EQ(f.frame.image.size(), 153600u);
-    EXPECT_EQ(f.frame.layout, screenLayouts[kSingleScreenLayout]);
+    EXPECT_EQ(f.frame.layout, device::screenLayouts[device::kSingleScreenLayout]);
 
     // Back to the dual layout with a black picture: nothing of the white one is left,
     // and the storage is reused rather than allocated again.
     const uint8_t* storage = f.frame.image.data();
     board.fill(0x0000);
     f.load(board);
-    ASSERT_TRUE(convertFrame(f.frame, kDualScreenLayout));
+    ASSERT_TRUE(convertFrame(f.frame, device::kDualScreenLayout));
     EXPECT_EQ(f.frame.image.size(), 393216u);
     EXPECT_EQ(f.frame.image.data(), storage);
     for (uint8_t byte : f.frame.image)
@@ -254,7 +254,7 @@ TEST(FrameConversion, AReservedOrUnknownLayoutLeavesNoPicture) {
     Board board;
     std::memset(board.data.data(), 0xFF, device::kPictureBytes);
     Frame f(board);
-    ASSERT_TRUE(convertFrame(f.frame, kDualScreenLayout));
+    ASSERT_TRUE(convertFrame(f.frame, device::kDualScreenLayout));
     for (int32_t id : {3, 1, 0, -1, 8, 1000}) {
         ASSERT_TRUE(convertFrame(f.frame, id));
         EXPECT_TRUE(f.frame.image.empty()) << id;
@@ -265,6 +265,6 @@ TEST(FrameConversion, AReservedOrUnknownLayoutLeavesNoPicture) {
     Frame fresh(board);
     ASSERT_TRUE(convertFrame(fresh.frame, 0));
     EXPECT_TRUE(fresh.frame.image.empty());
-    ASSERT_TRUE(convertFrame(fresh.frame, kSingleScreenLayout));
+    ASSERT_TRUE(convertFrame(fresh.frame, device::kSingleScreenLayout));
     EXPECT_EQ(fresh.frame.image.size(), 153600u);
 }

@@ -3,7 +3,7 @@
 #include "display/ImagePart.h"
 
 #include "device/FrameQueue.h"
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 namespace {
 
 void convertedFor(device::CaptureFrame& f, int layoutId) {
-    f.layout = screenLayouts[layoutId];
+    f.layout = device::screenLayouts[layoutId];
     f.image.assign(static_cast<std::size_t>(f.layout.width) * f.layout.height * 4, 0);
 }
 

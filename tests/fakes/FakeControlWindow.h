@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "app/Diagnostics.h"
-#include "app/Messages.h"
+#include "base/Diagnostics.h"
+#include "base/Messages.h"
 #include "device/CaptureFrame.h"
 #include "device/FrameQueue.h"
 
@@ -25,13 +25,13 @@ struct PostedMessage {
 
 // Records every posted message. Frames are either released at once (like a
 // control window with no consumers) or kept until the test lets go of them.
-class FakeControlWindow : public app::MessageTarget {
+class FakeControlWindow : public base::MessageTarget {
   public:
     explicit FakeControlWindow(bool releaseFrames = true) : releaseFrames_(releaseFrames) {}
 
     void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
         std::lock_guard lk(mutex_);
-        if (message == app::UM_FRAME) {
+        if (message == base::UM_FRAME) {
             auto* frame = reinterpret_cast<device::CaptureFrame*>(lParam);
             frame->refCount = 1;
             frames_.push_back(frame);
@@ -55,7 +55,7 @@ class FakeControlWindow : public app::MessageTarget {
         std::lock_guard lk(mutex_);
         std::vector<uintptr_t> out;
         for (auto& m : messages_)
-            if (m.message == app::UM_DEVICE)
+            if (m.message == base::UM_DEVICE)
                 out.push_back(m.wParam);
         return out;
     }
@@ -102,15 +102,15 @@ class FakeControlWindow : public app::MessageTarget {
 class DiagnosticCapture {
   public:
     DiagnosticCapture() {
-        app::setDiagnosticsToStdout(false);
-        id_ = app::addDiagnosticMirror([this](std::string_view text) {
+        base::setDiagnosticsToStdout(false);
+        id_ = base::addDiagnosticMirror([this](std::string_view text) {
             std::lock_guard lk(mutex_);
             text_.append(text);
         });
     }
     ~DiagnosticCapture() {
-        app::removeDiagnosticMirror(id_);
-        app::setDiagnosticsToStdout(true);
+        base::removeDiagnosticMirror(id_);
+        base::setDiagnosticsToStdout(true);
     }
     std::string text() const {
         std::lock_guard lk(mutex_);

@@ -3,7 +3,7 @@
 
 #include "app/ControlWindowLogic.h"
 #include "app/ControlWindowView.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "device/FrameQueue.h"
 #include "display/DisplayTarget.h"
 #include "record/RecordingControl.h"
@@ -94,7 +94,7 @@ class FakeDisplay : public display::DisplayTarget {
 
 class FakeDisplayManager : public display::DisplayManager {
   public:
-    FakeDisplayManager(Log& log, app::Settings& settings) : log_(log), settings_(settings) {}
+    FakeDisplayManager(Log& log, base::Settings& settings) : log_(log), settings_(settings) {}
 
     void applyDisplayMode(int layoutId, bool split) override {
         log_.push_back("applyDisplayMode:" + std::to_string(layoutId) + "," + std::to_string(split));
@@ -118,7 +118,7 @@ class FakeDisplayManager : public display::DisplayManager {
 
   private:
     Log& log_;
-    app::Settings& settings_;
+    base::Settings& settings_;
 };
 
 // A recorder whose source keeps every frame it is given until told to let go.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "device/FirmwareDialogView.h"
+#include "app/FirmwareDialogView.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -15,7 +15,7 @@ namespace tavrin::testing {
 
 // Records what the firmware dialog's logic does to its view. The worker's result is
 // queued for the test, which plays the dialog's thread and hands it back.
-class FakeFirmwareDialogView : public device::FirmwareDialogView {
+class FakeFirmwareDialogView : public app::FirmwareDialogView {
   public:
     void setProgress(int perMille) override {
         std::lock_guard lk(mutex_);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "app/StatusLine.h"
+#include "base/StatusLine.h"
 #include "screenshot/FolderChooser.h"
 #include "screenshot/PngEncoder.h"
 
@@ -13,7 +13,7 @@
 
 namespace tavrin::testing {
 
-class FakeStatusLine : public app::StatusLine {
+class FakeStatusLine : public base::StatusLine {
   public:
     void setStatusText(const std::string& text) override {
         std::lock_guard lk(mutex_);

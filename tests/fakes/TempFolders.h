@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "app/UserFolders.h"
+#include "base/UserFolders.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,7 +16,7 @@ namespace tavrin::testing {
 // User folders inside a fresh temporary folder, removed again at the end. The
 // current directory is only recorded, never changed, so tests do not disturb
 // each other.
-class TempFolders : public app::UserFolders {
+class TempFolders : public base::UserFolders {
   public:
     TempFolders() {
         std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-test-XXXXXX").string();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "record/Recorder.h"
 #include "device/FrameQueue.h"
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeMediaPlatform.h"
 #include "record/DeviceEnum.h"
@@ -86,7 +86,7 @@ class RecorderTest : public ::testing::Test {
             device::CaptureFrame* f = pool.queue().pop(1s);
             ASSERT_NE(f, nullptr);
             f->refCount = 1;
-            f->layout = display::screenLayouts[6];
+            f->layout = device::screenLayouts[6];
             f->image.assign(256 * 384 * 4, static_cast<uint8_t>(i));
             if (auto* app = recorder.recorderApp())
                 app->putFrame(f);
@@ -96,7 +96,7 @@ class RecorderTest : public ::testing::Test {
 
     tavrin::testing::DiagnosticCapture diag;
     device::FramePool pool;
-    RecordingSettings settings = app::Settings::defaults("");
+    RecordingSettings settings = base::Settings::defaults("");
     FakeMediaPlatform platform;
     std::shared_ptr<ManualReferenceClock> clock = std::make_shared<ManualReferenceClock>();
     uint32_t now = 1000;

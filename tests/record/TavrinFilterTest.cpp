@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "record/TavrinFilter.h"
 #include "device/FrameQueue.h"
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeSinkFilter.h"
 #include "record/FilterGraph.h"
@@ -22,7 +22,7 @@ namespace {
 constexpr REFERENCE_TIME k30 = 333333;
 
 // The converted image of a frame: every pixel different, byte 3 set so that a copy of it shows.
-void paintImage(device::CaptureFrame& frame, const display::ScreenLayout& layout, int seed) {
+void paintImage(device::CaptureFrame& frame, const device::ScreenLayout& layout, int seed) {
     frame.layout = layout;
     frame.image.resize(static_cast<std::size_t>(layout.width) * layout.height * 4);
     for (std::size_t i = 0; i < frame.image.size() / 4; ++i) {
@@ -43,11 +43,11 @@ class CapturePinTest : public ::testing::Test {
         filter->SetSyncSource(clock);
     }
 
-    device::CaptureFrame* takeFrame(int layoutId = display::kDualScreenLayout, int seed = 0) {
+    device::CaptureFrame* takeFrame(int layoutId = device::kDualScreenLayout, int seed = 0) {
         device::CaptureFrame* f = pool.queue().pop(0ms);
         EXPECT_NE(f, nullptr);
         f->refCount = 1; // the control window's reference
-        paintImage(*f, display::screenLayouts[layoutId], seed);
+        paintImage(*f, device::screenLayouts[layoutId], seed);
         return f;
     }
 
@@ -157,7 +157,7 @@ TEST_F(CapturePinTest, FillBufferCopiesBottomRowFirstAsRgb24AndStampsFromTheGrid
     std::vector<device::CaptureFrame*> frames;
     for (int i = 0; i < 3; ++i) {
         clock->set(arrivals[i]);
-        frames.push_back(takeFrame(display::kDualScreenLayout, i + 1));
+        frames.push_back(takeFrame(device::kDualScreenLayout, i + 1));
         ASSERT_EQ(filter->putFrame(frames.back()), S_OK);
     }
     const int64_t expectedIndex[] = {3, 5, 8};
@@ -207,7 +207,7 @@ TEST_F(CapturePinTest, FillBufferNeverReadsBeyondASmallerImage) {
     ASSERT_EQ(allocator.SetProperties(&want, &got), S_OK);
     ASSERT_EQ(allocator.Commit(), S_OK);
 
-    device::CaptureFrame* f = takeFrame(display::kSingleScreenLayout);
+    device::CaptureFrame* f = takeFrame(device::kSingleScreenLayout);
     f->image.shrink_to_fit(); // let the sanitizer see the real end of the image
     clock->set(k30 * 3);
     ASSERT_EQ(filter->putFrame(f), S_OK);
@@ -245,7 +245,7 @@ TEST_F(CapturePinTest, FillBufferNeverReadsBeyondASmallerImage) {
     ASSERT_EQ(filter->setArea(256, 192, 0), S_OK);
     ASSERT_EQ(filter->Run(0), S_OK);
     filter->pin->OnThreadStartPlay();
-    device::CaptureFrame* partial = takeFrame(display::kSingleScreenLayout, 9);
+    device::CaptureFrame* partial = takeFrame(device::kSingleScreenLayout, 9);
     partial->image.shrink_to_fit();
     clock->set(k30 * 9);
     ASSERT_EQ(filter->putFrame(partial), S_OK);
@@ -644,7 +644,7 @@ TEST(CapturePinStreaming, DeliversPacedSamplesAndEndsWithEndOfStream) {
         device::CaptureFrame* f = pool.queue().pop(1s);
         ASSERT_NE(f, nullptr);
         f->refCount = 1;
-        paintImage(*f, display::screenLayouts[6], i);
+        paintImage(*f, device::screenLayouts[6], i);
         clock->set(1000 * k30 + i * 166666 + 7);
         EXPECT_EQ(app->putFrame(f), S_OK);
         device::releaseFrame(*f);
@@ -665,7 +665,7 @@ TEST(CapturePinStreaming, DeliversPacedSamplesAndEndsWithEndOfStream) {
     }
     // The first delivered sample is the first frame, bottom row first.
     device::CaptureFrame probe;
-    paintImage(probe, display::screenLayouts[6], 0);
+    paintImage(probe, device::screenLayouts[6], 0);
     EXPECT_EQ(samples[0].bytes[0], probe.image[(383 * 256) * 4]);
     EXPECT_EQ(samples[0].bytes[2], probe.image[(383 * 256) * 4 + 2]);
 

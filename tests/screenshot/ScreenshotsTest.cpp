@@ -3,7 +3,7 @@
 
 #include "device/FrameQueue.h"
 #include "display/FrameConversion.h"
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 #include "fakes/FakeScreenshotPorts.h"
 #include "fakes/TempDir.h"
 #include "fakes/TempFolders.h"
@@ -31,7 +31,7 @@ namespace {
 // the image filled with a pattern that differs in every byte position.
 device::CaptureFrame* takeConvertedFrame(device::FramePool& pool, int layoutId) {
     device::CaptureFrame* frame = pool.queue().pop(0ms);
-    frame->layout = display::screenLayouts[layoutId];
+    frame->layout = device::screenLayouts[layoutId];
     const std::size_t pixels = std::size_t(frame->layout.width) * frame->layout.height;
     frame->image.assign(pixels * 4, 0);
     for (std::size_t i = 0; i < pixels; ++i) {
@@ -54,8 +54,8 @@ std::vector<uint8_t> expectedRgb(const device::CaptureFrame& frame) {
     return rgb;
 }
 
-app::Settings withFolder(const std::string& folder) {
-    app::Settings s;
+base::Settings withFolder(const std::string& folder) {
+    base::Settings s;
     s.outputFolder.assign(folder);
     return s;
 }
@@ -73,7 +73,7 @@ class ScreenshotsTest : public ::testing::Test {
     }
 
     TempDir dir;
-    app::Settings settings = withFolder(dir.folder());
+    base::Settings settings = withFolder(dir.folder());
     tt::TempFolders folders;
     uint32_t pngCounter = 0;
     uint32_t aviCounter = 0;
@@ -93,8 +93,8 @@ TEST_F(ScreenshotsTest, SavesEachLayoutAtItsOwnSizeAsRgbAndNamesFolderAndFile) {
         unsigned width, height;
         const char* name;
     };
-    for (Case c : {Case{display::kDualScreenLayout, 256, 384, "00000.png"},
-                   Case{display::kSingleScreenLayout, 240, 160, "00001.png"}}) {
+    for (Case c : {Case{device::kDualScreenLayout, 256, 384, "00000.png"},
+                   Case{device::kSingleScreenLayout, 240, 160, "00001.png"}}) {
         SCOPED_TRACE(c.layout);
         device::CaptureFrame* frame = takeConvertedFrame(pool, c.layout);
         const std::vector<uint8_t> rgb = expectedRgb(*frame);
@@ -122,7 +122,7 @@ TEST_F(ScreenshotsTest, AnErrorFrameGivesAnAllWhitePictureInEitherLayout) {
         unsigned width, height;
     };
     for (Case c :
-         {Case{display::kDualScreenLayout, 256, 384}, Case{display::kSingleScreenLayout, 240, 160}}) {
+         {Case{device::kDualScreenLayout, 256, 384}, Case{device::kSingleScreenLayout, 240, 160}}) {
         SCOPED_TRACE(c.layout);
         // What the read thread delivers without a board, converted as the control window does.
         device::CaptureFrame* frame = pool.queue().pop(0ms);
@@ -144,7 +144,7 @@ TEST_F(ScreenshotsTest, AnErrorFrameGivesAnAllWhitePictureInEitherLayout) {
 
 TEST_F(ScreenshotsTest, ReleasesTheFrameBeforeEncoding) {
     Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder, heldStarter());
-    device::CaptureFrame* frame = takeConvertedFrame(pool, display::kDualScreenLayout);
+    device::CaptureFrame* frame = takeConvertedFrame(pool, device::kDualScreenLayout);
     shots.startScreenshot(*frame);
     EXPECT_EQ(frame->refCount, 2) << "the job holds a reference of its own";
     device::releaseFrame(*frame);
@@ -163,7 +163,7 @@ TEST_F(ScreenshotsTest, SkipsNamesThatExistInTheOutputFolder) {
     dir.write("00000.png", "old");
     dir.write("00001.png", "old");
     Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
-    device::CaptureFrame* frame = takeConvertedFrame(pool, display::kSingleScreenLayout);
+    device::CaptureFrame* frame = takeConvertedFrame(pool, device::kSingleScreenLayout);
     shots.startScreenshot(*frame);
     device::releaseFrame(*frame);
     ASSERT_TRUE(shots.waitForWorkers(5s));
@@ -177,7 +177,7 @@ TEST_F(ScreenshotsTest, FailuresSayPngSaveFailedAndLeaveNoFileBehind) {
     Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
 
     encoder.error = 31;
-    device::CaptureFrame* frame = takeConvertedFrame(pool, display::kDualScreenLayout);
+    device::CaptureFrame* frame = takeConvertedFrame(pool, device::kDualScreenLayout);
     shots.startScreenshot(*frame);
     device::releaseFrame(*frame);
     ASSERT_TRUE(shots.waitForWorkers(5s));
@@ -185,9 +185,9 @@ TEST_F(ScreenshotsTest, FailuresSayPngSaveFailedAndLeaveNoFileBehind) {
     EXPECT_FALSE(dir.exists("00000.png"));
 
     encoder.error = 0;
-    app::Settings gone = withFolder(dir.folder() + "deleted/");
+    base::Settings gone = withFolder(dir.folder() + "deleted/");
     Screenshots intoNowhere(gone, folders, pngCounter, aviCounter, status, chooser, encoder);
-    frame = takeConvertedFrame(pool, display::kDualScreenLayout);
+    frame = takeConvertedFrame(pool, device::kDualScreenLayout);
     intoNowhere.startScreenshot(*frame);
     device::releaseFrame(*frame);
     ASSERT_TRUE(intoNowhere.waitForWorkers(5s));
@@ -199,7 +199,7 @@ TEST_F(ScreenshotsTest, AFileThatAppearedMeanwhileIsNotOverwritten) {
     Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
     // Another program takes the name between the probe and the write.
     encoder.during = [&] { dir.write("00000.png", "precious"); };
-    device::CaptureFrame* frame = takeConvertedFrame(pool, display::kDualScreenLayout);
+    device::CaptureFrame* frame = takeConvertedFrame(pool, device::kDualScreenLayout);
     shots.startScreenshot(*frame);
     device::releaseFrame(*frame);
     ASSERT_TRUE(shots.waitForWorkers(5s));
@@ -210,7 +210,7 @@ TEST_F(ScreenshotsTest, AFileThatAppearedMeanwhileIsNotOverwritten) {
 TEST_F(ScreenshotsTest, AWorkerThatCannotStartGivesTheFrameBack) {
     Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder,
                       [](std::function<void()>) { return false; });
-    device::CaptureFrame* frame = takeConvertedFrame(pool, display::kDualScreenLayout);
+    device::CaptureFrame* frame = takeConvertedFrame(pool, device::kDualScreenLayout);
     shots.startScreenshot(*frame);
     EXPECT_EQ(frame->refCount, 1) << "only the control window's own reference is left";
     EXPECT_EQ(status.last(), ".png save failed.");
@@ -232,7 +232,7 @@ TEST_F(ScreenshotsTest, AFrameWithoutAPictureIsRefusedWithoutTakingAReference) {
     EXPECT_EQ(status.last(), ".png save failed.");
 
     // An image shorter than its layout says would be read past its end.
-    frame->layout = display::screenLayouts[display::kDualScreenLayout];
+    frame->layout = device::screenLayouts[device::kDualScreenLayout];
     frame->image.assign(100, 0);
     shots.startScreenshot(*frame);
     EXPECT_EQ(frame->refCount, 1);
@@ -244,7 +244,7 @@ TEST_F(ScreenshotsTest, SeveralWorkersAtOnceTakeSuccessiveNames) {
     {
         Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
         for (int i = 0; i < 5; ++i) {
-            device::CaptureFrame* frame = takeConvertedFrame(pool, display::kDualScreenLayout);
+            device::CaptureFrame* frame = takeConvertedFrame(pool, device::kDualScreenLayout);
             shots.startScreenshot(*frame);
             device::releaseFrame(*frame);
         }
@@ -284,7 +284,7 @@ TEST_F(ScreenshotsTest, ANewFolderBecomesCurrentAndNumberingRestartsSkippingItsF
     EXPECT_EQ(pngCounter, 0u);
     EXPECT_EQ(aviCounter, 0u);
 
-    device::CaptureFrame* frame = takeConvertedFrame(pool, display::kDualScreenLayout);
+    device::CaptureFrame* frame = takeConvertedFrame(pool, device::kDualScreenLayout);
     shots.startScreenshot(*frame);
     device::releaseFrame(*frame);
     ASSERT_TRUE(shots.waitForWorkers(5s));

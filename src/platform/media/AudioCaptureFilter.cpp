@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/media/AudioCaptureFilter.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "platform/media/CodecTypes.h"
 #include "platform/media/FfmpegPlatform.h"
 
@@ -121,7 +121,8 @@ struct AudioReader {
                     if (input) {
                         self->lost = false;
                         self->steadySince.reset();
-                        app::debugPrintf("Sound input \"%s\" is back\n", self->device.description.c_str());
+                        base::debugPrintf("Sound input \"%s\" is back
+", self->device.description.c_str());
                     }
                     continue;
                 }
@@ -181,7 +182,7 @@ struct AudioReader {
             thread.join();
         } else {
             if (!quiet)
-                app::debugPrintf("The sound input does not answer; leaving its reader behind\n");
+                base::debugPrintf("The sound input does not answer; leaving its reader behind\n");
             thread.detach();
         }
     }
@@ -278,7 +279,7 @@ HRESULT AudioCapturePin::OnThreadCreate() {
         const AudioDevice& device = owner_->device();
         const std::string text = "The sound input \"" + device.description + "\" could not be opened (" + error +
                                  "): check that it is connected, or choose another in Audio settings.";
-        app::debugPrintf("%s\n", text.c_str());
+        base::debugPrintf("%s\n", text.c_str());
         owner_->NotifyEvent(EC_ERRORABORT, E_FAIL, text);
         return E_FAIL;
     }
@@ -302,7 +303,7 @@ HRESULT AudioCapturePin::OnThreadStartPlay() {
                             kSampleRate, 0, nullptr) < 0 ||
         av_opt_set_int(swr_, "flags", SWR_FLAG_RESAMPLE, 0) < 0 || swr_init(swr_) < 0) {
         swr_free(&swr_);
-        app::debugPrintf("The sound resampler could not be set up; drift is left uncorrected\n");
+        base::debugPrintf("The sound resampler could not be set up; drift is left uncorrected\n");
     }
     publishStatus(false);
     return S_OK;
@@ -429,7 +430,7 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
         }
         if (lost && !lossReported_) {
             lossReported_ = true;
-            app::debugPrintf("Sound input lost (%s); recording silence until it is back\n", error.c_str());
+            base::debugPrintf("Sound input lost (%s); recording silence until it is back\n", error.c_str());
         }
         // A source that has paused or gone: silence keeps the sound level with the clock.
         REFERENCE_TIME now = 0;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/media/AviMux.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "platform/media/CodecTypes.h"
 
 extern "C" {
@@ -175,7 +175,7 @@ HRESULT AviMux::writeHeader() {
     }
     headerWritten_ = true;
     if (!findHeaderFields())
-        app::debugPrintf("AVI writer: header fields not found; the file is completed only at the end\n");
+        base::debugPrintf("AVI writer: header fields not found; the file is completed only at the end\n");
     nextHeaderUpdate_ = std::chrono::steady_clock::now() + kHeaderUpdateInterval;
     return S_OK;
 }
@@ -330,7 +330,7 @@ HRESULT AviMux::checkSink() {
         return S_OK;
     if (!failureReported_) {
         failureReported_ = true;
-        app::debugPrintf("AVI writer: %s\n", sink_->failureText().c_str());
+        base::debugPrintf("AVI writer: %s\n", sink_->failureText().c_str());
         NotifyEvent(EC_ERRORABORT, sink_->failureCode(), sink_->failureText());
     }
     return sink_->failureCode();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/net/CurlHttpGet.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 
 #include <curl/curl.h>
 
@@ -109,7 +109,7 @@ bool CurlHttpGet::sendRequest() {
     const CURLcode result = curl_easy_perform(handle(curl_));
     if (result == CURLE_OK || (result == CURLE_WRITE_ERROR && bodyCut_))
         return true;
-    app::debugPrintf("update check: %s\n", curl_easy_strerror(result));
+    base::debugPrintf("update check: %s\n", curl_easy_strerror(result));
     long status = 0;
     curl_easy_getinfo(handle(curl_), CURLINFO_RESPONSE_CODE, &status);
     if (status == 0)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/qt/ConsoleWindow.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -39,7 +39,7 @@ ConsoleWindow::ConsoleWindow(QWidget* parent) : QPlainTextEdit(parent) {
 
 ConsoleWindow::~ConsoleWindow() {
     if (mirrorId_)
-        app::removeDiagnosticMirror(mirrorId_);
+        base::removeDiagnosticMirror(mirrorId_);
 }
 
 bool ConsoleWindow::createConsole() {
@@ -47,7 +47,7 @@ bool ConsoleWindow::createConsole() {
         return false;
     clear();
     pending_.clear();
-    mirrorId_ = app::addDiagnosticMirror([this](std::string_view text) {
+    mirrorId_ = base::addDiagnosticMirror([this](std::string_view text) {
         // Any thread: keep the text and wake the window once per batch.
         if (pending_.append(text))
             QCoreApplication::postEvent(this, new QEvent(wakeEventType()));
@@ -60,7 +60,7 @@ bool ConsoleWindow::createConsole() {
 void ConsoleWindow::destroyConsole() {
     if (mirrorId_) {
         // Once this returns no writer is inside the mirror any more.
-        app::removeDiagnosticMirror(mirrorId_);
+        base::removeDiagnosticMirror(mirrorId_);
         mirrorId_ = 0;
     }
     pending_.clear();

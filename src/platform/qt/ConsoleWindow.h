@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/ConsoleToggle.h"
-#include "app/DiagnosticBuffer.h"
+#include "base/DiagnosticBuffer.h"
 
 #include <QPlainTextEdit>
 
@@ -35,7 +35,7 @@ class ConsoleWindow : public QPlainTextEdit, public app::ConsoleView {
   private:
     void appendPending();
 
-    app::DiagnosticBuffer pending_{kLines};
+    base::DiagnosticBuffer pending_{kLines};
     int mirrorId_ = 0;
     std::function<void()> closedHandler_;
 };

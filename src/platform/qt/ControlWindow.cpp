@@ -2,7 +2,7 @@
 #include "platform/qt/ControlWindow.h"
 
 #include "app/ControlWindowLogic.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "platform/qt/RecordButton.h"
 #include "ui_ControlWindow.h"
 
@@ -124,7 +124,7 @@ void ControlWindow::attach(app::ControlWindowLogic& logic) {
             [&logic](int index) { logic.displayModeSelected(index); });
     connect(&blinkTimer_, &QTimer::timeout, this, [&logic] { logic.blinkTimer(); });
     connect(debugConsoleAction_, &QAction::triggered, this,
-            [&logic] { logic.handleMessage(app::WM_SYSCOMMAND, app::kDebugConsoleCommand, 0); });
+            [&logic] { logic.handleMessage(base::WM_SYSCOMMAND, app::kDebugConsoleCommand, 0); });
 }
 
 void ControlWindow::setStatusText(const std::string& text) {
@@ -195,7 +195,7 @@ void ControlWindow::closeEvent(QCloseEvent* event) {
     // display windows and then the window itself, in that order.
     event->ignore();
     if (logic_)
-        logic_->handleMessage(app::WM_CLOSE, 0, 0);
+        logic_->handleMessage(base::WM_CLOSE, 0, 0);
 }
 
 void ControlWindow::contextMenuEvent(QContextMenuEvent* event) {

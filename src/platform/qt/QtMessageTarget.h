@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <QObject>
 
@@ -12,7 +12,7 @@ namespace tavrin::qt {
 // Receives the program's messages from any thread by posting them to itself;
 // the handler runs later on the thread this object lives in. Posting never waits.
 // Keep it alive while any thread may still post to it.
-class QtMessageTarget : public QObject, public app::MessageTarget {
+class QtMessageTarget : public QObject, public base::MessageTarget {
     Q_OBJECT
   public:
     using Handler = std::function<void(uint32_t message, uintptr_t wParam, intptr_t lParam)>;

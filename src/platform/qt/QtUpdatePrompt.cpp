@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/qt/QtUpdatePrompt.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -27,14 +27,14 @@ void QtUpdatePrompt::askNow(const std::string& url) {
     const QUrl address(QString::fromStdString(url), QUrl::StrictMode);
     const QString scheme = address.scheme().toLower();
     if (!address.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        app::debugPrintf("update offered with an address that is not http(s); not opened\n");
+        base::debugPrintf("update offered with an address that is not http(s); not opened\n");
         return;
     }
     if (!ask(owner_.data(), QString::fromUtf8(update::kUpdatePromptText),
              QString::fromUtf8(update::kUpdatePromptCaption)))
         return;
     if (!open(address))
-        app::debugPrintf("could not open %s\n", url.c_str());
+        base::debugPrintf("could not open %s\n", url.c_str());
 }
 
 } // namespace tavrin::qt

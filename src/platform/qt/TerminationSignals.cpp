@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/qt/TerminationSignals.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 
 #include <QSocketNotifier>
 
@@ -21,7 +21,7 @@ void TerminationSignals::catchSignals() {
         return;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
         signalPipe[0] = signalPipe[1] = -1;
-        app::debugPrintf("termination signals will end the program without saving its settings\n");
+        base::debugPrintf("termination signals will end the program without saving its settings\n");
         return;
     }
     struct sigaction action = {};

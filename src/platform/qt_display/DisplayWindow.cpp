@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/qt_display/DisplayWindow.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "display/WindowPlacement.h"
 #include "platform/qt_display/X11Window.h"
 
@@ -59,7 +59,7 @@ void DisplayWindow::noteFrameMargins() {
         gFrameMargins = w->frameMargins();
 }
 
-DisplayWindow::DisplayWindow(display::DisplaySettings& settings, const app::ControlWindowLink& controlWindow)
+DisplayWindow::DisplayWindow(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow)
     : settings_(settings), actions_(settings, controlWindow, *this) {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setFocusPolicy(Qt::StrongFocus);
@@ -121,7 +121,7 @@ DisplayWindow::InitResult DisplayWindow::init(const display::DisplayWindowPlan& 
         const display::ClientSize fitted =
             display::fitClientSize(width_, height_, {size.width(), size.height()}, maxW, maxH);
         if (fitted.width != size.width() || fitted.height != size.height()) {
-            app::debugPrintf(
+            base::debugPrintf(
                 "display: %d x %d is more than the graphics driver can draw (%d x %d); using %d x %d\n",
                 size.width(), size.height(), limits.maxWidth(), limits.maxHeight(), fitted.width,
                 fitted.height);

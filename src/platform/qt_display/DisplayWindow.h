@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "display/DisplaySettings.h"
 #include "display/DisplayWindowActions.h"
 #include "display/DisplayWindowSet.h"
@@ -34,7 +34,7 @@ class DisplayWindow final : public QOpenGLWidget,
   public:
     enum class InitResult { Ok, WindowFailed, GraphicsFailed };
 
-    DisplayWindow(display::DisplaySettings& settings, const app::ControlWindowLink& controlWindow);
+    DisplayWindow(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow);
     ~DisplayWindow() override;
 
     // Creates and shows the window at the plan's client size, topmost as the settings say.

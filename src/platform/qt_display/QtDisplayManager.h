@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "display/DisplaySettings.h"
 #include "display/DisplayWindowSet.h"
 
@@ -21,7 +21,7 @@ void showFatalErrorAndExit(std::string_view text);
 // Makes DisplayWindows; a failure to set up drawing ends the program.
 class QtDisplayWindowFactory : public display::DisplayWindowFactory {
   public:
-    QtDisplayWindowFactory(display::DisplaySettings& settings, const app::ControlWindowLink& controlWindow,
+    QtDisplayWindowFactory(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow,
                            FatalErrorHandler fatalError)
         : settings_(settings), controlWindow_(controlWindow), fatalError_(std::move(fatalError)) {}
 
@@ -32,7 +32,7 @@ class QtDisplayWindowFactory : public display::DisplayWindowFactory {
 
   private:
     display::DisplaySettings& settings_;
-    const app::ControlWindowLink& controlWindow_;
+    const base::ControlWindowLink& controlWindow_;
     FatalErrorHandler fatalError_;
 };
 
@@ -41,7 +41,7 @@ class QtDisplayWindowFactory : public display::DisplayWindowFactory {
 // fail" and "dx.init() failed"; by default a message box and exit code -1.
 class QtDisplayManager final : public display::DisplayManager {
   public:
-    QtDisplayManager(display::DisplaySettings& settings, const app::ControlWindowLink& controlWindow,
+    QtDisplayManager(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow,
                      FatalErrorHandler fatalError = showFatalErrorAndExit)
         : factory_(settings, controlWindow, std::move(fatalError)), windows_(settings, factory_) {}
 

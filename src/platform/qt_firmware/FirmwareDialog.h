@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "device/FirmwareDialogLogic.h"
-#include "device/FirmwareDialogView.h"
+#include "app/FirmwareDialogLogic.h"
+#include "app/FirmwareDialogView.h"
 
 #include <QDialog>
 
@@ -18,15 +18,15 @@ struct CaptureApp;
 
 namespace tavrin::qt_firmware {
 
-// Dialog 111, "Firmware Update": a thin Qt view over device::FirmwareDialogLogic.
-class FirmwareDialog : public QDialog, public device::FirmwareDialogView {
+// Dialog 111, "Firmware Update": a thin Qt view over app::FirmwareDialogLogic.
+class FirmwareDialog : public QDialog, public app::FirmwareDialogView {
     Q_OBJECT
 
   public:
     FirmwareDialog(app::CaptureApp& app, QWidget* owner);
     ~FirmwareDialog() override;
 
-    // device::FirmwareDialogView
+    // app::FirmwareDialogView
     void setProgress(int perMille) override;
     void postWorkerFinished(int code) override;
     void showFailure(const std::string& caption) override;
@@ -45,7 +45,7 @@ class FirmwareDialog : public QDialog, public device::FirmwareDialogView {
 
   private:
     std::unique_ptr<Ui::FirmwareDialog> ui_;
-    device::FirmwareDialogLogic logic_;
+    app::FirmwareDialogLogic logic_;
 };
 
 // Runs the firmware dialog modally, owned by `owner`: 1 after a successful update,

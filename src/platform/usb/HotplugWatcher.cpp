@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/usb/HotplugWatcher.h"
 
-#include "app/DeviceArrival.h"
-#include "app/Diagnostics.h"
+#include "device/DeviceArrival.h"
+#include "base/Diagnostics.h"
 #include "platform/usb/LibusbTransport.h"
 
 #include <libusb-1.0/libusb.h>
@@ -13,7 +13,7 @@ namespace {
 constexpr timeval kEventWait{0, 100 * 1000}; // bounds how long stop() waits
 } // namespace
 
-HotplugWatcher::HotplugWatcher(const app::ControlWindowLink& controlWindow, std::chrono::milliseconds settle)
+HotplugWatcher::HotplugWatcher(const base::ControlWindowLink& controlWindow, std::chrono::milliseconds settle)
     : controlWindow_(controlWindow), settle_(settle) {}
 
 HotplugWatcher::~HotplugWatcher() {
@@ -24,12 +24,12 @@ bool HotplugWatcher::start() {
     if (running())
         return true;
     if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
-        app::debugPrintf("this system cannot report new USB devices; plug the board in before starting\n");
+        base::debugPrintf("this system cannot report new USB devices; plug the board in before starting\n");
         return false;
     }
     if (libusb_init(&context_) != 0) {
         context_ = nullptr;
-        app::debugPrintf("libusb could not start; boards plugged in later will not be noticed\n");
+        base::debugPrintf("libusb could not start; boards plugged in later will not be noticed\n");
         return false;
     }
     libusb_hotplug_callback_handle handle = 0;
@@ -41,7 +41,7 @@ bool HotplugWatcher::start() {
         },
         this, &handle);
     if (r != LIBUSB_SUCCESS) {
-        app::debugPrintf("cannot watch for new USB devices: %s\n", libusb_strerror(r));
+        base::debugPrintf("cannot watch for new USB devices: %s\n", libusb_strerror(r));
         libusb_exit(context_);
         context_ = nullptr;
         return false;
@@ -88,8 +88,8 @@ void HotplugWatcher::run() {
             continue;
         int64_t expected = since; // a newer arrival restarts the wait
         if (pendingSince_.compare_exchange_strong(expected, 0))
-            controlWindow_.post(app::WM_DEVICECHANGE, app::DBT_DEVICEARRIVAL,
-                                reinterpret_cast<intptr_t>(&app::kBoardArrival));
+            controlWindow_.post(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL,
+                                reinterpret_cast<intptr_t>(&device::kBoardArrival));
     }
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <atomic>
 #include <chrono>
@@ -20,7 +20,7 @@ namespace tavrin::usb {
 // after the last, when the new device has had time to get its permissions.
 class HotplugWatcher {
   public:
-    explicit HotplugWatcher(const app::ControlWindowLink& controlWindow,
+    explicit HotplugWatcher(const base::ControlWindowLink& controlWindow,
                             std::chrono::milliseconds settle = std::chrono::milliseconds(300));
     ~HotplugWatcher();
     HotplugWatcher(const HotplugWatcher&) = delete;
@@ -41,7 +41,7 @@ class HotplugWatcher {
     static int arrived(libusb_context* context, libusb_device* device, int event, void* self);
     void run();
 
-    const app::ControlWindowLink& controlWindow_;
+    const base::ControlWindowLink& controlWindow_;
     const std::chrono::milliseconds settle_;
     libusb_context* context_ = nullptr;
     int callbackHandle_ = 0;

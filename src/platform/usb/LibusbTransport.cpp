@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/usb/LibusbTransport.h"
 
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 
 #include <libusb-1.0/libusb.h>
 
@@ -169,7 +169,7 @@ int findBoardInterface(libusb_device* device) {
 LibusbTransport::LibusbTransport() {
     if (libusb_init(&context_) != 0) {
         context_ = nullptr;
-        app::debugPrintf("libusb could not start; no board can be used\n");
+        base::debugPrintf("libusb could not start; no board can be used\n");
     }
 }
 
@@ -210,17 +210,17 @@ std::unique_ptr<device::UsbConnection> LibusbTransport::open(const std::string& 
         if (r != 0) {
             if (r == LIBUSB_ERROR_ACCESS) {
                 lastOpenFailure_ = device::OpenFailure::NoPermission;
-                app::debugPrintf("cannot open %s: permission denied; install the udev rule (see README) "
+                base::debugPrintf("cannot open %s: permission denied; install the udev rule (see README) "
                                  "and plug the board in again\n",
                                  path.c_str());
             } else
-                app::debugPrintf("cannot open %s: %s\n", path.c_str(), libusb_strerror(r));
+                base::debugPrintf("cannot open %s: %s\n", path.c_str(), libusb_strerror(r));
             break;
         }
         libusb_set_auto_detach_kernel_driver(handle, 1);
         r = libusb_claim_interface(handle, iface);
         if (r != 0) {
-            app::debugPrintf("cannot claim %s: %s (is another program using the board?)\n", path.c_str(),
+            base::debugPrintf("cannot claim %s: %s (is another program using the board?)\n", path.c_str(),
                              libusb_strerror(r));
             libusb_close(handle);
             break;

@@ -39,7 +39,7 @@ struct Rig {
     }
     TempDir dir;
     device::FramePool pool;
-    record::RecordingSettings settings = app::Settings::defaults("");
+    record::RecordingSettings settings = base::Settings::defaults("");
     media::FfmpegPlatform platform;
     record::Recorder recorder{platform, settings};
 };
@@ -49,7 +49,7 @@ bool feedUntilStopped(Rig& s, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     uint64_t n = 0;
     while (std::chrono::steady_clock::now() < end) {
-        feedFrames(s.pool, s.recorder, display::kDualScreenLayout, 60, 100ms, n, paintNoise);
+        feedFrames(s.pool, s.recorder, device::kDualScreenLayout, 60, 100ms, n, paintNoise);
         n += 6;
         s.recorder.updateRecordingStatus();
         if (!s.recorder.recorderApp())
@@ -102,7 +102,7 @@ TEST(AviWriter, DISABLED_RecordUntilKilled) {
     auto* mux = dynamic_cast<record::IMediaSeeking*>(s.recorder.graph()->FindFilterByName("AVI Mux"));
     ASSERT_NE(mux, nullptr);
     for (uint64_t n = 0; n < 60 * 120; n += 6) {
-        feedFrames(s.pool, s.recorder, display::kDualScreenLayout, 60, 100ms, n);
+        feedFrames(s.pool, s.recorder, device::kDualScreenLayout, 60, 100ms, n);
         // The end of the picture written to the file so far (a busy machine may hold
         // frames back in the encoder's queue).
         int64_t written = 0;
@@ -239,9 +239,9 @@ TEST(AviWriter, BytesWrittenGrowAndShowInTheStatusLine) {
                               std::make_shared<record::SystemReferenceClock>(),
                               [&] { return clock[std::min(tick++, clock.size() - 1)]; });
     ASSERT_TRUE(recorder.startRecording("00016.avi"));
-    feedFrames(s.pool, recorder, display::kDualScreenLayout, 60, 1000ms, 0, paintNoise);
+    feedFrames(s.pool, recorder, device::kDualScreenLayout, 60, 1000ms, 0, paintNoise);
     const std::string first = recorder.updateRecordingStatus();
-    feedFrames(s.pool, recorder, display::kDualScreenLayout, 60, 1500ms, 60, paintNoise);
+    feedFrames(s.pool, recorder, device::kDualScreenLayout, 60, 1500ms, 60, paintNoise);
     const std::string second = recorder.updateRecordingStatus();
     recorder.stopRecording();
     // FFV1 of random pixels at 256 x 384 writes far more than a mebibyte a second.

@@ -65,7 +65,7 @@ TEST_P(EveryEncoder, RecordsAFileThatFfprobeReads) {
     TempDir dir;
     device::FramePool pool;
     ASSERT_TRUE(pool.setup());
-    RecordingSettings settings = app::Settings::defaults("");
+    RecordingSettings settings = base::Settings::defaults("");
     settings.outputFolder.assign(dir.path());
     settings.videoCodec.assign(info.friendlyName);
     settings.audioSource.assign("(no sound)");
@@ -74,7 +74,7 @@ TEST_P(EveryEncoder, RecordsAFileThatFfprobeReads) {
     Recorder recorder(platform, settings);
     tavrin::testing::DiagnosticCapture diag;
     ASSERT_TRUE(recorder.startRecording("00020.avi")) << info.friendlyName;
-    feedFrames(pool, recorder, display::kDualScreenLayout, 60, 1000ms);
+    feedFrames(pool, recorder, device::kDualScreenLayout, 60, 1000ms);
     recorder.stopRecording();
     const ProbedFile file = probe(dir.path() + "00020.avi");
     ASSERT_TRUE(file.ok) << info.friendlyName;
@@ -124,7 +124,7 @@ TEST(Compressors, LowerQualityMakesSmallerFiles) {
         TempDir dir;
         device::FramePool pool;
         ASSERT_TRUE(pool.setup());
-        RecordingSettings settings = app::Settings::defaults("");
+        RecordingSettings settings = base::Settings::defaults("");
         settings.outputFolder.assign(dir.path());
         settings.videoCodec.assign("MPEG-4 Part 2");
         settings.videoQuality = quality;
@@ -132,7 +132,7 @@ TEST(Compressors, LowerQualityMakesSmallerFiles) {
         media::FfmpegPlatform platform;
         Recorder recorder(platform, settings);
         ASSERT_TRUE(recorder.startRecording("q.avi"));
-        feedFrames(pool, recorder, display::kDualScreenLayout, 60, 700ms, 0, paintNoise);
+        feedFrames(pool, recorder, device::kDualScreenLayout, 60, 700ms, 0, paintNoise);
         recorder.stopRecording();
         sizes.push_back(std::stol(runCommand("stat -c %s '" + dir.path() + "q.avi'")));
     }
@@ -183,7 +183,7 @@ TEST(Compressors, StateRoundTripsThroughTheOpaqueBlob) {
 TEST(Compressors, SavedQualityAndStateReachTheSavedCompressorOnly) {
     tavrin::testing::DiagnosticCapture diag;
     media::FfmpegPlatform platform;
-    RecordingSettings settings = app::Settings::defaults("");
+    RecordingSettings settings = base::Settings::defaults("");
     settings.videoCodec.assign("FFV1 (lossless)");
     media::FfmpegCompressor source(*media::findEncoder("FFV1 (lossless)"), nullptr);
     source.setOption("slicecrc", "1");

@@ -2,7 +2,7 @@
 #include "MediaTestSupport.h"
 
 #include "display/FrameConversion.h"
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 #include "platform/media/FfmpegPlatform.h"
 #include "platform/sim/SimulatedBoard.h"
 
@@ -140,7 +140,7 @@ void paintFrame(device::CaptureFrame& frame, int layoutId, uint64_t n) {
 }
 
 void paintNoise(device::CaptureFrame& frame, int layoutId, uint64_t n) {
-    const display::ScreenLayout& layout = display::screenLayouts[layoutId];
+    const device::ScreenLayout& layout = device::screenLayouts[layoutId];
     frame.layout = layout;
     frame.image.resize(static_cast<std::size_t>(layout.width) * layout.height * 4);
     uint64_t x = 0x9E3779B97F4A7C15ull * (n + 1);

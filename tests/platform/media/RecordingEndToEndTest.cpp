@@ -29,7 +29,7 @@ struct Harness {
     }
     TempDir dir;
     device::FramePool pool;
-    record::RecordingSettings settings = app::Settings::defaults("");
+    record::RecordingSettings settings = base::Settings::defaults("");
     media::FfmpegPlatform platform;
     record::Recorder recorder{platform, settings};
 };
@@ -50,7 +50,7 @@ TEST(RecordingEndToEnd, TenSecondsFromASixtyFrameBoardAtThirtyWithTheTone) {
 
     ASSERT_TRUE(h.recorder.startRecording("00001.avi"));
     EXPECT_EQ(secondLine(h.recorder.updateRecordingStatus()), "00:00:00, 0 MB (0 kB/s), 0.00 FPS");
-    feedFrames(h.pool, h.recorder, display::kDualScreenLayout, 60, 10s);
+    feedFrames(h.pool, h.recorder, device::kDualScreenLayout, 60, 10s);
     const std::string running = h.recorder.updateRecordingStatus();
     EXPECT_EQ(running.rfind(h.dir.path() + "00001.avi\n00:00:", 0), 0u) << running;
     // The rate is samples over grid time: about 30 whichever side of it a loaded machine lands.
@@ -103,7 +103,7 @@ TEST(RecordingEndToEnd, SoundIsWholeFromTheFirstMomentOfTheNextRecording) {
 
     for (const char* name : {"00001.avi", "00002.avi"}) {
         ASSERT_TRUE(h.recorder.startRecording(name));
-        feedFrames(h.pool, h.recorder, display::kDualScreenLayout, 60, 3s);
+        feedFrames(h.pool, h.recorder, device::kDualScreenLayout, 60, 3s);
         record::AudioCaptureStatus sound;
         ASSERT_TRUE(h.recorder.soundStatus(&sound)) << name;
         EXPECT_EQ(sound.gaps, 0) << name << ": a source that delivers gets no silence";
@@ -141,7 +141,7 @@ TEST_P(LosslessRecording, EveryDecodedFrameIsExactlyAConvertedImage) {
     h.settings.recordScreens = 2; // the bottom screen: 256 x 192 from pixel 49152
     h.settings.audioSource.assign("(no sound)");
     ASSERT_TRUE(h.recorder.startRecording("00002.avi"));
-    const auto fed = feedFrames(h.pool, h.recorder, display::kDualScreenLayout, 60, 1500ms);
+    const auto fed = feedFrames(h.pool, h.recorder, device::kDualScreenLayout, 60, 1500ms);
     h.recorder.stopRecording();
     EXPECT_EQ(diag.count("getAudioSource failed\n"), 1) << "\"(no sound)\" names no device";
 
@@ -156,7 +156,7 @@ TEST_P(LosslessRecording, EveryDecodedFrameIsExactlyAConvertedImage) {
     ASSERT_GE(frames.size(), 40u);
     std::vector<std::vector<uint8_t>> expected;
     for (uint64_t n : fed)
-        expected.push_back(expectedArea(display::kDualScreenLayout, n, 256, 192, 49152));
+        expected.push_back(expectedArea(device::kDualScreenLayout, n, 256, 192, 49152));
     std::size_t lastMatch = 0;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         bool found = false;
@@ -176,11 +176,11 @@ INSTANTIATE_TEST_SUITE_P(Encoders, LosslessRecording,
 TEST(RecordingEndToEnd, SingleScreenLayoutRecords240x160WhateverTheChoice) {
     for (uint32_t screens : {0u, 1u, 2u}) {
         Harness h("FFV1 (lossless)");
-        h.settings.displayMode = display::kSingleScreenLayout;
+        h.settings.displayMode = device::kSingleScreenLayout;
         h.settings.recordScreens = screens;
         h.settings.audioSource.assign("(no sound)");
         ASSERT_TRUE(h.recorder.startRecording("00003.avi"));
-        const auto fed = feedFrames(h.pool, h.recorder, display::kSingleScreenLayout, 60, 400ms);
+        const auto fed = feedFrames(h.pool, h.recorder, device::kSingleScreenLayout, 60, 400ms);
         h.recorder.stopRecording();
         const ProbedFile file = probe(h.dir.path() + "00003.avi");
         ASSERT_TRUE(file.ok);
@@ -189,7 +189,7 @@ TEST(RecordingEndToEnd, SingleScreenLayoutRecords240x160WhateverTheChoice) {
         EXPECT_EQ(file.first("video")->height, 160);
         const auto frames = decodeVideo(h.dir.path() + "00003.avi", 240, 160);
         ASSERT_FALSE(frames.empty());
-        EXPECT_EQ(frames[0], expectedArea(display::kSingleScreenLayout, fed[0], 240, 160, 0));
+        EXPECT_EQ(frames[0], expectedArea(device::kSingleScreenLayout, fed[0], 240, 160, 0));
     }
 }
 

@@ -2,7 +2,7 @@
 #include "platform/png/LodePngEncoder.h"
 
 #include "device/FrameQueue.h"
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 #include "fakes/FakeScreenshotPorts.h"
 #include "fakes/TempDir.h"
 #include "fakes/TempFolders.h"
@@ -48,7 +48,7 @@ Decoded decodeFile(const std::string& path) {
 
 TEST(LodePngEncoder, ScreenshotsDecodeBackToTheFramePixelsExactly) {
     tt::TempDir dir;
-    app::Settings settings;
+    base::Settings settings;
     settings.outputFolder.assign(dir.folder());
     tt::TempFolders folders;
     tt::FakeStatusLine status;
@@ -60,10 +60,10 @@ TEST(LodePngEncoder, ScreenshotsDecodeBackToTheFramePixelsExactly) {
     screenshot::Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
 
     std::mt19937 random(1234);
-    for (int layoutId : {display::kDualScreenLayout, display::kSingleScreenLayout}) {
+    for (int layoutId : {device::kDualScreenLayout, device::kSingleScreenLayout}) {
         SCOPED_TRACE(layoutId);
         device::CaptureFrame* frame = pool.queue().pop(0ms);
-        frame->layout = display::screenLayouts[layoutId];
+        frame->layout = device::screenLayouts[layoutId];
         const std::size_t pixels = std::size_t(frame->layout.width) * frame->layout.height;
         frame->image.resize(pixels * 4);
         std::vector<uint8_t> expected;

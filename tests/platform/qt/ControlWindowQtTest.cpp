@@ -2,8 +2,8 @@
 #include "app/CaptureApp.h"
 #include "app/ConsoleToggle.h"
 #include "app/ControlWindowLogic.h"
-#include "app/Diagnostics.h"
-#include "app/Messages.h"
+#include "base/Diagnostics.h"
+#include "base/Messages.h"
 #include "device/FrameQueue.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeControlWindowParts.h"
@@ -71,7 +71,7 @@ class ControlWindowQtTest : public QObject {
 
   private slots:
     void initTestCase() {
-        app::setDiagnosticsToStdout(false);
+        base::setDiagnosticsToStdout(false);
         // Recording names are probed in the current folder.
         std::filesystem::current_path(std::filesystem::temp_directory_path());
         dir_ = std::filesystem::temp_directory_path() / ("tavrin-qt-" + std::to_string(::getpid()));
@@ -97,13 +97,13 @@ class ControlWindowQtTest : public QObject {
         target.setHandler([&](uint32_t m, uintptr_t w, intptr_t l) {
             seen.push_back({m, w, l, QThread::currentThread() == qApp->thread()});
         });
-        app::ControlWindowLink link;
+        base::ControlWindowLink link;
         link.set(&target);
         std::thread poster([&] {
-            link.post(app::UM_FRAME, 0, 0x1234);
-            link.post(app::UM_FOCUS_DISPLAY);
-            link.post(app::UM_DEVICE, 1, 0);
-            link.post(app::UM_TOPMOST);
+            link.post(base::UM_FRAME, 0, 0x1234);
+            link.post(base::UM_FOCUS_DISPLAY);
+            link.post(base::UM_DEVICE, 1, 0);
+            link.post(base::UM_TOPMOST);
         });
         poster.join();
         QVERIFY(seen.empty()); // nothing runs until the loop does
@@ -278,7 +278,7 @@ class ControlWindowQtTest : public QObject {
         Harness h;
         h.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&h.window));
-        app::debugPrintf("before the console\n");
+        base::debugPrintf("before the console\n");
         h.window.debugConsoleAction()->trigger();
         QVERIFY(h.app.consoleOpen);
         QVERIFY(h.consoleWindow.isVisible());
@@ -286,7 +286,7 @@ class ControlWindowQtTest : public QObject {
 
         // The statistics thread started with the console writes its line at once.
         QTRY_VERIFY(plain(h.consoleWindow).contains(QStringLiteral("Not connected\n")));
-        std::thread writer([] { app::debugPrintf("from a worker %d\n", 1); });
+        std::thread writer([] { base::debugPrintf("from a worker %d\n", 1); });
         writer.join();
         QTRY_VERIFY(plain(h.consoleWindow).contains(QStringLiteral("from a worker 1\n")));
         QVERIFY(!plain(h.consoleWindow).contains(QStringLiteral("before the console")));
@@ -295,10 +295,10 @@ class ControlWindowQtTest : public QObject {
         h.window.debugConsoleAction()->trigger();
         QVERIFY(!h.app.consoleOpen);
         QVERIFY(!h.consoleWindow.isVisible());
-        app::debugPrintf("while closed\n");
+        base::debugPrintf("while closed\n");
         h.window.debugConsoleAction()->trigger();
         QVERIFY(h.app.consoleOpen);
-        app::debugPrintf("again\n");
+        base::debugPrintf("again\n");
         QTRY_VERIFY(plain(h.consoleWindow).contains(QStringLiteral("again\n")));
         QVERIFY(!plain(h.consoleWindow).contains(QStringLiteral("while closed")));
         QVERIFY(!plain(h.consoleWindow).contains(QStringLiteral("from a worker")));
@@ -311,7 +311,7 @@ class ControlWindowQtTest : public QObject {
         QVERIFY(!console.createConsole()); // one console at a time
         std::thread writer([] {
             for (int i = 0; i < 1200; ++i)
-                app::debugPrintf("line %d\n", i);
+                base::debugPrintf("line %d\n", i);
         });
         writer.join();
         QTRY_VERIFY(plain(console).endsWith(QStringLiteral("line 1199\n")));

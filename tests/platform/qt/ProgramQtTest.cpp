@@ -3,9 +3,9 @@
 // a user would: screenshot, record, console, layout, close. Needs an X server
 // with GLX for the picture windows and a sound server (scripts/test-env.sh).
 #include "app/CaptureApp.h"
-#include "app/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "app/Lifecycle.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "fakes/TempFolders.h"
 #include "main/QtAppPlatform.h"
 #include "platform/qt/ControlWindow.h"
@@ -72,7 +72,7 @@ TEST(Program, ScreenshotRecordConsoleLayoutAndClose) {
     char name[] = "program-test";
     char* argv[] = {name, nullptr};
     QApplication qtApp(argc, argv);
-    app::setDiagnosticsToStdout(false);
+    base::setDiagnosticsToStdout(false);
 
     ProgramFolders folders;
     sim::SimulatedBoard board;
@@ -147,7 +147,7 @@ TEST(Program, ScreenshotRecordConsoleLayoutAndClose) {
     EXPECT_EQ(bigEndian32(png, 20), 384u);
 
     // Closed the ordinary way: the settings were saved, with the new layout.
-    const auto saved = app::parseSettingsFile(folders.readSettingsFile());
+    const auto saved = base::parseSettingsFile(folders.readSettingsFile());
     ASSERT_TRUE(saved.has_value());
     EXPECT_EQ(saved->displayMode, 7);
     EXPECT_EQ(saved->outputFolder.utf8(), folders.desktop + "/");

@@ -19,7 +19,7 @@ class DisplayFailureQtTest : public QObject {
     void withoutOpenGlTheProgramEndsWithDxInitFailed() {
         display::DisplaySettings settings;
         tavrin::testing::FakeControlWindow control;
-        app::ControlWindowLink link;
+        base::ControlWindowLink link;
         link.set(&control);
         std::vector<std::string> fatal;
         // The real handler never returns; this one records and lets the test go on.

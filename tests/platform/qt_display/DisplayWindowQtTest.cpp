@@ -3,7 +3,7 @@
 #include "display/DisplaySettings.h"
 #include "display/DisplayWindowActions.h"
 #include "display/FrameConversion.h"
-#include "display/ScreenLayout.h"
+#include "device/ScreenLayout.h"
 #include "fakes/FakeControlWindow.h"
 #include "platform/qt_display/DisplayWindow.h"
 #include "platform/qt_display/QtDisplayManager.h"
@@ -73,7 +73,7 @@ class DisplayWindowQtTest : public QObject {
   private:
     display::DisplaySettings settings;
     std::unique_ptr<tavrin::testing::FakeControlWindow> control;
-    std::unique_ptr<app::ControlWindowLink> link;
+    std::unique_ptr<base::ControlWindowLink> link;
     std::unique_ptr<device::FramePool> pool;
     std::unique_ptr<qt_display::QtDisplayManager> displays;
     uint64_t pictureNumber = 7;
@@ -115,7 +115,7 @@ class DisplayWindowQtTest : public QObject {
         device::CaptureFrame* f = pool->queue().pop(std::chrono::milliseconds(0));
         if (!f)
             return nullptr;
-        f->layout = display::screenLayouts[layoutId];
+        f->layout = device::screenLayouts[layoutId];
         f->image.assign(static_cast<std::size_t>(f->layout.width) * f->layout.height * 4, 0);
         for (int y = 0; y < f->layout.height; ++y)
             for (int x = 0; x < f->layout.width; ++x) {
@@ -157,7 +157,7 @@ class DisplayWindowQtTest : public QObject {
     void init() {
         settings = display::DisplaySettings{};
         control = std::make_unique<tavrin::testing::FakeControlWindow>();
-        link = std::make_unique<app::ControlWindowLink>();
+        link = std::make_unique<base::ControlWindowLink>();
         link->set(control.get());
         pool = std::make_unique<device::FramePool>();
         QVERIFY(pool->setup());
@@ -567,10 +567,10 @@ class DisplayWindowQtTest : public QObject {
         QVERIFY(w->isVisible()); // the control window decides
         auto msgs = control->messages();
         QCOMPARE(msgs.size(), std::size_t{3});
-        QCOMPARE(msgs[0].message, app::WM_SYSCOMMAND);
+        QCOMPARE(msgs[0].message, base::WM_SYSCOMMAND);
         QCOMPARE(msgs[0].wParam, uintptr_t{0});
-        QCOMPARE(msgs[1].message, app::UM_TOPMOST);
-        QCOMPARE(msgs[2].message, app::WM_CLOSE);
+        QCOMPARE(msgs[1].message, base::UM_TOPMOST);
+        QCOMPARE(msgs[2].message, base::WM_CLOSE);
 
         // The control window's UM_TOPMOST handling.
         displays->applyTopmost();

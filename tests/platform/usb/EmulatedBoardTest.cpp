@@ -2,7 +2,7 @@
 // The libusb transport and the hotplug watcher on the board emulated by
 // tavrin-usb-emulator: real libusb, real usbdevfs requests, a faked bus. Each case
 // runs in an emulator of its own (see CMakeLists.txt).
-#include "app/DeviceArrival.h"
+#include "device/DeviceArrival.h"
 #include "device/FirmwareImage.h"
 #include "device/TavrinDevice.h"
 #include "platform/sim/SimulatedBoard.h"
@@ -55,7 +55,7 @@ struct Emulated : ::testing::Test {
 
     tavrin::testing::DiagnosticCapture diag;
     tavrin::testing::FakeControlWindow window;
-    app::ControlWindowLink link;
+    base::ControlWindowLink link;
     usb::LibusbTransport transport;
     NoModifierKeys keys;
     TavrinDevice device{transport, keys, link};
@@ -175,7 +175,7 @@ TEST_F(Emulated, UnplugGivesNoDeviceAndReplugPostsAnArrival) {
     const auto arrivals = [&] {
         int count = 0;
         for (auto& m : window.messages())
-            count += m.message == app::WM_DEVICECHANGE && m.wParam == app::DBT_DEVICEARRIVAL;
+            count += m.message == base::WM_DEVICECHANGE && m.wParam == device::DBT_DEVICEARRIVAL;
         return count;
     };
     EXPECT_EQ(arrivals(), 0);
@@ -183,7 +183,7 @@ TEST_F(Emulated, UnplugGivesNoDeviceAndReplugPostsAnArrival) {
     fault("replug");
     ASSERT_TRUE(eventually([&] { return arrivals() == 1; })) << "no arrival was posted";
     const auto& record =
-        *reinterpret_cast<const app::DeviceInterfaceArrival*>(window.messages().back().lParam);
+        *reinterpret_cast<const device::DeviceInterfaceArrival*>(window.messages().back().lParam);
     EXPECT_EQ(record.classId, kTavrinInterfaceClass);
     ASSERT_TRUE(device.open(&record.classId));
     EXPECT_EQ(device.readFrame(frame), FRAME_OK);
@@ -195,8 +195,8 @@ TEST_F(Emulated, BoardWithoutPermissionIsToldWithItsFix) {
     EXPECT_EQ(transport.lastOpenFailure(), OpenFailure::NoPermission);
     const std::vector<uintptr_t> notices = window.deviceNotices();
     ASSERT_FALSE(notices.empty());
-    EXPECT_EQ(notices.back(), app::kDeviceNoPermission) << "after the closes, the notice that names the fix";
-    EXPECT_EQ(std::count(notices.begin(), notices.end(), app::kDeviceNoPermission), 1);
+    EXPECT_EQ(notices.back(), base::kDeviceNoPermission) << "after the closes, the notice that names the fix";
+    EXPECT_EQ(std::count(notices.begin(), notices.end(), base::kDeviceNoPermission), 1);
     EXPECT_NE(diag.text().find("permission denied; install the udev rule"), std::string::npos);
 }
 
@@ -221,7 +221,7 @@ TEST_F(Emulated, FirmwareUpdateGoesAsControlTransfersOfAtMost4096Bytes) {
     // The new firmware left the bus; the board comes back with it and opens normally.
     ASSERT_TRUE(eventually([&] {
         for (auto& m : window.messages())
-            if (m.message == app::WM_DEVICECHANGE)
+            if (m.message == base::WM_DEVICECHANGE)
                 return true;
         return false;
     }));

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/usb/HotplugWatcher.h"
 
-#include "app/DeviceArrival.h"
+#include "device/DeviceArrival.h"
 #include "fakes/FakeControlWindow.h"
 
 #include <gtest/gtest.h>
@@ -26,13 +26,13 @@ struct HotplugWatcherTest : ::testing::Test {
     std::vector<tavrin::testing::PostedMessage> arrivals() {
         std::vector<tavrin::testing::PostedMessage> out;
         for (auto& m : window.messages())
-            if (m.message == app::WM_DEVICECHANGE)
+            if (m.message == base::WM_DEVICECHANGE)
                 out.push_back(m);
         return out;
     }
 
     tavrin::testing::FakeControlWindow window;
-    app::ControlWindowLink link;
+    base::ControlWindowLink link;
 };
 
 TEST_F(HotplugWatcherTest, ArrivalsCloseTogetherArePostedOnceAfterTheySettle) {
@@ -54,9 +54,9 @@ TEST_F(HotplugWatcherTest, ArrivalsCloseTogetherArePostedOnceAfterTheySettle) {
     std::this_thread::sleep_for(300ms); // room for a wrong second post
     auto posted = arrivals();
     ASSERT_EQ(posted.size(), 1u);
-    EXPECT_EQ(posted[0].wParam, app::DBT_DEVICEARRIVAL);
-    const auto* record = reinterpret_cast<const app::DeviceInterfaceArrival*>(posted[0].lParam);
-    EXPECT_EQ(record->deviceType, app::DBT_DEVTYP_DEVICEINTERFACE);
+    EXPECT_EQ(posted[0].wParam, device::DBT_DEVICEARRIVAL);
+    const auto* record = reinterpret_cast<const device::DeviceInterfaceArrival*>(posted[0].lParam);
+    EXPECT_EQ(record->deviceType, device::DBT_DEVTYP_DEVICEINTERFACE);
     EXPECT_EQ(record->classId, device::kTavrinInterfaceClass);
 
     // A later arrival is a new notice.

@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace tavrin::base {
+
+// The program's own messages, all posted to the control window.
+constexpr uint32_t WM_USER = 0x0400;
+constexpr uint32_t UM_FRAME = WM_USER + 1;         // lParam: the CaptureFrame
+constexpr uint32_t UM_FOCUS_DISPLAY = WM_USER + 2;
+constexpr uint32_t UM_DEVICE = WM_USER + 3;        // wParam: 1 connected, 0 not, see below
+// UM_DEVICE's wParam when a board is there but this user may not open it.
+constexpr uintptr_t kDeviceNoPermission = 2;
+constexpr uint32_t UM_TOPMOST = WM_USER + 4;
+constexpr uint32_t WM_CLOSE = 0x0010;
+constexpr uint32_t WM_SYSCOMMAND = 0x0112;
+constexpr uint32_t WM_DEVICECHANGE = 0x0219;
+
+// Something that accepts posted messages and handles them later on its own
+// thread. Posting never blocks on the receiver.
+class MessageTarget {
+  public:
+    virtual ~MessageTarget() = default;
+    virtual void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) = 0;
+};
+
+// The control window as other threads see it: possibly not there yet.
+class ControlWindowLink {
+  public:
+    void set(MessageTarget* target) { target_.store(target, std::memory_order_release); }
+    bool isSet() const { return target_.load(std::memory_order_acquire) != nullptr; }
+    // Returns false (and posts nothing) while no control window exists.
+    bool post(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0) const {
+        MessageTarget* target = target_.load(std::memory_order_acquire);
+        if (!target)
+            return false;
+        target->postMessage(message, wParam, lParam);
+        return true;
+    }
+
+  private:
+    std::atomic<MessageTarget*> target_{nullptr};
+};
+
+} // namespace tavrin::base

@@ -1,0 +1,123 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "base/XdgUserFolders.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <sstream>
+#include <unistd.h>
+#include <vector>
+
+namespace tavrin::base {
+
+namespace {
+
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+bool isDirectory(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_directory(path, ec);
+}
+
+} // namespace
+
+std::string XdgUserFolders::homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
+        return withoutTrailingSlashes(home);
+    // No usable $HOME: ask the password database.
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir && found->pw_dir[0] == '/')
+        return withoutTrailingSlashes(found->pw_dir);
+    return {};
+}
+
+std::string XdgUserFolders::configFolder() {
+    // XDG rules: a relative value is ignored.
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/')
+        return withoutTrailingSlashes(config);
+    const std::string home = homeFolder();
+    return home.empty() ? std::string() : home + "/.config";
+}
+
+std::string XdgUserFolders::desktopFolder() {
+    const std::string home = homeFolder();
+    const std::string config = configFolder();
+    if (!config.empty()) {
+        std::ifstream in(config + "/user-dirs.dirs");
+        if (in) {
+            std::ostringstream text;
+            text << in.rdbuf();
+            std::string desktop = parseDesktopDir(text.str(), home);
+            if (isDirectory(desktop))
+                return desktop;
+        }
+    }
+    if (home.empty())
+        return {};
+    std::string desktop = home + "/Desktop";
+    if (isDirectory(desktop))
+        return desktop;
+    // No desktop folder (a server, a minimal session): the home folder, so that files
+    // never land in whatever folder the program happened to be started from.
+    return isDirectory(home) ? home : std::string();
+}
+
+bool XdgUserFolders::setCurrentDirectory(const std::string& path) {
+    return !path.empty() && ::chdir(path.c_str()) == 0;
+}
+
+std::string XdgUserFolders::parseDesktopDir(std::string_view text, std::string_view home) {
+    constexpr std::string_view kKey = "XDG_DESKTOP_DIR=";
+    std::string result;
+    while (!text.empty()) {
+        const std::size_t eol = text.find('\n');
+        std::string_view line = text.substr(0, eol);
+        text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
+
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        if (!line.starts_with(kKey))
+            continue;
+        line.remove_prefix(kKey.size());
+        if (line.size() < 2 || line.front() != '"')
+            continue;
+        line.remove_prefix(1);
+
+        // Shell-style quoted value: backslash escapes the next character.
+        std::string value;
+        bool closed = false;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '\\' && i + 1 < line.size()) {
+                value.push_back(line[++i]);
+            } else if (line[i] == '"') {
+                closed = true;
+                break;
+            } else {
+                value.push_back(line[i]);
+            }
+        }
+        if (!closed)
+            continue;
+        // Only "$HOME/..." and absolute paths are allowed by the format.
+        if (value == "$HOME" || value.starts_with("$HOME/")) {
+            if (home.empty())
+                continue;
+            value = std::string(home) + value.substr(5);
+        } else if (!value.starts_with('/')) {
+            continue;
+        }
+        result = withoutTrailingSlashes(value); // the last valid entry wins, as in a shell
+    }
+    return result;
+}
+
+} // namespace tavrin::base
