@@ -121,8 +121,7 @@ struct AudioReader {
                     if (input) {
                         self->lost = false;
                         self->steadySince.reset();
-                        base::debugPrintf("Sound input \"%s\" is back
-", self->device.description.c_str());
+                        base::debugPrintf("Sound input \"%s\" is back\n", self->device.description.c_str());
                     }
                     continue;
                 }
