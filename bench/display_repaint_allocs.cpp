@@ -86,7 +86,7 @@ void BM_DisplayRepaint(benchmark::State& state, bool alsoQtUpdate) {
             displays.mainDisplay()->present(std::move(frame));
         }
         if (alsoQtUpdate) {
-            InRegion qt(bench::kQtPost);
+            InRegion inQt(bench::kQtPost);
             window->update();
         }
         InRegion loop(bench::kQtLoop);

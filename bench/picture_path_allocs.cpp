@@ -82,7 +82,7 @@ class MarkedTarget final : public device::ControlWindowTarget {
     }
     void postFrame(device::FrameRef frame) override {
         {
-            InRegion qt(bench::kQtPost);
+            InRegion inQt(bench::kQtPost);
             target_.postFrame(std::move(frame));
         }
         // Only the read thread posts frames: the rest of its loop is the project's.
