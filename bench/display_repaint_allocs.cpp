@@ -107,13 +107,17 @@ void BM_DisplayRepaint(benchmark::State& state, bool alsoQtUpdate) {
     displays.destroyDisplayWindows();
 
     const auto frames = static_cast<double>(state.iterations());
-    auto perFrame = [&](int region) { return static_cast<double>(bench::allocations(region) - before[region]) / frames; };
+    auto perFrame = [&](int region) {
+        return static_cast<double>(bench::allocations(region) - before[region]) / frames;
+    };
     state.counters["us_per_frame"] = seconds * 1e6 / frames;
     state.counters["project_allocs_per_frame"] = perFrame(bench::kProject);
     state.counters["qt_update_allocs_per_frame"] = perFrame(bench::kQtPost);
     state.counters["qt_paint_allocs_per_frame"] = perFrame(bench::kQtLoop);
 }
 BENCHMARK_CAPTURE(BM_DisplayRepaint, present, false)->Iterations(600)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_DisplayRepaint, present_and_qt_update, true)->Iterations(600)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DisplayRepaint, present_and_qt_update, true)
+    ->Iterations(600)
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -181,7 +181,8 @@ void BM_PicturePath(benchmark::State& state) {
 
     const auto frames = static_cast<double>(handled - firstFrame);
     auto perFrame = [&](int region) {
-        return static_cast<double>(bench::allocations(region) - before[static_cast<std::size_t>(region)]) / frames;
+        return static_cast<double>(bench::allocations(region) - before[static_cast<std::size_t>(region)]) /
+               frames;
     };
     state.counters["frames"] = frames;
     state.counters["us_per_frame"] = seconds * 1e6 / frames;

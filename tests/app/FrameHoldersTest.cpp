@@ -18,8 +18,8 @@
 
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -120,8 +120,8 @@ TEST(FrameHolders, EveryFrameComesBackOnceAfterARunThroughEveryHolder) {
         tavrin::testing::FakeStatusLine status;
         tavrin::testing::FakeFolderChooser chooser;
         tavrin::testing::FakePngEncoder encoder;
-        screenshot::Screenshots shots(capture.settings, folders, capture.pngCounter, capture.aviCounter, status,
-                                      chooser, encoder);
+        screenshot::Screenshots shots(capture.settings, folders, capture.pngCounter, capture.aviCounter,
+                                      status, chooser, encoder);
         tavrin::testing::controlwindow::Log log;
         tavrin::testing::controlwindow::FakeView view(log);
         HeldDisplays displays;

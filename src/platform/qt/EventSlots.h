@@ -15,8 +15,7 @@ namespace tavrin::qt {
 // slot from a fixed set instead of the heap. The heap stands in only when every
 // slot is taken. Any thread may take a slot and any thread give it back. Name it
 // only where `Event` is complete (the event's .cpp file).
-template <class Event, int Count>
-class EventSlots {
+template <class Event, int Count> class EventSlots {
     static_assert(Count > 0 && Count < 32);
 
   public:
