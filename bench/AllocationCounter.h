@@ -20,6 +20,7 @@ enum Region : int {
     kProject, // the project's code on the picture path
     kQtPost,  // inside Qt's postEvent, called on the read thread
     kQtLoop,  // Qt's event loop between our handlers (and the paint it runs)
+    kBoard,   // the simulated board, standing in for the USB stack
     kRegionCount
 };
 

@@ -29,6 +29,7 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -72,6 +73,56 @@ class PinRecording final : public record::RecordingControl {
     record::TavrinFilter& filter_;
 };
 
+// The simulated board stands in for the USB stack and keeps a log of every request
+// for the tests: its allocations are its own, counted apart.
+class MarkedConnection final : public device::UsbConnection {
+  public:
+    explicit MarkedConnection(std::unique_ptr<device::UsbConnection> inner) : inner_(std::move(inner)) {}
+    bool setPipeTimeout(uint8_t pipe, uint32_t ms) override {
+        InRegion board(bench::kBoard);
+        return inner_->setPipeTimeout(pipe, ms);
+    }
+    bool setRawIo(uint8_t pipe, bool on) override {
+        InRegion board(bench::kBoard);
+        return inner_->setRawIo(pipe, on);
+    }
+    device::TransferResult controlTransfer(const device::UsbSetup& setup, uint8_t* data) override {
+        InRegion board(bench::kBoard);
+        return inner_->controlTransfer(setup, data);
+    }
+    device::TransferResult readPipe(uint8_t pipe, uint8_t* buffer, uint32_t length) override {
+        InRegion board(bench::kBoard);
+        return inner_->readPipe(pipe, buffer, length);
+    }
+    bool startAsyncRead(uint8_t pipe, uint8_t* buffer, uint32_t length) override {
+        InRegion board(bench::kBoard);
+        return inner_->startAsyncRead(pipe, buffer, length);
+    }
+    bool asyncReadPending(uint8_t pipe) override {
+        InRegion board(bench::kBoard);
+        return inner_->asyncReadPending(pipe);
+    }
+
+  private:
+    std::unique_ptr<device::UsbConnection> inner_;
+};
+
+class MarkedTransport final : public device::UsbTransport {
+  public:
+    explicit MarkedTransport(device::UsbTransport& inner) : inner_(inner) {}
+    std::vector<std::string> listInterfaces() override { return inner_.listInterfaces(); }
+    std::unique_ptr<device::UsbConnection> open(const std::string& path) override {
+        std::unique_ptr<device::UsbConnection> connection = inner_.open(path);
+        if (!connection)
+            return nullptr;
+        return std::make_unique<MarkedConnection>(std::move(connection));
+    }
+    device::OpenFailure lastOpenFailure() const override { return inner_.lastOpenFailure(); }
+
+  private:
+    device::UsbTransport& inner_;
+};
+
 // The control window as the read thread sees it: the real Qt target, with the
 // calling thread's region marked around Qt's part.
 class MarkedTarget final : public device::ControlWindowTarget {
@@ -112,8 +163,9 @@ void BM_PicturePath(benchmark::State& state) {
     sim::SimulatedBoard::Options options;
     options.framesPerSecond = 0; // as fast as the path takes them
     sim::SimulatedBoard board(options);
+    MarkedTransport transport(board);
     device::NoModifierKeys keys;
-    app::CaptureApp capture(board, keys); // outlives every holder below
+    app::CaptureApp capture(transport, keys); // outlives every holder below
     capture.currentDevice = &capture.nullDevice;
     capture.settings.displayMode = device::kDualScreenLayout;
 
@@ -189,6 +241,7 @@ void BM_PicturePath(benchmark::State& state) {
     state.counters["project_allocs_per_frame"] = perFrame(bench::kProject);
     state.counters["qt_post_allocs_per_frame"] = perFrame(bench::kQtPost);
     state.counters["qt_loop_allocs_per_frame"] = perFrame(bench::kQtLoop);
+    state.counters["sim_board_allocs_per_frame"] = perFrame(bench::kBoard);
     state.counters["other_allocs"] =
         static_cast<double>(bench::allocations(bench::kOther) - before[bench::kOther]);
     state.counters["frame_events_from_heap"] =
