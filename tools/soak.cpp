@@ -346,10 +346,10 @@ class WatchedScreenshots final : public screenshot::ScreenshotControl {
         int32_t layoutId;
     };
     WatchedScreenshots(screenshot::Screenshots& real, uint32_t& counter) : real_(real), counter_(counter) {}
-    void startScreenshot(device::CaptureFrame& frame) override {
+    void startScreenshot(const device::FrameRef& frame) override {
         char name[16];
         std::snprintf(name, sizeof name, "%05u.png", counter_);
-        shots.push_back({name, currentPicture, frame.layout.layoutId});
+        shots.push_back({name, currentPicture, frame->layout.layoutId});
         real_.startScreenshot(frame);
     }
     void chooseOutputFolder() override {}
