@@ -41,6 +41,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace tavrin;
@@ -220,7 +221,7 @@ std::vector<uint8_t> expectedRgb(std::optional<uint64_t> picture, int32_t layout
 // A display window as far as frames go: it holds the newest one.
 class HeldTarget final : public display::DisplayTarget {
   public:
-    void present(device::CaptureFrame* frame) override { held.present(frame); }
+    void present(device::FrameRef frame) override { held.present(std::move(frame)); }
     display::HeldFrame held;
 };
 
@@ -252,19 +253,27 @@ class SoakDisplays final : public display::DisplayManager {
 
 // The control window: a message queue handled on the main thread by the real
 // ControlWindowLogic, with delayed re-posts for the messages it retries.
-class SoakWindow final : public base::MessageTarget, public app::ControlWindowView {
+class SoakWindow final : public device::ControlWindowTarget, public app::ControlWindowView {
   public:
     struct Message {
         uint32_t message;
         uintptr_t wParam;
         intptr_t lParam;
         Clock::time_point due;
+        device::FrameRef frame; // UM_FRAME
     };
 
     void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
         {
             std::lock_guard lk(mutex_);
-            queue_.push_back({message, wParam, lParam, {}});
+            queue_.push_back({message, wParam, lParam, {}, {}});
+        }
+        cv_.notify_one();
+    }
+    void postFrame(device::FrameRef frame) override {
+        {
+            std::lock_guard lk(mutex_);
+            queue_.push_back({base::UM_FRAME, 0, 0, {}, std::move(frame)});
         }
         cv_.notify_one();
     }
@@ -275,13 +284,13 @@ class SoakWindow final : public base::MessageTarget, public app::ControlWindowVi
             const auto now = Clock::now();
             for (auto it = delayed_.begin(); it != delayed_.end(); ++it) {
                 if (it->due <= now) {
-                    Message m = *it;
+                    Message m = std::move(*it);
                     delayed_.erase(it);
                     return m;
                 }
             }
             if (!queue_.empty()) {
-                Message m = queue_.front();
+                Message m = std::move(queue_.front());
                 queue_.pop_front();
                 return m;
             }
@@ -314,7 +323,7 @@ class SoakWindow final : public base::MessageTarget, public app::ControlWindowVi
     void retryMessageLater(uint32_t message, uintptr_t wParam, intptr_t lParam,
                            std::chrono::milliseconds delay) override {
         std::lock_guard lk(mutex_);
-        delayed_.push_back({message, wParam, lParam, Clock::now() + delay});
+        delayed_.push_back({message, wParam, lParam, Clock::now() + delay, {}});
     }
 
     std::mutex statusMutex_;
@@ -337,10 +346,10 @@ class WatchedScreenshots final : public screenshot::ScreenshotControl {
         int32_t layoutId;
     };
     WatchedScreenshots(screenshot::Screenshots& real, uint32_t& counter) : real_(real), counter_(counter) {}
-    void startScreenshot(device::CaptureFrame& frame) override {
+    void startScreenshot(const device::FrameRef& frame) override {
         char name[16];
         std::snprintf(name, sizeof name, "%05u.png", counter_);
-        shots.push_back({name, currentPicture, frame.layout.layoutId});
+        shots.push_back({name, currentPicture, frame->layout.layoutId});
         real_.startScreenshot(frame);
     }
     void chooseOutputFolder() override {}
@@ -540,9 +549,9 @@ int main(int argc, char** argv) {
     });
 
     uint64_t okFrames = 0, errorFrames = 0, stalls = 0, layoutChanges = 0;
-    auto handle = [&](const SoakWindow::Message& m) {
+    auto handle = [&](SoakWindow::Message& m) {
         if (m.message == base::UM_FRAME) {
-            auto* frame = reinterpret_cast<device::CaptureFrame*>(m.lParam);
+            const device::CaptureFrame* frame = m.frame.get();
             watched.currentPicture.reset();
             if (frame->result == device::FRAME_OK) {
                 ++okFrames;
@@ -562,6 +571,8 @@ int main(int argc, char** argv) {
             } else {
                 findings.add("a frame was delivered with result %d", frame->result);
             }
+            logic.handleFrame(std::move(m.frame));
+            return;
         } else if (m.message == kSoakCommand) {
             if (m.wParam == 0)
                 logic.command(app::IDC_SCREENSHOT);

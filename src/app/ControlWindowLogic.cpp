@@ -8,7 +8,6 @@
 #include "device/DeviceArrival.h"
 #include "base/Diagnostics.h"
 #include "base/Messages.h"
-#include "device/FrameQueue.h"
 #include "screenshot/NumberedName.h"
 
 #include <mutex>
@@ -61,13 +60,7 @@ void ControlWindowLogic::initialise(base::MessageTarget& self) {
 }
 
 intptr_t ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    if (message == base::UM_FRAME) {
-        auto* frame = reinterpret_cast<device::CaptureFrame*>(lParam);
-        if (frame)
-            dispatchFrame(*frame);
-        return TRUE;
-    }
-    // A window that is gone takes no more messages (frames are still given back above).
+    // A window that is gone takes no more messages (frames come by handleFrame).
     if (destroyed_)
         return FALSE;
     switch (message) {
@@ -100,31 +93,23 @@ intptr_t ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, i
     }
 }
 
-void ControlWindowLogic::dispatchFrame(device::CaptureFrame& frame) {
-    if (destroyed_) {
-        // No consumers remain; hand the frame straight back to the pool.
-        frame.refCount = 1;
-        device::releaseFrame(frame);
+void ControlWindowLogic::handleFrame(device::FrameRef frame) {
+    // With no consumers left the frame goes straight back to the pool as `frame` lets go.
+    if (!frame || destroyed_)
         return;
-    }
-    convertFrame(app_, frame);
-    // The frame has no holder yet and no other thread can reach it: no lock needed.
-    frame.refCount = 1;
+    // The frame is converted before anyone else holds it, so holders only read it.
+    convertFrame(app_, *frame);
     if (record::ITavrinCaptureApp* recorder = s_.recorder.recorderApp())
-        recorder->putFrame(&frame);
+        recorder->putFrame(frame);
     if (app_.screenshotRequested) {
         app_.screenshotRequested = false;
         if (s_.screenshots)
             s_.screenshots->startScreenshot(frame);
     }
-    if (display::DisplayTarget* bottom = s_.displays.bottomDisplay()) {
-        device::addFrameRef(frame);
-        bottom->present(&frame);
-    }
+    if (display::DisplayTarget* bottom = s_.displays.bottomDisplay())
+        bottom->present(frame.share());
     if (display::DisplayTarget* main = s_.displays.mainDisplay())
-        main->present(&frame); // inherits the control window's reference
-    else
-        device::releaseFrame(frame);
+        main->present(std::move(frame)); // inherits the control window's reference
 }
 
 void ControlWindowLogic::deviceArrived(uintptr_t event, intptr_t record) {

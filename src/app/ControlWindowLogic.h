@@ -4,7 +4,7 @@
 #include "app/ControlWindowView.h"
 #include "base/Messages.h"
 #include "base/NoticeStatusLine.h"
-#include "device/CaptureFrame.h"
+#include "device/FrameRef.h"
 #include "device/UsbTransport.h"
 #include "display/DisplayTarget.h"
 #include "record/RecordingControl.h"
@@ -82,6 +82,9 @@ class ControlWindowLogic {
 
     // A posted or system message. Returns what the handler returns (TRUE/FALSE).
     intptr_t handleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    // UM_FRAME: a frame from the read thread with its first reference, which
+    // this handler holds until it hands it on.
+    void handleFrame(device::FrameRef frame);
     // A click on a button of the command table.
     void command(int controlId);
     // The user picked list item `index` (-1: none).
@@ -96,7 +99,6 @@ class ControlWindowLogic {
     base::NoticeStatusLine& statusLine() { return *status_; }
 
   private:
-    void dispatchFrame(device::CaptureFrame& frame);
     void deviceArrived(uintptr_t event, intptr_t record);
     void beginRecording();
     void endRecording();

@@ -8,7 +8,7 @@ namespace tavrin::base {
 
 // The program's own messages, all posted to the control window.
 constexpr uint32_t WM_USER = 0x0400;
-constexpr uint32_t UM_FRAME = WM_USER + 1;         // lParam: the CaptureFrame
+constexpr uint32_t UM_FRAME = WM_USER + 1;         // a typed event carrying the frame
 constexpr uint32_t UM_FOCUS_DISPLAY = WM_USER + 2;
 constexpr uint32_t UM_DEVICE = WM_USER + 3;        // wParam: 1 connected, 0 not, see below
 // UM_DEVICE's wParam when a board is there but this user may not open it.

@@ -21,7 +21,7 @@ CCapturePin::~CCapturePin() {
     drainFrameQueue(queue_);
 }
 
-HRESULT CCapturePin::putFrame(device::CaptureFrame* frame) {
+HRESULT CCapturePin::putFrame(const device::FrameRef& frame) {
     if (!frame)
         return E_POINTER;
     if (owner_->IsStopped())
@@ -45,19 +45,18 @@ HRESULT CCapturePin::putFrame(device::CaptureFrame* frame) {
     lastSampleTime_.store(n * interval);
     framesSkipped_.fetch_add(static_cast<int32_t>(n - last - 1));
     lastIndex_.store(n);
-    device::addFrameRef(*frame);
-    queue_.push(frame);
+    queue_.push(frame.share());
     return S_OK;
 }
 
-device::CaptureFrame* CCapturePin::getNextFrame() {
+device::FrameRef CCapturePin::getNextFrame() {
     for (;;) {
-        device::CaptureFrame* frame = nullptr;
+        device::FrameRef frame;
         if (queue_.popFor(frame, kStarvedWait))
             return frame;
         debugPrintf("%s starved\n", "CCapturePin::getNextFrame");
         if (stopRequested_.load())
-            return nullptr;
+            return {};
     }
 }
 
@@ -73,7 +72,7 @@ HRESULT CCapturePin::setArea(int32_t width, int32_t height, int32_t offset) {
 
 HRESULT CCapturePin::stop() {
     debugPrintf("%s\n", "CCapturePin::stop");
-    queue_.push(nullptr);
+    queue_.push(device::FrameRef{}); // the end marker
     stopRequested_.store(true);
     return S_OK;
 }
@@ -220,7 +219,8 @@ HRESULT CCapturePin::FillBuffer(MediaSample* sample) {
     if (!sample)
         return E_POINTER;
     std::lock_guard fill(fillLock_);
-    device::CaptureFrame* frame = getNextFrame();
+    // Let go of when the sample is filled (or not), still under the fill lock.
+    const device::FrameRef frame = getNextFrame();
     if (!frame) {
         debugPrintf("getNextFrame timed out or stop requested, stopping AVI\n");
         return S_FALSE;
@@ -230,10 +230,8 @@ HRESULT CCapturePin::FillBuffer(MediaSample* sample) {
     const int32_t w = width_;
     const int32_t h = height_;
     const std::size_t rowBytes = static_cast<std::size_t>(w) * 3;
-    if (!dst || static_cast<int64_t>(sample->GetSize()) < static_cast<int64_t>(rowBytes) * h) {
-        device::releaseFrame(*frame);
+    if (!dst || static_cast<int64_t>(sample->GetSize()) < static_cast<int64_t>(rowBytes) * h)
         return E_UNEXPECTED;
-    }
 
     // The area was fixed at the start; the frame's image follows the current layout and
     // may be smaller now. Whatever lies outside the image is written black.
@@ -264,7 +262,6 @@ HRESULT CCapturePin::FillBuffer(MediaSample* sample) {
     sample->SetTime(&start, &end);
     sample->SetSyncPoint(true);
     samplesDelivered_.fetch_add(1);
-    device::releaseFrame(*frame);
     return S_OK;
 }
 

@@ -88,7 +88,7 @@ HRESULT TavrinFilter::GetState(uint32_t, FILTER_STATE* state) {
     return *state == State_Paused ? VFW_S_CANT_CUE : S_OK;
 }
 
-HRESULT TavrinFilter::putFrame(device::CaptureFrame* frame) {
+HRESULT TavrinFilter::putFrame(const device::FrameRef& frame) {
     return pin->putFrame(frame);
 }
 

@@ -76,14 +76,19 @@ struct ControlWindowTest : ::testing::Test {
         app.settings.splitWindows = split;
     }
 
-    device::CaptureFrame* takeFrame() {
-        device::CaptureFrame* f = app.framePool.queue().pop(std::chrono::milliseconds(0));
-        EXPECT_NE(f, nullptr);
-        EXPECT_EQ(f->refCount, 0);
+    device::FrameRef takeFrame() {
+        device::FrameRef f = app.framePool.take(std::chrono::milliseconds(0));
+        EXPECT_TRUE(f);
+        EXPECT_EQ(f->refCount, 1);
         std::fill_n(f->data.get(), device::kPictureBytes, uint8_t{0xFF}); // as an error frame
         return f;
     }
-    void post(device::CaptureFrame* f) { logic->handleMessage(base::UM_FRAME, 0, reinterpret_cast<intptr_t>(f)); }
+    // Hands the frame over as the read thread's post does; returns it for the checks.
+    device::CaptureFrame* post(device::FrameRef f) {
+        device::CaptureFrame* frame = f.get();
+        logic->handleFrame(std::move(f));
+        return frame;
+    }
     int freeFrames() { return app.framePool.queue().count(); }
 
     TempFolder folder;
@@ -105,18 +110,16 @@ struct ControlWindowTest : ::testing::Test {
 
 TEST_F(ControlWindowTest, OneWindowHoldsTheFrameAloneAndGivesItBack) {
     started();
-    auto* f = takeFrame();
-    post(f);
+    auto* f = post(takeFrame());
     EXPECT_THAT(log, ElementsAre("main.present refs=1"));
     EXPECT_EQ(f->layout.layoutId, 6); // converted first
     EXPECT_EQ(f->refCount, 1);
-    EXPECT_EQ(displays.main->held, f);
+    EXPECT_EQ(displays.main->held.get(), f);
     EXPECT_EQ(freeFrames(), 11);
 
     // The next frame replaces it, and the first one is back in the pool.
-    auto* g = takeFrame();
-    post(g);
-    EXPECT_EQ(displays.main->held, g);
+    auto* g = post(takeFrame());
+    EXPECT_EQ(displays.main->held.get(), g);
     EXPECT_EQ(f->refCount, 0);
     EXPECT_EQ(freeFrames(), 11);
 }
@@ -129,13 +132,12 @@ TEST_F(ControlWindowTest, TwoWindowsRecorderAndScreenshotEachHoldOneReferenceInO
     logic->command(IDC_SCREENSHOT);
     log.clear();
 
-    auto* f = takeFrame();
-    post(f);
+    auto* f = post(takeFrame());
     EXPECT_THAT(log, ElementsAre("putFrame refs=1 layout=6", "startScreenshot refs=2",
                                  "bottom.present refs=4", "main.present refs=4"));
     EXPECT_EQ(f->refCount, 4);
-    EXPECT_EQ(displays.bottom->held, f);
-    EXPECT_EQ(displays.main->held, f);
+    EXPECT_EQ(displays.bottom->held.get(), f);
+    EXPECT_EQ(displays.main->held.get(), f);
 
     // Every holder lets go: the frame returns to the pool exactly once.
     recorder.releaseFrames();
@@ -150,8 +152,7 @@ TEST_F(ControlWindowTest, TwoWindowsRecorderAndScreenshotEachHoldOneReferenceInO
 TEST_F(ControlWindowTest, WithoutDisplayWindowsTheControlWindowReleasesItsReference) {
     started();
     displays.main.reset();
-    auto* f = takeFrame();
-    post(f);
+    auto* f = post(takeFrame());
     EXPECT_EQ(f->refCount, 0);
     EXPECT_EQ(freeFrames(), 12);
 }
@@ -330,8 +331,7 @@ TEST_F(ControlWindowTest, ClosingWhileRecordingStopsTheRecordingBeforeTheWindows
     // Frames still on their way go straight back; nothing else is handled.
     recorder.releaseFrames();
     EXPECT_EQ(freeFrames(), 12);
-    auto* f = takeFrame();
-    post(f);
+    post(takeFrame());
     EXPECT_EQ(freeFrames(), 12);
     log.clear();
     logic->handleMessage(base::WM_CLOSE, 0, 0);

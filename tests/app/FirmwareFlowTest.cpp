@@ -39,7 +39,7 @@ namespace {
 constexpr uint32_t kProgressMessage = base::WM_USER + 100;
 constexpr uint32_t kWorkerDoneMessage = base::WM_USER + 101;
 
-class FirmwarePlatform : public app::AppPlatform, public base::MessageTarget, public FirmwareDialogView {
+class FirmwarePlatform : public app::AppPlatform, public device::ControlWindowTarget, public FirmwareDialogView {
   public:
     using Clock = std::chrono::steady_clock;
 
@@ -98,13 +98,8 @@ class FirmwarePlatform : public app::AppPlatform, public base::MessageTarget, pu
     void shutdownToolkit() override { steps.push_back("shutdownToolkit"); }
 
     // --- the control window ---
+    void postFrame(device::FrameRef) override {} // no consumers here: let go of it at once
     void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-        if (message == base::UM_FRAME) { // no consumers here: let go of it at once
-            auto* frame = reinterpret_cast<CaptureFrame*>(lParam);
-            frame->refCount = 1;
-            releaseFrame(*frame);
-            return;
-        }
         std::lock_guard lk(mutex_);
         queue_.push_back({Clock::now(), message, wParam, lParam});
         cv_.notify_all();

@@ -29,6 +29,7 @@ struct ReadThreadFixture : ::testing::Test {
     ~ReadThreadFixture() override {
         stop();
         app->controlWindow.set(nullptr);
+        window.releaseAll(); // while the pool is there
     }
 
     void openBoard() {
@@ -143,13 +144,11 @@ TEST_F(HoldingReadThread, AllFramesHeldStarvesEveryHalfSecondAndDropsNothing) {
 
     // Releasing one lets the thread go on with exactly that frame.
     CaptureFrame* first = window.heldFrames().front();
-    releaseFrame(*first);
+    window.release(first);
     ASSERT_TRUE(window.waitForFrames(13, 2000ms));
     EXPECT_EQ(window.heldFrames()[12], first);
     stop();
-    for (CaptureFrame* f : window.heldFrames())
-        if (f->refCount > 0)
-            releaseFrame(*f);
+    window.releaseAll();
     expectPoolIntact();
 }
 
@@ -160,8 +159,7 @@ TEST_F(HoldingReadThread, StopWithAnEmptyPoolEndsWithinAboutHalfASecond) {
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_TRUE(stopReadThread(*app, 1000ms));
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 700ms);
-    for (CaptureFrame* f : window.heldFrames())
-        releaseFrame(*f);
+    window.releaseAll();
     expectPoolIntact();
 }
 
@@ -193,8 +191,7 @@ TEST_F(HoldingReadThread, StopCutsThePoolWaitShortAndLeavesThePoolWhole) {
     EXPECT_TRUE(stopReadThread(*app, 10s));
     EXPECT_FALSE(app->readThread.joinable());
     EXPECT_EQ(diag.count("read_thread starved\n"), 1) << "the wait was woken, not timed out";
-    for (CaptureFrame* f : window.heldFrames())
-        releaseFrame(*f);
+    window.releaseAll();
     // No wake is left behind in the pool: twelve frames and nothing else come out.
     for (int i = 0; i < FramePool::kFrameCount; ++i)
         EXPECT_NE(app->framePool.queue().pop(0ms), nullptr) << i;

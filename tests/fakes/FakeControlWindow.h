@@ -4,7 +4,7 @@
 #include "base/Diagnostics.h"
 #include "base/Messages.h"
 #include "device/CaptureFrame.h"
-#include "device/FrameQueue.h"
+#include "device/ControlWindowTarget.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace tavrin::testing {
@@ -23,28 +24,45 @@ struct PostedMessage {
     intptr_t lParam;
 };
 
-// Records every posted message. Frames are either released at once (like a
-// control window with no consumers) or kept until the test lets go of them.
-class FakeControlWindow : public base::MessageTarget {
+// Records every posted message and frame (as a UM_FRAME message). Frames are
+// either let go of at once (like a control window with no consumers) or kept
+// until the test lets go of them; keep the pool alive until then.
+class FakeControlWindow : public device::ControlWindowTarget {
   public:
     explicit FakeControlWindow(bool releaseFrames = true) : releaseFrames_(releaseFrames) {}
+    ~FakeControlWindow() override { releaseAll(); }
 
     void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
         std::lock_guard lk(mutex_);
-        if (message == base::UM_FRAME) {
-            auto* frame = reinterpret_cast<device::CaptureFrame*>(lParam);
-            frame->refCount = 1;
-            frames_.push_back(frame);
-            results_.push_back(frame->result);
-            bool white = true;
-            for (std::size_t i = 0; i < device::kPictureBytes && white; i += 4093)
-                white = frame->data[i] == 0xFF;
-            allWhite_.push_back(white);
-            if (releaseFrames_)
-                device::releaseFrame(*frame);
-        }
         messages_.push_back({message, wParam, lParam});
         cv_.notify_all();
+    }
+    void postFrame(device::FrameRef frame) override {
+        std::lock_guard lk(mutex_);
+        frames_.push_back(frame.get());
+        results_.push_back(frame->result);
+        bool white = true;
+        for (std::size_t i = 0; i < device::kPictureBytes && white; i += 4093)
+            white = frame->data[i] == 0xFF;
+        allWhite_.push_back(white);
+        if (!releaseFrames_)
+            held_.push_back(std::move(frame));
+        messages_.push_back({base::UM_FRAME, 0, 0});
+        cv_.notify_all();
+    }
+    // Lets go of a kept frame.
+    void release(const device::CaptureFrame* frame) {
+        device::FrameRef gone;
+        std::lock_guard lk(mutex_);
+        for (auto& ref : held_)
+            if (ref.get() == frame)
+                gone = std::move(ref);
+        std::erase_if(held_, [](const device::FrameRef& ref) { return !ref; });
+    }
+    void releaseAll() {
+        std::vector<device::FrameRef> gone;
+        std::lock_guard lk(mutex_);
+        gone.swap(held_);
     }
 
     std::vector<PostedMessage> messages() const {
@@ -94,6 +112,7 @@ class FakeControlWindow : public base::MessageTarget {
     std::condition_variable cv_;
     std::vector<PostedMessage> messages_;
     std::vector<device::CaptureFrame*> frames_;
+    std::vector<device::FrameRef> held_;
     std::vector<int32_t> results_;
     std::vector<bool> allWhite_;
 };

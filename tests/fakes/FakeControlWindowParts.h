@@ -10,6 +10,7 @@
 #include "screenshot/ScreenshotControl.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // Fakes for the parts around the control window. Every call is written to one
@@ -74,18 +75,12 @@ class FakeView : public app::ControlWindowView {
 class FakeDisplay : public display::DisplayTarget {
   public:
     FakeDisplay(Log& log, std::string name) : log_(log), name_(std::move(name)) {}
-    ~FakeDisplay() override { drop(); }
-    void present(device::CaptureFrame* frame) override {
+    void present(device::FrameRef frame) override {
         log_.push_back(name_ + ".present refs=" + std::to_string(frame->refCount));
-        drop();
-        held = frame;
+        held = std::move(frame);
     }
-    void drop() {
-        if (held)
-            device::releaseFrame(*held);
-        held = nullptr;
-    }
-    device::CaptureFrame* held = nullptr;
+    void drop() { held.reset(); }
+    device::FrameRef held;
 
   private:
     Log& log_;
@@ -125,7 +120,6 @@ class FakeDisplayManager : public display::DisplayManager {
 class FakeRecording : public record::RecordingControl, public record::ITavrinCaptureApp {
   public:
     explicit FakeRecording(Log& log) : log_(log) {}
-    ~FakeRecording() override { releaseFrames(); }
 
     bool startRecording(const std::string& fileName) override {
         log_.push_back("startRecording:" + fileName);
@@ -147,27 +141,22 @@ class FakeRecording : public record::RecordingControl, public record::ITavrinCap
     record::ITavrinCaptureApp* recorderApp() override { return running ? this : nullptr; }
     int failAtStatusUpdate = -1;
 
-    record::HRESULT putFrame(device::CaptureFrame* frame) override {
+    record::HRESULT putFrame(const device::FrameRef& frame) override {
         log_.push_back("putFrame refs=" + std::to_string(frame->refCount) +
                        " layout=" + std::to_string(frame->layout.layoutId));
-        device::addFrameRef(*frame);
-        frames.push_back(frame);
+        frames.push_back(frame.share());
         return record::S_OK;
     }
     record::HRESULT getStatistic(int32_t, int64_t*) override { return record::E_FAIL; }
     record::HRESULT setArea(int32_t, int32_t, int32_t) override { return record::S_OK; }
     record::HRESULT stop() override { return record::S_OK; }
 
-    void releaseFrames() {
-        for (auto* f : frames)
-            device::releaseFrame(*f);
-        frames.clear();
-    }
+    void releaseFrames() { frames.clear(); }
 
     bool startSucceeds = true;
     bool running = false;
     int statusUpdates = 0;
-    std::vector<device::CaptureFrame*> frames;
+    std::vector<device::FrameRef> frames;
 
   private:
     Log& log_;
@@ -176,19 +165,13 @@ class FakeRecording : public record::RecordingControl, public record::ITavrinCap
 class FakeScreenshots : public screenshot::ScreenshotControl {
   public:
     explicit FakeScreenshots(Log& log) : log_(log) {}
-    ~FakeScreenshots() override { releaseFrames(); }
-    void startScreenshot(device::CaptureFrame& frame) override {
-        log_.push_back("startScreenshot refs=" + std::to_string(frame.refCount));
-        device::addFrameRef(frame);
-        frames.push_back(&frame);
+    void startScreenshot(const device::FrameRef& frame) override {
+        log_.push_back("startScreenshot refs=" + std::to_string(frame->refCount));
+        frames.push_back(frame.share());
     }
     void chooseOutputFolder() override { log_.push_back("chooseOutputFolder"); }
-    void releaseFrames() {
-        for (auto* f : frames)
-            device::releaseFrame(*f);
-        frames.clear();
-    }
-    std::vector<device::CaptureFrame*> frames;
+    void releaseFrames() { frames.clear(); }
+    std::vector<device::FrameRef> frames;
 
   private:
     Log& log_;

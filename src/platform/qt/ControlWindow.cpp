@@ -110,6 +110,7 @@ void ControlWindow::attach(app::ControlWindowLogic& logic) {
     target_.setHandler([&logic](uint32_t message, uintptr_t wParam, intptr_t lParam) {
         logic.handleMessage(message, wParam, lParam);
     });
+    target_.setFrameHandler([&logic](device::FrameRef frame) { logic.handleFrame(std::move(frame)); });
     const auto commandOn = [this, &logic](QPushButton* button, int id) {
         connect(button, &QPushButton::clicked, this, [&logic, id] { logic.command(id); });
     };
