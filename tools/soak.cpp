@@ -483,8 +483,8 @@ int main(int argc, char** argv) {
     }
     base::setDiagnosticsToStdout(false);
     std::atomic<int> starved{0};
-    base::addDiagnosticMirror([&starved](std::string_view text) {
-        if (text == "read_thread starved\n")
+    base::addDiagnosticMirror([&starved](const base::LogLine& line) {
+        if (line.text == "read_thread starved\n")
             ++starved;
     });
     std::string folder = (std::filesystem::temp_directory_path() / "tavrin-soak-XXXXXX").string();

@@ -47,7 +47,7 @@ void ControlWindowLogic::initialise(base::MessageTarget& self) {
     // one outside the table) would index nothing, so the default stands in.
     if (settings.displayMode != device::kDualScreenLayout &&
         settings.displayMode != device::kSingleScreenLayout) {
-        base::debugPrintf("displayMode=%d cannot be shown; using %d\n", settings.displayMode,
+        base::appLog.warning("displayMode=%d cannot be shown; using %d\n", settings.displayMode,
                     device::kDualScreenLayout);
         settings.displayMode = device::kDualScreenLayout;
         settings.splitWindows = 0;

@@ -55,7 +55,7 @@ void read_thread(CaptureSession& session) {
         if (!frame) {
             if (session.stopFlag.load() != 0)
                 break; // woken by the stop
-            base::debugPrintf("read_thread starved\n");
+            base::deviceLog.warning("read_thread starved\n");
             continue;
         }
 

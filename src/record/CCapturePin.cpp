@@ -10,14 +10,13 @@
 
 namespace tavrin::record {
 
-using base::debugPrintf;
 
 CCapturePin::CCapturePin(TavrinFilter* filter) : CSourceStream(filter, "Out"), owner_(filter) {
-    debugPrintf("%s\n", "CCapturePin::CCapturePin");
+    base::recordLog.debug("%s\n", "CCapturePin::CCapturePin");
 }
 
 CCapturePin::~CCapturePin() {
-    debugPrintf("%s\n", "CCapturePin::~CCapturePin");
+    base::recordLog.debug("%s\n", "CCapturePin::~CCapturePin");
     drainFrameQueue(queue_);
 }
 
@@ -55,7 +54,7 @@ device::CaptureFrame* CCapturePin::getNextFrame() {
         device::CaptureFrame* frame = nullptr;
         if (queue_.popFor(frame, kStarvedWait))
             return frame;
-        debugPrintf("%s starved\n", "CCapturePin::getNextFrame");
+        base::recordLog.warning("%s starved\n", "CCapturePin::getNextFrame");
         if (stopRequested_.load())
             return nullptr;
     }
@@ -72,7 +71,7 @@ HRESULT CCapturePin::setArea(int32_t width, int32_t height, int32_t offset) {
 }
 
 HRESULT CCapturePin::stop() {
-    debugPrintf("%s\n", "CCapturePin::stop");
+    base::recordLog.debug("%s\n", "CCapturePin::stop");
     queue_.push(nullptr);
     stopRequested_.store(true);
     return S_OK;
@@ -166,7 +165,7 @@ HRESULT CCapturePin::SetMediaType(const MediaType* type) {
     if (!vih)
         return E_UNEXPECTED;
     frameInterval_.store(vih->AvgTimePerFrame);
-    debugPrintf("SetMediaType: %f framerate selected\n",
+    base::recordLog.debug("SetMediaType: %f framerate selected\n",
                 static_cast<double>(UNITS) / static_cast<double>(vih->AvgTimePerFrame));
     return S_OK;
 }
@@ -196,12 +195,12 @@ HRESULT CCapturePin::Notify() {
 }
 
 HRESULT CCapturePin::OnThreadCreate() {
-    debugPrintf("%s\n", "CCapturePin::OnThreadCreate");
+    base::recordLog.debug("%s\n", "CCapturePin::OnThreadCreate");
     return S_OK;
 }
 
 HRESULT CCapturePin::OnThreadStartPlay() {
-    debugPrintf("%s\n", "CCapturePin::OnThreadStartPlay");
+    base::recordLog.debug("%s\n", "CCapturePin::OnThreadStartPlay");
     lastIndex_.store(0);
     samplesDelivered_.store(0);
     framesSkipped_.store(0);
@@ -211,7 +210,7 @@ HRESULT CCapturePin::OnThreadStartPlay() {
 }
 
 HRESULT CCapturePin::OnThreadDestroy() {
-    debugPrintf("%s\n", "CCapturePin::OnThreadDestroy");
+    base::recordLog.debug("%s\n", "CCapturePin::OnThreadDestroy");
     drainFrameQueue(queue_);
     return S_OK;
 }
@@ -222,7 +221,7 @@ HRESULT CCapturePin::FillBuffer(MediaSample* sample) {
     std::lock_guard fill(fillLock_);
     device::CaptureFrame* frame = getNextFrame();
     if (!frame) {
-        debugPrintf("getNextFrame timed out or stop requested, stopping AVI\n");
+        base::recordLog.info("getNextFrame timed out or stop requested, stopping AVI\n");
         return S_FALSE;
     }
     uint8_t* dst = nullptr;
@@ -318,7 +317,7 @@ HRESULT CCapturePin::SetFormat(const MediaType* type) {
     if (vih->AvgTimePerFrame < kMinFrameInterval || vih->AvgTimePerFrame > kMaxFrameInterval)
         return VFW_E_INVALIDMEDIATYPE;
     frameInterval_.store(vih->AvgTimePerFrame);
-    debugPrintf("SetFormat: %f fps\n",
+    base::recordLog.debug("SetFormat: %f fps\n",
                 static_cast<double>(UNITS) / static_cast<double>(vih->AvgTimePerFrame));
     return S_OK;
 }

@@ -103,9 +103,10 @@ class DiagnosticCapture {
   public:
     DiagnosticCapture() {
         base::setDiagnosticsToStdout(false);
-        id_ = base::addDiagnosticMirror([this](std::string_view text) {
+        id_ = base::addDiagnosticMirror([this](const base::LogLine& line) {
             std::lock_guard lk(mutex_);
-            text_.append(text);
+            text_.append(line.text);
+            lines_.push_back({line.level, line.subsystem, std::string(line.text)});
         });
     }
     ~DiagnosticCapture() {
@@ -126,12 +127,24 @@ class DiagnosticCapture {
     void clear() {
         std::lock_guard lk(mutex_);
         text_.clear();
+        lines_.clear();
+    }
+    struct Line {
+        base::LogLevel level;
+        base::LogSubsystem subsystem;
+        std::string text;
+    };
+    // Every line as written, with its tags, oldest first.
+    std::vector<Line> lines() const {
+        std::lock_guard lk(mutex_);
+        return lines_;
     }
 
   private:
     int id_ = 0;
     mutable std::mutex mutex_;
     std::string text_;
+    std::vector<Line> lines_;
 };
 
 } // namespace tavrin::testing

@@ -24,12 +24,12 @@ bool HotplugWatcher::start() {
     if (running())
         return true;
     if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
-        base::debugPrintf("this system cannot report new USB devices; plug the board in before starting\n");
+        base::deviceLog.warning("this system cannot report new USB devices; plug the board in before starting\n");
         return false;
     }
     if (libusb_init(&context_) != 0) {
         context_ = nullptr;
-        base::debugPrintf("libusb could not start; boards plugged in later will not be noticed\n");
+        base::deviceLog.warning("libusb could not start; boards plugged in later will not be noticed\n");
         return false;
     }
     libusb_hotplug_callback_handle handle = 0;
@@ -41,7 +41,7 @@ bool HotplugWatcher::start() {
         },
         this, &handle);
     if (r != LIBUSB_SUCCESS) {
-        base::debugPrintf("cannot watch for new USB devices: %s\n", libusb_strerror(r));
+        base::deviceLog.warning("cannot watch for new USB devices: %s\n", libusb_strerror(r));
         libusb_exit(context_);
         context_ = nullptr;
         return false;
