@@ -35,6 +35,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -51,6 +52,8 @@ namespace {
 
 constexpr uint8_t kStartFrameRequest = 0x30;
 constexpr uint32_t kSoakCommand = 0x7F00; // the driver's "press a button" message
+constexpr uint32_t kSoakArrival = 0x7F01; // the board came back
+constexpr uint32_t kSoakRetry = 0x7F02;   // a call the logic asked to have made later
 
 // Everything found wrong, printed at the end; the first few also as they happen.
 class Findings {
@@ -259,12 +262,13 @@ class SoakWindow final : public base::MessageTarget, public app::ControlWindowVi
         uintptr_t wParam;
         intptr_t lParam;
         Clock::time_point due;
+        std::function<void()> call; // kSoakRetry only
     };
 
     void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
         {
             std::lock_guard lk(mutex_);
-            queue_.push_back({message, wParam, lParam, {}});
+            queue_.push_back({message, wParam, lParam, {}, {}});
         }
         cv_.notify_one();
     }
@@ -311,10 +315,9 @@ class SoakWindow final : public base::MessageTarget, public app::ControlWindowVi
     void focusStatusLine() override {}
     void destroyWindow() override {}
     void postQuit(int) override {}
-    void retryMessageLater(uint32_t message, uintptr_t wParam, intptr_t lParam,
-                           std::chrono::milliseconds delay) override {
+    void retryLater(std::function<void()> retry, std::chrono::milliseconds delay) override {
         std::lock_guard lk(mutex_);
-        delayed_.push_back({message, wParam, lParam, Clock::now() + delay});
+        delayed_.push_back({kSoakRetry, 0, 0, Clock::now() + delay, std::move(retry)});
     }
 
     std::mutex statusMutex_;
@@ -516,10 +519,7 @@ int main(int argc, char** argv) {
                         encoder);
     WatchedScreenshots watched(*screenshots, capture.pngCounter);
     app::ControlWindowLogic logic(capture, {window, displays, recorder, &watched, {}, {}, {}, {}});
-    board.setArrivalObserver([&window] {
-        window.postMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL,
-                           reinterpret_cast<intptr_t>(&device::kBoardArrival));
-    });
+    board.setArrivalObserver([&window] { window.postMessage(kSoakArrival, 0, 0); });
 
     capture.controlWindow.set(&window);
     logic.initialise(window);
@@ -562,6 +562,12 @@ int main(int argc, char** argv) {
             } else {
                 findings.add("a frame was delivered with result %d", frame->result);
             }
+        } else if (m.message == kSoakArrival) {
+            logic.deviceArrived(device::kBoardArrival);
+            return;
+        } else if (m.message == kSoakRetry) {
+            m.call();
+            return;
         } else if (m.message == kSoakCommand) {
             if (m.wParam == 0)
                 logic.command(app::IDC_SCREENSHOT);
@@ -597,7 +603,7 @@ int main(int argc, char** argv) {
     }
 
     driver.join();
-    if (!device::stopReadThread(capture, 500ms))
+    if (!device::usbThread_stop(capture, 500ms))
         findings.add("the read thread did not stop within 500 ms");
     // Frames still on their way are taken as the window takes them, then the windows close.
     while (auto m = window.next(Clock::now()))

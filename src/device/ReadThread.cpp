@@ -105,7 +105,7 @@ void read_thread(CaptureSession& session) {
     }
 }
 
-bool stopReadThread(CaptureSession& session, std::chrono::milliseconds limit) {
+bool usbThread_stop(CaptureSession& session, std::chrono::milliseconds limit) {
     auto& signal = *session.readThreadSignal;
     {
         std::lock_guard lk(signal.mutex);

@@ -4,6 +4,7 @@
 #include "base/Diagnostics.h"
 #include "base/Messages.h"
 #include "device/CaptureFrame.h"
+#include "device/DeviceArrival.h"
 #include "device/FrameQueue.h"
 
 #include <chrono>
@@ -96,6 +97,25 @@ class FakeControlWindow : public base::MessageTarget {
     std::vector<device::CaptureFrame*> frames_;
     std::vector<int32_t> results_;
     std::vector<bool> allWhite_;
+};
+
+// Collects the arrivals an arrival watcher reports, from any thread.
+class ArrivalRecorder {
+  public:
+    device::ArrivalHandler handler() {
+        return [this](const device::DeviceArrival& arrival) {
+            std::lock_guard lk(mutex_);
+            arrivals_.push_back(arrival);
+        };
+    }
+    std::vector<device::DeviceArrival> arrivals() const {
+        std::lock_guard lk(mutex_);
+        return arrivals_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<device::DeviceArrival> arrivals_;
 };
 
 // Collects the diagnostic output while it lives, and keeps it off the terminal.

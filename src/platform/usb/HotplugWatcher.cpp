@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/usb/HotplugWatcher.h"
 
-#include "device/DeviceArrival.h"
 #include "base/Diagnostics.h"
 #include "platform/usb/LibusbTransport.h"
 
 #include <libusb-1.0/libusb.h>
+
+#include <utility>
 
 namespace tavrin::usb {
 
@@ -13,8 +14,8 @@ namespace {
 constexpr timeval kEventWait{0, 100 * 1000}; // bounds how long stop() waits
 } // namespace
 
-HotplugWatcher::HotplugWatcher(const base::ControlWindowLink& controlWindow, std::chrono::milliseconds settle)
-    : controlWindow_(controlWindow), settle_(settle) {}
+HotplugWatcher::HotplugWatcher(device::ArrivalHandler onArrival, std::chrono::milliseconds settle)
+    : onArrival_(std::move(onArrival)), settle_(settle) {}
 
 HotplugWatcher::~HotplugWatcher() {
     stop();
@@ -87,9 +88,8 @@ void HotplugWatcher::run() {
         if (std::chrono::steady_clock::now() - arrivedAt < settle_)
             continue;
         int64_t expected = since; // a newer arrival restarts the wait
-        if (pendingSince_.compare_exchange_strong(expected, 0))
-            controlWindow_.post(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL,
-                                reinterpret_cast<intptr_t>(&device::kBoardArrival));
+        if (pendingSince_.compare_exchange_strong(expected, 0) && onArrival_)
+            onArrival_(device::kBoardArrival);
     }
 }
 
