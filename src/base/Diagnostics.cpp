@@ -70,7 +70,7 @@ class Destinations {
     }
 
     bool wanted(LogLevel level, LogSubsystem subsystem) const {
-        return (wanted_.load(std::memory_order_relaxed) & wantedBit(level, subsystem)) != 0;
+        return (wanted_.load(std::memory_order_acquire) & wantedBit(level, subsystem)) != 0;
     }
 
     void write(const LogLine& line) {
@@ -121,7 +121,7 @@ class Destinations {
         uint32_t bits = toStdout_ ? wantedBits(stdoutFilter_) : 0;
         for (const Mirror& mirror : mirrors_)
             bits |= wantedBits(mirror.filter);
-        wanted_.store(bits, std::memory_order_relaxed);
+        wanted_.store(bits, std::memory_order_release);
     }
 
     std::mutex mutex_;
@@ -159,6 +159,8 @@ std::optional<LogFilter> LogFilter::parse(std::string_view text) {
         const std::size_t comma = text.find(',');
         const std::string_view item = text.substr(0, comma);
         text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        if (item.empty())
+            continue;
         const std::size_t colon = item.find(':');
         const auto level = parseLevel(colon == std::string_view::npos ? item : item.substr(colon + 1));
         if (!level)
@@ -186,7 +188,7 @@ void LogFilter::setLowest(LogSubsystem subsystem, std::optional<LogLevel> lowest
     lowest_.at(static_cast<std::size_t>(subsystem)) = lowest ? static_cast<uint8_t>(*lowest) : kOff;
 }
 
-void Log::format(LogLevel level, const char* format, va_list args) const {
+void Log::vwrite(LogLevel level, const char* format, va_list args) const {
     Destinations& d = destinations();
     if (!d.wanted(level, subsystem_))
         return; // nobody takes it: not even formatted
@@ -202,7 +204,7 @@ void Log::format(LogLevel level, const char* format, va_list args) const {
     void Log::name(const char* fmt, ...) const {                                                            \
         va_list args;                                                                                       \
         va_start(args, fmt);                                                                                \
-        format(level, fmt, args);                                                                           \
+        vwrite(level, fmt, args);                                                                           \
         va_end(args);                                                                                       \
     }
 TAVRIN_LOG_AT(debug, LogLevel::Debug)

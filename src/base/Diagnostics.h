@@ -37,8 +37,8 @@ class LogFilter {
 
     // A comma-separated list: a level ("debug", "info", "warning", "error" or
     // "off") for every subsystem, and "subsystem:level" for one of them, which
-    // wins over the bare level wherever it stands. Empty or absent text is every
-    // line; nothing when any item is not understood.
+    // wins over the bare level wherever it stands. Empty text is every line; no
+    // filter when any item is not understood.
     static std::optional<LogFilter> parse(std::string_view text);
 
     bool passes(LogLevel level, LogSubsystem subsystem) const;
@@ -64,7 +64,7 @@ class Log {
     LogSubsystem subsystem() const { return subsystem_; }
 
   private:
-    void format(LogLevel level, const char* format, va_list args) const;
+    void vwrite(LogLevel level, const char* format, va_list args) const __attribute__((format(printf, 3, 0)));
 
     LogSubsystem subsystem_;
 };
@@ -88,8 +88,9 @@ void removeDiagnosticMirror(int id);
 void setDiagnosticsToStdout(bool on);
 // What standard output shows. At start: TAVRIN_LOG, in LogFilter::parse's form.
 void setStdoutLogFilter(const LogFilter& filter);
-// Standard output is flushed after a warning or an error, at most a few seconds
-// after any other line that has company, and at exit; this writes out the rest now.
+// Standard output is flushed after a warning or an error, with the first line
+// written two seconds or more after the last flush, and at exit (the C library's
+// own flush); this writes out what waits now.
 void flushDiagnostics();
 
 } // namespace tavrin::base

@@ -42,7 +42,8 @@ TEST(LogFilterTest, ParsesLevelsPerSubsystem) {
         {"off", true, {{L::Error, S::App, false}, {L::Error, S::Display, false}}},
         {"loud", false, {}},
         {"devices:info", false, {}},
-        {"warning,", false, {}},
+        {"device:", false, {}},
+        {"warning,", true, {{L::Info, S::App, false}, {L::Warning, S::App, true}}},
         {"Warning", false, {}},
     };
     for (const Case& c : cases) {
