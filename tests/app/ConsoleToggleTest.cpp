@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+using namespace tavrin;
 using namespace tavrin::app;
 
 namespace {
@@ -84,7 +85,7 @@ TEST_F(ConsoleToggleTest, ClosingTheWindowItselfIsLikeTheToggle) {
     EXPECT_TRUE(app.consoleOpen);
 }
 
-TEST(base::DiagnosticBuffer, WakesOncePerBatchAndKeepsPartialLines) {
+TEST(DiagnosticBuffer, WakesOncePerBatchAndKeepsPartialLines) {
     base::DiagnosticBuffer buffer(500);
     EXPECT_FALSE(buffer.append(""));
     EXPECT_TRUE(buffer.append("OK=60 SKIPS=0 "));
@@ -95,7 +96,7 @@ TEST(base::DiagnosticBuffer, WakesOncePerBatchAndKeepsPartialLines) {
     EXPECT_TRUE(buffer.append("x"));
 }
 
-TEST(base::DiagnosticBuffer, KeepsOnlyTheNewestLinesWhenTheReaderFallsBehind) {
+TEST(DiagnosticBuffer, KeepsOnlyTheNewestLinesWhenTheReaderFallsBehind) {
     base::DiagnosticBuffer buffer(3);
     for (int i = 0; i < 10; ++i)
         buffer.append("line " + std::to_string(i) + "\n");
@@ -106,7 +107,7 @@ TEST(base::DiagnosticBuffer, KeepsOnlyTheNewestLinesWhenTheReaderFallsBehind) {
     EXPECT_EQ(buffer.take(), "c\nd\ne\n");
 }
 
-TEST(base::DiagnosticBuffer, ConcurrentWritersLoseNothingWithinTheLimit) {
+TEST(DiagnosticBuffer, ConcurrentWritersLoseNothingWithinTheLimit) {
     base::DiagnosticBuffer buffer(100000);
     std::atomic<int> wakes{0};
     std::vector<std::thread> writers;

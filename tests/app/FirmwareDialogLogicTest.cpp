@@ -15,6 +15,8 @@
 
 using namespace tavrin;
 using namespace tavrin::device;
+using tavrin::app::FirmwareDialogLogic;
+using tavrin::app::FirmwareDialogView;
 using namespace std::chrono_literals;
 using tavrin::testing::DiagnosticCapture;
 using tavrin::testing::FakeControlWindow;
