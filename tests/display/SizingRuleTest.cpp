@@ -76,7 +76,7 @@ TEST(SizingRule, CornerLetsTheLargerProportionDecide) {
 
 TEST(SizingRule, KeepsTheCornerOppositeTheDraggedEdge) {
     const WindowRect start = outer(100, 50, 300, 300);
-    auto moved = [&](int32_t edge) {
+    auto moved = [&](SizingEdge edge) {
         WindowRect r = start;
         applySizingRule(256, 192, kExtraW, kExtraH, edge, r);
         return r;
