@@ -45,7 +45,7 @@ void ControlWindowLogic::initialise(base::MessageTarget& self) {
     if (settings.displayMode != device::kDualScreenLayout &&
         settings.displayMode != device::kSingleScreenLayout) {
         base::appLog.warning("displayMode=%d cannot be shown; using %d\n", settings.displayMode,
-                    device::kDualScreenLayout);
+                             device::kDualScreenLayout);
         settings.displayMode = device::kDualScreenLayout;
         settings.splitWindows = 0;
     }

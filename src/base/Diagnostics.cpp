@@ -61,8 +61,8 @@ class Destinations {
         recompute();
         if (!filter) {
             char text[256];
-            const int n = std::snprintf(text, sizeof text,
-                                        "TAVRIN_LOG=\"%.100s\" is not understood; every line is shown\n", setting);
+            const int n = std::snprintf(
+                text, sizeof text, "TAVRIN_LOG=\"%.100s\" is not understood; every line is shown\n", setting);
             write({LogLevel::Warning, LogSubsystem::App,
                    std::string_view(text, std::min<std::size_t>(static_cast<std::size_t>(std::max(n, 0)),
                                                                 sizeof text - 1))});
@@ -200,12 +200,12 @@ void Log::vwrite(LogLevel level, const char* format, va_list args) const {
     d.write({level, subsystem_, std::string_view(buffer, length)});
 }
 
-#define TAVRIN_LOG_AT(name, level)                                                                          \
-    void Log::name(const char* fmt, ...) const {                                                            \
-        va_list args;                                                                                       \
-        va_start(args, fmt);                                                                                \
-        vwrite(level, fmt, args);                                                                           \
-        va_end(args);                                                                                       \
+#define TAVRIN_LOG_AT(name, level)                                                                           \
+    void Log::name(const char* fmt, ...) const {                                                             \
+        va_list args;                                                                                        \
+        va_start(args, fmt);                                                                                 \
+        vwrite(level, fmt, args);                                                                            \
+        va_end(args);                                                                                        \
     }
 TAVRIN_LOG_AT(debug, LogLevel::Debug)
 TAVRIN_LOG_AT(info, LogLevel::Info)

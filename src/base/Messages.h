@@ -7,9 +7,9 @@
 namespace tavrin::base {
 
 // The program's own messages, all posted to the control window. Their numbers are fixed.
-constexpr uint32_t UM_FRAME = 1025;         // lParam: the CaptureFrame
+constexpr uint32_t UM_FRAME = 1025; // lParam: the CaptureFrame
 constexpr uint32_t UM_FOCUS_DISPLAY = 1026;
-constexpr uint32_t UM_DEVICE = 1027;        // wParam: 1 connected, 0 not, see below
+constexpr uint32_t UM_DEVICE = 1027; // wParam: 1 connected, 0 not, see below
 // UM_DEVICE's wParam when a board is there but this user may not open it.
 constexpr uintptr_t kDeviceNoPermission = 2;
 constexpr uint32_t UM_TOPMOST = 1028;

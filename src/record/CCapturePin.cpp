@@ -10,7 +10,6 @@
 
 namespace tavrin::record {
 
-
 CCapturePin::CCapturePin(TavrinFilter* filter) : CSourceStream(filter, "Out"), owner_(filter) {
     base::recordLog.debug("%s\n", "CCapturePin::CCapturePin");
 }
@@ -166,7 +165,7 @@ HRESULT CCapturePin::SetMediaType(const MediaType* type) {
         return E_UNEXPECTED;
     frameInterval_.store(vih->AvgTimePerFrame);
     base::recordLog.debug("SetMediaType: %f framerate selected\n",
-                static_cast<double>(UNITS) / static_cast<double>(vih->AvgTimePerFrame));
+                          static_cast<double>(UNITS) / static_cast<double>(vih->AvgTimePerFrame));
     return S_OK;
 }
 
@@ -318,7 +317,7 @@ HRESULT CCapturePin::SetFormat(const MediaType* type) {
         return VFW_E_INVALIDMEDIATYPE;
     frameInterval_.store(vih->AvgTimePerFrame);
     base::recordLog.debug("SetFormat: %f fps\n",
-                static_cast<double>(UNITS) / static_cast<double>(vih->AvgTimePerFrame));
+                          static_cast<double>(UNITS) / static_cast<double>(vih->AvgTimePerFrame));
     return S_OK;
 }
 

@@ -12,7 +12,6 @@
 
 namespace tavrin::record {
 
-
 namespace {
 
 constexpr std::size_t kMaxFileNameUnits = 31;
@@ -66,7 +65,7 @@ std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const R
             dialogs->GetState(nullptr, &size);
             const HRESULT hr = dialogs->SetState(blob.data(), static_cast<int32_t>(blob.size()));
             base::recordLog.debug("getFilter:SetState(%08X.., %d)=%X\n", firstFourBytes(blob),
-                        static_cast<int>(blob.size()), static_cast<unsigned>(hr));
+                                  static_cast<int>(blob.size()), static_cast<unsigned>(hr));
         }
     }
     return filter;
@@ -307,8 +306,9 @@ std::string Recorder::updateRecordingStatus() {
         slotReportTime_ = now;
         const int64_t slots = samples + skipped;
         base::recordLog.info("recording: %lld slots, %lld empty (%.2f%%)\n", static_cast<long long>(slots),
-                    static_cast<long long>(skipped),
-                    slots > 0 ? 100.0 * static_cast<double>(skipped) / static_cast<double>(slots) : 0.0);
+                             static_cast<long long>(skipped),
+                             slots > 0 ? 100.0 * static_cast<double>(skipped) / static_cast<double>(slots)
+                                       : 0.0);
     }
     return statusText_;
 }

@@ -9,7 +9,6 @@
 
 namespace tavrin::record {
 
-
 TavrinFilter::TavrinFilter() : CSource(CLSID_TavrinFilter) {
     pin = new (std::nothrow) CCapturePin(this);
 }

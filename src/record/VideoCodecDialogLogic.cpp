@@ -12,7 +12,6 @@
 
 namespace tavrin::record {
 
-
 VideoCodecDialogLogic::VideoCodecDialogLogic(VideoCodecDialogView& view, RecordingSettings& settings,
                                              MediaPlatform& platform)
     : view_(view), settings_(settings), platform_(platform) {}

@@ -32,12 +32,16 @@ TEST(LogFilterTest, ParsesLevelsPerSubsystem) {
     };
     const std::vector<Case> cases = {
         {"", true, {{L::Debug, S::Device, true}, {L::Debug, S::Update, true}}},
-        {"warning", true, {{L::Info, S::Device, false}, {L::Warning, S::Device, true}, {L::Error, S::App, true}}},
+        {"warning",
+         true,
+         {{L::Info, S::Device, false}, {L::Warning, S::Device, true}, {L::Error, S::App, true}}},
         {"device:debug", true, {{L::Debug, S::Device, true}, {L::Debug, S::Record, true}}},
         // The subsystem's own level wins wherever it stands.
-        {"device:debug,warning", true,
+        {"device:debug,warning",
+         true,
          {{L::Debug, S::Device, true}, {L::Info, S::Record, false}, {L::Warning, S::Record, true}}},
-        {"error,record:info,screenshot:off", true,
+        {"error,record:info,screenshot:off",
+         true,
          {{L::Warning, S::App, false}, {L::Info, S::Record, true}, {L::Error, S::Screenshot, false}}},
         {"off", true, {{L::Error, S::App, false}, {L::Error, S::Display, false}}},
         {"loud", false, {}},
@@ -59,8 +63,8 @@ TEST(LogTest, LinesKeepTheirTextAndCarryLevelAndSubsystem) {
     DiagnosticCapture all;
     std::vector<std::string> deviceWarnings;
     LogFilter filter = *LogFilter::parse("off,device:warning");
-    const int id = addDiagnosticMirror(
-        [&](const LogLine& line) { deviceWarnings.emplace_back(line.text); }, filter);
+    const int id =
+        addDiagnosticMirror([&](const LogLine& line) { deviceWarnings.emplace_back(line.text); }, filter);
 
     deviceLog.info("fwVer=%d\n", 258);
     deviceLog.debug("%d:", 7); // a short read: no line feed of its own

@@ -59,7 +59,8 @@ TEST(SizingRule, NeverBelowNativeSize) {
     EXPECT_EQ(size(240, 160, SizingEdge::TopLeft, 200, 100).size, (ClientSize{240, 160}));
     // A rectangle turned inside out still gives the native size.
     WindowRect r{300, 300, 100, 100};
-    EXPECT_EQ(applySizingRule(256, 384, kExtraW, kExtraH, SizingEdge::BottomRight, r), (ClientSize{256, 384}));
+    EXPECT_EQ(applySizingRule(256, 384, kExtraW, kExtraH, SizingEdge::BottomRight, r),
+              (ClientSize{256, 384}));
 }
 
 TEST(SizingRule, SingleScreenSnapsToOneTimes) {
@@ -83,11 +84,14 @@ TEST(SizingRule, KeepsTheCornerOppositeTheDraggedEdge) {
     };
     // 300 x 300 proposed on a 256 x 192 corner: the height decides, 400 x 300.
     const int32_t w = 400 + kExtraW, h = 300 + kExtraH;
-    EXPECT_EQ(moved(SizingEdge::BottomRight), (WindowRect{start.left, start.top, start.left + w, start.top + h}));
-    EXPECT_EQ(moved(SizingEdge::BottomLeft), (WindowRect{start.right - w, start.top, start.right, start.top + h}));
+    EXPECT_EQ(moved(SizingEdge::BottomRight),
+              (WindowRect{start.left, start.top, start.left + w, start.top + h}));
+    EXPECT_EQ(moved(SizingEdge::BottomLeft),
+              (WindowRect{start.right - w, start.top, start.right, start.top + h}));
     EXPECT_EQ(moved(SizingEdge::TopLeft),
               (WindowRect{start.right - w, start.bottom - h, start.right, start.bottom}));
-    EXPECT_EQ(moved(SizingEdge::TopRight), (WindowRect{start.left, start.bottom - h, start.left + w, start.bottom}));
+    EXPECT_EQ(moved(SizingEdge::TopRight),
+              (WindowRect{start.left, start.bottom - h, start.left + w, start.bottom}));
     // Edges: the proposed size along the other axis is ignored.
     WindowRect r = start;
     EXPECT_EQ(applySizingRule(256, 192, kExtraW, kExtraH, SizingEdge::Left, r), (ClientSize{300, 225}));

@@ -116,7 +116,8 @@ struct AudioReader {
                     if (input) {
                         self->lost = false;
                         self->firstSound.reset();
-                        base::recordLog.info("Sound input \"%s\" is back\n", self->device.description.c_str());
+                        base::recordLog.info("Sound input \"%s\" is back\n",
+                                             self->device.description.c_str());
                     }
                     continue;
                 }
@@ -423,7 +424,8 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
         }
         if (lost && !lossReported_) {
             lossReported_ = true;
-            base::recordLog.warning("Sound input lost (%s); recording silence until it is back\n", error.c_str());
+            base::recordLog.warning("Sound input lost (%s); recording silence until it is back\n",
+                                    error.c_str());
         }
         // A source that has paused or gone: silence keeps the sound level with the clock.
         REFERENCE_TIME now = 0;

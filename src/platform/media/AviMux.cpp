@@ -175,7 +175,8 @@ HRESULT AviMux::writeHeader() {
     }
     headerWritten_ = true;
     if (!findHeaderFields())
-        base::recordLog.warning("AVI writer: header fields not found; the file is completed only at the end\n");
+        base::recordLog.warning(
+            "AVI writer: header fields not found; the file is completed only at the end\n");
     nextHeaderUpdate_ = std::chrono::steady_clock::now() + kHeaderUpdateInterval;
     return S_OK;
 }

@@ -116,7 +116,7 @@ bool DisplayRenderer::createSurfaces() {
                            textureHeight_ > static_cast<uint32_t>(limits.maxTextureSize))) {
         // Asking anyway would give an error at best and a driver crash at worst.
         base::displayLog.error("display: the graphics driver takes no %u x %u texture (at most %d)\n",
-                         textureWidth_, textureHeight_, limits.maxTextureSize);
+                               textureWidth_, textureHeight_, limits.maxTextureSize);
         releaseSurfaces();
         return false;
     }

@@ -25,7 +25,8 @@ bool HotplugWatcher::start() {
     if (running())
         return true;
     if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
-        base::deviceLog.warning("this system cannot report new USB devices; plug the board in before starting\n");
+        base::deviceLog.warning(
+            "this system cannot report new USB devices; plug the board in before starting\n");
         return false;
     }
     if (libusb_init(&context_) != 0) {

@@ -210,9 +210,10 @@ std::unique_ptr<device::UsbConnection> LibusbTransport::open(const std::string& 
         if (r != 0) {
             if (r == LIBUSB_ERROR_ACCESS) {
                 lastOpenFailure_ = device::OpenFailure::NoPermission;
-                base::deviceLog.warning("cannot open %s: permission denied; install the udev rule (see README) "
-                                 "and plug the board in again\n",
-                                 path.c_str());
+                base::deviceLog.warning(
+                    "cannot open %s: permission denied; install the udev rule (see README) "
+                    "and plug the board in again\n",
+                    path.c_str());
             } else
                 base::deviceLog.warning("cannot open %s: %s\n", path.c_str(), libusb_strerror(r));
             break;
@@ -220,8 +221,8 @@ std::unique_ptr<device::UsbConnection> LibusbTransport::open(const std::string& 
         libusb_set_auto_detach_kernel_driver(handle, 1);
         r = libusb_claim_interface(handle, iface);
         if (r != 0) {
-            base::deviceLog.warning("cannot claim %s: %s (is another program using the board?)\n", path.c_str(),
-                             libusb_strerror(r));
+            base::deviceLog.warning("cannot claim %s: %s (is another program using the board?)\n",
+                                    path.c_str(), libusb_strerror(r));
             libusb_close(handle);
             break;
         }
