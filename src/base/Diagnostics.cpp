@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -18,9 +21,8 @@ constexpr uint8_t kOff = 4;
 constexpr std::array<std::string_view, 4> kLevelNames = {"debug", "info", "warning", "error"};
 constexpr std::array<std::string_view, kLogSubsystemCount> kSubsystemNames = {
     "app", "device", "display", "record", "screenshot", "update"};
-// Lines below a warning wait in the standard output's buffer at most this long
-// past the next line written.
-constexpr auto kFlushPeriod = std::chrono::seconds(2);
+// Lines below a warning wait in the standard output's buffer at most about this long.
+constexpr auto kFlushDelay = std::chrono::seconds(2);
 
 // One bit per level and subsystem: what at least one destination takes.
 uint32_t wantedBit(LogLevel level, LogSubsystem subsystem) {
@@ -73,14 +75,27 @@ class Destinations {
         return (wanted_.load(std::memory_order_acquire) & wantedBit(level, subsystem)) != 0;
     }
 
+    ~Destinations() {
+        {
+            std::lock_guard lk(mutex_);
+            stop_ = true;
+        }
+        flusherWake_.notify_all();
+        if (flusher_.joinable())
+            flusher_.join();
+        std::fflush(stdout);
+    }
+
     void write(const LogLine& line) {
         std::lock_guard lk(mutex_);
         if (toStdout_ && stdoutFilter_.passes(line.level, line.subsystem)) {
             std::fwrite(line.text.data(), 1, line.text.size(), stdout);
-            const auto now = std::chrono::steady_clock::now();
-            if (line.level >= LogLevel::Warning || now - lastFlush_ >= kFlushPeriod) {
+            if (line.level >= LogLevel::Warning || !startFlusher()) {
                 std::fflush(stdout);
-                lastFlush_ = now;
+                pending_ = false;
+            } else if (!pending_) {
+                pending_ = true;
+                flusherWake_.notify_one();
             }
         }
         for (const Mirror& mirror : mirrors_)
@@ -113,10 +128,38 @@ class Destinations {
     void flush() {
         std::lock_guard lk(mutex_);
         std::fflush(stdout);
-        lastFlush_ = std::chrono::steady_clock::now();
+        pending_ = false;
     }
 
   private:
+    // Under mutex_. The thread that writes out what waits in the buffer, started
+    // with the first line that waits; false when no thread can be started.
+    bool startFlusher() {
+        if (flusher_.joinable())
+            return true;
+        try {
+            flusher_ = std::thread([this] { runFlusher(); });
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
+    }
+
+    void runFlusher() {
+        std::unique_lock lk(mutex_);
+        for (;;) {
+            flusherWake_.wait(lk, [this] { return pending_ || stop_; });
+            // Lines gather meanwhile; a warning may write them out first.
+            flusherWake_.wait_for(lk, kFlushDelay, [this] { return stop_ || !pending_; });
+            if (stop_)
+                return;
+            if (pending_) {
+                std::fflush(stdout);
+                pending_ = false;
+            }
+        }
+    }
+
     void recompute() {
         uint32_t bits = toStdout_ ? wantedBits(stdoutFilter_) : 0;
         for (const Mirror& mirror : mirrors_)
@@ -129,8 +172,11 @@ class Destinations {
     int nextId_ = 1;
     bool toStdout_ = true;
     LogFilter stdoutFilter_;
-    std::chrono::steady_clock::time_point lastFlush_{};
     std::atomic<uint32_t> wanted_{0};
+    bool pending_ = false; // standard output holds lines not yet written out
+    bool stop_ = false;
+    std::condition_variable flusherWake_;
+    std::thread flusher_;
 };
 
 Destinations& destinations() {

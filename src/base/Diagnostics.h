@@ -88,9 +88,9 @@ void removeDiagnosticMirror(int id);
 void setDiagnosticsToStdout(bool on);
 // What standard output shows. At start: TAVRIN_LOG, in LogFilter::parse's form.
 void setStdoutLogFilter(const LogFilter& filter);
-// Standard output is flushed after a warning or an error, with the first line
-// written two seconds or more after the last flush, and at exit (the C library's
-// own flush); this writes out what waits now.
+// Standard output is flushed after a warning or an error, about two seconds after
+// any other line (by a thread of its own, once for all lines of that second),
+// and at exit; this writes out what waits now.
 void flushDiagnostics();
 
 } // namespace tavrin::base

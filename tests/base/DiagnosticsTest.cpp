@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 using namespace tavrin::base;
@@ -94,31 +95,42 @@ TEST(LogTest, LinesKeepTheirTextAndCarryLevelAndSubsystem) {
     EXPECT_EQ(deviceWarnings, std::vector<std::string>{"read_thread starved\n"});
 }
 
-TEST(LogTest, StandardOutputShowsWhatItsFilterPasses) {
+TEST(LogTest, StandardOutputShowsWhatItsFilterPassesAndWritesItOutUnasked) {
     char path[] = "/tmp/tavrin-log-XXXXXX";
     const int fd = ::mkstemp(path);
     ASSERT_GE(fd, 0);
     std::fflush(stdout);
     const int saved = ::dup(STDOUT_FILENO);
     ::dup2(fd, STDOUT_FILENO);
+    const auto written = [&path] {
+        std::ifstream in(path);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
     setStdoutLogFilter(*LogFilter::parse("warning,device:debug"));
 
     recordLog.info("recording: 60 slots\n");
     deviceLog.debug("0:");
     deviceLog.debug("%d:", 1000);
+    // A file is no terminal: the lines wait in the buffer, but not for long.
+    for (int i = 0; i < 100 && written().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string unasked = written();
     recordLog.warning("%s starved\n", "CCapturePin::getNextFrame");
+    const std::string afterWarning = written();
     appLog.debug("videoCodecSettingsSize=0\n");
     flushDiagnostics();
+    const std::string atEnd = written();
 
     setStdoutLogFilter(LogFilter());
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
     ::close(fd);
-    std::ifstream in(path);
-    std::stringstream written;
-    written << in.rdbuf();
     ::unlink(path);
-    EXPECT_EQ(written.str(), "0:1000:CCapturePin::getNextFrame starved\n");
+    EXPECT_EQ(unasked, "0:1000:");
+    EXPECT_EQ(afterWarning, "0:1000:CCapturePin::getNextFrame starved\n") << "a warning is written out at once";
+    EXPECT_EQ(atEnd, afterWarning);
 }
 
 } // namespace
