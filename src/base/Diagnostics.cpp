@@ -75,17 +75,6 @@ class Destinations {
         return (wanted_.load(std::memory_order_acquire) & wantedBit(level, subsystem)) != 0;
     }
 
-    ~Destinations() {
-        {
-            std::lock_guard lk(mutex_);
-            stop_ = true;
-        }
-        flusherWake_.notify_all();
-        if (flusher_.joinable())
-            flusher_.join();
-        std::fflush(stdout);
-    }
-
     void write(const LogLine& line) {
         std::lock_guard lk(mutex_);
         if (toStdout_ && stdoutFilter_.passes(line.level, line.subsystem)) {
@@ -133,26 +122,26 @@ class Destinations {
 
   private:
     // Under mutex_. The thread that writes out what waits in the buffer, started
-    // with the first line that waits; false when no thread can be started.
+    // with the first line that waits; false when no thread can be started. It
+    // lives as long as the process; at exit the C library writes out the rest.
     bool startFlusher() {
-        if (flusher_.joinable())
+        if (flusherStarted_)
             return true;
         try {
-            flusher_ = std::thread([this] { runFlusher(); });
+            std::thread([this] { runFlusher(); }).detach();
         } catch (const std::system_error&) {
             return false;
         }
+        flusherStarted_ = true;
         return true;
     }
 
     void runFlusher() {
         std::unique_lock lk(mutex_);
         for (;;) {
-            flusherWake_.wait(lk, [this] { return pending_ || stop_; });
+            flusherWake_.wait(lk, [this] { return pending_; });
             // Lines gather meanwhile; a warning may write them out first.
-            flusherWake_.wait_for(lk, kFlushDelay, [this] { return stop_ || !pending_; });
-            if (stop_)
-                return;
+            flusherWake_.wait_for(lk, kFlushDelay, [this] { return !pending_; });
             if (pending_) {
                 std::fflush(stdout);
                 pending_ = false;
@@ -174,14 +163,15 @@ class Destinations {
     LogFilter stdoutFilter_;
     std::atomic<uint32_t> wanted_{0};
     bool pending_ = false; // standard output holds lines not yet written out
-    bool stop_ = false;
+    bool flusherStarted_ = false;
     std::condition_variable flusherWake_;
-    std::thread flusher_;
 };
 
+// Never destroyed: lines may come from threads that outlive static destruction,
+// and the flusher thread uses it to the end.
 Destinations& destinations() {
-    static Destinations d;
-    return d;
+    static Destinations* d = new Destinations;
+    return *d;
 }
 
 } // namespace
