@@ -228,7 +228,7 @@ void BM_PicturePath(benchmark::State& state) {
     bench::gCounting.store(false);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    device::stopReadThread(capture, std::chrono::seconds(2));
+    device::usbThread_stop(capture, std::chrono::seconds(2));
     capture.controlWindow.set(nullptr);
 
     const auto frames = static_cast<double>(handled - firstFrame);

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
                     capture.skipCount.load(), capture.errorCount.load(), target.frames.exchange(0));
         std::fflush(stdout);
     }
-    device::stopReadThread(capture, std::chrono::milliseconds(500));
+    device::usbThread_stop(capture, std::chrono::milliseconds(500));
     {
         std::lock_guard lk(capture.appLock);
         capture.currentDevice.load()->close();

@@ -35,6 +35,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -52,6 +53,8 @@ namespace {
 
 constexpr uint8_t kStartFrameRequest = 0x30;
 constexpr uint32_t kSoakCommand = 0x7F00; // the driver's "press a button" message
+constexpr uint32_t kSoakArrival = 0x7F01; // the board came back
+constexpr uint32_t kSoakRetry = 0x7F02;   // a call the logic asked to have made later
 
 // Everything found wrong, printed at the end; the first few also as they happen.
 class Findings {
@@ -260,20 +263,21 @@ class SoakWindow final : public device::ControlWindowTarget, public app::Control
         uintptr_t wParam;
         intptr_t lParam;
         Clock::time_point due;
-        device::FrameRef frame; // UM_FRAME
+        device::FrameRef frame;      // UM_FRAME
+        std::function<void()> call; // kSoakRetry only
     };
 
     void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
         {
             std::lock_guard lk(mutex_);
-            queue_.push_back({message, wParam, lParam, {}, {}});
+            queue_.push_back({message, wParam, lParam, {}, {}, {}});
         }
         cv_.notify_one();
     }
     void postFrame(device::FrameRef frame) override {
         {
             std::lock_guard lk(mutex_);
-            queue_.push_back({base::UM_FRAME, 0, 0, {}, std::move(frame)});
+            queue_.push_back({base::UM_FRAME, 0, 0, {}, std::move(frame), {}});
         }
         cv_.notify_one();
     }
@@ -320,10 +324,9 @@ class SoakWindow final : public device::ControlWindowTarget, public app::Control
     void focusStatusLine() override {}
     void destroyWindow() override {}
     void postQuit(int) override {}
-    void retryMessageLater(uint32_t message, uintptr_t wParam, intptr_t lParam,
-                           std::chrono::milliseconds delay) override {
+    void retryLater(std::function<void()> retry, std::chrono::milliseconds delay) override {
         std::lock_guard lk(mutex_);
-        delayed_.push_back({message, wParam, lParam, Clock::now() + delay, {}});
+        delayed_.push_back({kSoakRetry, 0, 0, Clock::now() + delay, {}, std::move(retry)});
     }
 
     std::mutex statusMutex_;
@@ -492,8 +495,8 @@ int main(int argc, char** argv) {
     }
     base::setDiagnosticsToStdout(false);
     std::atomic<int> starved{0};
-    base::addDiagnosticMirror([&starved](std::string_view text) {
-        if (text == "read_thread starved\n")
+    base::addDiagnosticMirror([&starved](const base::LogLine& line) {
+        if (line.text == "read_thread starved\n")
             ++starved;
     });
     std::string folder = (std::filesystem::temp_directory_path() / "tavrin-soak-XXXXXX").string();
@@ -525,10 +528,7 @@ int main(int argc, char** argv) {
                         encoder);
     WatchedScreenshots watched(*screenshots, capture.pngCounter);
     app::ControlWindowLogic logic(capture, {window, displays, recorder, &watched, {}, {}, {}, {}});
-    board.setArrivalObserver([&window] {
-        window.postMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL,
-                           reinterpret_cast<intptr_t>(&device::kBoardArrival));
-    });
+    board.setArrivalObserver([&window] { window.postMessage(kSoakArrival, 0, 0); });
 
     capture.controlWindow.set(&window);
     logic.initialise(window);
@@ -573,6 +573,12 @@ int main(int argc, char** argv) {
             }
             logic.handleFrame(std::move(m.frame));
             return;
+        } else if (m.message == kSoakArrival) {
+            logic.deviceArrived(device::kBoardArrival);
+            return;
+        } else if (m.message == kSoakRetry) {
+            m.call();
+            return;
         } else if (m.message == kSoakCommand) {
             if (m.wParam == 0)
                 logic.command(app::IDC_SCREENSHOT);
@@ -608,7 +614,7 @@ int main(int argc, char** argv) {
     }
 
     driver.join();
-    if (!device::stopReadThread(capture, 500ms))
+    if (!device::usbThread_stop(capture, 500ms))
         findings.add("the read thread did not stop within 500 ms");
     // Frames still on their way are taken as the window takes them, then the windows close.
     while (auto m = window.next(Clock::now()))

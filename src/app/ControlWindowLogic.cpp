@@ -5,7 +5,6 @@
 #include "app/Lifecycle.h"
 #include "app/FrameArrival.h"
 
-#include "device/DeviceArrival.h"
 #include "base/Diagnostics.h"
 #include "base/Messages.h"
 #include "screenshot/NumberedName.h"
@@ -16,8 +15,6 @@
 namespace tavrin::app {
 
 namespace {
-constexpr intptr_t TRUE = 1;
-constexpr intptr_t FALSE = 0;
 constexpr const char* kNoPermissionText =
     "No permission to open the board: install the udev rule (see README) and plug it in again";
 } // namespace
@@ -46,8 +43,8 @@ void ControlWindowLogic::initialise(base::MessageTarget& self) {
     // one outside the table) would index nothing, so the default stands in.
     if (settings.displayMode != device::kDualScreenLayout &&
         settings.displayMode != device::kSingleScreenLayout) {
-        base::debugPrintf("displayMode=%d cannot be shown; using %d\n", settings.displayMode,
-                    device::kDualScreenLayout);
+        base::appLog.warning("displayMode=%d cannot be shown; using %d\n", settings.displayMode,
+                             device::kDualScreenLayout);
         settings.displayMode = device::kDualScreenLayout;
         settings.splitWindows = 0;
     }
@@ -59,37 +56,31 @@ void ControlWindowLogic::initialise(base::MessageTarget& self) {
     self.postMessage(base::UM_FOCUS_DISPLAY, 0, 0);
 }
 
-intptr_t ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+bool ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, intptr_t /*lParam*/) {
     // A window that is gone takes no more messages (frames come by handleFrame).
     if (destroyed_)
-        return FALSE;
+        return false;
     switch (message) {
     case base::UM_FOCUS_DISPLAY:
         s_.displays.focusMainDisplay();
-        return TRUE;
+        return true;
     case base::UM_DEVICE:
         status_->setConnectionStatus(wParam == base::kDeviceNoPermission ? kNoPermissionText
                                      : wParam                       ? "Connected"
                                                                     : "Not connected");
-        return TRUE;
+        return true;
     case base::UM_TOPMOST:
         s_.displays.applyTopmost();
-        return FALSE;
+        return false;
     case base::WM_SYSCOMMAND:
-        if (wParam == kDebugConsoleCommand && s_.toggleDebugConsole)
+        if (wParam == base::kDebugConsoleCommand && s_.toggleDebugConsole)
             s_.toggleDebugConsole();
-        return FALSE;
-    case base::WM_DEVICECHANGE:
-        deviceArrived(wParam, lParam);
-        return FALSE;
+        return false;
     case base::WM_CLOSE:
         close();
-        return TRUE;
-    case WM_DESTROY:
-        s_.view.postQuit(0);
-        return TRUE;
+        return true;
     default:
-        return FALSE;
+        return false;
     }
 }
 
@@ -112,11 +103,8 @@ void ControlWindowLogic::handleFrame(device::FrameRef frame) {
         main->present(std::move(frame)); // inherits the control window's reference
 }
 
-void ControlWindowLogic::deviceArrived(uintptr_t event, intptr_t record) {
-    if (event != device::DBT_DEVICEARRIVAL || record == 0)
-        return; // removals are noticed by the device layer itself
-    const auto* arrival = reinterpret_cast<const device::DeviceInterfaceArrival*>(record);
-    if (arrival->deviceType != device::DBT_DEVTYP_DEVICEINTERFACE)
+void ControlWindowLogic::deviceArrived(const device::DeviceArrival& arrival) {
+    if (destroyed_)
         return;
     {
         // A firmware update holds the application lock for its whole run. Waiting
@@ -126,10 +114,10 @@ void ControlWindowLogic::deviceArrived(uintptr_t event, intptr_t record) {
         app_.switchRequest.raise();
         std::unique_lock lock(app_.appLock, std::try_to_lock);
         if (!lock.owns_lock()) {
-            s_.view.retryMessageLater(base::WM_DEVICECHANGE, event, record, std::chrono::milliseconds(10));
+            s_.view.retryLater([this, arrival] { deviceArrived(arrival); }, std::chrono::milliseconds(10));
             return;
         }
-        device::switchDevice(app_, &arrival->classId);
+        device::switchDevice(app_, &arrival.interfaceClass);
         app_.switchRequest.withdraw();
     }
     if (s_.offerFirmwareUpdate)
@@ -247,7 +235,7 @@ void ControlWindowLogic::close() {
     s_.displays.destroyDisplayWindows();
     s_.view.destroyWindow();
     destroyed_ = true;
-    s_.view.postQuit(0); // what WM_DESTROY does
+    s_.view.postQuit(0); // the window is gone, so is the program
 }
 
 } // namespace tavrin::app

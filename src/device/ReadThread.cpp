@@ -56,7 +56,7 @@ void read_thread(CaptureSession& session) {
         if (!frame) {
             if (session.stopFlag.load() != 0)
                 break; // woken by the stop
-            base::debugPrintf("read_thread starved\n");
+            base::deviceLog.warning("read_thread starved\n");
             continue;
         }
 
@@ -104,7 +104,7 @@ void read_thread(CaptureSession& session) {
     }
 }
 
-bool stopReadThread(CaptureSession& session, std::chrono::milliseconds limit) {
+bool usbThread_stop(CaptureSession& session, std::chrono::milliseconds limit) {
     auto& signal = *session.readThreadSignal;
     {
         std::lock_guard lk(signal.mutex);

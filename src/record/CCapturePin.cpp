@@ -10,14 +10,12 @@
 
 namespace tavrin::record {
 
-using base::debugPrintf;
-
 CCapturePin::CCapturePin(TavrinFilter* filter) : CSourceStream(filter, "Out"), owner_(filter) {
-    debugPrintf("%s\n", "CCapturePin::CCapturePin");
+    base::recordLog.debug("%s\n", "CCapturePin::CCapturePin");
 }
 
 CCapturePin::~CCapturePin() {
-    debugPrintf("%s\n", "CCapturePin::~CCapturePin");
+    base::recordLog.debug("%s\n", "CCapturePin::~CCapturePin");
     drainFrameQueue(queue_);
 }
 
@@ -54,7 +52,7 @@ device::FrameRef CCapturePin::getNextFrame() {
         device::FrameRef frame;
         if (queue_.popFor(frame, kStarvedWait))
             return frame;
-        debugPrintf("%s starved\n", "CCapturePin::getNextFrame");
+        base::recordLog.warning("%s starved\n", "CCapturePin::getNextFrame");
         if (stopRequested_.load())
             return {};
     }
@@ -71,7 +69,7 @@ HRESULT CCapturePin::setArea(int32_t width, int32_t height, int32_t offset) {
 }
 
 HRESULT CCapturePin::stop() {
-    debugPrintf("%s\n", "CCapturePin::stop");
+    base::recordLog.debug("%s\n", "CCapturePin::stop");
     queue_.push(device::FrameRef{}); // the end marker
     stopRequested_.store(true);
     return S_OK;
@@ -165,8 +163,8 @@ HRESULT CCapturePin::SetMediaType(const MediaType* type) {
     if (!vih)
         return E_UNEXPECTED;
     frameInterval_.store(vih->AvgTimePerFrame);
-    debugPrintf("SetMediaType: %f framerate selected\n",
-                static_cast<double>(UNITS) / static_cast<double>(vih->AvgTimePerFrame));
+    base::recordLog.debug("SetMediaType: %f framerate selected\n",
+                          static_cast<double>(UNITS) / static_cast<double>(vih->AvgTimePerFrame));
     return S_OK;
 }
 
@@ -195,12 +193,12 @@ HRESULT CCapturePin::Notify() {
 }
 
 HRESULT CCapturePin::OnThreadCreate() {
-    debugPrintf("%s\n", "CCapturePin::OnThreadCreate");
+    base::recordLog.debug("%s\n", "CCapturePin::OnThreadCreate");
     return S_OK;
 }
 
 HRESULT CCapturePin::OnThreadStartPlay() {
-    debugPrintf("%s\n", "CCapturePin::OnThreadStartPlay");
+    base::recordLog.debug("%s\n", "CCapturePin::OnThreadStartPlay");
     lastIndex_.store(0);
     samplesDelivered_.store(0);
     framesSkipped_.store(0);
@@ -210,7 +208,7 @@ HRESULT CCapturePin::OnThreadStartPlay() {
 }
 
 HRESULT CCapturePin::OnThreadDestroy() {
-    debugPrintf("%s\n", "CCapturePin::OnThreadDestroy");
+    base::recordLog.debug("%s\n", "CCapturePin::OnThreadDestroy");
     drainFrameQueue(queue_);
     return S_OK;
 }
@@ -222,7 +220,7 @@ HRESULT CCapturePin::FillBuffer(MediaSample* sample) {
     // Let go of when the sample is filled (or not), still under the fill lock.
     const device::FrameRef frame = getNextFrame();
     if (!frame) {
-        debugPrintf("getNextFrame timed out or stop requested, stopping AVI\n");
+        base::recordLog.info("getNextFrame timed out or stop requested, stopping AVI\n");
         return S_FALSE;
     }
     uint8_t* dst = nullptr;
@@ -315,8 +313,8 @@ HRESULT CCapturePin::SetFormat(const MediaType* type) {
     if (vih->AvgTimePerFrame < kMinFrameInterval || vih->AvgTimePerFrame > kMaxFrameInterval)
         return VFW_E_INVALIDMEDIATYPE;
     frameInterval_.store(vih->AvgTimePerFrame);
-    debugPrintf("SetFormat: %f fps\n",
-                static_cast<double>(UNITS) / static_cast<double>(vih->AvgTimePerFrame));
+    base::recordLog.debug("SetFormat: %f fps\n",
+                          static_cast<double>(UNITS) / static_cast<double>(vih->AvgTimePerFrame));
     return S_OK;
 }
 

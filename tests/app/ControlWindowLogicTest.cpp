@@ -13,6 +13,7 @@
 
 #include <gmock/gmock.h>
 
+#include <array>
 #include <atomic>
 #include <thread>
 #include <gtest/gtest.h>
@@ -322,7 +323,7 @@ TEST_F(ControlWindowTest, ClosingWhileRecordingStopsTheRecordingBeforeTheWindows
     post(takeFrame());
     log.clear();
 
-    EXPECT_EQ(logic->handleMessage(base::WM_CLOSE, 0, 0), 1);
+    EXPECT_TRUE(logic->handleMessage(base::WM_CLOSE, 0, 0));
     EXPECT_THAT(log, ElementsAre("stopRecording", "status:Stopped.", "destroyDisplayWindows", "destroyWindow",
                                  "quit:0"));
     EXPECT_TRUE(logic->destroyed());
@@ -356,13 +357,15 @@ TEST_F(ControlWindowTest, DeviceNoticesSetTheStatusLine) {
     EXPECT_EQ(view.status, "Not connected");
     logic->handleMessage(base::UM_DEVICE, base::kDeviceNoPermission, 0);
     EXPECT_EQ(view.status, "No permission to open the board: install the udev rule (see README) and plug it in again");
-    EXPECT_EQ(base::UM_DEVICE, 1027u);
+    // The program's own message numbers are fixed.
+    EXPECT_EQ((std::array{base::UM_FRAME, base::UM_FOCUS_DISPLAY, base::UM_DEVICE, base::UM_TOPMOST}),
+              (std::array<uint32_t, 4>{1025, 1026, 1027, 1028}));
 }
 
 TEST_F(ControlWindowTest, TopmostAndConsoleToggleReachTheirParts) {
     started();
-    EXPECT_EQ(logic->handleMessage(base::UM_TOPMOST, 0, 0), 0);
-    logic->handleMessage(base::WM_SYSCOMMAND, 0, 0);
+    EXPECT_FALSE(logic->handleMessage(base::UM_TOPMOST, 0, 0));
+    logic->handleMessage(base::WM_SYSCOMMAND, base::kDebugConsoleCommand, 0);
     logic->handleMessage(base::WM_SYSCOMMAND, 0xF060, 0); // another system command
     EXPECT_THAT(log, ElementsAre("applyTopmost", "toggleDebugConsole"));
 }
@@ -373,7 +376,7 @@ TEST_F(ControlWindowTest, BoardArrivalReopensTheBoardThenOffersFirmware) {
     ASSERT_EQ(board.openConnections(), 1);
     posted.clear();
 
-    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&device::kBoardArrival));
+    logic->deviceArrived(device::kBoardArrival);
     // Closed (UM_DEVICE 0) and opened again (UM_DEVICE 1); the offer comes after the switch.
     const auto notices = posted.deviceNotices();
     ASSERT_GE(notices.size(), 2u);
@@ -386,7 +389,7 @@ TEST_F(ControlWindowTest, BoardArrivalReopensTheBoardThenOffersFirmware) {
     // A board that needs firmware arrives: the offer sees it.
     log.clear();
     board.setVersion(1);
-    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&device::kBoardArrival));
+    logic->deviceArrived(device::kBoardArrival);
     EXPECT_THAT(log, ElementsAre("offerFirmwareUpdate state=1"));
 }
 
@@ -402,19 +405,15 @@ TEST_F(ControlWindowTest, ArrivalDuringAFirmwareUpdateIsRetriedInsteadOfWaitingF
     while (!held)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
-    const auto arrival = reinterpret_cast<intptr_t>(&device::kBoardArrival);
-    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, arrival); // returns at once
+    logic->deviceArrived(device::kBoardArrival); // returns at once
     ASSERT_EQ(view.retries.size(), 1u);
-    EXPECT_EQ(view.retries[0].message, base::WM_DEVICECHANGE);
-    EXPECT_EQ(view.retries[0].lParam, arrival);
     EXPECT_GT(view.retryDelay.count(), 0);
     EXPECT_TRUE(log.empty()) << "no firmware offer before the switch";
     EXPECT_EQ(board.openConnections(), 0);
 
     release = true;
     update.join();
-    const auto& retry = view.retries[0];
-    logic->handleMessage(retry.message, retry.wParam, retry.lParam);
+    view.retries[0]();
     EXPECT_EQ(view.retries.size(), 1u);
     EXPECT_EQ(app.currentDevice.load(), &app.boardDevice);
     EXPECT_THAT(log, ElementsAre("offerFirmwareUpdate state=2"));
@@ -426,37 +425,36 @@ TEST_F(ControlWindowTest, ABoardArrivalGetsTheLockWhileTheReadThreadStreamsAtSix
     ASSERT_TRUE(device::usbThread_start(app));
     struct StopReading {
         CaptureApp& app;
-        ~StopReading() { device::stopReadThread(app, std::chrono::seconds(2)); }
+        ~StopReading() { device::usbThread_stop(app, std::chrono::seconds(2)); }
     } stopReading{app};
     ASSERT_TRUE(posted.waitForFrames(10, std::chrono::seconds(5)));
 
     // The arrival and its retries as the window's timer runs them, for at most 10 s.
-    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&device::kBoardArrival));
+    logic->deviceArrived(device::kBoardArrival);
     for (std::size_t i = 0; log.empty() && i < view.retries.size() && i < 1000; ++i) {
         std::this_thread::sleep_for(view.retryDelay);
-        logic->handleMessage(view.retries[i].message, view.retries[i].wParam, view.retries[i].lParam);
+        view.retries[i]();
     }
     ASSERT_THAT(log, ElementsAre("offerFirmwareUpdate state=2")) << view.retries.size() << " retries";
     // The board opened again streams on.
     EXPECT_TRUE(posted.waitForFrames(posted.frameCount() + 10, std::chrono::seconds(5)));
 }
 
-TEST_F(ControlWindowTest, OnlyArrivalsOfADeviceInterfaceAreHandled) {
+TEST_F(ControlWindowTest, ArrivalsOfAnotherInterfaceClassOrAfterClosingAreIgnored) {
     started();
-    device::DeviceInterfaceArrival volume = device::kBoardArrival;
-    volume.deviceType = 2;
-    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&volume));
-    logic->handleMessage(base::WM_DEVICECHANGE, 0x8004, reinterpret_cast<intptr_t>(&device::kBoardArrival)); // removal
-    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, 0);
-    EXPECT_TRUE(log.empty());
-    EXPECT_EQ(board.openConnections(), 0);
-
     // Another interface class: the board is not opened for it.
-    device::DeviceInterfaceArrival other = device::kBoardArrival;
-    other.classId.bytes[0] ^= 1;
-    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&other));
+    device::DeviceArrival other = device::kBoardArrival;
+    other.interfaceClass.bytes[0] ^= 1;
+    logic->deviceArrived(other);
     EXPECT_EQ(board.openConnections(), 0);
     EXPECT_EQ(app.currentDevice.load(), &app.nullDevice);
+
+    // A closed window switches nothing, even for the board.
+    logic->handleMessage(base::WM_CLOSE, 0, 0);
+    log.clear();
+    logic->deviceArrived(device::kBoardArrival);
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(board.openConnections(), 0);
 }
 
 TEST_F(ControlWindowTest, ASettingsNoticeStaysBelowTheConnectionStateUntilTheFirstOtherStatus) {

@@ -143,7 +143,7 @@ TEST(FrameHolders, EveryFrameComesBackOnceAfterARunThroughEveryHolder) {
             while (filter->pin->queuedCount() > 0 && filter->pin->FillBuffer(&sample) == record::S_OK)
                 ++samples;
         }
-        EXPECT_TRUE(device::stopReadThread(capture, 2s));
+        EXPECT_TRUE(device::usbThread_stop(capture, 2s));
         capture.controlWindow.set(nullptr);
         window.clear();
         ASSERT_TRUE(shots.waitForWorkers(10s));

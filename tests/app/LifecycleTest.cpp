@@ -129,7 +129,7 @@ struct LifecycleTest : ::testing::Test {
         app->stopFlag = 1;
         gate->release();
         if (app->readThread.joinable())
-            device::stopReadThread(*app, 5000ms);
+            device::usbThread_stop(*app, 5000ms);
         app->controlWindow.set(nullptr);
     }
 

@@ -41,7 +41,7 @@ struct ReadThreadFixture : ::testing::Test {
     void start() { ASSERT_TRUE(usbThread_start(*app)); }
     void stop() {
         if (app->readThread.joinable()) {
-            ASSERT_TRUE(stopReadThread(*app, 2000ms));
+            ASSERT_TRUE(usbThread_stop(*app, 2000ms));
         }
     }
     // Every frame is back in the pool or held by the window: none lost, none doubled.
@@ -157,7 +157,7 @@ TEST_F(HoldingReadThread, StopWithAnEmptyPoolEndsWithinAboutHalfASecond) {
     start();
     ASSERT_TRUE(window.waitForFrames(12, 5000ms));
     const auto begin = std::chrono::steady_clock::now();
-    EXPECT_TRUE(stopReadThread(*app, 1000ms));
+    EXPECT_TRUE(usbThread_stop(*app, 1000ms));
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 700ms);
     window.releaseAll();
     expectPoolIntact();
@@ -188,7 +188,7 @@ TEST_F(HoldingReadThread, StopCutsThePoolWaitShortAndLeavesThePoolWhole) {
         std::this_thread::sleep_for(10ms);
     ASSERT_EQ(diag.count("read_thread starved\n"), 1);
     // The thread is in its next 500 ms wait; a stop wakes it rather than letting it run out.
-    EXPECT_TRUE(stopReadThread(*app, 10s));
+    EXPECT_TRUE(usbThread_stop(*app, 10s));
     EXPECT_FALSE(app->readThread.joinable());
     EXPECT_EQ(diag.count("read_thread starved\n"), 1) << "the wait was woken, not timed out";
     window.releaseAll();

@@ -5,6 +5,8 @@
 #include "base/Messages.h"
 #include "device/CaptureFrame.h"
 #include "device/ControlWindowTarget.h"
+#include "device/DeviceArrival.h"
+#include "device/FrameQueue.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -117,14 +119,34 @@ class FakeControlWindow : public device::ControlWindowTarget {
     std::vector<bool> allWhite_;
 };
 
+// Collects the arrivals an arrival watcher reports, from any thread.
+class ArrivalRecorder {
+  public:
+    device::ArrivalHandler handler() {
+        return [this](const device::DeviceArrival& arrival) {
+            std::lock_guard lk(mutex_);
+            arrivals_.push_back(arrival);
+        };
+    }
+    std::vector<device::DeviceArrival> arrivals() const {
+        std::lock_guard lk(mutex_);
+        return arrivals_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<device::DeviceArrival> arrivals_;
+};
+
 // Collects the diagnostic output while it lives, and keeps it off the terminal.
 class DiagnosticCapture {
   public:
     DiagnosticCapture() {
         base::setDiagnosticsToStdout(false);
-        id_ = base::addDiagnosticMirror([this](std::string_view text) {
+        id_ = base::addDiagnosticMirror([this](const base::LogLine& line) {
             std::lock_guard lk(mutex_);
-            text_.append(text);
+            text_.append(line.text);
+            lines_.push_back({line.level, line.subsystem, std::string(line.text)});
         });
     }
     ~DiagnosticCapture() {
@@ -145,12 +167,24 @@ class DiagnosticCapture {
     void clear() {
         std::lock_guard lk(mutex_);
         text_.clear();
+        lines_.clear();
+    }
+    struct Line {
+        base::LogLevel level;
+        base::LogSubsystem subsystem;
+        std::string text;
+    };
+    // Every line as written, with its tags, oldest first.
+    std::vector<Line> lines() const {
+        std::lock_guard lk(mutex_);
+        return lines_;
     }
 
   private:
     int id_ = 0;
     mutable std::mutex mutex_;
     std::string text_;
+    std::vector<Line> lines_;
 };
 
 } // namespace tavrin::testing

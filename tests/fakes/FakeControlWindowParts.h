@@ -9,6 +9,7 @@
 #include "record/RecordingControl.h"
 #include "screenshot/ScreenshotControl.h"
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,17 +44,11 @@ class FakeView : public app::ControlWindowView {
         log_.push_back("destroyWindow");
     }
     void postQuit(int code) override { log_.push_back("quit:" + std::to_string(code)); }
-    void retryMessageLater(uint32_t message, uintptr_t wParam, intptr_t lParam,
-                           std::chrono::milliseconds delay) override {
-        retries.push_back({message, wParam, lParam});
+    void retryLater(std::function<void()> retry, std::chrono::milliseconds delay) override {
+        retries.push_back(std::move(retry));
         retryDelay = delay;
     }
-    struct Retry {
-        uint32_t message;
-        uintptr_t wParam;
-        intptr_t lParam;
-    };
-    std::vector<Retry> retries;
+    std::vector<std::function<void()>> retries;
     std::chrono::milliseconds retryDelay{0};
 
     std::string status;

@@ -148,7 +148,7 @@ DisplayWindow::InitResult DisplayWindow::init(const display::DisplayWindowPlan& 
         const display::ClientSize fitted =
             display::fitClientSize(width_, height_, {size.width(), size.height()}, maxW, maxH);
         if (fitted.width != size.width() || fitted.height != size.height()) {
-            base::debugPrintf(
+            base::displayLog.warning(
                 "display: %d x %d is more than the graphics driver can draw (%d x %d); using %d x %d\n",
                 size.width(), size.height(), limits.maxWidth(), limits.maxHeight(), fitted.width,
                 fitted.height);

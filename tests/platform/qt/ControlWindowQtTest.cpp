@@ -330,7 +330,7 @@ class ControlWindowQtTest : public QObject {
         Harness h;
         h.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&h.window));
-        base::debugPrintf("before the console\n");
+        base::appLog.info("before the console\n");
         h.window.debugConsoleAction()->trigger();
         QVERIFY(h.app.consoleOpen);
         QVERIFY(h.consoleWindow.isVisible());
@@ -338,7 +338,7 @@ class ControlWindowQtTest : public QObject {
 
         // The statistics thread started with the console writes its line at once.
         QTRY_VERIFY(plain(h.consoleWindow).contains(QStringLiteral("Not connected\n")));
-        std::thread writer([] { base::debugPrintf("from a worker %d\n", 1); });
+        std::thread writer([] { base::appLog.info("from a worker %d\n", 1); });
         writer.join();
         QTRY_VERIFY(plain(h.consoleWindow).contains(QStringLiteral("from a worker 1\n")));
         QVERIFY(!plain(h.consoleWindow).contains(QStringLiteral("before the console")));
@@ -347,10 +347,10 @@ class ControlWindowQtTest : public QObject {
         h.window.debugConsoleAction()->trigger();
         QVERIFY(!h.app.consoleOpen);
         QVERIFY(!h.consoleWindow.isVisible());
-        base::debugPrintf("while closed\n");
+        base::appLog.info("while closed\n");
         h.window.debugConsoleAction()->trigger();
         QVERIFY(h.app.consoleOpen);
-        base::debugPrintf("again\n");
+        base::appLog.info("again\n");
         QTRY_VERIFY(plain(h.consoleWindow).contains(QStringLiteral("again\n")));
         QVERIFY(!plain(h.consoleWindow).contains(QStringLiteral("while closed")));
         QVERIFY(!plain(h.consoleWindow).contains(QStringLiteral("from a worker")));
@@ -363,7 +363,7 @@ class ControlWindowQtTest : public QObject {
         QVERIFY(!console.createConsole()); // one console at a time
         std::thread writer([] {
             for (int i = 0; i < 1200; ++i)
-                base::debugPrintf("line %d\n", i);
+                base::appLog.info("line %d\n", i);
         });
         writer.join();
         QTRY_VERIFY(plain(console).endsWith(QStringLiteral("line 1199\n")));

@@ -471,7 +471,7 @@ class DisplayWindowQtTest : public QObject {
                 // The rule's own result, give or take the manager's rounding.
                 display::WindowRect r{0, 0, w->width(), w->height()};
                 const display::ClientSize rule =
-                    display::applySizingRule(pw, ph, 0, 0, display::WMSZ_BOTTOMRIGHT, r);
+                    display::applySizingRule(pw, ph, 0, 0, display::SizingEdge::BottomRight, r);
                 QVERIFY2(std::abs(rule.width - w->width()) <= 1 && std::abs(rule.height - w->height()) <= 1,
                          qPrintable(QStringLiteral("%1 x %2").arg(w->width()).arg(w->height())));
                 QCOMPARE(settings.clientWidth[bottom ? 1 : 0], w->width());
