@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace tavrin::app;
+using namespace tavrin::base;
 
 // The largest window side a stored size may give; 0 x 0 means the picture's own size.
 constexpr int32_t kLargestClientSide = 16384;
