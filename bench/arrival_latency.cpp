@@ -47,17 +47,16 @@ void BM_ArrivalWhileStreaming(benchmark::State& state) {
     double worstMs = 0;
     std::size_t retries = 0;
     int failed = 0;
-    const auto arrival = reinterpret_cast<intptr_t>(&device::kBoardArrival);
     for (auto _ : state) {
         // Arrivals fall anywhere within a frame.
         std::this_thread::sleep_for(std::chrono::microseconds(1000 + 997 * (state.iterations() % 17)));
         switched = false;
         view.retries.clear();
         const auto start = Clock::now();
-        logic.handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, arrival);
+        logic.deviceArrived(device::kBoardArrival);
         for (std::size_t i = 0; !switched && i < view.retries.size() && i < 1000; ++i) {
             std::this_thread::sleep_for(view.retryDelay);
-            logic.handleMessage(view.retries[i].message, view.retries[i].wParam, view.retries[i].lParam);
+            view.retries[i]();
         }
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         state.SetIterationTime(seconds);
@@ -65,7 +64,7 @@ void BM_ArrivalWhileStreaming(benchmark::State& state) {
         retries += view.retries.size();
         failed += switched ? 0 : 1;
     }
-    device::stopReadThread(app, std::chrono::seconds(2));
+    device::usbThread_stop(app, std::chrono::seconds(2));
     app.controlWindow.set(nullptr);
     state.counters["worst_ms"] = worstMs;
     state.counters["retries_per_arrival"] =

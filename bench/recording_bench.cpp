@@ -76,13 +76,11 @@ void BM_Record(benchmark::State& state, const media::EncoderInfo* info) {
             break;
         }
         for (int n = 0; n < kFrames; ++n) {
-            device::CaptureFrame* frame = pool.queue().pop(std::chrono::seconds(5));
+            const device::FrameRef frame = pool.take(std::chrono::seconds(5));
             if (!frame)
                 break;
-            frame->refCount = 1;
             clock->set((n + 1) * kInterval + 1);
             recorder.recorderApp()->putFrame(frame);
-            device::releaseFrame(*frame);
         }
         recorder.stopRecording();
         cpu += cpuNow() - cpuStart;

@@ -42,7 +42,7 @@ struct Setup {
     NoChooser chooser;
     NoEncoder encoder;
     device::FramePool pool;
-    device::CaptureFrame* frame = nullptr;
+    device::FrameRef frame;
     std::vector<std::function<void()>> held;
 
     Setup() {
@@ -50,10 +50,9 @@ struct Setup {
         dir = ::mkdtemp(pattern.data()) ? pattern : std::string("/tmp");
         settings.outputFolder.assign(dir + "/");
         pool.setup();
-        frame = pool.queue().pop(std::chrono::milliseconds(0));
+        frame = pool.take(std::chrono::milliseconds(0));
         frame->layout = device::screenLayouts[device::kDualScreenLayout];
         frame->image.assign(std::size_t(frame->layout.width) * frame->layout.height * 4, 0x5A);
-        frame->refCount = 1;
     }
     ~Setup() {
         std::error_code ec;
@@ -72,7 +71,7 @@ void BM_startScreenshot(benchmark::State& state) {
     screenshot::Screenshots shots(s.settings, s.folders, s.png, s.avi, s.status, s.chooser, s.encoder,
                                   s.starter());
     for (auto _ : state) {
-        shots.startScreenshot(*s.frame);
+        shots.startScreenshot(s.frame);
         state.PauseTiming();
         for (auto& body : s.held)
             body();
@@ -88,7 +87,7 @@ void BM_screenshotWorkerCopy(benchmark::State& state) {
                                   s.starter());
     for (auto _ : state) {
         state.PauseTiming();
-        shots.startScreenshot(*s.frame);
+        shots.startScreenshot(s.frame);
         state.ResumeTiming();
         for (auto& body : s.held)
             body();

@@ -98,10 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         const int frames = in.ConsumeIntegralInRange<int>(1, 4);
         for (int i = 0; i < frames; ++i) {
-            device::CaptureFrame* frame = pool.queue().pop(std::chrono::milliseconds(0));
+            device::FrameRef frame = pool.take(std::chrono::milliseconds(0));
             if (!frame)
                 std::abort(); // a frame was lost by an earlier input
-            frame->refCount = 1;
             const int layoutId = in.ConsumeBool()
                                      ? in.ConsumeIntegralInRange<int>(0, device::kLayoutCount - 1)
                                      : device::kDualScreenLayout;
@@ -117,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             clock->advance(in.ConsumeIntegralInRange<int64_t>(0, 2000000));
             const int queued = pin.queuedCount();
             filter->putFrame(frame);
-            device::releaseFrame(*frame);
+            frame.reset();
             if (pin.queuedCount() == queued)
                 continue; // dropped: the grid was ahead
 

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t h = 1 + in.take<uint16_t>() % 1024;
     const int32_t extraW = in.take<uint8_t>();
     const int32_t extraH = in.take<uint8_t>();
-    const int32_t edge = in.take<uint8_t>() % 10;
+    const auto edge = static_cast<SizingEdge>(in.take<uint8_t>() % 9);
     WindowRect r{in.take<int32_t>(), in.take<int32_t>(), in.take<int32_t>(), in.take<int32_t>()};
 
     const WindowRect proposed = r;
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(s.width >= w - 1 && s.height >= (h * (int64_t{w} - 1)) / w);
     check(s.width % 2 == 0);
     check(s.height == static_cast<int32_t>(int64_t{h} * s.width / w));
-    if (edge < 1 || edge > 8)
+    if (edge == SizingEdge::None)
         check(r == proposed);
     (void)inferSizingEdge(proposed, r);
 

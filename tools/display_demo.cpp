@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 using namespace tavrin;
 
@@ -101,23 +102,16 @@ int main(int argc, char** argv) {
     uint64_t picture = 0;
     QTimer frames;
     QObject::connect(&frames, &QTimer::timeout, [&] {
-        device::CaptureFrame* frame = pool.queue().pop(std::chrono::milliseconds(0));
+        device::FrameRef frame = pool.take(std::chrono::milliseconds(0));
         if (!frame)
             return; // every frame is held somewhere
         sim::SimulatedBoard::renderPicture(picture++, frame->data.get());
-        if (!display::convertFrame(*frame, settings.displayMode)) {
-            pool.queue().push(frame);
+        if (!display::convertFrame(*frame, settings.displayMode))
             return;
-        }
-        frame->refCount = 1;
-        if (display::DisplayTarget* bottom = displays.bottomDisplay()) {
-            device::addFrameRef(*frame);
-            bottom->present(frame);
-        }
+        if (display::DisplayTarget* bottom = displays.bottomDisplay())
+            bottom->present(frame.share());
         if (display::DisplayTarget* main = displays.mainDisplay())
-            main->present(frame);
-        else
-            device::releaseFrame(*frame);
+            main->present(std::move(frame));
     });
     frames.start(1000 / fps);
 

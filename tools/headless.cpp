@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <utility>
 
 using namespace tavrin;
 
@@ -30,6 +31,7 @@ struct Message {
     uint32_t message;
     uintptr_t wParam;
     intptr_t lParam;
+    device::FrameRef frame; // UM_FRAME
 };
 
 // The user's desktop, but the configuration in a folder of the tool's own.
@@ -47,14 +49,21 @@ class ToolFolders final : public base::UserFolders {
 
 // A console in place of the control window: a queue of posted messages,
 // handled on the main thread as the real window handles them.
-class ConsolePlatform final : public app::AppPlatform, public base::MessageTarget {
+class ConsolePlatform final : public app::AppPlatform, public device::ControlWindowTarget {
   public:
     ConsolePlatform(app::CaptureApp& app, std::chrono::seconds runTime) : app_(app), runTime_(runTime) {}
 
     void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
         {
             std::lock_guard lk(mutex_);
-            queue_.push_back({message, wParam, lParam});
+            queue_.push_back({message, wParam, lParam, {}});
+        }
+        cv_.notify_one();
+    }
+    void postFrame(device::FrameRef frame) override {
+        {
+            std::lock_guard lk(mutex_);
+            queue_.push_back({base::UM_FRAME, 0, 0, std::move(frame)});
         }
         cv_.notify_one();
     }
@@ -75,7 +84,7 @@ class ConsolePlatform final : public app::AppPlatform, public base::MessageTarge
             std::unique_lock lk(mutex_);
             if (!cv_.wait_until(lk, end, [&] { return !queue_.empty(); }))
                 break;
-            const Message m = queue_.front();
+            Message m = std::move(queue_.front());
             queue_.pop_front();
             lk.unlock();
             if (m.message == base::WM_CLOSE)
@@ -102,13 +111,10 @@ class ConsolePlatform final : public app::AppPlatform, public base::MessageTarge
   private:
     void handle(const Message& m) {
         if (m.message == base::UM_FRAME) {
-            auto* frame = reinterpret_cast<device::CaptureFrame*>(m.lParam);
-            app::convertFrame(app_, *frame);
-            frame->refCount = 1; // first holder
+            app::convertFrame(app_, *m.frame);
             ++frames_;
-            if (frame->result == device::FRAME_ERROR)
+            if (m.frame->result == device::FRAME_ERROR)
                 ++errorFrames_;
-            device::releaseFrame(*frame);
         } else if (m.message == base::UM_DEVICE) {
             std::printf("status: %s\n", m.wParam ? "Connected" : "Not connected");
         }
@@ -116,13 +122,6 @@ class ConsolePlatform final : public app::AppPlatform, public base::MessageTarge
     // Frames still queued go back to the pool.
     void drain() {
         std::lock_guard lk(mutex_);
-        for (const Message& m : queue_) {
-            if (m.message == base::UM_FRAME) {
-                auto* frame = reinterpret_cast<device::CaptureFrame*>(m.lParam);
-                frame->refCount = 1;
-                device::releaseFrame(*frame);
-            }
-        }
         queue_.clear();
     }
 

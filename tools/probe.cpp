@@ -3,7 +3,6 @@
 // thread's counters once a second. A development aid, not the program.
 #include "base/Diagnostics.h"
 #include "device/CaptureSession.h"
-#include "device/FrameQueue.h"
 #include "device/ReadThread.h"
 #include "platform/sim/SimulatedBoard.h"
 #include "platform/usb/LibusbTransport.h"
@@ -22,19 +21,16 @@ using namespace tavrin;
 namespace {
 
 // Stands in for the control window: takes each frame and lets go of it at once.
-class ReleasingTarget : public base::MessageTarget {
+class ReleasingTarget : public device::ControlWindowTarget {
   public:
-    void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-        if (message == base::UM_FRAME) {
-            auto* frame = reinterpret_cast<device::CaptureFrame*>(lParam);
-            frame->refCount = 1; // first holder, as the control window does
-            ++frames;
-            if (frame->result == device::FRAME_ERROR)
-                ++errorFrames;
-            device::releaseFrame(*frame);
-        } else if (message == base::UM_DEVICE) {
+    void postFrame(device::FrameRef frame) override {
+        ++frames;
+        if (frame->result == device::FRAME_ERROR)
+            ++errorFrames;
+    }
+    void postMessage(uint32_t message, uintptr_t wParam, intptr_t) override {
+        if (message == base::UM_DEVICE)
             std::printf("UM_DEVICE %s\n", wParam ? "Connected" : "Not connected");
-        }
     }
     std::atomic<int> frames{0};
     std::atomic<int> errorFrames{0};
@@ -85,7 +81,7 @@ int main(int argc, char** argv) {
                     capture.skipCount.load(), capture.errorCount.load(), target.frames.exchange(0));
         std::fflush(stdout);
     }
-    device::stopReadThread(capture, std::chrono::milliseconds(500));
+    device::usbThread_stop(capture, std::chrono::milliseconds(500));
     {
         std::lock_guard lk(capture.appLock);
         capture.currentDevice.load()->close();

@@ -35,12 +35,14 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace tavrin;
@@ -51,6 +53,8 @@ namespace {
 
 constexpr uint8_t kStartFrameRequest = 0x30;
 constexpr uint32_t kSoakCommand = 0x7F00; // the driver's "press a button" message
+constexpr uint32_t kSoakArrival = 0x7F01; // the board came back
+constexpr uint32_t kSoakRetry = 0x7F02;   // a call the logic asked to have made later
 
 // Everything found wrong, printed at the end; the first few also as they happen.
 class Findings {
@@ -220,7 +224,7 @@ std::vector<uint8_t> expectedRgb(std::optional<uint64_t> picture, int32_t layout
 // A display window as far as frames go: it holds the newest one.
 class HeldTarget final : public display::DisplayTarget {
   public:
-    void present(device::CaptureFrame* frame) override { held.present(frame); }
+    void present(device::FrameRef frame) override { held.present(std::move(frame)); }
     display::HeldFrame held;
 };
 
@@ -252,19 +256,28 @@ class SoakDisplays final : public display::DisplayManager {
 
 // The control window: a message queue handled on the main thread by the real
 // ControlWindowLogic, with delayed re-posts for the messages it retries.
-class SoakWindow final : public base::MessageTarget, public app::ControlWindowView {
+class SoakWindow final : public device::ControlWindowTarget, public app::ControlWindowView {
   public:
     struct Message {
         uint32_t message;
         uintptr_t wParam;
         intptr_t lParam;
         Clock::time_point due;
+        device::FrameRef frame;      // UM_FRAME
+        std::function<void()> call; // kSoakRetry only
     };
 
     void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
         {
             std::lock_guard lk(mutex_);
-            queue_.push_back({message, wParam, lParam, {}});
+            queue_.push_back({message, wParam, lParam, {}, {}, {}});
+        }
+        cv_.notify_one();
+    }
+    void postFrame(device::FrameRef frame) override {
+        {
+            std::lock_guard lk(mutex_);
+            queue_.push_back({base::UM_FRAME, 0, 0, {}, std::move(frame), {}});
         }
         cv_.notify_one();
     }
@@ -275,13 +288,13 @@ class SoakWindow final : public base::MessageTarget, public app::ControlWindowVi
             const auto now = Clock::now();
             for (auto it = delayed_.begin(); it != delayed_.end(); ++it) {
                 if (it->due <= now) {
-                    Message m = *it;
+                    Message m = std::move(*it);
                     delayed_.erase(it);
                     return m;
                 }
             }
             if (!queue_.empty()) {
-                Message m = queue_.front();
+                Message m = std::move(queue_.front());
                 queue_.pop_front();
                 return m;
             }
@@ -311,10 +324,9 @@ class SoakWindow final : public base::MessageTarget, public app::ControlWindowVi
     void focusStatusLine() override {}
     void destroyWindow() override {}
     void postQuit(int) override {}
-    void retryMessageLater(uint32_t message, uintptr_t wParam, intptr_t lParam,
-                           std::chrono::milliseconds delay) override {
+    void retryLater(std::function<void()> retry, std::chrono::milliseconds delay) override {
         std::lock_guard lk(mutex_);
-        delayed_.push_back({message, wParam, lParam, Clock::now() + delay});
+        delayed_.push_back({kSoakRetry, 0, 0, Clock::now() + delay, {}, std::move(retry)});
     }
 
     std::mutex statusMutex_;
@@ -337,10 +349,10 @@ class WatchedScreenshots final : public screenshot::ScreenshotControl {
         int32_t layoutId;
     };
     WatchedScreenshots(screenshot::Screenshots& real, uint32_t& counter) : real_(real), counter_(counter) {}
-    void startScreenshot(device::CaptureFrame& frame) override {
+    void startScreenshot(const device::FrameRef& frame) override {
         char name[16];
         std::snprintf(name, sizeof name, "%05u.png", counter_);
-        shots.push_back({name, currentPicture, frame.layout.layoutId});
+        shots.push_back({name, currentPicture, frame->layout.layoutId});
         real_.startScreenshot(frame);
     }
     void chooseOutputFolder() override {}
@@ -483,8 +495,8 @@ int main(int argc, char** argv) {
     }
     base::setDiagnosticsToStdout(false);
     std::atomic<int> starved{0};
-    base::addDiagnosticMirror([&starved](std::string_view text) {
-        if (text == "read_thread starved\n")
+    base::addDiagnosticMirror([&starved](const base::LogLine& line) {
+        if (line.text == "read_thread starved\n")
             ++starved;
     });
     std::string folder = (std::filesystem::temp_directory_path() / "tavrin-soak-XXXXXX").string();
@@ -516,10 +528,7 @@ int main(int argc, char** argv) {
                         encoder);
     WatchedScreenshots watched(*screenshots, capture.pngCounter);
     app::ControlWindowLogic logic(capture, {window, displays, recorder, &watched, {}, {}, {}, {}});
-    board.setArrivalObserver([&window] {
-        window.postMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL,
-                           reinterpret_cast<intptr_t>(&device::kBoardArrival));
-    });
+    board.setArrivalObserver([&window] { window.postMessage(kSoakArrival, 0, 0); });
 
     capture.controlWindow.set(&window);
     logic.initialise(window);
@@ -540,9 +549,9 @@ int main(int argc, char** argv) {
     });
 
     uint64_t okFrames = 0, errorFrames = 0, stalls = 0, layoutChanges = 0;
-    auto handle = [&](const SoakWindow::Message& m) {
+    auto handle = [&](SoakWindow::Message& m) {
         if (m.message == base::UM_FRAME) {
-            auto* frame = reinterpret_cast<device::CaptureFrame*>(m.lParam);
+            const device::CaptureFrame* frame = m.frame.get();
             watched.currentPicture.reset();
             if (frame->result == device::FRAME_OK) {
                 ++okFrames;
@@ -562,6 +571,14 @@ int main(int argc, char** argv) {
             } else {
                 findings.add("a frame was delivered with result %d", frame->result);
             }
+            logic.handleFrame(std::move(m.frame));
+            return;
+        } else if (m.message == kSoakArrival) {
+            logic.deviceArrived(device::kBoardArrival);
+            return;
+        } else if (m.message == kSoakRetry) {
+            m.call();
+            return;
         } else if (m.message == kSoakCommand) {
             if (m.wParam == 0)
                 logic.command(app::IDC_SCREENSHOT);
@@ -597,7 +614,7 @@ int main(int argc, char** argv) {
     }
 
     driver.join();
-    if (!device::stopReadThread(capture, 500ms))
+    if (!device::usbThread_stop(capture, 500ms))
         findings.add("the read thread did not stop within 500 ms");
     // Frames still on their way are taken as the window takes them, then the windows close.
     while (auto m = window.next(Clock::now()))

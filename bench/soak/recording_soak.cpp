@@ -70,9 +70,7 @@ int main(int argc, char** argv) {
     uint64_t noise = 0x9E3779B97F4A7C15ull;
     const auto frames = static_cast<uint64_t>(seconds * 60);
     while (fast ? n < frames : Clock::now() < end) {
-        device::CaptureFrame* frame = pool.queue().pop(std::chrono::milliseconds(500));
-        if (frame) {
-            frame->refCount = 1;
+        if (device::FrameRef frame = pool.take(std::chrono::milliseconds(500))) {
             sim::SimulatedBoard::renderPicture(n++, frame->data.get());
             display::convertFrame(*frame, device::kDualScreenLayout);
             if (fast) {
@@ -86,7 +84,6 @@ int main(int argc, char** argv) {
             }
             if (auto* app = recorder.recorderApp())
                 app->putFrame(frame);
-            device::releaseFrame(*frame);
         }
         if (Clock::now() >= nextStatus) {
             nextStatus += std::chrono::seconds(1);

@@ -5,10 +5,8 @@
 #include "app/Lifecycle.h"
 #include "app/FrameArrival.h"
 
-#include "device/DeviceArrival.h"
 #include "base/Diagnostics.h"
 #include "base/Messages.h"
-#include "device/FrameQueue.h"
 #include "screenshot/NumberedName.h"
 
 #include <mutex>
@@ -17,8 +15,6 @@
 namespace tavrin::app {
 
 namespace {
-constexpr intptr_t TRUE = 1;
-constexpr intptr_t FALSE = 0;
 constexpr const char* kNoPermissionText =
     "No permission to open the board: install the udev rule (see README) and plug it in again";
 } // namespace
@@ -47,8 +43,8 @@ void ControlWindowLogic::initialise(base::MessageTarget& self) {
     // one outside the table) would index nothing, so the default stands in.
     if (settings.displayMode != device::kDualScreenLayout &&
         settings.displayMode != device::kSingleScreenLayout) {
-        base::debugPrintf("displayMode=%d cannot be shown; using %d\n", settings.displayMode,
-                    device::kDualScreenLayout);
+        base::appLog.warning("displayMode=%d cannot be shown; using %d\n", settings.displayMode,
+                             device::kDualScreenLayout);
         settings.displayMode = device::kDualScreenLayout;
         settings.splitWindows = 0;
     }
@@ -60,78 +56,55 @@ void ControlWindowLogic::initialise(base::MessageTarget& self) {
     self.postMessage(base::UM_FOCUS_DISPLAY, 0, 0);
 }
 
-intptr_t ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    if (message == base::UM_FRAME) {
-        auto* frame = reinterpret_cast<device::CaptureFrame*>(lParam);
-        if (frame)
-            dispatchFrame(*frame);
-        return TRUE;
-    }
-    // A window that is gone takes no more messages (frames are still given back above).
+bool ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, intptr_t /*lParam*/) {
+    // A window that is gone takes no more messages (frames come by handleFrame).
     if (destroyed_)
-        return FALSE;
+        return false;
     switch (message) {
     case base::UM_FOCUS_DISPLAY:
         s_.displays.focusMainDisplay();
-        return TRUE;
+        return true;
     case base::UM_DEVICE:
         status_->setConnectionStatus(wParam == base::kDeviceNoPermission ? kNoPermissionText
                                      : wParam                       ? "Connected"
                                                                     : "Not connected");
-        return TRUE;
+        return true;
     case base::UM_TOPMOST:
         s_.displays.applyTopmost();
-        return FALSE;
+        return false;
     case base::WM_SYSCOMMAND:
-        if (wParam == kDebugConsoleCommand && s_.toggleDebugConsole)
+        if (wParam == base::kDebugConsoleCommand && s_.toggleDebugConsole)
             s_.toggleDebugConsole();
-        return FALSE;
-    case base::WM_DEVICECHANGE:
-        deviceArrived(wParam, lParam);
-        return FALSE;
+        return false;
     case base::WM_CLOSE:
         close();
-        return TRUE;
-    case WM_DESTROY:
-        s_.view.postQuit(0);
-        return TRUE;
+        return true;
     default:
-        return FALSE;
+        return false;
     }
 }
 
-void ControlWindowLogic::dispatchFrame(device::CaptureFrame& frame) {
-    if (destroyed_) {
-        // No consumers remain; hand the frame straight back to the pool.
-        frame.refCount = 1;
-        device::releaseFrame(frame);
+void ControlWindowLogic::handleFrame(device::FrameRef frame) {
+    // With no consumers left the frame goes straight back to the pool as `frame` lets go.
+    if (!frame || destroyed_)
         return;
-    }
-    convertFrame(app_, frame);
-    // The frame has no holder yet and no other thread can reach it: no lock needed.
-    frame.refCount = 1;
+    // The frame is converted before anyone else holds it, so holders only read it.
+    convertFrame(app_, *frame);
     if (record::ITavrinCaptureApp* recorder = s_.recorder.recorderApp())
-        recorder->putFrame(&frame);
+        recorder->putFrame(frame);
     if (app_.screenshotRequested) {
         app_.screenshotRequested = false;
         if (s_.screenshots)
             s_.screenshots->startScreenshot(frame);
     }
-    if (display::DisplayTarget* bottom = s_.displays.bottomDisplay()) {
-        device::addFrameRef(frame);
-        bottom->present(&frame);
-    }
+    if (display::DisplayTarget* bottom = s_.displays.bottomDisplay())
+        bottom->present(frame.share());
     if (display::DisplayTarget* main = s_.displays.mainDisplay())
-        main->present(&frame); // inherits the control window's reference
-    else
-        device::releaseFrame(frame);
+        main->present(std::move(frame)); // inherits the control window's reference
 }
 
-void ControlWindowLogic::deviceArrived(uintptr_t event, intptr_t record) {
-    if (event != device::DBT_DEVICEARRIVAL || record == 0)
-        return; // removals are noticed by the device layer itself
-    const auto* arrival = reinterpret_cast<const device::DeviceInterfaceArrival*>(record);
-    if (arrival->deviceType != device::DBT_DEVTYP_DEVICEINTERFACE)
+void ControlWindowLogic::deviceArrived(const device::DeviceArrival& arrival) {
+    if (destroyed_)
         return;
     {
         // A firmware update holds the application lock for its whole run. Waiting
@@ -141,10 +114,10 @@ void ControlWindowLogic::deviceArrived(uintptr_t event, intptr_t record) {
         app_.switchRequest.raise();
         std::unique_lock lock(app_.appLock, std::try_to_lock);
         if (!lock.owns_lock()) {
-            s_.view.retryMessageLater(base::WM_DEVICECHANGE, event, record, std::chrono::milliseconds(10));
+            s_.view.retryLater([this, arrival] { deviceArrived(arrival); }, std::chrono::milliseconds(10));
             return;
         }
-        device::switchDevice(app_, &arrival->classId);
+        device::switchDevice(app_, &arrival.interfaceClass);
         app_.switchRequest.withdraw();
     }
     if (s_.offerFirmwareUpdate)
@@ -262,7 +235,7 @@ void ControlWindowLogic::close() {
     s_.displays.destroyDisplayWindows();
     s_.view.destroyWindow();
     destroyed_ = true;
-    s_.view.postQuit(0); // what WM_DESTROY does
+    s_.view.postQuit(0); // the window is gone, so is the program
 }
 
 } // namespace tavrin::app

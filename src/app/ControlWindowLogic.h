@@ -4,7 +4,8 @@
 #include "app/ControlWindowView.h"
 #include "base/Messages.h"
 #include "base/NoticeStatusLine.h"
-#include "device/CaptureFrame.h"
+#include "device/DeviceArrival.h"
+#include "device/FrameRef.h"
 #include "device/UsbTransport.h"
 #include "display/DisplayTarget.h"
 #include "record/RecordingControl.h"
@@ -28,10 +29,6 @@ constexpr int IDC_VIDEO_SETTINGS = 1016;
 constexpr int IDC_AUDIO_SETTINGS = 1018;
 constexpr int IDC_OUTPUT_FOLDER = 1029;
 constexpr int IDC_DISPLAY_MODE = 1033;
-
-// WM_SYSCOMMAND with this wParam toggles the debug console.
-constexpr uintptr_t kDebugConsoleCommand = 0;
-constexpr uint32_t WM_DESTROY = 0x0002;
 
 constexpr std::chrono::milliseconds kBlinkPeriod{350};
 
@@ -80,8 +77,14 @@ class ControlWindowLogic {
     // `self` receives the UM_FOCUS_DISPLAY posted at its end.
     void initialise(base::MessageTarget& self);
 
-    // A posted or system message. Returns what the handler returns (TRUE/FALSE).
-    intptr_t handleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    // A posted message. Returns whether the handler reports it handled.
+    bool handleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    // UM_FRAME: a frame from the read thread with its first reference, which
+    // this handler holds until it hands it on.
+    void handleFrame(device::FrameRef frame);
+    // A device interface appeared: the board of that class replaces the current
+    // device, and is offered new firmware if it asks for it.
+    void deviceArrived(const device::DeviceArrival& arrival);
     // A click on a button of the command table.
     void command(int controlId);
     // The user picked list item `index` (-1: none).
@@ -96,8 +99,6 @@ class ControlWindowLogic {
     base::NoticeStatusLine& statusLine() { return *status_; }
 
   private:
-    void dispatchFrame(device::CaptureFrame& frame);
-    void deviceArrived(uintptr_t event, intptr_t record);
     void beginRecording();
     void endRecording();
     // The record button and the settings controls as they are between recordings.

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tavrin::app {
@@ -33,9 +34,8 @@ class ControlWindowView : public base::StatusLine {
     virtual void destroyWindow() = 0;
     // Ends the message loop once the current handler has returned.
     virtual void postQuit(int exitCode) = 0;
-    // Hands the message to ControlWindowLogic::handleMessage again after `delay`.
-    virtual void retryMessageLater(uint32_t message, uintptr_t wParam, intptr_t lParam,
-                                   std::chrono::milliseconds delay) = 0;
+    // Calls `retry` on the window's thread after `delay`, unless the window is gone by then.
+    virtual void retryLater(std::function<void()> retry, std::chrono::milliseconds delay) = 0;
 };
 
 } // namespace tavrin::app

@@ -50,7 +50,7 @@ void analyseDataLines(CaptureApp& app, const device::CaptureFrame& frame) {
 void writeStatsLine(CaptureApp& app) {
     const device::UsbDevice* current = app.currentDevice.load();
     if (current && current->state() == device::DEVICE_CLOSED) {
-        base::debugWrite("Not connected\n");
+        base::deviceLog.info("Not connected\n");
         app.okCount.store(0, std::memory_order_relaxed);
         return;
     }
@@ -76,7 +76,7 @@ void writeStatsLine(CaptureApp& app) {
     }
     std::snprintf(buffer, sizeof buffer, "(%04X%04X)\n", high, low);
     line += buffer;
-    base::debugWrite(line);
+    base::deviceLog.write(base::LogLevel::Info, line);
 }
 
 void statsThread(CaptureApp& app) {

@@ -13,7 +13,7 @@ void reportFatalError(CaptureApp& app, std::string_view text) {
         app.fatalErrorHook(text);
         return;
     }
-    base::debugPrintf("Error: %.*s\n", static_cast<int>(text.size()), text.data());
+    base::appLog.error("Error: %.*s\n", static_cast<int>(text.size()), text.data());
     std::_Exit(-1);
 }
 

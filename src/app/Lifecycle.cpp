@@ -84,7 +84,7 @@ bool offerFirmwareUpdate(CaptureApp& app, AppPlatform& platform) {
 
 void appShutdown(CaptureApp& app, AppPlatform& platform, base::UserFolders& folders) {
     // A thread that does not end in time is left to end with the process.
-    device::stopReadThread(app, kReadThreadStopLimit);
+    device::usbThread_stop(app, kReadThreadStopLimit);
     {
         // Waits for a frame read in progress before the device goes.
         std::lock_guard lock(app.appLock);

@@ -6,17 +6,20 @@
 
 namespace tavrin::base {
 
-// The program's own messages, all posted to the control window.
-constexpr uint32_t WM_USER = 0x0400;
-constexpr uint32_t UM_FRAME = WM_USER + 1;         // lParam: the CaptureFrame
-constexpr uint32_t UM_FOCUS_DISPLAY = WM_USER + 2;
-constexpr uint32_t UM_DEVICE = WM_USER + 3;        // wParam: 1 connected, 0 not, see below
+// The program's own messages, all posted to the control window. Their numbers are fixed.
+constexpr uint32_t UM_FRAME = 1025; // a typed event carrying the frame
+constexpr uint32_t UM_FOCUS_DISPLAY = 1026;
+constexpr uint32_t UM_DEVICE = 1027; // wParam: 1 connected, 0 not, see below
 // UM_DEVICE's wParam when a board is there but this user may not open it.
 constexpr uintptr_t kDeviceNoPermission = 2;
-constexpr uint32_t UM_TOPMOST = WM_USER + 4;
-constexpr uint32_t WM_CLOSE = 0x0010;
-constexpr uint32_t WM_SYSCOMMAND = 0x0112;
-constexpr uint32_t WM_DEVICECHANGE = 0x0219;
+constexpr uint32_t UM_TOPMOST = 1028;
+
+// The two requests other windows post to the control window besides those: close
+// the program the ordinary way, and the system command whose wParam is
+// kDebugConsoleCommand, which toggles the debug console. The numbers are ours.
+constexpr uint32_t WM_CLOSE = 1;
+constexpr uint32_t WM_SYSCOMMAND = 2;
+constexpr uintptr_t kDebugConsoleCommand = 0;
 
 // Something that accepts posted messages and handles them later on its own
 // thread. Posting never blocks on the receiver.

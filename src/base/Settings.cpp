@@ -238,7 +238,7 @@ std::string loadSettings(Settings& settings, UserFolders& folders) {
                     const int32_t width = getI32(bytes, kClientWidth + 4 * i);
                     const int32_t height = getI32(bytes, kClientHeight + 4 * i);
                     if (width != settings.clientWidth[i] || height != settings.clientHeight[i])
-                        debugPrintf(
+                        base::appLog.warning(
                             "window %zu: stored size %d x %d is not usable; using the picture's size\n", i,
                             width, height);
                 }
@@ -254,9 +254,9 @@ std::string loadSettings(Settings& settings, UserFolders& folders) {
     if (!folders.setCurrentDirectory(settings.outputFolder.utf8()))
         settings.outputFolder.clear();
     if (loaded)
-        debugPrintf("videoCodecSettingsSize=%d\n", settings.videoCodecSettingsSize());
+        base::appLog.debug("videoCodecSettingsSize=%d\n", settings.videoCodecSettingsSize());
     if (!notice.empty())
-        debugPrintf("%s\n", notice.c_str());
+        base::appLog.warning("%s\n", notice.c_str());
     return notice;
 }
 
@@ -266,7 +266,7 @@ void saveSettings(Settings& settings, UserFolders& folders, FileCalls& calls) {
         const std::string path = folder + "/" + kFileName;
         const auto record = encodeSettingsRecord(settings);
         if (!replaceFile(path, {record, settings.videoCodecSettings}, calls))
-            debugPrintf("saveSettings: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+            base::appLog.error("saveSettings: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
     }
     releaseCodecBlock(settings);
 }

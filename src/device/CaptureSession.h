@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "base/Messages.h"
+#include "device/ControlWindowTarget.h"
 #include "device/FrameQueue.h"
 #include "device/LockRequest.h"
 #include "device/TavrinDevice.h"
@@ -26,7 +26,7 @@ struct CaptureSession {
     CaptureSession& operator=(const CaptureSession&) = delete;
 
     // Where frames and device news are posted; possibly not there yet.
-    base::ControlWindowLink controlWindow;
+    ControlWindowLink controlWindow;
 
     // Guards currentDevice and every call into a device. Recursive, so a device
     // operation may close its own device while the caller holds the lock.

@@ -3,25 +3,20 @@
 
 #include "device/UsbTransport.h"
 
-#include <cstdint>
+#include <functional>
 
 namespace tavrin::device {
 
-// WM_DEVICECHANGE: wParam is the event, lParam points at a DeviceInterfaceArrival.
-constexpr uintptr_t DBT_DEVICEARRIVAL = 0x8000;
-constexpr uint32_t DBT_DEVTYP_DEVICEINTERFACE = 5;
-
-// The arrival record: size, type and a reserved word, then the interface class.
-// Posted records must stay valid until handled; the watcher posts a constant one.
-struct DeviceInterfaceArrival {
-    uint32_t size = sizeof(DeviceInterfaceArrival);
-    uint32_t deviceType = DBT_DEVTYP_DEVICEINTERFACE;
-    uint32_t reserved = 0;
-    InterfaceClassId classId{};
+// A device interface that appeared while the program runs.
+struct DeviceArrival {
+    InterfaceClassId interfaceClass{};
 };
 
-// The record for an arrival of the board's interface.
-inline constexpr DeviceInterfaceArrival kBoardArrival{
-    sizeof(DeviceInterfaceArrival), DBT_DEVTYP_DEVICEINTERFACE, 0, kTavrinInterfaceClass};
+// The board's interface arriving.
+inline constexpr DeviceArrival kBoardArrival{kTavrinInterfaceClass};
+
+// Told of arrivals on the thread that notices them; it must only hand them on
+// to the control window's thread.
+using ArrivalHandler = std::function<void(const DeviceArrival& arrival)>;
 
 } // namespace tavrin::device

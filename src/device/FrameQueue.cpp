@@ -68,6 +68,37 @@ int FrameQueue::count() const {
     return count_;
 }
 
+void FrameQueue::push(FrameRef frame) {
+    push(frame.detach());
+}
+
+bool FrameQueue::popFor(FrameRef& frame, std::chrono::milliseconds timeout) {
+    CaptureFrame* taken = nullptr;
+    if (!popFor(taken, timeout))
+        return false;
+    frame = FrameRef(taken);
+    return true;
+}
+
+bool FrameQueue::tryPop(FrameRef& frame) {
+    CaptureFrame* taken = nullptr;
+    if (!tryPop(taken))
+        return false;
+    frame = FrameRef(taken);
+    return true;
+}
+
+FrameRef FrameRef::share() const {
+    if (frame_)
+        addFrameRef(*frame_);
+    return FrameRef(frame_);
+}
+
+void FrameRef::reset() noexcept {
+    if (CaptureFrame* frame = std::exchange(frame_, nullptr))
+        releaseFrame(*frame);
+}
+
 void addFrameRef(CaptureFrame& frame) {
     std::lock_guard lk(frame.lock);
     ++frame.refCount;
@@ -85,11 +116,18 @@ void releaseFrame(CaptureFrame& frame) {
 }
 
 void drainFrameQueue(FrameQueue& queue) {
-    CaptureFrame* frame = nullptr;
-    while (queue.tryPop(frame)) {
-        if (frame)
-            releaseFrame(*frame);
-    }
+    FrameRef frame;
+    while (queue.tryPop(frame))
+        frame.reset(); // an end marker holds nothing
+}
+
+FrameRef FramePool::take(std::chrono::milliseconds timeout) {
+    CaptureFrame* frame = queue_.pop(timeout);
+    if (!frame)
+        return {};
+    // A free frame has no holder: the taker becomes the first.
+    addFrameRef(*frame);
+    return FrameRef(frame);
 }
 
 bool FramePool::setup() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "device/CaptureFrame.h"
+#include "device/FrameRef.h"
 
 #include <array>
 #include <chrono>
@@ -11,7 +12,9 @@
 namespace tavrin::device {
 
 // A fixed 13-slot ring of frame pointers with a mutex and a counting semaphore.
-// With 12 frames in the system it can never fill.
+// With 12 frames in the system it can never fill. The pool's ring holds free
+// frames (the raw calls); a holder's ring, such as the recording queue, holds
+// references (the FrameRef calls).
 class FrameQueue {
   public:
     static constexpr int kSlots = 13;
@@ -28,6 +31,13 @@ class FrameQueue {
     // Takes a slot only if one is filled now; the slot itself may hold nullptr.
     bool tryPop(CaptureFrame*& frame);
     int count() const;
+
+    // The queue keeps `frame`'s hold until it is taken or drained; an empty
+    // reference queues an entry with no frame (an end marker).
+    void push(FrameRef frame);
+    // As popFor and tryPop, handing the queued hold over to `frame`.
+    bool popFor(FrameRef& frame, std::chrono::milliseconds timeout);
+    bool tryPop(FrameRef& frame);
     // Ends the wait of one pop (now, or the next one to come) without a frame, as a
     // time-out would. Used to stop the one thread that waits on the pool; a second
     // wake before the first is taken changes nothing, so the semaphore never passes
@@ -48,10 +58,10 @@ class FrameQueue {
     bool wakePending_ = false; // counted in `available_` but not in the slots
 };
 
-// Reference operations. The first holder sets refCount from 0 to 1 directly.
+// Reference operations: FrameRef's implementation. Holders use FrameRef.
 void addFrameRef(CaptureFrame& frame);
 void releaseFrame(CaptureFrame& frame);
-// Releases every frame waiting in `queue` without blocking.
+// Releases every frame waiting in a queue of references without blocking.
 void drainFrameQueue(FrameQueue& queue);
 
 // The free frames: exactly 12, made once and never freed.
@@ -61,6 +71,9 @@ class FramePool {
 
     // Allocates the buffers and fills the queue. Returns false on failure.
     bool setup();
+    // The next free frame with its first reference; empty when none came within
+    // `timeout` or the wait was woken (FrameQueue::wake).
+    FrameRef take(std::chrono::milliseconds timeout);
     FrameQueue& queue() { return queue_; }
     CaptureFrame& frame(int i) { return frames_[i]; }
 

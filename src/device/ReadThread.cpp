@@ -49,13 +49,14 @@ bool usbThread_start(CaptureSession& session) {
 
 void read_thread(CaptureSession& session) {
     int skipRun = 0;
-    FrameQueue& pool = session.framePool.queue();
+    FramePool& pool = session.framePool;
     while (session.stopFlag.load() == 0) {
-        CaptureFrame* frame = pool.pop(kPoolWait);
+        // A frame given up below (a retried read) goes back to the pool as `frame` lets go.
+        FrameRef frame = pool.take(kPoolWait);
         if (!frame) {
             if (session.stopFlag.load() != 0)
                 break; // woken by the stop
-            base::debugPrintf("read_thread starved\n");
+            base::deviceLog.warning("read_thread starved\n");
             continue;
         }
 
@@ -63,10 +64,8 @@ void read_thread(CaptureSession& session) {
         UsbDevice* device = session.currentDevice.load();
         if (device && device->state() == DEVICE_OPEN) {
             // A device switch waiting for the lock goes first (see LockRequest).
-            if (!session.switchRequest.waitWhileRaised(session.stopFlag)) {
-                pool.push(frame);
+            if (!session.switchRequest.waitWhileRaised(session.stopFlag))
                 continue;
-            }
             std::lock_guard lk(session.appLock);
             // Whatever is current under the lock gets the read, if it is open: a
             // switch may just have put a board that waits for firmware there (the
@@ -81,7 +80,6 @@ void read_thread(CaptureSession& session) {
             if (skipRun < kMaxSkipRun) {
                 ++skipRun;
                 session.skipCount.fetch_add(1, std::memory_order_relaxed);
-                pool.push(frame);
                 continue;
             }
             outcome = FRAME_ERROR;
@@ -95,8 +93,9 @@ void read_thread(CaptureSession& session) {
         }
         skipRun = 0;
 
-        if (!session.controlWindow.post(base::UM_FRAME, 0, reinterpret_cast<intptr_t>(frame)))
-            pool.push(frame);
+        // From here the thread does not touch the frame; without a control window
+        // it is back in the pool already.
+        session.controlWindow.postFrame(std::move(frame));
         if (outcome == FRAME_ERROR) {
             auto& signal = *session.readThreadSignal;
             std::unique_lock lk(signal.mutex);
@@ -105,7 +104,7 @@ void read_thread(CaptureSession& session) {
     }
 }
 
-bool stopReadThread(CaptureSession& session, std::chrono::milliseconds limit) {
+bool usbThread_stop(CaptureSession& session, std::chrono::milliseconds limit) {
     auto& signal = *session.readThreadSignal;
     {
         std::lock_guard lk(signal.mutex);

@@ -16,6 +16,6 @@ void read_thread(CaptureSession& session);
 // Sets the stop flag, wakes the thread out of its pool wait or error pause and
 // waits up to `limit` for it to end, then joins it. Returns whether it ended; if
 // not (a device read outlasting the limit), the thread is left to end with the process.
-bool stopReadThread(CaptureSession& session, std::chrono::milliseconds limit);
+bool usbThread_stop(CaptureSession& session, std::chrono::milliseconds limit);
 
 } // namespace tavrin::device

@@ -36,7 +36,7 @@ bool TavrinDevice::open(const InterfaceClassId* filter) {
         if (index >= paths.size())
             break;
         const std::string& path = paths[index];
-        base::debugPrintf("opening %s\n", path.c_str());
+        base::deviceLog.info("opening %s\n", path.c_str());
         connection_ = transport_.open(path);
         if (!connection_) {
             refusedForPermission =
@@ -50,10 +50,10 @@ bool TavrinDevice::open(const InterfaceClassId* filter) {
         uint16_t version = 0;
         if (vendorIn(kRequestVersion, 0, 2, versionBytes) >= 0)
             version = static_cast<uint16_t>(versionBytes[0] | (versionBytes[1] << 8));
-        base::debugPrintf("fwVer=%d\n", version);
+        base::deviceLog.info("fwVer=%d\n", version);
 
         if (keys_.ctrlAndAltHeld()) {
-            base::debugPrintf("(ctrl+alt) forced update\n");
+            base::deviceLog.info("(ctrl+alt) forced update\n");
             setState(DEVICE_FIRMWARE_REQUIRED);
         } else if (version == 1) {
             setState(DEVICE_FIRMWARE_REQUIRED);
@@ -63,7 +63,7 @@ bool TavrinDevice::open(const InterfaceClassId* filter) {
             connection_->setRawIo(kFramePipe, true); // outcome deliberately ignored
             setState(DEVICE_OPEN);
             controlWindow_.post(base::UM_DEVICE, 1, 0);
-            base::debugPrintf("Tavrin open\n");
+            base::deviceLog.info("Tavrin open\n");
         }
     }
     if (state() == DEVICE_CLOSED) {
@@ -95,11 +95,11 @@ int TavrinDevice::readFrame(CaptureFrame& frame) {
     uint32_t count = 0;
     readPipe(frame.data.get(), static_cast<uint32_t>(kFrameBufferBytes), &count);
     if (count == 0) {
-        base::debugPrintf("0:");
+        base::deviceLog.debug("0:");
         return FRAME_ERROR;
     }
     if (count < kPictureBytes) {
-        base::debugPrintf("%d:", static_cast<int>(count));
+        base::deviceLog.debug("%d:", static_cast<int>(count));
         return FRAME_SKIP;
     }
     return FRAME_OK;

@@ -40,7 +40,7 @@ int TavrinDevice::updateFirmware(const ProgressCallback& progress) {
 
     std::vector<uint8_t> image;
     if (!inflateFirmwareImage(firmwareContainer_, inflater_, image)) {
-        base::debugPrintf("Resource load failed\n");
+        base::deviceLog.error("Resource load failed\n");
         return FW_RESOURCE;
     }
     const FirmwareWorkingCopy copy = makeWorkingCopy(image);
@@ -50,7 +50,7 @@ int TavrinDevice::updateFirmware(const ProgressCallback& progress) {
     // stored, is refused before the firmware memory is touched: writing it would only
     // replace working firmware with a broken one.
     if (!walkFirmwareRecords(copy.content()).usable()) {
-        base::debugPrintf("fwUpload fail\n");
+        base::deviceLog.error("fwUpload fail\n");
         return FW_UPLOAD;
     }
 
@@ -63,28 +63,28 @@ int TavrinDevice::updateFirmware(const ProgressCallback& progress) {
             failures = 0;
         } else {
             ++failures;
-            base::debugPrintf("retry %d\n", failures);
+            base::deviceLog.warning("retry %d\n", failures);
         }
         if (p >= 0 && p % kProgressStep == 0)
             report(static_cast<int>(static_cast<unsigned long>(total - p) * 1000u /
                                     static_cast<unsigned long>(total)));
         if (failures >= kMaxPageFailures) {
-            base::debugPrintf("pageProgramVerify failed\n");
+            base::deviceLog.error("pageProgramVerify failed\n");
             return FW_PAGE_PROGRAM;
         }
     }
 
     if (!cpuReset()) {
-        base::debugPrintf("cpuReset fail\n");
+        base::deviceLog.error("cpuReset fail\n");
         return FW_CPU_RESET;
     }
     if (!fwUpload(copy)) {
-        base::debugPrintf("fwUpload fail\n");
+        base::deviceLog.error("fwUpload fail\n");
         return FW_UPLOAD;
     }
     std::this_thread::sleep_for(kSettleTime); // the new firmware starts up
     if (!usbDisconnect()) {
-        base::debugPrintf("usbDisconnect fail\n");
+        base::deviceLog.error("usbDisconnect fail\n");
         return FW_DISCONNECT;
     }
     close();
@@ -97,7 +97,7 @@ bool TavrinDevice::pageProgramVerify(uint16_t address, const uint8_t* data) {
     page[1] = static_cast<uint8_t>(address & 0xFF);
     std::memcpy(page + 2, data, kFirmwarePageBytes);
     if (!controlOut(kRequestMemory, kFirmwareMemory, sizeof page, page)) {
-        base::debugPrintf("write fail\n");
+        base::deviceLog.error("write fail\n");
         return false;
     }
 
@@ -106,7 +106,7 @@ bool TavrinDevice::pageProgramVerify(uint16_t address, const uint8_t* data) {
     const auto noted = std::chrono::steady_clock::now();
     while (!memoryRead(address, kFirmwarePageBytes, readBack)) {
         if (std::chrono::steady_clock::now() - noted >= kReadBackLimit) {
-            base::debugPrintf("timeout\n");
+            base::deviceLog.warning("timeout\n");
             return false;
         }
     }
@@ -130,7 +130,7 @@ bool TavrinDevice::fwUpload(const FirmwareWorkingCopy& copy) {
             const std::size_t chunk = std::min<std::size_t>(kMaxControlTransferBytes, record.length - done);
             if (!controlOut(kRequestCpuMemory, static_cast<uint16_t>(record.address + done),
                             static_cast<uint32_t>(chunk), copy.bytes.data() + record.offset + 4 + done)) {
-                base::debugPrintf("record at %zu not stored\n", record.offset);
+                base::deviceLog.error("record at %zu not stored\n", record.offset);
                 return false;
             }
             done += chunk;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "device/CaptureFrame.h"
+#include "device/FrameRef.h"
 
 namespace tavrin::display {
 
@@ -9,8 +9,8 @@ namespace tavrin::display {
 class DisplayTarget {
   public:
     virtual ~DisplayTarget() = default;
-    // Takes over one reference to `frame`; releases the frame it held before.
-    virtual void present(device::CaptureFrame* frame) = 0;
+    // Takes over `frame`; lets go of the frame it held before.
+    virtual void present(device::FrameRef frame) = 0;
 };
 
 // The display windows of the current layout.

@@ -15,7 +15,7 @@ void DisplayWindowActions::keyDown(DisplayKey key) {
         host_.postCommand(settings_.pointScaling ? ID_SCALING_BILINEAR : ID_SCALING_POINT);
         break;
     case DisplayKey::F12:
-        controlWindow_.post(base::WM_SYSCOMMAND, 0, 0); // toggles the debug console
+        controlWindow_.post(base::WM_SYSCOMMAND, base::kDebugConsoleCommand, 0);
         break;
     case DisplayKey::AltEnter:
         toggleFullScreen();

@@ -1,27 +1,23 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "display/HeldFrame.h"
 
-#include "device/FrameQueue.h"
+#include <utility>
 
 namespace tavrin::display {
 
-void HeldFrame::present(device::CaptureFrame* frame) {
+void HeldFrame::present(device::FrameRef frame) {
     std::lock_guard lk(mutex_);
-    if (frame_)
-        device::releaseFrame(*frame_);
-    frame_ = frame;
+    frame_ = std::move(frame); // the previous frame is let go under the mutex
 }
 
 void HeldFrame::clear() {
     std::lock_guard lk(mutex_);
-    if (frame_)
-        device::releaseFrame(*frame_);
-    frame_ = nullptr;
+    frame_.reset();
 }
 
 bool HeldFrame::holdsFrame() const {
     std::lock_guard lk(mutex_);
-    return frame_ != nullptr;
+    return static_cast<bool>(frame_);
 }
 
 } // namespace tavrin::display

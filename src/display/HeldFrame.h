@@ -2,6 +2,7 @@
 #pragma once
 
 #include "device/CaptureFrame.h"
+#include "device/FrameRef.h"
 
 #include <mutex>
 
@@ -16,8 +17,8 @@ class HeldFrame {
     HeldFrame& operator=(const HeldFrame&) = delete;
     ~HeldFrame() { clear(); }
 
-    // Takes over one reference to `frame` and releases the frame held before.
-    void present(device::CaptureFrame* frame);
+    // Takes over `frame` and lets go of the frame held before, under the mutex.
+    void present(device::FrameRef frame);
 
     // Runs `draw` on the held frame with the mutex taken; false when none is held.
     template <class Draw> bool withFrame(Draw&& draw) {
@@ -28,14 +29,14 @@ class HeldFrame {
         return true;
     }
 
-    // Releases the held frame, if any.
+    // Lets go of the held frame, if any.
     void clear();
 
     bool holdsFrame() const;
 
   private:
     mutable std::mutex mutex_;
-    device::CaptureFrame* frame_ = nullptr;
+    device::FrameRef frame_;
 };
 
 } // namespace tavrin::display

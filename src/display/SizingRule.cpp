@@ -25,7 +25,7 @@ int64_t fitToMultiple(int64_t size, int64_t unit) {
 } // namespace
 
 ClientSize applySizingRule(int32_t width, int32_t height, int32_t frameExtraWidth, int32_t frameExtraHeight,
-                           int32_t edge, WindowRect& rect) {
+                           SizingEdge edge, WindowRect& rect) {
     if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
         return {};
     const int64_t w = width;
@@ -33,9 +33,9 @@ ClientSize applySizingRule(int32_t width, int32_t height, int32_t frameExtraWidt
     int64_t cw = clamp32(rect.width() - frameExtraWidth);
     int64_t ch = clamp32(rect.height() - frameExtraHeight);
 
-    if (edge == WMSZ_TOP || edge == WMSZ_BOTTOM)
+    if (edge == SizingEdge::Top || edge == SizingEdge::Bottom)
         cw = 0;
-    else if (edge == WMSZ_LEFT || edge == WMSZ_RIGHT)
+    else if (edge == SizingEdge::Left || edge == SizingEdge::Right)
         ch = 0;
 
     if (h * cw > w * ch) {
@@ -52,27 +52,27 @@ ClientSize applySizingRule(int32_t width, int32_t height, int32_t frameExtraWidt
     const int64_t outerW = int64_t{frameExtraWidth} + cw;
     const int64_t outerH = int64_t{frameExtraHeight} + ch;
     switch (edge) {
-    case WMSZ_LEFT:
-    case WMSZ_BOTTOMLEFT:
+    case SizingEdge::Left:
+    case SizingEdge::BottomLeft:
         rect.left = clamp32(rect.right - outerW);
         rect.bottom = clamp32(rect.top + outerH);
         break;
-    case WMSZ_RIGHT:
-    case WMSZ_BOTTOM:
-    case WMSZ_BOTTOMRIGHT:
+    case SizingEdge::Right:
+    case SizingEdge::Bottom:
+    case SizingEdge::BottomRight:
         rect.right = clamp32(rect.left + outerW);
         rect.bottom = clamp32(rect.top + outerH);
         break;
-    case WMSZ_TOP:
-    case WMSZ_TOPRIGHT:
+    case SizingEdge::Top:
+    case SizingEdge::TopRight:
         rect.top = clamp32(rect.bottom - outerH);
         rect.right = clamp32(rect.left + outerW);
         break;
-    case WMSZ_TOPLEFT:
+    case SizingEdge::TopLeft:
         rect.left = clamp32(rect.right - outerW);
         rect.top = clamp32(rect.bottom - outerH);
         break;
-    default:
+    case SizingEdge::None:
         break;
     }
     return {static_cast<int32_t>(cw), static_cast<int32_t>(ch)};
@@ -84,20 +84,21 @@ std::string sizingTitle(ClientSize size) {
     return text;
 }
 
-int32_t inferSizingEdge(const WindowRect& before, const WindowRect& after) {
-    enum { None, Low, High };
-    int horizontal = None;
+SizingEdge inferSizingEdge(const WindowRect& before, const WindowRect& after) {
+    enum { Still, Low, High };
+    int horizontal = Still;
     if (after.width() != before.width())
         horizontal = after.right != before.right ? High : Low;
-    int vertical = None;
+    int vertical = Still;
     if (after.height() != before.height())
         vertical = after.bottom != before.bottom ? High : Low;
 
-    static constexpr int32_t edges[3][3] = {
+    using enum SizingEdge;
+    static constexpr SizingEdge edges[3][3] = {
         // vertical: none, top, bottom
-        {0, WMSZ_TOP, WMSZ_BOTTOM},                    // horizontal none
-        {WMSZ_LEFT, WMSZ_TOPLEFT, WMSZ_BOTTOMLEFT},    // left
-        {WMSZ_RIGHT, WMSZ_TOPRIGHT, WMSZ_BOTTOMRIGHT}, // right
+        {None, Top, Bottom},            // horizontal none
+        {Left, TopLeft, BottomLeft},    // left
+        {Right, TopRight, BottomRight}, // right
     };
     return edges[horizontal][vertical];
 }

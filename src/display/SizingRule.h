@@ -17,16 +17,17 @@ struct WindowRect {
     friend bool operator==(const WindowRect&, const WindowRect&) = default;
 };
 
-// The edge or corner being dragged.
-enum SizingEdge : int32_t {
-    WMSZ_LEFT = 1,
-    WMSZ_RIGHT = 2,
-    WMSZ_TOP = 3,
-    WMSZ_TOPLEFT = 4,
-    WMSZ_TOPRIGHT = 5,
-    WMSZ_BOTTOM = 6,
-    WMSZ_BOTTOMLEFT = 7,
-    WMSZ_BOTTOMRIGHT = 8,
+// The edge or corner being dragged; None when the size did not change.
+enum class SizingEdge : uint8_t {
+    None,
+    Left,
+    Right,
+    Top,
+    TopLeft,
+    TopRight,
+    Bottom,
+    BottomLeft,
+    BottomRight,
 };
 
 struct ClientSize {
@@ -38,17 +39,18 @@ struct ClientSize {
 // Keeps the picture's aspect (width x height) and snaps to whole multiples within
 // 15 pixels; never smaller than 1x. A picture size outside 1 to 65535 leaves `rect`
 // alone and gives 0 x 0. `rect` is the proposed outer rectangle, changed
-// so that its client area gets the returned size, keeping the corner opposite `edge`.
+// so that its client area gets the returned size, keeping the corner opposite `edge`
+// (with no edge, `rect` stays as proposed).
 // Integer arithmetic throughout.
 ClientSize applySizingRule(int32_t width, int32_t height, int32_t frameExtraWidth, int32_t frameExtraHeight,
-                           int32_t edge, WindowRect& rect);
+                           SizingEdge edge, WindowRect& rect);
 
 // The window text while sizing, e.g. "512 x 768".
 std::string sizingTitle(ClientSize size);
 
 // Which edge or corner moved between two rectangles of a window whose size changed
-// (0 when neither size changed). When both sides of an axis moved, the right or
+// (None when neither size changed). When both sides of an axis moved, the right or
 // bottom one counts, so the top-left corner stays.
-int32_t inferSizingEdge(const WindowRect& before, const WindowRect& after);
+SizingEdge inferSizingEdge(const WindowRect& before, const WindowRect& after);
 
 } // namespace tavrin::display

@@ -24,7 +24,8 @@ ClientSize fitClientSize(int32_t width, int32_t height, ClientSize size, int64_t
     for (int i = 0; i < 64; ++i) {
         WindowRect r{0, 0, heightLimits ? 0 : static_cast<int32_t>(proposal),
                      heightLimits ? static_cast<int32_t>(proposal) : 0};
-        const ClientSize s = applySizingRule(width, height, 0, 0, heightLimits ? WMSZ_BOTTOM : WMSZ_RIGHT, r);
+        const ClientSize s =
+            applySizingRule(width, height, 0, 0, heightLimits ? SizingEdge::Bottom : SizingEdge::Right, r);
         if (fits(s, maxWidth, maxHeight) || (s.width <= width && s.height <= height))
             return s;
         const int64_t excess = heightLimits ? s.height - maxHeight : s.width - maxWidth;

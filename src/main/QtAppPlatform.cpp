@@ -85,7 +85,12 @@ struct QtAppPlatform::Parts {
 #else
           displays(app.settings),
 #endif
-          watcher(app.controlWindow) {
+          // Arrivals reach the window only while it takes messages; the watcher
+          // runs only while the window exists.
+          watcher([this, &app](const device::DeviceArrival& arrival) {
+              if (app.controlWindow.isSet())
+                  window->postDeviceArrival(arrival);
+          }) {
     }
 
     // Without the program's own command line, Qt sees only its name.

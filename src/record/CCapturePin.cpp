@@ -10,18 +10,16 @@
 
 namespace tavrin::record {
 
-using base::debugPrintf;
-
 CCapturePin::CCapturePin(TavrinFilter* filter) : CSourceStream(filter, "Out"), owner_(filter) {
-    debugPrintf("%s\n", "CCapturePin::CCapturePin");
+    base::recordLog.debug("%s\n", "CCapturePin::CCapturePin");
 }
 
 CCapturePin::~CCapturePin() {
-    debugPrintf("%s\n", "CCapturePin::~CCapturePin");
+    base::recordLog.debug("%s\n", "CCapturePin::~CCapturePin");
     drainFrameQueue(queue_);
 }
 
-HRESULT CCapturePin::putFrame(device::CaptureFrame* frame) {
+HRESULT CCapturePin::putFrame(const device::FrameRef& frame) {
     if (!frame)
         return E_POINTER;
     if (owner_->IsStopped())
@@ -45,19 +43,18 @@ HRESULT CCapturePin::putFrame(device::CaptureFrame* frame) {
     lastSampleTime_.store(n * interval);
     framesSkipped_.fetch_add(static_cast<int32_t>(n - last - 1));
     lastIndex_.store(n);
-    device::addFrameRef(*frame);
-    queue_.push(frame);
+    queue_.push(frame.share());
     return S_OK;
 }
 
-device::CaptureFrame* CCapturePin::getNextFrame() {
+device::FrameRef CCapturePin::getNextFrame() {
     for (;;) {
-        device::CaptureFrame* frame = nullptr;
+        device::FrameRef frame;
         if (queue_.popFor(frame, kStarvedWait))
             return frame;
-        debugPrintf("%s starved\n", "CCapturePin::getNextFrame");
+        base::recordLog.warning("%s starved\n", "CCapturePin::getNextFrame");
         if (stopRequested_.load())
-            return nullptr;
+            return {};
     }
 }
 
@@ -72,8 +69,8 @@ HRESULT CCapturePin::setArea(int32_t width, int32_t height, int32_t offset) {
 }
 
 HRESULT CCapturePin::stop() {
-    debugPrintf("%s\n", "CCapturePin::stop");
-    queue_.push(nullptr);
+    base::recordLog.debug("%s\n", "CCapturePin::stop");
+    queue_.push(device::FrameRef{}); // the end marker
     stopRequested_.store(true);
     return S_OK;
 }
@@ -166,8 +163,8 @@ HRESULT CCapturePin::SetMediaType(const MediaType* type) {
     if (!vih)
         return E_UNEXPECTED;
     frameInterval_.store(vih->AvgTimePerFrame);
-    debugPrintf("SetMediaType: %f framerate selected\n",
-                static_cast<double>(UNITS) / static_cast<double>(vih->AvgTimePerFrame));
+    base::recordLog.debug("SetMediaType: %f framerate selected\n",
+                          static_cast<double>(UNITS) / static_cast<double>(vih->AvgTimePerFrame));
     return S_OK;
 }
 
@@ -196,12 +193,12 @@ HRESULT CCapturePin::Notify() {
 }
 
 HRESULT CCapturePin::OnThreadCreate() {
-    debugPrintf("%s\n", "CCapturePin::OnThreadCreate");
+    base::recordLog.debug("%s\n", "CCapturePin::OnThreadCreate");
     return S_OK;
 }
 
 HRESULT CCapturePin::OnThreadStartPlay() {
-    debugPrintf("%s\n", "CCapturePin::OnThreadStartPlay");
+    base::recordLog.debug("%s\n", "CCapturePin::OnThreadStartPlay");
     lastIndex_.store(0);
     samplesDelivered_.store(0);
     framesSkipped_.store(0);
@@ -211,7 +208,7 @@ HRESULT CCapturePin::OnThreadStartPlay() {
 }
 
 HRESULT CCapturePin::OnThreadDestroy() {
-    debugPrintf("%s\n", "CCapturePin::OnThreadDestroy");
+    base::recordLog.debug("%s\n", "CCapturePin::OnThreadDestroy");
     drainFrameQueue(queue_);
     return S_OK;
 }
@@ -220,9 +217,10 @@ HRESULT CCapturePin::FillBuffer(MediaSample* sample) {
     if (!sample)
         return E_POINTER;
     std::lock_guard fill(fillLock_);
-    device::CaptureFrame* frame = getNextFrame();
+    // Let go of when the sample is filled (or not), still under the fill lock.
+    const device::FrameRef frame = getNextFrame();
     if (!frame) {
-        debugPrintf("getNextFrame timed out or stop requested, stopping AVI\n");
+        base::recordLog.info("getNextFrame timed out or stop requested, stopping AVI\n");
         return S_FALSE;
     }
     uint8_t* dst = nullptr;
@@ -230,10 +228,8 @@ HRESULT CCapturePin::FillBuffer(MediaSample* sample) {
     const int32_t w = width_;
     const int32_t h = height_;
     const std::size_t rowBytes = static_cast<std::size_t>(w) * 3;
-    if (!dst || static_cast<int64_t>(sample->GetSize()) < static_cast<int64_t>(rowBytes) * h) {
-        device::releaseFrame(*frame);
+    if (!dst || static_cast<int64_t>(sample->GetSize()) < static_cast<int64_t>(rowBytes) * h)
         return E_UNEXPECTED;
-    }
 
     // The area was fixed at the start; the frame's image follows the current layout and
     // may be smaller now. Whatever lies outside the image is written black.
@@ -264,7 +260,6 @@ HRESULT CCapturePin::FillBuffer(MediaSample* sample) {
     sample->SetTime(&start, &end);
     sample->SetSyncPoint(true);
     samplesDelivered_.fetch_add(1);
-    device::releaseFrame(*frame);
     return S_OK;
 }
 
@@ -318,8 +313,8 @@ HRESULT CCapturePin::SetFormat(const MediaType* type) {
     if (vih->AvgTimePerFrame < kMinFrameInterval || vih->AvgTimePerFrame > kMaxFrameInterval)
         return VFW_E_INVALIDMEDIATYPE;
     frameInterval_.store(vih->AvgTimePerFrame);
-    debugPrintf("SetFormat: %f fps\n",
-                static_cast<double>(UNITS) / static_cast<double>(vih->AvgTimePerFrame));
+    base::recordLog.debug("SetFormat: %f fps\n",
+                          static_cast<double>(UNITS) / static_cast<double>(vih->AvgTimePerFrame));
     return S_OK;
 }
 

@@ -27,10 +27,10 @@ class CCapturePin : public CSourceStream, public CapturePinCategory, public IAMS
     ~CCapturePin() override;
 
     // Grid placement (control window thread); see TavrinFilter::putFrame.
-    HRESULT putFrame(device::CaptureFrame* frame);
-    // Waits for the next queued frame; null for the end marker, or when a stop was
+    HRESULT putFrame(const device::FrameRef& frame);
+    // Waits for the next queued frame; empty for the end marker, or when a stop was
     // asked for and nothing came for 750 ms.
-    device::CaptureFrame* getNextFrame();
+    device::FrameRef getNextFrame();
     HRESULT setArea(int32_t width, int32_t height, int32_t offset);
     HRESULT stop();
     HRESULT getStatistic(int32_t kind, int64_t* result);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "device/CaptureFrame.h"
+#include "device/FrameRef.h"
 
 #include <cstdint>
 
@@ -25,7 +25,8 @@ constexpr int32_t STAT_LAST_TIME = 2; // grid time of the last frame queued, 100
 class ITavrinCaptureApp {
   public:
     virtual ~ITavrinCaptureApp() = default;
-    virtual HRESULT putFrame(device::CaptureFrame* frame) = 0;
+    // Takes a reference of its own to `frame` when it queues it.
+    virtual HRESULT putFrame(const device::FrameRef& frame) = 0;
     virtual HRESULT getStatistic(int32_t kind, int64_t* result) = 0;
     virtual HRESULT setArea(int32_t width, int32_t height, int32_t offset) = 0;
     virtual HRESULT stop() = 0;

@@ -10,7 +10,7 @@ namespace tavrin::record {
 
 bool NoRecording::startRecording(const std::string& fileName) {
     fileName_ = fileName;
-    base::debugPrintf("recording is not part of this build\n");
+    base::recordLog.info("recording is not part of this build\n");
     return false;
 }
 

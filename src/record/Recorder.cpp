@@ -12,8 +12,6 @@
 
 namespace tavrin::record {
 
-using base::debugPrintf;
-
 namespace {
 
 constexpr std::size_t kMaxFileNameUnits = 31;
@@ -66,8 +64,8 @@ std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const R
             int32_t size = 0;
             dialogs->GetState(nullptr, &size);
             const HRESULT hr = dialogs->SetState(blob.data(), static_cast<int32_t>(blob.size()));
-            debugPrintf("getFilter:SetState(%08X.., %d)=%X\n", firstFourBytes(blob),
-                        static_cast<int>(blob.size()), static_cast<unsigned>(hr));
+            base::recordLog.debug("getFilter:SetState(%08X.., %d)=%X\n", firstFourBytes(blob),
+                                  static_cast<int>(blob.size()), static_cast<unsigned>(hr));
         }
     }
     return filter;
@@ -234,16 +232,16 @@ bool Recorder::startRecording(const std::string& fileName) {
             aviMux->SetMasterStream(-1);
         audioStatus_ = query<IAudioCaptureStatus>(audioIn);
     } else {
-        debugPrintf("getAudioSource failed\n");
+        base::recordLog.warning("getAudioSource failed\n");
         soundNote_ = missingSoundNote();
         if (!soundNote_.empty())
-            debugPrintf("Recording without sound: %s\n", soundNote_.c_str());
+            base::recordLog.warning("Recording without sound: %s\n", soundNote_.c_str());
     }
 
     mediaControl_ = graph;
     mediaEvent_ = graph;
     if (FAILED(mediaControl_->Run())) {
-        debugPrintf("pControl->Run() failed\n");
+        base::recordLog.error("pControl->Run() failed\n");
         return failStart("The recording could not start.");
     }
     return true;
@@ -307,9 +305,10 @@ std::string Recorder::updateRecordingStatus() {
     if (slotReportTime_ == 0 || now - slotReportTime_ >= 1000) {
         slotReportTime_ = now;
         const int64_t slots = samples + skipped;
-        debugPrintf("recording: %lld slots, %lld empty (%.2f%%)\n", static_cast<long long>(slots),
-                    static_cast<long long>(skipped),
-                    slots > 0 ? 100.0 * static_cast<double>(skipped) / static_cast<double>(slots) : 0.0);
+        base::recordLog.info("recording: %lld slots, %lld empty (%.2f%%)\n", static_cast<long long>(slots),
+                             static_cast<long long>(skipped),
+                             slots > 0 ? 100.0 * static_cast<double>(skipped) / static_cast<double>(slots)
+                                       : 0.0);
     }
     return statusText_;
 }

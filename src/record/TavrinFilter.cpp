@@ -9,8 +9,6 @@
 
 namespace tavrin::record {
 
-using base::debugPrintf;
-
 TavrinFilter::TavrinFilter() : CSource(CLSID_TavrinFilter) {
     pin = new (std::nothrow) CCapturePin(this);
 }
@@ -25,7 +23,7 @@ TavrinFilter::~TavrinFilter() {
 }
 
 std::shared_ptr<BaseFilter> TavrinFilter::CreateInstance(int32_t recordFps) {
-    debugPrintf("TavrinFilter::CreateInstance\n");
+    base::recordLog.debug("TavrinFilter::CreateInstance\n");
     std::shared_ptr<TavrinFilter> filter;
     TavrinFilter* raw = new (std::nothrow) TavrinFilter();
     if (raw && !raw->pin) {
@@ -40,7 +38,7 @@ std::shared_ptr<BaseFilter> TavrinFilter::CreateInstance(int32_t recordFps) {
         }
     }
     if (!filter) {
-        debugPrintf("Couldn't get capture filter.\n");
+        base::recordLog.error("Couldn't get capture filter.\n");
         return nullptr;
     }
 
@@ -67,7 +65,7 @@ std::shared_ptr<BaseFilter> TavrinFilter::CreateInstance(int32_t recordFps) {
         if (FAILED(config->GetStreamCaps(i, &type, &caps)) || !type)
             continue;
         if (auto vih = type->formatAs<VIDEOINFOHEADER>()) {
-            debugPrintf(
+            base::recordLog.debug(
                 "[%d] FPS=(%.2f-%.2f, current=%.2f) src=%d,%d %d,%d tgt=%d,%d %d,%d rez=%dx%d bpp=%d\n", i,
                 10000000.0 / static_cast<double>(caps.MaxFrameInterval),
                 10000000.0 / static_cast<double>(caps.MinFrameInterval),
@@ -88,7 +86,7 @@ HRESULT TavrinFilter::GetState(uint32_t, FILTER_STATE* state) {
     return *state == State_Paused ? VFW_S_CANT_CUE : S_OK;
 }
 
-HRESULT TavrinFilter::putFrame(device::CaptureFrame* frame) {
+HRESULT TavrinFilter::putFrame(const device::FrameRef& frame) {
     return pin->putFrame(frame);
 }
 

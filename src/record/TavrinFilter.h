@@ -22,7 +22,7 @@ class TavrinFilter : public CSource, public ITavrinCaptureApp {
     // A live source has nothing to cue while paused.
     HRESULT GetState(uint32_t timeoutMs, FILTER_STATE* state) override;
 
-    HRESULT putFrame(device::CaptureFrame* frame) override;
+    HRESULT putFrame(const device::FrameRef& frame) override;
     HRESULT getStatistic(int32_t kind, int64_t* result) override;
     HRESULT setArea(int32_t width, int32_t height, int32_t offset) override;
     HRESULT stop() override;

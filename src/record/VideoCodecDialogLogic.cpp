@@ -12,8 +12,6 @@
 
 namespace tavrin::record {
 
-using base::debugPrintf;
-
 VideoCodecDialogLogic::VideoCodecDialogLogic(VideoCodecDialogView& view, RecordingSettings& settings,
                                              MediaPlatform& platform)
     : view_(view), settings_(settings), platform_(platform) {}
@@ -125,13 +123,13 @@ void VideoCodecDialogLogic::onOk() {
             if (allocated) {
                 if (FAILED(dialogCodecDialogs_->GetState(blob.data(), &size)) || size < 0 ||
                     static_cast<std::size_t>(size) > blob.size()) {
-                    debugPrintf("pCompressDialogs::GetState failed\n");
+                    base::recordLog.warning("pCompressDialogs::GetState failed\n");
                 } else {
                     blob.resize(static_cast<std::size_t>(size));
                     uint32_t first = 0;
                     for (std::size_t i = 0; i < 4; ++i)
                         first |= static_cast<uint32_t>(i < blob.size() ? blob[i] : 0) << (8 * i);
-                    debugPrintf("GetState(%d)=%08X..\n", size, first);
+                    base::recordLog.debug("GetState(%d)=%08X..\n", size, first);
                     settings_.videoCodecSettings = std::move(blob);
                 }
             }

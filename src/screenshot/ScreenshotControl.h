@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "device/CaptureFrame.h"
+#include "device/FrameRef.h"
 
 namespace tavrin::screenshot {
 
@@ -10,7 +10,7 @@ class ScreenshotControl {
   public:
     virtual ~ScreenshotControl() = default;
     // Saves `frame` as the next numbered PNG on a worker; takes its own reference.
-    virtual void startScreenshot(device::CaptureFrame& frame) = 0;
+    virtual void startScreenshot(const device::FrameRef& frame) = 0;
     // Lets the user pick a new output folder; cancel changes nothing.
     virtual void chooseOutputFolder() = 0;
 };

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "screenshot/Screenshots.h"
 
-#include "device/FrameQueue.h"
 #include "screenshot/NumberedName.h"
 #include "screenshot/SavePng.h"
 
@@ -43,12 +42,16 @@ void Screenshots::workerEnded() {
     workersIdle_.notify_all();
 }
 
-void Screenshots::startScreenshot(device::CaptureFrame& frame) {
-    const int width = frame.layout.width;
-    const int height = frame.layout.height;
+void Screenshots::startScreenshot(const device::FrameRef& frame) {
+    if (!frame) {
+        status_.setStatusText(kPngSaveFailed);
+        return;
+    }
+    const int width = frame->layout.width;
+    const int height = frame->layout.height;
     const std::size_t pixelCount = width > 0 && height > 0 ? std::size_t(width) * std::size_t(height) : 0;
     // A frame that was never converted has no picture to save.
-    if (pixelCount == 0 || frame.image.size() < pixelCount * 4) {
+    if (pixelCount == 0 || frame->image.size() < pixelCount * 4) {
         status_.setStatusText(kPngSaveFailed);
         return;
     }
@@ -72,16 +75,14 @@ void Screenshots::startScreenshot(device::CaptureFrame& frame) {
     }
     std::memcpy(job->name, name.c_str(), name.size() + 1);
 
-    job->frame = &frame;
-    device::addFrameRef(frame);
+    job->frame = frame.share();
     {
         std::lock_guard lk(workersMutex_);
         ++activeWorkers_;
     }
     ScreenshotJob* owned = job.release();
     if (!starter_([this, owned] { screenshotWorker(owned); })) {
-        device::releaseFrame(frame);
-        delete owned;
+        delete owned; // and with it the job's hold on the frame
         workerEnded();
         status_.setStatusText(kPngSaveFailed);
     }
@@ -96,8 +97,7 @@ void Screenshots::screenshotWorker(ScreenshotJob* job) {
         dst[1] = src[1];
         dst[2] = src[0];
     }
-    device::releaseFrame(*job->frame);
-    job->frame = nullptr;
+    job->frame.reset();
 
     const std::string path = job->folder + job->name;
     const int result = savePng(encoder_, path, job->pixels.get(), job->width, job->height);

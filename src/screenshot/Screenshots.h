@@ -5,6 +5,7 @@
 #include "base/StatusLine.h"
 #include "base/UserFolders.h"
 #include "device/CaptureFrame.h"
+#include "device/FrameRef.h"
 #include "screenshot/FolderChooser.h"
 #include "screenshot/PngEncoder.h"
 #include "screenshot/ScreenshotControl.h"
@@ -24,7 +25,7 @@ inline constexpr const char* kPngSaveFailed = ".png save failed.";
 
 // One screenshot in progress: owned by its worker once the worker runs.
 struct ScreenshotJob {
-    device::CaptureFrame* frame = nullptr; // holds one reference until the pixels are copied
+    device::FrameRef frame;                // held until the pixels are copied
     char name[16] = {};                    // "00042.png"
     std::string folder;                    // the output folder the name was probed in
     int width = 0;
@@ -52,7 +53,7 @@ class Screenshots : public ScreenshotControl {
     Screenshots(const Screenshots&) = delete;
     Screenshots& operator=(const Screenshots&) = delete;
 
-    void startScreenshot(device::CaptureFrame& frame) override;
+    void startScreenshot(const device::FrameRef& frame) override;
     void chooseOutputFolder() override;
 
     // Waits until no worker runs; false if some still ran after `limit`.

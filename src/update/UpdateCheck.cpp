@@ -58,13 +58,13 @@ void UpdateCheck::scheduleUpdateCheck() {
 }
 
 int UpdateCheck::updateCheckThread() {
-    base::debugWrite("software update check\n");
+    base::updateLog.debug("software update check\n");
     if (http_.open(kUserAgent)) {
-        base::debugWrite("connect\n");
+        base::updateLog.debug("connect\n");
         if (http_.connect()) {
-            base::debugWrite("openrequest\n");
+            base::updateLog.debug("openrequest\n");
             if (http_.openRequest(kVersionFilePath)) {
-                base::debugWrite("sendrequest\n");
+                base::updateLog.debug("sendrequest\n");
                 if (http_.sendRequest()) {
                     receiveBuffer_.fill(0);
                     const int limit = int(receiveBuffer_.size()) - 1;
@@ -94,7 +94,7 @@ void UpdateCheck::parseVersionFile(int count) {
         readVersionFile(receiveBuffer_.data(), std::min(count, int(receiveBuffer_.size()) - 1));
     if (!file.valid)
         return;
-    base::debugPrintf("found v%d\n", file.version);
+    base::updateLog.info("found v%d\n", file.version);
     if (!settingsKey_)
         return;
     const int32_t lastSeen = static_cast<int32_t>(settingsKey_->readDword("LastVersionSeen"));

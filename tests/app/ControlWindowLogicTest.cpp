@@ -13,6 +13,7 @@
 
 #include <gmock/gmock.h>
 
+#include <array>
 #include <atomic>
 #include <thread>
 #include <gtest/gtest.h>
@@ -76,14 +77,19 @@ struct ControlWindowTest : ::testing::Test {
         app.settings.splitWindows = split;
     }
 
-    device::CaptureFrame* takeFrame() {
-        device::CaptureFrame* f = app.framePool.queue().pop(std::chrono::milliseconds(0));
-        EXPECT_NE(f, nullptr);
-        EXPECT_EQ(f->refCount, 0);
+    device::FrameRef takeFrame() {
+        device::FrameRef f = app.framePool.take(std::chrono::milliseconds(0));
+        EXPECT_TRUE(f);
+        EXPECT_EQ(f->refCount, 1);
         std::fill_n(f->data.get(), device::kPictureBytes, uint8_t{0xFF}); // as an error frame
         return f;
     }
-    void post(device::CaptureFrame* f) { logic->handleMessage(base::UM_FRAME, 0, reinterpret_cast<intptr_t>(f)); }
+    // Hands the frame over as the read thread's post does; returns it for the checks.
+    device::CaptureFrame* post(device::FrameRef f) {
+        device::CaptureFrame* frame = f.get();
+        logic->handleFrame(std::move(f));
+        return frame;
+    }
     int freeFrames() { return app.framePool.queue().count(); }
 
     TempFolder folder;
@@ -105,18 +111,16 @@ struct ControlWindowTest : ::testing::Test {
 
 TEST_F(ControlWindowTest, OneWindowHoldsTheFrameAloneAndGivesItBack) {
     started();
-    auto* f = takeFrame();
-    post(f);
+    auto* f = post(takeFrame());
     EXPECT_THAT(log, ElementsAre("main.present refs=1"));
     EXPECT_EQ(f->layout.layoutId, 6); // converted first
     EXPECT_EQ(f->refCount, 1);
-    EXPECT_EQ(displays.main->held, f);
+    EXPECT_EQ(displays.main->held.get(), f);
     EXPECT_EQ(freeFrames(), 11);
 
     // The next frame replaces it, and the first one is back in the pool.
-    auto* g = takeFrame();
-    post(g);
-    EXPECT_EQ(displays.main->held, g);
+    auto* g = post(takeFrame());
+    EXPECT_EQ(displays.main->held.get(), g);
     EXPECT_EQ(f->refCount, 0);
     EXPECT_EQ(freeFrames(), 11);
 }
@@ -129,13 +133,12 @@ TEST_F(ControlWindowTest, TwoWindowsRecorderAndScreenshotEachHoldOneReferenceInO
     logic->command(IDC_SCREENSHOT);
     log.clear();
 
-    auto* f = takeFrame();
-    post(f);
+    auto* f = post(takeFrame());
     EXPECT_THAT(log, ElementsAre("putFrame refs=1 layout=6", "startScreenshot refs=2",
                                  "bottom.present refs=4", "main.present refs=4"));
     EXPECT_EQ(f->refCount, 4);
-    EXPECT_EQ(displays.bottom->held, f);
-    EXPECT_EQ(displays.main->held, f);
+    EXPECT_EQ(displays.bottom->held.get(), f);
+    EXPECT_EQ(displays.main->held.get(), f);
 
     // Every holder lets go: the frame returns to the pool exactly once.
     recorder.releaseFrames();
@@ -150,8 +153,7 @@ TEST_F(ControlWindowTest, TwoWindowsRecorderAndScreenshotEachHoldOneReferenceInO
 TEST_F(ControlWindowTest, WithoutDisplayWindowsTheControlWindowReleasesItsReference) {
     started();
     displays.main.reset();
-    auto* f = takeFrame();
-    post(f);
+    auto* f = post(takeFrame());
     EXPECT_EQ(f->refCount, 0);
     EXPECT_EQ(freeFrames(), 12);
 }
@@ -321,7 +323,7 @@ TEST_F(ControlWindowTest, ClosingWhileRecordingStopsTheRecordingBeforeTheWindows
     post(takeFrame());
     log.clear();
 
-    EXPECT_EQ(logic->handleMessage(base::WM_CLOSE, 0, 0), 1);
+    EXPECT_TRUE(logic->handleMessage(base::WM_CLOSE, 0, 0));
     EXPECT_THAT(log, ElementsAre("stopRecording", "status:Stopped.", "destroyDisplayWindows", "destroyWindow",
                                  "quit:0"));
     EXPECT_TRUE(logic->destroyed());
@@ -330,8 +332,7 @@ TEST_F(ControlWindowTest, ClosingWhileRecordingStopsTheRecordingBeforeTheWindows
     // Frames still on their way go straight back; nothing else is handled.
     recorder.releaseFrames();
     EXPECT_EQ(freeFrames(), 12);
-    auto* f = takeFrame();
-    post(f);
+    post(takeFrame());
     EXPECT_EQ(freeFrames(), 12);
     log.clear();
     logic->handleMessage(base::WM_CLOSE, 0, 0);
@@ -356,13 +357,15 @@ TEST_F(ControlWindowTest, DeviceNoticesSetTheStatusLine) {
     EXPECT_EQ(view.status, "Not connected");
     logic->handleMessage(base::UM_DEVICE, base::kDeviceNoPermission, 0);
     EXPECT_EQ(view.status, "No permission to open the board: install the udev rule (see README) and plug it in again");
-    EXPECT_EQ(base::UM_DEVICE, 1027u);
+    // The program's own message numbers are fixed.
+    EXPECT_EQ((std::array{base::UM_FRAME, base::UM_FOCUS_DISPLAY, base::UM_DEVICE, base::UM_TOPMOST}),
+              (std::array<uint32_t, 4>{1025, 1026, 1027, 1028}));
 }
 
 TEST_F(ControlWindowTest, TopmostAndConsoleToggleReachTheirParts) {
     started();
-    EXPECT_EQ(logic->handleMessage(base::UM_TOPMOST, 0, 0), 0);
-    logic->handleMessage(base::WM_SYSCOMMAND, 0, 0);
+    EXPECT_FALSE(logic->handleMessage(base::UM_TOPMOST, 0, 0));
+    logic->handleMessage(base::WM_SYSCOMMAND, base::kDebugConsoleCommand, 0);
     logic->handleMessage(base::WM_SYSCOMMAND, 0xF060, 0); // another system command
     EXPECT_THAT(log, ElementsAre("applyTopmost", "toggleDebugConsole"));
 }
@@ -373,7 +376,7 @@ TEST_F(ControlWindowTest, BoardArrivalReopensTheBoardThenOffersFirmware) {
     ASSERT_EQ(board.openConnections(), 1);
     posted.clear();
 
-    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&device::kBoardArrival));
+    logic->deviceArrived(device::kBoardArrival);
     // Closed (UM_DEVICE 0) and opened again (UM_DEVICE 1); the offer comes after the switch.
     const auto notices = posted.deviceNotices();
     ASSERT_GE(notices.size(), 2u);
@@ -386,7 +389,7 @@ TEST_F(ControlWindowTest, BoardArrivalReopensTheBoardThenOffersFirmware) {
     // A board that needs firmware arrives: the offer sees it.
     log.clear();
     board.setVersion(1);
-    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&device::kBoardArrival));
+    logic->deviceArrived(device::kBoardArrival);
     EXPECT_THAT(log, ElementsAre("offerFirmwareUpdate state=1"));
 }
 
@@ -402,19 +405,15 @@ TEST_F(ControlWindowTest, ArrivalDuringAFirmwareUpdateIsRetriedInsteadOfWaitingF
     while (!held)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
-    const auto arrival = reinterpret_cast<intptr_t>(&device::kBoardArrival);
-    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, arrival); // returns at once
+    logic->deviceArrived(device::kBoardArrival); // returns at once
     ASSERT_EQ(view.retries.size(), 1u);
-    EXPECT_EQ(view.retries[0].message, base::WM_DEVICECHANGE);
-    EXPECT_EQ(view.retries[0].lParam, arrival);
     EXPECT_GT(view.retryDelay.count(), 0);
     EXPECT_TRUE(log.empty()) << "no firmware offer before the switch";
     EXPECT_EQ(board.openConnections(), 0);
 
     release = true;
     update.join();
-    const auto& retry = view.retries[0];
-    logic->handleMessage(retry.message, retry.wParam, retry.lParam);
+    view.retries[0]();
     EXPECT_EQ(view.retries.size(), 1u);
     EXPECT_EQ(app.currentDevice.load(), &app.boardDevice);
     EXPECT_THAT(log, ElementsAre("offerFirmwareUpdate state=2"));
@@ -426,37 +425,36 @@ TEST_F(ControlWindowTest, ABoardArrivalGetsTheLockWhileTheReadThreadStreamsAtSix
     ASSERT_TRUE(device::usbThread_start(app));
     struct StopReading {
         CaptureApp& app;
-        ~StopReading() { device::stopReadThread(app, std::chrono::seconds(2)); }
+        ~StopReading() { device::usbThread_stop(app, std::chrono::seconds(2)); }
     } stopReading{app};
     ASSERT_TRUE(posted.waitForFrames(10, std::chrono::seconds(5)));
 
     // The arrival and its retries as the window's timer runs them, for at most 10 s.
-    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&device::kBoardArrival));
+    logic->deviceArrived(device::kBoardArrival);
     for (std::size_t i = 0; log.empty() && i < view.retries.size() && i < 1000; ++i) {
         std::this_thread::sleep_for(view.retryDelay);
-        logic->handleMessage(view.retries[i].message, view.retries[i].wParam, view.retries[i].lParam);
+        view.retries[i]();
     }
     ASSERT_THAT(log, ElementsAre("offerFirmwareUpdate state=2")) << view.retries.size() << " retries";
     // The board opened again streams on.
     EXPECT_TRUE(posted.waitForFrames(posted.frameCount() + 10, std::chrono::seconds(5)));
 }
 
-TEST_F(ControlWindowTest, OnlyArrivalsOfADeviceInterfaceAreHandled) {
+TEST_F(ControlWindowTest, ArrivalsOfAnotherInterfaceClassOrAfterClosingAreIgnored) {
     started();
-    device::DeviceInterfaceArrival volume = device::kBoardArrival;
-    volume.deviceType = 2;
-    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&volume));
-    logic->handleMessage(base::WM_DEVICECHANGE, 0x8004, reinterpret_cast<intptr_t>(&device::kBoardArrival)); // removal
-    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, 0);
-    EXPECT_TRUE(log.empty());
-    EXPECT_EQ(board.openConnections(), 0);
-
     // Another interface class: the board is not opened for it.
-    device::DeviceInterfaceArrival other = device::kBoardArrival;
-    other.classId.bytes[0] ^= 1;
-    logic->handleMessage(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&other));
+    device::DeviceArrival other = device::kBoardArrival;
+    other.interfaceClass.bytes[0] ^= 1;
+    logic->deviceArrived(other);
     EXPECT_EQ(board.openConnections(), 0);
     EXPECT_EQ(app.currentDevice.load(), &app.nullDevice);
+
+    // A closed window switches nothing, even for the board.
+    logic->handleMessage(base::WM_CLOSE, 0, 0);
+    log.clear();
+    logic->deviceArrived(device::kBoardArrival);
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(board.openConnections(), 0);
 }
 
 TEST_F(ControlWindowTest, ASettingsNoticeStaysBelowTheConnectionStateUntilTheFirstOtherStatus) {

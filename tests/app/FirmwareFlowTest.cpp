@@ -36,10 +36,11 @@ using tavrin::testing::TempFolders;
 
 namespace {
 
-constexpr uint32_t kProgressMessage = base::WM_USER + 100;
-constexpr uint32_t kWorkerDoneMessage = base::WM_USER + 101;
+constexpr uint32_t kProgressMessage = 1124;
+constexpr uint32_t kWorkerDoneMessage = 1125;
+constexpr uint32_t kArrivalMessage = 1126; // the board's interface appeared
 
-class FirmwarePlatform : public app::AppPlatform, public base::MessageTarget, public FirmwareDialogView {
+class FirmwarePlatform : public app::AppPlatform, public device::ControlWindowTarget, public FirmwareDialogView {
   public:
     using Clock = std::chrono::steady_clock;
 
@@ -54,7 +55,7 @@ class FirmwarePlatform : public app::AppPlatform, public base::MessageTarget, pu
     }
     bool registerDeviceNotification() override {
         // Arrivals reach the control window as posted messages, like the hotplug watcher's.
-        board_.setArrivalObserver([this] { postMessage(base::WM_DEVICECHANGE, 0, 0); });
+        board_.setArrivalObserver([this] { postMessage(kArrivalMessage, 0, 0); });
         return true;
     }
     void unregisterDeviceNotification() override { board_.setArrivalObserver(nullptr); }
@@ -98,13 +99,8 @@ class FirmwarePlatform : public app::AppPlatform, public base::MessageTarget, pu
     void shutdownToolkit() override { steps.push_back("shutdownToolkit"); }
 
     // --- the control window ---
+    void postFrame(device::FrameRef) override {} // no consumers here: let go of it at once
     void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-        if (message == base::UM_FRAME) { // no consumers here: let go of it at once
-            auto* frame = reinterpret_cast<CaptureFrame*>(lParam);
-            frame->refCount = 1;
-            releaseFrame(*frame);
-            return;
-        }
         std::lock_guard lk(mutex_);
         queue_.push_back({Clock::now(), message, wParam, lParam});
         cv_.notify_all();
@@ -173,7 +169,7 @@ class FirmwarePlatform : public app::AppPlatform, public base::MessageTarget, pu
             ASSERT_NE(dialog_, nullptr);
             dialog_->workerFinished(static_cast<int>(m.lParam));
             break;
-        case base::WM_DEVICECHANGE: {
+        case kArrivalMessage: {
             // The device switch needs the lock. While an update holds it, look again
             // shortly instead of blocking the window until the update ends.
             std::unique_lock lk(app_.appLock, std::try_to_lock);
@@ -276,7 +272,7 @@ TEST_F(FirmwareFlow, ArrivalDuringTheUpdateWaitsForTheLockWhileTheWindowKeepsGoi
     platform.onProgressShown = [&](int perMille) {
         if (!arrivalPosted && perMille > 0 && perMille < 500) {
             arrivalPosted = true; // a board interface announces itself mid-update
-            platform.postMessage(base::WM_DEVICECHANGE, 0, 0);
+            platform.postMessage(kArrivalMessage, 0, 0);
         }
     };
     platform.closeWhen = [&] { return platform.boardOpenedAgain; };

@@ -129,7 +129,7 @@ struct LifecycleTest : ::testing::Test {
         app->stopFlag = 1;
         gate->release();
         if (app->readThread.joinable())
-            device::stopReadThread(*app, 5000ms);
+            device::usbThread_stop(*app, 5000ms);
         app->controlWindow.set(nullptr);
     }
 
@@ -391,8 +391,7 @@ TEST_F(WithoutBoard, FramesConvertToWhitePicturesInTheLoop) {
         app::convertFrame(*app, *frame);
         white = frame->image.size() == 256u * 384 * 4 && frame->image[0] == 255 && frame->image[1] == 255 &&
                 frame->image[2] == 255 && frame->image[3] == 0;
-        for (device::CaptureFrame* f : holding.heldFrames())
-            device::releaseFrame(*f);
+        holding.releaseAll();
     };
     EXPECT_EQ(app::runProgram(*app, holdingPlatform, folders), 0);
     EXPECT_TRUE(white);

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace tavrin::device;
@@ -17,37 +18,50 @@ TEST(FramePool, HoldsTwelveFramesWithBuffersAndReturnsThemInReleaseOrder) {
     ASSERT_TRUE(pool.setup());
     EXPECT_EQ(pool.queue().count(), 12);
 
-    std::vector<CaptureFrame*> taken;
+    std::vector<FrameRef> taken;
     for (int i = 0; i < 12; ++i) {
-        CaptureFrame* f = pool.queue().pop(0ms);
-        ASSERT_NE(f, nullptr);
-        ASSERT_NE(f->data, nullptr);
-        EXPECT_EQ(f->layout.layoutId, 0);
-        taken.push_back(f);
+        taken.push_back(pool.take(0ms));
+        ASSERT_TRUE(taken.back());
+        ASSERT_NE(taken.back()->data, nullptr);
+        EXPECT_EQ(taken.back()->layout.layoutId, 0);
+        EXPECT_EQ(taken.back()->refCount, 1) << "the taker is the first holder";
     }
-    EXPECT_EQ(pool.queue().pop(10ms), nullptr) << "only twelve frames exist";
+    EXPECT_FALSE(pool.take(10ms)) << "only twelve frames exist";
 
     // Release in a scrambled order; they must come back in exactly that order.
     const int order[12] = {5, 0, 11, 3, 7, 1, 9, 2, 10, 4, 8, 6};
+    std::vector<CaptureFrame*> released;
     for (int i : order) {
-        taken[i]->refCount = 1;
-        releaseFrame(*taken[i]);
+        released.push_back(taken[i].get());
+        taken[i].reset();
+        EXPECT_FALSE(taken[i]);
     }
-    for (int i : order)
-        EXPECT_EQ(pool.queue().pop(0ms), taken[i]);
+    for (CaptureFrame* f : released)
+        EXPECT_EQ(pool.queue().pop(0ms), f);
 }
 
 TEST(FramePool, FrameGoesBackOnlyWhenTheLastHolderReleases) {
     FramePool pool;
     ASSERT_TRUE(pool.setup());
-    CaptureFrame* f = pool.queue().pop(0ms);
-    f->refCount = 1;
-    addFrameRef(*f);
-    addFrameRef(*f);
-    releaseFrame(*f);
-    releaseFrame(*f);
+    FrameRef first = pool.take(0ms);
+    FrameRef second = first.share();
+    FrameRef third = second.share();
+    EXPECT_EQ(second.get(), first.get());
+    EXPECT_EQ(first->refCount, 3);
+    EXPECT_FALSE(FrameRef().share()) << "sharing nothing holds nothing";
+
+    // A move hands the hold over: the moved-from reference lets go of nothing.
+    FrameRef moved = std::move(third);
+    EXPECT_FALSE(third);
+    third.reset();
+    FrameRef& same = moved;
+    moved = std::move(same);
+    EXPECT_EQ(moved->refCount, 3) << "a move onto itself keeps the hold";
+    first.reset();
+    second = std::move(moved); // drops second's own hold
     EXPECT_EQ(pool.queue().count(), 11);
-    releaseFrame(*f);
+    EXPECT_EQ(second->refCount, 1);
+    second.reset();
     EXPECT_EQ(pool.queue().count(), 12);
 }
 
@@ -56,20 +70,20 @@ TEST(FramePool, ConcurrentReleasesReturnEachFrameExactlyOnce) {
     ASSERT_TRUE(pool.setup());
     constexpr int kRounds = 2000;
     for (int round = 0; round < kRounds; ++round) {
-        CaptureFrame* f = pool.queue().pop(0ms);
-        ASSERT_NE(f, nullptr);
-        f->refCount = 1;
-        addFrameRef(*f);
+        FrameRef refA = pool.take(0ms);
+        ASSERT_TRUE(refA);
+        CaptureFrame* f = refA.get();
+        FrameRef refB = refA.share();
         std::atomic<bool> go{false};
         std::thread a([&] {
             while (!go.load()) {
             }
-            releaseFrame(*f);
+            refA.reset();
         });
         std::thread b([&] {
             while (!go.load()) {
             }
-            releaseFrame(*f);
+            refB.reset();
         });
         go.store(true);
         a.join();
@@ -88,17 +102,17 @@ TEST(FrameQueue, DrainReleasesQueuedFramesSkipsEmptySlotsAndNeverWaits) {
     drainFrameQueue(recording);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
 
-    CaptureFrame* a = pool.queue().pop(0ms);
-    CaptureFrame* b = pool.queue().pop(0ms);
-    a->refCount = 1;
-    b->refCount = 2; // also held by someone else
-    recording.push(a);
-    recording.push(nullptr);
-    recording.push(b);
+    FrameRef a = pool.take(0ms);
+    FrameRef b = pool.take(0ms);
+    FrameRef elsewhere = b.share(); // b is also held by someone else
+    recording.push(std::move(a));
+    recording.push(FrameRef{});
+    recording.push(std::move(b));
+    EXPECT_EQ(pool.queue().count(), 10) << "the queue holds its frames";
     drainFrameQueue(recording);
     EXPECT_EQ(recording.count(), 0);
     EXPECT_EQ(pool.queue().count(), 11) << "a returns, b is still held";
-    EXPECT_EQ(b->refCount, 1);
+    EXPECT_EQ(elsewhere->refCount, 1);
 }
 
 TEST(FrameQueue, PopTimesOutAfterItsWait) {

@@ -29,6 +29,7 @@ struct ReadThreadFixture : ::testing::Test {
     ~ReadThreadFixture() override {
         stop();
         app->controlWindow.set(nullptr);
+        window.releaseAll(); // while the pool is there
     }
 
     void openBoard() {
@@ -40,7 +41,7 @@ struct ReadThreadFixture : ::testing::Test {
     void start() { ASSERT_TRUE(usbThread_start(*app)); }
     void stop() {
         if (app->readThread.joinable()) {
-            ASSERT_TRUE(stopReadThread(*app, 2000ms));
+            ASSERT_TRUE(usbThread_stop(*app, 2000ms));
         }
     }
     // Every frame is back in the pool or held by the window: none lost, none doubled.
@@ -143,13 +144,11 @@ TEST_F(HoldingReadThread, AllFramesHeldStarvesEveryHalfSecondAndDropsNothing) {
 
     // Releasing one lets the thread go on with exactly that frame.
     CaptureFrame* first = window.heldFrames().front();
-    releaseFrame(*first);
+    window.release(first);
     ASSERT_TRUE(window.waitForFrames(13, 2000ms));
     EXPECT_EQ(window.heldFrames()[12], first);
     stop();
-    for (CaptureFrame* f : window.heldFrames())
-        if (f->refCount > 0)
-            releaseFrame(*f);
+    window.releaseAll();
     expectPoolIntact();
 }
 
@@ -158,10 +157,9 @@ TEST_F(HoldingReadThread, StopWithAnEmptyPoolEndsWithinAboutHalfASecond) {
     start();
     ASSERT_TRUE(window.waitForFrames(12, 5000ms));
     const auto begin = std::chrono::steady_clock::now();
-    EXPECT_TRUE(stopReadThread(*app, 1000ms));
+    EXPECT_TRUE(usbThread_stop(*app, 1000ms));
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 700ms);
-    for (CaptureFrame* f : window.heldFrames())
-        releaseFrame(*f);
+    window.releaseAll();
     expectPoolIntact();
 }
 
@@ -190,11 +188,10 @@ TEST_F(HoldingReadThread, StopCutsThePoolWaitShortAndLeavesThePoolWhole) {
         std::this_thread::sleep_for(10ms);
     ASSERT_EQ(diag.count("read_thread starved\n"), 1);
     // The thread is in its next 500 ms wait; a stop wakes it rather than letting it run out.
-    EXPECT_TRUE(stopReadThread(*app, 10s));
+    EXPECT_TRUE(usbThread_stop(*app, 10s));
     EXPECT_FALSE(app->readThread.joinable());
     EXPECT_EQ(diag.count("read_thread starved\n"), 1) << "the wait was woken, not timed out";
-    for (CaptureFrame* f : window.heldFrames())
-        releaseFrame(*f);
+    window.releaseAll();
     // No wake is left behind in the pool: twelve frames and nothing else come out.
     for (int i = 0; i < FramePool::kFrameCount; ++i)
         EXPECT_NE(app->framePool.queue().pop(0ms), nullptr) << i;

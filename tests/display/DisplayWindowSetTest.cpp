@@ -25,7 +25,7 @@ class FakeWindow : public DisplayWindowHandle {
         held.clear();
         log_.events.push_back("destroy " + plan.title);
     }
-    void present(device::CaptureFrame* frame) override { held.present(frame); }
+    void present(device::FrameRef frame) override { held.present(std::move(frame)); }
     void setTopmost(bool on) override {
         log_.events.push_back(plan.title + (on ? " topmost" : " not topmost"));
     }
@@ -186,12 +186,10 @@ TEST_F(WindowSetTest, FramesHeldByOldWindowsGoBackToThePool) {
     set.applyDisplayMode(6, true);
     // Dispatch two frames as the control window does.
     for (int i = 0; i < 2; ++i) {
-        device::CaptureFrame* f = pool.queue().pop(std::chrono::milliseconds(0));
-        ASSERT_NE(f, nullptr);
-        f->refCount = 1;
-        device::addFrameRef(*f);
-        set.bottomDisplay()->present(f);
-        set.mainDisplay()->present(f);
+        device::FrameRef f = pool.take(std::chrono::milliseconds(0));
+        ASSERT_TRUE(f);
+        set.bottomDisplay()->present(f.share());
+        set.mainDisplay()->present(std::move(f));
     }
     EXPECT_EQ(pool.queue().count(), 11) << "the first frame was released by both windows";
     set.applyDisplayMode(7, false);

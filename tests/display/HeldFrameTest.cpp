@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 using namespace tavrin;
 using namespace tavrin::display;
@@ -31,13 +32,13 @@ TEST(HeldFrame, KeepsOnlyTheNewestFrameAndReleasesTheRest) {
     EXPECT_FALSE(held.holdsFrame());
     EXPECT_FALSE(held.withFrame([](device::CaptureFrame&) { FAIL() << "no frame yet"; }));
 
-    device::CaptureFrame* first = pool.queue().pop(0ms);
-    first->refCount = 1;
-    held.present(first);
+    device::FrameRef firstRef = pool.take(0ms);
+    device::CaptureFrame* first = firstRef.get();
+    held.present(std::move(firstRef));
     EXPECT_EQ(pool.queue().count(), 11);
-    device::CaptureFrame* second = pool.queue().pop(0ms);
-    second->refCount = 1;
-    held.present(second);
+    device::FrameRef secondRef = pool.take(0ms);
+    device::CaptureFrame* second = secondRef.get();
+    held.present(std::move(secondRef));
     EXPECT_EQ(pool.queue().count(), 11) << "the first frame went back";
     EXPECT_EQ(first->refCount, 0);
 
@@ -55,15 +56,13 @@ TEST(HeldFrame, KeepsOnlyTheNewestFrameAndReleasesTheRest) {
 TEST(HeldFrame, ReleasesOnDestructionAndRespectsOtherHolders) {
     device::FramePool pool;
     ASSERT_TRUE(pool.setup());
-    device::CaptureFrame* f = pool.queue().pop(0ms);
-    f->refCount = 1;
-    device::addFrameRef(*f); // a second window holds it too
+    device::FrameRef f = pool.take(0ms);
     {
         HeldFrame a;
-        a.present(f);
+        a.present(f.share()); // a second window holds it too
         {
             HeldFrame b;
-            b.present(f);
+            b.present(std::move(f));
         }
         EXPECT_EQ(pool.queue().count(), 11) << "still held by the other window";
     }
@@ -88,10 +87,9 @@ TEST(HeldFrame, ADrawNeverSeesItsFrameReleased) {
         }
     });
     for (int i = 0; i < 2000; ++i) {
-        device::CaptureFrame* f = pool.queue().pop(1s);
-        ASSERT_NE(f, nullptr);
-        f->refCount = 1;
-        held.present(f);
+        device::FrameRef f = pool.take(1s);
+        ASSERT_TRUE(f);
+        held.present(std::move(f));
     }
     stop = true;
     drawer.join();

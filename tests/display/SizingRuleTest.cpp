@@ -22,7 +22,7 @@ struct Sized {
     WindowRect rect;
 };
 
-Sized size(int32_t w, int32_t h, int32_t edge, int32_t cw, int32_t ch) {
+Sized size(int32_t w, int32_t h, SizingEdge edge, int32_t cw, int32_t ch) {
     Sized s{{}, outer(100, 50, cw, ch)};
     s.size = applySizingRule(w, h, kExtraW, kExtraH, edge, s.rect);
     return s;
@@ -32,90 +32,94 @@ Sized size(int32_t w, int32_t h, int32_t edge, int32_t cw, int32_t ch) {
 
 TEST(SizingRule, DualScreenWidthDrags) {
     // Within 15 pixels of 2x: snapped.
-    Sized s = size(256, 384, WMSZ_RIGHT, 500, 384);
+    Sized s = size(256, 384, SizingEdge::Right, 500, 384);
     EXPECT_EQ(s.size, (ClientSize{512, 768}));
     EXPECT_EQ(sizingTitle(s.size), "512 x 768");
     // Beyond it: kept, with the height following.
-    EXPECT_EQ(size(256, 384, WMSZ_RIGHT, 540, 384).size, (ClientSize{540, 810}));
-    EXPECT_EQ(size(256, 384, WMSZ_RIGHT, 541, 384).size, (ClientSize{540, 810})) << "width made even";
+    EXPECT_EQ(size(256, 384, SizingEdge::Right, 540, 384).size, (ClientSize{540, 810}));
+    EXPECT_EQ(size(256, 384, SizingEdge::Right, 541, 384).size, (ClientSize{540, 810})) << "width made even";
     // The snap window is k x W - 15 to k x W + 14.
-    EXPECT_EQ(size(256, 384, WMSZ_RIGHT, 497, 384).size, (ClientSize{512, 768}));
-    EXPECT_EQ(size(256, 384, WMSZ_RIGHT, 526, 384).size, (ClientSize{512, 768}));
-    EXPECT_EQ(size(256, 384, WMSZ_RIGHT, 496, 384).size, (ClientSize{496, 744}));
-    EXPECT_EQ(size(256, 384, WMSZ_RIGHT, 527, 384).size, (ClientSize{526, 789}));
+    EXPECT_EQ(size(256, 384, SizingEdge::Right, 497, 384).size, (ClientSize{512, 768}));
+    EXPECT_EQ(size(256, 384, SizingEdge::Right, 526, 384).size, (ClientSize{512, 768}));
+    EXPECT_EQ(size(256, 384, SizingEdge::Right, 496, 384).size, (ClientSize{496, 744}));
+    EXPECT_EQ(size(256, 384, SizingEdge::Right, 527, 384).size, (ClientSize{526, 789}));
 }
 
 TEST(SizingRule, DualScreenHeightDrags) {
-    EXPECT_EQ(size(256, 384, WMSZ_BOTTOM, 256, 700).size, (ClientSize{466, 699}));
-    EXPECT_EQ(size(256, 384, WMSZ_BOTTOM, 256, 760).size, (ClientSize{512, 768}));
-    EXPECT_EQ(size(256, 384, WMSZ_TOP, 256, 760).size, (ClientSize{512, 768}));
+    EXPECT_EQ(size(256, 384, SizingEdge::Bottom, 256, 700).size, (ClientSize{466, 699}));
+    EXPECT_EQ(size(256, 384, SizingEdge::Bottom, 256, 760).size, (ClientSize{512, 768}));
+    EXPECT_EQ(size(256, 384, SizingEdge::Top, 256, 760).size, (ClientSize{512, 768}));
 }
 
 TEST(SizingRule, NeverBelowNativeSize) {
-    EXPECT_EQ(size(256, 384, WMSZ_RIGHT, 100, 384).size, (ClientSize{256, 384}));
-    EXPECT_EQ(size(256, 384, WMSZ_BOTTOM, 256, 50).size, (ClientSize{256, 384}));
-    EXPECT_EQ(size(256, 384, WMSZ_BOTTOMRIGHT, 10, 10).size, (ClientSize{256, 384}));
-    EXPECT_EQ(size(256, 192, WMSZ_LEFT, 30, 192).size, (ClientSize{256, 192}));
-    EXPECT_EQ(size(240, 160, WMSZ_TOPLEFT, 200, 100).size, (ClientSize{240, 160}));
+    EXPECT_EQ(size(256, 384, SizingEdge::Right, 100, 384).size, (ClientSize{256, 384}));
+    EXPECT_EQ(size(256, 384, SizingEdge::Bottom, 256, 50).size, (ClientSize{256, 384}));
+    EXPECT_EQ(size(256, 384, SizingEdge::BottomRight, 10, 10).size, (ClientSize{256, 384}));
+    EXPECT_EQ(size(256, 192, SizingEdge::Left, 30, 192).size, (ClientSize{256, 192}));
+    EXPECT_EQ(size(240, 160, SizingEdge::TopLeft, 200, 100).size, (ClientSize{240, 160}));
     // A rectangle turned inside out still gives the native size.
     WindowRect r{300, 300, 100, 100};
-    EXPECT_EQ(applySizingRule(256, 384, kExtraW, kExtraH, WMSZ_BOTTOMRIGHT, r), (ClientSize{256, 384}));
+    EXPECT_EQ(applySizingRule(256, 384, kExtraW, kExtraH, SizingEdge::BottomRight, r),
+              (ClientSize{256, 384}));
 }
 
 TEST(SizingRule, SingleScreenSnapsToOneTimes) {
-    EXPECT_EQ(size(240, 160, WMSZ_RIGHT, 250, 160).size, (ClientSize{240, 160}));
-    EXPECT_EQ(size(240, 160, WMSZ_RIGHT, 255, 160).size, (ClientSize{254, 169}));
+    EXPECT_EQ(size(240, 160, SizingEdge::Right, 250, 160).size, (ClientSize{240, 160}));
+    EXPECT_EQ(size(240, 160, SizingEdge::Right, 255, 160).size, (ClientSize{254, 169}));
 }
 
 TEST(SizingRule, CornerLetsTheLargerProportionDecide) {
-    EXPECT_EQ(size(256, 192, WMSZ_BOTTOMRIGHT, 600, 300).size, (ClientSize{600, 450}));
+    EXPECT_EQ(size(256, 192, SizingEdge::BottomRight, 600, 300).size, (ClientSize{600, 450}));
     // 300 x 700 is taller than the picture: the height decides.
-    EXPECT_EQ(size(256, 384, WMSZ_BOTTOMRIGHT, 300, 700).size, (ClientSize{466, 699}));
-    EXPECT_EQ(size(256, 384, WMSZ_BOTTOMRIGHT, 600, 700).size, (ClientSize{600, 900}));
+    EXPECT_EQ(size(256, 384, SizingEdge::BottomRight, 300, 700).size, (ClientSize{466, 699}));
+    EXPECT_EQ(size(256, 384, SizingEdge::BottomRight, 600, 700).size, (ClientSize{600, 900}));
 }
 
 TEST(SizingRule, KeepsTheCornerOppositeTheDraggedEdge) {
     const WindowRect start = outer(100, 50, 300, 300);
-    auto moved = [&](int32_t edge) {
+    auto moved = [&](SizingEdge edge) {
         WindowRect r = start;
         applySizingRule(256, 192, kExtraW, kExtraH, edge, r);
         return r;
     };
     // 300 x 300 proposed on a 256 x 192 corner: the height decides, 400 x 300.
     const int32_t w = 400 + kExtraW, h = 300 + kExtraH;
-    EXPECT_EQ(moved(WMSZ_BOTTOMRIGHT), (WindowRect{start.left, start.top, start.left + w, start.top + h}));
-    EXPECT_EQ(moved(WMSZ_BOTTOMLEFT), (WindowRect{start.right - w, start.top, start.right, start.top + h}));
-    EXPECT_EQ(moved(WMSZ_TOPLEFT),
+    EXPECT_EQ(moved(SizingEdge::BottomRight),
+              (WindowRect{start.left, start.top, start.left + w, start.top + h}));
+    EXPECT_EQ(moved(SizingEdge::BottomLeft),
+              (WindowRect{start.right - w, start.top, start.right, start.top + h}));
+    EXPECT_EQ(moved(SizingEdge::TopLeft),
               (WindowRect{start.right - w, start.bottom - h, start.right, start.bottom}));
-    EXPECT_EQ(moved(WMSZ_TOPRIGHT), (WindowRect{start.left, start.bottom - h, start.left + w, start.bottom}));
+    EXPECT_EQ(moved(SizingEdge::TopRight),
+              (WindowRect{start.left, start.bottom - h, start.left + w, start.bottom}));
     // Edges: the proposed size along the other axis is ignored.
     WindowRect r = start;
-    EXPECT_EQ(applySizingRule(256, 192, kExtraW, kExtraH, WMSZ_LEFT, r), (ClientSize{300, 225}));
+    EXPECT_EQ(applySizingRule(256, 192, kExtraW, kExtraH, SizingEdge::Left, r), (ClientSize{300, 225}));
     EXPECT_EQ(r,
               (WindowRect{start.right - 300 - kExtraW, start.top, start.right, start.top + 225 + kExtraH}));
     r = start;
-    EXPECT_EQ(applySizingRule(256, 192, kExtraW, kExtraH, WMSZ_TOP, r), (ClientSize{400, 300}));
+    EXPECT_EQ(applySizingRule(256, 192, kExtraW, kExtraH, SizingEdge::Top, r), (ClientSize{400, 300}));
     EXPECT_EQ(
         r, (WindowRect{start.left, start.bottom - 300 - kExtraH, start.left + 400 + kExtraW, start.bottom}));
-    // An unknown edge leaves the rectangle as proposed.
+    // No edge leaves the rectangle as proposed.
     r = start;
-    applySizingRule(256, 192, kExtraW, kExtraH, 9, r);
+    applySizingRule(256, 192, kExtraW, kExtraH, SizingEdge::None, r);
     EXPECT_EQ(r, start);
 }
 
 TEST(SizingRule, EdgeFromTheRectanglesBeforeAndAfter) {
     const WindowRect b{100, 100, 356, 484};
-    EXPECT_EQ(inferSizingEdge(b, {100, 100, 400, 484}), WMSZ_RIGHT);
-    EXPECT_EQ(inferSizingEdge(b, {50, 100, 356, 484}), WMSZ_LEFT);
-    EXPECT_EQ(inferSizingEdge(b, {100, 60, 356, 484}), WMSZ_TOP);
-    EXPECT_EQ(inferSizingEdge(b, {100, 100, 356, 500}), WMSZ_BOTTOM);
-    EXPECT_EQ(inferSizingEdge(b, {90, 90, 356, 484}), WMSZ_TOPLEFT);
-    EXPECT_EQ(inferSizingEdge(b, {100, 90, 366, 484}), WMSZ_TOPRIGHT);
-    EXPECT_EQ(inferSizingEdge(b, {90, 100, 356, 494}), WMSZ_BOTTOMLEFT);
-    EXPECT_EQ(inferSizingEdge(b, {100, 100, 366, 494}), WMSZ_BOTTOMRIGHT);
-    EXPECT_EQ(inferSizingEdge(b, {0, 0, 256, 384}), 0) << "a move is no sizing";
+    EXPECT_EQ(inferSizingEdge(b, {100, 100, 400, 484}), SizingEdge::Right);
+    EXPECT_EQ(inferSizingEdge(b, {50, 100, 356, 484}), SizingEdge::Left);
+    EXPECT_EQ(inferSizingEdge(b, {100, 60, 356, 484}), SizingEdge::Top);
+    EXPECT_EQ(inferSizingEdge(b, {100, 100, 356, 500}), SizingEdge::Bottom);
+    EXPECT_EQ(inferSizingEdge(b, {90, 90, 356, 484}), SizingEdge::TopLeft);
+    EXPECT_EQ(inferSizingEdge(b, {100, 90, 366, 484}), SizingEdge::TopRight);
+    EXPECT_EQ(inferSizingEdge(b, {90, 100, 356, 494}), SizingEdge::BottomLeft);
+    EXPECT_EQ(inferSizingEdge(b, {100, 100, 366, 494}), SizingEdge::BottomRight);
+    EXPECT_EQ(inferSizingEdge(b, {0, 0, 256, 384}), SizingEdge::None) << "a move is no sizing";
     // Both sides moved (a window manager that centres): the top-left corner stays.
-    EXPECT_EQ(inferSizingEdge(b, {90, 90, 366, 494}), WMSZ_BOTTOMRIGHT);
+    EXPECT_EQ(inferSizingEdge(b, {90, 90, 366, 494}), SizingEdge::BottomRight);
 }
 
 // A resize runs through the window manager: the steps on the way are taken as they
@@ -199,7 +203,7 @@ TEST(WindowPlacement, FitsStoredSizesIntoTheScreen) {
                                    << got.width << "x" << got.height;
         // A fitted size is a size the rule itself gives.
         WindowRect r{0, 0, got.width, got.height};
-        EXPECT_EQ(applySizingRule(c.w, c.h, 0, 0, WMSZ_BOTTOMRIGHT, r), got);
+        EXPECT_EQ(applySizingRule(c.w, c.h, 0, 0, SizingEdge::BottomRight, r), got);
     }
 }
 

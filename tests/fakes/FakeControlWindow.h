@@ -4,6 +4,8 @@
 #include "base/Diagnostics.h"
 #include "base/Messages.h"
 #include "device/CaptureFrame.h"
+#include "device/ControlWindowTarget.h"
+#include "device/DeviceArrival.h"
 #include "device/FrameQueue.h"
 
 #include <chrono>
@@ -13,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace tavrin::testing {
@@ -23,28 +26,45 @@ struct PostedMessage {
     intptr_t lParam;
 };
 
-// Records every posted message. Frames are either released at once (like a
-// control window with no consumers) or kept until the test lets go of them.
-class FakeControlWindow : public base::MessageTarget {
+// Records every posted message and frame (as a UM_FRAME message). Frames are
+// either let go of at once (like a control window with no consumers) or kept
+// until the test lets go of them; keep the pool alive until then.
+class FakeControlWindow : public device::ControlWindowTarget {
   public:
     explicit FakeControlWindow(bool releaseFrames = true) : releaseFrames_(releaseFrames) {}
+    ~FakeControlWindow() override { releaseAll(); }
 
     void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
         std::lock_guard lk(mutex_);
-        if (message == base::UM_FRAME) {
-            auto* frame = reinterpret_cast<device::CaptureFrame*>(lParam);
-            frame->refCount = 1;
-            frames_.push_back(frame);
-            results_.push_back(frame->result);
-            bool white = true;
-            for (std::size_t i = 0; i < device::kPictureBytes && white; i += 4093)
-                white = frame->data[i] == 0xFF;
-            allWhite_.push_back(white);
-            if (releaseFrames_)
-                device::releaseFrame(*frame);
-        }
         messages_.push_back({message, wParam, lParam});
         cv_.notify_all();
+    }
+    void postFrame(device::FrameRef frame) override {
+        std::lock_guard lk(mutex_);
+        frames_.push_back(frame.get());
+        results_.push_back(frame->result);
+        bool white = true;
+        for (std::size_t i = 0; i < device::kPictureBytes && white; i += 4093)
+            white = frame->data[i] == 0xFF;
+        allWhite_.push_back(white);
+        if (!releaseFrames_)
+            held_.push_back(std::move(frame));
+        messages_.push_back({base::UM_FRAME, 0, 0});
+        cv_.notify_all();
+    }
+    // Lets go of a kept frame.
+    void release(const device::CaptureFrame* frame) {
+        device::FrameRef gone;
+        std::lock_guard lk(mutex_);
+        for (auto& ref : held_)
+            if (ref.get() == frame)
+                gone = std::move(ref);
+        std::erase_if(held_, [](const device::FrameRef& ref) { return !ref; });
+    }
+    void releaseAll() {
+        std::vector<device::FrameRef> gone;
+        std::lock_guard lk(mutex_);
+        gone.swap(held_);
     }
 
     std::vector<PostedMessage> messages() const {
@@ -94,8 +114,28 @@ class FakeControlWindow : public base::MessageTarget {
     std::condition_variable cv_;
     std::vector<PostedMessage> messages_;
     std::vector<device::CaptureFrame*> frames_;
+    std::vector<device::FrameRef> held_;
     std::vector<int32_t> results_;
     std::vector<bool> allWhite_;
+};
+
+// Collects the arrivals an arrival watcher reports, from any thread.
+class ArrivalRecorder {
+  public:
+    device::ArrivalHandler handler() {
+        return [this](const device::DeviceArrival& arrival) {
+            std::lock_guard lk(mutex_);
+            arrivals_.push_back(arrival);
+        };
+    }
+    std::vector<device::DeviceArrival> arrivals() const {
+        std::lock_guard lk(mutex_);
+        return arrivals_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<device::DeviceArrival> arrivals_;
 };
 
 // Collects the diagnostic output while it lives, and keeps it off the terminal.
@@ -103,9 +143,10 @@ class DiagnosticCapture {
   public:
     DiagnosticCapture() {
         base::setDiagnosticsToStdout(false);
-        id_ = base::addDiagnosticMirror([this](std::string_view text) {
+        id_ = base::addDiagnosticMirror([this](const base::LogLine& line) {
             std::lock_guard lk(mutex_);
-            text_.append(text);
+            text_.append(line.text);
+            lines_.push_back({line.level, line.subsystem, std::string(line.text)});
         });
     }
     ~DiagnosticCapture() {
@@ -126,12 +167,24 @@ class DiagnosticCapture {
     void clear() {
         std::lock_guard lk(mutex_);
         text_.clear();
+        lines_.clear();
+    }
+    struct Line {
+        base::LogLevel level;
+        base::LogSubsystem subsystem;
+        std::string text;
+    };
+    // Every line as written, with its tags, oldest first.
+    std::vector<Line> lines() const {
+        std::lock_guard lk(mutex_);
+        return lines_;
     }
 
   private:
     int id_ = 0;
     mutable std::mutex mutex_;
     std::string text_;
+    std::vector<Line> lines_;
 };
 
 } // namespace tavrin::testing

@@ -9,7 +9,9 @@
 #include "record/RecordingControl.h"
 #include "screenshot/ScreenshotControl.h"
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Fakes for the parts around the control window. Every call is written to one
@@ -42,17 +44,11 @@ class FakeView : public app::ControlWindowView {
         log_.push_back("destroyWindow");
     }
     void postQuit(int code) override { log_.push_back("quit:" + std::to_string(code)); }
-    void retryMessageLater(uint32_t message, uintptr_t wParam, intptr_t lParam,
-                           std::chrono::milliseconds delay) override {
-        retries.push_back({message, wParam, lParam});
+    void retryLater(std::function<void()> retry, std::chrono::milliseconds delay) override {
+        retries.push_back(std::move(retry));
         retryDelay = delay;
     }
-    struct Retry {
-        uint32_t message;
-        uintptr_t wParam;
-        intptr_t lParam;
-    };
-    std::vector<Retry> retries;
+    std::vector<std::function<void()>> retries;
     std::chrono::milliseconds retryDelay{0};
 
     std::string status;
@@ -74,18 +70,12 @@ class FakeView : public app::ControlWindowView {
 class FakeDisplay : public display::DisplayTarget {
   public:
     FakeDisplay(Log& log, std::string name) : log_(log), name_(std::move(name)) {}
-    ~FakeDisplay() override { drop(); }
-    void present(device::CaptureFrame* frame) override {
+    void present(device::FrameRef frame) override {
         log_.push_back(name_ + ".present refs=" + std::to_string(frame->refCount));
-        drop();
-        held = frame;
+        held = std::move(frame);
     }
-    void drop() {
-        if (held)
-            device::releaseFrame(*held);
-        held = nullptr;
-    }
-    device::CaptureFrame* held = nullptr;
+    void drop() { held.reset(); }
+    device::FrameRef held;
 
   private:
     Log& log_;
@@ -125,7 +115,6 @@ class FakeDisplayManager : public display::DisplayManager {
 class FakeRecording : public record::RecordingControl, public record::ITavrinCaptureApp {
   public:
     explicit FakeRecording(Log& log) : log_(log) {}
-    ~FakeRecording() override { releaseFrames(); }
 
     bool startRecording(const std::string& fileName) override {
         log_.push_back("startRecording:" + fileName);
@@ -147,27 +136,22 @@ class FakeRecording : public record::RecordingControl, public record::ITavrinCap
     record::ITavrinCaptureApp* recorderApp() override { return running ? this : nullptr; }
     int failAtStatusUpdate = -1;
 
-    record::HRESULT putFrame(device::CaptureFrame* frame) override {
+    record::HRESULT putFrame(const device::FrameRef& frame) override {
         log_.push_back("putFrame refs=" + std::to_string(frame->refCount) +
                        " layout=" + std::to_string(frame->layout.layoutId));
-        device::addFrameRef(*frame);
-        frames.push_back(frame);
+        frames.push_back(frame.share());
         return record::S_OK;
     }
     record::HRESULT getStatistic(int32_t, int64_t*) override { return record::E_FAIL; }
     record::HRESULT setArea(int32_t, int32_t, int32_t) override { return record::S_OK; }
     record::HRESULT stop() override { return record::S_OK; }
 
-    void releaseFrames() {
-        for (auto* f : frames)
-            device::releaseFrame(*f);
-        frames.clear();
-    }
+    void releaseFrames() { frames.clear(); }
 
     bool startSucceeds = true;
     bool running = false;
     int statusUpdates = 0;
-    std::vector<device::CaptureFrame*> frames;
+    std::vector<device::FrameRef> frames;
 
   private:
     Log& log_;
@@ -176,19 +160,13 @@ class FakeRecording : public record::RecordingControl, public record::ITavrinCap
 class FakeScreenshots : public screenshot::ScreenshotControl {
   public:
     explicit FakeScreenshots(Log& log) : log_(log) {}
-    ~FakeScreenshots() override { releaseFrames(); }
-    void startScreenshot(device::CaptureFrame& frame) override {
-        log_.push_back("startScreenshot refs=" + std::to_string(frame.refCount));
-        device::addFrameRef(frame);
-        frames.push_back(&frame);
+    void startScreenshot(const device::FrameRef& frame) override {
+        log_.push_back("startScreenshot refs=" + std::to_string(frame->refCount));
+        frames.push_back(frame.share());
     }
     void chooseOutputFolder() override { log_.push_back("chooseOutputFolder"); }
-    void releaseFrames() {
-        for (auto* f : frames)
-            device::releaseFrame(*f);
-        frames.clear();
-    }
-    std::vector<device::CaptureFrame*> frames;
+    void releaseFrames() { frames.clear(); }
+    std::vector<device::FrameRef> frames;
 
   private:
     Log& log_;

@@ -83,14 +83,12 @@ class RecorderTest : public ::testing::Test {
     void feed(int frames, REFERENCE_TIME step) {
         for (int i = 0; i < frames; ++i) {
             clock->advance(step);
-            device::CaptureFrame* f = pool.queue().pop(1s);
-            ASSERT_NE(f, nullptr);
-            f->refCount = 1;
+            const device::FrameRef f = pool.take(1s);
+            ASSERT_TRUE(f);
             f->layout = device::screenLayouts[6];
             f->image.assign(256 * 384 * 4, static_cast<uint8_t>(i));
             if (auto* app = recorder.recorderApp())
                 app->putFrame(f);
-            device::releaseFrame(*f);
         }
     }
 

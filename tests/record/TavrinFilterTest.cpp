@@ -43,10 +43,10 @@ class CapturePinTest : public ::testing::Test {
         filter->SetSyncSource(clock);
     }
 
-    device::CaptureFrame* takeFrame(int layoutId = device::kDualScreenLayout, int seed = 0) {
-        device::CaptureFrame* f = pool.queue().pop(0ms);
-        EXPECT_NE(f, nullptr);
-        f->refCount = 1; // the control window's reference
+    // A converted frame with the control window's reference.
+    device::FrameRef takeFrame(int layoutId = device::kDualScreenLayout, int seed = 0) {
+        device::FrameRef f = pool.take(0ms);
+        EXPECT_TRUE(f);
         paintImage(*f, device::screenLayouts[layoutId], seed);
         return f;
     }
@@ -54,15 +54,15 @@ class CapturePinTest : public ::testing::Test {
     // A frame arriving at stream time t; returns the grid index it got, or -1 when dropped.
     int64_t arrive(REFERENCE_TIME t) {
         clock->set(t);
-        device::CaptureFrame* f = takeFrame();
+        device::FrameRef f = takeFrame();
         const int queuedBefore = filter->pin->queuedCount();
         EXPECT_EQ(filter->putFrame(f), S_OK);
         const bool queued = filter->pin->queuedCount() > queuedBefore;
         const int64_t index = queued ? f->sampleTime / filter->pin->frameInterval() : -1;
-        device::releaseFrame(*f);
+        f.reset();
         // Keep the pool from running dry: hand queued frames straight back.
         while (filter->pin->queuedCount() > 0)
-            device::releaseFrame(*filter->pin->getNextFrame());
+            filter->pin->getNextFrame().reset();
         return index;
     }
 
@@ -124,12 +124,12 @@ TEST_F(CapturePinTest, FramesTwicePerSlotKeepEverySecondAndSkipNothing) {
 }
 
 TEST_F(CapturePinTest, StoppedFilterRefusesFramesAndTakesNoReference) {
-    device::CaptureFrame* f = takeFrame();
+    device::FrameRef f = takeFrame();
     EXPECT_EQ(filter->putFrame(f), E_FAIL);
     EXPECT_EQ(f->refCount, 1);
     EXPECT_EQ(filter->pin->queuedCount(), 0);
-    EXPECT_EQ(filter->putFrame(nullptr), E_POINTER);
-    device::releaseFrame(*f);
+    EXPECT_EQ(filter->putFrame(device::FrameRef{}), E_POINTER);
+    f.reset();
     EXPECT_EQ(pool.queue().count(), 12);
 }
 
@@ -154,7 +154,7 @@ TEST_F(CapturePinTest, FillBufferCopiesBottomRowFirstAsRgb24AndStampsFromTheGrid
 
     // Arrival slots 4, 6 and 9 give the indices 3, 5 and 8.
     const REFERENCE_TIME arrivals[] = {4 * k30 + 1, 6 * k30 + 1, 9 * k30 + 1};
-    std::vector<device::CaptureFrame*> frames;
+    std::vector<device::FrameRef> frames;
     for (int i = 0; i < 3; ++i) {
         clock->set(arrivals[i]);
         frames.push_back(takeFrame(device::kDualScreenLayout, i + 1));
@@ -192,8 +192,7 @@ TEST_F(CapturePinTest, FillBufferCopiesBottomRowFirstAsRgb24AndStampsFromTheGrid
         }
         EXPECT_EQ(stat(STAT_SAMPLES), i + 1);
     }
-    for (auto* f : frames)
-        device::releaseFrame(*f);
+    frames.clear();
     EXPECT_EQ(pool.queue().count(), 12) << "every frame went back after its sample";
 }
 
@@ -207,7 +206,7 @@ TEST_F(CapturePinTest, FillBufferNeverReadsBeyondASmallerImage) {
     ASSERT_EQ(allocator.SetProperties(&want, &got), S_OK);
     ASSERT_EQ(allocator.Commit(), S_OK);
 
-    device::CaptureFrame* f = takeFrame(device::kSingleScreenLayout);
+    device::FrameRef f = takeFrame(device::kSingleScreenLayout);
     f->image.shrink_to_fit(); // let the sanitizer see the real end of the image
     clock->set(k30 * 3);
     ASSERT_EQ(filter->putFrame(f), S_OK);
@@ -222,7 +221,7 @@ TEST_F(CapturePinTest, FillBufferNeverReadsBeyondASmallerImage) {
         ASSERT_EQ(p[i], 0) << "byte " << i;
 
     // A frame with no image at all (never converted) is black too.
-    device::CaptureFrame* empty = takeFrame();
+    device::FrameRef empty = takeFrame();
     empty->image.clear();
     empty->layout = {};
     clock->set(k30 * 6);
@@ -237,15 +236,15 @@ TEST_F(CapturePinTest, FillBufferNeverReadsBeyondASmallerImage) {
 
     // Part of the area inside the image: the top area of the dual layout against an image of
     // the single layout copies the rows that exist and blackens the rest.
-    device::releaseFrame(*f);
-    device::releaseFrame(*empty);
+    f.reset();
+    empty.reset();
     sample.reset();
     second.reset();
     ASSERT_EQ(filter->Stop(), S_OK);
     ASSERT_EQ(filter->setArea(256, 192, 0), S_OK);
     ASSERT_EQ(filter->Run(0), S_OK);
     filter->pin->OnThreadStartPlay();
-    device::CaptureFrame* partial = takeFrame(device::kSingleScreenLayout, 9);
+    device::FrameRef partial = takeFrame(device::kSingleScreenLayout, 9);
     partial->image.shrink_to_fit();
     clock->set(k30 * 9);
     ASSERT_EQ(filter->putFrame(partial), S_OK);
@@ -261,7 +260,7 @@ TEST_F(CapturePinTest, FillBufferNeverReadsBeyondASmallerImage) {
     const uint8_t* top = p + 191 * 256 * 3;
     for (int x = 0; x < 256; ++x)
         ASSERT_EQ(top[x * 3], partial->image[x * 4]) << x;
-    device::releaseFrame(*partial);
+    partial.reset();
 }
 
 TEST_F(CapturePinTest, StopWhileWaitingEndsTheStreamAtOnce) {
@@ -296,7 +295,7 @@ TEST_F(CapturePinTest, StarvedPinReportsAndKeepsWaitingUntilStop) {
     ASSERT_EQ(filter->Run(0), S_OK);
     filter->pin->OnThreadStartPlay();
     std::atomic<bool> done{false};
-    device::CaptureFrame* got = reinterpret_cast<device::CaptureFrame*>(1);
+    device::FrameRef got;
     std::thread waiter([&] {
         got = filter->pin->getNextFrame();
         done = true;
@@ -308,12 +307,12 @@ TEST_F(CapturePinTest, StarvedPinReportsAndKeepsWaitingUntilStop) {
     EXPECT_FALSE(done.load());
     // A frame ends the wait.
     clock->set(k30 * 2);
-    device::CaptureFrame* f = takeFrame();
+    device::FrameRef f = takeFrame();
     ASSERT_EQ(filter->putFrame(f), S_OK);
     waiter.join();
-    EXPECT_EQ(got, f);
-    device::releaseFrame(*f);
-    device::releaseFrame(*f);
+    EXPECT_EQ(got.get(), f.get());
+    got.reset();
+    f.reset();
 }
 
 TEST_F(CapturePinTest, PlayStartReturnsFramesQueuedBeforeIt) {
@@ -321,9 +320,9 @@ TEST_F(CapturePinTest, PlayStartReturnsFramesQueuedBeforeIt) {
     ASSERT_EQ(filter->Pause(), S_OK);
     for (int i = 0; i < 3; ++i) {
         clock->set(k30 * (2 * i + 1));
-        device::CaptureFrame* f = takeFrame();
+        device::FrameRef f = takeFrame();
         ASSERT_EQ(filter->putFrame(f), S_OK) << "paused filters take frames";
-        device::releaseFrame(*f);
+        f.reset();
     }
     EXPECT_EQ(pool.queue().count(), 9);
     filter->pin->OnThreadStartPlay();
@@ -641,13 +640,12 @@ TEST(CapturePinStreaming, DeliversPacedSamplesAndEndsWithEndOfStream) {
 
     // 60 frames a second into a 30 frames-a-second grid.
     for (int i = 0; i < 10; ++i) {
-        device::CaptureFrame* f = pool.queue().pop(1s);
-        ASSERT_NE(f, nullptr);
-        f->refCount = 1;
+        device::FrameRef f = pool.take(1s);
+        ASSERT_TRUE(f);
         paintImage(*f, device::screenLayouts[6], i);
         clock->set(1000 * k30 + i * 166666 + 7);
         EXPECT_EQ(app->putFrame(f), S_OK);
-        device::releaseFrame(*f);
+        f.reset();
     }
     ASSERT_TRUE(sink->waitForSamples(5));
     // Stopping with nothing queued: the stream ends at once.

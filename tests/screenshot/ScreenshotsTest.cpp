@@ -29,8 +29,8 @@ namespace {
 
 // A converted frame as the control window holds it: its own reference taken,
 // the image filled with a pattern that differs in every byte position.
-device::CaptureFrame* takeConvertedFrame(device::FramePool& pool, int layoutId) {
-    device::CaptureFrame* frame = pool.queue().pop(0ms);
+device::FrameRef takeConvertedFrame(device::FramePool& pool, int layoutId) {
+    device::FrameRef frame = pool.take(0ms);
     frame->layout = device::screenLayouts[layoutId];
     const std::size_t pixels = std::size_t(frame->layout.width) * frame->layout.height;
     frame->image.assign(pixels * 4, 0);
@@ -40,7 +40,6 @@ device::CaptureFrame* takeConvertedFrame(device::FramePool& pool, int layoutId) 
         frame->image[i * 4 + 2] = uint8_t(i * 29 + 2); // red
         frame->image[i * 4 + 3] = 0;
     }
-    frame->refCount = 1;
     return frame;
 }
 
@@ -96,10 +95,10 @@ TEST_F(ScreenshotsTest, SavesEachLayoutAtItsOwnSizeAsRgbAndNamesFolderAndFile) {
     for (Case c : {Case{device::kDualScreenLayout, 256, 384, "00000.png"},
                    Case{device::kSingleScreenLayout, 240, 160, "00001.png"}}) {
         SCOPED_TRACE(c.layout);
-        device::CaptureFrame* frame = takeConvertedFrame(pool, c.layout);
+        device::FrameRef frame = takeConvertedFrame(pool, c.layout);
         const std::vector<uint8_t> rgb = expectedRgb(*frame);
-        shots.startScreenshot(*frame);
-        device::releaseFrame(*frame); // the control window lets go of its own reference
+        shots.startScreenshot(frame);
+        frame.reset(); // the control window lets go of its own reference
         ASSERT_TRUE(shots.waitForWorkers(5s));
 
         const auto call = encoder.calls().back();
@@ -125,13 +124,12 @@ TEST_F(ScreenshotsTest, AnErrorFrameGivesAnAllWhitePictureInEitherLayout) {
          {Case{device::kDualScreenLayout, 256, 384}, Case{device::kSingleScreenLayout, 240, 160}}) {
         SCOPED_TRACE(c.layout);
         // What the read thread delivers without a board, converted as the control window does.
-        device::CaptureFrame* frame = pool.queue().pop(0ms);
+        device::FrameRef frame = pool.take(0ms);
         std::memset(frame->data.get(), 0xFF, device::kFrameBufferBytes);
         frame->result = device::FRAME_ERROR;
         ASSERT_TRUE(display::convertFrame(*frame, c.layout));
-        frame->refCount = 1;
-        shots.startScreenshot(*frame);
-        device::releaseFrame(*frame);
+        shots.startScreenshot(frame);
+        frame.reset();
         ASSERT_TRUE(shots.waitForWorkers(5s));
 
         const auto call = encoder.calls().back();
@@ -144,10 +142,10 @@ TEST_F(ScreenshotsTest, AnErrorFrameGivesAnAllWhitePictureInEitherLayout) {
 
 TEST_F(ScreenshotsTest, ReleasesTheFrameBeforeEncoding) {
     Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder, heldStarter());
-    device::CaptureFrame* frame = takeConvertedFrame(pool, device::kDualScreenLayout);
-    shots.startScreenshot(*frame);
+    device::FrameRef frame = takeConvertedFrame(pool, device::kDualScreenLayout);
+    shots.startScreenshot(frame);
     EXPECT_EQ(frame->refCount, 2) << "the job holds a reference of its own";
-    device::releaseFrame(*frame);
+    frame.reset();
     EXPECT_EQ(pool.queue().count(), device::FramePool::kFrameCount - 1);
 
     std::atomic<int> freeWhileEncoding{-1};
@@ -163,9 +161,9 @@ TEST_F(ScreenshotsTest, SkipsNamesThatExistInTheOutputFolder) {
     dir.write("00000.png", "old");
     dir.write("00001.png", "old");
     Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
-    device::CaptureFrame* frame = takeConvertedFrame(pool, device::kSingleScreenLayout);
-    shots.startScreenshot(*frame);
-    device::releaseFrame(*frame);
+    device::FrameRef frame = takeConvertedFrame(pool, device::kSingleScreenLayout);
+    shots.startScreenshot(frame);
+    frame.reset();
     ASSERT_TRUE(shots.waitForWorkers(5s));
     EXPECT_EQ(status.last(), "Saved " + dir.folder() + "00002.png");
     EXPECT_EQ(pngCounter, 3u);
@@ -177,9 +175,9 @@ TEST_F(ScreenshotsTest, FailuresSayPngSaveFailedAndLeaveNoFileBehind) {
     Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
 
     encoder.error = 31;
-    device::CaptureFrame* frame = takeConvertedFrame(pool, device::kDualScreenLayout);
-    shots.startScreenshot(*frame);
-    device::releaseFrame(*frame);
+    device::FrameRef frame = takeConvertedFrame(pool, device::kDualScreenLayout);
+    shots.startScreenshot(frame);
+    frame.reset();
     ASSERT_TRUE(shots.waitForWorkers(5s));
     EXPECT_EQ(status.last(), ".png save failed.");
     EXPECT_FALSE(dir.exists("00000.png"));
@@ -188,8 +186,8 @@ TEST_F(ScreenshotsTest, FailuresSayPngSaveFailedAndLeaveNoFileBehind) {
     base::Settings gone = withFolder(dir.folder() + "deleted/");
     Screenshots intoNowhere(gone, folders, pngCounter, aviCounter, status, chooser, encoder);
     frame = takeConvertedFrame(pool, device::kDualScreenLayout);
-    intoNowhere.startScreenshot(*frame);
-    device::releaseFrame(*frame);
+    intoNowhere.startScreenshot(frame);
+    frame.reset();
     ASSERT_TRUE(intoNowhere.waitForWorkers(5s));
     EXPECT_EQ(status.last(), ".png save failed.");
     EXPECT_EQ(pool.queue().count(), device::FramePool::kFrameCount);
@@ -199,9 +197,9 @@ TEST_F(ScreenshotsTest, AFileThatAppearedMeanwhileIsNotOverwritten) {
     Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
     // Another program takes the name between the probe and the write.
     encoder.during = [&] { dir.write("00000.png", "precious"); };
-    device::CaptureFrame* frame = takeConvertedFrame(pool, device::kDualScreenLayout);
-    shots.startScreenshot(*frame);
-    device::releaseFrame(*frame);
+    device::FrameRef frame = takeConvertedFrame(pool, device::kDualScreenLayout);
+    shots.startScreenshot(frame);
+    frame.reset();
     ASSERT_TRUE(shots.waitForWorkers(5s));
     EXPECT_EQ(dir.read("00000.png"), "precious");
     EXPECT_EQ(status.last(), ".png save failed.");
@@ -210,11 +208,11 @@ TEST_F(ScreenshotsTest, AFileThatAppearedMeanwhileIsNotOverwritten) {
 TEST_F(ScreenshotsTest, AWorkerThatCannotStartGivesTheFrameBack) {
     Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder,
                       [](std::function<void()>) { return false; });
-    device::CaptureFrame* frame = takeConvertedFrame(pool, device::kDualScreenLayout);
-    shots.startScreenshot(*frame);
+    device::FrameRef frame = takeConvertedFrame(pool, device::kDualScreenLayout);
+    shots.startScreenshot(frame);
     EXPECT_EQ(frame->refCount, 1) << "only the control window's own reference is left";
     EXPECT_EQ(status.last(), ".png save failed.");
-    device::releaseFrame(*frame);
+    frame.reset();
     EXPECT_EQ(pool.queue().count(), device::FramePool::kFrameCount);
     EXPECT_TRUE(shots.waitForWorkers(0ms)) << "no worker is counted as running";
     EXPECT_TRUE(encoder.calls().empty());
@@ -222,11 +220,10 @@ TEST_F(ScreenshotsTest, AWorkerThatCannotStartGivesTheFrameBack) {
 
 TEST_F(ScreenshotsTest, AFrameWithoutAPictureIsRefusedWithoutTakingAReference) {
     Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder, heldStarter());
-    device::CaptureFrame* frame = pool.queue().pop(0ms);
+    device::FrameRef frame = pool.take(0ms);
     frame->layout = {};
     frame->image.clear();
-    frame->refCount = 1;
-    shots.startScreenshot(*frame);
+    shots.startScreenshot(frame);
     EXPECT_EQ(frame->refCount, 1);
     EXPECT_TRUE(held.empty());
     EXPECT_EQ(status.last(), ".png save failed.");
@@ -234,19 +231,19 @@ TEST_F(ScreenshotsTest, AFrameWithoutAPictureIsRefusedWithoutTakingAReference) {
     // An image shorter than its layout says would be read past its end.
     frame->layout = device::screenLayouts[device::kDualScreenLayout];
     frame->image.assign(100, 0);
-    shots.startScreenshot(*frame);
+    shots.startScreenshot(frame);
     EXPECT_EQ(frame->refCount, 1);
     EXPECT_TRUE(held.empty());
-    device::releaseFrame(*frame);
+    frame.reset();
 }
 
 TEST_F(ScreenshotsTest, SeveralWorkersAtOnceTakeSuccessiveNames) {
     {
         Screenshots shots(settings, folders, pngCounter, aviCounter, status, chooser, encoder);
         for (int i = 0; i < 5; ++i) {
-            device::CaptureFrame* frame = takeConvertedFrame(pool, device::kDualScreenLayout);
-            shots.startScreenshot(*frame);
-            device::releaseFrame(*frame);
+            device::FrameRef frame = takeConvertedFrame(pool, device::kDualScreenLayout);
+            shots.startScreenshot(frame);
+            frame.reset();
         }
     } // the destructor waits for every worker
     for (const char* name : {"00000.png", "00001.png", "00002.png", "00003.png", "00004.png"})
@@ -284,9 +281,9 @@ TEST_F(ScreenshotsTest, ANewFolderBecomesCurrentAndNumberingRestartsSkippingItsF
     EXPECT_EQ(pngCounter, 0u);
     EXPECT_EQ(aviCounter, 0u);
 
-    device::CaptureFrame* frame = takeConvertedFrame(pool, device::kDualScreenLayout);
-    shots.startScreenshot(*frame);
-    device::releaseFrame(*frame);
+    device::FrameRef frame = takeConvertedFrame(pool, device::kDualScreenLayout);
+    shots.startScreenshot(frame);
+    frame.reset();
     ASSERT_TRUE(shots.waitForWorkers(5s));
     EXPECT_EQ(status.last(), "Saved " + other.folder() + "00001.png");
     EXPECT_EQ(pngCounter, 2u);

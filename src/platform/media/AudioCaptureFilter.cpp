@@ -121,7 +121,8 @@ struct AudioReader {
                     if (input) {
                         self->lost = false;
                         self->steadySince.reset();
-                        base::debugPrintf("Sound input \"%s\" is back\n", self->device.description.c_str());
+                        base::recordLog.info("Sound input \"%s\" is back\n",
+                                             self->device.description.c_str());
                     }
                     continue;
                 }
@@ -181,7 +182,7 @@ struct AudioReader {
             thread.join();
         } else {
             if (!quiet)
-                base::debugPrintf("The sound input does not answer; leaving its reader behind\n");
+                base::recordLog.warning("The sound input does not answer; leaving its reader behind\n");
             thread.detach();
         }
     }
@@ -278,7 +279,7 @@ HRESULT AudioCapturePin::OnThreadCreate() {
         const AudioDevice& device = owner_->device();
         const std::string text = "The sound input \"" + device.description + "\" could not be opened (" + error +
                                  "): check that it is connected, or choose another in Audio settings.";
-        base::debugPrintf("%s\n", text.c_str());
+        base::recordLog.error("%s\n", text.c_str());
         owner_->NotifyEvent(EC_ERRORABORT, E_FAIL, text);
         return E_FAIL;
     }
@@ -302,7 +303,7 @@ HRESULT AudioCapturePin::OnThreadStartPlay() {
                             kSampleRate, 0, nullptr) < 0 ||
         av_opt_set_int(swr_, "flags", SWR_FLAG_RESAMPLE, 0) < 0 || swr_init(swr_) < 0) {
         swr_free(&swr_);
-        base::debugPrintf("The sound resampler could not be set up; drift is left uncorrected\n");
+        base::recordLog.warning("The sound resampler could not be set up; drift is left uncorrected\n");
     }
     publishStatus(false);
     return S_OK;
@@ -429,7 +430,8 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
         }
         if (lost && !lossReported_) {
             lossReported_ = true;
-            base::debugPrintf("Sound input lost (%s); recording silence until it is back\n", error.c_str());
+            base::recordLog.warning("Sound input lost (%s); recording silence until it is back\n",
+                                    error.c_str());
         }
         // A source that has paused or gone: silence keeps the sound level with the clock.
         REFERENCE_TIME now = 0;

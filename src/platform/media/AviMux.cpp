@@ -175,7 +175,8 @@ HRESULT AviMux::writeHeader() {
     }
     headerWritten_ = true;
     if (!findHeaderFields())
-        base::debugPrintf("AVI writer: header fields not found; the file is completed only at the end\n");
+        base::recordLog.warning(
+            "AVI writer: header fields not found; the file is completed only at the end\n");
     nextHeaderUpdate_ = std::chrono::steady_clock::now() + kHeaderUpdateInterval;
     return S_OK;
 }
@@ -330,7 +331,7 @@ HRESULT AviMux::checkSink() {
         return S_OK;
     if (!failureReported_) {
         failureReported_ = true;
-        base::debugPrintf("AVI writer: %s\n", sink_->failureText().c_str());
+        base::recordLog.error("AVI writer: %s\n", sink_->failureText().c_str());
         NotifyEvent(EC_ERRORABORT, sink_->failureCode(), sink_->failureText());
     }
     return sink_->failureCode();

@@ -467,8 +467,8 @@ HRESULT FfmpegCompressor::SetState(const void* state, int32_t size) {
             ++refused;
     av_dict_free(&dict);
     if (refused)
-        base::debugPrintf("%d codec setting(s) not known to this %s encoder\n", refused,
-                         info_.encoderName.c_str());
+        base::recordLog.warning("%d codec setting(s) not known to this %s encoder\n", refused,
+                                info_.encoderName.c_str());
     return S_OK;
 }
 
@@ -489,8 +489,8 @@ HRESULT FfmpegCompressor::ShowDialog(int32_t dialog, void* owner) {
             return S_FALSE;
         for (std::size_t i = 0; i < list.size(); ++i)
             if (list[i].value != before[i].value && !setOption(list[i].name, list[i].value))
-                base::debugPrintf("%s: %s=%s refused\n", info_.encoderName.c_str(), list[i].name.c_str(),
-                                 list[i].value.c_str());
+                base::recordLog.warning("%s: %s=%s refused\n", info_.encoderName.c_str(),
+                                        list[i].name.c_str(), list[i].value.c_str());
         return S_OK;
     }
     case VfwCompressDialog_About:

@@ -109,7 +109,7 @@ bool CurlHttpGet::sendRequest() {
     const CURLcode result = curl_easy_perform(handle(curl_));
     if (result == CURLE_OK || (result == CURLE_WRITE_ERROR && bodyCut_))
         return true;
-    base::debugPrintf("update check: %s\n", curl_easy_strerror(result));
+    base::updateLog.warning("update check: %s\n", curl_easy_strerror(result));
     long status = 0;
     curl_easy_getinfo(handle(curl_), CURLINFO_RESPONSE_CODE, &status);
     if (status == 0)

@@ -47,9 +47,9 @@ bool ConsoleWindow::createConsole() {
         return false;
     clear();
     pending_.clear();
-    mirrorId_ = base::addDiagnosticMirror([this](std::string_view text) {
+    mirrorId_ = base::addDiagnosticMirror([this](const base::LogLine& line) {
         // Any thread: keep the text and wake the window once per batch.
-        if (pending_.append(text))
+        if (pending_.append(line.text))
             QCoreApplication::postEvent(this, new QEvent(wakeEventType()));
     });
     show();

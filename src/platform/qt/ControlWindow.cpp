@@ -110,6 +110,7 @@ void ControlWindow::attach(app::ControlWindowLogic& logic) {
     target_.setHandler([&logic](uint32_t message, uintptr_t wParam, intptr_t lParam) {
         logic.handleMessage(message, wParam, lParam);
     });
+    target_.setFrameHandler([&logic](device::FrameRef frame) { logic.handleFrame(std::move(frame)); });
     const auto commandOn = [this, &logic](QPushButton* button, int id) {
         connect(button, &QPushButton::clicked, this, [&logic, id] { logic.command(id); });
     };
@@ -124,7 +125,7 @@ void ControlWindow::attach(app::ControlWindowLogic& logic) {
             [&logic](int index) { logic.displayModeSelected(index); });
     connect(&blinkTimer_, &QTimer::timeout, this, [&logic] { logic.blinkTimer(); });
     connect(debugConsoleAction_, &QAction::triggered, this,
-            [&logic] { logic.handleMessage(base::WM_SYSCOMMAND, app::kDebugConsoleCommand, 0); });
+            [&logic] { logic.handleMessage(base::WM_SYSCOMMAND, base::kDebugConsoleCommand, 0); });
 }
 
 void ControlWindow::setStatusText(const std::string& text) {
@@ -182,12 +183,19 @@ void ControlWindow::postQuit(int exitCode) {
         QCoreApplication::instance(), [exitCode] { QCoreApplication::exit(exitCode); }, Qt::QueuedConnection);
 }
 
-void ControlWindow::retryMessageLater(uint32_t message, uintptr_t wParam, intptr_t lParam,
-                                      std::chrono::milliseconds delay) {
-    QTimer::singleShot(delay, this, [this, message, wParam, lParam] {
-        if (logic_)
-            logic_->handleMessage(message, wParam, lParam);
-    });
+void ControlWindow::retryLater(std::function<void()> retry, std::chrono::milliseconds delay) {
+    QTimer::singleShot(delay, this, std::move(retry));
+}
+
+void ControlWindow::postDeviceArrival(const device::DeviceArrival& arrival) {
+    // Dropped with the window if it is gone before the call comes round.
+    QMetaObject::invokeMethod(
+        this,
+        [this, arrival] {
+            if (logic_)
+                logic_->deviceArrived(arrival);
+        },
+        Qt::QueuedConnection);
 }
 
 void ControlWindow::closeEvent(QCloseEvent* event) {

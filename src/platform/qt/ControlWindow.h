@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/ControlWindowView.h"
+#include "device/DeviceArrival.h"
 #include "platform/qt/QtMessageTarget.h"
 
 #include <QIcon>
@@ -55,8 +56,10 @@ class ControlWindow : public QWidget, public app::ControlWindowView {
     void focusStatusLine() override;
     void destroyWindow() override;
     void postQuit(int exitCode) override;
-    void retryMessageLater(uint32_t message, uintptr_t wParam, intptr_t lParam,
-                           std::chrono::milliseconds delay) override;
+    void retryLater(std::function<void()> retry, std::chrono::milliseconds delay) override;
+
+    // From any thread: hands an arrival to the logic on the window's thread.
+    void postDeviceArrival(const device::DeviceArrival& arrival);
 
     // The widgets, for tests.
     RecordButton* recordButton() const;

@@ -27,14 +27,14 @@ void QtUpdatePrompt::askNow(const std::string& url) {
     const QUrl address(QString::fromStdString(url), QUrl::StrictMode);
     const QString scheme = address.scheme().toLower();
     if (!address.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        base::debugPrintf("update offered with an address that is not http(s); not opened\n");
+        base::updateLog.warning("update offered with an address that is not http(s); not opened\n");
         return;
     }
     if (!ask(owner_.data(), QString::fromUtf8(update::kUpdatePromptText),
              QString::fromUtf8(update::kUpdatePromptCaption)))
         return;
     if (!open(address))
-        base::debugPrintf("could not open %s\n", url.c_str());
+        base::updateLog.warning("could not open %s\n", url.c_str());
 }
 
 } // namespace tavrin::qt

@@ -21,7 +21,7 @@ void TerminationSignals::catchSignals() {
         return;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
         signalPipe[0] = signalPipe[1] = -1;
-        base::debugPrintf("termination signals will end the program without saving its settings\n");
+        base::appLog.warning("termination signals will end the program without saving its settings\n");
         return;
     }
     struct sigaction action = {};

@@ -115,8 +115,8 @@ bool DisplayRenderer::createSurfaces() {
     if (limits.known() && (textureWidth_ > static_cast<uint32_t>(limits.maxTextureSize) ||
                            textureHeight_ > static_cast<uint32_t>(limits.maxTextureSize))) {
         // Asking anyway would give an error at best and a driver crash at worst.
-        base::debugPrintf("display: the graphics driver takes no %u x %u texture (at most %d)\n",
-                         textureWidth_, textureHeight_, limits.maxTextureSize);
+        base::displayLog.error("display: the graphics driver takes no %u x %u texture (at most %d)\n",
+                               textureWidth_, textureHeight_, limits.maxTextureSize);
         releaseSurfaces();
         return false;
     }

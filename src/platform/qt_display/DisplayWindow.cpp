@@ -3,6 +3,7 @@
 
 #include "base/Diagnostics.h"
 #include "display/WindowPlacement.h"
+#include "platform/qt/EventSlots.h"
 #include "platform/qt_display/X11Window.h"
 
 #include <QCloseEvent>
@@ -17,6 +18,9 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QWindow>
+
+#include <cstddef>
+#include <utility>
 
 namespace tavrin::qt_display {
 
@@ -47,6 +51,29 @@ bool noWindowManager() {
 }
 
 std::optional<QMargins> gFrameMargins;
+
+// Asks a display window to paint the frame it holds now.
+class RepaintEvent : public QEvent {
+  public:
+    RepaintEvent() : QEvent(eventType()) {}
+    static QEvent::Type eventType() {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+    static void* operator new(std::size_t size);
+    static void operator delete(void* event) noexcept;
+};
+
+// One a window at a time; room for both windows and a window being replaced.
+using RepaintSlots = qt::EventSlots<RepaintEvent, 4>;
+
+void* RepaintEvent::operator new(std::size_t size) {
+    return RepaintSlots::take(size);
+}
+
+void RepaintEvent::operator delete(void* event) noexcept {
+    RepaintSlots::give(event);
+}
 
 } // namespace
 
@@ -121,7 +148,7 @@ DisplayWindow::InitResult DisplayWindow::init(const display::DisplayWindowPlan& 
         const display::ClientSize fitted =
             display::fitClientSize(width_, height_, {size.width(), size.height()}, maxW, maxH);
         if (fitted.width != size.width() || fitted.height != size.height()) {
-            base::debugPrintf(
+            base::displayLog.warning(
                 "display: %d x %d is more than the graphics driver can draw (%d x %d); using %d x %d\n",
                 size.width(), size.height(), limits.maxWidth(), limits.maxHeight(), fitted.width,
                 fitted.height);
@@ -146,9 +173,28 @@ DisplayWindow::InitResult DisplayWindow::init(const display::DisplayWindowPlan& 
     return InitResult::Ok;
 }
 
-void DisplayWindow::present(device::CaptureFrame* frame) {
-    held_.present(frame);
-    update();
+void DisplayWindow::present(device::FrameRef frame) {
+    held_.present(std::move(frame));
+    requestRepaint();
+}
+
+// One paint for however many frames arrive before the window gets to it, and after
+// them (at low priority, as Qt's own update requests): the newest frame is shown
+// and no paint is owed for a frame already replaced. update() would do the same but
+// post a request from the heap for every frame; this event comes from fixed slots.
+void DisplayWindow::requestRepaint() {
+    if (repaintPosted_)
+        return;
+    repaintPosted_ = true;
+    QCoreApplication::postEvent(this, new RepaintEvent, Qt::LowEventPriority);
+}
+
+bool DisplayWindow::event(QEvent* event) {
+    if (event->type() != RepaintEvent::eventType())
+        return QOpenGLWidget::event(event);
+    repaintPosted_ = false;
+    repaint();
+    return true;
 }
 
 void DisplayWindow::setTopmost(bool on) {

@@ -41,7 +41,7 @@ class DisplayWindow final : public QOpenGLWidget,
     InitResult init(const display::DisplayWindowPlan& plan);
 
     // display::DisplayWindowHandle
-    void present(device::CaptureFrame* frame) override;
+    void present(device::FrameRef frame) override;
     void setTopmost(bool on) override;
     void bringToFront() override;
 
@@ -63,6 +63,7 @@ class DisplayWindow final : public QOpenGLWidget,
     static std::optional<QMargins> frameMarginsSeen();
 
   protected:
+    bool event(QEvent* event) override;
     void initializeGL() override;
     void resizeGL(int w, int h) override;
     void paintGL() override;
@@ -83,6 +84,7 @@ class DisplayWindow final : public QOpenGLWidget,
     void enterFullScreen() override;
     void leaveFullScreen(bool topmost) override;
 
+    void requestRepaint();
     void releaseGraphics();
     void noteFrameMargins();
     bool normalState() const;
@@ -118,6 +120,7 @@ class DisplayWindow final : public QOpenGLWidget,
     std::optional<QRect> restoring_; // leaving full screen, until this place is reached
     QTimer restoreTimeout_;
     bool hadFullScreen_ = false;
+    bool repaintPosted_ = false; // a RepaintEvent is on its way
 };
 
 } // namespace tavrin::qt_display

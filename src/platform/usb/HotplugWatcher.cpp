@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/usb/HotplugWatcher.h"
 
-#include "device/DeviceArrival.h"
 #include "base/Diagnostics.h"
 #include "platform/usb/LibusbTransport.h"
 
 #include <libusb-1.0/libusb.h>
+
+#include <utility>
 
 namespace tavrin::usb {
 
@@ -13,8 +14,8 @@ namespace {
 constexpr timeval kEventWait{0, 100 * 1000}; // bounds how long stop() waits
 } // namespace
 
-HotplugWatcher::HotplugWatcher(const base::ControlWindowLink& controlWindow, std::chrono::milliseconds settle)
-    : controlWindow_(controlWindow), settle_(settle) {}
+HotplugWatcher::HotplugWatcher(device::ArrivalHandler onArrival, std::chrono::milliseconds settle)
+    : onArrival_(std::move(onArrival)), settle_(settle) {}
 
 HotplugWatcher::~HotplugWatcher() {
     stop();
@@ -24,12 +25,13 @@ bool HotplugWatcher::start() {
     if (running())
         return true;
     if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
-        base::debugPrintf("this system cannot report new USB devices; plug the board in before starting\n");
+        base::deviceLog.warning(
+            "this system cannot report new USB devices; plug the board in before starting\n");
         return false;
     }
     if (libusb_init(&context_) != 0) {
         context_ = nullptr;
-        base::debugPrintf("libusb could not start; boards plugged in later will not be noticed\n");
+        base::deviceLog.warning("libusb could not start; boards plugged in later will not be noticed\n");
         return false;
     }
     libusb_hotplug_callback_handle handle = 0;
@@ -41,7 +43,7 @@ bool HotplugWatcher::start() {
         },
         this, &handle);
     if (r != LIBUSB_SUCCESS) {
-        base::debugPrintf("cannot watch for new USB devices: %s\n", libusb_strerror(r));
+        base::deviceLog.warning("cannot watch for new USB devices: %s\n", libusb_strerror(r));
         libusb_exit(context_);
         context_ = nullptr;
         return false;
@@ -87,9 +89,8 @@ void HotplugWatcher::run() {
         if (std::chrono::steady_clock::now() - arrivedAt < settle_)
             continue;
         int64_t expected = since; // a newer arrival restarts the wait
-        if (pendingSince_.compare_exchange_strong(expected, 0))
-            controlWindow_.post(base::WM_DEVICECHANGE, device::DBT_DEVICEARRIVAL,
-                                reinterpret_cast<intptr_t>(&device::kBoardArrival));
+        if (pendingSince_.compare_exchange_strong(expected, 0) && onArrival_)
+            onArrival_(device::kBoardArrival);
     }
 }
 

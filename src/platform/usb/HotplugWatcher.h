@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "base/Messages.h"
+#include "device/DeviceArrival.h"
 
 #include <atomic>
 #include <chrono>
@@ -12,15 +12,15 @@ struct libusb_device;
 
 namespace tavrin::usb {
 
-// Tells the control window when a board is plugged in: WM_DEVICECHANGE with
-// DBT_DEVICEARRIVAL and the board's arrival record, as the system's device
-// notifications would. libusb's hotplug events are handled on a thread of the
+// Tells `onArrival` when a board is plugged in, with the board's interface class,
+// as the system's device notifications would. libusb's hotplug events are handled on a thread of the
 // watcher's own, with a context of its own so that it never competes with
 // transfers. Arrivals within `settle` of each other are posted once, `settle`
 // after the last, when the new device has had time to get its permissions.
 class HotplugWatcher {
   public:
-    explicit HotplugWatcher(const base::ControlWindowLink& controlWindow,
+    // `onArrival` is called on the watcher's thread; it must only hand the arrival on.
+    explicit HotplugWatcher(device::ArrivalHandler onArrival,
                             std::chrono::milliseconds settle = std::chrono::milliseconds(300));
     ~HotplugWatcher();
     HotplugWatcher(const HotplugWatcher&) = delete;
@@ -34,14 +34,14 @@ class HotplugWatcher {
     bool running() const { return thread_.joinable(); }
 
     // What the hotplug callback does for a device that is a board: note the time.
-    // The event thread posts the arrival once it has settled.
+    // The event thread reports the arrival once it has settled.
     void boardArrived();
 
   private:
     static int arrived(libusb_context* context, libusb_device* device, int event, void* self);
     void run();
 
-    const base::ControlWindowLink& controlWindow_;
+    const device::ArrivalHandler onArrival_;
     const std::chrono::milliseconds settle_;
     libusb_context* context_ = nullptr;
     int callbackHandle_ = 0;

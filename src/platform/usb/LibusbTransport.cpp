@@ -169,7 +169,7 @@ int findBoardInterface(libusb_device* device) {
 LibusbTransport::LibusbTransport() {
     if (libusb_init(&context_) != 0) {
         context_ = nullptr;
-        base::debugPrintf("libusb could not start; no board can be used\n");
+        base::deviceLog.error("libusb could not start; no board can be used\n");
     }
 }
 
@@ -210,18 +210,19 @@ std::unique_ptr<device::UsbConnection> LibusbTransport::open(const std::string& 
         if (r != 0) {
             if (r == LIBUSB_ERROR_ACCESS) {
                 lastOpenFailure_ = device::OpenFailure::NoPermission;
-                base::debugPrintf("cannot open %s: permission denied; install the udev rule (see README) "
-                                 "and plug the board in again\n",
-                                 path.c_str());
+                base::deviceLog.warning(
+                    "cannot open %s: permission denied; install the udev rule (see README) "
+                    "and plug the board in again\n",
+                    path.c_str());
             } else
-                base::debugPrintf("cannot open %s: %s\n", path.c_str(), libusb_strerror(r));
+                base::deviceLog.warning("cannot open %s: %s\n", path.c_str(), libusb_strerror(r));
             break;
         }
         libusb_set_auto_detach_kernel_driver(handle, 1);
         r = libusb_claim_interface(handle, iface);
         if (r != 0) {
-            base::debugPrintf("cannot claim %s: %s (is another program using the board?)\n", path.c_str(),
-                             libusb_strerror(r));
+            base::deviceLog.warning("cannot claim %s: %s (is another program using the board?)\n",
+                                    path.c_str(), libusb_strerror(r));
             libusb_close(handle);
             break;
         }

@@ -180,14 +180,12 @@ std::vector<uint64_t> feedFrames(device::FramePool& pool, record::RecordingContr
         if (due - start >= duration)
             break;
         std::this_thread::sleep_until(due);
-        device::CaptureFrame* frame = pool.queue().pop(std::chrono::milliseconds(500));
+        const device::FrameRef frame = pool.take(std::chrono::milliseconds(500));
         if (!frame)
             continue; // every frame is held: the recording has fallen behind
-        frame->refCount = 1;
         paint(*frame, layoutId, firstNumber + i);
         if (record::ITavrinCaptureApp* app = recorder.recorderApp())
             app->putFrame(frame);
-        device::releaseFrame(*frame);
         fed.push_back(firstNumber + i);
     }
     return fed;

@@ -62,7 +62,7 @@ TEST(LodePngEncoder, ScreenshotsDecodeBackToTheFramePixelsExactly) {
     std::mt19937 random(1234);
     for (int layoutId : {device::kDualScreenLayout, device::kSingleScreenLayout}) {
         SCOPED_TRACE(layoutId);
-        device::CaptureFrame* frame = pool.queue().pop(0ms);
+        device::FrameRef frame = pool.take(0ms);
         frame->layout = device::screenLayouts[layoutId];
         const std::size_t pixels = std::size_t(frame->layout.width) * frame->layout.height;
         frame->image.resize(pixels * 4);
@@ -75,16 +75,15 @@ TEST(LodePngEncoder, ScreenshotsDecodeBackToTheFramePixelsExactly) {
             frame->image[i * 4 + 3] = 0;
             expected.insert(expected.end(), {uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
         }
-        frame->refCount = 1;
-        shots.startScreenshot(*frame);
-        device::releaseFrame(*frame);
+        shots.startScreenshot(frame);
+        frame.reset();
         ASSERT_TRUE(shots.waitForWorkers(10s));
 
         const std::string name = status.last().substr(std::string("Saved ").size() + dir.folder().size());
         const Decoded d = decodeFile(dir.folder() + name);
         ASSERT_EQ(d.error, 0u) << lodepng_error_text(d.error);
-        EXPECT_EQ(d.width, unsigned(frame->layout.width));
-        EXPECT_EQ(d.height, unsigned(frame->layout.height));
+        EXPECT_EQ(d.width, unsigned(device::screenLayouts[layoutId].width));
+        EXPECT_EQ(d.height, unsigned(device::screenLayouts[layoutId].height));
         EXPECT_EQ(d.storedType, LCT_RGB);
         EXPECT_EQ(d.storedDepth, 8u);
         EXPECT_TRUE(d.rgb == expected);

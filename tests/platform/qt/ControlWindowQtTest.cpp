@@ -9,6 +9,7 @@
 #include "fakes/FakeControlWindowParts.h"
 #include "platform/qt/ConsoleWindow.h"
 #include "platform/qt/ControlWindow.h"
+#include "platform/qt/PostedFrameEvent.h"
 #include "platform/qt/PostedMessageEvent.h"
 #include "platform/qt/QtMessageTarget.h"
 #include "platform/qt/QtUpdatePrompt.h"
@@ -25,8 +26,11 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <string>
 #include <thread>
+#include <vector>
 
 using namespace tavrin;
 using namespace tavrin::testing::controlwindow;
@@ -115,6 +119,54 @@ class ControlWindowQtTest : public QObject {
         }
         QCOMPARE(seen[0].lParam, intptr_t(0x1234));
         QCOMPARE(seen[2].wParam, uintptr_t(1));
+    }
+
+    // Frames travel with their reference, in order with the messages around them,
+    // from fixed event slots; a frame nobody takes (no handler, the target gone
+    // before its queue was handled, no target at all) goes back to the pool.
+    void postedFramesArriveInOrderAndUntakenOnesGoBackToThePool() {
+        device::FramePool pool;
+        QVERIFY(pool.setup());
+        const auto now = std::chrono::milliseconds(0);
+        const std::size_t heapEventsBefore = qt::PostedFrameEvent::heapEvents();
+        std::vector<std::string> seen;
+        std::vector<device::FrameRef> taken;
+        {
+            qt::QtMessageTarget target;
+            target.setHandler([&](uint32_t m, uintptr_t, intptr_t) { seen.push_back(std::to_string(m)); });
+            target.setFrameHandler([&](device::FrameRef frame) {
+                seen.push_back(QThread::currentThread() == qApp->thread() ? "frame" : "frame elsewhere");
+                taken.push_back(std::move(frame));
+            });
+            device::ControlWindowLink link;
+            link.set(&target);
+            std::thread poster([&] {
+                link.postFrame(pool.take(now));
+                link.post(base::UM_DEVICE, 1, 0);
+                link.postFrame(pool.take(now));
+            });
+            poster.join();
+            QTRY_COMPARE(seen.size(), std::size_t(3));
+            QCOMPARE(seen, (std::vector<std::string>{"frame", "1027", "frame"}));
+            QCOMPARE(pool.queue().count(), 10);
+            taken.clear();
+
+            // Every frame on its way at once, and the target gone before it handles any.
+            for (int i = 0; i < device::FramePool::kFrameCount; ++i)
+                QVERIFY(link.postFrame(pool.take(now)));
+            QCOMPARE(pool.queue().count(), 0);
+            link.set(nullptr);
+            QVERIFY(!link.postFrame(pool.take(now)));
+        }
+        QCOMPARE(pool.queue().count(), 12);
+        {
+            qt::QtMessageTarget target; // no frame handler
+            target.postFrame(pool.take(now));
+            QCOMPARE(pool.queue().count(), 11);
+            QCoreApplication::sendPostedEvents(&target);
+            QCOMPARE(pool.queue().count(), 12);
+        }
+        QCOMPARE(qt::PostedFrameEvent::heapEvents(), heapEventsBefore);
     }
 
     // The window as laid out: title, size, controls, texts and tab order.
@@ -278,7 +330,7 @@ class ControlWindowQtTest : public QObject {
         Harness h;
         h.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&h.window));
-        base::debugPrintf("before the console\n");
+        base::appLog.info("before the console\n");
         h.window.debugConsoleAction()->trigger();
         QVERIFY(h.app.consoleOpen);
         QVERIFY(h.consoleWindow.isVisible());
@@ -286,7 +338,7 @@ class ControlWindowQtTest : public QObject {
 
         // The statistics thread started with the console writes its line at once.
         QTRY_VERIFY(plain(h.consoleWindow).contains(QStringLiteral("Not connected\n")));
-        std::thread writer([] { base::debugPrintf("from a worker %d\n", 1); });
+        std::thread writer([] { base::appLog.info("from a worker %d\n", 1); });
         writer.join();
         QTRY_VERIFY(plain(h.consoleWindow).contains(QStringLiteral("from a worker 1\n")));
         QVERIFY(!plain(h.consoleWindow).contains(QStringLiteral("before the console")));
@@ -295,10 +347,10 @@ class ControlWindowQtTest : public QObject {
         h.window.debugConsoleAction()->trigger();
         QVERIFY(!h.app.consoleOpen);
         QVERIFY(!h.consoleWindow.isVisible());
-        base::debugPrintf("while closed\n");
+        base::appLog.info("while closed\n");
         h.window.debugConsoleAction()->trigger();
         QVERIFY(h.app.consoleOpen);
-        base::debugPrintf("again\n");
+        base::appLog.info("again\n");
         QTRY_VERIFY(plain(h.consoleWindow).contains(QStringLiteral("again\n")));
         QVERIFY(!plain(h.consoleWindow).contains(QStringLiteral("while closed")));
         QVERIFY(!plain(h.consoleWindow).contains(QStringLiteral("from a worker")));
@@ -311,7 +363,7 @@ class ControlWindowQtTest : public QObject {
         QVERIFY(!console.createConsole()); // one console at a time
         std::thread writer([] {
             for (int i = 0; i < 1200; ++i)
-                base::debugPrintf("line %d\n", i);
+                base::appLog.info("line %d\n", i);
         });
         writer.join();
         QTRY_VERIFY(plain(console).endsWith(QStringLiteral("line 1199\n")));

@@ -45,14 +45,11 @@ constexpr QRgb kWhite = 0xFFFFFF;
 // The test's own reference to a frame it keeps looking at, released however the test ends.
 class Kept {
   public:
-    explicit Kept(device::CaptureFrame* f) : frame_(f) { device::addFrameRef(*f); }
-    ~Kept() { device::releaseFrame(*frame_); }
-    Kept(const Kept&) = delete;
-    Kept& operator=(const Kept&) = delete;
+    explicit Kept(const device::FrameRef& f) : frame_(f.share()) {}
     device::CaptureFrame& operator*() const { return *frame_; }
 
   private:
-    device::CaptureFrame* frame_;
+    device::FrameRef frame_;
 };
 
 // Number of pixels of `img` that differ from `expected(x, y)`.
@@ -98,23 +95,20 @@ class DisplayWindowQtTest : public QObject {
     static QImage onScreen(DisplayWindow* w) { return w->screen()->grabWindow(w->winId()).toImage(); }
 
     // A frame as the control window hands it over: converted, with its first reference.
-    device::CaptureFrame* simulatedFrame(int layoutId) {
-        device::CaptureFrame* f = pool->queue().pop(std::chrono::milliseconds(0));
+    device::FrameRef simulatedFrame(int layoutId) {
+        device::FrameRef f = pool->take(std::chrono::milliseconds(0));
         if (!f)
-            return nullptr;
+            return {};
         sim::SimulatedBoard::renderPicture(pictureNumber++, f->data.get());
-        if (!display::convertFrame(*f, layoutId)) {
-            pool->queue().push(f);
-            return nullptr;
-        }
-        f->refCount = 1;
+        if (!display::convertFrame(*f, layoutId))
+            return {};
         return f;
     }
 
-    device::CaptureFrame* filledFrame(int layoutId, const std::function<QRgb(int, int)>& colour) {
-        device::CaptureFrame* f = pool->queue().pop(std::chrono::milliseconds(0));
+    device::FrameRef filledFrame(int layoutId, const std::function<QRgb(int, int)>& colour) {
+        device::FrameRef f = pool->take(std::chrono::milliseconds(0));
         if (!f)
-            return nullptr;
+            return {};
         f->layout = device::screenLayouts[layoutId];
         f->image.assign(static_cast<std::size_t>(f->layout.width) * f->layout.height * 4, 0);
         for (int y = 0; y < f->layout.height; ++y)
@@ -126,20 +120,15 @@ class DisplayWindowQtTest : public QObject {
                 p[2] = static_cast<uint8_t>(qRed(c));
                 p[3] = 0;
             }
-        f->refCount = 1;
         return f;
     }
 
     // Dispatch as the control window does: bottom window first with a reference of its own.
-    void dispatch(device::CaptureFrame* f) {
-        if (display::DisplayTarget* bottom = displays->bottomDisplay()) {
-            device::addFrameRef(*f);
-            bottom->present(f);
-        }
+    void dispatch(device::FrameRef f) {
+        if (display::DisplayTarget* bottom = displays->bottomDisplay())
+            bottom->present(f.share());
         if (display::DisplayTarget* main = displays->mainDisplay())
-            main->present(f);
-        else
-            device::releaseFrame(*f);
+            main->present(std::move(f));
     }
 
     static QAction* findAction(QMenu* menu, const QString& text) {
@@ -191,9 +180,9 @@ class DisplayWindowQtTest : public QObject {
     void simulatedPictureIsShownPixelForPixelWithEitherFilter() {
         displays->applyDisplayMode(6, false);
         DisplayWindow* w = mainWindow();
-        device::CaptureFrame* frame = simulatedFrame(6);
+        device::FrameRef frame = simulatedFrame(6);
         Kept f(frame);
-        dispatch(frame);
+        dispatch(std::move(frame));
         for (uint8_t point : {uint8_t{1}, uint8_t{0}}) {
             settings.pointScaling = point;
             QCOMPARE(mismatches(w->grabFramebuffer(), [&](int x, int y) { return imagePixel(*f, x, y); }), 0);
@@ -211,9 +200,9 @@ class DisplayWindowQtTest : public QObject {
         QCOMPARE(bottom->size(), QSize(256, 192));
         QCOMPARE(bottom->renderer().textureHeight(), 256u);
 
-        device::CaptureFrame* frame = simulatedFrame(6);
+        device::FrameRef frame = simulatedFrame(6);
         Kept f(frame);
-        dispatch(frame);
+        dispatch(std::move(frame));
         settings.pointScaling = 1;
         QCOMPARE(mismatches(top->grabFramebuffer(), [&](int x, int y) { return imagePixel(*f, x, y); }), 0);
         QCOMPARE(
@@ -230,9 +219,9 @@ class DisplayWindowQtTest : public QObject {
         QCOMPARE(w->size(), QSize(240, 160));
         QCOMPARE(w->renderer().textureWidth(), 256u);
         QCOMPARE(w->renderer().textureHeight(), 256u);
-        device::CaptureFrame* frame = simulatedFrame(7);
+        device::FrameRef frame = simulatedFrame(7);
         Kept f(frame);
-        dispatch(frame);
+        dispatch(std::move(frame));
         settings.pointScaling = 1;
         QCOMPARE(mismatches(w->grabFramebuffer(), [&](int x, int y) { return imagePixel(*f, x, y); }), 0);
         QCOMPARE(w->renderer().quad()[3].u, 0.9375f);
@@ -246,9 +235,9 @@ class DisplayWindowQtTest : public QObject {
         w->resize(512, 768);
         QTRY_COMPARE(w->size(), QSize(512, 768));
         QVERIFY(placed(w));
-        device::CaptureFrame* frame = simulatedFrame(6);
+        device::FrameRef frame = simulatedFrame(6);
         Kept f(frame);
-        dispatch(frame);
+        dispatch(std::move(frame));
 
         settings.pointScaling = 1;
         QImage img = w->grabFramebuffer();
@@ -271,9 +260,9 @@ class DisplayWindowQtTest : public QObject {
         w->resize(512, 768);
         QTRY_COMPARE(w->size(), QSize(512, 768));
         QVERIFY(placed(w));
-        device::CaptureFrame* frame = simulatedFrame(6);
+        device::FrameRef frame = simulatedFrame(6);
         Kept f(frame);
-        dispatch(frame);
+        dispatch(std::move(frame));
         auto sharp = [&] {
             return mismatches(w->grabFramebuffer(),
                               [&](int x, int y) { return imagePixel(*f, x / 2, y / 2); }) == 0;
@@ -482,7 +471,7 @@ class DisplayWindowQtTest : public QObject {
                 // The rule's own result, give or take the manager's rounding.
                 display::WindowRect r{0, 0, w->width(), w->height()};
                 const display::ClientSize rule =
-                    display::applySizingRule(pw, ph, 0, 0, display::WMSZ_BOTTOMRIGHT, r);
+                    display::applySizingRule(pw, ph, 0, 0, display::SizingEdge::BottomRight, r);
                 QVERIFY2(std::abs(rule.width - w->width()) <= 1 && std::abs(rule.height - w->height()) <= 1,
                          qPrintable(QStringLiteral("%1 x %2").arg(w->width()).arg(w->height())));
                 QCOMPARE(settings.clientWidth[bottom ? 1 : 0], w->width());
@@ -612,9 +601,9 @@ class DisplayWindowQtTest : public QObject {
     void framesGoBackToThePoolWhenWindowsAreReplaced() {
         displays->applyDisplayMode(6, true);
         for (int i = 0; i < 40; ++i) {
-            device::CaptureFrame* f = simulatedFrame(6);
+            device::FrameRef f = simulatedFrame(6);
             QVERIFY(f);
-            dispatch(f);
+            dispatch(std::move(f));
             if (i % 10 == 0)
                 QTest::qWait(20); // let some paints happen
         }

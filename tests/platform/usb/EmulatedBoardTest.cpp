@@ -56,6 +56,7 @@ struct Emulated : ::testing::Test {
     tavrin::testing::DiagnosticCapture diag;
     tavrin::testing::FakeControlWindow window;
     base::ControlWindowLink link;
+    tavrin::testing::ArrivalRecorder arrivals;
     usb::LibusbTransport transport;
     NoModifierKeys keys;
     TavrinDevice device{transport, keys, link};
@@ -160,7 +161,7 @@ TEST_F(Emulated, TimeOutsKeepTheBytesThatArrivedAndEmptyReadsAreErrors) {
 }
 
 TEST_F(Emulated, UnplugGivesNoDeviceAndReplugPostsAnArrival) {
-    usb::HotplugWatcher watcher(link, 100ms);
+    usb::HotplugWatcher watcher(arrivals.handler(), 100ms);
     ASSERT_TRUE(watcher.start()) << diag.text();
     ASSERT_TRUE(device.open(nullptr));
     ASSERT_EQ(device.readFrame(frame), FRAME_OK);
@@ -172,20 +173,13 @@ TEST_F(Emulated, UnplugGivesNoDeviceAndReplugPostsAnArrival) {
         return device.state() == DEVICE_CLOSED;
     }));
     EXPECT_TRUE(transport.listInterfaces().empty());
-    const auto arrivals = [&] {
-        int count = 0;
-        for (auto& m : window.messages())
-            count += m.message == base::WM_DEVICECHANGE && m.wParam == device::DBT_DEVICEARRIVAL;
-        return count;
-    };
-    EXPECT_EQ(arrivals(), 0);
+    EXPECT_TRUE(arrivals.arrivals().empty());
 
     fault("replug");
-    ASSERT_TRUE(eventually([&] { return arrivals() == 1; })) << "no arrival was posted";
-    const auto& record =
-        *reinterpret_cast<const device::DeviceInterfaceArrival*>(window.messages().back().lParam);
-    EXPECT_EQ(record.classId, kTavrinInterfaceClass);
-    ASSERT_TRUE(device.open(&record.classId));
+    ASSERT_TRUE(eventually([&] { return arrivals.arrivals().size() == 1; })) << "no arrival was reported";
+    const device::DeviceArrival arrival = arrivals.arrivals().back();
+    EXPECT_EQ(arrival.interfaceClass, kTavrinInterfaceClass);
+    ASSERT_TRUE(device.open(&arrival.interfaceClass));
     EXPECT_EQ(device.readFrame(frame), FRAME_OK);
 }
 
@@ -201,7 +195,7 @@ TEST_F(Emulated, BoardWithoutPermissionIsToldWithItsFix) {
 }
 
 TEST_F(Emulated, FirmwareUpdateGoesAsControlTransfersOfAtMost4096Bytes) {
-    usb::HotplugWatcher watcher(link, 100ms);
+    usb::HotplugWatcher watcher(arrivals.handler(), 100ms);
     ASSERT_TRUE(watcher.start());
     // A record of 6000 bytes, more than one control transfer can carry.
     std::vector<uint8_t> image = {0xC2, 0, 0, 0, 0, 0, 0, 0};
@@ -219,12 +213,7 @@ TEST_F(Emulated, FirmwareUpdateGoesAsControlTransfersOfAtMost4096Bytes) {
     EXPECT_EQ(device.state(), DEVICE_CLOSED);
 
     // The new firmware left the bus; the board comes back with it and opens normally.
-    ASSERT_TRUE(eventually([&] {
-        for (auto& m : window.messages())
-            if (m.message == base::WM_DEVICECHANGE)
-                return true;
-        return false;
-    }));
+    ASSERT_TRUE(eventually([&] { return !arrivals.arrivals().empty(); }));
     ASSERT_TRUE(device.open(nullptr)) << diag.text();
     EXPECT_EQ(device.state(), DEVICE_OPEN);
     EXPECT_EQ(device.readFrame(frame), FRAME_OK);

@@ -19,24 +19,15 @@ struct HotplugWatcherTest : ::testing::Test {
     void SetUp() override {
         if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG))
             GTEST_SKIP() << "libusb has no hotplug support here";
-        link.set(&window);
-    }
-    void TearDown() override { link.set(nullptr); }
-
-    std::vector<tavrin::testing::PostedMessage> arrivals() {
-        std::vector<tavrin::testing::PostedMessage> out;
-        for (auto& m : window.messages())
-            if (m.message == base::WM_DEVICECHANGE)
-                out.push_back(m);
-        return out;
     }
 
-    tavrin::testing::FakeControlWindow window;
-    base::ControlWindowLink link;
+    std::vector<device::DeviceArrival> arrivals() const { return recorder.arrivals(); }
+
+    tavrin::testing::ArrivalRecorder recorder;
 };
 
 TEST_F(HotplugWatcherTest, ArrivalsCloseTogetherArePostedOnceAfterTheySettle) {
-    usb::HotplugWatcher watcher(link, 150ms);
+    usb::HotplugWatcher watcher(recorder.handler(), 150ms);
     ASSERT_TRUE(watcher.start());
     watcher.boardArrived();
     std::this_thread::sleep_for(50ms);
@@ -54,10 +45,7 @@ TEST_F(HotplugWatcherTest, ArrivalsCloseTogetherArePostedOnceAfterTheySettle) {
     std::this_thread::sleep_for(300ms); // room for a wrong second post
     auto posted = arrivals();
     ASSERT_EQ(posted.size(), 1u);
-    EXPECT_EQ(posted[0].wParam, device::DBT_DEVICEARRIVAL);
-    const auto* record = reinterpret_cast<const device::DeviceInterfaceArrival*>(posted[0].lParam);
-    EXPECT_EQ(record->deviceType, device::DBT_DEVTYP_DEVICEINTERFACE);
-    EXPECT_EQ(record->classId, device::kTavrinInterfaceClass);
+    EXPECT_EQ(posted[0].interfaceClass, device::kTavrinInterfaceClass);
 
     // A later arrival is a new notice.
     watcher.boardArrived();
@@ -67,7 +55,7 @@ TEST_F(HotplugWatcherTest, ArrivalsCloseTogetherArePostedOnceAfterTheySettle) {
 }
 
 TEST_F(HotplugWatcherTest, StopsPromptlyAndForgetsWhatWasPending) {
-    usb::HotplugWatcher watcher(link, 200ms);
+    usb::HotplugWatcher watcher(recorder.handler(), 200ms);
     watcher.stop(); // never started: harmless
     ASSERT_TRUE(watcher.start());
     EXPECT_TRUE(watcher.running());
