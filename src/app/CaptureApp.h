@@ -6,14 +6,10 @@
 #include "device/CaptureSession.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace tavrin::app {
 
