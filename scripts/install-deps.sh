@@ -31,6 +31,7 @@ test_packages=(
   pulseaudio pulseaudio-utils ffmpeg imagemagick python3 openssl
   dpkg-dev lintian appstream desktop-file-utils man-db
   umockdev libumockdev-dev xdotool x11-utils openbox xfwm4 dbus-daemon
+  sway xwayland grim x11-xserver-utils
 )
 
 case "${1:-test}" in

@@ -1,25 +1,86 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Runs a command with what the tests need around it: an X server (Xvfb) with a
-# window manager on it, and a PulseAudio daemon with a null sink whose monitor is a
-# real capture source. Everything started here is stopped again when the command ends.
+# window manager on it, or a Wayland compositor, and a PulseAudio daemon with a null
+# sink whose monitor is a real capture source. Everything started here is stopped
+# again when the command ends.
 #   TAVRIN_WM=openbox (default) | xfwm4 | none   the window manager on the X server
+#   TAVRIN_WM=sway    a headless sway (1920 x 1080, XWayland on DISPLAY) instead of
+#                     Xvfb; WAYLAND_DISPLAY and SWAYSOCK name it
 set -uo pipefail
 
 workdir="$(mktemp -d /tmp/tavrin-env.XXXXXX)"
 pids=()
+wayland_user=tavrin-wayland
 cleanup() {
   if [ -n "${PULSE_PID_STARTED:-}" ]; then
     pulseaudio --kill >/dev/null 2>&1 || true
   fi
   for p in "${pids[@]}"; do kill "$p" >/dev/null 2>&1 || true; done
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  if [ -n "${SWAY_STARTED:-}" ]; then
+    # sway's XWayland and anything it started run as the compositor's own user.
+    pkill -u "$wayland_user" >/dev/null 2>&1 || true
+  fi
   rm -rf "$workdir"
 }
 trap cleanup EXIT
 
+wm="${TAVRIN_WM:-openbox}"
+if [ "$wm" = sway ]; then
+  # sway refuses to run as root: an ordinary user of its own, made once.
+  if [ "$(id -u)" = 0 ] && ! id -u "$wayland_user" >/dev/null 2>&1; then
+    useradd --system --no-create-home --shell /usr/sbin/nologin "$wayland_user"
+  fi
+  as_user=()
+  [ "$(id -u)" = 0 ] && as_user=(runuser -u "$wayland_user" --)
+  # XWayland's socket folder must belong to root (or the compositor's user), as
+  # an X server leaves it.
+  if [ ! -d /tmp/.X11-unix ] && [ "$(id -u)" = 0 ]; then
+    mkdir -m 1777 /tmp/.X11-unix
+  fi
+  wl="$workdir/wayland"
+  mkdir -p "$wl"
+  chmod 711 "$workdir"
+  [ "$(id -u)" = 0 ] && chown "$wayland_user" "$wl"
+  chmod 700 "$wl"
+  cat >"$workdir/sway.conf" <<'CONF'
+output HEADLESS-1 resolution 1920x1080 position 0 0
+xwayland enable
+focus_follows_mouse no
+CONF
+  chmod 644 "$workdir/sway.conf"
+  "${as_user[@]}" env -i HOME="$wl" XDG_RUNTIME_DIR="$wl" PATH="$PATH" WLR_BACKENDS=headless \
+    WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$workdir/sway.conf" >"$workdir/sway.log" 2>&1 &
+  pids+=($!)
+  SWAY_STARTED=1
+  for _ in $(seq 1 100); do
+    [ -S "$wl/wayland-1" ] && ls "$wl"/sway-ipc.*.sock >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  if [ ! -S "$wl/wayland-1" ]; then
+    echo "test-env: sway did not start:" >&2; cat "$workdir/sway.log" >&2; exit 1
+  fi
+  # Absolute names: the clients keep their own XDG_RUNTIME_DIR.
+  export WAYLAND_DISPLAY="$wl/wayland-1"
+  SWAYSOCK="$(ls "$wl"/sway-ipc.*.sock | head -n 1)"
+  export SWAYSOCK
+  # XWayland's display, as sway gives it to the programs it starts.
+  swaymsg exec "printf %s \"\$DISPLAY\" > $wl/display" >/dev/null
+  for _ in $(seq 1 50); do [ -s "$wl/display" ] && break; sleep 0.1; done
+  DISPLAY="$(cat "$wl/display" 2>/dev/null)"
+  export DISPLAY
+  # XWayland lets in only the compositor's user; the tests may run as another.
+  if [ -n "$DISPLAY" ] && [ ${#as_user[@]} -gt 0 ]; then
+    "${as_user[@]}" env DISPLAY="$DISPLAY" xhost "+si:localuser:$(id -un)" >/dev/null
+  fi
+  export XDG_SESSION_TYPE=wayland
+  own_x=0
+  TAVRIN_OWN_X=0
+fi
+
 # X server: a free display number, 24-bit colour, GLX through Mesa.
-if [ -z "${DISPLAY:-}" ] || [ "${TAVRIN_OWN_X:-1}" = 1 ]; then
+if [ "$wm" != sway ] && { [ -z "${DISPLAY:-}" ] || [ "${TAVRIN_OWN_X:-1}" = 1 ]; }; then
   for n in $(seq 90 140); do
     if [ ! -e "/tmp/.X${n}-lock" ] && [ ! -e "/tmp/.X11-unix/X${n}" ]; then
       Xvfb ":${n}" -screen 0 1920x1080x24 +extension GLX -nolisten tcp -noreset >"$workdir/xvfb.log" 2>&1 &
@@ -33,7 +94,6 @@ if [ -z "${DISPLAY:-}" ] || [ "${TAVRIN_OWN_X:-1}" = 1 ]; then
 fi
 
 # A window manager, as on a desktop: it frames, places and sizes the windows.
-wm="${TAVRIN_WM:-openbox}"
 if [ "${own_x:-0}" = 1 ] && [ "$wm" != none ]; then
   case "$wm" in
     openbox) wm_cmd=(openbox --sm-disable) ;;
@@ -73,7 +133,11 @@ if command -v pulseaudio >/dev/null 2>&1; then
   pactl set-default-sink tavrin_null >/dev/null 2>&1 || true
   pactl set-default-source tavrin_null.monitor >/dev/null 2>&1 || true
 fi
-export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-xcb}"
+if [ "$wm" = sway ]; then
+  export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-wayland}"
+else
+  export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-xcb}"
+fi
 export LIBGL_ALWAYS_SOFTWARE=1
 
 "$@"

@@ -32,6 +32,8 @@ bool DisplayWindowActions::command(int32_t id) {
         settings_.pointScaling = 1;
         return true;
     case ID_ALWAYS_ON_TOP:
+        if (!host_.topmostUnavailable().empty())
+            return true; // the stored choice stays for a desktop where it works
         settings_.alwaysOnTop = settings_.alwaysOnTop ? 0 : 1;
         controlWindow_.post(base::UM_TOPMOST, 0, 0);
         return true;
@@ -64,8 +66,14 @@ std::vector<MenuEntry> DisplayWindowActions::contextMenu() const {
         {MenuEntry::Item, "Bilinear", ID_SCALING_BILINEAR, settings_.pointScaling == 0, {}},
         {MenuEntry::Item, "Point", ID_SCALING_POINT, settings_.pointScaling != 0, {}},
     };
+    MenuEntry topmost{MenuEntry::Item, "Always on top\tF3", ID_ALWAYS_ON_TOP, settings_.alwaysOnTop != 0, {}};
+    topmost.tip = host_.topmostUnavailable();
+    if (!topmost.tip.empty()) {
+        topmost.enabled = false;
+        topmost.checked = false;
+    }
     return {
-        {MenuEntry::Item, "Always on top\tF3", ID_ALWAYS_ON_TOP, settings_.alwaysOnTop != 0, {}},
+        topmost,
         scaling,
         {MenuEntry::Separator, "", 0, false, {}},
         {MenuEntry::Item, "Full Screen\tAlt+Enter", ID_FULL_SCREEN, host_.inFullScreen(), {}},

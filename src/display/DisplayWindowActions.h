@@ -25,6 +25,8 @@ struct MenuEntry {
     int32_t id = 0;
     bool checked = false;
     std::vector<MenuEntry> children;
+    bool enabled = true;
+    std::string tip; // why it is unavailable
 };
 
 // What the actions need of the window they belong to.
@@ -39,6 +41,8 @@ class DisplayWindowHost {
     virtual void enterFullScreen() = 0;
     // Framed again at the size it had before, on top only when `topmost`.
     virtual void leaveFullScreen(bool topmost) = 0;
+    // Why the window system cannot keep the window above others; empty when it can.
+    virtual std::string topmostUnavailable() const { return {}; }
 };
 
 // The display window's menu, keys and commands, on the GUI thread.

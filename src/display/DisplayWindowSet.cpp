@@ -3,6 +3,8 @@
 
 #include "device/ScreenLayout.h"
 
+#include <algorithm>
+
 namespace tavrin::display {
 
 bool isDisplayableLayout(int32_t layoutId) {
@@ -62,9 +64,20 @@ void DisplayWindowSet::applyDisplayMode(int layoutId, bool split) {
         // Two windows placed by nobody would open on top of each other.
         DisplayWindowPlan& top = plans[0];
         DisplayWindowPlan& bottom = plans[1];
-        const SplitPlacement p =
-            placeSplitWindows(area, {top.width, top.height}, {top.clientWidth, top.clientHeight},
-                              {bottom.width, bottom.height}, {bottom.clientWidth, bottom.clientHeight});
+        const ClientSize topPicture{top.width, top.height};
+        const ClientSize bottomPicture{bottom.width, bottom.height};
+        const ClientSize topSize{top.clientWidth, top.clientHeight};
+        const ClientSize bottomSize{bottom.clientWidth, bottom.clientHeight};
+        SplitPlacement p = placeSplitWindows(area, topPicture, topSize, bottomPicture, bottomSize);
+        // Centred again in the area less the control window's room, if they fit there as they are.
+        const int64_t pairWidth = std::max(p.topAt.x + p.top.width, p.bottomAt.x + p.bottom.width) -
+                                  std::min(p.topAt.x, p.bottomAt.x) + area.frameWidth();
+        const ScreenArea narrower = areaLeavingRoom(area, pairWidth);
+        if (!(narrower.available == area.available)) {
+            const SplitPlacement q = placeSplitWindows(narrower, topPicture, p.top, bottomPicture, p.bottom);
+            if (q.top == p.top && q.bottom == p.bottom)
+                p = q;
+        }
         top.clientWidth = p.top.width;
         top.clientHeight = p.top.height;
         top.positioned = true;
@@ -73,6 +86,12 @@ void DisplayWindowSet::applyDisplayMode(int layoutId, bool split) {
         bottom.clientHeight = p.bottom.height;
         bottom.positioned = true;
         bottom.position = p.bottomAt;
+    } else if (plans.size() == 1 && area.known()) {
+        // Where the window system can place windows, beside the control window's room.
+        DisplayWindowPlan& only = plans[0];
+        const ClientSize size{only.clientWidth, only.clientHeight};
+        only.positioned = true;
+        only.position = placeCentred(areaLeavingRoom(area, int64_t{size.width} + area.frameWidth()), size);
     }
 
     for (const DisplayWindowPlan& plan : plans) {

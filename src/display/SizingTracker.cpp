@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "display/SizingTracker.h"
 
+#include "display/WindowPlacement.h"
+
 namespace tavrin::display {
 
 namespace {
@@ -41,12 +43,32 @@ void SizingTracker::moved(const WindowRect& now) {
         last_ = now;
 }
 
-std::optional<SizingTracker::Step> SizingTracker::finish() {
+std::optional<SizingTracker::Step> SizingTracker::finish(int64_t maxWidth, int64_t maxHeight) {
     if (!start_ || !last_)
         return std::nullopt;
     Step step;
     step.target = *last_;
-    step.size = applySizingRule(width_, height_, 0, 0, inferSizingEdge(*start_, *last_), step.target);
+    const SizingEdge edge = inferSizingEdge(*start_, *last_);
+    step.size = applySizingRule(width_, height_, 0, 0, edge, step.target);
+    const ClientSize fitted = fitClientSize(width_, height_, step.size, maxWidth, maxHeight);
+    if (!(fitted == step.size)) {
+        // Snapping up must not push the window off the screen: the largest size that
+        // fits, from the same fixed corner.
+        const bool fromLeft =
+            edge == SizingEdge::Left || edge == SizingEdge::TopLeft || edge == SizingEdge::BottomLeft;
+        const bool fromTop =
+            edge == SizingEdge::Top || edge == SizingEdge::TopLeft || edge == SizingEdge::TopRight;
+        step.size = fitted;
+        step.target = *last_;
+        if (fromLeft)
+            step.target.left = last_->right - fitted.width;
+        else
+            step.target.right = last_->left + fitted.width;
+        if (fromTop)
+            step.target.top = last_->bottom - fitted.height;
+        else
+            step.target.bottom = last_->top + fitted.height;
+    }
     step.correct = !(step.target == *last_);
     start_.reset();
     awaitingAnswer_ = step.correct;

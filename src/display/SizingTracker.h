@@ -3,6 +3,7 @@
 
 #include "display/SizingRule.h"
 
+#include <cstdint>
 #include <optional>
 
 namespace tavrin::display {
@@ -40,9 +41,17 @@ class SizingTracker {
     bool sizing() const { return start_.has_value(); }
 
     // The user let go. Empty when no resize was under way; otherwise the rule's
-    // verdict on the drag from its start to where it ended. When that is a
+    // verdict on the drag from its start to where it ended, brought within
+    // maxWidth x maxHeight (the screen's room for a client area). When that is a
     // correction, sizes reported until answerWindowClosed() are the answer.
-    std::optional<Step> finish();
+    std::optional<Step> finish(int64_t maxWidth = INT32_MAX, int64_t maxHeight = INT32_MAX);
+
+    // The program asked for a size of its own: sizes reported until
+    // answerWindowClosed() are the answer.
+    void requested() {
+        start_.reset();
+        awaitingAnswer_ = true;
+    }
 
     // Sizes reported from now on are the user's again.
     void answerWindowClosed() { awaitingAnswer_ = false; }

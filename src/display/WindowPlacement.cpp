@@ -2,6 +2,7 @@
 #include "display/WindowPlacement.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace tavrin::display {
 
@@ -32,6 +33,72 @@ ClientSize fitClientSize(int32_t width, int32_t height, ClientSize size, int64_t
         proposal -= std::max<int64_t>(1, excess);
     }
     return {width, height};
+}
+
+ClientSize pictureArea(int32_t width, int32_t height, ClientSize size) {
+    if (width <= 0 || height <= 0)
+        return size;
+    const int64_t w = width;
+    const int64_t h = height;
+    int64_t cw = size.width;
+    int64_t ch = size.height;
+    // Within a pixel of the aspect (as the sizing rule's own sizes are): itself.
+    if (std::abs(w * ch - h * cw) < std::max(w, h))
+        return cw < w || ch < h ? ClientSize{width, height} : size;
+    if (w * ch > h * cw)
+        ch = h * cw / w;
+    else
+        cw = w * ch / h;
+    if (cw < w || ch < h)
+        return {width, height};
+    return {static_cast<int32_t>(cw), static_cast<int32_t>(ch)};
+}
+
+ClientPosition placeCentred(const ScreenArea& area, ClientSize size) {
+    if (!area.known())
+        return {};
+    const int64_t x = area.available.left +
+                      std::max<int64_t>(0, (area.available.width() - size.width - area.frameWidth()) / 2);
+    const int64_t y = area.available.top +
+                      std::max<int64_t>(0, (area.available.height() - size.height - area.frameHeight()) / 2);
+    return {static_cast<int32_t>(x + area.frameLeft), static_cast<int32_t>(y + area.frameTop)};
+}
+
+ScreenArea areaLeavingRoom(const ScreenArea& area, int64_t needed) {
+    if (!area.known() || area.roomBeside <= 0 || needed + area.roomBeside > area.available.width())
+        return area;
+    ScreenArea less = area;
+    less.available.right -= area.roomBeside;
+    less.roomBeside = 0;
+    return less;
+}
+
+ClientPosition placeClearOf(const ScreenArea& area, const std::vector<WindowRect>& taken, ClientSize outer) {
+    const WindowRect& a = area.available;
+    if (!area.known())
+        return {};
+    if (taken.empty())
+        return {static_cast<int32_t>(a.left + (a.width() - outer.width) / 2),
+                static_cast<int32_t>(a.top + (a.height() - outer.height) / 2)};
+    WindowRect all = taken.front();
+    for (const WindowRect& r : taken) {
+        all.left = std::min(all.left, r.left);
+        all.top = std::min(all.top, r.top);
+        all.right = std::max(all.right, r.right);
+        all.bottom = std::max(all.bottom, r.bottom);
+    }
+    auto clamp = [](int64_t v, int64_t lo, int64_t hi) { return std::max(lo, std::min(v, hi)); };
+    const int64_t y = clamp(all.top, a.top, a.bottom - outer.height);
+    const int64_t x = clamp(all.left, a.left, a.right - outer.width);
+    if (a.right - all.right >= outer.width)
+        return {all.right, static_cast<int32_t>(y)};
+    if (all.left - a.left >= outer.width)
+        return {static_cast<int32_t>(all.left - outer.width), static_cast<int32_t>(y)};
+    if (a.bottom - all.bottom >= outer.height)
+        return {static_cast<int32_t>(x), all.bottom};
+    if (all.top - a.top >= outer.height)
+        return {static_cast<int32_t>(x), static_cast<int32_t>(all.top - outer.height)};
+    return {static_cast<int32_t>(std::max<int64_t>(a.left, a.right - outer.width)), static_cast<int32_t>(y)};
 }
 
 SplitPlacement placeSplitWindows(const ScreenArea& area, ClientSize topPicture, ClientSize top,

@@ -4,6 +4,7 @@
 #include "display/SizingRule.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace tavrin::display {
 
@@ -15,6 +16,7 @@ struct ScreenArea {
     int32_t frameTop = 0;
     int32_t frameRight = 0;
     int32_t frameBottom = 0;
+    int32_t roomBeside = 0; // outer width kept free right of the windows (the control window's)
 
     bool known() const { return available.width() > 0 && available.height() > 0; }
     int32_t frameWidth() const { return frameLeft + frameRight; }
@@ -25,6 +27,12 @@ struct ScreenArea {
 // sizing rule gives for a picture of width x height that fits (never below the
 // picture's own size, which the rule does not go under).
 ClientSize fitClientSize(int32_t width, int32_t height, ClientSize size, int64_t maxWidth, int64_t maxHeight);
+
+// The part of a client area of `size` that a picture of width x height fills when
+// scaled to fit with its aspect kept: the size worth keeping when the window system
+// gave the window another shape (a tile, a wide request). Never below the picture's
+// own size, which is the smallest window there is.
+ClientSize pictureArea(int32_t width, int32_t height, ClientSize size);
 
 struct ClientPosition {
     int32_t x = 0;
@@ -44,5 +52,18 @@ struct SplitPlacement {
 // native sizes, top and bottom the client sizes wanted.
 SplitPlacement placeSplitWindows(const ScreenArea& area, ClientSize topPicture, ClientSize top,
                                  ClientSize bottomPicture, ClientSize bottom);
+
+// The client area's top-left corner for one window of client size `size`, centred.
+ClientPosition placeCentred(const ScreenArea& area, ClientSize size);
+
+// The area less its roomBeside, so that windows centred in it leave that room free
+// at the right; the whole area when the windows' outer width `needed` would not fit.
+ScreenArea areaLeavingRoom(const ScreenArea& area, int64_t needed);
+
+// Where a window of outer size `outer` goes so that it covers none of `taken`
+// (outer rectangles of the windows already there): right of them, else left, else
+// below, else above, as near their top (or left) edge as the area allows. Without
+// room anywhere, the area's right edge. The window's top-left corner.
+ClientPosition placeClearOf(const ScreenArea& area, const std::vector<WindowRect>& taken, ClientSize outer);
 
 } // namespace tavrin::display

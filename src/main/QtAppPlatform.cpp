@@ -4,9 +4,9 @@
 #include "app/CaptureApp.h"
 #include "app/ConsoleToggle.h"
 #include "app/ControlWindowLogic.h"
-#include "base/Diagnostics.h"
 #include "app/FatalError.h"
 #include "app/Lifecycle.h"
+#include "base/Diagnostics.h"
 #include "base/Messages.h"
 #include "base/NoticeStatusLine.h"
 #include "platform/qt/ConsoleWindow.h"
@@ -76,8 +76,8 @@ class NoDisplays final : public display::DisplayManager {
 struct QtAppPlatform::Parts {
     Parts(app::CaptureApp& app, int* givenArgc, char** givenArgv)
         : qtApp(QApplication::instance() ? nullptr
-                                         : givenArgc ? std::make_unique<QApplication>(*givenArgc, givenArgv)
-                                                     : std::make_unique<QApplication>(argc, argv)),
+                : givenArgc              ? std::make_unique<QApplication>(*givenArgc, givenArgv)
+                                         : std::make_unique<QApplication>(argc, argv)),
 #if HAVE_TAVRIN_QT_DISPLAY
           // Failing to draw ends the program the way every fatal error does.
           displays(app.settings, app.controlWindow,
@@ -148,8 +148,8 @@ void QtAppPlatform::initToolkit() {
     // The name is also the X11 window class, the desktop file name the Wayland app id.
     QApplication::setApplicationName(QString::fromUtf8(identity_.displayName.data(),
                                                        static_cast<qsizetype>(identity_.displayName.size())));
-    QApplication::setDesktopFileName(QString::fromUtf8(identity_.desktopFileName.data(),
-                                                       static_cast<qsizetype>(identity_.desktopFileName.size())));
+    QApplication::setDesktopFileName(QString::fromUtf8(
+        identity_.desktopFileName.data(), static_cast<qsizetype>(identity_.desktopFileName.size())));
     // Only WM_CLOSE to the control window ends the program, never a closed window.
     QApplication::setQuitOnLastWindowClosed(false);
     // From now on Ctrl+C or SIGTERM closes the program the ordinary way. One that
@@ -193,7 +193,17 @@ bool QtAppPlatform::createControlWindow() {
     p.window->attach(*p.logic);
 
     app_.controlWindow.set(&p.window->messageTarget());
+#if HAVE_TAVRIN_QT_DISPLAY
+    // The picture windows leave room for the control window, which opens beside them.
+    const bool placeable = qt_display::QtDisplayManager::canPlaceWindows();
+    if (placeable)
+        p.displays.setRoomBeside(qt_display::QtDisplayManager::withFrame(p.window->rect()).width());
+#endif
     p.logic->initialise(p.window->messageTarget());
+#if HAVE_TAVRIN_QT_DISPLAY
+    if (placeable)
+        p.window->move(p.displays.placeBeside(p.window->size()));
+#endif
     p.window->show();
     return true;
 }

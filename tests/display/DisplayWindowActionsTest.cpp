@@ -25,12 +25,14 @@ class FakeHost : public DisplayWindowHost {
         topmost = onTop;
         ++leaves;
     }
+    std::string topmostUnavailable() const override { return noTopmost; }
 
     std::vector<int32_t> posted;
     bool fullScreen = false;
     bool topmost = false;
     int enters = 0;
     int leaves = 0;
+    std::string noTopmost;
 };
 
 struct ActionsTest : ::testing::Test {
@@ -121,6 +123,26 @@ TEST_F(ActionsTest, F3TogglesAlwaysOnTopAndTellsTheControlWindow) {
         EXPECT_EQ(m.wParam, 0u);
         EXPECT_EQ(m.lParam, 0);
     }
+}
+
+// Where the window system has no "keep above" (Wayland), the item says why and
+// neither it nor F3 changes the stored choice, which a desktop with it still uses.
+TEST_F(ActionsTest, AlwaysOnTopUnavailableIsShownSoAndChangesNothing) {
+    settings.alwaysOnTop = 1;
+    host.noTopmost = "no keep above here";
+    const MenuEntry item = actions.contextMenu()[0];
+    EXPECT_EQ(item.id, ID_ALWAYS_ON_TOP);
+    EXPECT_FALSE(item.enabled);
+    EXPECT_FALSE(item.checked);
+    EXPECT_EQ(item.tip, "no keep above here");
+    actions.keyDown(DisplayKey::F3);
+    deliverPosted();
+    EXPECT_EQ(settings.alwaysOnTop, 1);
+    EXPECT_TRUE(control.messages().empty());
+
+    host.noTopmost.clear();
+    EXPECT_TRUE(actions.contextMenu()[0].enabled);
+    EXPECT_TRUE(actions.contextMenu()[0].checked);
 }
 
 TEST_F(ActionsTest, F12AndClosingPostToTheControlWindow) {

@@ -219,6 +219,33 @@ TEST_F(WindowSetTest, HugeStoredSizesStartInsideTheScreenAndSplitWindowsApart) {
     EXPECT_EQ(settings.clientWidth[0], 958);
     EXPECT_EQ(settings.clientHeight[1], 718);
 
-    set.applyDisplayMode(6, false); // one window: placed by the window system
-    EXPECT_FALSE(factory.created.back().positioned);
+    set.applyDisplayMode(6, false); // one window: centred
+    EXPECT_TRUE(factory.created.back().positioned);
+}
+
+// The picture windows open centred in what is left of the screen when the control
+// window's room is kept free at their right, as long as they fit there as they are.
+TEST_F(WindowSetTest, PictureWindowsLeaveRoomForTheControlWindow) {
+    factory.area = {{0, 0, 1920, 1080}, 1, 20, 1, 5, 400};
+    set.applyDisplayMode(6, false);
+    DisplayWindowPlan p = factory.created.back();
+    ASSERT_TRUE(p.positioned);
+    EXPECT_EQ(p.position.x, 1 + (1520 - 258) / 2);
+    EXPECT_EQ(p.position.y, 20 + (1080 - 409) / 2);
+
+    set.applyDisplayMode(6, true);
+    const DisplayWindowPlan top = factory.created[factory.created.size() - 2];
+    const DisplayWindowPlan bottom = factory.created.back();
+    EXPECT_EQ(top.position.x, bottom.position.x) << "stacked";
+    EXPECT_LE(top.position.x + top.clientWidth + 1, 1520);
+
+    // Too wide for the room: centred on the whole screen, no size given up.
+    set.applyDisplayMode(6, false);
+    factory.area.available = {0, 0, 1920, 4000};
+    settings.clientWidth[0] = 1600;
+    settings.clientHeight[0] = 2400;
+    set.applyDisplayMode(6, false);
+    p = factory.created.back();
+    EXPECT_EQ(p.clientWidth, 1600);
+    EXPECT_EQ(p.position.x, 1 + (1920 - 1602) / 2);
 }

@@ -253,3 +253,77 @@ TEST(WindowPlacement, SplitWindowsNeverOverlap) {
     EXPECT_EQ(p.topAt.y, (1080 - 384) / 2);
     EXPECT_EQ(p.bottomAt.y, p.topAt.y + 192);
 }
+
+// A drag that the rule would snap past the screen's edge ends at the largest size
+// that fits, from the same fixed corner.
+TEST(SizingTracker, TheRuleNeverTakesTheWindowOffTheScreen) {
+    struct Case {
+        WindowRect start, end;
+        int64_t maxW, maxH;
+        ClientSize size;
+        WindowRect target;
+    };
+    const Case cases[] = {
+        // Bottom edge to 760 high snaps to 768, but only 760 fit: 500 x 750.
+        {{0, 0, 256, 384}, {0, 0, 256, 760}, 1920, 760, {500, 750}, {0, 0, 500, 750}},
+        // Top-left corner: the bottom-right corner stays.
+        {{500, 500, 756, 884}, {250, 124, 756, 884}, 1920, 760, {500, 750}, {256, 134, 756, 884}},
+        // Room enough: the rule as it is.
+        {{0, 0, 256, 384}, {0, 0, 256, 760}, 1920, 1080, {512, 768}, {0, 0, 512, 768}},
+    };
+    for (const Case& c : cases) {
+        SizingTracker t(256, 384);
+        t.settle(c.start);
+        t.resized(c.end);
+        const auto step = t.finish(c.maxW, c.maxH);
+        ASSERT_TRUE(step);
+        EXPECT_EQ(step->size, c.size) << step->size.width << " x " << step->size.height;
+        EXPECT_EQ(step->target, c.target) << step->target.left << "," << step->target.top;
+        EXPECT_LE(step->size.height, c.maxH);
+    }
+}
+
+// What is saved of a size the window system set: the picture inside it.
+TEST(WindowPlacement, PictureAreaIsThePictureFittedIntoTheWindow) {
+    struct Case {
+        int32_t w, h;
+        ClientSize window, expected;
+    };
+    const Case cases[] = {
+        {256, 384, {1916, 1053}, {702, 1053}}, // a wide tile: the height decides
+        {256, 384, {800, 400}, {266, 400}},
+        {256, 384, {396, 573}, {382, 573}},
+        {256, 384, {512, 768}, {512, 768}}, // at the aspect: itself
+        {256, 192, {406, 304}, {406, 304}}, // within a pixel of it, as the rule gives
+        {256, 384, {466, 699}, {466, 699}},
+        {256, 384, {960, 2000}, {960, 1440}}, // a tall one: the width decides
+        {256, 192, {200, 100}, {256, 192}},   // below the picture's own size: that size
+        {240, 160, {1000, 1000}, {1000, 666}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(pictureArea(c.w, c.h, c.window), c.expected) << c.window.width << " x " << c.window.height;
+}
+
+// The control window opens clear of the picture windows, on the screen.
+TEST(WindowPlacement, ClearOfTheWindowsThere) {
+    const ScreenArea area{{0, 0, 1920, 1080}};
+    const ClientSize control{400, 300};
+    struct Case {
+        std::vector<WindowRect> taken;
+        ClientPosition expected;
+    };
+    const Case cases[] = {
+        {{{700, 300, 958, 709}}, {958, 300}},                       // right of one
+        {{{700, 100, 958, 309}, {700, 309, 958, 518}}, {958, 100}}, // right of a stacked pair
+        {{{1600, 900, 1858, 1100}}, {1200, 780}},                   // no room right: left, inside
+        {{{0, 0, 1800, 700}}, {0, 700}},                            // nor left: below
+        {{{0, 400, 1800, 1080}}, {0, 100}},                         // nor below: above
+        {{{0, 0, 1920, 1080}}, {1520, 0}},                          // nowhere: the right edge
+        {{}, {760, 390}},                                           // nothing there: centred
+    };
+    for (const Case& c : cases) {
+        const ClientPosition at = placeClearOf(area, c.taken, control);
+        EXPECT_EQ(at.x, c.expected.x) << c.taken.size();
+        EXPECT_EQ(at.y, c.expected.y) << c.taken.size();
+    }
+}

@@ -4,6 +4,7 @@
 #include "base/Diagnostics.h"
 #include "display/WindowPlacement.h"
 #include "platform/qt/EventSlots.h"
+#include "platform/qt_display/QtDisplayManager.h"
 #include "platform/qt_display/X11Window.h"
 
 #include <QCloseEvent>
@@ -27,10 +28,8 @@ namespace tavrin::qt_display {
 namespace {
 
 // How often to look whether the mouse button that drives a window manager's resize
-// is still down (X11), or how long sizes must stay the same to count as the end of a
-// resize where that cannot be asked (Wayland).
+// is still down (X11).
 constexpr int kSizingPollMs = 100;
-constexpr int kSizingQuietMs = 400;
 // Sizes arriving this long after a request are the window system's answer to it.
 constexpr int kAnswerMs = 500;
 // How long the window system may take to bring back the place from before full screen.
@@ -43,6 +42,11 @@ display::WindowRect toWindowRect(const QRect& r) {
 
 bool onWayland() {
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+// A Wayland compositor owns the screen, also for the program's X11 windows (XWayland).
+bool underCompositor() {
+    return onWayland() || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 // Nobody but the program places and sizes its windows.
@@ -92,7 +96,7 @@ DisplayWindow::DisplayWindow(display::DisplaySettings& settings, const base::Con
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(false);
     sizingEnd_.setSingleShot(true);
-    sizingEnd_.setInterval(x11::available() ? kSizingPollMs : kSizingQuietMs);
+    sizingEnd_.setInterval(kSizingPollMs);
     connect(&sizingEnd_, &QTimer::timeout, this, &DisplayWindow::sizingQuiet);
     answerWindow_.setSingleShot(true);
     answerWindow_.setInterval(kAnswerMs);
@@ -133,6 +137,10 @@ DisplayWindow::InitResult DisplayWindow::init(const display::DisplayWindowPlan& 
 
     setWindowTitle(title_);
     setWindowFlag(Qt::WindowStaysOnTopHint, settings_.alwaysOnTop != 0);
+    if (static bool told = false; !told && !topmostUnavailable().empty()) {
+        told = true;
+        base::displayLog.info("display: always on top is not available: %s\n", topmostUnavailable().c_str());
+    }
     // Never below 1x, as the sizing rule says; the window manager is told as well.
     setMinimumSize(width_, height_);
     QSize size(plan.clientWidth, plan.clientHeight);
@@ -212,6 +220,13 @@ void DisplayWindow::setTopmost(bool on) {
     }
 }
 
+std::string DisplayWindow::topmostUnavailable() const {
+    if (!onWayland())
+        return {};
+    return "Wayland lets no program keep its windows above others; use the desktop's own "
+           "\"Keep above\" command.";
+}
+
 void DisplayWindow::bringToFront() {
     raise();
     activateWindow();
@@ -287,9 +302,23 @@ void DisplayWindow::paintGL() {
 
 // --- sizing ---
 
+// What is kept is the picture the window showed, within the screen: a tile or a
+// wide request from the window system leaves a size that opens well anywhere.
 void DisplayWindow::saveSize(const QSize& size) {
-    settings_.clientWidth[windowSlot_] = size.width();
-    settings_.clientHeight[windowSlot_] = size.height();
+    display::ClientSize kept = display::pictureArea(width_, height_, {size.width(), size.height()});
+    const QSize room = roomOnScreen();
+    kept = display::fitClientSize(width_, height_, kept, room.width(), room.height());
+    settings_.clientWidth[windowSlot_] = kept.width;
+    settings_.clientHeight[windowSlot_] = kept.height;
+}
+
+QSize DisplayWindow::roomOnScreen() const {
+    const QScreen* monitor = screen();
+    if (!monitor)
+        return {INT32_MAX / 2, INT32_MAX / 2};
+    const QRect area = monitor->availableGeometry();
+    const QRect frame = QtDisplayManager::withFrame(QRect(0, 0, 0, 0));
+    return {area.width() - frame.width(), area.height() - frame.height()};
 }
 
 void DisplayWindow::resizeEvent(QResizeEvent* event) {
@@ -311,10 +340,29 @@ void DisplayWindow::sizeChanged() {
         arrivedAt(size());
         return;
     }
-    if (tracker_->awaitingAnswer() && x11::pointerButtonsDown()) {
+    const bool buttonHeld = x11::pointerButtonsDown();
+    if (tracker_->awaitingAnswer() && buttonHeld) {
         // The user is at it again: this is no answer.
         answerWindow_.stop();
         tracker_->answerWindowClosed();
+    }
+    if (!buttonHeld && !tracker_->sizing() && !tracker_->awaitingAnswer()) {
+        // The window system set this size (a tile, a snap, maximise undone, a size sent
+        // again on focus, a script): it is final, and the picture is fitted into it.
+        // Only a drag whose end can be seen (a button held on X11) goes by the rule.
+        tracker_->settle(rect);
+        saveSize(size());
+        const QSize room = roomOnScreen();
+        if (width() > room.width() || height() > room.height()) {
+            // Grown past the screen (a window manager that keeps the aspect of a wide
+            // request by growing downwards): asked once for the largest that fits.
+            const display::ClientSize fitted =
+                display::fitClientSize(width_, height_, {width(), height()}, room.width(), room.height());
+            tracker_->requested();
+            answerWindow_.start();
+            resize(fitted.width, fitted.height);
+        }
+        return;
     }
     switch (tracker_->resized(rect)) {
     case display::SizingTracker::Report::Unchanged:
@@ -358,7 +406,8 @@ void DisplayWindow::sizingQuiet() {
 void DisplayWindow::finishSizing() {
     sizingEnd_.stop();
     setWindowTitle(title_);
-    const auto step = tracker_ ? tracker_->finish() : std::nullopt;
+    const QSize room = roomOnScreen();
+    const auto step = tracker_ ? tracker_->finish(room.width(), room.height()) : std::nullopt;
     if (!step || !step->correct || !normalState())
         return;
     // Once, as a request: whatever the window system grants is kept.
@@ -474,10 +523,10 @@ void DisplayWindow::keyPressEvent(QKeyEvent* event) {
 
 void DisplayWindow::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && actions_.dragAllowed()) {
-        if (onWayland() && windowHandle()) {
-            // Wayland lets no client place its own window; the compositor moves it.
-            windowHandle()->startSystemMove();
-        } else {
+        // Under a compositor (natively or through XWayland) the window system must move
+        // the window: it may ignore a client that moves itself. X11 window managers
+        // honour a client's own move, and do not all take the move from Qt's hand.
+        if (!underCompositor() || !windowHandle() || !windowHandle()->startSystemMove()) {
             dragging_ = true;
             dragStart_ = event->globalPosition().toPoint();
             dragOrigin_ = geometry().topLeft();
@@ -529,6 +578,7 @@ void DisplayWindow::closeEvent(QCloseEvent* event) {
 QMenu* DisplayWindow::createContextMenu() {
     auto* menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("Context Menu"));
+    menu->setToolTipsVisible(true);
     auto fill = [this](QMenu* target, const std::vector<display::MenuEntry>& entries, auto& self) -> void {
         for (const display::MenuEntry& entry : entries) {
             const QString text = QString::fromStdString(entry.text);
@@ -543,6 +593,8 @@ QMenu* DisplayWindow::createContextMenu() {
                 QAction* action = target->addAction(text);
                 action->setCheckable(true);
                 action->setChecked(entry.checked);
+                action->setEnabled(entry.enabled);
+                action->setToolTip(QString::fromStdString(entry.tip));
                 action->setData(entry.id);
                 const int32_t id = entry.id;
                 connect(action, &QAction::triggered, this, [this, id] { actions_.command(id); });

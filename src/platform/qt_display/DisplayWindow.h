@@ -19,6 +19,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 
 class QMenu;
 
@@ -83,6 +84,7 @@ class DisplayWindow final : public QOpenGLWidget,
     void postCommand(int32_t id) override;
     void enterFullScreen() override;
     void leaveFullScreen(bool topmost) override;
+    std::string topmostUnavailable() const override;
 
     void requestRepaint();
     void releaseGraphics();
@@ -97,6 +99,8 @@ class DisplayWindow final : public QOpenGLWidget,
     void arrivedAt(const QSize& size);
     void stopRestoring();
     QRect clientRect(const QSize& size) const;
+    // The largest client area the window's screen has room for.
+    QSize roomOnScreen() const;
 
     display::DisplaySettings& settings_;
     display::DisplayWindowActions actions_;

@@ -36,16 +36,43 @@ display::ScreenArea QtDisplayWindowFactory::screenArea() {
         return area;
     const QRect r = screen->availableGeometry();
     area.available = {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+    if (QtDisplayManager::canPlaceWindows())
+        area.roomBeside = roomBeside_;
     if (x11::available() && !x11::windowManagerRunning())
         return area; // no frames
+    const QRect framed = QtDisplayManager::withFrame(QRect(0, 0, 0, 0));
+    area.frameLeft = -framed.left();
+    area.frameTop = -framed.top();
+    area.frameRight = framed.width() + framed.left();
+    area.frameBottom = framed.height() + framed.top();
+    return area;
+}
+
+bool QtDisplayManager::canPlaceWindows() {
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+QRect QtDisplayManager::withFrame(const QRect& client) {
+    if (x11::available() && !x11::windowManagerRunning())
+        return client;
     // A frame is known once a display window has been shown; until then a guess on
     // the large side, so that a window rather starts too small than off the screen.
     const QMargins m = DisplayWindow::frameMarginsSeen().value_or(QMargins(8, 32, 8, 8));
-    area.frameLeft = m.left();
-    area.frameTop = m.top();
-    area.frameRight = m.right();
-    area.frameBottom = m.bottom();
-    return area;
+    return client.marginsAdded(m);
+}
+
+QPoint QtDisplayManager::placeBeside(const QSize& clientSize) {
+    std::vector<display::WindowRect> taken;
+    for (DisplayWindow* w : {mainWindow(), bottomWindow()})
+        if (w) {
+            const QRect r = withFrame(w->geometry());
+            taken.push_back({r.left(), r.top(), r.left() + r.width(), r.top() + r.height()});
+        }
+    const QRect outer = withFrame(QRect(QPoint(0, 0), clientSize));
+    const display::ClientPosition at =
+        display::placeClearOf(factory_.screenArea(), taken, {outer.width(), outer.height()});
+    // The frame's corner: a widget's move() places its frame.
+    return {at.x, at.y};
 }
 
 void showFatalErrorAndExit(std::string_view text) {

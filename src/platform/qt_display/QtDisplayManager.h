@@ -5,6 +5,10 @@
 #include "display/DisplaySettings.h"
 #include "display/DisplayWindowSet.h"
 
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
 #include <functional>
 #include <string_view>
 
@@ -29,8 +33,11 @@ class QtDisplayWindowFactory : public display::DisplayWindowFactory {
     createDisplayWindow(const display::DisplayWindowPlan& plan) override;
     void fatalError(const char* text) override;
     display::ScreenArea screenArea() override;
+    // Outer width to keep free beside the windows it places (the control window's).
+    void setRoomBeside(int width) { roomBeside_ = width; }
 
   private:
+    int roomBeside_ = 0;
     display::DisplaySettings& settings_;
     const base::ControlWindowLink& controlWindow_;
     FatalErrorHandler fatalError_;
@@ -54,6 +61,16 @@ class QtDisplayManager final : public display::DisplayManager {
 
     DisplayWindow* mainWindow();
     DisplayWindow* bottomWindow();
+
+    // Windows the program can place (not on Wayland): the display windows leave room
+    // for one more window of outer width `roomBeside` at their right, and
+    // placeBeside() gives that window's top-left corner clear of them.
+    static bool canPlaceWindows();
+    void setRoomBeside(int width) { factory_.setRoomBeside(width); }
+    QPoint placeBeside(const QSize& clientSize);
+    // The outer rectangle of a window whose client area is `client`, as far as the
+    // window manager's frame is known (a guess on the large side until one is seen).
+    static QRect withFrame(const QRect& client);
 
   private:
     QtDisplayWindowFactory factory_;

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "device/FrameQueue.h"
+#include "device/ScreenLayout.h"
 #include "display/DisplaySettings.h"
 #include "display/DisplayWindowActions.h"
 #include "display/FrameConversion.h"
-#include "device/ScreenLayout.h"
 #include "fakes/FakeControlWindow.h"
 #include "platform/qt_display/DisplayWindow.h"
 #include "platform/qt_display/QtDisplayManager.h"
@@ -11,6 +11,7 @@
 #include "platform/sim/SimulatedBoard.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMenu>
 #include <QPixmap>
@@ -18,9 +19,11 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
+#include <QWidget>
 #include <QWindow>
 
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -368,41 +371,62 @@ class DisplayWindowQtTest : public QObject {
         QTRY_COMPARE(w->geometry(), normal);
     }
 
-    // Without a window manager the program is asked for sizes of any shape (one
-    // manager keeps the aspect itself: cornerDragThroughTheWindowManager...).
+    static QString xdotool() { return QStandardPaths::findExecutable(QStringLiteral("xdotool")); }
+
+    // Without a window manager nothing stops a drag at the picture's shape: the
+    // rule is applied when the button is let go (a button held, as a window
+    // manager's drag holds it, and sizes of any shape while it is held).
     void resizingFollowsTheSizingRuleAndShowsTheSizeInTheTitle() {
-        if (qt_display::x11::windowManagerRunning())
-            QSKIP("a window manager keeps the aspect during a resize");
+        if (qt_display::x11::windowManagerRunning() || xdotool().isEmpty())
+            QSKIP("needs an X server without a window manager, and xdotool");
         displays->applyDisplayMode(6, false);
         DisplayWindow* w = mainWindow();
         const QPoint origin = w->geometry().topLeft();
-
-        w->resize(500, 384);                                     // right edge dragged to 500
-        QCOMPARE(w->windowTitle(), QStringLiteral("500 x 384")); // the size it has
-        QTRY_COMPARE(w->size(), QSize(512, 768));                // when let go
-        QTRY_VERIFY(w->sizingSettled());
+        // The button is held far from the window, so that only the X server sees it.
+        auto drag = [&](QSize to, const QString& title) {
+            QCOMPARE(QProcess::execute(xdotool(), {"mousemove", "1900", "1060", "mousedown", "1"}), 0);
+            w->resize(to);
+            QTRY_COMPARE(w->windowTitle(), title); // the size it has
+            QCOMPARE(QProcess::execute(xdotool(), {"mouseup", "1"}), 0);
+            QTRY_VERIFY(w->sizingSettled());
+        };
+        drag({500, 384}, "500 x 384");            // right edge dragged to 500
+        QTRY_COMPARE(w->size(), QSize(512, 768)); // when let go
         QCOMPARE(w->geometry().topLeft(), origin);
         QCOMPARE(settings.clientWidth[0], 512);
         QCOMPARE(settings.clientHeight[0], 768);
         QCOMPARE(w->windowTitle(), QStringLiteral("Tavrin Capture - Single"));
 
-        w->resize(512, 700); // bottom edge up to 700
+        drag({512, 700}, "512 x 700"); // bottom edge up to 700
         QTRY_COMPARE(w->size(), QSize(466, 699));
-        QTRY_VERIFY(w->sizingSettled());
         QCOMPARE(settings.clientWidth[0], 466);
         QCOMPARE(settings.clientHeight[0], 699);
 
-        w->resize(100, 100); // below native: native
+        drag({100, 100}, "256 x 384"); // below native: native (Qt keeps the minimum)
         QTRY_COMPARE(w->size(), QSize(256, 384));
-        QTRY_VERIFY(w->sizingSettled());
+
+        // Dragged past the screen's 1080 lines: the largest size the screen holds.
+        drag({256, 1300}, "256 x 1300");
+        QTRY_COMPARE(w->size(), QSize(720, 1080));
 
         // A size the rule accepts stays exactly as it is: no oscillation.
-        w->resize(540, 810);
-        QTRY_VERIFY(w->sizingSettled());
+        drag({540, 810}, "540 x 810");
         QCOMPARE(w->size(), QSize(540, 810));
         QCOMPARE(settings.clientWidth[0], 540);
 
+        // A size set with no drag (a script, another program) is kept as it is, the
+        // picture fitted into it, and what is saved is the picture's size.
+        w->resize(800, 400);
+        QTRY_COMPARE(w->size(), QSize(800, 400));
+        QTest::qWait(600);
+        QCOMPARE(w->size(), QSize(800, 400));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Tavrin Capture - Single"));
+        QCOMPARE(settings.clientWidth[0], 266);
+        QCOMPARE(settings.clientHeight[0], 400);
+
         // The saved size is used by the next window of the same layout.
+        w->resize(540, 810);
+        QTRY_COMPARE(settings.clientWidth[0], 540);
         displays->applyDisplayMode(6, false);
         QCOMPARE(mainWindow()->size(), QSize(540, 810));
         displays->applyDisplayMode(6, true);
@@ -494,6 +518,113 @@ class DisplayWindowQtTest : public QObject {
         }
     }
 
+    // Waits until the window system is done with `w`, then checks that the window
+    // keeps what it was given (no answer of its own), that the size fits the screen,
+    // that the whole picture is shown inside at its aspect, and that what is saved is
+    // that picture's size.
+    void expectFinalSize(DisplayWindow* w) {
+        QVERIFY(placed(w));
+        QTest::qWait(700); // longer than the program would take to answer a size
+        const QSize given = w->size();
+        QTest::qWait(500);
+        QCOMPARE(w->size(), given);
+        const QRect screen = w->screen()->geometry();
+        QVERIFY2(given.width() <= screen.width() && given.height() <= screen.height(),
+                 qPrintable(QStringLiteral("%1 x %2").arg(given.width()).arg(given.height())));
+        const qreal ratio = w->devicePixelRatioF();
+        const display::Quad q = w->renderer().quad();
+        const float qw = q[2].x - q[0].x;
+        const float qh = q[0].y - q[1].y;
+        QVERIFY2(std::abs(qw * 384 - qh * 256) < 384 && qw <= given.width() * ratio + 1 &&
+                     qh <= given.height() * ratio + 1 &&
+                     (qw >= given.width() * ratio - 1 || qh >= given.height() * ratio - 1),
+                 qPrintable(QStringLiteral("picture %1 x %2 in %3 x %4")
+                                .arg(qw)
+                                .arg(qh)
+                                .arg(given.width())
+                                .arg(given.height())));
+        // Saved: the picture's size, or less where the screen has no room for it framed.
+        const display::ClientSize shown = display::pictureArea(256, 384, {given.width(), given.height()});
+        const int savedW = settings.clientWidth[0];
+        const int savedH = settings.clientHeight[0];
+        QVERIFY2(std::abs(savedW * 384 - savedH * 256) < 384 && savedW <= shown.width &&
+                     savedH <= shown.height && savedH <= screen.height() &&
+                     (savedW == shown.width || shown.height > screen.height() - 30),
+                 qPrintable(QStringLiteral("saved %1 x %2, shown %3 x %4")
+                                .arg(savedW)
+                                .arg(savedH)
+                                .arg(shown.width)
+                                .arg(shown.height)));
+    }
+
+    // A size the window system sets (a tile, a floating size asked for by a script or
+    // the keyboard, a size sent again at each change of focus) is final.
+    void sizesTheWindowSystemSetsAreFinal() {
+        const QString swaymsg = QStandardPaths::findExecutable(QStringLiteral("swaymsg"));
+        const bool sway = !qEnvironmentVariableIsEmpty("SWAYSOCK") && !swaymsg.isEmpty();
+        if (!sway && (!qt_display::x11::windowManagerRunning() || xdotool().isEmpty()))
+            QSKIP("needs sway, or an X11 window manager and xdotool");
+        auto ask = [&](const QString& title, const QString& command) {
+            return QProcess::execute(swaymsg, {QStringLiteral("[title=\"^%1$\"] %2").arg(title, command)}) ==
+                   0;
+        };
+        displays->applyDisplayMode(6, false);
+        DisplayWindow* w = mainWindow();
+        QVERIFY(placed(w));
+        dispatch(filledFrame(6, [](int, int) { return kWhite; }));
+        const QString title = w->windowTitle();
+        if (sway) {
+            // sway tiles a new window over the whole output: the picture fits the tile.
+            expectFinalSize(w);
+            QVERIFY2(w->width() > 1000, qPrintable(QString::number(w->width())));
+            QVERIFY(ask(title, QStringLiteral("floating enable, resize set 800 400")));
+        } else {
+            QCOMPARE(QProcess::execute(xdotool(), {"windowsize", QString::number(w->winId()), "800", "400"}),
+                     0);
+        }
+        expectFinalSize(w);
+        // Wide as asked (or held at the picture's shape by an X11 window manager that
+        // honours the aspect hint), never grown downwards.
+        const bool atAspect = std::abs(w->width() * 384 - w->height() * 256) < 384;
+        QVERIFY2(w->width() > w->height() || (atAspect && qt_display::x11::available()),
+                 qPrintable(QStringLiteral("%1 x %2").arg(w->width()).arg(w->height())));
+        const QSize floating = w->size();
+
+        // Four round trips of the focus leave the size alone.
+        QWidget partner;
+        partner.setWindowTitle(QStringLiteral("Focus partner"));
+        partner.resize(300, 200);
+        partner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&partner));
+        for (int i = 0; i < 4; ++i) {
+            for (QWidget* target : {static_cast<QWidget*>(&partner), static_cast<QWidget*>(w)}) {
+                if (sway)
+                    QTRY_VERIFY(ask(target->windowTitle(), QStringLiteral("focus")));
+                else
+                    QCOMPARE(QProcess::execute(
+                                 xdotool(), {"windowactivate", "--sync", QString::number(target->winId())}),
+                             0);
+                QTRY_VERIFY(target->isActiveWindow());
+            }
+        }
+        QCOMPARE(w->size(), floating);
+        expectFinalSize(w);
+
+        // Full screen and back to the size it had.
+        QTest::keyClick(w, Qt::Key_Return, Qt::AltModifier);
+        QTRY_COMPARE(w->size(), w->screen()->geometry().size());
+        QTest::keyClick(w, Qt::Key_Escape);
+        QTRY_COMPARE(w->size(), floating);
+        expectFinalSize(w);
+
+        // Where the window system has no "keep above", the item says so.
+        std::unique_ptr<QMenu> menu(w->createContextMenu());
+        QAction* topmost = findAction(menu.get(), QStringLiteral("Always on top\tF3"));
+        QVERIFY(topmost);
+        QCOMPARE(topmost->isEnabled(), !QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
+        QCOMPARE(topmost->toolTip().contains(QLatin1String("Keep above")), !topmost->isEnabled());
+    }
+
     // Sizes from the settings file that no screen holds start inside the screen, and
     // the two windows of the split layout start apart.
     void hugeStoredSizesStartInsideTheScreenAndApart() {
@@ -530,7 +661,11 @@ class DisplayWindowQtTest : public QObject {
         QCOMPARE(bottom->frameGeometry().top(), top->frameGeometry().bottom() + 1);
     }
 
+    // Under an X11 window manager, or none, the program moves the window itself as the
+    // picture is dragged (a compositor gets the move handed over instead).
     void draggingThePictureMovesTheWindow() {
+        if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            QSKIP("a compositor moves the window itself");
         displays->applyDisplayMode(6, false);
         DisplayWindow* w = mainWindow();
         QVERIFY(placed(w));
