@@ -347,21 +347,8 @@ void DisplayWindow::sizeChanged() {
         tracker_->answerWindowClosed();
     }
     if (!buttonHeld && !tracker_->sizing() && !tracker_->awaitingAnswer()) {
-        // The window system set this size (a tile, a snap, maximise undone, a size sent
-        // again on focus, a script): it is final, and the picture is fitted into it.
         // Only a drag whose end can be seen (a button held on X11) goes by the rule.
-        tracker_->settle(rect);
-        saveSize(size());
-        const QSize room = roomOnScreen();
-        if (width() > room.width() || height() > room.height()) {
-            // Grown past the screen (a window manager that keeps the aspect of a wide
-            // request by growing downwards): asked once for the largest that fits.
-            const display::ClientSize fitted =
-                display::fitClientSize(width_, height_, {width(), height()}, room.width(), room.height());
-            tracker_->requested();
-            answerWindow_.start();
-            resize(fitted.width, fitted.height);
-        }
+        takeGivenSize(rect);
         return;
     }
     switch (tracker_->resized(rect)) {
@@ -377,6 +364,25 @@ void DisplayWindow::sizeChanged() {
         sizingEnd_.start();
         return;
     }
+}
+
+// The window system set this size (a tile, a snap, maximise undone, a size sent
+// again on focus, a script): it is final, and the picture is fitted into it.
+void DisplayWindow::takeGivenSize(const display::WindowRect& rect) {
+    tracker_->settle(rect);
+    saveSize(size());
+    const QSize screenSize = screen() ? screen()->availableGeometry().size() : size();
+    if (!x11::available() || (width() <= screenSize.width() && height() <= screenSize.height()))
+        return;
+    // Grown past the screen (an X11 window manager that keeps the aspect of a wide
+    // request by growing downwards): asked once for the largest size that fits. A
+    // compositor's size is never answered.
+    const QSize room = roomOnScreen();
+    const display::ClientSize fitted =
+        display::fitClientSize(width_, height_, {width(), height()}, room.width(), room.height());
+    tracker_->requested();
+    answerWindow_.start();
+    resize(fitted.width, fitted.height);
 }
 
 void DisplayWindow::moveEvent(QMoveEvent* event) {

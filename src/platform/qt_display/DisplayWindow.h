@@ -93,6 +93,7 @@ class DisplayWindow final : public QOpenGLWidget,
     void keepAspect(bool on);
     void saveSize(const QSize& size);
     void sizeChanged();
+    void takeGivenSize(const display::WindowRect& rect);
     void sizingQuiet();
     void finishSizing();
     void startRestoring(const QRect& to);

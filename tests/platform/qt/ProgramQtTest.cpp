@@ -3,8 +3,8 @@
 // a user would: screenshot, record, console, layout, close. Needs an X server
 // with GLX for the picture windows and a sound server (scripts/test-env.sh).
 #include "app/CaptureApp.h"
-#include "base/Diagnostics.h"
 #include "app/Lifecycle.h"
+#include "base/Diagnostics.h"
 #include "base/Settings.h"
 #include "fakes/TempFolders.h"
 #include "main/QtAppPlatform.h"
@@ -16,10 +16,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -151,6 +154,55 @@ TEST(Program, ScreenshotRecordConsoleLayoutAndClose) {
     ASSERT_TRUE(saved.has_value());
     EXPECT_EQ(saved->displayMode, 7);
     EXPECT_EQ(saved->outputFolder.utf8(), folders.desktop + "/");
+}
+
+// Where the program can place its windows, the control window opens clear of the
+// picture windows, all of them on the screen, whatever layout it starts with.
+TEST(Program, ControlWindowOpensBesideThePictures) {
+    if (!std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"))
+        GTEST_SKIP() << "needs an X server without a compositor: run under scripts/test-env.sh";
+    int argc = 1;
+    char name[] = "program-test";
+    char* argv[] = {name, nullptr};
+    QApplication qtApp(argc, argv);
+    base::setDiagnosticsToStdout(false);
+    const std::filesystem::path startDir = std::filesystem::current_path();
+    for (const auto& [mode, split] : {std::pair{6, 0}, std::pair{6, 1}, std::pair{7, 0}}) {
+        ProgramFolders folders;
+        base::Settings stored;
+        stored.displayMode = mode;
+        stored.splitWindows = static_cast<uint8_t>(split);
+        const auto record = base::encodeSettingsRecord(stored);
+        folders.writeSettingsFile({record.begin(), record.end()});
+        sim::SimulatedBoard board;
+        device::NoModifierKeys keys;
+        app::CaptureApp capture(board, keys);
+        program::QtAppPlatform platform(capture, folders, false);
+        int pictures = 0;
+        QTimer::singleShot(0, [&] {
+            auto* control = topLevel<qt::ControlWindow>();
+            ASSERT_NE(control, nullptr);
+            auto closeAtTheEnd = qScopeGuard([&] { control->close(); });
+            // Until the window manager has framed and placed everything.
+            QTest::qWait(1500);
+            const QRect area = control->screen()->availableGeometry();
+            EXPECT_TRUE(area.contains(control->frameGeometry()));
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (!w->isVisible() || w == control || qobject_cast<QMenu*>(w))
+                    continue;
+                if (!w->windowTitle().startsWith(QStringLiteral("Tavrin Capture - ")) &&
+                    w->windowTitle() != QStringLiteral("Pellan Capture"))
+                    continue;
+                ++pictures;
+                EXPECT_FALSE(w->frameGeometry().intersects(control->frameGeometry()))
+                    << w->windowTitle().toStdString() << " layout " << mode << "/" << split;
+                EXPECT_TRUE(area.contains(w->frameGeometry())) << w->windowTitle().toStdString();
+            }
+        });
+        EXPECT_EQ(app::runProgram(capture, platform, folders), 0);
+        std::filesystem::current_path(startDir);
+        EXPECT_EQ(pictures, split ? 2 : 1) << "layout " << mode << "/" << split;
+    }
 }
 
 } // namespace
