@@ -3,7 +3,9 @@
 
 #include "base/Messages.h"
 #include "display/DisplaySettings.h"
+#include "display/PictureArrangement.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,8 +17,17 @@ constexpr int32_t ID_SCALING_BILINEAR = 40022;
 constexpr int32_t ID_SCALING_POINT = 40023;
 constexpr int32_t ID_ALWAYS_ON_TOP = 40026;
 constexpr int32_t ID_FULL_SCREEN = 40027;
+// The arrangement of the picture (the program's own options).
+constexpr int32_t ID_ARRANGE_STACKED = 40030;
+constexpr int32_t ID_ARRANGE_SIDE_BY_SIDE = 40031;
+constexpr int32_t ID_GAP_FIRST = 40040; // + index into kGapChoices; + kGapChoices.size(): the stored value
+constexpr int32_t ID_SWAP_SCREENS = 40050;
+constexpr int32_t ID_ROTATION_FIRST = 40060; // + quarter turns
+constexpr int32_t ID_INTEGER_SCALING = 40070;
 
-enum class DisplayKey { Escape, F3, F4, F12, AltEnter };
+inline constexpr std::array<int32_t, 6> kGapChoices{0, 8, 16, 32, 64, 96};
+
+enum class DisplayKey { Escape, F3, F4, F6, F12, AltEnter };
 
 struct MenuEntry {
     enum Kind { Item, Submenu, Separator };
@@ -43,14 +54,16 @@ class DisplayWindowHost {
     virtual void leaveFullScreen(bool topmost) = 0;
     // Why the window system cannot keep the window above others; empty when it can.
     virtual std::string topmostUnavailable() const { return {}; }
+    // The picture options changed; `shape`: the picture's size changed with them.
+    virtual void pictureChanged(bool /*shape*/) {}
 };
 
 // The display window's menu, keys and commands, on the GUI thread.
 class DisplayWindowActions {
   public:
-    DisplayWindowActions(DisplaySettings& settings, const base::ControlWindowLink& controlWindow,
-                         DisplayWindowHost& host)
-        : settings_(settings), controlWindow_(controlWindow), host_(host) {}
+    DisplayWindowActions(DisplaySettings& settings, PictureOptions& picture,
+                         const base::ControlWindowLink& controlWindow, DisplayWindowHost& host)
+        : settings_(settings), picture_(picture), controlWindow_(controlWindow), host_(host) {}
 
     void keyDown(DisplayKey key);
     // One of the menu commands; false for any other identifier.
@@ -65,7 +78,10 @@ class DisplayWindowActions {
     std::vector<MenuEntry> contextMenu() const;
 
   private:
+    void changePicture(const PictureOptions& to);
+
     DisplaySettings& settings_;
+    PictureOptions& picture_;
     const base::ControlWindowLink& controlWindow_;
     DisplayWindowHost& host_;
 };

@@ -47,6 +47,13 @@ void DisplayWindowSet::applyDisplayMode(int layoutId, bool split) {
     std::vector<DisplayWindowPlan> plans = windowsForLayout(layoutId, split);
     const ScreenArea area = factory_.screenArea();
     for (DisplayWindowPlan& plan : plans) {
+        // Sizes, hints and the sizing rule follow the picture as arranged.
+        plan.partWidth = plan.width;
+        plan.partHeight = plan.height;
+        plan.twoScreens = layoutId == device::kDualScreenLayout && !split;
+        const ArrangedPicture arranged = arrangePicture(picture_, plan.twoScreens, plan.width, plan.height);
+        plan.width = arranged.width;
+        plan.height = arranged.height;
         int32_t& cw = settings_.clientWidth[plan.windowSlot];
         int32_t& ch = settings_.clientHeight[plan.windowSlot];
         if (cw <= 0 || ch <= 0) {

@@ -4,6 +4,7 @@
 #include "display/DisplaySettings.h"
 #include "display/DisplayTarget.h"
 #include "display/ImagePart.h"
+#include "display/PictureArrangement.h"
 #include "display/WindowPlacement.h"
 
 #include <cstdint>
@@ -16,7 +17,7 @@ namespace tavrin::display {
 // One display window to create: which part it shows, at what size.
 struct DisplayWindowPlan {
     std::string title;
-    int32_t width = 0; // native size of the part
+    int32_t width = 0; // native size of the picture as arranged (see partWidth)
     int32_t height = 0;
     ImagePart part = PART_WHOLE;
     int32_t windowSlot = 0;  // index into the saved client sizes
@@ -24,6 +25,9 @@ struct DisplayWindowPlan {
     int32_t clientHeight = 0;
     bool positioned = false; // else the window system places it
     ClientPosition position; // the client area's top-left corner
+    int32_t partWidth = 0;   // native size of the part of the image it shows
+    int32_t partHeight = 0;
+    bool twoScreens = false; // the part holds both screens
 };
 
 // The windows of a layout, in the order they are created (without saved sizes).
@@ -54,8 +58,9 @@ class DisplayWindowFactory {
 // mainDisplay and bottomDisplay for the current layout.
 class DisplayWindowSet : public DisplayManager {
   public:
-    DisplayWindowSet(DisplaySettings& settings, DisplayWindowFactory& factory)
-        : settings_(settings), factory_(factory) {}
+    DisplayWindowSet(DisplaySettings& settings, DisplayWindowFactory& factory,
+                     const PictureOptions& picture = kPlainPicture)
+        : settings_(settings), factory_(factory), picture_(picture) {}
     DisplayWindowSet(const DisplayWindowSet&) = delete;
     DisplayWindowSet& operator=(const DisplayWindowSet&) = delete;
     ~DisplayWindowSet() override { destroyDisplayWindows(); }
@@ -68,8 +73,11 @@ class DisplayWindowSet : public DisplayManager {
     void focusMainDisplay() override;
 
   private:
+    static constexpr PictureOptions kPlainPicture{};
+
     DisplaySettings& settings_;
     DisplayWindowFactory& factory_;
+    const PictureOptions& picture_;
     std::unique_ptr<DisplayWindowHandle> main_;
     std::unique_ptr<DisplayWindowHandle> bottom_;
 };

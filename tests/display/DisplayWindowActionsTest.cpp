@@ -26,6 +26,7 @@ class FakeHost : public DisplayWindowHost {
         ++leaves;
     }
     std::string topmostUnavailable() const override { return noTopmost; }
+    void pictureChanged(bool shape) override { changes.push_back(shape); }
 
     std::vector<int32_t> posted;
     bool fullScreen = false;
@@ -33,6 +34,7 @@ class FakeHost : public DisplayWindowHost {
     int enters = 0;
     int leaves = 0;
     std::string noTopmost;
+    std::vector<bool> changes; // one per change of the picture options: did its shape change
 };
 
 struct ActionsTest : ::testing::Test {
@@ -54,17 +56,18 @@ struct ActionsTest : ::testing::Test {
     }
 
     DisplaySettings settings;
+    PictureOptions picture;
     tavrin::testing::FakeControlWindow control;
     base::ControlWindowLink link;
     FakeHost host;
-    DisplayWindowActions actions{settings, link, host};
+    DisplayWindowActions actions{settings, picture, link, host};
 };
 
 } // namespace
 
 TEST_F(ActionsTest, ContextMenuTextsIdsAndCheckMarks) {
     std::vector<MenuEntry> menu = actions.contextMenu();
-    ASSERT_EQ(menu.size(), 4u);
+    ASSERT_EQ(menu.size(), 10u); // the four of the plain menu first, then the picture options
     EXPECT_EQ(menu[0].text, "Always on top\tF3");
     EXPECT_EQ(menu[0].id, 40026);
     EXPECT_FALSE(menu[0].checked);
@@ -192,8 +195,52 @@ TEST_F(ActionsTest, OtherCommandsAreNotOurs) {
 
 TEST_F(ActionsTest, NothingIsPostedBeforeTheControlWindowExists) {
     base::ControlWindowLink unset;
-    DisplayWindowActions early(settings, unset, host);
+    DisplayWindowActions early(settings, picture, unset, host);
     early.keyDown(DisplayKey::F12);
     early.closeRequested();
     EXPECT_TRUE(control.messages().empty());
+}
+
+// The picture options from the menu and F6: each command changes its option, the
+// windows are told whether the picture's shape changed, and a command that changes
+// nothing tells nobody. A stored gap that is not a choice is listed, checked.
+TEST_F(ActionsTest, PictureOptionsFromTheMenuAndF6) {
+    picture.gap = 12;
+    std::vector<MenuEntry> menu = actions.contextMenu();
+    ASSERT_EQ(menu.size(), 10u);
+    EXPECT_EQ(menu[5].text, "Arrangement");
+    EXPECT_EQ(menu[6].text, "Screen gap");
+    ASSERT_EQ(menu[6].children.size(), kGapChoices.size() + 1);
+    EXPECT_EQ(menu[6].children.back().text, "12 pixels");
+    EXPECT_TRUE(menu[6].children.back().checked);
+    EXPECT_EQ(menu[7].text, "Swap screens\tF6");
+    EXPECT_EQ(menu[8].children[1].text, "90\u00b0");
+
+    struct Step {
+        int32_t id;
+        bool shape;
+    };
+    for (const Step& step : {Step{ID_ARRANGE_SIDE_BY_SIDE, true}, Step{ID_GAP_FIRST + 2, true},
+                             Step{ID_ROTATION_FIRST + 1, true}, Step{ID_INTEGER_SCALING, false}}) {
+        host.changes.clear();
+        EXPECT_TRUE(actions.command(step.id));
+        EXPECT_EQ(host.changes, std::vector<bool>{step.shape}) << step.id;
+    }
+    EXPECT_EQ(picture, (PictureOptions{Arrangement::SideBySide, 16, false, 90, true}));
+    host.changes.clear();
+    EXPECT_TRUE(actions.command(ID_ROTATION_FIRST + 1)); // already so
+    EXPECT_TRUE(host.changes.empty());
+
+    actions.keyDown(DisplayKey::F6);
+    deliverPosted();
+    EXPECT_TRUE(picture.swap);
+    EXPECT_EQ(host.changes, std::vector<bool>{false});
+    menu = actions.contextMenu();
+    EXPECT_TRUE(menu[7].checked);
+    EXPECT_TRUE(menu[5].children[1].checked);
+    EXPECT_TRUE(menu[6].children[2].checked);
+    EXPECT_EQ(menu[6].children.size(), kGapChoices.size()) << "16 is a choice";
+    EXPECT_TRUE(menu[8].children[1].checked);
+    EXPECT_TRUE(menu[9].checked);
+    EXPECT_TRUE(control.messages().empty()) << "the control window is not involved";
 }

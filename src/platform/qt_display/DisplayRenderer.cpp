@@ -91,6 +91,12 @@ void DisplayRenderer::setPart(display::ImagePart part, int32_t width, int32_t he
     part_ = part;
     width_ = width;
     height_ = height;
+    arranged_ = display::arrangePicture({}, false, width, height);
+}
+
+void DisplayRenderer::setArrangement(const display::ArrangedPicture& picture, bool integerScale) {
+    arranged_ = picture;
+    integerScale_ = integerScale;
 }
 
 bool DisplayRenderer::createSurfaces() {
@@ -143,7 +149,7 @@ bool DisplayRenderer::createSurfaces() {
     }
     vertexBuffer_.setUsagePattern(QOpenGLBuffer::DynamicDraw);
     vertexBuffer_.bind();
-    vertexBuffer_.allocate(static_cast<int>(sizeof(display::Quad)));
+    vertexBuffer_.allocate(static_cast<int>(sizeof(quads_.quads)));
     vertexBuffer_.release();
     return true;
 }
@@ -221,9 +227,9 @@ void DisplayRenderer::renderFrame(const device::CaptureFrame& frame, const Optio
     in.backBufferHeight = backBufferHeight_;
     in.shrink = options.shrink;
     in.maximizedShrink = options.maximizedShrink;
-    quad_ = display::placeQuad(in);
+    quads_ = display::placeArrangedQuads(in, arranged_, integerScale_);
     vertexBuffer_.bind();
-    vertexBuffer_.write(0, quad_.data(), static_cast<int>(sizeof quad_));
+    vertexBuffer_.write(0, quads_.quads.data(), static_cast<int>(sizeof(display::Quad)) * quads_.count);
 
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_BLEND);
@@ -244,7 +250,8 @@ void DisplayRenderer::renderFrame(const device::CaptureFrame& frame, const Optio
     program_->enableAttributeArray(texCoordLocation_);
     program_->setAttributeBuffer(positionLocation_, GL_FLOAT, offsetof(display::QuadVertex, x), 4, stride);
     program_->setAttributeBuffer(texCoordLocation_, GL_FLOAT, offsetof(display::QuadVertex, u), 2, stride);
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    for (int i = 0; i < quads_.count; ++i)
+        glDrawArrays(GL_TRIANGLE_STRIP, i * 4, 4);
     program_->disableAttributeArray(positionLocation_);
     program_->disableAttributeArray(texCoordLocation_);
     program_->release();

@@ -3,6 +3,7 @@
 
 #include "device/CaptureFrame.h"
 #include "display/ImagePart.h"
+#include "display/PictureArrangement.h"
 #include "display/QuadPlacement.h"
 
 #include <QOpenGLBuffer>
@@ -45,6 +46,8 @@ class DisplayRenderer : protected QOpenGLFunctions {
     DisplayRenderer& operator=(const DisplayRenderer&) = delete;
 
     void setPart(display::ImagePart part, int32_t width, int32_t height);
+    // How the part is laid out in the window (by default: as it comes, at any scale).
+    void setArrangement(const display::ArrangedPicture& picture, bool integerScale);
 
     // Asked once of a context of the default format, then remembered.
     static DrawingLimits drawingLimits();
@@ -68,7 +71,8 @@ class DisplayRenderer : protected QOpenGLFunctions {
     uint32_t textureHeight() const { return textureHeight_; }
     int backBufferWidth() const { return backBufferWidth_; }
     int backBufferHeight() const { return backBufferHeight_; }
-    const display::Quad& quad() const { return quad_; }
+    const display::Quad& quad() const { return quads_.quads[0]; }
+    const display::ArrangedQuads& quads() const { return quads_; }
 
   private:
     void repeatEdges(const display::PartSource& source);
@@ -87,7 +91,9 @@ class DisplayRenderer : protected QOpenGLFunctions {
     int texCoordLocation_ = -1;
     int viewportLocation_ = -1;
     int pictureLocation_ = -1;
-    display::Quad quad_{};
+    display::ArrangedPicture arranged_{};
+    bool integerScale_ = false;
+    display::ArrangedQuads quads_{};
     bool canSetRowLength_ = false; // GLES 2 has no GL_UNPACK_ROW_LENGTH
 };
 

@@ -90,8 +90,11 @@ void DisplayWindow::noteFrameMargins() {
         gFrameMargins = w->frameMargins();
 }
 
-DisplayWindow::DisplayWindow(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow)
-    : settings_(settings), actions_(settings, controlWindow, *this) {
+DisplayWindow::DisplayWindow(display::DisplaySettings& settings, display::PictureOptions& picture,
+                             const base::ControlWindowLink& controlWindow,
+                             std::function<void(bool)> rearrangeAll)
+    : settings_(settings), picture_(picture), rearrangeAll_(std::move(rearrangeAll)),
+      actions_(settings, picture, controlWindow, *this) {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(false);
@@ -131,9 +134,14 @@ DisplayWindow::InitResult DisplayWindow::init(const display::DisplayWindowPlan& 
     part_ = plan.part;
     width_ = plan.width;
     height_ = plan.height;
+    partWidth_ = plan.partWidth > 0 ? plan.partWidth : plan.width;
+    partHeight_ = plan.partHeight > 0 ? plan.partHeight : plan.height;
+    twoScreens_ = plan.twoScreens;
     windowSlot_ = plan.windowSlot;
     tracker_ = std::make_unique<display::SizingTracker>(width_, height_);
-    renderer_.setPart(part_, width_, height_);
+    renderer_.setPart(part_, partWidth_, partHeight_);
+    renderer_.setArrangement(display::arrangePicture(picture_, twoScreens_, partWidth_, partHeight_),
+                             picture_.integerScale);
 
     setWindowTitle(title_);
     setWindowFlag(Qt::WindowStaysOnTopHint, settings_.alwaysOnTop != 0);
@@ -141,8 +149,7 @@ DisplayWindow::InitResult DisplayWindow::init(const display::DisplayWindowPlan& 
         told = true;
         base::displayLog.info("display: always on top is not available: %s\n", topmostUnavailable().c_str());
     }
-    // Never below 1x, as the sizing rule says; the window manager is told as well.
-    setMinimumSize(width_, height_);
+    applySizeHints();
     QSize size(plan.clientWidth, plan.clientHeight);
     const DrawingLimits limits = DisplayRenderer::drawingLimits();
     if (limits.known()) {
@@ -168,7 +175,7 @@ DisplayWindow::InitResult DisplayWindow::init(const display::DisplayWindowPlan& 
     else
         resize(size);
     create();
-    keepAspect(true);
+    applySizeHints();
     show();
     if (!windowHandle())
         return InitResult::WindowFailed;
@@ -266,6 +273,55 @@ bool DisplayWindow::normalState() const {
 
 void DisplayWindow::keepAspect(bool on) {
     x11::setAspectHint(windowHandle(), on ? width_ : 0, on ? height_ : 0);
+}
+
+void DisplayWindow::applySizeHints() {
+    // Never below 1x, as the sizing rule says; the window manager is told as well.
+    setMinimumSize(width_, height_);
+    // Whole multiples only: an X11 window manager's drag then lands on them.
+    setBaseSize(0, 0);
+    setSizeIncrement(picture_.integerScale ? QSize(width_, height_) : QSize(0, 0));
+    if (windowHandle())
+        keepAspect(!inFullScreen());
+}
+
+void DisplayWindow::pictureChanged(bool shape) {
+    if (rearrangeAll_)
+        rearrangeAll_(shape);
+    else
+        rearrange(shape);
+}
+
+void DisplayWindow::rearrange(bool shape) {
+    const display::ArrangedPicture arranged =
+        display::arrangePicture(picture_, twoScreens_, partWidth_, partHeight_);
+    renderer_.setArrangement(arranged, picture_.integerScale);
+    const int32_t oldWidth = width_;
+    const int32_t oldHeight = height_;
+    width_ = arranged.width;
+    height_ = arranged.height;
+    if (!shape || (width_ == oldWidth && height_ == oldHeight)) {
+        applySizeHints();
+        update();
+        return;
+    }
+    // The picture keeps the scale it was shown at, in its new shape, within the screen.
+    const display::ClientSize shown = display::pictureArea(oldWidth, oldHeight, {width(), height()});
+    const double scale = static_cast<double>(shown.height) / oldHeight;
+    const QSize room = roomOnScreen();
+    display::ClientSize wanted{std::max(width_, static_cast<int32_t>(width_ * scale)),
+                               std::max(height_, static_cast<int32_t>(height_ * scale))};
+    wanted = display::fitClientSize(width_, height_, wanted, room.width(), room.height());
+    tracker_ = std::make_unique<display::SizingTracker>(width_, height_);
+    tracker_->settle(toWindowRect(clientRect(size())));
+    applySizeHints();
+    if (normalState()) {
+        tracker_->requested();
+        answerWindow_.start();
+        resize(wanted.width, wanted.height);
+        saveSize(QSize(wanted.width, wanted.height));
+    }
+    update();
 }
 
 QRect DisplayWindow::clientRect(const QSize& size) const {
@@ -512,6 +568,9 @@ void DisplayWindow::keyPressEvent(QKeyEvent* event) {
         break;
     case Qt::Key_F4:
         actions_.keyDown(display::DisplayKey::F4);
+        break;
+    case Qt::Key_F6:
+        actions_.keyDown(display::DisplayKey::F6);
         break;
     case Qt::Key_F12:
         actions_.keyDown(display::DisplayKey::F12);

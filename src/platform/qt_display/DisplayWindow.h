@@ -17,6 +17,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,7 +36,10 @@ class DisplayWindow final : public QOpenGLWidget,
   public:
     enum class InitResult { Ok, WindowFailed, GraphicsFailed };
 
-    DisplayWindow(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow);
+    // `rearrangeAll` is called when the picture options change from this window's
+    // menu or keys: every picture window then follows them (rearrange()).
+    DisplayWindow(display::DisplaySettings& settings, display::PictureOptions& picture,
+                  const base::ControlWindowLink& controlWindow, std::function<void(bool shape)> rearrangeAll);
     ~DisplayWindow() override;
 
     // Creates and shows the window at the plan's client size, topmost as the settings say.
@@ -48,6 +52,9 @@ class DisplayWindow final : public QOpenGLWidget,
 
     // Releases the held frame and the drawing resources.
     void destroy();
+    // Takes up the picture options as they are now; with `shape`, the picture's size
+    // changed: the window takes the new shape at the scale the picture had.
+    void rearrange(bool shape);
 
     bool inFullScreen() const override;
     // No resize or return from full screen under way, no answer to a request awaited.
@@ -85,12 +92,14 @@ class DisplayWindow final : public QOpenGLWidget,
     void enterFullScreen() override;
     void leaveFullScreen(bool topmost) override;
     std::string topmostUnavailable() const override;
+    void pictureChanged(bool shape) override;
 
     void requestRepaint();
     void releaseGraphics();
     void noteFrameMargins();
     bool normalState() const;
     void keepAspect(bool on);
+    void applySizeHints();
     void saveSize(const QSize& size);
     void sizeChanged();
     void takeGivenSize(const display::WindowRect& rect);
@@ -104,14 +113,19 @@ class DisplayWindow final : public QOpenGLWidget,
     QSize roomOnScreen() const;
 
     display::DisplaySettings& settings_;
+    display::PictureOptions& picture_;
+    std::function<void(bool)> rearrangeAll_;
     display::DisplayWindowActions actions_;
     display::HeldFrame held_;
     DisplayRenderer renderer_;
     std::unique_ptr<display::SizingTracker> tracker_;
     QString title_;
     display::ImagePart part_ = display::PART_WHOLE;
-    int32_t width_ = 0;
+    int32_t width_ = 0; // the picture as arranged: what sizes keep the shape of
     int32_t height_ = 0;
+    int32_t partWidth_ = 0; // the part of the image shown
+    int32_t partHeight_ = 0;
+    bool twoScreens_ = false;
     int32_t windowSlot_ = 0;
     bool graphicsReady_ = false;
     bool dragging_ = false;

@@ -15,7 +15,7 @@ namespace tavrin::qt_display {
 
 std::unique_ptr<display::DisplayWindowHandle>
 QtDisplayWindowFactory::createDisplayWindow(const display::DisplayWindowPlan& plan) {
-    auto window = std::make_unique<DisplayWindow>(settings_, controlWindow_);
+    auto window = std::make_unique<DisplayWindow>(settings_, picture_, controlWindow_, rearrangeAll_);
     switch (window->init(plan)) {
     case DisplayWindow::InitResult::Ok:
         return window;
@@ -87,6 +87,12 @@ void QtDisplayWindowFactory::fatalError(const char* text) {
         fatalError_(text);
     else
         showFatalErrorAndExit(text);
+}
+
+void QtDisplayManager::rearrange(bool shape) {
+    for (DisplayWindow* w : {mainWindow(), bottomWindow()})
+        if (w)
+            w->rearrange(shape);
 }
 
 DisplayWindow* QtDisplayManager::mainWindow() {

@@ -25,9 +25,11 @@ void showFatalErrorAndExit(std::string_view text);
 // Makes DisplayWindows; a failure to set up drawing ends the program.
 class QtDisplayWindowFactory : public display::DisplayWindowFactory {
   public:
-    QtDisplayWindowFactory(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow,
-                           FatalErrorHandler fatalError)
-        : settings_(settings), controlWindow_(controlWindow), fatalError_(std::move(fatalError)) {}
+    QtDisplayWindowFactory(display::DisplaySettings& settings, display::PictureOptions& picture,
+                           const base::ControlWindowLink& controlWindow, FatalErrorHandler fatalError,
+                           std::function<void(bool)> rearrangeAll)
+        : settings_(settings), picture_(picture), controlWindow_(controlWindow),
+          fatalError_(std::move(fatalError)), rearrangeAll_(std::move(rearrangeAll)) {}
 
     std::unique_ptr<display::DisplayWindowHandle>
     createDisplayWindow(const display::DisplayWindowPlan& plan) override;
@@ -39,8 +41,10 @@ class QtDisplayWindowFactory : public display::DisplayWindowFactory {
   private:
     int roomBeside_ = 0;
     display::DisplaySettings& settings_;
+    display::PictureOptions& picture_;
     const base::ControlWindowLink& controlWindow_;
     FatalErrorHandler fatalError_;
+    std::function<void(bool)> rearrangeAll_;
 };
 
 // The display windows as the control window uses them (see display::DisplayManager).
@@ -50,7 +54,9 @@ class QtDisplayManager final : public display::DisplayManager {
   public:
     QtDisplayManager(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow,
                      FatalErrorHandler fatalError = showFatalErrorAndExit)
-        : factory_(settings, controlWindow, std::move(fatalError)), windows_(settings, factory_) {}
+        : factory_(settings, picture_, controlWindow, std::move(fatalError),
+                   [this](bool shape) { rearrange(shape); }),
+          windows_(settings, factory_, picture_) {}
 
     void applyDisplayMode(int layoutId, bool split) override { windows_.applyDisplayMode(layoutId, split); }
     void destroyDisplayWindows() override { windows_.destroyDisplayWindows(); }
@@ -61,6 +67,11 @@ class QtDisplayManager final : public display::DisplayManager {
 
     DisplayWindow* mainWindow();
     DisplayWindow* bottomWindow();
+
+    // How the windows lay out the picture (the program's own options); changed from
+    // their menus, or here followed by rearrange().
+    display::PictureOptions& pictureOptions() { return picture_; }
+    void rearrange(bool shape);
 
     // Windows the program can place (not on Wayland): the display windows leave room
     // for one more window of outer width `roomBeside` at their right, and
@@ -73,6 +84,7 @@ class QtDisplayManager final : public display::DisplayManager {
     static QRect withFrame(const QRect& client);
 
   private:
+    display::PictureOptions picture_;
     QtDisplayWindowFactory factory_;
     display::DisplayWindowSet windows_; // after factory_: the windows go first
 };

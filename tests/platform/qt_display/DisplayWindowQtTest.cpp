@@ -518,6 +518,63 @@ class DisplayWindowQtTest : public QObject {
         }
     }
 
+    // The picture options: the screens side by side with a black gap, swapped from the
+    // menu, turned a quarter, at whole multiples; the window takes each new shape.
+    void pictureOptionsArrangeTheScreensAndTheWindowFollows() {
+        displays->pictureOptions() = {display::Arrangement::SideBySide, 16, false, 0, false};
+        displays->applyDisplayMode(6, false);
+        DisplayWindow* w = mainWindow();
+        QVERIFY(placed(w));
+        QCOMPARE(w->size(), QSize(528, 192));
+        settings.pointScaling = 1;
+        // Top screen red, bottom screen green.
+        dispatch(filledFrame(6, [](int, int y) -> QRgb { return y < 192 ? 0xFF0000 : 0x00FF00; }));
+        QImage img = w->grabFramebuffer();
+        QCOMPARE(rgb(img, 10, 96), QRgb(0xFF0000));
+        QCOMPARE(rgb(img, 263, 96), kBlack); // the gap
+        QCOMPARE(rgb(img, 520, 96), QRgb(0x00FF00));
+
+        std::unique_ptr<QMenu> menu(w->createContextMenu());
+        QAction* swap = findAction(menu.get(), QStringLiteral("Swap screens\tF6"));
+        QVERIFY(swap && !swap->isChecked());
+        swap->trigger();
+        QVERIFY(displays->pictureOptions().swap);
+        img = w->grabFramebuffer();
+        QCOMPARE(rgb(img, 10, 96), QRgb(0x00FF00));
+        QCOMPARE(rgb(img, 520, 96), QRgb(0xFF0000));
+        QCOMPARE(w->size(), QSize(528, 192)); // same shape
+
+        // Stacked, a quarter turn: 384 x 256 with the top screen on the right.
+        menu.reset(w->createContextMenu());
+        findAction(menu.get(), QStringLiteral("Stacked"))->trigger();
+        swap = findAction(menu.get(), QStringLiteral("Swap screens\tF6"));
+        swap->trigger();
+        findAction(menu.get(), QStringLiteral("None"))->trigger();
+        findAction(menu.get(), QString::fromUtf8("90\u00b0"))->trigger();
+        QCOMPARE(displays->pictureOptions(),
+                 (display::PictureOptions{display::Arrangement::Stacked, 0, false, 90, false}));
+        QTRY_COMPARE(w->size(), QSize(384, 256));
+        QVERIFY(placed(w));
+        img = w->grabFramebuffer();
+        QCOMPARE(rgb(img, 300, 128), QRgb(0xFF0000));
+        QCOMPARE(rgb(img, 80, 128), QRgb(0x00FF00));
+        QCOMPARE(settings.clientWidth[0], 384);
+
+        // Whole multiples: at 600 x 950 the picture is 2x, centred on black.
+        menu.reset(w->createContextMenu());
+        findAction(menu.get(), QString::fromUtf8("0\u00b0"))->trigger();
+        findAction(menu.get(), QStringLiteral("Integer scaling"))->trigger();
+        QTRY_COMPARE(w->size(), QSize(256, 384));
+        w->resize(600, 950);
+        QTRY_COMPARE(w->size(), QSize(600, 950));
+        img = w->grabFramebuffer();
+        QCOMPARE(w->renderer().quads().scale, 2.0f);
+        QCOMPARE(rgb(img, 43, 475), kBlack);
+        QCOMPARE(rgb(img, 44, 100), QRgb(0xFF0000));
+        QCOMPARE(rgb(img, 555, 858), QRgb(0x00FF00));
+        QCOMPARE(rgb(img, 556, 858), kBlack);
+    }
+
     // Waits until the window system is done with `w`, then checks that the window
     // keeps what it was given (no answer of its own), that the size fits the screen,
     // that the whole picture is shown inside at its aspect, and that what is saved is
@@ -710,7 +767,7 @@ class DisplayWindowQtTest : public QObject {
         DisplayWindow* w = mainWindow();
         std::unique_ptr<QMenu> menu(w->createContextMenu());
         const QList<QAction*> items = menu->actions();
-        QCOMPARE(items.size(), 4);
+        QCOMPARE(items.size(), 10);
         QCOMPARE(items[0]->text(), QStringLiteral("Always on top\tF3"));
         QVERIFY(!items[0]->isChecked());
         QVERIFY(items[1]->menu());
