@@ -38,6 +38,12 @@ bool DisplayWindowActions::command(int32_t id) {
     case ID_FULL_SCREEN:
         toggleFullScreen();
         return true;
+    case ID_SHARE_AS_CAMERA:
+        if (!options_)
+            return false;
+        options_->camera = !options_->camera;
+        controlWindow_.post(base::UM_CAMERA, 0, 0);
+        return true;
     default:
         return false;
     }
@@ -64,12 +70,17 @@ std::vector<MenuEntry> DisplayWindowActions::contextMenu() const {
         {MenuEntry::Item, "Bilinear", ID_SCALING_BILINEAR, settings_.pointScaling == 0, {}},
         {MenuEntry::Item, "Point", ID_SCALING_POINT, settings_.pointScaling != 0, {}},
     };
-    return {
+    std::vector<MenuEntry> menu = {
         {MenuEntry::Item, "Always on top\tF3", ID_ALWAYS_ON_TOP, settings_.alwaysOnTop != 0, {}},
         scaling,
         {MenuEntry::Separator, "", 0, false, {}},
         {MenuEntry::Item, "Full Screen\tAlt+Enter", ID_FULL_SCREEN, host_.inFullScreen(), {}},
     };
+    if (options_) {
+        menu.push_back({MenuEntry::Separator, "", 0, false, {}});
+        menu.push_back({MenuEntry::Item, "Share as camera", ID_SHARE_AS_CAMERA, options_->camera, {}});
+    }
+    return menu;
 }
 
 } // namespace tavrin::display

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/Messages.h"
+#include "base/ProgramOptions.h"
 #include "display/DisplaySettings.h"
 
 #include <cstdint>
@@ -15,6 +16,7 @@ constexpr int32_t ID_SCALING_BILINEAR = 40022;
 constexpr int32_t ID_SCALING_POINT = 40023;
 constexpr int32_t ID_ALWAYS_ON_TOP = 40026;
 constexpr int32_t ID_FULL_SCREEN = 40027;
+constexpr int32_t ID_SHARE_AS_CAMERA = 40030;
 
 enum class DisplayKey { Escape, F3, F4, F12, AltEnter };
 
@@ -44,9 +46,10 @@ class DisplayWindowHost {
 // The display window's menu, keys and commands, on the GUI thread.
 class DisplayWindowActions {
   public:
+    // `options`: the program's own options; null leaves their items out of the menu.
     DisplayWindowActions(DisplaySettings& settings, const base::ControlWindowLink& controlWindow,
-                         DisplayWindowHost& host)
-        : settings_(settings), controlWindow_(controlWindow), host_(host) {}
+                         DisplayWindowHost& host, base::ProgramOptions* options = nullptr)
+        : settings_(settings), controlWindow_(controlWindow), host_(host), options_(options) {}
 
     void keyDown(DisplayKey key);
     // One of the menu commands; false for any other identifier.
@@ -64,6 +67,7 @@ class DisplayWindowActions {
     DisplaySettings& settings_;
     const base::ControlWindowLink& controlWindow_;
     DisplayWindowHost& host_;
+    base::ProgramOptions* options_;
 };
 
 } // namespace tavrin::display

@@ -86,8 +86,9 @@ void DisplayWindow::noteFrameMargins() {
         gFrameMargins = w->frameMargins();
 }
 
-DisplayWindow::DisplayWindow(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow)
-    : settings_(settings), actions_(settings, controlWindow, *this) {
+DisplayWindow::DisplayWindow(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow,
+                             base::ProgramOptions* options)
+    : settings_(settings), actions_(settings, controlWindow, *this, options) {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(false);

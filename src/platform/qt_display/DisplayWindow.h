@@ -34,7 +34,9 @@ class DisplayWindow final : public QOpenGLWidget,
   public:
     enum class InitResult { Ok, WindowFailed, GraphicsFailed };
 
-    DisplayWindow(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow);
+    // `options`: the program's own options for the menu's items; may be null.
+    DisplayWindow(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow,
+                  base::ProgramOptions* options = nullptr);
     ~DisplayWindow() override;
 
     // Creates and shows the window at the plan's client size, topmost as the settings say.

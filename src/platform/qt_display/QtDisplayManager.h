@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/Messages.h"
+#include "base/ProgramOptions.h"
 #include "display/DisplaySettings.h"
 #include "display/DisplayWindowSet.h"
 
@@ -22,8 +23,9 @@ void showFatalErrorAndExit(std::string_view text);
 class QtDisplayWindowFactory : public display::DisplayWindowFactory {
   public:
     QtDisplayWindowFactory(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow,
-                           FatalErrorHandler fatalError)
-        : settings_(settings), controlWindow_(controlWindow), fatalError_(std::move(fatalError)) {}
+                           FatalErrorHandler fatalError, base::ProgramOptions* options = nullptr)
+        : settings_(settings), controlWindow_(controlWindow), fatalError_(std::move(fatalError)),
+          options_(options) {}
 
     std::unique_ptr<display::DisplayWindowHandle>
     createDisplayWindow(const display::DisplayWindowPlan& plan) override;
@@ -34,6 +36,7 @@ class QtDisplayWindowFactory : public display::DisplayWindowFactory {
     display::DisplaySettings& settings_;
     const base::ControlWindowLink& controlWindow_;
     FatalErrorHandler fatalError_;
+    base::ProgramOptions* options_;
 };
 
 // The display windows as the control window uses them (see display::DisplayManager).
@@ -41,9 +44,11 @@ class QtDisplayWindowFactory : public display::DisplayWindowFactory {
 // fail" and "dx.init() failed"; by default a message box and exit code -1.
 class QtDisplayManager final : public display::DisplayManager {
   public:
+    // `options`: the program's own options for the windows' menus; may be null.
     QtDisplayManager(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow,
-                     FatalErrorHandler fatalError = showFatalErrorAndExit)
-        : factory_(settings, controlWindow, std::move(fatalError)), windows_(settings, factory_) {}
+                     FatalErrorHandler fatalError = showFatalErrorAndExit,
+                     base::ProgramOptions* options = nullptr)
+        : factory_(settings, controlWindow, std::move(fatalError), options), windows_(settings, factory_) {}
 
     void applyDisplayMode(int layoutId, bool split) override { windows_.applyDisplayMode(layoutId, split); }
     void destroyDisplayWindows() override { windows_.destroyDisplayWindows(); }
