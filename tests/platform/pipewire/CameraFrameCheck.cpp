@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,15 +59,21 @@ int main(int argc, char** argv) {
             bgrx[4 * p + 2] = rgb[3 * p];
         }
         std::free(rgb);
-        const std::optional<uint32_t> n = reference.find(bgrx);
-        if (!n) {
+        const std::vector<uint32_t> candidates = reference.find(bgrx);
+        if (candidates.empty()) {
             std::printf("%s: equals none of the program's pictures in layout %d\n", file.c_str(), layout);
             ++failed;
             continue;
         }
-        numbers += " " + std::to_string(*n);
+        // Of equal pictures, the one that comes soonest after the previous file's.
+        uint32_t n = candidates.front();
+        if (previous)
+            for (uint32_t c : candidates)
+                if ((c + 4096 - *previous) % 4096 < (n + 4096 - *previous) % 4096)
+                    n = c;
+        numbers += " " + std::to_string(n);
         if (previous) {
-            const uint32_t step = (*n + 4096 - *previous) % 4096;
+            const uint32_t step = (n + 4096 - *previous) % 4096;
             outOfOrder += step == 0 || step > 60;
             skipped += step > 1 ? static_cast<int>(step - 1) : 0;
         }

@@ -31,16 +31,18 @@ CameraReference::CameraReference(int32_t layoutId, uint32_t count) : layoutId_(l
         byHash_.emplace(pictureHash(cameraPictureOf(n, layoutId)), n);
 }
 
-std::optional<uint32_t> CameraReference::find(std::span<const uint8_t> bgrx) const {
+std::vector<uint32_t> CameraReference::find(std::span<const uint8_t> bgrx) const {
+    std::vector<uint32_t> found;
     if (bgrx.size() != display::kCameraBytes)
-        return std::nullopt;
+        return found;
     const auto [from, to] = byHash_.equal_range(pictureHash(bgrx));
     for (auto it = from; it != to; ++it) {
         const std::vector<uint8_t> expected = cameraPictureOf(it->second, layoutId_);
         if (std::equal(expected.begin(), expected.end(), bgrx.begin()))
-            return it->second;
+            found.push_back(it->second);
     }
-    return std::nullopt;
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 } // namespace tavrin::testing

@@ -4,7 +4,6 @@
 #include "display/CameraPicture.h"
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <unordered_map>
 #include <vector>
@@ -21,8 +20,9 @@ std::vector<uint8_t> cameraPictureOf(uint32_t n, int32_t layoutId);
 class CameraReference {
   public:
     explicit CameraReference(int32_t layoutId, uint32_t count = 4096);
-    // The number of the picture `bgrx` (kCameraBytes, no row padding) equals exactly.
-    std::optional<uint32_t> find(std::span<const uint8_t> bgrx) const;
+    // The numbers of the pictures `bgrx` (kCameraBytes, no row padding) equals
+    // exactly, in increasing order; some pictures repeat within the 4096.
+    std::vector<uint32_t> find(std::span<const uint8_t> bgrx) const;
 
   private:
     int32_t layoutId_;
