@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <pthread.h>
+#include <sched.h>
 #include <time.h>
 
 namespace tavrin::pipewire {
@@ -73,12 +75,30 @@ struct PipeWireCamera::Loop {
     void signal() { pw_loop_signal_event(loop, wake); }
 
     // --- the thread loop ---
-    static void onWake(void* data, uint64_t) { static_cast<Loop*>(data)->reconcile(); }
+    static void onWake(void* data, uint64_t) {
+        auto* self = static_cast<Loop*>(data);
+        self->yieldToTheGuiThread();
+        self->reconcile();
+    }
     static void onRetry(void* data, uint64_t) {
         auto* self = static_cast<Loop*>(data);
+        self->yieldToTheGuiThread();
         if (self->lost)
             self->disconnect();
         self->reconcile();
+    }
+
+    // Woken by the GUI thread's hand-over, this thread would otherwise often take
+    // the GUI thread's processor at once and run its copy before the GUI thread
+    // goes on. As a batch thread it is not favoured on wake-up: it runs on the
+    // other processor, or right after the GUI thread's turn.
+    void yieldToTheGuiThread() {
+        if (batchScheduling)
+            return;
+        batchScheduling = true;
+        sched_param param{};
+        if (pthread_setschedparam(pthread_self(), SCHED_BATCH, &param) != 0)
+            cameraLog().debug("camera: batch scheduling refused\n");
     }
 
     // Brings the connection to what the user's switch asks for, then sends what waits.
@@ -296,6 +316,7 @@ struct PipeWireCamera::Loop {
     bool lost = false;
     bool tearingDown = false;
     bool unavailableSaid = false;
+    bool batchScheduling = false;
     uint64_t sequence = 0;
 
     // Shared with the GUI thread.
