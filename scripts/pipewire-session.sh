@@ -20,8 +20,9 @@ without_rt_module() {
 
 # The environment of the session's programs (a command, so that $! is the program itself).
 session_env() {
+  # WirePlumber's remembered stream targets stay in DIR too, not in the user's home.
   session=(env XDG_RUNTIME_DIR="$dir/run" PIPEWIRE_RUNTIME_DIR="$dir/run" XDG_CONFIG_HOME="$dir/config"
-           DBUS_SESSION_BUS_ADDRESS="$(cat "$dir/bus" 2>/dev/null)")
+           XDG_STATE_HOME="$dir/state" DBUS_SESSION_BUS_ADDRESS="$(cat "$dir/bus" 2>/dev/null)")
 }
 
 case "$cmd" in
@@ -54,7 +55,11 @@ case "$cmd" in
       [ -s "$dir/$name.pid" ] || continue
       pid="$(cat "$dir/$name.pid")"
       kill "$pid" >/dev/null 2>&1 || true
-      for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+      # Gone, or ended and waiting to be reaped by whoever adopted it.
+      for _ in $(seq 1 50); do
+        kill -0 "$pid" 2>/dev/null && ! grep -q '^[0-9]* (.*) Z' "/proc/$pid/stat" 2>/dev/null || break
+        sleep 0.1
+      done
       kill -9 "$pid" >/dev/null 2>&1 || true
       rm -f "$dir/$name.pid"
     done

@@ -18,7 +18,7 @@ namespace {
 constexpr const char* kOptionsFileName = "options.conf";
 
 std::string_view trim(std::string_view s) {
-    const auto notSpace = [](char c) { return c != ' ' && c != '\t'; };
+    const auto notSpace = [](char c) { return c != ' ' && c != '\t' && c != '\r'; };
     while (!s.empty() && !notSpace(s.front()))
         s.remove_prefix(1);
     while (!s.empty() && !notSpace(s.back()))
@@ -38,10 +38,9 @@ OptionsText OptionsText::parse(std::string_view text) {
     OptionsText out;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
+        const std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
+        // A Windows line end goes with the spaces; other lines are kept byte for byte.
         const std::string_view trimmed = trim(line);
         const std::size_t eq = trimmed.find('=');
         const std::string_view key =

@@ -98,7 +98,7 @@ struct PipeWireCamera::Loop {
         batchScheduling = true;
         sched_param param{};
         if (pthread_setschedparam(pthread_self(), SCHED_BATCH, &param) != 0)
-            cameraLog().debug("camera: batch scheduling refused\n");
+            base::cameraLog.debug("camera: batch scheduling refused\n");
     }
 
     // Brings the connection to what the user's switch asks for, then sends what waits.
@@ -108,7 +108,7 @@ struct PipeWireCamera::Loop {
             connect();
         else if (!wanted && core) {
             disconnect();
-            cameraLog().info("camera withdrawn (Share as camera is off)\n");
+            base::cameraLog.info("camera withdrawn (Share as camera is off)\n");
         }
         if (stream && streaming.load())
             sendPending();
@@ -124,7 +124,7 @@ struct PipeWireCamera::Loop {
         if (!core) {
             const int err = errno;
             if (!unavailableSaid) {
-                cameraLog().warning("camera unavailable: no PipeWire daemon (%s); trying again every %g s\n",
+                base::cameraLog.warning("camera unavailable: no PipeWire daemon (%s); trying again every %g s\n",
                                     std::strerror(err),
                                     static_cast<double>(options.retryInterval.count()) / 1000);
                 unavailableSaid = true;
@@ -139,7 +139,7 @@ struct PipeWireCamera::Loop {
                               PW_KEY_NODE_DESCRIPTION, options.description.c_str(), nullptr);
         stream = pw_stream_new(core, options.nodeName.c_str(), props);
         if (!stream) {
-            cameraLog().error("camera: cannot make the stream: %s\n", std::strerror(errno));
+            base::cameraLog.error("camera: cannot make the stream: %s\n", std::strerror(errno));
             lost = true;
             return retryIn(options.retryInterval);
         }
@@ -160,14 +160,14 @@ struct PipeWireCamera::Loop {
             SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)));
         const auto flags = static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS);
         if (pw_stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
-            cameraLog().error("camera: cannot connect the stream: %s\n", std::strerror(errno));
+            base::cameraLog.error("camera: cannot connect the stream: %s\n", std::strerror(errno));
             lost = true;
             return retryIn(options.retryInterval);
         }
         unavailableSaid = false;
         published.store(true);
         connects.fetch_add(1);
-        cameraLog().info("camera published as %s (%d x %d BGRx, %d frames a second)\n",
+        base::cameraLog.info("camera published as %s (%d x %d BGRx, %d frames a second)\n",
                          options.nodeName.c_str(), display::kCameraWidth, display::kCameraHeight,
                          display::kCameraFramesPerSecond);
     }
@@ -203,7 +203,7 @@ struct PipeWireCamera::Loop {
         lost = true;
         streaming.store(false);
         published.store(false);
-        cameraLog().warning("camera: %s; publishing again when the PipeWire daemon is back\n", why);
+        base::cameraLog.warning("camera: %s; publishing again when the PipeWire daemon is back\n", why);
         retryIn(kFirstReconnect);
     }
 
@@ -212,7 +212,7 @@ struct PipeWireCamera::Loop {
         if (id == PW_ID_CORE && res == -EPIPE)
             self->connectionLost("the PipeWire daemon went away");
         else
-            cameraLog().warning("camera: PipeWire error on %u: %s\n", id, message ? message : "");
+            base::cameraLog.warning("camera: PipeWire error on %u: %s\n", id, message ? message : "");
     }
 
     static void onStateChanged(void* data, pw_stream_state, pw_stream_state state, const char* error) {
@@ -223,9 +223,9 @@ struct PipeWireCamera::Loop {
         if (nowStreaming != self->streaming.load()) {
             self->streaming.store(nowStreaming);
             if (nowStreaming)
-                cameraLog().info("camera: a program reads the picture\n");
+                base::cameraLog.info("camera: a program reads the picture\n");
             else
-                cameraLog().info("camera: no program reads the picture\n");
+                base::cameraLog.info("camera: no program reads the picture\n");
         }
         if (state == PW_STREAM_STATE_ERROR)
             self->connectionLost(error ? error : "stream error");
@@ -298,8 +298,6 @@ struct PipeWireCamera::Loop {
         pw_stream_trigger_process(stream);
         sent.fetch_add(1);
     }
-
-    static const base::Log& cameraLog() { return base::cameraLog; }
 
     Options options;
     pw_thread_loop* threadLoop = nullptr;

@@ -25,7 +25,12 @@ cleanup() {
 }
 trap cleanup EXIT
 export PIPEWIRE_RUNTIME_DIR="$work/pw/run"
-fail() { echo "FAIL: $*"; echo "--- program output"; cat "$work/out.txt"; exit 1; }
+fail() {
+  echo "FAIL: $*"; echo "--- program output"; cat "$work/out.txt"
+  echo "--- nodes and links"; pw-cli ls Node 2>&1 | grep -E "id |node.name|media.class"; pw-link -l 2>&1
+  echo "--- WirePlumber"; tail -n 20 "$work/pw/wireplumber.log"
+  exit 1
+}
 wait_for() { # SECONDS COMMAND...
   local limit=$(( $1 * 10 )); shift
   for _ in $(seq 1 "$limit"); do "$@" && return 0; sleep 0.1; done
@@ -34,8 +39,8 @@ wait_for() { # SECONDS COMMAND...
 node_published() { pw-cli ls Node 2>/dev/null | grep -q 'node.name = "tavrin-capture"'; }
 read_frames() { # DIR N
   mkdir -p "$1"
-  timeout 30 gst-launch-1.0 -q pipewiresrc target-object=tavrin-capture num-buffers="$2" ! videoconvert ! \
-    pngenc ! multifilesink location="$1/%05d.png" >/dev/null 2>&1
+  GST_DEBUG=pipewiresrc:4 timeout 30 gst-launch-1.0 -q pipewiresrc target-object=tavrin-capture num-buffers="$2" ! videoconvert ! \
+    pngenc ! multifilesink location="$1/%05d.png" >"$1.log" 2>&1 || { tail -n 30 "$1.log"; return 1; }
 }
 
 XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$demo" >"$work/out.txt" 2>&1 &
