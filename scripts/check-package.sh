@@ -14,6 +14,12 @@ deb="$(ls "$build"/tavrin-capture_*.deb)"
 echo "package: $deb"
 dpkg-deb --field "$deb" Version Depends Recommends
 
+if grep -q '^TAVRIN_PIPEWIRE_FOUND:INTERNAL=1' "$build/CMakeCache.txt"; then
+  # The camera's library, found by dpkg-shlibdeps in the program itself.
+  dpkg-deb --field "$deb" Depends | grep -q 'libpipewire-0.3-0' ||
+    { echo "the package does not depend on libpipewire-0.3-0"; exit 1; }
+fi
+
 echo "-- lintian"
 lintian --fail-on error --tag-display-limit 0 "$deb"
 

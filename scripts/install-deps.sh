@@ -17,6 +17,7 @@ run_packages=(
   libavcodec-dev libavformat-dev libavdevice-dev libavutil-dev libswresample-dev libswscale-dev
   libcurl4-openssl-dev liblodepng-dev
   libxcb1-dev qt6-svg-dev
+  libpipewire-0.3-dev libspa-0.2-dev
 )
 
 # --- Running on a virtual X server (scripts/run.sh without a display, the tests) -------
@@ -32,6 +33,8 @@ test_packages=(
   dpkg-dev lintian appstream desktop-file-utils man-db
   umockdev libumockdev-dev xdotool x11-utils openbox xfwm4 dbus-daemon
   sway xwayland grim x11-xserver-utils
+  pipewire pipewire-bin wireplumber gstreamer1.0-pipewire gstreamer1.0-tools
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )
 
 case "${1:-test}" in

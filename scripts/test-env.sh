@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Runs a command with what the tests need around it: an X server (Xvfb) with a
-# window manager on it, or a Wayland compositor, and a PulseAudio daemon with a null
-# sink whose monitor is a real capture source. Everything started here is stopped
-# again when the command ends.
+# window manager on it, or a Wayland compositor, a PulseAudio daemon with a null
+# sink whose monitor is a real capture source, and a PipeWire daemon with
+# WirePlumber when they are installed (PIPEWIRE_RUNTIME_DIR). Everything started
+# here is stopped again when the command ends.
 #   TAVRIN_WM=openbox (default) | xfwm4 | none   the window manager on the X server
 #   TAVRIN_WM=sway    a headless sway (1920 x 1080, XWayland on DISPLAY) instead of
 #                     Xvfb; WAYLAND_DISPLAY and SWAYSOCK name it
@@ -12,7 +13,11 @@ set -uo pipefail
 workdir="$(mktemp -d /tmp/tavrin-env.XXXXXX)"
 pids=()
 wayland_user=tavrin-wayland
+here="$(cd "$(dirname "$0")" && pwd)"
 cleanup() {
+  if [ -n "${PIPEWIRE_STARTED:-}" ]; then
+    bash "$here/pipewire-session.sh" stop "$workdir/pipewire"
+  fi
   if [ -n "${PULSE_PID_STARTED:-}" ]; then
     pulseaudio --kill >/dev/null 2>&1 || true
   fi
@@ -132,6 +137,11 @@ if command -v pulseaudio >/dev/null 2>&1; then
   for _ in $(seq 1 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
   pactl set-default-sink tavrin_null >/dev/null 2>&1 || true
   pactl set-default-source tavrin_null.monitor >/dev/null 2>&1 || true
+fi
+# PipeWire for the camera, in a folder of its own (tests may start more daemons).
+PIPEWIRE_STARTED=1 # stopping where nothing started is harmless
+if bash "$here/pipewire-session.sh" start "$workdir/pipewire"; then
+  export PIPEWIRE_RUNTIME_DIR="$workdir/pipewire/run"
 fi
 if [ "$wm" = sway ]; then
   export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-wayland}"

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/DebugConsole.h"
+#include "base/ProgramOptions.h"
 #include "base/Settings.h"
 #include "device/CaptureSession.h"
 
@@ -23,6 +24,8 @@ struct CaptureApp : device::CaptureSession {
     // --- Application core: settings, lifecycle state, control-window state, diagnostics ---
     // The persisted choices with the codec block; main thread only.
     base::Settings settings;
+    // The options beside the record (options.conf); main thread only.
+    base::ProgramOptions options;
     // What loading the settings has to tell the user (a damaged file), shown in
     // the status line when the control window starts; empty when nothing.
     std::string settingsNotice;

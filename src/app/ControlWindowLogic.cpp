@@ -51,6 +51,8 @@ void ControlWindowLogic::initialise(base::MessageTarget& self) {
     const bool split = settings.splitWindows != 0;
     s_.view.selectDisplayModeItem(displayModeIndex(settings.displayMode, split));
     s_.displays.applyDisplayMode(settings.displayMode, split);
+    if (s_.camera)
+        s_.camera->setEnabled(app_.options.camera);
     if (!app_.settingsNotice.empty())
         status_->showNotice(app_.settingsNotice);
     self.postMessage(base::UM_FOCUS_DISPLAY, 0, 0);
@@ -72,6 +74,10 @@ bool ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, intpt
     case base::UM_TOPMOST:
         s_.displays.applyTopmost();
         return false;
+    case base::UM_CAMERA:
+        if (s_.camera)
+            s_.camera->setEnabled(app_.options.camera);
+        return true;
     case base::WM_SYSCOMMAND:
         if (wParam == base::kDebugConsoleCommand && s_.toggleDebugConsole)
             s_.toggleDebugConsole();
@@ -97,6 +103,9 @@ void ControlWindowLogic::handleFrame(device::FrameRef frame) {
         if (s_.screenshots)
             s_.screenshots->startScreenshot(frame);
     }
+    // The camera shares the frame only while someone reads it: no cost otherwise.
+    if (s_.camera && s_.camera->wantsFrames())
+        s_.camera->present(frame.share());
     if (display::DisplayTarget* bottom = s_.displays.bottomDisplay())
         bottom->present(frame.share());
     if (display::DisplayTarget* main = s_.displays.mainDisplay())

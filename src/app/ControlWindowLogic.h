@@ -7,6 +7,7 @@
 #include "device/DeviceArrival.h"
 #include "device/FrameRef.h"
 #include "device/UsbTransport.h"
+#include "display/CameraOutput.h"
 #include "display/DisplayTarget.h"
 #include "record/RecordingControl.h"
 #include "screenshot/ScreenshotControl.h"
@@ -65,6 +66,8 @@ class ControlWindowLogic {
         // The status line every part writes to (screenshots, recordings too), over
         // the view's; null: the window keeps one of its own.
         base::NoticeStatusLine* status = nullptr;
+        // The picture as a camera for other programs; null when not in this build.
+        display::CameraOutput* camera = nullptr;
     };
 
     // The window's state lives in `app` (recording, blinkPhase, screenshotRequested,

@@ -29,6 +29,7 @@ int runProgram(CaptureApp& app, AppPlatform& platform, base::UserFolders& folder
     } hookReset{app};
     // Before the control window: its initialisation applies the stored layout.
     app.settingsNotice = base::loadSettings(app.settings, folders);
+    base::loadProgramOptions(app.options, folders);
     if (!platform.createControlWindow())
         return 0; // nothing was started, so nothing is saved
     if (!appInit(app, platform, startCapture))
@@ -97,6 +98,7 @@ void appShutdown(CaptureApp& app, AppPlatform& platform, base::UserFolders& fold
         }
     }
     base::saveSettings(app.settings, folders);
+    base::saveProgramOptions(app.options, folders);
     platform.shutdownToolkit();
 }
 

@@ -20,7 +20,7 @@ namespace {
 constexpr uint8_t kOff = 4;
 constexpr std::array<std::string_view, 4> kLevelNames = {"debug", "info", "warning", "error"};
 constexpr std::array<std::string_view, kLogSubsystemCount> kSubsystemNames = {
-    "app", "device", "display", "record", "screenshot", "update"};
+    "app", "device", "display", "record", "screenshot", "update", "camera"};
 // Lines below a warning wait in the standard output's buffer at most about this long.
 constexpr auto kFlushDelay = std::chrono::seconds(2);
 

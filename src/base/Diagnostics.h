@@ -17,8 +17,8 @@ namespace tavrin::base {
 // its line feed included where it has one. Thread-safe.
 
 enum class LogLevel : uint8_t { Debug, Info, Warning, Error };
-enum class LogSubsystem : uint8_t { App, Device, Display, Record, Screenshot, Update };
-inline constexpr std::size_t kLogSubsystemCount = 6;
+enum class LogSubsystem : uint8_t { App, Device, Display, Record, Screenshot, Update, Camera };
+inline constexpr std::size_t kLogSubsystemCount = 7;
 
 std::string_view logLevelName(LogLevel level);
 std::string_view logSubsystemName(LogSubsystem subsystem);
@@ -75,6 +75,7 @@ inline constexpr Log displayLog{LogSubsystem::Display};
 inline constexpr Log recordLog{LogSubsystem::Record};
 inline constexpr Log screenshotLog{LogSubsystem::Screenshot};
 inline constexpr Log updateLog{LogSubsystem::Update};
+inline constexpr Log cameraLog{LogSubsystem::Camera};
 
 using DiagnosticMirror = std::function<void(const LogLine& line)>;
 

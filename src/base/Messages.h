@@ -13,6 +13,8 @@ constexpr uint32_t UM_DEVICE = 1027; // wParam: 1 connected, 0 not, see below
 // UM_DEVICE's wParam when a board is there but this user may not open it.
 constexpr uintptr_t kDeviceNoPermission = 2;
 constexpr uint32_t UM_TOPMOST = 1028;
+// Ours, after the fixed ones: ProgramOptions::camera changed, apply it.
+constexpr uint32_t UM_CAMERA = 1029;
 
 // The two requests other windows post to the control window besides those: close
 // the program the ordinary way, and the system command whose wParam is

@@ -43,6 +43,12 @@ bool DisplayWindowActions::command(int32_t id) {
     case ID_FULL_SCREEN:
         toggleFullScreen();
         return true;
+    case ID_SHARE_AS_CAMERA:
+        if (!options_)
+            return false;
+        options_->camera = !options_->camera;
+        controlWindow_.post(base::UM_CAMERA, 0, 0);
+        return true;
     default:
         break;
     }
@@ -125,7 +131,7 @@ std::vector<MenuEntry> DisplayWindowActions::contextMenu() const {
     for (int32_t quarter = 0; quarter < 4; ++quarter)
         rotation.children.push_back(item(std::to_string(quarter * 90) + "\u00b0", ID_ROTATION_FIRST + quarter,
                                          picture_.rotation == quarter * 90));
-    return {
+    std::vector<MenuEntry> menu = {
         topmost,
         scaling,
         {MenuEntry::Separator, "", 0, false, {}},
@@ -137,6 +143,11 @@ std::vector<MenuEntry> DisplayWindowActions::contextMenu() const {
         rotation,
         item("Integer scaling", ID_INTEGER_SCALING, picture_.integerScale),
     };
+    if (options_) {
+        menu.push_back({MenuEntry::Separator, "", 0, false, {}});
+        menu.push_back({MenuEntry::Item, "Share as camera", ID_SHARE_AS_CAMERA, options_->camera, {}});
+    }
+    return menu;
 }
 
 } // namespace tavrin::display

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/Messages.h"
+#include "base/ProgramOptions.h"
 #include "display/DisplaySettings.h"
 #include "display/PictureArrangement.h"
 
@@ -17,6 +18,7 @@ constexpr int32_t ID_SCALING_BILINEAR = 40022;
 constexpr int32_t ID_SCALING_POINT = 40023;
 constexpr int32_t ID_ALWAYS_ON_TOP = 40026;
 constexpr int32_t ID_FULL_SCREEN = 40027;
+constexpr int32_t ID_SHARE_AS_CAMERA = 40028;
 // The arrangement of the picture (the program's own options).
 constexpr int32_t ID_ARRANGE_STACKED = 40030;
 constexpr int32_t ID_ARRANGE_SIDE_BY_SIDE = 40031;
@@ -61,9 +63,11 @@ class DisplayWindowHost {
 // The display window's menu, keys and commands, on the GUI thread.
 class DisplayWindowActions {
   public:
+    // `options`: the program's own options; null leaves their items out of the menu.
     DisplayWindowActions(DisplaySettings& settings, PictureOptions& picture,
-                         const base::ControlWindowLink& controlWindow, DisplayWindowHost& host)
-        : settings_(settings), picture_(picture), controlWindow_(controlWindow), host_(host) {}
+                         const base::ControlWindowLink& controlWindow, DisplayWindowHost& host,
+                         base::ProgramOptions* options = nullptr)
+        : settings_(settings), picture_(picture), controlWindow_(controlWindow), host_(host), options_(options) {}
 
     void keyDown(DisplayKey key);
     // One of the menu commands; false for any other identifier.
@@ -84,6 +88,7 @@ class DisplayWindowActions {
     PictureOptions& picture_;
     const base::ControlWindowLink& controlWindow_;
     DisplayWindowHost& host_;
+    base::ProgramOptions* options_;
 };
 
 } // namespace tavrin::display

@@ -31,6 +31,9 @@
 #include "platform/png/LodePngEncoder.h"
 #include "screenshot/Screenshots.h"
 #endif
+#if HAVE_TAVRIN_PIPEWIRE
+#include "platform/pipewire/PipeWireCamera.h"
+#endif
 #if HAVE_TAVRIN_NET
 #include "platform/net/CurlHttpGet.h"
 #include "update/SettingsKey.h"
@@ -69,6 +72,15 @@ class NoDisplays final : public display::DisplayManager {
 };
 #endif
 
+// The options the picture windows' menu offers: "Share as camera" only with a camera in the build.
+[[maybe_unused]] base::ProgramOptions* menuOptions([[maybe_unused]] app::CaptureApp& app) {
+#if HAVE_TAVRIN_PIPEWIRE
+    return &app.options;
+#else
+    return nullptr;
+#endif
+}
+
 } // namespace
 
 // Everything that exists between initToolkit and shutdownToolkit, in the order
@@ -80,8 +92,9 @@ struct QtAppPlatform::Parts {
                                          : std::make_unique<QApplication>(argc, argv)),
 #if HAVE_TAVRIN_QT_DISPLAY
           // Failing to draw ends the program the way every fatal error does.
-          displays(app.settings, app.controlWindow,
-                   [&app](std::string_view text) { app::reportFatalError(app, text); }),
+          displays(
+              app.settings, app.controlWindow,
+              [&app](std::string_view text) { app::reportFatalError(app, text); }, menuOptions(app)),
 #else
           displays(app.settings),
 #endif
@@ -123,6 +136,10 @@ struct QtAppPlatform::Parts {
     png::LodePngEncoder pngEncoder;
     // After the window, so it goes first: it waits for its workers, which write to the status line.
     std::optional<screenshot::Screenshots> screenshots;
+#endif
+#if HAVE_TAVRIN_PIPEWIRE
+    // Before the window's logic, which hands it frames, so it goes after it.
+    std::optional<pipewire::PipeWireCamera> camera;
 #endif
     std::optional<app::ControlWindowLogic> logic;
     std::optional<qt::TerminationSignals> terminationSignals;
@@ -189,6 +206,10 @@ bool QtAppPlatform::createControlWindow() {
 #endif
     services.offerFirmwareUpdate = [this] { return app::offerFirmwareUpdate(app_, *this); };
     services.toggleDebugConsole = [&p] { p.console->toggle(); };
+#if HAVE_TAVRIN_PIPEWIRE
+    p.camera.emplace();
+    services.camera = &*p.camera;
+#endif
     p.logic.emplace(app_, std::move(services));
     p.window->attach(*p.logic);
 

@@ -64,6 +64,7 @@ struct ControlWindowTest : ::testing::Test {
             return false;
         };
         s.toggleDebugConsole = [this] { log.push_back("toggleDebugConsole"); };
+        s.camera = &camera;
         logic = std::make_unique<ControlWindowLogic>(app, std::move(s));
         return *logic;
     }
@@ -103,6 +104,7 @@ struct ControlWindowTest : ::testing::Test {
     FakeDisplayManager displays{log, app.settings};
     FakeRecording recorder{log};
     FakeScreenshots screenshots{log};
+    FakeCamera camera{log};
     tavrin::testing::FakeControlWindow self;
     std::unique_ptr<ControlWindowLogic> logic;
 };
@@ -156,6 +158,41 @@ TEST_F(ControlWindowTest, WithoutDisplayWindowsTheControlWindowReleasesItsRefere
     auto* f = post(takeFrame());
     EXPECT_EQ(f->refCount, 0);
     EXPECT_EQ(freeFrames(), 12);
+}
+
+TEST_F(ControlWindowTest, TheCameraHoldsAFrameOnlyWhileAProgramReadsIt) {
+    storeLayout(6, true);
+    started();
+    // Nobody reads the camera: it is not even given a hold.
+    auto* f = post(takeFrame());
+    EXPECT_THAT(log, ElementsAre("bottom.present refs=2", "main.present refs=2"));
+    EXPECT_FALSE(camera.held);
+
+    // A reader: the converted frame is shared with the camera before the windows take it.
+    camera.reading = true;
+    log.clear();
+    auto* g = post(takeFrame());
+    EXPECT_THAT(
+        log, ElementsAre("camera.present refs=2 layout=6", "bottom.present refs=3", "main.present refs=3"));
+    EXPECT_EQ(camera.held.get(), g);
+    EXPECT_EQ(f->refCount, 0);
+
+    // Its hold is its own: the frame returns to the pool only when it lets go too.
+    displays.bottom->drop();
+    displays.main->drop();
+    EXPECT_EQ(g->refCount, 1);
+    EXPECT_EQ(freeFrames(), 11);
+    camera.held.reset();
+    EXPECT_EQ(freeFrames(), 12);
+}
+
+TEST_F(ControlWindowTest, TheCameraSwitchIsAppliedAtStartAndWhenTheMenuChangesIt) {
+    app.options.camera = false; // as stored in options.conf
+    started();
+    EXPECT_THAT(camera.enabledCalls, ElementsAre(false));
+    app.options.camera = true; // the display window's menu item flips it, then posts
+    EXPECT_TRUE(logic->handleMessage(base::UM_CAMERA, 0, 0));
+    EXPECT_THAT(camera.enabledCalls, ElementsAre(false, true));
 }
 
 TEST_F(ControlWindowTest, TwoScreenshotClicksBeforeAFrameGiveOneScreenshot) {

@@ -244,3 +244,29 @@ TEST_F(ActionsTest, PictureOptionsFromTheMenuAndF6) {
     EXPECT_TRUE(menu[9].checked);
     EXPECT_TRUE(control.messages().empty()) << "the control window is not involved";
 }
+
+TEST_F(ActionsTest, ShareAsCameraIsACheckItemOfTheProgramOptionsThatTellsTheControlWindow) {
+    // Without the program's options (a build with no camera) there is no such item.
+    EXPECT_FALSE(actions.command(ID_SHARE_AS_CAMERA));
+    EXPECT_TRUE(control.messages().empty());
+
+    base::ProgramOptions options;
+    DisplayWindowActions withCamera{settings, picture, link, host, &options};
+    std::vector<MenuEntry> menu = withCamera.contextMenu();
+    ASSERT_EQ(menu.size(), 12u);
+    EXPECT_EQ(menu[3].id, ID_FULL_SCREEN) << "the items before it stay where they were";
+    EXPECT_EQ(menu[10].kind, MenuEntry::Separator);
+    EXPECT_EQ(menu[11].text, "Share as camera");
+    EXPECT_EQ(menu[11].id, ID_SHARE_AS_CAMERA);
+    EXPECT_TRUE(menu[11].checked) << "on by default";
+
+    EXPECT_TRUE(withCamera.command(ID_SHARE_AS_CAMERA));
+    EXPECT_FALSE(options.camera);
+    EXPECT_FALSE(withCamera.contextMenu()[11].checked);
+    EXPECT_TRUE(withCamera.command(ID_SHARE_AS_CAMERA));
+    EXPECT_TRUE(options.camera);
+    auto msgs = control.messages();
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_EQ(msgs[0].message, base::UM_CAMERA);
+    EXPECT_EQ(msgs[1].message, base::UM_CAMERA);
+}

@@ -5,6 +5,7 @@
 #include "app/ControlWindowView.h"
 #include "base/Settings.h"
 #include "device/FrameQueue.h"
+#include "display/CameraOutput.h"
 #include "display/DisplayTarget.h"
 #include "record/RecordingControl.h"
 #include "screenshot/ScreenshotControl.h"
@@ -80,6 +81,26 @@ class FakeDisplay : public display::DisplayTarget {
   private:
     Log& log_;
     std::string name_;
+};
+
+// A camera that a program reads only when `reading` says so; it keeps the newest frame.
+class FakeCamera : public display::CameraOutput {
+  public:
+    explicit FakeCamera(Log& log) : log_(log) {}
+    bool wantsFrames() const override { return reading; }
+    void present(device::FrameRef frame) override {
+        log_.push_back("camera.present refs=" + std::to_string(frame->refCount) +
+                       " layout=" + std::to_string(frame->layout.layoutId));
+        held = std::move(frame);
+    }
+    void setEnabled(bool on) override { enabledCalls.push_back(on); }
+
+    bool reading = false;
+    device::FrameRef held;
+    std::vector<bool> enabledCalls;
+
+  private:
+    Log& log_;
 };
 
 class FakeDisplayManager : public display::DisplayManager {

@@ -38,8 +38,10 @@ class DisplayWindow final : public QOpenGLWidget,
 
     // `rearrangeAll` is called when the picture options change from this window's
     // menu or keys: every picture window then follows them (rearrange()).
+    // `options`: the program's own options for the menu's items; may be null.
     DisplayWindow(display::DisplaySettings& settings, display::PictureOptions& picture,
-                  const base::ControlWindowLink& controlWindow, std::function<void(bool shape)> rearrangeAll);
+                  const base::ControlWindowLink& controlWindow, std::function<void(bool shape)> rearrangeAll,
+                  base::ProgramOptions* options = nullptr);
     ~DisplayWindow() override;
 
     // Creates and shows the window at the plan's client size, topmost as the settings say.

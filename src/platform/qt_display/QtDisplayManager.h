@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/Messages.h"
+#include "base/ProgramOptions.h"
 #include "display/DisplaySettings.h"
 #include "display/DisplayWindowSet.h"
 
@@ -27,9 +28,9 @@ class QtDisplayWindowFactory : public display::DisplayWindowFactory {
   public:
     QtDisplayWindowFactory(display::DisplaySettings& settings, display::PictureOptions& picture,
                            const base::ControlWindowLink& controlWindow, FatalErrorHandler fatalError,
-                           std::function<void(bool)> rearrangeAll)
+                           std::function<void(bool)> rearrangeAll, base::ProgramOptions* options = nullptr)
         : settings_(settings), picture_(picture), controlWindow_(controlWindow),
-          fatalError_(std::move(fatalError)), rearrangeAll_(std::move(rearrangeAll)) {}
+          fatalError_(std::move(fatalError)), rearrangeAll_(std::move(rearrangeAll)), options_(options) {}
 
     std::unique_ptr<display::DisplayWindowHandle>
     createDisplayWindow(const display::DisplayWindowPlan& plan) override;
@@ -45,6 +46,7 @@ class QtDisplayWindowFactory : public display::DisplayWindowFactory {
     const base::ControlWindowLink& controlWindow_;
     FatalErrorHandler fatalError_;
     std::function<void(bool)> rearrangeAll_;
+    base::ProgramOptions* options_;
 };
 
 // The display windows as the control window uses them (see display::DisplayManager).
@@ -52,10 +54,12 @@ class QtDisplayWindowFactory : public display::DisplayWindowFactory {
 // fail" and "dx.init() failed"; by default a message box and exit code -1.
 class QtDisplayManager final : public display::DisplayManager {
   public:
+    // `options`: the program's own options for the windows' menus; may be null.
     QtDisplayManager(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow,
-                     FatalErrorHandler fatalError = showFatalErrorAndExit)
+                     FatalErrorHandler fatalError = showFatalErrorAndExit,
+                     base::ProgramOptions* options = nullptr)
         : factory_(settings, picture_, controlWindow, std::move(fatalError),
-                   [this](bool shape) { rearrange(shape); }),
+                   [this](bool shape) { rearrange(shape); }, options),
           windows_(settings, factory_, picture_) {}
 
     void applyDisplayMode(int layoutId, bool split) override { windows_.applyDisplayMode(layoutId, split); }
