@@ -111,6 +111,25 @@ int32_t readInteger(const OptionsText& text, std::string_view key, int32_t fallb
     return fallback;
 }
 
+std::size_t readChoice(const OptionsText& text, std::string_view key, const std::vector<std::string_view>& choices,
+                       std::size_t fallback) {
+    const auto found = text.value(key);
+    if (!found)
+        return fallback;
+    for (std::size_t i = 0; i < choices.size(); ++i)
+        if (*found == choices[i])
+            return i;
+    warnBadValue(key, *found, choices[fallback]);
+    return fallback;
+}
+
+namespace {
+
+const std::vector<std::string_view> kArrangements{"stacked", "side-by-side"};
+const std::vector<std::string_view> kRotations{"0", "90", "180", "270"};
+
+} // namespace
+
 std::string optionsFilePath(UserFolders& folders) {
     const std::string settings = settingsFilePath(folders);
     if (settings.empty())
@@ -129,6 +148,12 @@ void loadProgramOptions(ProgramOptions& options, UserFolders& folders) {
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     options.stored = OptionsText::parse(bytes);
     options.camera = readFlag(options.stored, "camera", options.camera);
+    PictureOptions& p = options.picture;
+    p.arrangement = static_cast<Arrangement>(readChoice(options.stored, "arrangement", kArrangements, 0));
+    p.gap = readInteger(options.stored, "gap", 0, 0, PictureOptions::kMaxGap);
+    p.swap = readFlag(options.stored, "swap", false);
+    p.rotation = static_cast<int32_t>(readChoice(options.stored, "rotation", kRotations, 0)) * 90;
+    p.integerScale = readFlag(options.stored, "integer_scale", false);
 }
 
 bool saveProgramOptions(ProgramOptions& options, UserFolders& folders, FileCalls& calls) {
@@ -136,6 +161,12 @@ bool saveProgramOptions(ProgramOptions& options, UserFolders& folders, FileCalls
     if (path.empty())
         return false;
     options.stored.set("camera", options.camera ? "1" : "0");
+    const PictureOptions& p = options.picture;
+    options.stored.set("arrangement", kArrangements[p.arrangement == Arrangement::SideBySide ? 1 : 0]);
+    options.stored.set("gap", std::to_string(p.gap));
+    options.stored.set("swap", p.swap ? "1" : "0");
+    options.stored.set("rotation", std::to_string(p.rotation));
+    options.stored.set("integer_scale", p.integerScale ? "1" : "0");
     const std::string text = options.stored.text();
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);

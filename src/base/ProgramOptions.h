@@ -40,11 +40,30 @@ class OptionsText {
 bool readFlag(const OptionsText& text, std::string_view key, bool fallback);
 int32_t readInteger(const OptionsText& text, std::string_view key, int32_t fallback, int32_t lowest,
                     int32_t highest);
+// One of `choices` (their index), or `fallback` as readFlag treats a bad value.
+std::size_t readChoice(const OptionsText& text, std::string_view key, const std::vector<std::string_view>& choices,
+                       std::size_t fallback);
+
+enum class Arrangement : uint8_t { Stacked, SideBySide };
+
+// How the picture windows lay out what they show. The defaults are the plain
+// picture: both screens stacked, top first, no gap, no turn, any scale.
+struct PictureOptions {
+    Arrangement arrangement = Arrangement::Stacked; // "arrangement": stacked | side-by-side
+    int32_t gap = 0;           // "gap": console pixels of black between the screens, 0 to kMaxGap
+    bool swap = false;         // "swap": the bottom screen first (above, or left)
+    int32_t rotation = 0;      // "rotation": clockwise, 0, 90, 180 or 270
+    bool integerScale = false; // "integer_scale": whole multiples of the picture only
+
+    static constexpr int32_t kMaxGap = 256;
+    friend bool operator==(const PictureOptions&, const PictureOptions&) = default;
+};
 
 // The program's own options, beside the settings record (which keeps its fixed
 // form). Each part of the program owns its keys; main thread only.
 struct ProgramOptions {
     bool camera = true; // "camera": publish the picture as a camera for other programs
+    PictureOptions picture;
 
     OptionsText stored; // as read, unknown keys included; the typed fields win on save
 };

@@ -115,8 +115,4 @@ ArrangedQuads placeArrangedQuads(const QuadInput& in, const ArrangedPicture& pic
     return out;
 }
 
-const char* arrangementName(Arrangement a) {
-    return a == Arrangement::SideBySide ? "side-by-side" : "stacked";
-}
-
 } // namespace tavrin::display

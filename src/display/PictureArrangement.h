@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/ProgramOptions.h"
 #include "display/QuadPlacement.h"
 
 #include <array>
@@ -9,20 +10,9 @@
 
 namespace tavrin::display {
 
-enum class Arrangement : uint8_t { Stacked, SideBySide };
-
-// How the picture windows lay out what they show. The defaults are the plain
-// picture: both screens stacked, top first, no gap, no turn, any scale.
-struct PictureOptions {
-    Arrangement arrangement = Arrangement::Stacked;
-    int32_t gap = 0;           // console pixels of black between the two screens, 0 to kMaxGap
-    bool swap = false;         // the bottom screen first (above, or left)
-    int32_t rotation = 0;      // clockwise: 0, 90, 180 or 270
-    bool integerScale = false; // whole multiples of the picture only
-
-    static constexpr int32_t kMaxGap = 256;
-    friend bool operator==(const PictureOptions&, const PictureOptions&) = default;
-};
+// The options live with the program's own (options.conf).
+using base::Arrangement;
+using base::PictureOptions;
 
 // One rectangle of the window's part of the image and where it lies in the
 // arranged picture before the turn, all in console pixels.
@@ -58,8 +48,5 @@ struct ArrangedQuads {
 // below 1), shrunk as placeQuad shrinks. `in` gives the part's size and texture
 // and the client area; its width and height are the part's, not the picture's.
 ArrangedQuads placeArrangedQuads(const QuadInput& in, const ArrangedPicture& picture, bool integerScale);
-
-// The arrangement as options.conf writes it.
-const char* arrangementName(Arrangement a);
 
 } // namespace tavrin::display

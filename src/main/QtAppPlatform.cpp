@@ -94,7 +94,8 @@ struct QtAppPlatform::Parts {
           // Failing to draw ends the program the way every fatal error does.
           displays(
               app.settings, app.controlWindow,
-              [&app](std::string_view text) { app::reportFatalError(app, text); }, menuOptions(app)),
+              [&app](std::string_view text) { app::reportFatalError(app, text); }, menuOptions(app),
+              &app.options.picture),
 #else
           displays(app.settings),
 #endif

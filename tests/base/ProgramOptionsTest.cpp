@@ -97,19 +97,54 @@ TEST(ProgramOptions, LiveBesideTheSettingsAndSurviveASaveWithOtherKeys) {
     EXPECT_TRUE(options.camera);
     std::filesystem::remove_all(folders.settingsFolder());
     ASSERT_TRUE(base::saveProgramOptions(options, folders));
-    EXPECT_EQ(readText(path), "camera=1\n");
+    EXPECT_EQ(readText(path), "camera=1\narrangement=stacked\ngap=0\nswap=0\nrotation=0\ninteger_scale=0\n");
 
-    // A bad value: the default and one line saying so; the next issue's keys survive.
-    writeText(path, "arrangement=beside\ncamera=maybe\ngap=8\n");
+    // A bad value: the default and one line saying so; other keys keep their places.
+    writeText(path, "arrangement=beside\ncamera=maybe\ngap=8\nlater=kept\n");
     tavrin::testing::DiagnosticCapture diagnostics;
     base::loadProgramOptions(options, folders);
     EXPECT_TRUE(options.camera);
     EXPECT_EQ(diagnostics.count("camera=maybe"), 1) << diagnostics.text();
+    EXPECT_EQ(diagnostics.count("arrangement=beside"), 1) << diagnostics.text();
+    EXPECT_EQ(options.picture.gap, 8);
     options.camera = false;
     ASSERT_TRUE(base::saveProgramOptions(options, folders));
-    EXPECT_EQ(readText(path), "arrangement=beside\ncamera=0\ngap=8\n");
+    EXPECT_EQ(readText(path), "arrangement=stacked\ncamera=0\ngap=8\nlater=kept\nswap=0\nrotation=0\n"
+                              "integer_scale=0\n");
     base::loadProgramOptions(options, folders);
     EXPECT_FALSE(options.camera);
+}
+
+// The picture's keys: each value read as the menu would have set it, anything else
+// the default with one line; what is read is what is written back.
+TEST(ProgramOptions, PictureKeysReadBackAsWritten) {
+    struct Case {
+        const char* text;
+        base::PictureOptions expected;
+        int diagnosticLines;
+    };
+    using A = base::Arrangement;
+    const Case cases[] = {
+        {"arrangement=side-by-side\ngap=16\nswap=1\nrotation=270\ninteger_scale=1\n",
+         {A::SideBySide, 16, true, 270, true}, 0},
+        {"gap=256\nrotation=90\n", {A::Stacked, 256, false, 90, false}, 0},
+        {"gap=257\nrotation=45\narrangement=Stacked\n", {}, 3},
+        {"swap=yes\ninteger_scale=2\ngap=-8\n", {}, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        tavrin::testing::TempFolders folders;
+        writeText(base::optionsFilePath(folders), c.text);
+        tavrin::testing::DiagnosticCapture diagnostics;
+        base::ProgramOptions options;
+        base::loadProgramOptions(options, folders);
+        EXPECT_EQ(options.picture, c.expected);
+        EXPECT_EQ(diagnostics.count("options.conf:"), c.diagnosticLines) << diagnostics.text();
+        ASSERT_TRUE(base::saveProgramOptions(options, folders));
+        base::ProgramOptions again;
+        base::loadProgramOptions(again, folders);
+        EXPECT_EQ(again.picture, c.expected);
+    }
 }
 
 TEST(ProgramOptions, AFailedSaveLeavesTheOldFileWhole) {

@@ -55,10 +55,12 @@ class QtDisplayWindowFactory : public display::DisplayWindowFactory {
 class QtDisplayManager final : public display::DisplayManager {
   public:
     // `options`: the program's own options for the windows' menus; may be null.
+    // `picture`: where the picture options are kept; null: the manager's own.
     QtDisplayManager(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow,
                      FatalErrorHandler fatalError = showFatalErrorAndExit,
-                     base::ProgramOptions* options = nullptr)
-        : factory_(settings, picture_, controlWindow, std::move(fatalError),
+                     base::ProgramOptions* options = nullptr, display::PictureOptions* picture = nullptr)
+        : picture_(picture ? *picture : ownPicture_),
+          factory_(settings, picture_, controlWindow, std::move(fatalError),
                    [this](bool shape) { rearrange(shape); }, options),
           windows_(settings, factory_, picture_) {}
 
@@ -88,7 +90,8 @@ class QtDisplayManager final : public display::DisplayManager {
     static QRect withFrame(const QRect& client);
 
   private:
-    display::PictureOptions picture_;
+    display::PictureOptions ownPicture_;
+    display::PictureOptions& picture_;
     QtDisplayWindowFactory factory_;
     display::DisplayWindowSet windows_; // after factory_: the windows go first
 };
