@@ -14,12 +14,13 @@
 #include <random>
 #include <string_view>
 #include <sys/stat.h>
-// clang-format off: windows.h first, the rest need its types
+
+// windows.h first: the others need its types.
+#include <windows.h>
+
 #include <initguid.h>
 #include <knownfolders.h>
 #include <shlobj.h>
-#include <windows.h>
-// clang-format on
 
 namespace tavrin::base::os {
 
