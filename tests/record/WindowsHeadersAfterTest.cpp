@@ -1,55 +1,29 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The record layer's component-model names, then Windows' headers: both in one file,
-// and the layer's values are the system's.
+// and the layer's values are the system's. (WindowsHeadersFirstTest includes every
+// header of the layer after the system's.)
 #ifdef _WIN32
 
-#include "record/AudioSettingsDialogLogic.h"
-#include "record/AudioTimeline.h"
 #include "record/BaseFilter.h"
-#include "record/BaseInputPin.h"
-#include "record/BaseOutputPin.h"
-#include "record/BasePin.h"
-#include "record/CCapturePin.h"
-#include "record/CaptureGraphBuilder.h"
-#include "record/CapturePinCategory.h"
-#include "record/CompressorDialogHost.h"
-#include "record/DeviceEnum.h"
-#include "record/FilterGraph.h"
 #include "record/ITavrinCaptureApp.h"
-#include "record/ListText.h"
 #include "record/MediaInterfaces.h"
-#include "record/MediaPlatform.h"
-#include "record/MediaSample.h"
 #include "record/MediaTypes.h"
 #include "record/MemAllocator.h"
-#include "record/NoRecording.h"
-#include "record/PcmFilter.h"
-#include "record/RecordedArea.h"
-#include "record/Recorder.h"
-#include "record/RecordingControl.h"
-#include "record/RecordingDialogs.h"
-#include "record/RecordingSettings.h"
-#include "record/ReferenceClock.h"
-#include "record/Source.h"
-#include "record/SourceStream.h"
-#include "record/TavrinFilter.h"
-#include "record/TransformFilter.h"
-#include "record/VideoCodecDialogLogic.h"
 
 // The names Windows' headers define as macros, with the layer's values taken before
 // those headers are seen.
-#define TAVRIN_SYSTEM_MACRO_NAMES(X)                                                                         \
-    X(S_OK)                                                                                                  \
-    X(S_FALSE) X(E_FAIL) X(E_POINTER) X(E_INVALIDARG) X(E_OUTOFMEMORY) X(E_NOTIMPL) X(E_NOINTERFACE)         \
-        X(E_UNEXPECTED) X(E_ACCESSDENIED) X(E_PROP_ID_UNSUPPORTED) X(E_PROP_SET_UNSUPPORTED)                 \
-            X(VFW_S_NO_MORE_ITEMS) X(VFW_S_STATE_INTERMEDIATE) X(VFW_S_CANT_CUE) X(VFW_E_INVALIDMEDIATYPE)   \
-                X(VFW_E_ALREADY_CONNECTED) X(VFW_E_NO_ACCEPTABLE_TYPES) X(VFW_E_NOT_CONNECTED)               \
-                    X(VFW_E_NOT_COMMITTED) X(VFW_E_CANNOT_CONNECT) X(VFW_E_CANNOT_RENDER)                    \
-                        X(VFW_E_NOT_STOPPED) X(VFW_E_WRONG_STATE) X(VFW_E_TYPE_NOT_ACCEPTED)                 \
-                            X(VFW_E_NOT_FOUND) X(VFW_E_NO_CLOCK) X(VFW_E_BADALIGN)                           \
-                                X(VFW_E_ALREADY_COMMITTED) X(VFW_E_SIZENOTSET) X(KSPROPERTY_SUPPORT_GET)     \
-                                    X(KSPROPERTY_SUPPORT_SET) X(EC_COMPLETE) X(EC_ERRORABORT) X(BI_RGB)      \
-                                        X(WAVE_FORMAT_PCM)
+// clang-format off
+#define TAVRIN_SYSTEM_MACRO_NAMES(X) \
+    X(S_OK) X(S_FALSE) X(E_FAIL) X(E_POINTER) \
+    X(E_INVALIDARG) X(E_OUTOFMEMORY) X(E_NOTIMPL) X(E_NOINTERFACE) \
+    X(E_UNEXPECTED) X(E_ACCESSDENIED) X(E_PROP_ID_UNSUPPORTED) X(E_PROP_SET_UNSUPPORTED) \
+    X(VFW_S_NO_MORE_ITEMS) X(VFW_S_STATE_INTERMEDIATE) X(VFW_S_CANT_CUE) X(VFW_E_INVALIDMEDIATYPE) \
+    X(VFW_E_ALREADY_CONNECTED) X(VFW_E_NO_ACCEPTABLE_TYPES) X(VFW_E_NOT_CONNECTED) X(VFW_E_NOT_COMMITTED) \
+    X(VFW_E_CANNOT_CONNECT) X(VFW_E_CANNOT_RENDER) X(VFW_E_NOT_STOPPED) X(VFW_E_WRONG_STATE) \
+    X(VFW_E_TYPE_NOT_ACCEPTED) X(VFW_E_NOT_FOUND) X(VFW_E_NO_CLOCK) X(VFW_E_BADALIGN) \
+    X(VFW_E_ALREADY_COMMITTED) X(VFW_E_SIZENOTSET) X(KSPROPERTY_SUPPORT_GET) X(KSPROPERTY_SUPPORT_SET) \
+    X(EC_COMPLETE) X(EC_ERRORABORT) X(BI_RGB) X(WAVE_FORMAT_PCM)
+// clang-format on
 #define TAVRIN_KEEP_OURS(name) constexpr long long ours_##name = tavrin::record::name;
 TAVRIN_SYSTEM_MACRO_NAMES(TAVRIN_KEEP_OURS)
 
