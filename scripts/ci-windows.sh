@@ -32,7 +32,7 @@ wineserver=/usr/lib/wine/wineserver
 # The prefix is made once; one Wine server then serves the whole run, so that each test
 # program starts in a fraction of a second.
 mkdir -p "$WINEPREFIX"
-"$wineserver" -p
+"$wineserver" -p 2>/dev/null || true # already running for this prefix: that one serves
 if [ ! -f "$WINEPREFIX/system.reg" ]; then "$wine64" wineboot --init >/dev/null 2>&1 || true; fi
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 
