@@ -49,22 +49,31 @@ class LogFilter {
     std::array<uint8_t, kLogSubsystemCount> lowest_{}; // a LogLevel, or kOff
 };
 
+// Formats are checked as the C library that prints them reads them: MinGW's "printf"
+// is the Microsoft one, which knows no %zu, but the C++ library prints through
+// MinGW's own, GNU-compatible one.
+#if defined(__MINGW32__)
+#define TAVRIN_PRINTF_FORMAT(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
+#else
+#define TAVRIN_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
+#endif
+
 // Writes the lines of one subsystem. Formats are printf's, checked when compiling.
 class Log {
   public:
     constexpr explicit Log(LogSubsystem subsystem) : subsystem_(subsystem) {}
 
-    void debug(const char* format, ...) const __attribute__((format(printf, 2, 3)));
-    void info(const char* format, ...) const __attribute__((format(printf, 2, 3)));
-    void warning(const char* format, ...) const __attribute__((format(printf, 2, 3)));
-    void error(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    void debug(const char* format, ...) const TAVRIN_PRINTF_FORMAT(2, 3);
+    void info(const char* format, ...) const TAVRIN_PRINTF_FORMAT(2, 3);
+    void warning(const char* format, ...) const TAVRIN_PRINTF_FORMAT(2, 3);
+    void error(const char* format, ...) const TAVRIN_PRINTF_FORMAT(2, 3);
     // A line made elsewhere, written as it is.
     void write(LogLevel level, std::string_view text) const;
 
     LogSubsystem subsystem() const { return subsystem_; }
 
   private:
-    void vwrite(LogLevel level, const char* format, va_list args) const __attribute__((format(printf, 3, 0)));
+    void vwrite(LogLevel level, const char* format, va_list args) const TAVRIN_PRINTF_FORMAT(3, 0);
 
     LogSubsystem subsystem_;
 };

@@ -1,25 +1,23 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "base/FileWrite.h"
 
+#include "base/Os.h"
+
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tavrin::base {
 
 int FileCalls::makeTemporary(std::string& pathTemplate) {
-    return ::mkstemp(pathTemplate.data());
+    return os::makeTemporaryFile(pathTemplate);
 }
 ssize_t FileCalls::write(int fd, const void* data, std::size_t size) {
-    return ::write(fd, data, size);
+    return static_cast<ssize_t>(os::writeFile(fd, data, size));
 }
 int FileCalls::sync(int fd) {
-    return ::fsync(fd);
+    return os::flushToDisk(fd);
 }
 int FileCalls::rename(const std::string& from, const std::string& to) {
-    return std::rename(from.c_str(), to.c_str());
+    return os::renameOver(from, to);
 }
 
 FileCalls& systemFileCalls() {
@@ -48,9 +46,7 @@ bool replaceFile(const std::string& path, std::initializer_list<std::span<const 
     const int fd = calls.makeTemporary(temp);
     if (fd < 0)
         return false;
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0)
-        (void)::fchmod(fd, old.st_mode & 07777);
+    os::copyAccessMode(path, fd);
     bool ok = true;
     for (const auto& part : parts)
         ok = ok && writeAll(fd, part.data(), part.size(), calls);
@@ -58,7 +54,7 @@ bool replaceFile(const std::string& path, std::initializer_list<std::span<const 
     // name on an empty file.
     ok = ok && calls.sync(fd) == 0;
     int error = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
+    if (os::closeFile(fd) != 0 && ok) {
         ok = false;
         error = errno;
     }
@@ -67,7 +63,7 @@ bool replaceFile(const std::string& path, std::initializer_list<std::span<const 
         error = errno;
     }
     if (!ok) {
-        ::unlink(temp.c_str());
+        os::removeFile(temp);
         errno = error;
     }
     return ok;

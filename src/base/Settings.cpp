@@ -3,6 +3,7 @@
 
 #include "base/Diagnostics.h"
 #include "base/FileWrite.h"
+#include "base/Os.h"
 #include "base/UserFolders.h"
 
 #include <bit>
@@ -10,11 +11,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tavrin::base {
 
@@ -91,15 +89,15 @@ std::string settingsFolder(UserFolders& folders) {
 // Creates the folder (and any missing parent); an existing folder is fine.
 bool ensureFolder(const std::string& folder) {
     std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    return std::filesystem::is_directory(folder, ec);
+    std::filesystem::create_directories(os::toPath(folder), ec);
+    return os::isFolder(folder);
 }
 
 // Moves a file that failed the checks out of the way of the next save, and
 // says so in words for the user.
 std::string keepDamagedFile(const std::string& path) {
     const std::string damaged = path + kDamagedSuffix;
-    if (std::rename(path.c_str(), damaged.c_str()) == 0)
+    if (os::renameOver(path, damaged) == 0)
         return "Damaged settings file: defaults used. Old file kept as " + damaged;
     return "Damaged settings file: defaults used. " + path +
            " could not be kept aside: " + std::strerror(errno);
@@ -217,7 +215,7 @@ std::string loadSettings(Settings& settings, UserFolders& folders) {
     const std::string folder = settingsFolder(folders);
     if (!folder.empty() && ensureFolder(folder)) {
         const std::string path = folder + "/" + kFileName;
-        std::ifstream in(path, std::ios::binary);
+        std::ifstream in(os::toPath(path), std::ios::binary);
         if (in) {
             // The record, then as much of the announced block as is there.
             std::vector<uint8_t> bytes(kSettingsRecordBytes);

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "base/XdgUserFolders.h"
 
+#include "base/Os.h"
+
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <pwd.h>
 #include <sstream>
-#include <unistd.h>
-#include <vector>
+#include <utility>
 
 namespace tavrin::base {
 
@@ -20,8 +19,7 @@ std::string withoutTrailingSlashes(std::string path) {
 }
 
 bool isDirectory(const std::string& path) {
-    std::error_code ec;
-    return !path.empty() && std::filesystem::is_directory(path, ec);
+    return !path.empty() && os::isFolder(path);
 }
 
 } // namespace
@@ -30,13 +28,8 @@ std::string XdgUserFolders::homeFolder() {
     if (const char* home = std::getenv("HOME"); home && home[0] == '/')
         return withoutTrailingSlashes(home);
     // No usable $HOME: ask the password database.
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-        found->pw_dir && found->pw_dir[0] == '/')
-        return withoutTrailingSlashes(found->pw_dir);
+    if (std::string home = os::homeFromUserDatabase(); home.starts_with('/'))
+        return withoutTrailingSlashes(std::move(home));
     return {};
 }
 
@@ -52,7 +45,7 @@ std::string XdgUserFolders::desktopFolder() {
     const std::string home = homeFolder();
     const std::string config = configFolder();
     if (!config.empty()) {
-        std::ifstream in(config + "/user-dirs.dirs");
+        std::ifstream in(os::toPath(config + "/user-dirs.dirs"));
         if (in) {
             std::ostringstream text;
             text << in.rdbuf();
@@ -72,7 +65,7 @@ std::string XdgUserFolders::desktopFolder() {
 }
 
 bool XdgUserFolders::setCurrentDirectory(const std::string& path) {
-    return !path.empty() && ::chdir(path.c_str()) == 0;
+    return os::setCurrentFolder(path);
 }
 
 std::string XdgUserFolders::parseDesktopDir(std::string_view text, std::string_view home) {

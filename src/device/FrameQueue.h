@@ -50,6 +50,7 @@ class FrameQueue {
     CaptureFrame* takeHead();
 
     mutable std::mutex mutex_;
+    // Waited on with time-outs only: MinGW's untimed acquire() can hang under load.
     std::counting_semaphore<kSlots> available_{0};
     std::array<CaptureFrame*, kSlots> slots_{};
     int head_ = 0;

@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "device/ReadThread.h"
 
-#include "device/CaptureSession.h"
 #include "base/Diagnostics.h"
+#include "base/Os.h"
+#include "device/CaptureSession.h"
 
 #include <cstring>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace tavrin::device {
 
@@ -17,12 +15,6 @@ constexpr auto kPoolWait = std::chrono::milliseconds(500);
 constexpr auto kErrorPause = std::chrono::milliseconds(100);
 constexpr int kMaxSkipRun = 6;
 
-// Above-normal priority where the system allows it; silently ignored otherwise.
-void raiseThreadPriority() {
-    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-    (void)::setpriority(PRIO_PROCESS, tid, -5);
-}
-
 } // namespace
 
 bool usbThread_start(CaptureSession& session) {
@@ -31,7 +23,7 @@ bool usbThread_start(CaptureSession& session) {
     session.readThreadEnded.store(false);
     try {
         session.readThread = std::thread([&session, signal = session.readThreadSignal] {
-            raiseThreadPriority();
+            base::os::raiseThreadPriority();
             read_thread(session);
             {
                 std::lock_guard lk(signal->mutex);

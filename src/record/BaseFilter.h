@@ -16,7 +16,9 @@ class FilterGraph;
 
 enum FILTER_STATE : int32_t { State_Stopped = 0, State_Paused = 1, State_Running = 2 };
 
+#ifndef VFW_E_NO_CLOCK
 constexpr HRESULT VFW_E_NO_CLOCK = static_cast<HRESULT>(0x80040213u);
+#endif
 
 // A filter of the graph: pins, the three states, and the graph's clock for stream time.
 // Filters are shared (reference counted); pins live as long as their filter.

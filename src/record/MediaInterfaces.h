@@ -12,8 +12,12 @@ namespace tavrin::record {
 // for one of them is a dynamic_cast on the filter or pin.
 
 constexpr uint32_t AMPROPERTY_PIN_CATEGORY = 0;
+#ifndef KSPROPERTY_SUPPORT_GET
 constexpr uint32_t KSPROPERTY_SUPPORT_GET = 1;
+#endif
+#ifndef KSPROPERTY_SUPPORT_SET
 constexpr uint32_t KSPROPERTY_SUPPORT_SET = 2;
+#endif
 
 class IKsPropertySet {
   public:
@@ -115,7 +119,11 @@ class IAudioCaptureStatus {
 };
 
 // Graph events that filters raise.
+#ifndef EC_COMPLETE
 constexpr int32_t EC_COMPLETE = 0x01;
+#endif
+#ifndef EC_ERRORABORT
 constexpr int32_t EC_ERRORABORT = 0x03;
+#endif
 
 } // namespace tavrin::record

@@ -13,34 +13,78 @@
 namespace tavrin::record {
 
 // More result codes of the media framework, with their usual values.
+#ifndef E_NOTIMPL
 constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
+#endif
+#ifndef E_NOINTERFACE
 constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
+#endif
+#ifndef E_UNEXPECTED
 constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
+#endif
+#ifndef E_ACCESSDENIED
 constexpr HRESULT E_ACCESSDENIED = static_cast<HRESULT>(0x80070005u);
+#endif
 constexpr HRESULT E_DISK_FULL = static_cast<HRESULT>(0x80070070u); // from ERROR_DISK_FULL
+#ifndef E_PROP_ID_UNSUPPORTED
 constexpr HRESULT E_PROP_ID_UNSUPPORTED = static_cast<HRESULT>(0x80070490u);
+#endif
+#ifndef E_PROP_SET_UNSUPPORTED
 constexpr HRESULT E_PROP_SET_UNSUPPORTED = static_cast<HRESULT>(0x80070492u);
+#endif
+#ifndef VFW_S_NO_MORE_ITEMS
 constexpr HRESULT VFW_S_NO_MORE_ITEMS = 0x00040103;
+#endif
+#ifndef VFW_S_STATE_INTERMEDIATE
 constexpr HRESULT VFW_S_STATE_INTERMEDIATE = 0x00040237;
+#endif
+#ifndef VFW_S_CANT_CUE
 constexpr HRESULT VFW_S_CANT_CUE = 0x00040268;
+#endif
+#ifndef VFW_E_INVALIDMEDIATYPE
 constexpr HRESULT VFW_E_INVALIDMEDIATYPE = static_cast<HRESULT>(0x80040200u);
+#endif
+#ifndef VFW_E_ALREADY_CONNECTED
 constexpr HRESULT VFW_E_ALREADY_CONNECTED = static_cast<HRESULT>(0x80040204u);
+#endif
+#ifndef VFW_E_NO_ACCEPTABLE_TYPES
 constexpr HRESULT VFW_E_NO_ACCEPTABLE_TYPES = static_cast<HRESULT>(0x80040207u);
+#endif
+#ifndef VFW_E_NOT_CONNECTED
 constexpr HRESULT VFW_E_NOT_CONNECTED = static_cast<HRESULT>(0x80040209u);
+#endif
+#ifndef VFW_E_NOT_COMMITTED
 constexpr HRESULT VFW_E_NOT_COMMITTED = static_cast<HRESULT>(0x80040211u);
+#endif
+#ifndef VFW_E_CANNOT_CONNECT
 constexpr HRESULT VFW_E_CANNOT_CONNECT = static_cast<HRESULT>(0x80040217u);
+#endif
+#ifndef VFW_E_CANNOT_RENDER
 constexpr HRESULT VFW_E_CANNOT_RENDER = static_cast<HRESULT>(0x80040218u);
+#endif
+#ifndef VFW_E_NOT_STOPPED
 constexpr HRESULT VFW_E_NOT_STOPPED = static_cast<HRESULT>(0x80040224u);
+#endif
+#ifndef VFW_E_WRONG_STATE
 constexpr HRESULT VFW_E_WRONG_STATE = static_cast<HRESULT>(0x80040227u);
+#endif
+#ifndef VFW_E_TYPE_NOT_ACCEPTED
 constexpr HRESULT VFW_E_TYPE_NOT_ACCEPTED = static_cast<HRESULT>(0x8004022Au);
+#endif
+#ifndef VFW_E_NOT_FOUND
 constexpr HRESULT VFW_E_NOT_FOUND = static_cast<HRESULT>(0x80040216u);
+#endif
 
+#ifndef SUCCEEDED
 constexpr bool SUCCEEDED(HRESULT hr) {
     return hr >= 0;
 }
+#endif
+#ifndef FAILED
 constexpr bool FAILED(HRESULT hr) {
     return hr < 0;
 }
+#endif
 
 // Media time: 100 ns units.
 using REFERENCE_TIME = int64_t;
@@ -103,7 +147,9 @@ struct RECT {
     bool isEmptyZero() const { return left == 0 && top == 0 && right == 0 && bottom == 0; }
 };
 
+#ifndef BI_RGB
 constexpr uint32_t BI_RGB = 0;
+#endif
 
 struct BITMAPINFOHEADER {
     uint32_t biSize = 0;
@@ -131,7 +177,9 @@ struct VIDEOINFOHEADER {
 static_assert(sizeof(VIDEOINFOHEADER) == 88);
 static_assert(offsetof(VIDEOINFOHEADER, AvgTimePerFrame) == 40);
 
+#ifndef WAVE_FORMAT_PCM
 constexpr uint16_t WAVE_FORMAT_PCM = 1;
+#endif
 
 struct WAVEFORMATEX {
     uint16_t wFormatTag = 0;

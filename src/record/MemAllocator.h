@@ -18,9 +18,15 @@ struct ALLOCATOR_PROPERTIES {
     int32_t cbPrefix = 0;
 };
 
+#ifndef VFW_E_BADALIGN
 constexpr HRESULT VFW_E_BADALIGN = static_cast<HRESULT>(0x8004020Eu);
+#endif
+#ifndef VFW_E_ALREADY_COMMITTED
 constexpr HRESULT VFW_E_ALREADY_COMMITTED = static_cast<HRESULT>(0x8004020Fu);
+#endif
+#ifndef VFW_E_SIZENOTSET
 constexpr HRESULT VFW_E_SIZENOTSET = static_cast<HRESULT>(0x80040212u);
+#endif
 
 // A fixed set of equal buffers, agreed between an output pin and an input pin.
 // GetBuffer blocks until a buffer is free, so a slow consumer holds its producer back.

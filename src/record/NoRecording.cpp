@@ -2,9 +2,7 @@
 #include "record/NoRecording.h"
 
 #include "base/Diagnostics.h"
-
-#include <climits>
-#include <unistd.h>
+#include "base/Os.h"
 
 namespace tavrin::record {
 
@@ -16,10 +14,9 @@ bool NoRecording::startRecording(const std::string& fileName) {
 
 std::string NoRecording::updateRecordingStatus() {
     // The current directory is the output folder.
-    char folder[PATH_MAX];
-    std::string text;
-    if (::getcwd(folder, sizeof folder))
-        text = std::string(folder) + "/";
+    std::string text = base::os::currentFolder();
+    if (!text.empty())
+        text += "/";
     return text + fileName_ + "\nStopped.";
 }
 

@@ -2,10 +2,8 @@
 #include "screenshot/SavePng.h"
 
 #include "base/FileWrite.h"
+#include "base/Os.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 namespace tavrin::screenshot {
@@ -19,14 +17,14 @@ int savePng(PngEncoder& encoder, const std::string& path, const uint8_t* pixels,
     if (error != 0)
         return static_cast<int>(error);
 
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = base::os::createNewFile(path);
     if (fd < 0)
         return kPngFileError;
     const bool written = base::writeAll(fd, png.data(), png.size());
-    const bool closed = ::close(fd) == 0;
+    const bool closed = base::os::closeFile(fd) == 0;
     if (!written || !closed) {
         // A truncated picture is worse than none: the status line says it failed.
-        ::unlink(path.c_str());
+        base::os::removeFile(path);
         return kPngFileError;
     }
     return 0;

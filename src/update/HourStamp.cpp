@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "update/HourStamp.h"
 
+#include "base/Os.h"
+
 #include <ctime>
 
 namespace tavrin::update {
@@ -13,7 +15,7 @@ uint32_t hourStamp(int year, int month, int day, int hour) {
 uint32_t currentHourStamp() {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
-    if (!::gmtime_r(&now, &utc))
+    if (!base::os::utcTime(now, utc))
         return 0;
     return hourStamp(utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour);
 }

@@ -2,13 +2,11 @@
 #include "update/SettingsKey.h"
 
 #include "base/FileWrite.h"
+#include "base/Os.h"
 #include "base/UserFolders.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -23,34 +21,33 @@ bool makeFolders(const std::string& folder) {
     for (std::size_t slash = folder.find('/', 1); slash != std::string::npos;
          slash = folder.find('/', slash + 1)) {
         const std::string level = folder.substr(0, slash);
-        if (::mkdir(level.c_str(), 0700) != 0 && errno != EEXIST)
+        if (base::os::makeFolder(level) != 0 && errno != EEXIST)
             return false;
     }
-    struct stat st;
-    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return base::os::isFolder(folder);
 }
 
 // Returns 0, or the errno of the failure (ENOENT: no file).
 int readFile(const std::string& path, std::string& text) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = base::os::openForReading(path);
     if (fd < 0)
         return errno;
     char buffer[4096];
     text.clear();
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const long long n = base::os::readFile(fd, buffer, sizeof buffer);
         if (n == 0)
             break;
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             const int error = errno;
-            ::close(fd);
+            base::os::closeFile(fd);
             return error;
         }
         text.append(buffer, std::size_t(n));
     }
-    ::close(fd);
+    base::os::closeFile(fd);
     return 0;
 }
 

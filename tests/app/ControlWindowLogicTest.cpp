@@ -2,26 +2,26 @@
 #include "app/ControlWindowLogic.h"
 
 #include "app/CaptureApp.h"
-#include "device/DeviceArrival.h"
 #include "app/Lifecycle.h"
 #include "base/Messages.h"
+#include "device/DeviceArrival.h"
 #include "device/FrameQueue.h"
 #include "device/ReadThread.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeControlWindowParts.h"
+#include "fakes/TempDir.h"
 #include "platform/sim/SimulatedBoard.h"
 
 #include <gmock/gmock.h>
 
 #include <array>
 #include <atomic>
-#include <thread>
 #include <gtest/gtest.h>
+#include <thread>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 using namespace tavrin;
 using namespace tavrin::app;
@@ -34,8 +34,7 @@ namespace {
 class TempFolder {
   public:
     TempFolder() {
-        char pattern[] = "/tmp/tavrin-cw.XXXXXX";
-        path_ = ::mkdtemp(pattern);
+        path_ = tavrin::testing::makeTempFolder("tavrin-cw.");
         old_ = std::filesystem::current_path();
         std::filesystem::current_path(path_);
     }
@@ -393,7 +392,8 @@ TEST_F(ControlWindowTest, DeviceNoticesSetTheStatusLine) {
     logic->handleMessage(base::UM_DEVICE, 0, 0);
     EXPECT_EQ(view.status, "Not connected");
     logic->handleMessage(base::UM_DEVICE, base::kDeviceNoPermission, 0);
-    EXPECT_EQ(view.status, "No permission to open the board: install the udev rule (see README) and plug it in again");
+    EXPECT_EQ(view.status,
+              "No permission to open the board: install the udev rule (see README) and plug it in again");
     // The program's own message numbers are fixed.
     EXPECT_EQ((std::array{base::UM_FRAME, base::UM_FOCUS_DISPLAY, base::UM_DEVICE, base::UM_TOPMOST}),
               (std::array<uint32_t, 4>{1025, 1026, 1027, 1028}));

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "base/Diagnostics.h"
 
+#include "base/Os.h"
 #include "fakes/FakeControlWindow.h"
+#include "fakes/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -96,14 +97,16 @@ TEST(LogTest, LinesKeepTheirTextAndCarryLevelAndSubsystem) {
 }
 
 TEST(LogTest, StandardOutputShowsWhatItsFilterPassesAndWritesItOutUnasked) {
-    char path[] = "/tmp/tavrin-log-XXXXXX";
-    const int fd = ::mkstemp(path);
+    // A file others may read while it is open (mkstemp's is not, on Windows).
+    const tavrin::testing::TempDir dir;
+    const std::string path = dir.folder() + "log";
+    const int fd = os::createNewFile(path);
     ASSERT_GE(fd, 0);
     std::fflush(stdout);
     const int saved = ::dup(STDOUT_FILENO);
     ::dup2(fd, STDOUT_FILENO);
     const auto written = [&path] {
-        std::ifstream in(path);
+        std::ifstream in(os::toPath(path));
         std::stringstream text;
         text << in.rdbuf();
         return text.str();
@@ -126,10 +129,10 @@ TEST(LogTest, StandardOutputShowsWhatItsFilterPassesAndWritesItOutUnasked) {
     setStdoutLogFilter(LogFilter());
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
-    ::close(fd);
-    ::unlink(path);
+    os::closeFile(fd);
     EXPECT_EQ(unasked, "0:1000:");
-    EXPECT_EQ(afterWarning, "0:1000:CCapturePin::getNextFrame starved\n") << "a warning is written out at once";
+    EXPECT_EQ(afterWarning, "0:1000:CCapturePin::getNextFrame starved\n")
+        << "a warning is written out at once";
     EXPECT_EQ(atEnd, afterWarning);
 }
 

@@ -340,6 +340,9 @@ TEST_F(SettingsTest, SavingCreatesTheFoldersWhenMissing) {
 }
 
 TEST_F(SettingsTest, SavingOverAFileKeepsItsPermissions) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows files have no POSIX modes: access follows the folder's";
+#endif
     settings = expectedDefaults();
     base::saveSettings(settings, folders);
     namespace fs = std::filesystem;
@@ -376,6 +379,9 @@ TEST_F(SettingsTest, WithoutAConfigurationFolderTheDefaultsStayAndNothingIsWritt
 }
 
 TEST_F(SettingsTest, ANonUtf8OutputFolderSurvivesTheFile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows names are UTF-16: a name that is not valid UTF-8 cannot exist there";
+#endif
     const std::string output = folders.root + "/caf\xE9-\xFF/"; // Latin-1 bytes, not UTF-8
     std::filesystem::create_directories(output);
     settings = expectedDefaults();

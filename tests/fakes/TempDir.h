@@ -1,24 +1,35 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include <cstdlib>
+#include "base/Os.h"
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 
 namespace tavrin::testing {
 
+// A new folder under the system's temporary folder, made by this call (mkdtemp,
+// which Windows lacks).
+inline std::filesystem::path makeTempFolder(const std::string& prefix) {
+    static std::mt19937 random{std::random_device{}()};
+    const std::filesystem::path temp = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path path = temp / (prefix + std::to_string(random()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(path, ec))
+            return path;
+    }
+    throw std::runtime_error("cannot make a temporary folder");
+}
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
   public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-test.XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
+    TempDir() : path_(makeTempFolder("tavrin-test.")) {}
     ~TempDir() {
         std::error_code ec;
         std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
@@ -28,8 +39,8 @@ class TempDir {
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
-    // The folder as the program keeps it: with a trailing '/'.
-    std::string folder() const { return path_.string() + "/"; }
+    // The folder as the program keeps it: UTF-8, with a trailing '/'.
+    std::string folder() const { return base::os::fromPath(path_) + "/"; }
 
     void write(const std::string& name, const std::string& content) const {
         std::ofstream(path_ / name, std::ios::binary) << content;

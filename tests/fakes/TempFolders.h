@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Os.h"
 #include "base/UserFolders.h"
+#include "fakes/TempDir.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,22 +14,21 @@
 
 namespace tavrin::testing {
 
-// User folders inside a fresh temporary folder, removed again at the end. The
+// User folders (UTF-8 paths) inside a fresh temporary folder, removed again at the end. The
 // current directory is only recorded, never changed, so tests do not disturb
 // each other.
 class TempFolders : public base::UserFolders {
   public:
     TempFolders() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-test-XXXXXX").string();
-        root = ::mkdtemp(pattern.data()) ? pattern : std::string();
+        root = base::os::fromPath(makeTempFolder("tavrin-test-"));
         config = root + "/config";
         desktop = root + "/Desktop";
-        std::filesystem::create_directories(config);
-        std::filesystem::create_directories(desktop);
+        std::filesystem::create_directories(base::os::toPath(config));
+        std::filesystem::create_directories(base::os::toPath(desktop));
     }
     ~TempFolders() override {
         std::error_code ec;
-        std::filesystem::remove_all(root, ec);
+        std::filesystem::remove_all(base::os::toPath(root), ec);
     }
 
     std::string configFolder() override { return config; }
@@ -37,7 +37,7 @@ class TempFolders : public base::UserFolders {
         std::lock_guard lk(mutex_);
         chdirCalls.push_back(path);
         std::error_code ec;
-        if (path.empty() || !std::filesystem::is_directory(path, ec))
+        if (path.empty() || !std::filesystem::is_directory(base::os::toPath(path), ec))
             return false;
         currentDirectory = path;
         return true;
@@ -45,15 +45,15 @@ class TempFolders : public base::UserFolders {
 
     std::string settingsFolder() const { return config + "/Tavrin Capture"; }
     std::string settingsFile() const { return settingsFolder() + "/tavrin_capture.cfg"; }
-    bool settingsFileExists() const { return std::filesystem::exists(settingsFile()); }
+    bool settingsFileExists() const { return std::filesystem::exists(base::os::toPath(settingsFile())); }
 
     void writeSettingsFile(const std::vector<uint8_t>& bytes) const {
-        std::filesystem::create_directories(settingsFolder());
-        std::ofstream out(settingsFile(), std::ios::binary | std::ios::trunc);
+        std::filesystem::create_directories(base::os::toPath(settingsFolder()));
+        std::ofstream out(base::os::toPath(settingsFile()), std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     std::vector<uint8_t> readSettingsFile() const {
-        std::ifstream in(settingsFile(), std::ios::binary);
+        std::ifstream in(base::os::toPath(settingsFile()), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "screenshot/Screenshots.h"
 
+#include "base/Os.h"
 #include "device/FrameQueue.h"
-#include "display/FrameConversion.h"
 #include "device/ScreenLayout.h"
+#include "display/FrameConversion.h"
 #include "fakes/FakeScreenshotPorts.h"
 #include "fakes/TempDir.h"
 #include "fakes/TempFolders.h"
@@ -120,8 +121,7 @@ TEST_F(ScreenshotsTest, AnErrorFrameGivesAnAllWhitePictureInEitherLayout) {
         int layout;
         unsigned width, height;
     };
-    for (Case c :
-         {Case{device::kDualScreenLayout, 256, 384}, Case{device::kSingleScreenLayout, 240, 160}}) {
+    for (Case c : {Case{device::kDualScreenLayout, 256, 384}, Case{device::kSingleScreenLayout, 240, 160}}) {
         SCOPED_TRACE(c.layout);
         // What the read thread delivers without a board, converted as the control window does.
         device::FrameRef frame = pool.take(0ms);
@@ -331,10 +331,12 @@ TEST_F(ScreenshotsTest, FolderLengthIsCountedInCharactersNotBytes) {
     std::string accents;
     for (int i = 0; i < 100; ++i)
         accents += "\u00e9"; // two bytes each in UTF-8, one unit in UTF-16
-    const std::filesystem::path deep = dir.path() / accents / accents;
+    const std::filesystem::path deep =
+        dir.path() / tavrin::base::os::toPath(accents) / tavrin::base::os::toPath(accents);
     std::filesystem::create_directories(deep);
-    ASSERT_GT(deep.string().size(), 259u);
-    chooser.answer = deep.string();
+    const std::string utf8 = tavrin::base::os::fromPath(deep);
+    ASSERT_GT(utf8.size(), 259u);
+    chooser.answer = utf8;
     shots.chooseOutputFolder();
-    EXPECT_EQ(settings.outputFolder.utf8(), deep.string() + "/");
+    EXPECT_EQ(settings.outputFolder.utf8(), utf8 + "/");
 }

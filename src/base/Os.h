@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+// What the core needs from the operating system, the same on Linux and Windows.
+// Every path is UTF-8; on Windows it goes to the wide (UTF-16) calls, never
+// through the ANSI code page. Files are always binary and never inherited by
+// child processes. Calls that fail leave errno saying why.
+namespace tavrin::base::os {
+
+// A UTF-8 path as the standard library's path, and back.
+std::filesystem::path toPath(std::string_view utf8);
+std::string fromPath(const std::filesystem::path& path);
+
+// Opens an existing file for reading; -1 on failure.
+int openForReading(const std::string& path);
+// Creates a file that must not exist yet, for writing; -1 on failure (EEXIST when
+// something is there). `privateFile`: only the user may read it (where modes exist).
+int createNewFile(const std::string& path, bool privateFile = false);
+// mkstemp: the trailing "XXXXXX" of `pathTemplate` is replaced by the name made;
+// the file is private.
+int makeTemporaryFile(std::string& pathTemplate);
+long long readFile(int fd, void* data, std::size_t size);
+long long writeFile(int fd, const void* data, std::size_t size);
+int closeFile(int fd);
+// Everything written to `fd` is on the disk when this returns 0.
+int flushToDisk(int fd);
+// Gives the file open as `fd` the access mode of `path`, where both exist and the
+// system has modes.
+void copyAccessMode(const std::string& path, int fd);
+// Renames `from` to `to`, replacing `to` if it exists, in one step: a reader sees
+// the old file or the new one, never neither. 0 or -1.
+int renameOver(const std::string& from, const std::string& to);
+int removeFile(const std::string& path);
+
+// Creates one folder level (private to the user where modes exist); 0 or -1
+// (EEXIST when something is there).
+int makeFolder(const std::string& path);
+bool isFolder(const std::string& path);
+// Anything at all under that name, a dangling link or a file that cannot be read
+// included.
+bool nameTaken(const std::string& path);
+// The process's current directory (UTF-8, without a trailing separator); empty on failure.
+std::string currentFolder();
+bool setCurrentFolder(const std::string& path);
+
+// gmtime: false when `time` has no calendar date.
+bool utcTime(std::time_t time, std::tm& out);
+// The calling thread runs above normal priority where the system allows it; silently
+// unchanged otherwise.
+void raiseThreadPriority();
+
+// The home folder the user database gives for this user (POSIX); empty elsewhere.
+std::string homeFromUserDatabase();
+// The Known Folders: roaming application data and the desktop (Windows); empty elsewhere.
+std::string roamingAppDataFolder();
+std::string desktopKnownFolder();
+
+} // namespace tavrin::base::os

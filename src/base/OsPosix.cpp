@@ -1,0 +1,119 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The POSIX side of base/Os.h (Linux).
+#ifndef _WIN32
+
+#include "base/Os.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tavrin::base::os {
+
+int openForReading(const std::string& path) {
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+int createNewFile(const std::string& path, bool privateFile) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, privateFile ? 0600 : 0666);
+}
+
+int makeTemporaryFile(std::string& pathTemplate) {
+    return ::mkstemp(pathTemplate.data());
+}
+
+long long readFile(int fd, void* data, std::size_t size) {
+    return ::read(fd, data, size);
+}
+
+long long writeFile(int fd, const void* data, std::size_t size) {
+    return ::write(fd, data, size);
+}
+
+int closeFile(int fd) {
+    return ::close(fd);
+}
+
+int flushToDisk(int fd) {
+    return ::fsync(fd);
+}
+
+void copyAccessMode(const std::string& path, int fd) {
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0)
+        (void)::fchmod(fd, old.st_mode & 07777);
+}
+
+int renameOver(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str());
+}
+
+int removeFile(const std::string& path) {
+    return ::unlink(path.c_str());
+}
+
+int makeFolder(const std::string& path) {
+    return ::mkdir(path.c_str(), 0700);
+}
+
+bool isFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool nameTaken(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+std::string currentFolder() {
+    std::vector<char> buffer(4096);
+    while (!::getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE)
+            return {};
+        buffer.resize(buffer.size() * 2);
+    }
+    return buffer.data();
+}
+
+bool setCurrentFolder(const std::string& path) {
+    return !path.empty() && ::chdir(path.c_str()) == 0;
+}
+
+bool utcTime(std::time_t time, std::tm& out) {
+    return ::gmtime_r(&time, &out) != nullptr;
+}
+
+void raiseThreadPriority() {
+    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+    (void)::setpriority(PRIO_PROCESS, tid, -5);
+}
+
+std::string homeFromUserDatabase() {
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return {};
+}
+
+std::string roamingAppDataFolder() {
+    return {};
+}
+
+std::string desktopKnownFolder() {
+    return {};
+}
+
+} // namespace tavrin::base::os
+
+#endif

@@ -1,0 +1,223 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The Windows side of base/Os.h: the C runtime's wide calls and Win32.
+#ifdef _WIN32
+
+#include "base/Os.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#include <random>
+#include <string_view>
+#include <sys/stat.h>
+
+// windows.h first: the others need its types.
+#include <windows.h>
+
+#include <initguid.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+namespace tavrin::base::os {
+
+namespace {
+
+// UTF-8 to UTF-16; false (errno EINVAL or ENOENT) for text that is not UTF-8, or empty.
+bool toWide(const std::string& utf8, std::wstring& wide) {
+    if (utf8.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    const int size = static_cast<int>(utf8.size());
+    const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
+    if (n <= 0) {
+        errno = EINVAL;
+        return false;
+    }
+    wide.resize(static_cast<std::size_t>(n));
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, wide.data(), n);
+    return true;
+}
+
+std::string toUtf8(const wchar_t* wide) {
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1)
+        return {};
+    std::string utf8(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), n, nullptr, nullptr);
+    utf8.pop_back(); // the terminating zero
+    return utf8;
+}
+
+void setErrnoFromLastError() {
+    switch (::GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        errno = ENOENT;
+        break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        errno = EACCES;
+        break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        errno = ENOSPC;
+        break;
+    case ERROR_NOT_SAME_DEVICE:
+        errno = EXDEV;
+        break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        errno = EEXIST;
+        break;
+    default:
+        errno = EIO;
+    }
+}
+
+int openWide(const std::string& path, int flags) {
+    std::wstring wide;
+    if (!toWide(path, wide))
+        return -1;
+    return ::_wopen(wide.c_str(), flags | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+}
+
+std::string knownFolder(const KNOWNFOLDERID& id) {
+    wchar_t* path = nullptr;
+    std::string utf8;
+    if (SUCCEEDED(::SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &path)))
+        utf8 = toUtf8(path);
+    ::CoTaskMemFree(path);
+    return utf8;
+}
+
+} // namespace
+
+int openForReading(const std::string& path) {
+    return openWide(path, _O_RDONLY);
+}
+
+// Files have no POSIX modes here: access follows the folder's.
+int createNewFile(const std::string& path, bool) {
+    return openWide(path, _O_WRONLY | _O_CREAT | _O_EXCL);
+}
+
+int makeTemporaryFile(std::string& pathTemplate) {
+    constexpr std::string_view kSuffix = "XXXXXX";
+    if (pathTemplate.size() < kSuffix.size() || !pathTemplate.ends_with(kSuffix)) {
+        errno = EINVAL;
+        return -1;
+    }
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 random{std::random_device{}()};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        for (std::size_t i = pathTemplate.size() - kSuffix.size(); i < pathTemplate.size(); ++i)
+            pathTemplate[i] = kLetters[pick(random)];
+        const int fd = createNewFile(pathTemplate, true);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+long long readFile(int fd, void* data, std::size_t size) {
+    return ::_read(fd, data, static_cast<unsigned>(std::min<std::size_t>(size, INT_MAX)));
+}
+
+long long writeFile(int fd, const void* data, std::size_t size) {
+    return ::_write(fd, data, static_cast<unsigned>(std::min<std::size_t>(size, INT_MAX)));
+}
+
+int closeFile(int fd) {
+    return ::_close(fd);
+}
+
+int flushToDisk(int fd) {
+    return ::_commit(fd);
+}
+
+void copyAccessMode(const std::string&, int) {}
+
+int renameOver(const std::string& from, const std::string& to) {
+    std::wstring wideFrom, wideTo;
+    if (!toWide(from, wideFrom) || !toWide(to, wideTo))
+        return -1;
+    // The C runtime's rename refuses an existing target; this replaces it, and is
+    // on the disk when it returns.
+    if (::MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return 0;
+    setErrnoFromLastError();
+    return -1;
+}
+
+int removeFile(const std::string& path) {
+    std::wstring wide;
+    return toWide(path, wide) ? ::_wunlink(wide.c_str()) : -1;
+}
+
+int makeFolder(const std::string& path) {
+    std::wstring wide;
+    return toWide(path, wide) ? ::_wmkdir(wide.c_str()) : -1;
+}
+
+bool isFolder(const std::string& path) {
+    std::wstring wide;
+    if (!toWide(path, wide))
+        return false;
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool nameTaken(const std::string& path) {
+    std::wstring wide;
+    if (!toWide(path, wide))
+        return true; // no file can be made under it either
+    if (::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    const DWORD error = ::GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+std::string currentFolder() {
+    wchar_t* path = ::_wgetcwd(nullptr, 0);
+    if (!path)
+        return {};
+    std::string utf8 = toUtf8(path);
+    std::free(path);
+    return utf8;
+}
+
+bool setCurrentFolder(const std::string& path) {
+    std::wstring wide;
+    return toWide(path, wide) && ::_wchdir(wide.c_str()) == 0;
+}
+
+bool utcTime(std::time_t time, std::tm& out) {
+    return ::gmtime_s(&out, &time) == 0;
+}
+
+void raiseThreadPriority() {
+    (void)::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+}
+
+std::string homeFromUserDatabase() {
+    return {};
+}
+
+std::string roamingAppDataFolder() {
+    return knownFolder(FOLDERID_RoamingAppData);
+}
+
+std::string desktopKnownFolder() {
+    return knownFolder(FOLDERID_Desktop);
+}
+
+} // namespace tavrin::base::os
+
+#endif
