@@ -2,6 +2,7 @@
 #include "base/ProgramOptions.h"
 
 #include "base/Diagnostics.h"
+#include "base/Os.h"
 #include "base/Settings.h"
 
 #include <cerrno>
@@ -134,7 +135,7 @@ std::string optionsFilePath(UserFolders& folders) {
     const std::string settings = settingsFilePath(folders);
     if (settings.empty())
         return {};
-    return std::filesystem::path(settings).replace_filename(kOptionsFileName).string();
+    return os::fromPath(os::toPath(settings).replace_filename(kOptionsFileName));
 }
 
 void loadProgramOptions(ProgramOptions& options, UserFolders& folders) {
@@ -142,7 +143,7 @@ void loadProgramOptions(ProgramOptions& options, UserFolders& folders) {
     const std::string path = optionsFilePath(folders);
     if (path.empty())
         return;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(os::toPath(path), std::ios::binary);
     if (!in)
         return;
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -169,7 +170,7 @@ bool saveProgramOptions(ProgramOptions& options, UserFolders& folders, FileCalls
     options.stored.set("integer_scale", p.integerScale ? "1" : "0");
     const std::string text = options.stored.text();
     std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    std::filesystem::create_directories(os::toPath(path).parent_path(), ec);
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     if (replaceFile(path, {std::span<const uint8_t>(bytes, text.size())}, calls))
         return true;
