@@ -51,8 +51,13 @@ void ControlWindowLogic::initialise(base::MessageTarget& self) {
     const bool split = settings.splitWindows != 0;
     s_.view.selectDisplayModeItem(displayModeIndex(settings.displayMode, split));
     s_.displays.applyDisplayMode(settings.displayMode, split);
-    if (!app_.settingsNotice.empty())
-        status_->showNotice(app_.settingsNotice);
+    // Recordings an earlier run left unfinished (a crash, a power cut) are finished now.
+    std::string notice = app_.settingsNotice;
+    const std::string recovered = s_.recorder.recoverRecordings();
+    if (!recovered.empty())
+        notice += (notice.empty() ? "" : " ") + recovered;
+    if (!notice.empty())
+        status_->showNotice(notice);
     self.postMessage(base::UM_FOCUS_DISPLAY, 0, 0);
 }
 

@@ -262,6 +262,13 @@ void Recorder::stopRecording() {
     audioStatus_.reset();
 }
 
+std::string Recorder::recoverRecordings() {
+    std::string note;
+    for (const std::string& name : platform_.recoverRecordings(settings_.outputFolder.utf8()))
+        note += (note.empty() ? "Recovered " : ", ") + name;
+    return note;
+}
+
 bool Recorder::soundStatus(AudioCaptureStatus* status) const {
     return audioStatus_ && status && SUCCEEDED(audioStatus_->GetCaptureStatus(status));
 }

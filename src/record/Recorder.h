@@ -45,6 +45,7 @@ class Recorder : public RecordingControl {
     void stopRecording() override;
     std::string updateRecordingStatus() override;
     ITavrinCaptureApp* recorderApp() override { return recorderApp_.get(); }
+    std::string recoverRecordings() override;
 
     // The compressor with that name, given the saved quality and state when it is the saved one.
     std::shared_ptr<BaseFilter> findVideoCompressor(const std::string& name);

@@ -19,6 +19,9 @@ class RecordingControl {
     virtual std::string updateRecordingStatus() = 0;
     // The running source, or nullptr when not recording.
     virtual ITavrinCaptureApp* recorderApp() = 0;
+    // Finishes recordings left unfinished by an earlier run of the program (at start);
+    // a note for the status line ("Recovered 00003.avi"), or empty.
+    virtual std::string recoverRecordings() { return {}; }
 };
 
 } // namespace tavrin::record

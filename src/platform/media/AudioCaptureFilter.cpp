@@ -45,6 +45,10 @@ constexpr auto kDeliveryBreak = std::chrono::milliseconds(100);
 // A device kept open for the next recording is closed after this long without one, so
 // that the program does not hold a sound input open (and shown as in use) for ever.
 constexpr auto kKeepWarm = std::chrono::minutes(10);
+// A stopped recording's picture ends at most one frame after the stop (a frame of the
+// slowest rate the source offers): its sound is awaited that far, and at most this long.
+constexpr REFERENCE_TIME kStopMargin = UNITS / 15;
+constexpr auto kStopDrainWait = std::chrono::milliseconds(400);
 
 AVFormatContext* openInput(const AudioDevice& device, std::string* error) {
     ensureDevicesRegistered();
@@ -294,6 +298,10 @@ HRESULT AudioCapturePin::OnThreadStartPlay() {
     pending_.clear();
     pendingOffset_ = 0;
     emitted_ = 0;
+    {
+        std::lock_guard lk(drainMutex_);
+        delivered_ = 0;
+    }
     lossReported_ = false;
     compensating_ = false;
     swr_free(&swr_);
@@ -361,9 +369,21 @@ AudioCaptureStatus AudioCapturePin::status() const {
     return status_;
 }
 
+void AudioCapturePin::drainTo(REFERENCE_TIME end, Steady::time_point deadline) {
+    const int64_t wanted = AudioTimeline(kSampleRate).samplesAt(end);
+    std::unique_lock lk(drainMutex_);
+    drained_.wait_until(lk, deadline, [&] { return delivered_ >= wanted; });
+}
+
 HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
     if (!sample)
         return E_POINTER;
+    {
+        // The previous sample has been delivered by the time the next one is asked for.
+        std::lock_guard lk(drainMutex_);
+        delivered_ = emitted_;
+    }
+    drained_.notify_all();
     uint8_t* dst = nullptr;
     sample->GetPointer(&dst);
     const int64_t capacity = sample->GetSize() / kBlockAlign;
@@ -484,6 +504,18 @@ HRESULT AudioCaptureFilter::Pause() {
         });
     }
     return CSource::Pause();
+}
+
+HRESULT AudioCaptureFilter::Stop() {
+    bool sounding = false;
+    if (reader_) {
+        std::lock_guard lk(reader_->mutex);
+        sounding = !reader_->lost && !reader_->finished;
+    }
+    REFERENCE_TIME now = 0;
+    if (state() == State_Running && sounding && pin->ThreadExists() && SUCCEEDED(StreamTime(now)))
+        pin->drainTo(now + kStopMargin, Steady::now() + kStopDrainWait);
+    return CSource::Stop();
 }
 
 HRESULT AudioCaptureFilter::GetCaptureStatus(AudioCaptureStatus* status) {

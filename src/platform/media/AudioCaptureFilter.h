@@ -7,6 +7,8 @@
 #include "record/Source.h"
 #include "record/SourceStream.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,6 +51,10 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
                                      record::ALLOCATOR_PROPERTIES* props) override;
     // What the timeline has done so far; any thread.
     record::AudioCaptureStatus status() const;
+    // Waits until the sound up to stream time `end` has gone downstream, or until
+    // `deadline`: the input hands sound over some tens of milliseconds after it was
+    // heard, and a recording that stops keeps what was heard before the stop.
+    void drainTo(record::REFERENCE_TIME end, std::chrono::steady_clock::time_point deadline);
 
   protected:
     record::HRESULT OnThreadCreate() override;
@@ -71,6 +77,9 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
     std::size_t pendingOffset_ = 0;
     int64_t emitted_ = 0; // samples delivered, for the sample times
     bool lossReported_ = false;
+    std::mutex drainMutex_;
+    std::condition_variable drained_;
+    int64_t delivered_ = 0; // samples gone downstream (under drainMutex_)
     mutable std::mutex statusMutex_;
     record::AudioCaptureStatus status_;
 };
@@ -89,6 +98,8 @@ class AudioCaptureFilter : public record::CSource, public record::IAudioCaptureS
     const AudioDevice& device() const { return device_; }
     // Waits (a little) for the device's first sound before the graph's clock starts.
     record::HRESULT Pause() override;
+    // Lets the sound heard up to the stop reach the file before the stream ends.
+    record::HRESULT Stop() override;
     record::HRESULT GetCaptureStatus(record::AudioCaptureStatus* status) override;
 
     AudioCapturePin* pin = nullptr; // owned

@@ -120,13 +120,18 @@ TEST(RecordingEndToEnd, SoundIsWholeFromTheFirstMomentOfTheNextRecording) {
         while (first < sound.size() && std::abs(sound[first]) < 1000)
             ++first;
         EXPECT_LE(first, 4800u) << name << ": no silence at the start beyond 100 ms";
-        // Every 10 ms carries the tone; the last 0.25 s may be padding.
-        for (std::size_t at = first; at + 480 + 12000 <= sound.size(); at += 480) {
+        // Every 10 ms carries the tone, to the very end: the sound heard before the stop
+        // is waited for.
+        for (std::size_t at = first; at + 480 <= sound.size(); at += 480) {
             int peak = 0;
             for (std::size_t i = at; i < at + 480; ++i)
                 peak = std::max(peak, std::abs(static_cast<int>(sound[i])));
             ASSERT_GT(peak, 1000) << name << ": silence at " << static_cast<double>(at) / 48000 << " s";
         }
+        int lastPeak = 0;
+        for (std::size_t i = sound.size() - 120; i < sound.size(); ++i)
+            lastPeak = std::max(lastPeak, std::abs(static_cast<int>(sound[i])));
+        EXPECT_GT(lastPeak, 1000) << name << ": the last 2.5 ms are silent";
     }
 }
 
