@@ -2,10 +2,15 @@
 #include "MediaTestSupport.h"
 
 #include "fakes/FakeControlWindow.h"
+#include "platform/media/AviFileSink.h"
 #include "platform/media/FfmpegPlatform.h"
 #include "record/Recorder.h"
 
 #include <gtest/gtest.h>
+
+extern "C" {
+#include <libavformat/avio.h>
+}
 
 #include <csignal>
 #include <cstdio>
@@ -280,6 +285,45 @@ TEST(AviWriter, RealFullDiskOnASmallFilesystem) {
         EXPECT_EQ(layout.riffEnd, layout.fileSize);
     }
     ::umount(mountPoint.path().c_str());
+}
+
+// A long recording's index is megabytes: the disk counts as full while it still has
+// room for it, on the simulated disk and on a real small filesystem.
+TEST(AviWriter, AFullDiskStillHasTheRoomKeptForTheIndex) {
+    constexpr int64_t kReserve = 200000;
+    TempDir small;
+    const bool mounted =
+        ::geteuid() == 0 && ::mount("tmpfs", small.path().c_str(), "tmpfs", 0, "size=1m") == 0;
+    struct Disk {
+        const char* name;
+        std::string folder;
+        int64_t limit;
+    };
+    TempDir dir;
+    std::vector<Disk> disks = {{"simulated", dir.path(), 1 << 20}};
+    if (mounted)
+        disks.push_back({"tmpfs", small.path(), -1});
+    for (const Disk& disk : disks) {
+        std::string error;
+        auto sink = media::AviFileSink::create(disk.folder + "room.avi", disk.limit, &error);
+        ASSERT_NE(sink, nullptr) << error;
+        std::vector<unsigned char> block(4096, 7);
+        for (int i = 0; i < 1000 && !sink->failed(); ++i) {
+            sink->setIndexReserve(kReserve);
+            avio_write(sink->io(), block.data(), static_cast<int>(block.size()));
+            avio_flush(sink->io());
+        }
+        EXPECT_TRUE(sink->failed()) << disk.name;
+        EXPECT_NE(sink->failureText().find("The disk is full"), std::string::npos) << disk.name;
+        EXPECT_GT(sink->bytesWritten(), 0) << disk.name;
+        const std::vector<unsigned char> index(kReserve - 16, 1);
+        EXPECT_TRUE(sink->writeAt(sink->bytesWritten(), index.data(), index.size()))
+            << disk.name << ": the room is there after " << sink->bytesWritten() << " bytes";
+        sink->markFinished();
+        sink->close();
+    }
+    if (mounted)
+        ::umount(small.path().c_str());
 }
 
 TEST(AviWriter, FolderThatCannotTakeTheFileFailsTheStartWithAReason) {
