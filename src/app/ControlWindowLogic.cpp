@@ -58,6 +58,7 @@ void ControlWindowLogic::initialise(base::MessageTarget& self) {
         notice += (notice.empty() ? "" : " ") + recovered;
     if (!notice.empty())
         status_->showNotice(notice);
+    s_.recorder.prepareSoundInput();
     self.postMessage(base::UM_FOCUS_DISPLAY, 0, 0);
 }
 

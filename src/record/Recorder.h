@@ -46,6 +46,7 @@ class Recorder : public RecordingControl {
     std::string updateRecordingStatus() override;
     ITavrinCaptureApp* recorderApp() override { return recorderApp_.get(); }
     std::string recoverRecordings() override;
+    void prepareSoundInput() override;
 
     // The compressor with that name, given the saved quality and state when it is the saved one.
     std::shared_ptr<BaseFilter> findVideoCompressor(const std::string& name);
@@ -64,6 +65,8 @@ class Recorder : public RecordingControl {
 
   private:
     bool failStart(const std::string& why);
+    // The sound input the settings choose, or null (no sound).
+    std::shared_ptr<BaseFilter> findSoundInput();
     std::string missingSoundNote();
     // Takes a failure reported by a filter, if any.
     bool takeGraphFailure();

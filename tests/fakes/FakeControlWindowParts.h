@@ -141,6 +141,8 @@ class FakeRecording : public record::RecordingControl, public record::ITavrinCap
     int failAtStatusUpdate = -1;
     std::string recovered; // the note of the next recovery
     int recoveries = 0;
+    void prepareSoundInput() override { ++soundInputsPrepared; }
+    int soundInputsPrepared = 0;
 
     record::HRESULT putFrame(const device::FrameRef& frame) override {
         log_.push_back("putFrame refs=" + std::to_string(frame->refCount) +

@@ -87,17 +87,16 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
 constexpr record::GUID CLSID_AudioCapture{
     0x1c2d3e4f, 0x5a6b, 0x4c7d, {0x8e, 0x9f, 0xa0, 0xb1, 0xc2, 0xd3, 0xe4, 0xf5}};
 
-// The device is opened when the filter is made (as the graph is built) and stays
-// open after the recording, so that the next one finds it delivering already: a
-// freshly opened sound server stream can take a second to bring its first sound.
+// The device is opened when the filter is made (when the program starts, and as the
+// graph is built) and stays open for a while, so that a recording finds it delivering
+// already: a freshly opened sound server stream can take over a second to bring its
+// first sound, and a recording starts at the click without waiting for it.
 class AudioCaptureFilter : public record::CSource, public record::IAudioCaptureStatus {
   public:
     explicit AudioCaptureFilter(AudioDevice device);
     ~AudioCaptureFilter() override;
 
     const AudioDevice& device() const { return device_; }
-    // Waits (a little) for the device's first sound before the graph's clock starts.
-    record::HRESULT Pause() override;
     // Lets the sound heard up to the stop reach the file before the stream ends.
     record::HRESULT Stop() override;
     record::HRESULT GetCaptureStatus(record::AudioCaptureStatus* status) override;

@@ -92,27 +92,36 @@ TEST(RecordingEndToEnd, TenSecondsFromASixtyFrameBoardAtThirtyWithTheTone) {
     EXPECT_GT(rms, 3000) << "the tone plays at about a third of full scale";
 }
 
-TEST(RecordingEndToEnd, SoundIsWholeFromTheFirstMomentOfTheNextRecording) {
+TEST(RecordingEndToEnd, RecordingsStartAtTheClickWithTheirSoundWholeToTheEnd) {
     if (!soundServerAvailable())
         GTEST_SKIP() << "no sound server: run under scripts/test-env.sh";
     Harness h("FFV1 (lossless)");
     h.settings.recordFps = 30;
-    TonePlayer tone(1000.0, 20.0, h.dir.path());
+    TonePlayer tone(1000.0, 25.0, h.dir.path());
     ASSERT_TRUE(tone.started());
-    std::this_thread::sleep_for(400ms);
+    // As the program does when it starts; then the user reaches for the record button.
+    h.recorder.prepareSoundInput();
+    std::this_thread::sleep_for(2500ms);
 
-    for (const char* name : {"00001.avi", "00002.avi"}) {
+    for (const auto& [name, length] : {std::pair{"00001.avi", 6000ms}, std::pair{"00002.avi", 3000ms}}) {
+        const auto click = std::chrono::steady_clock::now();
         ASSERT_TRUE(h.recorder.startRecording(name));
-        feedFrames(h.pool, h.recorder, device::kDualScreenLayout, 60, 3s);
+        const auto clickTook = std::chrono::steady_clock::now() - click;
+        EXPECT_LE(clickTook, 50ms) << name << ": the click does not wait for the sound input";
+        feedFrames(h.pool, h.recorder, device::kDualScreenLayout, 60, length);
         record::AudioCaptureStatus sound;
         ASSERT_TRUE(h.recorder.soundStatus(&sound)) << name;
         EXPECT_EQ(sound.gaps, 0) << name << ": a source that delivers gets no silence";
         EXPECT_EQ(sound.splices, 0) << name << ": nothing it delivers is cut";
         EXPECT_FALSE(sound.lost) << name;
         h.recorder.stopRecording();
+        // The picture starts at the click.
+        const ProbedFile file = probe(h.dir.path() + name);
+        ASSERT_NE(file.first("video"), nullptr);
+        EXPECT_GE(file.first("video")->duration, std::chrono::duration<double>(length).count() - 0.5) << name;
     }
-    // The first recording's input was opened moments before; the second finds it delivering.
-    // Neither may start with silence or have a hole.
+    // The first recording's input was opened when the program started; the second finds
+    // it delivering as the first left it. Neither may start with silence or have a hole.
     for (const char* name : {"00001.avi", "00002.avi"}) {
         const std::vector<int16_t> sound = decodeAudioMono(h.dir.path() + name);
         ASSERT_GT(sound.size(), 48000u * 2) << name;
