@@ -67,15 +67,20 @@ uint32_t bigEndian32(const std::vector<uint8_t>& b, std::size_t at) {
     return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
 }
 
+// The application object a test of the program runs in.
+struct TestApplication {
+    TestApplication() { base::setDiagnosticsToStdout(false); }
+    int argc = 1;
+    char name[13] = "program-test";
+    char* argv[2] = {name, nullptr};
+    QApplication app{argc, argv};
+};
+
 TEST(Program, ScreenshotRecordConsoleLayoutAndClose) {
     if (!std::getenv("DISPLAY"))
         GTEST_SKIP() << "needs an X server: run under scripts/test-env.sh";
     const std::filesystem::path startDir = std::filesystem::current_path();
-    int argc = 1;
-    char name[] = "program-test";
-    char* argv[] = {name, nullptr};
-    QApplication qtApp(argc, argv);
-    base::setDiagnosticsToStdout(false);
+    TestApplication qtApp;
 
     ProgramFolders folders;
     sim::SimulatedBoard board;
@@ -162,11 +167,7 @@ TEST(Program, StartFinishesARecordingLeftUnfinished) {
     if (!std::getenv("DISPLAY"))
         GTEST_SKIP() << "needs an X server: run under scripts/test-env.sh";
     const std::filesystem::path startDir = std::filesystem::current_path();
-    int argc = 1;
-    char name[] = "program-test";
-    char* argv[] = {name, nullptr};
-    QApplication qtApp(argc, argv);
-    base::setDiagnosticsToStdout(false);
+    TestApplication qtApp;
     ProgramFolders folders;
     const std::string path = folders.desktop + "/00007.avi";
     ASSERT_EQ(std::system(
@@ -223,11 +224,7 @@ TEST(Program, StartFinishesARecordingLeftUnfinished) {
 TEST(Program, ControlWindowOpensBesideThePictures) {
     if (!std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"))
         GTEST_SKIP() << "needs an X server without a compositor: run under scripts/test-env.sh";
-    int argc = 1;
-    char name[] = "program-test";
-    char* argv[] = {name, nullptr};
-    QApplication qtApp(argc, argv);
-    base::setDiagnosticsToStdout(false);
+    TestApplication qtApp;
     const std::filesystem::path startDir = std::filesystem::current_path();
     for (const auto& [mode, split] : {std::pair{6, 0}, std::pair{6, 1}, std::pair{7, 0}}) {
         ProgramFolders folders;
