@@ -24,8 +24,12 @@ cleanup() {
   for p in "${pids[@]}"; do kill "$p" >/dev/null 2>&1 || true; done
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
   if [ -n "${SWAY_STARTED:-}" ]; then
-    # sway's XWayland and anything it started run as the compositor's own user.
-    pkill -u "$wayland_user" >/dev/null 2>&1 || true
+    # Ours only (another sway of the same user may serve another test): sway, then
+    # whatever it started (XWayland) as the compositor's own user.
+    for s in $(pgrep -u "$wayland_user" -f "sway -c $workdir/sway.conf" 2>/dev/null); do
+      pkill -P "$s" >/dev/null 2>&1 || true
+      kill "$s" >/dev/null 2>&1 || true
+    done
   fi
   rm -rf "$workdir"
 }
@@ -59,7 +63,7 @@ CONF
     WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$workdir/sway.conf" >"$workdir/sway.log" 2>&1 &
   pids+=($!)
   SWAY_STARTED=1
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 300); do
     [ -S "$wl/wayland-1" ] && ls "$wl"/sway-ipc.*.sock >/dev/null 2>&1 && break
     sleep 0.1
   done

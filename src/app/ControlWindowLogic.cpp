@@ -53,8 +53,14 @@ void ControlWindowLogic::initialise(base::MessageTarget& self) {
     s_.displays.applyDisplayMode(settings.displayMode, split);
     if (s_.camera)
         s_.camera->setEnabled(app_.options.camera);
-    if (!app_.settingsNotice.empty())
-        status_->showNotice(app_.settingsNotice);
+    // Recordings an earlier run left unfinished (a crash, a power cut) are finished now.
+    std::string notice = app_.settingsNotice;
+    const std::string recovered = s_.recorder.recoverRecordings();
+    if (!recovered.empty())
+        notice += (notice.empty() ? "" : " ") + recovered;
+    if (!notice.empty())
+        status_->showNotice(notice);
+    s_.recorder.prepareSoundInput();
     self.postMessage(base::UM_FOCUS_DISPLAY, 0, 0);
 }
 

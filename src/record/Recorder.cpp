@@ -208,13 +208,7 @@ bool Recorder::startRecording(const std::string& fileName) {
         return failStart("The video compressor \"" + settings_.videoCodec.utf8() +
                          "\" does not take this picture.");
 
-    std::shared_ptr<BaseFilter> audioIn;
-    if (!settings_.audioSource.empty()) {
-        std::string wanted = settings_.audioSource.utf8();
-        audioIn = findDevice(platform_, &wanted, CLSID_AudioInputDeviceCategory, matchFriendlyName);
-    } else {
-        audioIn = findDevice(platform_, nullptr, CLSID_AudioInputDeviceCategory, takeFirstDevice);
-    }
+    std::shared_ptr<BaseFilter> audioIn = findSoundInput();
     std::string pcmName = "PCM";
     std::shared_ptr<BaseFilter> pcm =
         findDevice(platform_, &pcmName, CLSID_AudioCompressorCategory, matchFriendlyName);
@@ -260,6 +254,26 @@ void Recorder::stopRecording() {
     muxSeeking_.reset();
     mediaEvent_.reset();
     audioStatus_.reset();
+}
+
+std::shared_ptr<BaseFilter> Recorder::findSoundInput() {
+    if (!settings_.audioSource.empty()) {
+        std::string wanted = settings_.audioSource.utf8();
+        return findDevice(platform_, &wanted, CLSID_AudioInputDeviceCategory, matchFriendlyName);
+    }
+    return findDevice(platform_, nullptr, CLSID_AudioInputDeviceCategory, takeFirstDevice);
+}
+
+void Recorder::prepareSoundInput() {
+    // The input opens as its filter is made and stays open after the filter is gone.
+    findSoundInput();
+}
+
+std::string Recorder::recoverRecordings() {
+    std::string note;
+    for (const std::string& name : platform_.recoverRecordings(settings_.outputFolder.utf8()))
+        note += (note.empty() ? "Recovered " : ", ") + name;
+    return note;
 }
 
 bool Recorder::soundStatus(AudioCaptureStatus* status) const {

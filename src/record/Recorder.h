@@ -45,6 +45,8 @@ class Recorder : public RecordingControl {
     void stopRecording() override;
     std::string updateRecordingStatus() override;
     ITavrinCaptureApp* recorderApp() override { return recorderApp_.get(); }
+    std::string recoverRecordings() override;
+    void prepareSoundInput() override;
 
     // The compressor with that name, given the saved quality and state when it is the saved one.
     std::shared_ptr<BaseFilter> findVideoCompressor(const std::string& name);
@@ -63,6 +65,8 @@ class Recorder : public RecordingControl {
 
   private:
     bool failStart(const std::string& why);
+    // The sound input the settings choose, or null (no sound).
+    std::shared_ptr<BaseFilter> findSoundInput();
     std::string missingSoundNote();
     // Takes a failure reported by a filter, if any.
     bool takeGraphFailure();

@@ -19,6 +19,12 @@ class RecordingControl {
     virtual std::string updateRecordingStatus() = 0;
     // The running source, or nullptr when not recording.
     virtual ITavrinCaptureApp* recorderApp() = 0;
+    // Finishes recordings left unfinished by an earlier run of the program (at start);
+    // a note for the status line ("Recovered 00003.avi"), or empty.
+    virtual std::string recoverRecordings() { return {}; }
+    // Opens the chosen sound input ahead of the first recording (at start), so that it
+    // delivers by the time the record button is pressed.
+    virtual void prepareSoundInput() {}
 };
 
 } // namespace tavrin::record

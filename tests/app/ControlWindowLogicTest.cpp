@@ -507,6 +507,18 @@ TEST_F(ControlWindowTest, ASettingsNoticeStaysBelowTheConnectionStateUntilTheFir
     EXPECT_EQ(view.status, "Not connected");
 }
 
+TEST_F(ControlWindowTest, RecordingsLeftUnfinishedAreFinishedAtStartWithANote) {
+    app.settingsNotice = "The settings file was damaged";
+    recorder.recovered = "Recovered 00003.avi";
+    started(false);
+    EXPECT_EQ(recorder.recoveries, 1);
+    EXPECT_EQ(recorder.soundInputsPrepared, 1)
+        << "the sound input opens at start, ready for the first recording";
+    EXPECT_EQ(view.status, "The settings file was damaged Recovered 00003.avi");
+    logic->handleMessage(base::UM_DEVICE, 1, 0);
+    EXPECT_EQ(view.status, "Connected\nThe settings file was damaged Recovered 00003.avi");
+}
+
 TEST_F(ControlWindowTest, OutputFolderAndSettingsButtons) {
     started(false);
     logic->command(IDC_OUTPUT_FOLDER);

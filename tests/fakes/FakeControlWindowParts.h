@@ -155,7 +155,15 @@ class FakeRecording : public record::RecordingControl, public record::ITavrinCap
         return running ? "recording " + std::to_string(statusUpdates) : "Stopped.";
     }
     record::ITavrinCaptureApp* recorderApp() override { return running ? this : nullptr; }
+    std::string recoverRecordings() override {
+        ++recoveries;
+        return std::exchange(recovered, std::string());
+    }
     int failAtStatusUpdate = -1;
+    std::string recovered; // the note of the next recovery
+    int recoveries = 0;
+    void prepareSoundInput() override { ++soundInputsPrepared; }
+    int soundInputsPrepared = 0;
 
     record::HRESULT putFrame(const device::FrameRef& frame) override {
         log_.push_back("putFrame refs=" + std::to_string(frame->refCount) +

@@ -19,12 +19,13 @@ constexpr int64_t kPacket = 960; // 20 ms
 // silence counted, its sound written less the skip and with the stretch.
 struct Feed {
     AudioTimeline t{kRate, 500 * ms};
-    int64_t silence = 0, skipped = 0, stretched = 0;
+    int64_t silence = 0, skipped = 0, stretched = 0, largestStretch = 0;
     void packet(int64_t samples, REFERENCE_TIME arrival) {
         const auto p = t.place(samples, arrival);
         silence += p.silence;
         skipped += p.skip;
         stretched += p.stretch;
+        largestStretch = std::max(largestStretch, std::abs(p.stretch));
         t.advance(samples - p.skip + p.stretch);
     }
     // A source whose packet k is captured at start + k × 20 ms × `clockRatio` and read
@@ -80,6 +81,34 @@ TEST(AudioTimeline, ClockDriftIsTakenOutGraduallyOverAnHour) {
             << ratio;
         // ...so that the sound ends with the clock, well within one frame of 60.
         EXPECT_NEAR(static_cast<double>(r.t.position()), 3600.0 * kRate, kRate / 60.0) << ratio;
+    }
+}
+
+TEST(AudioTimeline, AnOffsetWithinTheJitterIsTakenOutAtMostHalfAPercentEitherWay) {
+    struct Case {
+        const char* name;
+        int64_t burst;   // packets handed over at once, beyond what the clock explains
+        int64_t dropped; // packets the source never delivers
+        int sign;        // of the correction
+    };
+    const Case cases[] = {
+        {"0.8 s ahead: a burst", 40, 0, -1},
+        {"0.4 s behind: samples lost (seen once the 10 s window has passed)", 0, 20, +1},
+    };
+    for (const Case& c : cases) {
+        Feed r;
+        REFERENCE_TIME now = 0;
+        for (int k = 1; k <= 100; ++k)
+            r.packet(kPacket, now += 20 * ms);
+        for (int k = 0; k < c.burst; ++k)
+            r.packet(kPacket, now);
+        now += c.dropped * 20 * ms;
+        for (int k = 1; k <= 1500; ++k)
+            r.packet(kPacket, now += 20 * ms);
+        EXPECT_EQ(r.t.counts().gaps, 0) << c.name;
+        EXPECT_EQ(r.t.counts().splices, 0) << c.name;
+        EXPECT_LE(r.largestStretch, kPacket / 200 + 1) << c.name << ": never more than 0.5 % of a packet";
+        EXPECT_GT(r.stretched * c.sign, kPacket / 200 * 500) << c.name << ": corrected all the while";
     }
 }
 

@@ -21,7 +21,6 @@ extern "C" {
 #include <deque>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 namespace tavrin::media {
@@ -34,17 +33,13 @@ using Steady = std::chrono::steady_clock;
 
 // Sound kept while nobody takes it (between recordings, or a graph that stalls).
 constexpr std::size_t kMaxQueuedPackets = 500; // 10 s of 20 ms packets
-// How long a new recording waits for a device to deliver steadily before it starts
-// anyway, and how long "steadily" is: a fresh stream's first packets come in a burst
-// that says little about when their sound was captured.
-constexpr auto kFirstSoundWait = std::chrono::milliseconds(2500);
-constexpr auto kSteadyDelivery = std::chrono::milliseconds(300);
-// A pause in delivery this long ends "steadily": a fresh stream may hand over a packet
-// or two and then nothing for most of a second before it really flows.
-constexpr auto kDeliveryBreak = std::chrono::milliseconds(100);
 // A device kept open for the next recording is closed after this long without one, so
 // that the program does not hold a sound input open (and shown as in use) for ever.
 constexpr auto kKeepWarm = std::chrono::minutes(10);
+// A stopped recording's picture ends at most one frame after the stop (a frame of the
+// slowest rate the source offers): its sound is awaited that far, and at most this long.
+constexpr REFERENCE_TIME kStopMargin = UNITS / 15;
+constexpr auto kStopDrainWait = std::chrono::milliseconds(400);
 
 AVFormatContext* openInput(const AudioDevice& device, std::string* error) {
     ensureDevicesRegistered();
@@ -93,9 +88,6 @@ struct AudioReader {
     bool finished = false;
     bool lost = false; // the device failed and is not back yet
     std::string error;
-    // Since when packets have come without a break (reset when the device is reopened).
-    std::optional<Steady::time_point> steadySince;
-    Steady::time_point lastPacket;
     int users = 0;                                // recordings reading it now
     Steady::time_point idleSince = Steady::now();
     AVFormatContext* input = nullptr;
@@ -120,7 +112,6 @@ struct AudioReader {
                     self->input = input;
                     if (input) {
                         self->lost = false;
-                        self->steadySince.reset();
                         base::recordLog.info("Sound input \"%s\" is back\n",
                                              self->device.description.c_str());
                     }
@@ -142,9 +133,6 @@ struct AudioReader {
             }
             Packet p;
             p.arrival = Steady::now();
-            if (!self->steadySince || p.arrival - self->lastPacket > kDeliveryBreak)
-                self->steadySince = p.arrival;
-            self->lastPacket = p.arrival;
             p.bytes.assign(packet->data, packet->data + packet->size);
             av_packet_unref(packet);
             self->packets.push_back(std::move(p));
@@ -294,6 +282,10 @@ HRESULT AudioCapturePin::OnThreadStartPlay() {
     pending_.clear();
     pendingOffset_ = 0;
     emitted_ = 0;
+    {
+        std::lock_guard lk(drainMutex_);
+        delivered_ = 0;
+    }
     lossReported_ = false;
     compensating_ = false;
     swr_free(&swr_);
@@ -361,9 +353,21 @@ AudioCaptureStatus AudioCapturePin::status() const {
     return status_;
 }
 
+void AudioCapturePin::drainTo(REFERENCE_TIME end, Steady::time_point deadline) {
+    const int64_t wanted = AudioTimeline(kSampleRate).samplesAt(end);
+    std::unique_lock lk(drainMutex_);
+    drained_.wait_until(lk, deadline, [&] { return delivered_ >= wanted; });
+}
+
 HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
     if (!sample)
         return E_POINTER;
+    {
+        // The previous sample has been delivered by the time the next one is asked for.
+        std::lock_guard lk(drainMutex_);
+        delivered_ = emitted_;
+    }
+    drained_.notify_all();
     uint8_t* dst = nullptr;
     sample->GetPointer(&dst);
     const int64_t capacity = sample->GetSize() / kBlockAlign;
@@ -473,17 +477,16 @@ std::shared_ptr<AudioReader> AudioCaptureFilter::reader(std::string* error) {
     return reader_;
 }
 
-HRESULT AudioCaptureFilter::Pause() {
-    if (state() == State_Stopped && reader_) {
-        const auto deadline = Steady::now() + kFirstSoundWait;
-        std::unique_lock lk(reader_->mutex);
-        reader_->cv.wait_until(lk, deadline, [&] {
-            return reader_->lost || reader_->finished ||
-                   (reader_->steadySince && Steady::now() - *reader_->steadySince >= kSteadyDelivery &&
-                    Steady::now() - reader_->lastPacket <= kDeliveryBreak);
-        });
+HRESULT AudioCaptureFilter::Stop() {
+    bool sounding = false;
+    if (reader_) {
+        std::lock_guard lk(reader_->mutex);
+        sounding = !reader_->lost && !reader_->finished;
     }
-    return CSource::Pause();
+    REFERENCE_TIME now = 0;
+    if (state() == State_Running && sounding && pin->ThreadExists() && SUCCEEDED(StreamTime(now)))
+        pin->drainTo(now + kStopMargin, Steady::now() + kStopDrainWait);
+    return CSource::Stop();
 }
 
 HRESULT AudioCaptureFilter::GetCaptureStatus(AudioCaptureStatus* status) {

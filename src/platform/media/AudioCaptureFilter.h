@@ -7,6 +7,8 @@
 #include "record/Source.h"
 #include "record/SourceStream.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,6 +51,10 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
                                      record::ALLOCATOR_PROPERTIES* props) override;
     // What the timeline has done so far; any thread.
     record::AudioCaptureStatus status() const;
+    // Waits until the sound up to stream time `end` has gone downstream, or until
+    // `deadline`: the input hands sound over some tens of milliseconds after it was
+    // heard, and a recording that stops keeps what was heard before the stop.
+    void drainTo(record::REFERENCE_TIME end, std::chrono::steady_clock::time_point deadline);
 
   protected:
     record::HRESULT OnThreadCreate() override;
@@ -71,6 +77,9 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
     std::size_t pendingOffset_ = 0;
     int64_t emitted_ = 0; // samples delivered, for the sample times
     bool lossReported_ = false;
+    std::mutex drainMutex_;
+    std::condition_variable drained_;
+    int64_t delivered_ = 0; // samples gone downstream (under drainMutex_)
     mutable std::mutex statusMutex_;
     record::AudioCaptureStatus status_;
 };
@@ -78,17 +87,18 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
 constexpr record::GUID CLSID_AudioCapture{
     0x1c2d3e4f, 0x5a6b, 0x4c7d, {0x8e, 0x9f, 0xa0, 0xb1, 0xc2, 0xd3, 0xe4, 0xf5}};
 
-// The device is opened when the filter is made (as the graph is built) and stays
-// open after the recording, so that the next one finds it delivering already: a
-// freshly opened sound server stream can take a second to bring its first sound.
+// The device is opened when the filter is made (when the program starts, and as the
+// graph is built) and stays open for a while, so that a recording finds it delivering
+// already: a freshly opened sound server stream can take over a second to bring its
+// first sound, and a recording starts at the click without waiting for it.
 class AudioCaptureFilter : public record::CSource, public record::IAudioCaptureStatus {
   public:
     explicit AudioCaptureFilter(AudioDevice device);
     ~AudioCaptureFilter() override;
 
     const AudioDevice& device() const { return device_; }
-    // Waits (a little) for the device's first sound before the graph's clock starts.
-    record::HRESULT Pause() override;
+    // Lets the sound heard up to the stop reach the file before the stream ends.
+    record::HRESULT Stop() override;
     record::HRESULT GetCaptureStatus(record::AudioCaptureStatus* status) override;
 
     AudioCapturePin* pin = nullptr; // owned

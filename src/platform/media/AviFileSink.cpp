@@ -6,9 +6,13 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "base/Diagnostics.h"
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace tavrin::media {
@@ -26,6 +30,13 @@ std::unique_ptr<AviFileSink> AviFileSink::create(const std::string& path, int64_
         return nullptr;
     }
     std::unique_ptr<AviFileSink> sink(new AviFileSink(fd, path, diskLimit));
+    // The marker says "unfinished" until the file is complete; its lock says that this
+    // program is writing it, and goes with the program however it ends.
+    sink->markerPath_ = unfinishedMarkerPath(path);
+    sink->markerFd_ =
+        ::open(sink->markerPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    if (sink->markerFd_ >= 0)
+        ::flock(sink->markerFd_, LOCK_EX | LOCK_NB);
     auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
     if (buffer)
         sink->io_ = avio_alloc_context(buffer, kBufferSize, 1, sink.get(), nullptr, &AviFileSink::writePacket,
@@ -54,10 +65,75 @@ void AviFileSink::close() {
         avio_context_free(&io_);
     }
     if (fd_ >= 0) {
+        if (allocated_ > size_.load())
+            if (::ftruncate(fd_, size_.load()) != 0) // gives back the room kept beyond the file
+                base::recordLog.warning("AVI writer: the room kept beyond the file stays\n");
         if (::close(fd_) != 0 && !failed())
             fail(errno);
         fd_ = -1;
     }
+    if (markerFd_ >= 0) {
+        ::close(markerFd_);
+        markerFd_ = -1;
+    }
+}
+
+void AviFileSink::noteKeyFrames(const KeyFrameRanges& ranges) {
+    if (markerFd_ < 0 || ranges.empty())
+        return;
+    std::string text;
+    char line[48];
+    for (const auto& [first, last] : ranges) {
+        std::snprintf(line, sizeof line, "%lld %lld\n", static_cast<long long>(first),
+                      static_cast<long long>(last));
+        text += line;
+    }
+    if (::write(markerFd_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        base::recordLog.warning("AVI writer: the recording's marker cannot be written\n");
+}
+
+void AviFileSink::markFinished() {
+    if (markerPath_.empty())
+        return;
+    ::unlink(markerPath_.c_str());
+    markerPath_.clear();
+    if (markerFd_ >= 0) {
+        ::close(markerFd_);
+        markerFd_ = -1;
+    }
+}
+
+bool AviFileSink::ensureRoom(int64_t end) {
+    if (limit_ >= 0)
+        return end <= limit_;
+    if (!canReserve_ || end <= allocated_)
+        return true;
+    // Held well ahead, so that this asks the system once every few seconds of recording.
+    constexpr int64_t kStep = 16 << 20;
+    if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, allocated_, end + kStep - allocated_) == 0) {
+        allocated_ = end + kStep;
+        return true;
+    }
+    if (errno == ENOSPC || errno == EDQUOT) {
+        if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, allocated_, end - allocated_) == 0) {
+            allocated_ = end;
+            return true;
+        }
+        return false;
+    }
+    canReserve_ = false; // not on this filesystem: a full disk shows when a write fails
+    return true;
+}
+
+bool AviFileSink::writeAt(int64_t offset, const void* data, std::size_t size) {
+    const int64_t end = offset + static_cast<int64_t>(size);
+    if (fd_ < 0 || offset < 0 || (limit_ >= 0 && end > limit_))
+        return false;
+    if (::pwrite(fd_, data, size, offset) != static_cast<ssize_t>(size))
+        return false;
+    if (end > size_.load())
+        size_.store(end);
+    return true;
 }
 
 bool AviFileSink::readAt(int64_t offset, void* data, std::size_t size) const {
@@ -88,15 +164,6 @@ bool AviFileSink::patch32(int64_t offset, uint32_t value) {
     return n == 4;
 }
 
-bool AviFileSink::truncate(int64_t size) {
-    if (fd_ < 0 || size < 0 || size > size_.load())
-        return false;
-    if (::ftruncate(fd_, size) != 0)
-        return false;
-    size_.store(size);
-    return true;
-}
-
 void AviFileSink::startWriteback() {
     if (fd_ >= 0)
         ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
@@ -105,6 +172,7 @@ void AviFileSink::startWriteback() {
 void AviFileSink::remove() {
     close();
     ::unlink(path_.c_str());
+    markFinished();
 }
 
 void AviFileSink::fail(int error) {
@@ -130,20 +198,17 @@ int AviFileSink::writePacket(void* opaque, uint8_t* buf, int size) {
     auto* self = static_cast<AviFileSink*>(opaque);
     const int64_t start = self->pos_;
     int64_t length = size;
+    // The file grows only while the disk keeps room for its index beyond it.
+    if (!self->failed() && start + length > self->size_.load() &&
+        !self->ensureRoom(start + length + self->reserve_.load()))
+        self->fail(ENOSPC);
     if (self->failed()) {
         // Only what lies inside the file: header fields being patched in place.
         length = std::max<int64_t>(0, std::min<int64_t>(length, self->size_.load() - start));
     }
     int64_t done = 0;
     while (done < length) {
-        int64_t chunk = length - done;
-        if (self->limit_ >= 0 && start + done + chunk > self->limit_) {
-            chunk = self->limit_ - (start + done);
-            if (chunk <= 0) {
-                self->fail(ENOSPC);
-                break;
-            }
-        }
+        const int64_t chunk = length - done;
         const ssize_t n = ::pwrite(self->fd_, buf + done, static_cast<std::size_t>(chunk), start + done);
         if (n < 0) {
             if (errno == EINTR)

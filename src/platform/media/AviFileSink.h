@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "platform/media/AviFinisher.h"
 #include "record/MediaTypes.h"
 
 #include <atomic>
@@ -40,10 +41,17 @@ class AviFileSink {
     // Overwrites a little-endian 32-bit field inside the file, beside libavformat's own
     // writes (the caller has flushed libavformat's buffer). False if it is not in the file.
     bool patch32(int64_t offset, uint32_t value);
-    // Cuts the file to `size` bytes (never longer than it is).
-    bool truncate(int64_t size);
     // Asks the system to start writing what the file holds to the disk, without waiting.
     void startWriteback();
+    // Keeps this much room on the disk beyond the file for its index: the recording
+    // counts as stopped by a full disk while the room is still there.
+    void setIndexReserve(int64_t bytes) { reserve_.store(bytes); }
+    // Writes into the file or the room kept beyond it, also after a failure (to finish it).
+    bool writeAt(int64_t offset, const void* data, std::size_t size);
+    // Adds key frames to the marker that stands beside the file while it is unfinished.
+    void noteKeyFrames(const KeyFrameRanges& ranges);
+    // The file is complete: its marker goes.
+    void markFinished();
 
     // Flushes libavformat's buffer and closes the file.
     void close();
@@ -55,6 +63,8 @@ class AviFileSink {
     static int writePacket(void* opaque, uint8_t* buf, int size);
     static int64_t seek(void* opaque, int64_t offset, int whence);
     void fail(int error);
+    // Room on the disk for the file up to `end`.
+    bool ensureRoom(int64_t end);
 
     int fd_;
     std::string path_;
@@ -65,6 +75,11 @@ class AviFileSink {
     std::atomic<bool> failed_{false};
     std::atomic<int> error_{0};
     AVIOContext* io_ = nullptr;
+    std::atomic<int64_t> reserve_{0};
+    int64_t allocated_ = 0;  // blocks held for the file (and its index) so far
+    bool canReserve_ = true; // the filesystem keeps room ahead of a file
+    std::string markerPath_;
+    int markerFd_ = -1; // open and locked while the recording runs
 };
 
 } // namespace tavrin::media

@@ -51,6 +51,21 @@ AVRational frameDuration(REFERENCE_TIME interval) {
     return r;
 }
 
+class SinkAccess : public AviFileAccess {
+  public:
+    explicit SinkAccess(AviFileSink& sink) : sink_(sink) {}
+    int64_t size() const override { return sink_.bytesWritten(); }
+    bool read(int64_t offset, void* data, std::size_t size) const override {
+        return sink_.readAt(offset, data, size);
+    }
+    bool write(int64_t offset, const void* data, std::size_t size) override {
+        return sink_.writeAt(offset, data, size);
+    }
+
+  private:
+    AviFileSink& sink_;
+};
+
 } // namespace
 
 AviMuxInputPin::AviMuxInputPin(AviMux* mux, std::recursive_mutex* lock, std::string name)
@@ -223,6 +238,9 @@ bool AviMux::findHeaderFields() {
 }
 
 void AviMux::updateHeaders() {
+    // The key frames go into the marker, for a file that has to be finished after a crash.
+    sink_->noteKeyFrames(unnotedKeys_);
+    unnotedKeys_.clear();
     if (!fields_.ok || sink_->failed())
         return;
     avio_flush(format_->pb);
@@ -264,61 +282,6 @@ void AviMux::updateHeaders() {
     sink_->startWriteback();
 }
 
-void AviMux::describeWhatIsOnDisk() {
-    if (!fields_.ok)
-        return;
-    const int64_t physical = sink_->bytesWritten();
-    std::vector<int64_t> counts(streams_.size(), 0); // video: chunks; audio: bytes
-    int64_t riffStart = 0;
-    int64_t moviList = fields_.moviList;
-    bool inMovi = true;
-    bool openDml = false;
-    int64_t pos = moviList + 12;
-    int64_t lastGood = pos;
-    uint8_t b[24];
-    while (pos + 8 <= physical && sink_->readAt(pos, b, 8)) {
-        const uint32_t size = le32(b + 4);
-        if (isTag(b, "RIFF")) {
-            if (pos + 24 > physical || !sink_->readAt(pos, b, 24) || !isTag(b + 8, "AVIX") || !isTag(b + 20, "movi"))
-                break;
-            riffStart = pos;
-            moviList = pos + 12;
-            inMovi = true;
-            openDml = true;
-            pos += 24;
-            lastGood = pos;
-            continue;
-        }
-        const int64_t next = pos + 8 + padded(size);
-        if (size == kUnsetSize || next > physical)
-            break; // cut short by the full disk
-        if (isTag(b, "idx1")) {
-            inMovi = false;
-        } else if (b[0] >= '0' && b[0] <= '9' && b[1] >= '0' && b[1] <= '9') {
-            const std::size_t stream = static_cast<std::size_t>((b[0] - '0') * 10 + (b[1] - '0'));
-            if (stream < streams_.size())
-                counts[stream] += streams_[stream].video ? 1 : size;
-        }
-        pos = next;
-        lastGood = pos;
-    }
-    sink_->truncate(lastGood);
-    sink_->patch32(riffStart + 4, static_cast<uint32_t>(lastGood - riffStart - 8));
-    if (inMovi)
-        sink_->patch32(moviList + 4, static_cast<uint32_t>(lastGood - moviList - 8));
-    int64_t frames = 0;
-    for (std::size_t i = 0; i < streams_.size(); ++i) {
-        const int64_t length = streams_[i].video ? counts[i] : counts[i] / streams_[i].blockAlign;
-        if (streams_[i].video)
-            frames = std::max(frames, length);
-        sink_->patch32(fields_.strhLength[i], static_cast<uint32_t>(length));
-    }
-    if (!openDml)
-        sink_->patch32(fields_.avihFrames, static_cast<uint32_t>(frames));
-    else if (fields_.odmlJunk > 0)
-        sink_->patch32(fields_.odmlJunk + 20, static_cast<uint32_t>(frames));
-}
-
 AviMux::Stream* AviMux::streamOf(AviMuxInputPin* pin) {
     for (auto& s : streams_)
         if (s.pin == pin)
@@ -344,6 +307,8 @@ HRESULT AviMux::writePacket(AVPacket* packet) {
     HRESULT hr = checkSink();
     if (FAILED(hr))
         return hr;
+    // Room for an idx1 entry per chunk and a little more, kept beyond the file.
+    sink_->setIndexReserve(16 * ++packets_ + 16384);
     if (err < 0) {
         NotifyEvent(EC_ERRORABORT, E_FAIL, "The AVI writer failed (" + avErrorText(err) + ").");
         return E_FAIL;
@@ -412,7 +377,16 @@ HRESULT AviMux::receive(AviMuxInputPin* pin, MediaSample* sample) {
             return S_FALSE;
         REFERENCE_TIME start = 0;
         sample->GetTime(&start, nullptr);
-        const int64_t index = std::llround(static_cast<double>(start) / static_cast<double>(s->interval));
+        int64_t index = std::llround(static_cast<double>(start) / static_cast<double>(s->interval));
+        // The source stamps its first sample 0 although that frame's slot on the grid is
+        // 1 or later; taken as they come, that slot would stay an empty chunk nobody
+        // counted. So when the second sample shows the grid one slot on, every later
+        // sample moves back by that slot and only the gaps the source counted remain.
+        if (s->samples == 1 && index >= 2)
+            s->slotShift = 1;
+        if (s->samples > 0)
+            index -= s->slotShift;
+        ++s->samples;
         if (index < s->written)
             return S_OK; // never backwards in an AVI
         AVPacket* packet = av_packet_alloc();
@@ -423,12 +397,17 @@ HRESULT AviMux::receive(AviMuxInputPin* pin, MediaSample* sample) {
         packet->stream_index = s->st->index;
         packet->pts = packet->dts = av_rescale_q(index, frameDuration(s->interval), s->st->time_base);
         packet->duration = av_rescale_q(1, frameDuration(s->interval), s->st->time_base);
-        if (sample->IsSyncPoint())
+        const bool key = sample->IsSyncPoint();
+        if (key)
             packet->flags |= AV_PKT_FLAG_KEY;
         HRESULT hr = writePacket(packet);
         av_packet_free(&packet);
         if (FAILED(hr))
             return hr;
+        if (key) {
+            addKeyFrame(keyFrames_, index);
+            addKeyFrame(unnotedKeys_, index);
+        }
         s->written = index + 1;
         videoEnd_.store(s->written * s->interval);
         hr = flushAudio(false);
@@ -439,11 +418,17 @@ HRESULT AviMux::receive(AviMuxInputPin* pin, MediaSample* sample) {
         return hr;
     }
 
-    if (length <= 0)
+    int64_t keep = length - length % s->blockAlign;
+    if (videoEnded_) {
+        // The picture has ended: the sound still on its way up to the picture's end is
+        // kept (the input hands it over a little late), none past it.
+        const int64_t room =
+            (audioLimit(*s) - s->written) * s->blockAlign - static_cast<int64_t>(heldAudio_.size());
+        keep = std::clamp<int64_t>(room, 0, keep);
+    }
+    if (keep <= 0)
         return S_OK;
-    if (videoEnded_)
-        return S_OK; // the picture has ended; sound past it is not kept
-    heldAudio_.insert(heldAudio_.end(), data, data + (length - length % s->blockAlign));
+    heldAudio_.insert(heldAudio_.end(), data, data + keep);
     return flushAudio(false);
 }
 
@@ -496,9 +481,16 @@ void AviMux::finish() {
     // Even after a write failure: the trailer patches the headers of what is in the file.
     av_write_trailer(format_);
     avio_flush(format_->pb);
-    if (sink_->failed())
-        describeWhatIsOnDisk(); // libavformat counted what the disk refused
+    if (sink_->failed()) {
+        // libavformat counted what the disk refused, and its index did not fit: the
+        // headers are set to what is on the disk and the index goes into the room kept.
+        SinkAccess access(*sink_);
+        std::string why;
+        if (!finishAvi(access, keyFrames_, &why))
+            base::recordLog.warning("AVI writer: the file could not be finished (%s)\n", why.c_str());
+    }
     checkSink();
+    sink_->markFinished();
     sink_->close();
 }
 

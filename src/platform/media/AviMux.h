@@ -76,6 +76,8 @@ class AviMux : public record::BaseFilter,
         int blockAlign = 0;                  // audio: bytes per sample frame
         int rate = 0;                        // audio: samples a second
         int64_t written = 0;                 // video: frames; audio: samples
+        int64_t samples = 0;                 // video: samples received
+        int64_t slotShift = 0;               // video: grid slots the file is ahead of the source
         bool ended = false;
     };
 
@@ -96,9 +98,6 @@ class AviMux : public record::BaseFilter,
     // Brings the sizes and counts in the headers up to what is in the file, so that a
     // file cut short (a crash, a power cut) still says how long it is.
     void updateHeaders();
-    // After a failed write: cuts the file after its last whole chunk and makes the
-    // headers describe exactly that.
-    void describeWhatIsOnDisk();
     void finish();
     Stream* streamOf(AviMuxInputPin* pin);
     // Writes held-back sound up to the end of the video, or all of it when `force`.
@@ -115,6 +114,9 @@ class AviMux : public record::BaseFilter,
     AVFormatContext* format_ = nullptr;
     std::vector<Stream> streams_;
     std::vector<uint8_t> heldAudio_;
+    KeyFrameRanges keyFrames_;   // video slots written as key frames
+    KeyFrameRanges unnotedKeys_; // those not yet in the file's marker
+    int64_t packets_ = 0;        // chunks written, each needing room in the index
     HeaderFields fields_;
     std::chrono::steady_clock::time_point nextHeaderUpdate_{};
     bool headerWritten_ = false;

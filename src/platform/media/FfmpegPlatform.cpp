@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/media/FfmpegPlatform.h"
 
+#include "platform/media/AviFinisher.h"
 #include "platform/media/AviMux.h"
 #include "platform/media/EncoderCatalog.h"
 #include "platform/media/FfmpegCompressor.h"
@@ -127,6 +128,10 @@ HRESULT FfmpegPlatform::CreateClassEnumerator(const GUID& category, std::vector<
         return E_INVALIDARG;
     }
     return devices->empty() ? S_FALSE : S_OK;
+}
+
+std::vector<std::string> FfmpegPlatform::recoverRecordings(const std::string& folder) {
+    return media::recoverRecordings(folder);
 }
 
 HRESULT FfmpegPlatform::CreateAviMux(const std::string& path, std::shared_ptr<BaseFilter>* mux,

@@ -32,6 +32,7 @@ class FfmpegPlatform : public record::MediaPlatform {
                                  std::string* error) override;
 
     std::string soundProblem() override;
+    std::vector<std::string> recoverRecordings(const std::string& folder) override;
 
     void setDialogHost(record::CompressorDialogHost* host) { host_ = host; }
     // The sound inputs in the system's order, the default one first; dummies last.

@@ -2,10 +2,15 @@
 #include "MediaTestSupport.h"
 
 #include "fakes/FakeControlWindow.h"
+#include "platform/media/AviFileSink.h"
 #include "platform/media/FfmpegPlatform.h"
 #include "record/Recorder.h"
 
 #include <gtest/gtest.h>
+
+extern "C" {
+#include <libavformat/avio.h>
+}
 
 #include <csignal>
 #include <cstdio>
@@ -87,6 +92,32 @@ TEST(AviWriter, FullDiskStopsTheRecordingSaysSoAndKeepsAReadableFile) {
                                             s.dir.path() + "00010.avi' | tail -1");
     EXPECT_EQ(file.first("video")->declaredFrames, std::stoll(lastSlot) + 1) << "slots up to the last frame there";
     EXPECT_EQ(runCommand("ffmpeg -v error -i '" + s.dir.path() + "00010.avi' -f null - 2>&1"), "");
+    const AviLayout layout = readAviLayout(s.dir.path() + "00010.avi");
+    ASSERT_TRUE(layout.ok);
+    EXPECT_EQ(layout.indexEntries, static_cast<int64_t>(layout.chunks.size()))
+        << "the index fits in the room kept";
+    EXPECT_EQ(layout.riffEnd, layout.fileSize);
+    EXPECT_NE(::access((s.dir.path() + ".00010.avi.unfinished").c_str(), F_OK), 0) << "the file is finished";
+}
+
+TEST(AviWriter, NoSlotIsLeftEmptyUnlessCounted) {
+    for (int32_t fps : {30, 60}) {
+        Rig s;
+        s.settings.recordFps = fps;
+        ASSERT_TRUE(s.recorder.startRecording("00018.avi"));
+        feedFrames(s.pool, s.recorder, device::kDualScreenLayout, 60, 1500ms);
+        int64_t skipped = -1;
+        s.recorder.recorderApp()->getStatistic(record::STAT_SKIPPED, &skipped);
+        s.recorder.stopRecording();
+        const AviLayout layout = readAviLayout(s.dir.path() + "00018.avi");
+        ASSERT_TRUE(layout.ok);
+        ASSERT_GT(layout.videoChunks(), fps);
+        EXPECT_EQ(layout.emptyVideoChunks(), skipped) << fps << " frames a second";
+        const ProbedFile file = probe(s.dir.path() + "00018.avi");
+        ASSERT_NE(file.first("video"), nullptr);
+        EXPECT_EQ(file.first("video")->frames, layout.videoChunks() - skipped)
+            << "a picture in every other chunk";
+    }
 }
 
 // The recording of a process that gets killed: run by KilledRecordingStillHasItsLength
@@ -151,6 +182,84 @@ TEST(AviWriter, KilledRecordingStillHasItsLength) {
     EXPECT_LE(file.first("video")->duration, recorded + 0.5);
     EXPECT_EQ(runCommand("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "")
         << "every frame up to the cut decodes";
+    // The sizes of that update: the movi list lies within the RIFF, which lies within the file.
+    const AviLayout killed = readAviLayout(path);
+    ASSERT_TRUE(killed.ok);
+    EXPECT_EQ(killed.indexEntries, -1) << "no index yet";
+    EXPECT_LE(killed.moviEnd, killed.riffEnd);
+    EXPECT_LE(killed.riffEnd, killed.fileSize);
+    EXPECT_GT(killed.moviEnd, killed.moviList + 12);
+
+    // The next start of the program finishes it: an index, and headers that say what it holds.
+    const std::string marker = dir.path() + ".killed.avi.unfinished";
+    ASSERT_EQ(::access(marker.c_str(), F_OK), 0) << "the recording is known to be unfinished";
+    Rig next;
+    next.settings.outputFolder.assign(dir.path());
+    EXPECT_EQ(next.recorder.recoverRecordings(), "Recovered killed.avi");
+    EXPECT_NE(::access(marker.c_str(), F_OK), 0);
+    EXPECT_EQ(next.recorder.recoverRecordings(), "") << "once";
+    const AviLayout finished = readAviLayout(path);
+    ASSERT_TRUE(finished.ok);
+    EXPECT_GE(finished.fileSize, killed.fileSize) << "nothing is cut off";
+    EXPECT_EQ(finished.riffEnd, finished.fileSize);
+    EXPECT_EQ(finished.indexEntries, static_cast<int64_t>(finished.chunks.size())) << "every chunk indexed";
+    EXPECT_GE(finished.chunks.size(), killed.chunks.size());
+    // The key frames noted while recording are flagged (Microsoft Video 1 makes one every
+    // 25 frames), the others not.
+    EXPECT_GE(finished.keyEntries, 2);
+    EXPECT_LE(finished.keyEntries, finished.videoChunks() / 20 + 1);
+    const ProbedFile recovered = probe(path);
+    ASSERT_TRUE(recovered.ok);
+    ASSERT_NE(recovered.first("video"), nullptr);
+    const double held = static_cast<double>(finished.videoChunks()) / 30.0;
+    EXPECT_GE(held, recorded);
+    EXPECT_NEAR(recovered.first("video")->duration, held, 0.1);
+    EXPECT_EQ(recovered.first("video")->declaredFrames, finished.videoChunks());
+    EXPECT_EQ(runCommand("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "");
+}
+
+// Files cut at any point (as a crash leaves them) are finished without losing a byte.
+TEST(AviWriter, FinishingACutFileKeepsEverythingAndIndexesTheWholeChunks) {
+    Rig s;
+    s.settings.recordFps = 30;
+    ASSERT_TRUE(s.recorder.startRecording("00017.avi"));
+    feedFrames(s.pool, s.recorder, device::kDualScreenLayout, 60, 1000ms);
+    s.recorder.stopRecording();
+    const std::string source = s.dir.path() + "00017.avi";
+    const AviLayout original = readAviLayout(source);
+    ASSERT_TRUE(original.ok);
+    ASSERT_GT(original.chunks.size(), 20u);
+    ASSERT_GT(original.indexEntries, 0);
+    const int64_t moviEnd = original.moviEnd;
+    const int64_t lastChunk = moviEnd - 8 - ((original.chunks.back().size + 1) & ~1u);
+    struct Cut {
+        const char* name;
+        int64_t at;
+    };
+    const Cut cuts[] = {{"at the end of the movi list", moviEnd},
+                        {"in a chunk's data", lastChunk + 8 + original.chunks.back().size / 2},
+                        {"in a chunk's header", lastChunk + 3},
+                        {"one byte of a chunk's header", lastChunk + 1}};
+    for (const Cut& cut : cuts) {
+        const std::string path = s.dir.path() + "cut.avi";
+        runCommand("head -c " + std::to_string(cut.at) + " '" + source + "' > '" + path + "'; touch '" +
+                   s.dir.path() + ".cut.avi.unfinished'");
+        EXPECT_EQ(s.recorder.recoverRecordings(), "Recovered cut.avi") << cut.name;
+        const AviLayout finished = readAviLayout(path);
+        ASSERT_TRUE(finished.ok) << cut.name;
+        EXPECT_GE(finished.fileSize, cut.at) << cut.name;
+        EXPECT_EQ(finished.riffEnd, finished.fileSize) << cut.name;
+        const std::size_t whole = cut.at == moviEnd ? original.chunks.size() : original.chunks.size() - 1;
+        EXPECT_EQ(finished.chunks.size(), whole) << cut.name;
+        EXPECT_EQ(finished.indexEntries, static_cast<int64_t>(whole)) << cut.name;
+        const ProbedFile file = probe(path);
+        ASSERT_TRUE(file.ok) << cut.name;
+        ASSERT_NE(file.first("video"), nullptr);
+        EXPECT_EQ(file.first("video")->declaredFrames, static_cast<int64_t>(whole)) << cut.name;
+        EXPECT_EQ(file.first("video")->frames + original.emptyVideoChunks(), static_cast<int64_t>(whole))
+            << cut.name << ": every picture decodes";
+        EXPECT_EQ(runCommand("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "") << cut.name;
+    }
 }
 
 TEST(AviWriter, RealFullDiskOnASmallFilesystem) {
@@ -170,8 +279,51 @@ TEST(AviWriter, RealFullDiskOnASmallFilesystem) {
         EXPECT_TRUE(file.ok);
         ASSERT_NE(file.first("video"), nullptr);
         EXPECT_GT(file.first("video")->frames, 0);
+        const AviLayout layout = readAviLayout(mountPoint.path() + "00011.avi");
+        EXPECT_EQ(layout.indexEntries, static_cast<int64_t>(layout.chunks.size()))
+            << "the room kept holds the index";
+        EXPECT_EQ(layout.riffEnd, layout.fileSize);
     }
     ::umount(mountPoint.path().c_str());
+}
+
+// A long recording's index is megabytes: the disk counts as full while it still has
+// room for it, on the simulated disk and on a real small filesystem.
+TEST(AviWriter, AFullDiskStillHasTheRoomKeptForTheIndex) {
+    constexpr int64_t kReserve = 200000;
+    TempDir small;
+    const bool mounted =
+        ::geteuid() == 0 && ::mount("tmpfs", small.path().c_str(), "tmpfs", 0, "size=1m") == 0;
+    struct Disk {
+        const char* name;
+        std::string folder;
+        int64_t limit;
+    };
+    TempDir dir;
+    std::vector<Disk> disks = {{"simulated", dir.path(), 1 << 20}};
+    if (mounted)
+        disks.push_back({"tmpfs", small.path(), -1});
+    for (const Disk& disk : disks) {
+        std::string error;
+        auto sink = media::AviFileSink::create(disk.folder + "room.avi", disk.limit, &error);
+        ASSERT_NE(sink, nullptr) << error;
+        std::vector<unsigned char> block(4096, 7);
+        for (int i = 0; i < 1000 && !sink->failed(); ++i) {
+            sink->setIndexReserve(kReserve);
+            avio_write(sink->io(), block.data(), static_cast<int>(block.size()));
+            avio_flush(sink->io());
+        }
+        EXPECT_TRUE(sink->failed()) << disk.name;
+        EXPECT_NE(sink->failureText().find("The disk is full"), std::string::npos) << disk.name;
+        EXPECT_GT(sink->bytesWritten(), 0) << disk.name;
+        const std::vector<unsigned char> index(kReserve - 16, 1);
+        EXPECT_TRUE(sink->writeAt(sink->bytesWritten(), index.data(), index.size()))
+            << disk.name << ": the room is there after " << sink->bytesWritten() << " bytes";
+        sink->markFinished();
+        sink->close();
+    }
+    if (mounted)
+        ::umount(small.path().c_str());
 }
 
 TEST(AviWriter, FolderThatCannotTakeTheFileFailsTheStartWithAReason) {

@@ -6,6 +6,7 @@
 #include "platform/media/FfmpegPlatform.h"
 #include "platform/sim/SimulatedBoard.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -244,6 +245,63 @@ bool soundServerAvailable() {
         if (d.inputFormat == "pulse")
             return true;
     return false;
+}
+
+namespace {
+uint32_t le32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+} // namespace
+
+int64_t AviLayout::videoChunks() const {
+    return std::count_if(chunks.begin(), chunks.end(), [](const Chunk& c) { return c.id.substr(2) == "dc"; });
+}
+
+int64_t AviLayout::emptyVideoChunks() const {
+    return std::count_if(chunks.begin(), chunks.end(),
+                         [](const Chunk& c) { return c.id.substr(2) == "dc" && c.size == 0; });
+}
+
+AviLayout readAviLayout(const std::string& path) {
+    AviLayout layout;
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const int64_t size = static_cast<int64_t>(bytes.size());
+    layout.fileSize = size;
+    if (size < 12 || bytes.compare(0, 4, "RIFF") != 0)
+        return layout;
+    layout.riffEnd = 8 + static_cast<int64_t>(le32(p + 4));
+    int64_t pos = 12;
+    while (pos + 12 <= size &&
+           !(bytes.compare(pos, 4, "LIST") == 0 && bytes.compare(pos + 8, 4, "movi") == 0))
+        pos += 8 + ((le32(p + pos + 4) + 1) & ~1u);
+    if (pos + 12 > size)
+        return layout;
+    layout.moviList = pos;
+    layout.moviEnd = pos + 8 + static_cast<int64_t>(le32(p + pos + 4));
+    pos += 12;
+    while (pos + 8 <= size) {
+        const uint32_t n = le32(p + pos + 4);
+        const std::string id = bytes.substr(pos, 4);
+        if (pos + 8 + n > size)
+            break;
+        if (id == "idx1") {
+            layout.indexEntries = n / 16;
+            for (uint32_t e = 0; e < n / 16; ++e) {
+                const auto* entry = p + pos + 8 + e * 16;
+                if (entry[2] == 'd' && (le32(entry + 4) & 0x10))
+                    ++layout.keyEntries;
+            }
+            break;
+        }
+        if (id != "JUNK")
+            layout.chunks.push_back({id, n});
+        pos += 8 + ((n + 1) & ~1u);
+    }
+    layout.ok = true;
+    return layout;
 }
 
 } // namespace tavrin::mediatest

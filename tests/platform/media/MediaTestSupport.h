@@ -84,4 +84,23 @@ class TonePlayer {
 
 bool soundServerAvailable();
 
+// The top-level layout of an AVI file as this program writes it, read directly.
+struct AviLayout {
+    bool ok = false;
+    int64_t fileSize = 0;
+    int64_t riffEnd = 0;  // where the first RIFF's size says it ends
+    int64_t moviList = 0; // the first LIST movi
+    int64_t moviEnd = 0;  // where its size says it ends
+    struct Chunk {
+        std::string id;
+        uint32_t size;
+    };
+    std::vector<Chunk> chunks; // in the first movi list, up to the last whole one
+    int64_t indexEntries = -1; // entries of the idx1 after it, -1 for none
+    int64_t keyEntries = 0;    // of those, video entries flagged as key frames
+    int64_t videoChunks() const;
+    int64_t emptyVideoChunks() const;
+};
+AviLayout readAviLayout(const std::string& path);
+
 } // namespace tavrin::mediatest

@@ -92,27 +92,36 @@ TEST(RecordingEndToEnd, TenSecondsFromASixtyFrameBoardAtThirtyWithTheTone) {
     EXPECT_GT(rms, 3000) << "the tone plays at about a third of full scale";
 }
 
-TEST(RecordingEndToEnd, SoundIsWholeFromTheFirstMomentOfTheNextRecording) {
+TEST(RecordingEndToEnd, RecordingsStartAtTheClickWithTheirSoundWholeToTheEnd) {
     if (!soundServerAvailable())
         GTEST_SKIP() << "no sound server: run under scripts/test-env.sh";
     Harness h("FFV1 (lossless)");
     h.settings.recordFps = 30;
-    TonePlayer tone(1000.0, 20.0, h.dir.path());
+    TonePlayer tone(1000.0, 25.0, h.dir.path());
     ASSERT_TRUE(tone.started());
-    std::this_thread::sleep_for(400ms);
+    // As the program does when it starts; then the user reaches for the record button.
+    h.recorder.prepareSoundInput();
+    std::this_thread::sleep_for(2500ms);
 
-    for (const char* name : {"00001.avi", "00002.avi"}) {
+    for (const auto& [name, length] : {std::pair{"00001.avi", 6000ms}, std::pair{"00002.avi", 3000ms}}) {
+        const auto click = std::chrono::steady_clock::now();
         ASSERT_TRUE(h.recorder.startRecording(name));
-        feedFrames(h.pool, h.recorder, device::kDualScreenLayout, 60, 3s);
+        const auto clickTook = std::chrono::steady_clock::now() - click;
+        EXPECT_LE(clickTook, 50ms) << name << ": the click does not wait for the sound input";
+        feedFrames(h.pool, h.recorder, device::kDualScreenLayout, 60, length);
         record::AudioCaptureStatus sound;
         ASSERT_TRUE(h.recorder.soundStatus(&sound)) << name;
         EXPECT_EQ(sound.gaps, 0) << name << ": a source that delivers gets no silence";
         EXPECT_EQ(sound.splices, 0) << name << ": nothing it delivers is cut";
         EXPECT_FALSE(sound.lost) << name;
         h.recorder.stopRecording();
+        // The picture starts at the click.
+        const ProbedFile file = probe(h.dir.path() + name);
+        ASSERT_NE(file.first("video"), nullptr);
+        EXPECT_GE(file.first("video")->duration, std::chrono::duration<double>(length).count() - 0.5) << name;
     }
-    // The first recording's input was opened moments before; the second finds it delivering.
-    // Neither may start with silence or have a hole.
+    // The first recording's input was opened when the program started; the second finds
+    // it delivering as the first left it. Neither may start with silence or have a hole.
     for (const char* name : {"00001.avi", "00002.avi"}) {
         const std::vector<int16_t> sound = decodeAudioMono(h.dir.path() + name);
         ASSERT_GT(sound.size(), 48000u * 2) << name;
@@ -120,13 +129,18 @@ TEST(RecordingEndToEnd, SoundIsWholeFromTheFirstMomentOfTheNextRecording) {
         while (first < sound.size() && std::abs(sound[first]) < 1000)
             ++first;
         EXPECT_LE(first, 4800u) << name << ": no silence at the start beyond 100 ms";
-        // Every 10 ms carries the tone; the last 0.25 s may be padding.
-        for (std::size_t at = first; at + 480 + 12000 <= sound.size(); at += 480) {
+        // Every 10 ms carries the tone, to the very end: the sound heard before the stop
+        // is waited for.
+        for (std::size_t at = first; at + 480 <= sound.size(); at += 480) {
             int peak = 0;
             for (std::size_t i = at; i < at + 480; ++i)
                 peak = std::max(peak, std::abs(static_cast<int>(sound[i])));
             ASSERT_GT(peak, 1000) << name << ": silence at " << static_cast<double>(at) / 48000 << " s";
         }
+        int lastPeak = 0;
+        for (std::size_t i = sound.size() - 120; i < sound.size(); ++i)
+            lastPeak = std::max(lastPeak, std::abs(static_cast<int>(sound[i])));
+        EXPECT_GT(lastPeak, 1000) << name << ": the last 2.5 ms are silent";
     }
 }
 

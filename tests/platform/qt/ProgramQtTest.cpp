@@ -67,15 +67,20 @@ uint32_t bigEndian32(const std::vector<uint8_t>& b, std::size_t at) {
     return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
 }
 
+// The application object a test of the program runs in.
+struct TestApplication {
+    TestApplication() { base::setDiagnosticsToStdout(false); }
+    int argc = 1;
+    char name[13] = "program-test";
+    char* argv[2] = {name, nullptr};
+    QApplication app{argc, argv};
+};
+
 TEST(Program, ScreenshotRecordConsoleLayoutAndClose) {
     if (!std::getenv("DISPLAY"))
         GTEST_SKIP() << "needs an X server: run under scripts/test-env.sh";
     const std::filesystem::path startDir = std::filesystem::current_path();
-    int argc = 1;
-    char name[] = "program-test";
-    char* argv[] = {name, nullptr};
-    QApplication qtApp(argc, argv);
-    base::setDiagnosticsToStdout(false);
+    TestApplication qtApp;
 
     ProgramFolders folders;
     sim::SimulatedBoard board;
@@ -156,16 +161,70 @@ TEST(Program, ScreenshotRecordConsoleLayoutAndClose) {
     EXPECT_EQ(saved->outputFolder.utf8(), folders.desktop + "/");
 }
 
+// A recording that a crash left unfinished (no index, a torn last chunk, its marker
+// beside it) is finished by the next start of the program, which says so.
+TEST(Program, StartFinishesARecordingLeftUnfinished) {
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "needs an X server: run under scripts/test-env.sh";
+    const std::filesystem::path startDir = std::filesystem::current_path();
+    TestApplication qtApp;
+    ProgramFolders folders;
+    const std::string path = folders.desktop + "/00007.avi";
+    ASSERT_EQ(std::system(
+                  ("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=30 -t 2 -c:v ffv1 -y '" + path + "'")
+                      .c_str()),
+              0);
+    std::vector<uint8_t> avi = readFile(path);
+    const std::string bytes(avi.begin(), avi.end());
+    const std::size_t index = bytes.rfind("idx1");
+    ASSERT_NE(index, std::string::npos);
+    avi.resize(index - 5); // the index and a few bytes of the last chunk are lost
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(avi.data()), static_cast<std::streamsize>(avi.size()));
+    std::ofstream(folders.desktop + "/.00007.avi.unfinished");
+
+    sim::SimulatedBoard board;
+    device::NoModifierKeys keys;
+    app::CaptureApp capture(board, keys);
+    program::QtAppPlatform platform(capture, folders, false);
+    QString status;
+    QTimer::singleShot(0, [&] {
+        auto* window = topLevel<qt::ControlWindow>();
+        ASSERT_NE(window, nullptr);
+        auto closeAtTheEnd = qScopeGuard([&] { window->close(); });
+        // The board's state comes by itself after the start; the note stays below it.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return window->statusLine()->text().startsWith(QStringLiteral("Connected")); }, 5000));
+        status = window->statusLine()->text();
+    });
+    EXPECT_EQ(app::runProgram(capture, platform, folders), 0);
+    std::filesystem::current_path(startDir);
+
+    EXPECT_EQ(status, QStringLiteral("Connected\nRecovered 00007.avi"));
+    EXPECT_FALSE(std::filesystem::exists(folders.desktop + "/.00007.avi.unfinished"));
+    const std::vector<uint8_t> finished = readFile(path);
+    ASSERT_GE(finished.size(), avi.size()) << "nothing is cut off";
+    // The chunks before the torn one are as they were; it becomes padding.
+    const std::size_t movi = bytes.find("movi");
+    const std::size_t lastChunk = bytes.rfind("00dc", index);
+    ASSERT_LT(movi, lastChunk);
+    EXPECT_TRUE(std::equal(avi.begin() + static_cast<std::ptrdiff_t>(movi + 4),
+                           avi.begin() + static_cast<std::ptrdiff_t>(lastChunk),
+                           finished.begin() + static_cast<std::ptrdiff_t>(movi + 4)));
+    const std::string text(finished.begin(), finished.end());
+    EXPECT_EQ(text.compare(lastChunk, 4, "JUNK"), 0);
+    EXPECT_NE(text.rfind("idx1"), std::string::npos);
+    const uint32_t riff = uint32_t(finished[4]) | uint32_t(finished[5]) << 8 | uint32_t(finished[6]) << 16 |
+                          uint32_t(finished[7]) << 24;
+    EXPECT_EQ(riff + 8u, finished.size());
+}
+
 // Where the program can place its windows, the control window opens clear of the
 // picture windows, all of them on the screen, whatever layout it starts with.
 TEST(Program, ControlWindowOpensBesideThePictures) {
     if (!std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"))
         GTEST_SKIP() << "needs an X server without a compositor: run under scripts/test-env.sh";
-    int argc = 1;
-    char name[] = "program-test";
-    char* argv[] = {name, nullptr};
-    QApplication qtApp(argc, argv);
-    base::setDiagnosticsToStdout(false);
+    TestApplication qtApp;
     const std::filesystem::path startDir = std::filesystem::current_path();
     for (const auto& [mode, split] : {std::pair{6, 0}, std::pair{6, 1}, std::pair{7, 0}}) {
         ProgramFolders folders;

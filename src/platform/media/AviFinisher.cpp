@@ -1,0 +1,352 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "platform/media/AviFinisher.h"
+
+#include "base/Diagnostics.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <iterator>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace tavrin::media {
+
+namespace {
+
+constexpr uint32_t kKeyFrameFlag = 0x10; // AVIIF_KEYFRAME
+constexpr const char* kMarkerSuffix = ".unfinished";
+
+uint32_t le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void put32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+bool isTag(const uint8_t* p, const char* tag) {
+    return std::memcmp(p, tag, 4) == 0;
+}
+
+int64_t padded(uint32_t size) {
+    return static_cast<int64_t>(size) + (size & 1);
+}
+
+bool write32(AviFileAccess& file, int64_t offset, uint32_t value) {
+    uint8_t b[4];
+    put32(b, value);
+    return file.write(offset, b, 4);
+}
+
+struct StreamInfo {
+    bool video = false;
+    int64_t lengthField = -1; // strh dwLength
+    uint32_t blockAlign = 0;  // audio
+    int64_t chunks = 0;
+    int64_t bytes = 0;
+};
+
+struct Riff {
+    int64_t start = 0;
+    int64_t movi = -1;
+    bool hasIdx1 = false;
+};
+
+bool inRanges(const KeyFrameRanges& ranges, int64_t n) {
+    auto it = std::upper_bound(ranges.begin(), ranges.end(), n,
+                               [](int64_t v, const std::pair<int64_t, int64_t>& r) { return v < r.first; });
+    return it != ranges.begin() && n <= std::prev(it)->second;
+}
+
+} // namespace
+
+void addKeyFrame(KeyFrameRanges& ranges, int64_t n) {
+    if (!ranges.empty() && ranges.back().second + 1 == n)
+        ranges.back().second = n;
+    else
+        ranges.emplace_back(n, n);
+}
+
+bool finishAvi(AviFileAccess& file, const KeyFrameRanges& keyFrames, std::string* error) {
+    auto fail = [&](const char* why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    const int64_t end = file.size();
+    uint8_t b[24];
+    if (end < 24 || !file.read(0, b, 12) || !isTag(b, "RIFF") || !isTag(b + 8, "AVI "))
+        return fail("not an AVI file");
+
+    // The header: where the counts sit, and what each stream is.
+    std::vector<StreamInfo> streams;
+    int64_t avihFrames = -1;
+    int64_t odml = -1; // the extended header's chunk (JUNK until the file passes 1 GiB)
+    std::vector<Riff> riffs(1);
+    int64_t pos = 12;
+    while (pos + 12 <= end && file.read(pos, b, 12)) {
+        const uint32_t size = le32(b + 4);
+        if (isTag(b, "LIST") && isTag(b + 8, "movi")) {
+            riffs[0].movi = pos;
+            break;
+        }
+        if (isTag(b, "LIST") && isTag(b + 8, "hdrl")) {
+            const int64_t listEnd = std::min(end, pos + 8 + padded(size));
+            for (int64_t sub = pos + 12; sub + 8 <= listEnd && file.read(sub, b, 20);) {
+                const uint32_t subSize = le32(b + 4);
+                if (isTag(b, "avih")) {
+                    avihFrames = sub + 8 + 16;
+                } else if (isTag(b, "LIST") && isTag(b + 8, "strl") && isTag(b + 12, "strh")) {
+                    StreamInfo s;
+                    const int64_t strh = sub + 12;
+                    uint8_t h[12];
+                    if (!file.read(strh, h, 12))
+                        return fail("a stream header cut short");
+                    s.video = isTag(h + 8, "vids");
+                    s.lengthField = strh + 8 + 32;
+                    const int64_t strf = strh + 8 + padded(le32(h + 4));
+                    uint8_t f[22];
+                    if (!s.video && file.read(strf, f, 22) && isTag(f, "strf"))
+                        s.blockAlign = static_cast<uint32_t>(f[8 + 12]) | static_cast<uint32_t>(f[8 + 13])
+                                                                              << 8;
+                    if (!s.video && s.blockAlign == 0)
+                        return fail("a sound stream without its format");
+                    streams.push_back(s);
+                } else if ((isTag(b, "JUNK") || isTag(b, "LIST")) && isTag(b + 8, "odml") &&
+                           isTag(b + 12, "dmlh")) {
+                    odml = sub;
+                }
+                sub += 8 + padded(subSize);
+            }
+        }
+        pos += 8 + padded(size);
+    }
+    if (riffs[0].movi < 0 || avihFrames < 0 || streams.empty())
+        return fail("no AVI header and movi list");
+
+    // The chunks, up to the last one that is whole.
+    struct Chunk {
+        int64_t pos;
+        uint8_t id[4];
+        uint32_t size;
+    };
+    std::vector<Chunk> firstMovi; // for the index of the first RIFF
+    pos = riffs[0].movi + 12;
+    int64_t tail = pos;
+    bool inMovi = true;
+    while (pos + 8 <= end && file.read(pos, b, 8)) {
+        const uint32_t size = le32(b + 4);
+        if (isTag(b, "RIFF")) {
+            if (pos + 24 > end || !file.read(pos, b, 24) || !isTag(b + 8, "AVIX") || !isTag(b + 12, "LIST") ||
+                !isTag(b + 20, "movi"))
+                break;
+            Riff r;
+            r.start = pos;
+            r.movi = pos + 12;
+            riffs.push_back(r);
+            inMovi = true;
+            pos += 24;
+            tail = pos;
+            continue;
+        }
+        const int64_t next = pos + 8 + padded(size);
+        if (size == 0xFFFFFFFFu || next > end)
+            break; // cut short
+        if (isTag(b, "idx1")) {
+            riffs.back().hasIdx1 = true;
+            inMovi = false;
+        } else if (inMovi && b[0] >= '0' && b[0] <= '9' && b[1] >= '0' && b[1] <= '9') {
+            const std::size_t n = static_cast<std::size_t>((b[0] - '0') * 10 + (b[1] - '0'));
+            if (n < streams.size()) {
+                ++streams[n].chunks;
+                streams[n].bytes += size;
+            }
+            if (riffs.size() == 1) {
+                Chunk c{pos, {b[0], b[1], b[2], b[3]}, size};
+                firstMovi.push_back(c);
+            }
+        }
+        pos = next;
+        tail = pos;
+    }
+
+    // What follows the last whole chunk becomes padding that readers step over.
+    int64_t contentEnd = tail;
+    if (tail < end) {
+        const int64_t junk = std::max<int64_t>(0, end - tail - 8);
+        uint8_t h[9] = {'J', 'U', 'N', 'K', 0, 0, 0, 0, 0};
+        put32(h + 4, static_cast<uint32_t>(junk));
+        if (!file.write(tail, h, 8))
+            return fail("the file cannot be written");
+        contentEnd = tail + 8 + junk;
+        if (junk & 1) {
+            if (!file.write(contentEnd, h + 8, 1))
+                return fail("the file cannot be written");
+            ++contentEnd;
+        }
+    }
+    int64_t fileEnd = contentEnd;
+    const Riff& last = riffs.back();
+    if (inMovi && !write32(file, last.movi + 4, static_cast<uint32_t>(contentEnd - last.movi - 8)))
+        return fail("the file cannot be written");
+
+    // The index of the first RIFF, as libavformat writes it: offsets from the movi tag.
+    if (riffs.size() == 1 && !riffs[0].hasIdx1) {
+        std::vector<uint8_t> idx(8 + firstMovi.size() * 16);
+        std::memcpy(idx.data(), "idx1", 4);
+        put32(idx.data() + 4, static_cast<uint32_t>(firstMovi.size() * 16));
+        std::vector<int64_t> videoChunks(streams.size(), 0);
+        uint8_t* e = idx.data() + 8;
+        for (const Chunk& c : firstMovi) {
+            const std::size_t n = static_cast<std::size_t>((c.id[0] - '0') * 10 + (c.id[1] - '0'));
+            uint32_t flags = kKeyFrameFlag;
+            if (n < streams.size() && streams[n].video) {
+                const int64_t slot = videoChunks[n]++;
+                flags = c.size > 0 && (slot == 0 || inRanges(keyFrames, slot)) ? kKeyFrameFlag : 0;
+            }
+            std::memcpy(e, c.id, 4);
+            put32(e + 4, flags);
+            put32(e + 8, static_cast<uint32_t>(c.pos - (riffs[0].movi + 8)));
+            put32(e + 12, c.size);
+            e += 16;
+        }
+        if (!file.write(contentEnd, idx.data(), idx.size()))
+            return fail("no room for the index");
+        fileEnd = contentEnd + static_cast<int64_t>(idx.size());
+    }
+
+    // Each RIFF ends where the next begins; the last one with the file.
+    for (std::size_t i = 0; i < riffs.size(); ++i) {
+        const int64_t riffEnd = i + 1 < riffs.size() ? riffs[i + 1].start : fileEnd;
+        if (!write32(file, riffs[i].start + 4, static_cast<uint32_t>(riffEnd - riffs[i].start - 8)))
+            return fail("the file cannot be written");
+    }
+    int64_t frames = 0;
+    for (const StreamInfo& s : streams) {
+        const int64_t length = s.video ? s.chunks : s.bytes / s.blockAlign;
+        if (s.video)
+            frames = std::max(frames, length);
+        write32(file, s.lengthField, static_cast<uint32_t>(length));
+    }
+    if (riffs.size() == 1) {
+        write32(file, avihFrames, static_cast<uint32_t>(frames));
+    } else if (odml > 0) {
+        // An OpenDML file: its extended header says so and carries the whole frame count.
+        file.write(odml, "LIST", 4);
+        write32(file, odml + 20, static_cast<uint32_t>(frames));
+    }
+    return true;
+}
+
+std::string unfinishedMarkerPath(const std::string& aviPath) {
+    const std::size_t slash = aviPath.rfind('/');
+    const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+    return aviPath.substr(0, name) + "." + aviPath.substr(name) + kMarkerSuffix;
+}
+
+KeyFrameRanges readKeyFrames(const std::string& markerPath) {
+    KeyFrameRanges ranges;
+    FILE* f = std::fopen(markerPath.c_str(), "r");
+    if (!f)
+        return ranges;
+    long long first = 0, last = 0;
+    while (std::fscanf(f, "%lld %lld", &first, &last) == 2)
+        if (first <= last && (ranges.empty() || first > ranges.back().second))
+            ranges.emplace_back(first, last);
+    std::fclose(f);
+    return ranges;
+}
+
+namespace {
+
+class FdAccess : public AviFileAccess {
+  public:
+    explicit FdAccess(int fd) : fd_(fd) {
+        const off_t size = ::lseek(fd, 0, SEEK_END);
+        size_ = size > 0 ? size : 0;
+    }
+    int64_t size() const override { return size_; }
+    bool read(int64_t offset, void* data, std::size_t size) const override {
+        if (offset < 0 || offset + static_cast<int64_t>(size) > size_)
+            return false;
+        return ::pread(fd_, data, size, offset) == static_cast<ssize_t>(size);
+    }
+    bool write(int64_t offset, const void* data, std::size_t size) override {
+        if (::pwrite(fd_, data, size, offset) != static_cast<ssize_t>(size))
+            return false;
+        size_ = std::max(size_, offset + static_cast<int64_t>(size));
+        return true;
+    }
+
+  private:
+    int fd_;
+    int64_t size_ = 0;
+};
+
+} // namespace
+
+std::vector<std::string> recoverRecordings(const std::string& folder) {
+    std::vector<std::string> recovered;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return recovered;
+    std::vector<std::string> markers;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        const std::size_t suffix = std::strlen(kMarkerSuffix);
+        if (name.size() > suffix + 5 && name[0] == '.' &&
+            name.compare(name.size() - suffix, suffix, kMarkerSuffix) == 0)
+            markers.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(markers.begin(), markers.end());
+    const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    for (const std::string& marker : markers) {
+        const std::string markerPath = base + marker;
+        const std::string fileName = marker.substr(1, marker.size() - 1 - std::strlen(kMarkerSuffix));
+        const int lock = ::open(markerPath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (lock < 0)
+            continue;
+        if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+            ::close(lock); // a program is writing it now
+            continue;
+        }
+        const int fd = ::open((base + fileName).c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ENOENT)
+                ::unlink(markerPath.c_str()); // the recording is gone
+            ::close(lock);
+            continue;
+        }
+        FdAccess access(fd);
+        std::string why;
+        const bool finished = finishAvi(access, readKeyFrames(markerPath), &why);
+        if (finished) {
+            // Gives back any room the recording kept on the disk beyond the file.
+            if (::ftruncate(fd, access.size()) != 0)
+                base::recordLog.warning("%s: the room kept beyond it stays\n", fileName.c_str());
+            ::fsync(fd);
+            base::recordLog.info("Recovered %s\n", fileName.c_str());
+            recovered.push_back(fileName);
+            ::unlink(markerPath.c_str());
+        } else {
+            // Not a file this can finish: it is left as it is, and not tried again.
+            base::recordLog.warning("%s was left unfinished and cannot be finished (%s)\n", fileName.c_str(),
+                                    why.c_str());
+            ::unlink(markerPath.c_str());
+        }
+        ::close(fd);
+        ::close(lock);
+    }
+    return recovered;
+}
+
+} // namespace tavrin::media

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "MediaTestSupport.h"
+
+#include "fakes/FakeSinkFilter.h"
+#include "platform/media/AudioCaptureFilter.h"
+#include "record/FilterGraph.h"
+#include "record/ReferenceClock.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace tavrin;
+using namespace tavrin::mediatest;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+// Raw 48 kHz stereo sound through a named pipe, read by the capture pin as it reads
+// a sound server, at a pace the test sets: 20 ms at a time in real time, except for
+// a stall after which everything missed comes at once (a starved sound server).
+class PipedSound {
+  public:
+    PipedSound(const std::string& path, std::chrono::milliseconds stallAt, std::chrono::milliseconds stall)
+        : stallAt_(stallAt), stall_(stall) {
+        ::mkfifo(path.c_str(), 0600);
+        fd_ = ::open(path.c_str(),
+                     O_RDWR | O_CLOEXEC); // a writer from the start: the reader's open cannot block
+        thread_ = std::thread([this] { run(); });
+    }
+    ~PipedSound() {
+        stop_ = true;
+        thread_.join();
+        ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+
+  private:
+    void run() {
+        const auto start = Steady::now();
+        int64_t sent = 0; // 20 ms packets
+        std::vector<int16_t> packet(960 * 2, 3000);
+        while (!stop_) {
+            const auto now = Steady::now();
+            if (now - start >= stallAt_ && now - start < stallAt_ + stall_) {
+                std::this_thread::sleep_for(5ms);
+                continue;
+            }
+            for (; sent * 20ms <= now - start; ++sent)
+                if (::write(fd_, packet.data(), packet.size() * 2) < 0)
+                    return;
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+
+    std::chrono::milliseconds stallAt_;
+    std::chrono::milliseconds stall_;
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST(AudioCapture, ASourceHeldUpForOneAndAHalfSecondsLosesNothingAndGetsNoSilence) {
+    TempDir dir;
+    const std::string fifo = dir.path() + "sound";
+    record::AudioCaptureStatus status;
+    int64_t delivered = 0;
+    double seconds = 0;
+    {
+        PipedSound sound(fifo, 1500ms, 1500ms);
+        ASSERT_TRUE(sound.ok());
+        auto graph = std::make_shared<record::FilterGraph>(std::make_shared<record::SystemReferenceClock>());
+        auto source =
+            std::make_shared<media::AudioCaptureFilter>(media::AudioDevice{"s16le", fifo, "pipe", false});
+        auto sink = std::make_shared<tavrin::testing::FakeSinkFilter>(record::MEDIATYPE_Audio);
+        ASSERT_EQ(graph->AddFilter(source, "audioSource"), record::S_OK);
+        ASSERT_EQ(graph->AddFilter(sink, "sink"), record::S_OK);
+        ASSERT_EQ(graph->ConnectDirect(source->pin, &sink->pin, nullptr), record::S_OK);
+        ASSERT_EQ(graph->Run(), record::S_OK);
+        const auto started = Steady::now();
+        std::this_thread::sleep_for(4500ms); // 1 s steady, the stall, the burst, 1.5 s steady
+        seconds = std::chrono::duration<double>(Steady::now() - started).count();
+        graph->Stop();
+        source->GetCaptureStatus(&status);
+        for (const auto& s : sink->samples())
+            delivered += static_cast<int64_t>(s.bytes.size()) / 4;
+        for (auto* filter :
+             {static_cast<record::BaseFilter*>(source.get()), static_cast<record::BaseFilter*>(sink.get())})
+            graph->RemoveFilter(filter);
+    }
+    media::AudioCaptureFilter::closeIdleDevices();
+    EXPECT_EQ(status.gaps, 0) << "a source held up for less than 2 s gets no silence";
+    EXPECT_EQ(status.splices, 0) << "and nothing it hands over afterwards is cut";
+    EXPECT_LE(status.leadSamples, 4800);
+    // All of it is there, up to the stop and a frame past it: the stop waits for the sound
+    // heard before it, which a recording's last picture may still need.
+    EXPECT_GE(static_cast<double>(delivered), (seconds + 0.04) * 48000);
+    EXPECT_LE(static_cast<double>(delivered), (seconds + 0.25) * 48000);
+}
+
+} // namespace
