@@ -15,13 +15,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -31,73 +29,6 @@ namespace fs = std::filesystem;
 using tavrin::testing::eventually;
 
 namespace {
-
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
-
-// The properties of node `name` as pw-dump shows them; empty when there is no such node.
-std::string nodeProps(const std::string& name) {
-    const std::string dump = run("pw-dump 2>/dev/null");
-    const std::size_t at = dump.find("\"node.name\": \"" + name + "\"");
-    if (at == std::string::npos)
-        return {};
-    const std::size_t from = dump.rfind("\"props\": {", at);
-    const std::size_t to = dump.find('}', at);
-    return from == std::string::npos || to == std::string::npos ? std::string()
-                                                                : dump.substr(from, to - from);
-}
-
-bool haveDaemon() {
-    const char* dir = std::getenv("PIPEWIRE_RUNTIME_DIR");
-    return dir && fs::exists(fs::path(dir) / "pipewire-0");
-}
-
-bool haveGstreamer() {
-    return std::system("gst-inspect-1.0 pipewiresrc >/dev/null 2>&1") == 0;
-}
-
-// gst-launch-1.0 with `args`, its output thrown away; ended with SIGINT (it sends EOS first).
-class Consumer {
-  public:
-    explicit Consumer(const std::vector<std::string>& args) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            std::vector<char*> argv{const_cast<char*>("gst-launch-1.0"), const_cast<char*>("-q"),
-                                    const_cast<char*>("-e")};
-            for (const std::string& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            std::freopen("/dev/null", "w", stdout);
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~Consumer() { stop(); }
-    void stop() {
-        if (pid_ <= 0)
-            return;
-        ::kill(pid_, SIGINT);
-        for (int i = 0; i < 300 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(10ms);
-        if (::waitpid(pid_, nullptr, WNOHANG) == 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-};
 
 struct TempDir {
     TempDir() {
@@ -126,7 +57,7 @@ std::vector<uint8_t> readFile(const fs::path& p) {
 } // namespace
 
 TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
-    if (!haveDaemon() || !haveGstreamer())
+    if (!tavrin::testing::havePipewireDaemon() || !tavrin::testing::haveGstPipewire())
         GTEST_SKIP() << "needs a PipeWire daemon and GStreamer's pipewiresrc (scripts/test-env.sh)";
     tavrin::testing::DiagnosticCapture quiet;
     device::FramePool pool;
@@ -138,7 +69,7 @@ TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
 
     // What the camera portal looks for, and the name consumers ask for.
     std::string props;
-    ASSERT_TRUE(eventually([&] { return !(props = nodeProps(name)).empty(); }, 5s));
+    ASSERT_TRUE(eventually([&] { return !(props = tavrin::testing::nodeProps(name)).empty(); }, 5s));
     EXPECT_NE(props.find("\"media.class\": \"Video/Source\""), std::string::npos) << props;
     EXPECT_NE(props.find("\"media.role\": \"Camera\""), std::string::npos) << props;
     EXPECT_NE(props.find("\"node.description\": \"Tavrin Capture test\""), std::string::npos) << props;
@@ -151,8 +82,7 @@ TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
     EXPECT_EQ(pool.queue().count(), device::FramePool::kFrameCount);
 
     TempDir out;
-    Consumer gst({"pipewiresrc", "target-object=" + name, "!", "videoconvert", "!", "video/x-raw,format=BGRx",
-                  "!", "multifilesink", "location=" + (out.path / "%05d.raw").string()});
+    tavrin::testing::GstReader gst(name, out.path.string());
     ASSERT_TRUE(eventually([&] { return camera.wantsFrames(); }, 10s)) << "pipewiresrc did not connect";
 
     // 1.5 s of the dual-screen picture, then 1.5 s of the single-screen one, at the board's pace.
@@ -171,14 +101,11 @@ TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
     EXPECT_TRUE(eventually([&] { return pool.queue().count() == device::FramePool::kFrameCount; }, 2s))
         << "the camera let go of every frame";
 
-    std::vector<fs::path> files;
-    for (const auto& e : fs::directory_iterator(out.path))
-        files.push_back(e.path());
-    std::sort(files.begin(), files.end());
+    const std::vector<std::string> files = tavrin::testing::GstReader::files(out.path.string());
     int dual = 0, single = 0, notExact = 0, outOfOrder = 0;
     uint32_t previous = 0;
     int32_t previousLayout = device::kDualScreenLayout;
-    for (const fs::path& f : files) {
+    for (const std::string& f : files) {
         const std::vector<uint8_t> bytes = readFile(f);
         const auto it = sentPictures.find(tavrin::testing::pictureHash(bytes));
         if (it == sentPictures.end() ||
@@ -202,8 +129,10 @@ TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
 
     // The user's switch takes the node away and brings it back.
     camera.setEnabled(false);
-    EXPECT_TRUE(eventually([&] { return !camera.published() && nodeProps(name).empty(); }, 5s));
+    EXPECT_TRUE(
+        eventually([&] { return !camera.published() && tavrin::testing::nodeProps(name).empty(); }, 5s));
     camera.setEnabled(true);
-    EXPECT_TRUE(eventually([&] { return camera.published() && !nodeProps(name).empty(); }, 5s));
+    EXPECT_TRUE(
+        eventually([&] { return camera.published() && !tavrin::testing::nodeProps(name).empty(); }, 5s));
     EXPECT_EQ(camera.counters().connects, 2u);
 }
