@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sys/wait.h>
 #include <thread>
@@ -86,6 +88,11 @@ std::vector<std::string> GstReader::files(const std::string& folder) {
         out.push_back(e.path().string());
     std::sort(out.begin(), out.end());
     return out;
+}
+
+std::vector<uint8_t> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool havePipewireDaemon() {

@@ -48,6 +48,9 @@ class GstReader {
     int pid_ = -1;
 };
 
+// A file's bytes; empty when it cannot be read.
+std::vector<uint8_t> readBytes(const std::string& path);
+
 // GStreamer's pipewiresrc is installed.
 bool haveGstPipewire();
 // A daemon is at PIPEWIRE_RUNTIME_DIR (scripts/test-env.sh starts one).

@@ -49,11 +49,6 @@ device::FrameRef boardFrame(device::FramePool& pool, uint32_t n, int32_t layoutI
     return f;
 }
 
-std::vector<uint8_t> readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 } // namespace
 
 TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
@@ -106,7 +101,7 @@ TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
     uint32_t previous = 0;
     int32_t previousLayout = device::kDualScreenLayout;
     for (const std::string& f : files) {
-        const std::vector<uint8_t> bytes = readFile(f);
+        const std::vector<uint8_t> bytes = tavrin::testing::readBytes(f);
         const auto it = sentPictures.find(tavrin::testing::pictureHash(bytes));
         if (it == sentPictures.end() ||
             bytes != tavrin::testing::cameraPictureOf(it->second.first, it->second.second)) {

@@ -54,11 +54,6 @@ bool shareAsCamera() {
     return false;
 }
 
-std::vector<uint8_t> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 } // namespace
 
 TEST(ProgramCamera, AReaderKeepsExactPicturesAcrossALayoutChangeAndTheMenuSwitchesTheCamera) {
@@ -116,7 +111,7 @@ TEST(ProgramCamera, AReaderKeepsExactPicturesAcrossALayoutChangeAndTheMenuSwitch
     const tavrin::testing::CameraReference single(device::kSingleScreenLayout, 2048);
     int dualCount = 0, singleCount = 0, notExact = 0, dualAfterSingle = 0;
     for (const std::string& file : tavrin::testing::GstReader::files(frames)) {
-        const std::vector<uint8_t> bytes = readFile(file);
+        const std::vector<uint8_t> bytes = tavrin::testing::readBytes(file);
         if (!dual.find(bytes).empty()) {
             ++dualCount;
             dualAfterSingle += singleCount > 0;
