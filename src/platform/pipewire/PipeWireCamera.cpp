@@ -124,9 +124,9 @@ struct PipeWireCamera::Loop {
         if (!core) {
             const int err = errno;
             if (!unavailableSaid) {
-                base::cameraLog.warning("camera unavailable: no PipeWire daemon (%s); trying again every %g s\n",
-                                    std::strerror(err),
-                                    static_cast<double>(options.retryInterval.count()) / 1000);
+                base::cameraLog.warning(
+                    "camera unavailable: no PipeWire daemon (%s); trying again every %g s\n",
+                    std::strerror(err), static_cast<double>(options.retryInterval.count()) / 1000);
                 unavailableSaid = true;
             }
             return retryIn(options.retryInterval);
@@ -168,8 +168,8 @@ struct PipeWireCamera::Loop {
         published.store(true);
         connects.fetch_add(1);
         base::cameraLog.info("camera published as %s (%d x %d BGRx, %d frames a second)\n",
-                         options.nodeName.c_str(), display::kCameraWidth, display::kCameraHeight,
-                         display::kCameraFramesPerSecond);
+                             options.nodeName.c_str(), display::kCameraWidth, display::kCameraHeight,
+                             display::kCameraFramesPerSecond);
     }
 
     void disconnect() {

@@ -5,7 +5,17 @@
 #include "platform/sim/SimulatedBoard.h"
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace tavrin::testing {
 
@@ -43,6 +53,73 @@ std::vector<uint32_t> CameraReference::find(std::span<const uint8_t> bgrx) const
     }
     std::sort(found.begin(), found.end());
     return found;
+}
+
+GstReader::GstReader(const std::string& node, const std::string& folder) {
+    const std::string target = "target-object=" + node;
+    const std::string location = "location=" + folder + "/%05d.raw";
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        ::execlp("gst-launch-1.0", "gst-launch-1.0", "-q", "-e", "pipewiresrc", target.c_str(), "!",
+                 "videoconvert", "!", "video/x-raw,format=BGRx", "!", "multifilesink", location.c_str(),
+                 nullptr);
+        ::_exit(127);
+    }
+}
+
+void GstReader::stop() {
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGINT);
+    for (int i = 0; i < 300 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (::waitpid(pid_, nullptr, WNOHANG) == 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+}
+
+std::vector<std::string> GstReader::files(const std::string& folder) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+        out.push_back(e.path().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::vector<uint8_t> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool havePipewireDaemon() {
+    const char* dir = std::getenv("PIPEWIRE_RUNTIME_DIR");
+    return dir && std::filesystem::exists(std::filesystem::path(dir) / "pipewire-0");
+}
+
+std::string nodeProps(const std::string& name) {
+    std::string dump;
+    if (FILE* p = ::popen("pw-dump 2>/dev/null", "r")) {
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+            dump.append(buf, n);
+        ::pclose(p);
+    }
+    const std::size_t at = dump.find("\"node.name\": \"" + name + "\"");
+    if (at == std::string::npos)
+        return {};
+    const std::size_t from = dump.rfind("\"props\": {", at);
+    const std::size_t to = dump.find('}', at);
+    return from == std::string::npos || to == std::string::npos ? std::string()
+                                                                : dump.substr(from, to - from);
+}
+
+bool haveGstPipewire() {
+    return std::system("gst-inspect-1.0 pipewiresrc >/dev/null 2>&1") == 0;
 }
 
 } // namespace tavrin::testing

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -30,5 +31,31 @@ class CameraReference {
 };
 
 uint64_t pictureHash(std::span<const uint8_t> bytes);
+
+// gst-launch-1.0 reading camera `node` into numbered raw BGRx files in `folder`,
+// one a picture, until stop() (SIGINT: it ends the stream first).
+class GstReader {
+  public:
+    GstReader(const std::string& node, const std::string& folder);
+    ~GstReader() { stop(); }
+    GstReader(const GstReader&) = delete;
+    GstReader& operator=(const GstReader&) = delete;
+    void stop();
+    // The files written so far, in order.
+    static std::vector<std::string> files(const std::string& folder);
+
+  private:
+    int pid_ = -1;
+};
+
+// A file's bytes; empty when it cannot be read.
+std::vector<uint8_t> readBytes(const std::string& path);
+
+// GStreamer's pipewiresrc is installed.
+bool haveGstPipewire();
+// A daemon is at PIPEWIRE_RUNTIME_DIR (scripts/test-env.sh starts one).
+bool havePipewireDaemon();
+// The properties of node `name` as pw-dump shows them; empty when there is no such node.
+std::string nodeProps(const std::string& name);
 
 } // namespace tavrin::testing

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The camera on a real PipeWire daemon, read by GStreamer's pipewiresrc. Needs the
-// daemon of scripts/test-env.sh (PIPEWIRE_RUNTIME_DIR) and gst-launch-1.0; the
-// daemon test starts daemons of its own with scripts/pipewire-session.sh.
+// daemon of scripts/test-env.sh (PIPEWIRE_RUNTIME_DIR) and gst-launch-1.0. A daemon
+// missing, stopped and restarted: camera_program.sh, with the whole program.
 #include "platform/pipewire/PipeWireCamera.h"
 
 #include "CameraReference.h"
 #include "device/FrameQueue.h"
 #include "display/FrameConversion.h"
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "platform/sim/SimulatedBoard.h"
 
@@ -14,99 +15,20 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace tavrin;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+using tavrin::testing::eventually;
 
 namespace {
-
-template <class Pred> bool waitFor(Pred pred, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
-
-// The properties of node `name` as pw-dump shows them; empty when there is no such node.
-std::string nodeProps(const std::string& name) {
-    const std::string dump = run("pw-dump 2>/dev/null");
-    const std::size_t at = dump.find("\"node.name\": \"" + name + "\"");
-    if (at == std::string::npos)
-        return {};
-    const std::size_t from = dump.rfind("\"props\": {", at);
-    const std::size_t to = dump.find('}', at);
-    return from == std::string::npos || to == std::string::npos ? std::string()
-                                                                : dump.substr(from, to - from);
-}
-
-bool haveDaemon() {
-    const char* dir = std::getenv("PIPEWIRE_RUNTIME_DIR");
-    return dir && fs::exists(fs::path(dir) / "pipewire-0");
-}
-
-bool haveGstreamer() {
-    return std::system("gst-inspect-1.0 pipewiresrc >/dev/null 2>&1") == 0;
-}
-
-// gst-launch-1.0 with `args`, its output thrown away; ended with SIGINT (it sends EOS first).
-class Consumer {
-  public:
-    explicit Consumer(const std::vector<std::string>& args) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            std::vector<char*> argv{const_cast<char*>("gst-launch-1.0"), const_cast<char*>("-q"),
-                                    const_cast<char*>("-e")};
-            for (const std::string& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            std::freopen("/dev/null", "w", stdout);
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~Consumer() { stop(); }
-    void stop() {
-        if (pid_ <= 0)
-            return;
-        ::kill(pid_, SIGINT);
-        for (int i = 0; i < 300 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(10ms);
-        if (::waitpid(pid_, nullptr, WNOHANG) == 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-};
 
 struct TempDir {
     TempDir() {
@@ -127,15 +49,10 @@ device::FrameRef boardFrame(device::FramePool& pool, uint32_t n, int32_t layoutI
     return f;
 }
 
-std::vector<uint8_t> readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 } // namespace
 
 TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
-    if (!haveDaemon() || !haveGstreamer())
+    if (!tavrin::testing::havePipewireDaemon() || !tavrin::testing::haveGstPipewire())
         GTEST_SKIP() << "needs a PipeWire daemon and GStreamer's pipewiresrc (scripts/test-env.sh)";
     tavrin::testing::DiagnosticCapture quiet;
     device::FramePool pool;
@@ -143,11 +60,11 @@ TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
     const std::string name = "tavrin-capture-test-" + std::to_string(::getpid());
     pipewire::PipeWireCamera camera({name, "Tavrin Capture test", 3000ms});
     camera.setEnabled(true);
-    ASSERT_TRUE(waitFor([&] { return camera.published(); }, 5s));
+    ASSERT_TRUE(eventually([&] { return camera.published(); }, 5s));
 
     // What the camera portal looks for, and the name consumers ask for.
     std::string props;
-    ASSERT_TRUE(waitFor([&] { return !(props = nodeProps(name)).empty(); }, 5s));
+    ASSERT_TRUE(eventually([&] { return !(props = tavrin::testing::nodeProps(name)).empty(); }, 5s));
     EXPECT_NE(props.find("\"media.class\": \"Video/Source\""), std::string::npos) << props;
     EXPECT_NE(props.find("\"media.role\": \"Camera\""), std::string::npos) << props;
     EXPECT_NE(props.find("\"node.description\": \"Tavrin Capture test\""), std::string::npos) << props;
@@ -160,9 +77,8 @@ TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
     EXPECT_EQ(pool.queue().count(), device::FramePool::kFrameCount);
 
     TempDir out;
-    Consumer gst({"pipewiresrc", "target-object=" + name, "!", "videoconvert", "!", "video/x-raw,format=BGRx",
-                  "!", "multifilesink", "location=" + (out.path / "%05d.raw").string()});
-    ASSERT_TRUE(waitFor([&] { return camera.wantsFrames(); }, 10s)) << "pipewiresrc did not connect";
+    tavrin::testing::GstReader gst(name, out.path.string());
+    ASSERT_TRUE(eventually([&] { return camera.wantsFrames(); }, 10s)) << "pipewiresrc did not connect";
 
     // 1.5 s of the dual-screen picture, then 1.5 s of the single-screen one, at the board's pace.
     std::map<uint64_t, std::pair<uint32_t, int32_t>> sentPictures;
@@ -176,19 +92,16 @@ TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
     }
     std::this_thread::sleep_for(300ms);
     gst.stop();
-    EXPECT_TRUE(waitFor([&] { return !camera.wantsFrames(); }, 5s)) << "the reader left";
-    EXPECT_TRUE(waitFor([&] { return pool.queue().count() == device::FramePool::kFrameCount; }, 2s))
+    EXPECT_TRUE(eventually([&] { return !camera.wantsFrames(); }, 5s)) << "the reader left";
+    EXPECT_TRUE(eventually([&] { return pool.queue().count() == device::FramePool::kFrameCount; }, 2s))
         << "the camera let go of every frame";
 
-    std::vector<fs::path> files;
-    for (const auto& e : fs::directory_iterator(out.path))
-        files.push_back(e.path());
-    std::sort(files.begin(), files.end());
+    const std::vector<std::string> files = tavrin::testing::GstReader::files(out.path.string());
     int dual = 0, single = 0, notExact = 0, outOfOrder = 0;
     uint32_t previous = 0;
     int32_t previousLayout = device::kDualScreenLayout;
-    for (const fs::path& f : files) {
-        const std::vector<uint8_t> bytes = readFile(f);
+    for (const std::string& f : files) {
+        const std::vector<uint8_t> bytes = tavrin::testing::readBytes(f);
         const auto it = sentPictures.find(tavrin::testing::pictureHash(bytes));
         if (it == sentPictures.end() ||
             bytes != tavrin::testing::cameraPictureOf(it->second.first, it->second.second)) {
@@ -211,50 +124,10 @@ TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
 
     // The user's switch takes the node away and brings it back.
     camera.setEnabled(false);
-    EXPECT_TRUE(waitFor([&] { return !camera.published() && nodeProps(name).empty(); }, 5s));
+    EXPECT_TRUE(
+        eventually([&] { return !camera.published() && tavrin::testing::nodeProps(name).empty(); }, 5s));
     camera.setEnabled(true);
-    EXPECT_TRUE(waitFor([&] { return camera.published() && !nodeProps(name).empty(); }, 5s));
-    EXPECT_EQ(camera.counters().connects, 2u);
-}
-
-TEST(PipeWireCamera, WithoutADaemonItSaysSoOnceAndPublishesWhenOneComesAndComesBack) {
-    const fs::path session = fs::path(TAVRIN_SOURCE_DIR) / "scripts" / "pipewire-session.sh";
-    if (std::system("command -v pipewire >/dev/null && command -v wireplumber >/dev/null") != 0)
-        GTEST_SKIP() << "PipeWire and WirePlumber are not installed";
-    TempDir dir;
-    const char* before = std::getenv("PIPEWIRE_RUNTIME_DIR");
-    const std::string saved = before ? before : "";
-    ::setenv("PIPEWIRE_RUNTIME_DIR", (dir.path / "run").c_str(), 1);
-    auto restore = [&] {
-        std::system(("bash '" + session.string() + "' stop '" + dir.path.string() + "'").c_str());
-        if (before)
-            ::setenv("PIPEWIRE_RUNTIME_DIR", saved.c_str(), 1);
-        else
-            ::unsetenv("PIPEWIRE_RUNTIME_DIR");
-    };
-    struct Restore {
-        std::function<void()> f;
-        ~Restore() { f(); }
-    } restoreAtEnd{restore};
-    const std::string start = "bash '" + session.string() + "' start '" + dir.path.string() + "'";
-    const std::string stop = "bash '" + session.string() + "' stop '" + dir.path.string() + "'";
-
-    tavrin::testing::DiagnosticCapture diagnostics;
-    pipewire::PipeWireCamera camera({"tavrin-capture-retry", "Tavrin Capture", 200ms});
-    camera.setEnabled(true);
-    std::this_thread::sleep_for(1s); // several tries
-    EXPECT_FALSE(camera.published());
-    EXPECT_EQ(diagnostics.count("camera unavailable"), 1) << diagnostics.text();
-
-    ASSERT_EQ(std::system(start.c_str()), 0);
-    EXPECT_TRUE(waitFor([&] { return camera.published(); }, 5s)) << diagnostics.text();
-
-    // The daemon goes away and comes back: the camera follows, the program goes on.
-    ASSERT_EQ(std::system(stop.c_str()), 0);
-    EXPECT_TRUE(waitFor([&] { return !camera.published(); }, 5s));
-    EXPECT_EQ(diagnostics.count("publishing again when the PipeWire daemon is back"), 1)
-        << diagnostics.text();
-    ASSERT_EQ(std::system(start.c_str()), 0);
-    EXPECT_TRUE(waitFor([&] { return camera.published(); }, 8s)) << diagnostics.text();
+    EXPECT_TRUE(
+        eventually([&] { return camera.published() && !tavrin::testing::nodeProps(name).empty(); }, 5s));
     EXPECT_EQ(camera.counters().connects, 2u);
 }

@@ -9,6 +9,7 @@
 #include "platform/usb/HotplugWatcher.h"
 #include "platform/usb/LibusbTransport.h"
 
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FirmwareTestImage.h"
 
@@ -34,15 +35,7 @@ void fault(const std::string& line) {
     std::ofstream(control) << line << "\n";
 }
 
-template <typename Pred> bool eventually(Pred pred, std::chrono::milliseconds limit = 5s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
+using tavrin::testing::eventually;
 
 struct Emulated : ::testing::Test {
     void SetUp() override {
