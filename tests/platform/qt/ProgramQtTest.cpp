@@ -226,7 +226,9 @@ TEST(Program, ControlWindowOpensBesideThePictures) {
         GTEST_SKIP() << "needs an X server without a compositor: run under scripts/test-env.sh";
     TestApplication qtApp;
     const std::filesystem::path startDir = std::filesystem::current_path();
-    for (const auto& [mode, split] : {std::pair{6, 0}, std::pair{6, 1}, std::pair{7, 0}}) {
+    for (const std::pair<int, int>& layout : {std::pair{6, 0}, std::pair{6, 1}, std::pair{7, 0}}) {
+        const int mode = layout.first; // named copies: a lambda cannot take a structured binding in C++20
+        const int split = layout.second;
         ProgramFolders folders;
         base::Settings stored;
         stored.displayMode = mode;
