@@ -2,8 +2,8 @@
 #include "app/ControlWindowLogic.h"
 
 #include "app/CaptureApp.h"
-#include "app/Lifecycle.h"
 #include "app/FrameArrival.h"
+#include "app/Lifecycle.h"
 
 #include "base/Diagnostics.h"
 #include "base/Messages.h"
@@ -74,8 +74,8 @@ bool ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, intpt
         return true;
     case base::UM_DEVICE:
         status_->setConnectionStatus(wParam == base::kDeviceNoPermission ? kNoPermissionText
-                                     : wParam                       ? "Connected"
-                                                                    : "Not connected");
+                                     : wParam                            ? "Connected"
+                                                                         : "Not connected");
         return true;
     case base::UM_TOPMOST:
         s_.displays.applyTopmost();

@@ -16,7 +16,8 @@ constexpr auto kReadThreadStopLimit = std::chrono::milliseconds(500);
 
 } // namespace
 
-int runProgram(CaptureApp& app, AppPlatform& platform, base::UserFolders& folders, CaptureStarter startCapture) {
+int runProgram(CaptureApp& app, AppPlatform& platform, base::UserFolders& folders,
+               CaptureStarter startCapture) {
     platform.initToolkit();
     app.fatalErrorHook = [&platform](std::string_view text) {
         platform.showErrorBox(text);

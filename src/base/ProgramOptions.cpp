@@ -112,8 +112,8 @@ int32_t readInteger(const OptionsText& text, std::string_view key, int32_t fallb
     return fallback;
 }
 
-std::size_t readChoice(const OptionsText& text, std::string_view key, const std::vector<std::string_view>& choices,
-                       std::size_t fallback) {
+std::size_t readChoice(const OptionsText& text, std::string_view key,
+                       const std::vector<std::string_view>& choices, std::size_t fallback) {
     const auto found = text.value(key);
     if (!found)
         return fallback;

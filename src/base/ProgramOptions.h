@@ -41,8 +41,8 @@ bool readFlag(const OptionsText& text, std::string_view key, bool fallback);
 int32_t readInteger(const OptionsText& text, std::string_view key, int32_t fallback, int32_t lowest,
                     int32_t highest);
 // One of `choices` (their index), or `fallback` as readFlag treats a bad value.
-std::size_t readChoice(const OptionsText& text, std::string_view key, const std::vector<std::string_view>& choices,
-                       std::size_t fallback);
+std::size_t readChoice(const OptionsText& text, std::string_view key,
+                       const std::vector<std::string_view>& choices, std::size_t fallback);
 
 enum class Arrangement : uint8_t { Stacked, SideBySide };
 

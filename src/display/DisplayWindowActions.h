@@ -67,7 +67,8 @@ class DisplayWindowActions {
     DisplayWindowActions(DisplaySettings& settings, PictureOptions& picture,
                          const base::ControlWindowLink& controlWindow, DisplayWindowHost& host,
                          base::ProgramOptions* options = nullptr)
-        : settings_(settings), picture_(picture), controlWindow_(controlWindow), host_(host), options_(options) {}
+        : settings_(settings), picture_(picture), controlWindow_(controlWindow), host_(host),
+          options_(options) {}
 
     void keyDown(DisplayKey key);
     // One of the menu commands; false for any other identifier.

@@ -103,10 +103,10 @@ class IConfigAviMux {
 
 // What a sound input has done to its stream so far, for the status line.
 struct AudioCaptureStatus {
-    bool lost = false;       // the source is gone or silent for longer than jitter explains
-    int64_t gaps = 0;        // silences put in while recording
+    bool lost = false; // the source is gone or silent for longer than jitter explains
+    int64_t gaps = 0;  // silences put in while recording
     int64_t gapSamples = 0;
-    int64_t splices = 0;     // cuts made because the source ran far ahead of the clock
+    int64_t splices = 0; // cuts made because the source ran far ahead of the clock
     int64_t splicedSamples = 0;
     int64_t leadSamples = 0; // silence before the first sound
     uint32_t sampleRate = 0;

@@ -126,7 +126,8 @@ TEST(ProgramOptions, PictureKeysReadBackAsWritten) {
     using A = base::Arrangement;
     const Case cases[] = {
         {"arrangement=side-by-side\ngap=16\nswap=1\nrotation=270\ninteger_scale=1\n",
-         {A::SideBySide, 16, true, 270, true}, 0},
+         {A::SideBySide, 16, true, 270, true},
+         0},
         {"gap=256\nrotation=90\n", {A::Stacked, 256, false, 90, false}, 0},
         {"gap=257\nrotation=45\narrangement=Stacked\n", {}, 3},
         {"swap=yes\ninteger_scale=2\ngap=-8\n", {}, 3},

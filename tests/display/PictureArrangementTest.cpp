@@ -159,12 +159,11 @@ TEST(PictureArrangement, ScreensLandWhereTheOptionsSay) {
         for (int i = 0; i < q.count; ++i) {
             const Box got = box(q.quads[static_cast<std::size_t>(i)]);
             const Box& want = c.quads[static_cast<std::size_t>(i)];
-            EXPECT_FLOAT_EQ(got.left, want.left) << "case rot " << c.options.rotation << " quad " << i;
-            EXPECT_FLOAT_EQ(got.top, want.top) << "case rot " << c.options.rotation << " quad " << i;
-            EXPECT_FLOAT_EQ(got.right, want.right) << "case rot " << c.options.rotation << " quad " << i;
-            EXPECT_FLOAT_EQ(got.bottom, want.bottom) << "case rot " << c.options.rotation << " quad " << i;
-            EXPECT_FLOAT_EQ(got.u, want.u) << "case rot " << c.options.rotation << " quad " << i;
-            EXPECT_FLOAT_EQ(got.v, want.v) << "case rot " << c.options.rotation << " quad " << i;
+            const float gotValues[] = {got.left, got.top, got.right, got.bottom, got.u, got.v};
+            const float wantValues[] = {want.left, want.top, want.right, want.bottom, want.u, want.v};
+            for (std::size_t k = 0; k < 6; ++k)
+                EXPECT_FLOAT_EQ(gotValues[k], wantValues[k])
+                    << "rotation " << c.options.rotation << " quad " << i << " value " << k;
         }
     }
 }

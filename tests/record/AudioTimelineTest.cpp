@@ -30,7 +30,8 @@ struct Feed {
     }
     // A source whose packet k is captured at start + k × 20 ms × `clockRatio` and read
     // `delay`(k) later (never before the previous one), polled for silence every 20 ms.
-    void source(REFERENCE_TIME start, int packets, double clockRatio, const std::function<REFERENCE_TIME(int)>& delay) {
+    void source(REFERENCE_TIME start, int packets, double clockRatio,
+                const std::function<REFERENCE_TIME(int)>& delay) {
         REFERENCE_TIME last = start;
         for (int k = 1; k <= packets; ++k) {
             const auto captured = start + static_cast<REFERENCE_TIME>(k * 20 * ms * clockRatio);
@@ -51,8 +52,10 @@ TEST(AudioTimeline, JitterAndBurstsUpToHalfASecondNeverCostASample) {
     const Case cases[] = {
         {"steady", [](int) { return 5 * ms; }},
         {"random up to 450 ms", [](int k) { return static_cast<REFERENCE_TIME>((k * 7919 % 450)) * ms; }},
-        {"stall of 480 ms every 5 s, then a burst", [](int k) { return (k % 250) < 24 ? (24 - k % 250) * 20 * ms : 3 * ms; }},
-        {"late by 300 ms for a while, then on time", [](int k) { return k > 500 && k < 800 ? 300 * ms : 2 * ms; }},
+        {"stall of 480 ms every 5 s, then a burst",
+         [](int k) { return (k % 250) < 24 ? (24 - k % 250) * 20 * ms : 3 * ms; }},
+        {"late by 300 ms for a while, then on time",
+         [](int k) { return k > 500 && k < 800 ? 300 * ms : 2 * ms; }},
     };
     for (const Case& c : cases) {
         Feed r;
@@ -77,7 +80,8 @@ TEST(AudioTimeline, ClockDriftIsTakenOutGraduallyOverAnHour) {
         EXPECT_EQ(r.t.counts().gaps, 0) << ratio;
         EXPECT_EQ(r.t.counts().splices, 0) << ratio;
         // About 1.8 s of sound was stretched in or squeezed out, a little at a time...
-        EXPECT_NEAR(static_cast<double>(r.stretched), (ratio - 1.0) * 3600 * kRate, 0.05 * 3600 * kRate * 0.0005)
+        EXPECT_NEAR(static_cast<double>(r.stretched), (ratio - 1.0) * 3600 * kRate,
+                    0.05 * 3600 * kRate * 0.0005)
             << ratio;
         // ...so that the sound ends with the clock, well within one frame of 60.
         EXPECT_NEAR(static_cast<double>(r.t.position()), 3600.0 * kRate, kRate / 60.0) << ratio;

@@ -53,8 +53,8 @@ AVFormatContext* openInput(const AudioDevice& device, std::string* error) {
     av_dict_set_int(&options, "channels", AudioCapturePin::kChannels, 0);
     if (device.inputFormat == "pulse") {
         // 20 ms packets: small ones keep the reading close to the capture.
-        av_dict_set_int(&options, "fragment_size", AudioCapturePin::kSampleRate / 50 * AudioCapturePin::kBlockAlign,
-                        0);
+        av_dict_set_int(&options, "fragment_size",
+                        AudioCapturePin::kSampleRate / 50 * AudioCapturePin::kBlockAlign, 0);
         av_dict_set(&options, "name", "Tavrin Capture", 0);
         av_dict_set(&options, "stream_name", "Recording", 0);
     }
@@ -88,7 +88,7 @@ struct AudioReader {
     bool finished = false;
     bool lost = false; // the device failed and is not back yet
     std::string error;
-    int users = 0;                                // recordings reading it now
+    int users = 0; // recordings reading it now
     Steady::time_point idleSince = Steady::now();
     AVFormatContext* input = nullptr;
     std::thread thread;
@@ -265,7 +265,8 @@ HRESULT AudioCapturePin::OnThreadCreate() {
     reader_ = owner_->reader(&error);
     if (!reader_) {
         const AudioDevice& device = owner_->device();
-        const std::string text = "The sound input \"" + device.description + "\" could not be opened (" + error +
+        const std::string text = "The sound input \"" + device.description + "\" could not be opened (" +
+                                 error +
                                  "): check that it is connected, or choose another in Audio settings.";
         base::recordLog.error("%s\n", text.c_str());
         owner_->NotifyEvent(EC_ERRORABORT, E_FAIL, text);
@@ -323,7 +324,8 @@ void AudioCapturePin::convert(const uint8_t* data, int64_t samples, int64_t stre
         return;
     }
     if (stretch != 0 || compensating_) {
-        if (swr_set_compensation(swr_, static_cast<int>(stretch), stretch ? static_cast<int>(samples + stretch) : 0) < 0)
+        if (swr_set_compensation(swr_, static_cast<int>(stretch),
+                                 stretch ? static_cast<int>(samples + stretch) : 0) < 0)
             stretch = 0;
         compensating_ = stretch != 0;
     }

@@ -26,7 +26,8 @@ std::unique_ptr<AviFileSink> AviFileSink::create(const std::string& path, int64_
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         if (error)
-            *error = "Cannot create " + path + " (" + std::strerror(errno) + "): choose another output folder.";
+            *error =
+                "Cannot create " + path + " (" + std::strerror(errno) + "): choose another output folder.";
         return nullptr;
     }
     std::unique_ptr<AviFileSink> sink(new AviFileSink(fd, path, diskLimit));

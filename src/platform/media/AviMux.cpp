@@ -30,8 +30,8 @@ constexpr auto kHeaderUpdateInterval = std::chrono::seconds(1);
 constexpr uint32_t kUnsetSize = 0xFFFFFFFF; // libavformat's size of a chunk still open
 
 uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 bool isTag(const uint8_t* p, const char* tag) {
@@ -232,7 +232,8 @@ bool AviMux::findHeaderFields() {
         }
         pos += 8 + padded(chunk);
     }
-    fields_.ok = fields_.moviList > 0 && fields_.avihFrames > 0 && fields_.strhLength.size() == streams_.size();
+    fields_.ok =
+        fields_.moviList > 0 && fields_.avihFrames > 0 && fields_.strhLength.size() == streams_.size();
     fields_.lastRiffSize = kUnsetSize;
     return fields_.ok;
 }
@@ -248,10 +249,11 @@ void AviMux::updateHeaders() {
         return;
     // A RIFF that libavformat closed itself (past 1 GiB) is followed by the next one.
     uint8_t b[24];
-    while (sink_->readAt(fields_.riffStart + 4, b, 4) && le32(b) != fields_.lastRiffSize && le32(b) != kUnsetSize) {
+    while (sink_->readAt(fields_.riffStart + 4, b, 4) && le32(b) != fields_.lastRiffSize &&
+           le32(b) != kUnsetSize) {
         const int64_t next = fields_.riffStart + 8 + padded(le32(b));
-        if (!sink_->readAt(next, b, 24) || !isTag(b, "RIFF") || !isTag(b + 8, "AVIX") || !isTag(b + 12, "LIST") ||
-            !isTag(b + 20, "movi")) {
+        if (!sink_->readAt(next, b, 24) || !isTag(b, "RIFF") || !isTag(b + 8, "AVIX") ||
+            !isTag(b + 12, "LIST") || !isTag(b + 20, "movi")) {
             fields_.ok = false; // not what libavformat writes: leave the file to it
             return;
         }

@@ -15,7 +15,8 @@ namespace tavrin::qt_display {
 
 std::unique_ptr<display::DisplayWindowHandle>
 QtDisplayWindowFactory::createDisplayWindow(const display::DisplayWindowPlan& plan) {
-    auto window = std::make_unique<DisplayWindow>(settings_, picture_, controlWindow_, rearrangeAll_, options_);
+    auto window =
+        std::make_unique<DisplayWindow>(settings_, picture_, controlWindow_, rearrangeAll_, options_);
     switch (window->init(plan)) {
     case DisplayWindow::InitResult::Ok:
         return window;

@@ -60,8 +60,9 @@ class QtDisplayManager final : public display::DisplayManager {
                      FatalErrorHandler fatalError = showFatalErrorAndExit,
                      base::ProgramOptions* options = nullptr, display::PictureOptions* picture = nullptr)
         : picture_(picture ? *picture : ownPicture_),
-          factory_(settings, picture_, controlWindow, std::move(fatalError),
-                   [this](bool shape) { rearrange(shape); }, options),
+          factory_(
+              settings, picture_, controlWindow, std::move(fatalError),
+              [this](bool shape) { rearrange(shape); }, options),
           windows_(settings, factory_, picture_) {}
 
     void applyDisplayMode(int layoutId, bool split) override { windows_.applyDisplayMode(layoutId, split); }

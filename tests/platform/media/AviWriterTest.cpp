@@ -15,8 +15,8 @@ extern "C" {
 #include <csignal>
 #include <cstdio>
 #include <sys/mount.h>
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -71,7 +71,9 @@ TEST(AviWriter, FullDiskStopsTheRecordingSaysSoAndKeepsAReadableFile) {
     ASSERT_TRUE(s.recorder.startRecording("00010.avi"));
     ASSERT_TRUE(feedUntilStopped(s, 20s)) << "the recording should end when the disk is full";
     const std::string status = s.recorder.updateRecordingStatus();
-    EXPECT_EQ(status, s.dir.path() + "00010.avi\nStopped. The disk is full: free some space or choose another output folder.");
+    EXPECT_EQ(status,
+              s.dir.path() +
+                  "00010.avi\nStopped. The disk is full: free some space or choose another output folder.");
     EXPECT_EQ(s.pool.queue().count(), 12) << "no frame is kept by the stopped recording";
 
     struct stat st {};
@@ -88,9 +90,11 @@ TEST(AviWriter, FullDiskStopsTheRecordingSaysSoAndKeepsAReadableFile) {
     // the frame count is that of the frames there.
     const std::string bytes = runCommand("head -c 8 '" + s.dir.path() + "00010.avi' | od -An -tu4");
     EXPECT_EQ(std::stoll(bytes.substr(bytes.find_last_of(' ') + 1)) + 8, st.st_size) << bytes;
-    const std::string lastSlot = runCommand("ffprobe -v error -select_streams v -show_entries packet=pts -of csv=p=0 '" +
-                                            s.dir.path() + "00010.avi' | tail -1");
-    EXPECT_EQ(file.first("video")->declaredFrames, std::stoll(lastSlot) + 1) << "slots up to the last frame there";
+    const std::string lastSlot =
+        runCommand("ffprobe -v error -select_streams v -show_entries packet=pts -of csv=p=0 '" +
+                   s.dir.path() + "00010.avi' | tail -1");
+    EXPECT_EQ(file.first("video")->declaredFrames, std::stoll(lastSlot) + 1)
+        << "slots up to the last frame there";
     EXPECT_EQ(runCommand("ffmpeg -v error -i '" + s.dir.path() + "00010.avi' -f null - 2>&1"), "");
     const AviLayout layout = readAviLayout(s.dir.path() + "00010.avi");
     ASSERT_TRUE(layout.ok);
@@ -164,7 +168,8 @@ TEST(AviWriter, KilledRecordingStillHasItsLength) {
     char line[256];
     double recorded = 0;
     const auto giveUp = std::chrono::steady_clock::now() + 60s;
-    while (recorded < 7.0 && std::chrono::steady_clock::now() < giveUp && std::fgets(line, sizeof line, lines))
+    while (recorded < 7.0 && std::chrono::steady_clock::now() < giveUp &&
+           std::fgets(line, sizeof line, lines))
         if (line[0] == '@')
             recorded = std::atof(line + 1) / 1e7;
     ::kill(child, SIGKILL);
@@ -273,8 +278,10 @@ TEST(AviWriter, RealFullDiskOnASmallFilesystem) {
         s.settings.outputFolder.assign(mountPoint.path());
         ASSERT_TRUE(s.recorder.startRecording("00011.avi"));
         ASSERT_TRUE(feedUntilStopped(s, 20s));
-        EXPECT_EQ(s.recorder.updateRecordingStatus(),
-                  mountPoint.path() + "00011.avi\nStopped. The disk is full: free some space or choose another output folder.");
+        EXPECT_EQ(
+            s.recorder.updateRecordingStatus(),
+            mountPoint.path() +
+                "00011.avi\nStopped. The disk is full: free some space or choose another output folder.");
         const ProbedFile file = probe(mountPoint.path() + "00011.avi");
         EXPECT_TRUE(file.ok);
         ASSERT_NE(file.first("video"), nullptr);

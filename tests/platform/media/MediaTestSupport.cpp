@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "MediaTestSupport.h"
 
-#include "display/FrameConversion.h"
 #include "device/ScreenLayout.h"
+#include "display/FrameConversion.h"
 #include "platform/media/FfmpegPlatform.h"
 #include "platform/sim/SimulatedBoard.h"
 
