@@ -46,5 +46,7 @@ foreach(dir ${core_dirs})
   endforeach()
 endforeach()
 if(bad)
-  message(FATAL_ERROR "Each core layer includes only itself and the layers below it:\n${bad}")
+  # NOTICE prints the lines as they stand; FATAL_ERROR would wrap them by the length of the path.
+  message(NOTICE "${bad}")
+  message(FATAL_ERROR "Each core layer includes only itself and the layers below it.")
 endif()
