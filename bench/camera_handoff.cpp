@@ -55,7 +55,8 @@ class Reader {
         uint8_t buffer[1024];
         spa_pod_builder b{};
         spa_pod_builder_init(&b, buffer, sizeof buffer);
-        spa_rectangle size{display::kCameraWidth, display::kCameraHeight};
+        const display::CameraCanvas canvas = display::cameraCanvas({});
+        spa_rectangle size{static_cast<uint32_t>(canvas.width), static_cast<uint32_t>(canvas.height)};
         spa_fraction rate{display::kCameraFramesPerSecond, 1};
         const spa_pod* params[1] = {static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
@@ -138,7 +139,7 @@ void BM_CameraHandOffAtSixtyFramesASecond(benchmark::State& state) {
     }
     pipewire::PipeWireCamera camera(
         {"tavrin-capture-bench", "Tavrin Capture benchmark", std::chrono::seconds(3)});
-    camera.setEnabled(true);
+    camera.setEnabled(true, {});
     const auto limit = Clock::now() + std::chrono::seconds(5);
     while (!camera.published() && Clock::now() < limit)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -164,7 +165,7 @@ void BM_CameraHandOffAtSixtyFramesASecond(benchmark::State& state) {
         const auto start = Clock::now();
         // What the control window does with each converted frame.
         if (camera.wantsFrames())
-            camera.present(frame.share());
+            camera.present(frame.share(), {});
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         state.SetIterationTime(seconds);
         handOffUs.push_back(seconds * 1e6);

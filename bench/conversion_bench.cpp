@@ -3,8 +3,9 @@
 // of the same run: reading the 196,608-byte picture once and writing the
 // 393,216-byte dual-screen image. The counter "ratio" is conversion time over
 // floor time (1.0 would be as fast as memory allows).
-#include "display/FrameConversion.h"
 #include "device/ScreenLayout.h"
+#include "display/CameraPicture.h"
+#include "display/FrameConversion.h"
 #include "platform/sim/SimulatedBoard.h"
 
 #include <benchmark/benchmark.h>
@@ -126,6 +127,26 @@ void BM_ConvertFrame(benchmark::State& state) {
         state.SkipWithError("the image was reallocated in steady state");
 }
 
+// The camera's copy of a converted frame (on its own thread, only while a program
+// reads it): 0 as the frame comes, 1 side by side and turned, into that canvas.
+void BM_CameraPicture(benchmark::State& state) {
+    device::CaptureFrame frame;
+    frame.data = std::make_unique<uint8_t[]>(device::kFrameBufferBytes);
+    sim::SimulatedBoard::renderPicture(7, frame.data.get());
+    display::convertFrame(frame, device::kDualScreenLayout);
+    base::PictureOptions picture;
+    if (state.range(0)) {
+        picture.arrangement = base::Arrangement::SideBySide;
+        picture.rotation = 90;
+    }
+    const display::CameraCanvas canvas = display::cameraCanvas(picture);
+    std::vector<uint8_t> out(canvas.bytes());
+    for (auto _ : state) {
+        display::composeCameraPicture(frame, picture, canvas, out.data(), canvas.stride());
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_DualReference)->Unit(benchmark::kMicrosecond);
@@ -135,3 +156,4 @@ BENCHMARK(BM_SingleReference)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SinglePortable)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SingleAvx2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ConvertFrame)->Arg(6)->Arg(7)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CameraPicture)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);

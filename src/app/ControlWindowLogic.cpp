@@ -52,7 +52,7 @@ void ControlWindowLogic::initialise(base::MessageTarget& self) {
     s_.view.selectDisplayModeItem(displayModeIndex(settings.displayMode, split));
     s_.displays.applyDisplayMode(settings.displayMode, split);
     if (s_.camera)
-        s_.camera->setEnabled(app_.options.camera);
+        s_.camera->setEnabled(app_.options.camera, app_.options.picture);
     // Recordings an earlier run left unfinished (a crash, a power cut) are finished now.
     std::string notice = app_.settingsNotice;
     const std::string recovered = s_.recorder.recoverRecordings();
@@ -82,7 +82,7 @@ bool ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, intpt
         return false;
     case base::UM_CAMERA:
         if (s_.camera)
-            s_.camera->setEnabled(app_.options.camera);
+            s_.camera->setEnabled(app_.options.camera, app_.options.picture);
         return true;
     case base::WM_SYSCOMMAND:
         if (wParam == base::kDebugConsoleCommand && s_.toggleDebugConsole)
@@ -111,7 +111,7 @@ void ControlWindowLogic::handleFrame(device::FrameRef frame) {
     }
     // The camera shares the frame only while someone reads it: no cost otherwise.
     if (s_.camera && s_.camera->wantsFrames())
-        s_.camera->present(frame.share());
+        s_.camera->present(frame.share(), app_.options.picture);
     if (display::DisplayTarget* bottom = s_.displays.bottomDisplay())
         bottom->present(frame.share());
     if (display::DisplayTarget* main = s_.displays.mainDisplay())

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/ProgramOptions.h"
 #include "device/FrameRef.h"
 
 namespace tavrin::display {
@@ -16,10 +17,11 @@ class CameraOutput {
     virtual bool wantsFrames() const = 0;
     // Takes over a hold on a converted frame. A frame the camera cannot take now
     // (the previous one still being sent, no free buffer) is dropped and counted,
-    // never waited for.
-    virtual void present(device::FrameRef frame) = 0;
+    // never waited for. `picture`: the arrangement the picture window shows now.
+    virtual void present(device::FrameRef frame, const base::PictureOptions& picture) = 0;
     // The user's switch: publish the camera, or withdraw it from other programs.
-    virtual void setEnabled(bool on) = 0;
+    // The camera's size is that of `picture`'s arrangement when it is published.
+    virtual void setEnabled(bool on, const base::PictureOptions& picture) = 0;
 };
 
 } // namespace tavrin::display

@@ -88,12 +88,12 @@ class FakeCamera : public display::CameraOutput {
   public:
     explicit FakeCamera(Log& log) : log_(log) {}
     bool wantsFrames() const override { return reading; }
-    void present(device::FrameRef frame) override {
+    void present(device::FrameRef frame, const base::PictureOptions&) override {
         log_.push_back("camera.present refs=" + std::to_string(frame->refCount) +
                        " layout=" + std::to_string(frame->layout.layoutId));
         held = std::move(frame);
     }
-    void setEnabled(bool on) override { enabledCalls.push_back(on); }
+    void setEnabled(bool on, const base::PictureOptions&) override { enabledCalls.push_back(on); }
 
     bool reading = false;
     device::FrameRef held;

@@ -145,12 +145,16 @@ struct PipeWireCamera::Loop {
         }
         pw_stream_add_listener(stream, &streamListener, &streamEvents, this);
 
-        // One format object per size offered; the camera has one size (see CameraPicture.h).
+        // One format object per size offered; the camera has one size while it is
+        // published (see CameraPicture.h), that of the arrangement now in force.
+        {
+            std::lock_guard lk(pendingLock);
+            canvas = display::cameraCanvas(picture);
+        }
         uint8_t buffer[1024];
         spa_pod_builder b{};
         spa_pod_builder_init(&b, buffer, sizeof buffer);
-        spa_rectangle size{static_cast<uint32_t>(display::kCameraWidth),
-                           static_cast<uint32_t>(display::kCameraHeight)};
+        spa_rectangle size{static_cast<uint32_t>(canvas.width), static_cast<uint32_t>(canvas.height)};
         spa_fraction rate{static_cast<uint32_t>(display::kCameraFramesPerSecond), 1};
         const spa_pod* params[1];
         params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
@@ -168,7 +172,7 @@ struct PipeWireCamera::Loop {
         published.store(true);
         connects.fetch_add(1);
         base::cameraLog.info("camera published as %s (%d x %d BGRx, %d frames a second)\n",
-                             options.nodeName.c_str(), display::kCameraWidth, display::kCameraHeight,
+                             options.nodeName.c_str(), canvas.width, canvas.height,
                              display::kCameraFramesPerSecond);
     }
 
@@ -247,8 +251,8 @@ struct PipeWireCamera::Loop {
         params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
             SPA_POD_CHOICE_RANGE_Int(static_cast<int>(kBuffersWanted), 2, 16), SPA_PARAM_BUFFERS_blocks,
-            SPA_POD_Int(1), SPA_PARAM_BUFFERS_size, SPA_POD_Int(static_cast<int>(display::kCameraBytes)),
-            SPA_PARAM_BUFFERS_stride, SPA_POD_Int(static_cast<int>(display::kCameraStride))));
+            SPA_POD_Int(1), SPA_PARAM_BUFFERS_size, SPA_POD_Int(static_cast<int>(self->canvas.bytes())),
+            SPA_PARAM_BUFFERS_stride, SPA_POD_Int(static_cast<int>(self->canvas.stride()))));
         params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
             SPA_PARAM_META_size, SPA_POD_Int(static_cast<int>(sizeof(spa_meta_header)))));
@@ -257,6 +261,7 @@ struct PipeWireCamera::Loop {
 
     struct Pending {
         device::FrameRef frame;
+        base::PictureOptions picture;
         int64_t handedAt = 0;
     };
 
@@ -276,16 +281,17 @@ struct PipeWireCamera::Loop {
         }
         spa_buffer* buf = b->buffer;
         spa_data& d = buf->datas[0];
-        if (!d.data || d.maxsize < display::kCameraBytes) {
+        if (!d.data || d.maxsize < canvas.bytes()) {
             pw_stream_queue_buffer(stream, b); // an empty buffer tells the consumer nothing new
             droppedNoBuffer.fetch_add(1);
             return;
         }
-        display::composeCameraPicture(*p.frame, static_cast<uint8_t*>(d.data), display::kCameraStride);
+        display::composeCameraPicture(*p.frame, p.picture, canvas, static_cast<uint8_t*>(d.data),
+                                      canvas.stride());
         p.frame.reset(); // copied: back to the pool at once
         d.chunk->offset = 0;
-        d.chunk->stride = static_cast<int32_t>(display::kCameraStride);
-        d.chunk->size = static_cast<uint32_t>(display::kCameraBytes);
+        d.chunk->stride = static_cast<int32_t>(canvas.stride());
+        d.chunk->size = static_cast<uint32_t>(canvas.bytes());
         if (auto* h = static_cast<spa_meta_header*>(
                 spa_buffer_find_meta_data(buf, SPA_META_Header, sizeof(spa_meta_header)))) {
             // The moment the frame was handed over, on PipeWire's own clock.
@@ -316,13 +322,15 @@ struct PipeWireCamera::Loop {
     bool unavailableSaid = false;
     bool batchScheduling = false;
     uint64_t sequence = 0;
+    display::CameraCanvas canvas;
 
     // Shared with the GUI thread.
     std::atomic<bool> enabled{false};
     std::atomic<bool> streaming{false};
     std::atomic<bool> published{false};
-    std::mutex pendingLock; // the GUI thread only tries it
+    std::mutex pendingLock; // the GUI thread only tries it for a frame
     Pending pending;
+    base::PictureOptions picture; // the newest arrangement, for the next publishing
     std::atomic<uint64_t> sent{0};
     std::atomic<uint64_t> droppedBusy{0};
     std::atomic<uint64_t> droppedNoBuffer{0};
@@ -339,7 +347,7 @@ bool PipeWireCamera::wantsFrames() const {
     return loop_->streaming.load(std::memory_order_relaxed) && loop_->enabled.load(std::memory_order_relaxed);
 }
 
-void PipeWireCamera::present(device::FrameRef frame) {
+void PipeWireCamera::present(device::FrameRef frame, const base::PictureOptions& picture) {
     if (!frame || !wantsFrames())
         return;
     Loop::Pending replaced;
@@ -350,14 +358,19 @@ void PipeWireCamera::present(device::FrameRef frame) {
             loop_->droppedBusy.fetch_add(1);
             return;
         }
-        replaced = std::exchange(loop_->pending, {std::move(frame), monotonicNanoseconds()});
+        replaced = std::exchange(loop_->pending, {std::move(frame), picture, monotonicNanoseconds()});
+        loop_->picture = picture;
     }
     if (replaced.frame)
         loop_->droppedBusy.fetch_add(1); // released here, outside the lock
     loop_->signal();
 }
 
-void PipeWireCamera::setEnabled(bool on) {
+void PipeWireCamera::setEnabled(bool on, const base::PictureOptions& picture) {
+    {
+        std::lock_guard lk(loop_->pendingLock); // the loop holds it only for moments
+        loop_->picture = picture;
+    }
     loop_->enabled.store(on);
     loop_->signal();
 }

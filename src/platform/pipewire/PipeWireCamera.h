@@ -39,8 +39,8 @@ class PipeWireCamera final : public display::CameraOutput {
     PipeWireCamera& operator=(const PipeWireCamera&) = delete;
 
     bool wantsFrames() const override;
-    void present(device::FrameRef frame) override;
-    void setEnabled(bool on) override;
+    void present(device::FrameRef frame, const base::PictureOptions& picture) override;
+    void setEnabled(bool on, const base::PictureOptions& picture) override;
 
     Counters counters() const;
     // The node exists on a daemon (a consumer may or may not be connected).

@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
             files.emplace_back(argv[i]);
     }
     const tavrin::testing::CameraReference reference(layout);
+    const tavrin::display::CameraCanvas canvas = tavrin::display::cameraCanvas({});
     int failed = 0;
     int outOfOrder = 0;
     int skipped = 0;
@@ -45,14 +46,13 @@ int main(int argc, char** argv) {
             ++failed;
             continue;
         }
-        if (w != tavrin::display::kCameraWidth || h != tavrin::display::kCameraHeight) {
-            std::printf("%s: %u x %u, not %d x %d\n", file.c_str(), w, h, tavrin::display::kCameraWidth,
-                        tavrin::display::kCameraHeight);
+        if (static_cast<int32_t>(w) != canvas.width || static_cast<int32_t>(h) != canvas.height) {
+            std::printf("%s: %u x %u, not %d x %d\n", file.c_str(), w, h, canvas.width, canvas.height);
             std::free(rgb);
             ++failed;
             continue;
         }
-        std::vector<uint8_t> bgrx(tavrin::display::kCameraBytes);
+        std::vector<uint8_t> bgrx(canvas.bytes());
         for (std::size_t p = 0; p < std::size_t{w} * h; ++p) {
             bgrx[4 * p] = rgb[3 * p + 2];
             bgrx[4 * p + 1] = rgb[3 * p + 1];

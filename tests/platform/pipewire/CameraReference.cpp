@@ -20,12 +20,14 @@
 namespace tavrin::testing {
 
 std::vector<uint8_t> cameraPictureOf(uint32_t n, int32_t layoutId) {
+    const base::PictureOptions plain;
+    const display::CameraCanvas canvas = display::cameraCanvas(plain);
     device::CaptureFrame frame;
     frame.data = std::make_unique<uint8_t[]>(device::kFrameBufferBytes);
     sim::SimulatedBoard::renderPicture(n, frame.data.get());
     display::convertFrame(frame, layoutId);
-    std::vector<uint8_t> out(display::kCameraBytes);
-    display::composeCameraPicture(frame, out.data(), display::kCameraStride);
+    std::vector<uint8_t> out(canvas.bytes());
+    display::composeCameraPicture(frame, plain, canvas, out.data(), canvas.stride());
     return out;
 }
 
@@ -43,7 +45,7 @@ CameraReference::CameraReference(int32_t layoutId, uint32_t count) : layoutId_(l
 
 std::vector<uint32_t> CameraReference::find(std::span<const uint8_t> bgrx) const {
     std::vector<uint32_t> found;
-    if (bgrx.size() != display::kCameraBytes)
+    if (bgrx.size() != display::cameraCanvas({}).bytes())
         return found;
     const auto [from, to] = byHash_.equal_range(pictureHash(bgrx));
     for (auto it = from; it != to; ++it) {

@@ -12,7 +12,7 @@
 namespace tavrin::testing {
 
 // The camera's picture of the simulated board's test picture `n` in a layout, as
-// the program converts and composes it.
+// the program converts and composes it with the default arrangement.
 std::vector<uint8_t> cameraPictureOf(uint32_t n, int32_t layoutId);
 
 // Every test picture of the simulated board (they repeat after 4096) as the camera
@@ -21,7 +21,7 @@ std::vector<uint8_t> cameraPictureOf(uint32_t n, int32_t layoutId);
 class CameraReference {
   public:
     explicit CameraReference(int32_t layoutId, uint32_t count = 4096);
-    // The numbers of the pictures `bgrx` (kCameraBytes, no row padding) equals
+    // The numbers of the pictures `bgrx` (the default canvas, no row padding) equals
     // exactly, in increasing order; some pictures repeat within the 4096.
     std::vector<uint32_t> find(std::span<const uint8_t> bgrx) const;
 

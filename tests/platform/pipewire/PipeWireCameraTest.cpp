@@ -59,7 +59,7 @@ TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
     ASSERT_TRUE(pool.setup());
     const std::string name = "tavrin-capture-test-" + std::to_string(::getpid());
     pipewire::PipeWireCamera camera({name, "Tavrin Capture test", 3000ms});
-    camera.setEnabled(true);
+    camera.setEnabled(true, {});
     ASSERT_TRUE(eventually([&] { return camera.published(); }, 5s));
 
     // What the camera portal looks for, and the name consumers ask for.
@@ -72,7 +72,7 @@ TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
     // Nobody reads: frames are not taken, nothing is sent or counted.
     EXPECT_FALSE(camera.wantsFrames());
     for (uint32_t n = 0; n < 5; ++n)
-        camera.present(boardFrame(pool, n, device::kDualScreenLayout));
+        camera.present(boardFrame(pool, n, device::kDualScreenLayout), {});
     EXPECT_EQ(camera.counters().sent + camera.counters().droppedBusy + camera.counters().droppedNoBuffer, 0u);
     EXPECT_EQ(pool.queue().count(), device::FramePool::kFrameCount);
 
@@ -86,7 +86,7 @@ TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
     for (uint32_t n = 100; n < 280; ++n) {
         const int32_t layout = n < 190 ? device::kDualScreenLayout : device::kSingleScreenLayout;
         sentPictures[tavrin::testing::pictureHash(tavrin::testing::cameraPictureOf(n, layout))] = {n, layout};
-        camera.present(boardFrame(pool, n, layout));
+        camera.present(boardFrame(pool, n, layout), {});
         next += std::chrono::microseconds(16667);
         std::this_thread::sleep_until(next);
     }
@@ -123,11 +123,37 @@ TEST(PipeWireCamera, AReaderKeepsGettingExactPicturesAcrossALayoutChange) {
     EXPECT_GE(c.sent, static_cast<uint64_t>(dual + single));
 
     // The user's switch takes the node away and brings it back.
-    camera.setEnabled(false);
+    camera.setEnabled(false, {});
     EXPECT_TRUE(
         eventually([&] { return !camera.published() && tavrin::testing::nodeProps(name).empty(); }, 5s));
-    camera.setEnabled(true);
+    // Published again, it takes the size of the arrangement now in force.
+    base::PictureOptions side;
+    side.arrangement = base::Arrangement::SideBySide;
+    side.rotation = 90;
+    camera.setEnabled(true, side);
     EXPECT_TRUE(
         eventually([&] { return camera.published() && !tavrin::testing::nodeProps(name).empty(); }, 5s));
     EXPECT_EQ(camera.counters().connects, 2u);
+    TempDir turnedOut;
+    tavrin::testing::GstReader turnedReader(name, turnedOut.path.string());
+    ASSERT_TRUE(eventually([&] { return camera.wantsFrames(); }, 10s)) << "pipewiresrc did not connect";
+    const display::CameraCanvas canvas = display::cameraCanvas(side);
+    EXPECT_EQ(canvas.width, 192);
+    EXPECT_EQ(canvas.height, 512);
+    std::vector<uint8_t> expected(canvas.bytes());
+    {
+        device::FrameRef f = boardFrame(pool, 500, device::kDualScreenLayout);
+        display::composeCameraPicture(*f, side, canvas, expected.data(), canvas.stride());
+    }
+    for (int i = 0; i < 30; ++i) {
+        camera.present(boardFrame(pool, 500, device::kDualScreenLayout), side);
+        std::this_thread::sleep_for(16ms);
+    }
+    std::this_thread::sleep_for(300ms);
+    turnedReader.stop();
+    const std::vector<std::string> turnedFiles = tavrin::testing::GstReader::files(turnedOut.path.string());
+    EXPECT_FALSE(turnedFiles.empty());
+    for (const std::string& f : turnedFiles)
+        EXPECT_TRUE(tavrin::testing::readBytes(f) == expected)
+            << f << " is not the turned picture, 192 x 512";
 }

@@ -39,7 +39,7 @@ wait_for() { # SECONDS COMMAND...
 node_published() { pw-cli ls Node 2>/dev/null | grep -q 'node.name = "tavrin-capture"'; }
 read_frames() { # DIR N
   mkdir -p "$1"
-  GST_DEBUG=pipewiresrc:4 timeout 30 gst-launch-1.0 -q pipewiresrc target-object=tavrin-capture num-buffers="$2" ! videoconvert ! \
+  GST_DEBUG=pipewiresrc:4 timeout 20 gst-launch-1.0 -q pipewiresrc target-object=tavrin-capture num-buffers="$2" ! videoconvert ! \
     pngenc ! multifilesink location="$1/%05d.png" >"$1.log" 2>&1 || { tail -n 30 "$1.log"; return 1; }
 }
 
@@ -77,7 +77,10 @@ grep -q "publishing again when the PipeWire daemon is back" "$work/out.txt" || f
 
 bash "$session" start "$work/pw" || fail "the PipeWire session did not start again"
 wait_for 15 node_published || fail "tavrin-capture was not published again after the daemon came back"
-read_frames "$work/after" 30 || fail "gst-launch did not get 30 frames after the restart"
+# Under load a reader that starts as the node appears may precede the session manager of the new
+# daemon and is never linked; a second reader then shows whether the camera sends.
+read_frames "$work/after" 30 || { rm -rf "$work/after"; read_frames "$work/after" 30; } ||
+  fail "gst-launch did not get 30 frames after the restart"
 "$check" --layout 6 --count 30 --moving "$work"/after/*.png || fail "the frames after the restart"
 
 kill -INT "$pid"
