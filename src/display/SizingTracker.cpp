@@ -3,6 +3,8 @@
 
 #include "display/WindowPlacement.h"
 
+#include <algorithm>
+
 namespace tavrin::display {
 
 namespace {
@@ -43,14 +45,22 @@ void SizingTracker::moved(const WindowRect& now) {
         last_ = now;
 }
 
-std::optional<SizingTracker::Step> SizingTracker::finish(int64_t maxWidth, int64_t maxHeight) {
+std::optional<SizingTracker::Step> SizingTracker::finish(int64_t maxWidth, int64_t maxHeight,
+                                                         bool wholeMultiples) {
     if (!start_ || !last_)
         return std::nullopt;
     Step step;
     step.target = *last_;
     const SizingEdge edge = inferSizingEdge(*start_, *last_);
     step.size = applySizingRule(width_, height_, 0, 0, edge, step.target);
-    const ClientSize fitted = fitClientSize(width_, height_, step.size, maxWidth, maxHeight);
+    ClientSize fitted = fitClientSize(width_, height_, step.size, maxWidth, maxHeight);
+    if (wholeMultiples) {
+        // The nearest whole multiple of the picture, as long as it fits.
+        const int64_t room = std::min(maxWidth / width_, maxHeight / height_);
+        const int64_t k =
+            std::clamp<int64_t>((step.size.width + width_ / 2) / width_, 1, std::max<int64_t>(room, 1));
+        fitted = {static_cast<int32_t>(k * width_), static_cast<int32_t>(k * height_)};
+    }
     if (!(fitted == step.size)) {
         // Snapping up must not push the window off the screen: the largest size that
         // fits, from the same fixed corner.

@@ -42,9 +42,11 @@ class SizingTracker {
 
     // The user let go. Empty when no resize was under way; otherwise the rule's
     // verdict on the drag from its start to where it ended, brought within
-    // maxWidth x maxHeight (the screen's room for a client area). When that is a
-    // correction, sizes reported until answerWindowClosed() are the answer.
-    std::optional<Step> finish(int64_t maxWidth = INT32_MAX, int64_t maxHeight = INT32_MAX);
+    // maxWidth x maxHeight (the screen's room for a client area); with
+    // `wholeMultiples`, the nearest whole multiple of the picture that fits. When that
+    // is a correction, sizes reported until answerWindowClosed() are the answer.
+    std::optional<Step> finish(int64_t maxWidth = INT32_MAX, int64_t maxHeight = INT32_MAX,
+                               bool wholeMultiples = false);
 
     // The program asked for a size of its own: sizes reported until
     // answerWindowClosed() are the answer.

@@ -262,6 +262,7 @@ TEST(SizingTracker, TheRuleNeverTakesTheWindowOffTheScreen) {
         int64_t maxW, maxH;
         ClientSize size;
         WindowRect target;
+        bool wholeMultiples = false;
     };
     const Case cases[] = {
         // Bottom edge to 760 high snaps to 768, but only 760 fit: 500 x 750.
@@ -270,12 +271,16 @@ TEST(SizingTracker, TheRuleNeverTakesTheWindowOffTheScreen) {
         {{500, 500, 756, 884}, {250, 124, 756, 884}, 1920, 760, {500, 750}, {256, 134, 756, 884}},
         // Room enough: the rule as it is.
         {{0, 0, 256, 384}, {0, 0, 256, 760}, 1920, 1080, {512, 768}, {0, 0, 512, 768}},
+        // Whole multiples: the nearest (2.2x gives 2x, 1.2x gives 1x), the largest that fits.
+        {{0, 0, 256, 384}, {0, 0, 556, 834}, 1920, 1080, {512, 768}, {0, 0, 512, 768}, true},
+        {{0, 0, 256, 384}, {0, 0, 300, 450}, 1920, 1080, {256, 384}, {0, 0, 256, 384}, true},
+        {{500, 500, 756, 884}, {100, -100, 756, 884}, 1920, 1080, {512, 768}, {244, 116, 756, 884}, true},
     };
     for (const Case& c : cases) {
         SizingTracker t(256, 384);
         t.settle(c.start);
         t.resized(c.end);
-        const auto step = t.finish(c.maxW, c.maxH);
+        const auto step = t.finish(c.maxW, c.maxH, c.wholeMultiples);
         ASSERT_TRUE(step);
         EXPECT_EQ(step->size, c.size) << step->size.width << " x " << step->size.height;
         EXPECT_EQ(step->target, c.target) << step->target.left << "," << step->target.top;

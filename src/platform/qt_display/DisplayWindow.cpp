@@ -279,10 +279,16 @@ void DisplayWindow::applySizeHints() {
     // Never below 1x, as the sizing rule says; the window manager is told as well.
     setMinimumSize(width_, height_);
     // Whole multiples only: an X11 window manager's drag then lands on them.
+    const QSize step = picture_.integerScale ? QSize(width_, height_) : QSize(0, 0);
     setBaseSize(0, 0);
-    setSizeIncrement(picture_.integerScale ? QSize(width_, height_) : QSize(0, 0));
-    if (windowHandle())
+    setSizeIncrement(step);
+    if (QWindow* window = windowHandle()) {
+        // A step set before the window existed does not reach it, and the widget
+        // then takes the same step again for no change.
+        window->setBaseSize({0, 0});
+        window->setSizeIncrement(step);
         keepAspect(!inFullScreen());
+    }
 }
 
 void DisplayWindow::pictureChanged(bool shape) {
@@ -469,7 +475,8 @@ void DisplayWindow::finishSizing() {
     sizingEnd_.stop();
     setWindowTitle(title_);
     const QSize room = roomOnScreen();
-    const auto step = tracker_ ? tracker_->finish(room.width(), room.height()) : std::nullopt;
+    const auto step =
+        tracker_ ? tracker_->finish(room.width(), room.height(), picture_.integerScale) : std::nullopt;
     if (!step || !step->correct || !normalState())
         return;
     // Once, as a request: whatever the window system grants is kept.

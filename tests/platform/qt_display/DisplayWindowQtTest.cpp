@@ -433,13 +433,52 @@ class DisplayWindowQtTest : public QObject {
         QCOMPARE(displays->mainWindow()->size(), QSize(256, 192));
     }
 
+    // Drags a corner of `w`'s frame by `drag` with the pointer, as a user does, and
+    // waits for the sizing to settle. A negative drag moves the top-left corner.
+    void dragCorner(DisplayWindow* w, QPoint drag) {
+        const QRect frame = w->frameGeometry();
+        const QPoint corner =
+            drag.x() < 0 ? frame.topLeft() + QPoint(3, 3) : frame.bottomRight() - QPoint(2, 2);
+        QStringList args{"mousemove",
+                         QString::number(corner.x()),
+                         QString::number(corner.y()),
+                         "sleep",
+                         "0.3",
+                         "mousedown",
+                         "1",
+                         "sleep",
+                         "0.3"};
+        for (int i = 1; i <= 4; ++i)
+            args << "mousemove" << QString::number(corner.x() + drag.x() * i / 4)
+                 << QString::number(corner.y() + drag.y() * i / 4) << "sleep"
+                 << "0.2";
+        args << "mouseup"
+             << "1";
+        QCOMPARE(QProcess::execute(xdotool(), args), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(w->sizingSettled(), 5000);
+    }
+
+    // With integer scaling from the start, the manager's drag stops only at whole
+    // multiples of the picture (its resize steps reach the window it makes).
+    void integerScalingMakesTheManagersDragLandOnWholeMultiples() {
+        if (!qt_display::x11::windowManagerRunning() || xdotool().isEmpty())
+            QSKIP("needs a window manager and xdotool");
+        displays->pictureOptions() = {display::Arrangement::Stacked, 0, false, 0, true};
+        displays->applyDisplayMode(6, false);
+        DisplayWindow* w = mainWindow();
+        QVERIFY(placed(w));
+        w->move(40, 40); // room below for 2x: some managers cut a drag at the screen's edge
+        QTRY_VERIFY(w->geometry().top() < 100);
+        dragCorner(w, {300, 450}); // the pointer at about 556 x 834
+        QTRY_COMPARE(w->size(), QSize(512, 768));
+    }
+
     // A user's corner drag as the window manager runs it (the pointer driven by
     // xdotool): each picture window of each layout ends at a size the sizing rule
     // gives (within 1 pixel where the manager rounds the aspect its own way), and
     // what the X server shows is the picture filling that size, first row to last.
     void cornerDragThroughTheWindowManagerEndsOnTheRule() {
-        const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
-        if (!qt_display::x11::windowManagerRunning() || xdotool.isEmpty())
+        if (!qt_display::x11::windowManagerRunning() || xdotool().isEmpty())
             QSKIP("needs a window manager and xdotool");
         // Each window's part: red top row, green bottom row, blue sides, white inside.
         auto marked = [](int pw, int ph) {
@@ -468,27 +507,7 @@ class DisplayWindowQtTest : public QObject {
                 const int pw = c.layout == 7 ? 240 : 256;
                 const int ph = c.layout == 7 ? 160 : (c.split ? 192 : 384);
                 const bool bottom = w == displays->bottomWindow();
-                const QPoint drag = bottom ? -c.drag : c.drag;
-                const QRect frame = w->frameGeometry();
-                const QPoint corner =
-                    drag.x() < 0 ? frame.topLeft() + QPoint(3, 3) : frame.bottomRight() - QPoint(2, 2);
-                QStringList args{"mousemove",
-                                 QString::number(corner.x()),
-                                 QString::number(corner.y()),
-                                 "sleep",
-                                 "0.3",
-                                 "mousedown",
-                                 "1",
-                                 "sleep",
-                                 "0.3"};
-                for (int i = 1; i <= 4; ++i)
-                    args << "mousemove" << QString::number(corner.x() + drag.x() * i / 4)
-                         << QString::number(corner.y() + drag.y() * i / 4) << "sleep"
-                         << "0.2";
-                args << "mouseup"
-                     << "1";
-                QCOMPARE(QProcess::execute(xdotool, args), 0);
-                QTRY_VERIFY_WITH_TIMEOUT(w->sizingSettled(), 5000);
+                dragCorner(w, bottom ? -c.drag : c.drag);
                 QVERIFY(placed(w));
                 QVERIFY2(w->width() > pw, qPrintable(w->windowTitle())); // it did grow
 
