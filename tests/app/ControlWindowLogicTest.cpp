@@ -31,21 +31,11 @@ using ::testing::ElementsAre;
 namespace {
 
 // Runs each test in an empty folder of its own: recording names are probed there.
-class TempFolder {
-  public:
-    TempFolder() {
-        path_ = tavrin::testing::makeTempFolder("tavrin-cw.");
-        old_ = std::filesystem::current_path();
-        std::filesystem::current_path(path_);
-    }
-    ~TempFolder() {
-        std::filesystem::current_path(old_);
-        std::filesystem::remove_all(path_);
-    }
-    void touch(const char* name) { std::fclose(std::fopen(name, "w")); }
-
-  private:
-    std::filesystem::path path_, old_;
+struct TempFolder {
+    TempFolder() { std::filesystem::current_path(dir.path()); }
+    void touch(const char* name) const { dir.write(name, ""); }
+    tavrin::testing::TempDir dir;
+    tavrin::testing::CurrentDirGuard back; // leaves the folder before it is removed
 };
 
 struct ControlWindowTest : ::testing::Test {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeMediaPlatform.h"
+#include "fakes/TempDir.h"
 #include "platform/media/EncoderCatalog.h"
 #include "platform/media/FfmpegCompressor.h"
 #include "platform/qt_record/AudioSettingsDialog.h"
@@ -256,10 +257,9 @@ TEST(CodecOptions, ConfigureThroughTheHostChangesTheCompressorsState) {
 }
 
 TEST(RecordingSetup, WiresTheRecorderAndTheDialogsToOneSettingsRecord) {
-    char folder[] = "/tmp/tavrin-setup-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const tavrin::testing::TempDir folder;
     RecordingSettings settings = base::Settings::defaults("");
-    settings.outputFolder.assign(std::string(folder) + "/");
+    settings.outputFolder.assign(folder.folder());
     settings.audioSource.assign("(no sound)");
     settings.videoCodec.assign("No Such Codec");
     QWidget window;
@@ -281,8 +281,7 @@ TEST(RecordingSetup, WiresTheRecorderAndTheDialogsToOneSettingsRecord) {
     EXPECT_EQ(settings.videoCodec.utf8(), "FFV1 (lossless)");
     EXPECT_NE(setup.control().recorderApp(), nullptr);
     setup.control().stopRecording();
-    EXPECT_EQ(::access((std::string(folder) + "/00001.avi").c_str(), F_OK), 0);
-    std::system((std::string("rm -rf '") + folder + "'").c_str());
+    EXPECT_TRUE(folder.exists("00001.avi"));
 }
 
 } // namespace
