@@ -207,9 +207,10 @@ void raiseThreadPriority() {
 }
 
 void nameThisThread(const std::string& name) {
-    // SetThreadDescription came with Windows 10 1607: looked up, not linked.
+    // SetThreadDescription came with Windows 10 1607: looked up, not linked. A
+    // function pointer passes through void (*)() between two function types.
     using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
-    static const auto setDescription = reinterpret_cast<SetDescription>(reinterpret_cast<void*>(
+    static const auto setDescription = reinterpret_cast<SetDescription>(reinterpret_cast<void (*)()>(
         ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
     std::wstring wide;
     if (setDescription && toWide(name, wide))

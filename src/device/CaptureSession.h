@@ -53,7 +53,7 @@ class CaptureSession {
     // running by a stop that timed out.
     bool readThreadRunning() const { return readThread_.started(); }
     // No read thread touches this session any more: none was started, or its
-    // body has returned. Until then the session must not be destroyed.
+    // body has returned. Until then destroying the session waits for it.
     bool readThreadEnded() const { return readThread_.ended(); }
 
   private:
