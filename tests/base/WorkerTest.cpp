@@ -9,10 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <future>
 #include <memory>
-#include <mutex>
 
 using namespace tavrin;
 using namespace std::chrono_literals;
@@ -48,25 +46,6 @@ TEST(Worker, AWakeEndsOnePauseAndAStopEndsTheBodyLongBeforeItsPauseWould) {
     EXPECT_TRUE(worker.join(5s));
     EXPECT_TRUE(ran.load());
     EXPECT_TRUE(worker.stop(0ms));
-}
-
-TEST(Worker, TheStopAlsoWakesAWaitOfTheBodysOwn) {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool stopping = false;
-    base::Worker worker;
-    ASSERT_TRUE(worker.start(
-        "tavrin-test",
-        [&](const base::WorkerControl&) {
-            std::unique_lock lk(mutex);
-            cv.wait(lk, [&] { return stopping; });
-        },
-        [&] {
-            std::lock_guard lk(mutex);
-            stopping = true;
-            cv.notify_all();
-        }));
-    EXPECT_TRUE(worker.stop(5s));
 }
 
 TEST(Worker, AThreadOutlastingItsJoinIsNamedLeftRunningAndItsOwnerIsNotLetGoUnderIt) {
