@@ -5,8 +5,8 @@
 // timer would run them.
 #include "app/CaptureApp.h"
 #include "app/ControlWindowLogic.h"
-#include "device/DeviceArrival.h"
 #include "app/Lifecycle.h"
+#include "device/DeviceArrival.h"
 #include "device/ReadThread.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeControlWindowParts.h"
@@ -30,8 +30,8 @@ void BM_ArrivalWhileStreaming(benchmark::State& state) {
     device::NoModifierKeys keys;
     tavrin::testing::FakeControlWindow window; // takes the frames and gives them back
     app::CaptureApp app(board, keys);
-    app.currentDevice = &app.nullDevice;
-    app.controlWindow.set(&window);
+    app.capture.currentDevice = &app.capture.nullDevice;
+    app.capture.controlWindow.set(&window);
     Log log;
     FakeView view(log);
     FakeDisplayManager displays(log, app.settings);
@@ -40,8 +40,8 @@ void BM_ArrivalWhileStreaming(benchmark::State& state) {
     bool switched = false;
     services.offerFirmwareUpdate = [&] { return switched = true; };
     app::ControlWindowLogic logic(app, std::move(services));
-    device::switchDevice(app, nullptr);
-    device::usbThread_start(app);
+    device::switchDevice(app.capture, nullptr);
+    device::usbThread_start(app.capture);
     window.waitForFrames(10, std::chrono::seconds(5));
 
     double worstMs = 0;
@@ -64,13 +64,13 @@ void BM_ArrivalWhileStreaming(benchmark::State& state) {
         retries += view.retries.size();
         failed += switched ? 0 : 1;
     }
-    device::usbThread_stop(app, std::chrono::seconds(2));
-    app.controlWindow.set(nullptr);
+    device::usbThread_stop(app.capture, std::chrono::seconds(2));
+    app.capture.controlWindow.set(nullptr);
     state.counters["worst_ms"] = worstMs;
     state.counters["retries_per_arrival"] =
         static_cast<double>(retries) / static_cast<double>(std::max<int64_t>(1, state.iterations()));
     state.counters["not_switched"] = failed;
-    state.counters["frames_ok"] = app.okCount.load();
+    state.counters["frames_ok"] = app.capture.okCount.load();
 }
 BENCHMARK(BM_ArrivalWhileStreaming)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(100);
 

@@ -165,9 +165,9 @@ void BM_PicturePath(benchmark::State& state) {
     sim::SimulatedBoard board(options);
     MarkedTransport transport(board);
     device::NoModifierKeys keys;
-    app::CaptureApp capture(transport, keys); // outlives every holder below
-    capture.currentDevice = &capture.nullDevice;
-    capture.settings.displayMode = device::kDualScreenLayout;
+    app::CaptureApp program(transport, keys); // outlives every holder below
+    program.capture.currentDevice = &program.capture.nullDevice;
+    program.settings.displayMode = device::kDualScreenLayout;
 
     // The recording source, stepped one grid slot a frame so that it keeps every frame.
     auto clock = std::make_shared<record::ManualReferenceClock>();
@@ -185,7 +185,7 @@ void BM_PicturePath(benchmark::State& state) {
     tavrin::testing::controlwindow::FakeView view(log);
     TwoWindows displays;
     PinRecording recording(*filter);
-    app::ControlWindowLogic logic(capture, {view, displays, recording, nullptr});
+    app::ControlWindowLogic logic(program, {view, displays, recording, nullptr});
 
     uint64_t handled = 0;
     uint64_t samples = 0;
@@ -200,9 +200,9 @@ void BM_PicturePath(benchmark::State& state) {
         ++handled;
     });
     MarkedTarget marked(target);
-    capture.controlWindow.set(&marked);
-    device::switchDevice(capture, nullptr);
-    if (!device::usbThread_start(capture)) {
+    program.capture.controlWindow.set(&marked);
+    device::switchDevice(program.capture, nullptr);
+    if (!device::usbThread_start(program.capture)) {
         state.SkipWithError("the read thread did not start");
         return;
     }
@@ -228,8 +228,8 @@ void BM_PicturePath(benchmark::State& state) {
     bench::gCounting.store(false);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    device::usbThread_stop(capture, std::chrono::seconds(2));
-    capture.controlWindow.set(nullptr);
+    device::usbThread_stop(program.capture, std::chrono::seconds(2));
+    program.capture.controlWindow.set(nullptr);
 
     const auto frames = static_cast<double>(handled - firstFrame);
     auto perFrame = [&](int region) {

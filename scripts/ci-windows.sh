@@ -57,9 +57,5 @@ echo "== The core's tests under Wine"
 cd "$dir/core"
 # The test program runs once, as one Windows process (a Wine process costs about as much
 # to start as most tests take); skips print their reasons. Then the build's own checks.
-# Left out under Wine until it is mended: a screenshot worker (a detached thread)
-# sometimes never finishes there, and the test then waits for it without end.
-echo "not run under Wine: ScreenshotsTest.*, FrameHolders.* (a screenshot worker may never finish)"
-timeout 600 "$wine64" tests/tavrin_core_tests.exe --gtest_brief=1 \
-  --gtest_filter='-ScreenshotsTest.*:FrameHolders.*' </dev/null
+timeout 600 "$wine64" tests/tavrin_core_tests.exe --gtest_brief=1 </dev/null
 ctest --output-on-failure --timeout 300 -L core -R '^(core_includes_|layer_check_|sources_carry_)'

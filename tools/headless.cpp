@@ -6,9 +6,9 @@
 // Settings go to DIR (default: a new temporary folder), never to the user's own.
 #include "app/AppPlatform.h"
 #include "app/CaptureApp.h"
+#include "app/FrameArrival.h"
 #include "app/Lifecycle.h"
 #include "base/XdgUserFolders.h"
-#include "app/FrameArrival.h"
 #include "platform/sim/SimulatedBoard.h"
 #include "platform/usb/LibusbTransport.h"
 
@@ -70,7 +70,7 @@ class ConsolePlatform final : public app::AppPlatform, public device::ControlWin
 
     void initToolkit() override {}
     bool createControlWindow() override {
-        app_.controlWindow.set(this);
+        app_.capture.controlWindow.set(this);
         std::printf("output folder: \"%s\"\n", app_.settings.outputFolder.utf8().c_str());
         return true;
     }
@@ -91,7 +91,7 @@ class ConsolePlatform final : public app::AppPlatform, public device::ControlWin
                 break;
             handle(m);
         }
-        app_.controlWindow.set(nullptr);
+        app_.capture.controlWindow.set(nullptr);
         drain();
         std::printf("%d frames converted (%d white error frames)\n", frames_, errorFrames_);
     }

@@ -11,9 +11,9 @@
 // Exit status 0 with "soak: PASS ..." when nothing was found, 1 with "soak: FAIL ...".
 #include "app/CaptureApp.h"
 #include "app/ControlWindowLogic.h"
-#include "device/DeviceArrival.h"
-#include "base/Diagnostics.h"
 #include "app/Lifecycle.h"
+#include "base/Diagnostics.h"
+#include "device/DeviceArrival.h"
 #include "device/FrameQueue.h"
 #include "device/ReadThread.h"
 #include "display/FrameConversion.h"
@@ -263,7 +263,7 @@ class SoakWindow final : public device::ControlWindowTarget, public app::Control
         uintptr_t wParam;
         intptr_t lParam;
         Clock::time_point due;
-        device::FrameRef frame;      // UM_FRAME
+        device::FrameRef frame;     // UM_FRAME
         std::function<void()> call; // kSoakRetry only
     };
 
@@ -388,8 +388,8 @@ struct Injected {
 // Injects faults one episode at a time, each consumed before the next, so that
 // what the board did can be told from what the read thread made of it.
 // The episode under way when the time is up is finished first.
-void driveFaults(sim::SimulatedBoard& board, WitnessTransport& witness, Injected& injected, Findings& findings,
-                 std::mt19937_64& rng, Clock::time_point end) {
+void driveFaults(sim::SimulatedBoard& board, WitnessTransport& witness, Injected& injected,
+                 Findings& findings, std::mt19937_64& rng, Clock::time_point end) {
     auto chance = [&](int percent) { return static_cast<int>(rng() % 100) < percent; };
     auto range = [&](uint64_t lo, uint64_t hi) { return lo + rng() % (hi - lo + 1); };
     // Waits until `done` holds, or reports `what` after 15 s.
@@ -429,7 +429,8 @@ void driveFaults(sim::SimulatedBoard& board, WitnessTransport& witness, Injected
             if (!waitFor("the injected short reads and time-outs", [&] {
                     const auto t = witness.tally();
                     return t.startTimeouts >= before.startTimeouts + timeouts &&
-                           t.shortReads >= before.shortReads + shorts && t.emptyReads >= before.emptyReads + empties;
+                           t.shortReads >= before.shortReads + shorts &&
+                           t.emptyReads >= before.emptyReads + empties;
                 }))
                 return;
             if (!wholeFramesAgain())
@@ -445,7 +446,8 @@ void driveFaults(sim::SimulatedBoard& board, WitnessTransport& witness, Injected
                 const uint64_t refusedBefore = witness.tally().refusedOpens;
                 board.setOpenRefused(true);
                 board.setPresent(true);
-                if (!waitFor("the refused open", [&] { return witness.tally().refusedOpens > refusedBefore; }))
+                if (!waitFor("the refused open",
+                             [&] { return witness.tally().refusedOpens > refusedBefore; }))
                     return;
                 std::this_thread::sleep_for(std::chrono::milliseconds(range(0, 300)));
                 board.setOpenRefused(false);
@@ -514,30 +516,30 @@ int main(int argc, char** argv) {
     sim::SimulatedBoard board(boardOptions);
     WitnessTransport witness(board);
     device::NoModifierKeys keys;
-    app::CaptureApp capture(witness, keys);
-    capture.settings.outputFolder.assign(std::string_view(folder));
+    app::CaptureApp program(witness, keys);
+    program.settings.outputFolder.assign(std::string_view(folder));
 
     SoakWindow window;
-    SoakDisplays displays(capture.settings);
+    SoakDisplays displays(program.settings);
     record::NoRecording recorder;
     NoFolderChooser chooser;
     png::LodePngEncoder encoder;
     TempFolders folders(folder);
     std::optional<screenshot::Screenshots> screenshots;
-    screenshots.emplace(capture.settings, folders, capture.pngCounter, capture.aviCounter, window, chooser,
+    screenshots.emplace(program.settings, folders, program.pngCounter, program.aviCounter, window, chooser,
                         encoder);
-    WatchedScreenshots watched(*screenshots, capture.pngCounter);
-    app::ControlWindowLogic logic(capture, {window, displays, recorder, &watched, {}, {}, {}, {}});
+    WatchedScreenshots watched(*screenshots, program.pngCounter);
+    app::ControlWindowLogic logic(program, {window, displays, recorder, &watched, {}, {}, {}, {}});
     board.setArrivalObserver([&window] { window.postMessage(kSoakArrival, 0, 0); });
 
-    capture.controlWindow.set(&window);
+    program.capture.controlWindow.set(&window);
     logic.initialise(window);
-    capture.currentDevice = &capture.nullDevice;
-    if (!device::usbThread_start(capture)) {
+    program.capture.currentDevice = &program.capture.nullDevice;
+    if (!device::usbThread_start(program.capture)) {
         std::printf("soak: FAIL usbThread_start() failed\n");
         return 1;
     }
-    device::switchDevice(capture, nullptr);
+    device::switchDevice(program.capture, nullptr);
 
     const auto start = Clock::now();
     const auto end = start + std::chrono::seconds(opt.seconds);
@@ -560,14 +562,16 @@ int main(int argc, char** argv) {
                 if (picture)
                     sim::SimulatedBoard::renderPicture(*picture, expected.data());
                 if (!picture || std::memcmp(expected.data(), frame->data.get(), device::kPictureBytes) != 0)
-                    findings.add("whole frame %llu is not board picture %lld", static_cast<unsigned long long>(okFrames),
+                    findings.add("whole frame %llu is not board picture %lld",
+                                 static_cast<unsigned long long>(okFrames),
                                  picture ? static_cast<long long>(*picture) : -1LL);
                 watched.currentPicture = picture;
             } else if (frame->result == device::FRAME_ERROR) {
                 ++errorFrames;
                 const uint8_t* d = frame->data.get();
                 if (std::any_of(d, d + device::kPictureBytes, [](uint8_t b) { return b != 0xFF; }))
-                    findings.add("error frame %llu is not white", static_cast<unsigned long long>(errorFrames));
+                    findings.add("error frame %llu is not white",
+                                 static_cast<unsigned long long>(errorFrames));
             } else {
                 findings.add("a frame was delivered with result %d", frame->result);
             }
@@ -614,26 +618,26 @@ int main(int argc, char** argv) {
     }
 
     driver.join();
-    if (!device::usbThread_stop(capture, 500ms))
+    if (!device::usbThread_stop(program.capture, 500ms))
         findings.add("the read thread did not stop within 500 ms");
     // Frames still on their way are taken as the window takes them, then the windows close.
     while (auto m = window.next(Clock::now()))
         if (m->message == base::UM_FRAME)
             handle(*m);
-    capture.controlWindow.set(nullptr);
+    program.capture.controlWindow.set(nullptr);
     displays.destroyDisplayWindows();
     if (!screenshots->waitForWorkers(30s))
         findings.add("screenshot workers still ran 30 s after the end");
     {
-        std::lock_guard lk(capture.appLock);
-        capture.currentDevice.load()->close();
-        capture.currentDevice = &capture.nullDevice;
+        std::lock_guard lk(program.capture.appLock);
+        program.capture.currentDevice.load()->close();
+        program.capture.currentDevice = &program.capture.nullDevice;
     }
 
     // Every frame home, once.
     std::set<device::CaptureFrame*> home;
     for (int i = 0; i < device::FramePool::kFrameCount + 1; ++i) {
-        device::CaptureFrame* f = capture.framePool.queue().pop(0ms);
+        device::CaptureFrame* f = program.capture.framePool.queue().pop(0ms);
         if (!f)
             break;
         if (f->refCount != 0)
@@ -646,31 +650,34 @@ int main(int argc, char** argv) {
 
     // The counters against the board's account.
     const auto t = witness.tally();
-    const uint64_t okCount = static_cast<uint64_t>(capture.okCount.load());
-    const uint64_t skipCount = static_cast<uint64_t>(capture.skipCount.load());
-    const uint64_t errorCount = static_cast<uint64_t>(capture.errorCount.load());
+    const uint64_t okCount = static_cast<uint64_t>(program.capture.okCount.load());
+    const uint64_t skipCount = static_cast<uint64_t>(program.capture.skipCount.load());
+    const uint64_t errorCount = static_cast<uint64_t>(program.capture.errorCount.load());
     if (okCount != t.ok || okFrames != t.ok || board.framesDelivered() != t.ok)
         findings.add("whole frames: okCount %llu, delivered %llu, read %llu, board sent %llu",
                      static_cast<unsigned long long>(okCount), static_cast<unsigned long long>(okFrames),
-                     static_cast<unsigned long long>(t.ok), static_cast<unsigned long long>(board.framesDelivered()));
+                     static_cast<unsigned long long>(t.ok),
+                     static_cast<unsigned long long>(board.framesDelivered()));
     if (skipCount != t.expectedSkipCount)
         findings.add("skipCount %llu, expected %llu", static_cast<unsigned long long>(skipCount),
                      static_cast<unsigned long long>(t.expectedSkipCount));
     if (errorCount != errorFrames || errorFrames < t.error + t.promoted)
         findings.add("errorCount %llu, error frames %llu, device errors %llu + promoted %llu",
-                     static_cast<unsigned long long>(errorCount), static_cast<unsigned long long>(errorFrames),
-                     static_cast<unsigned long long>(t.error), static_cast<unsigned long long>(t.promoted));
+                     static_cast<unsigned long long>(errorCount),
+                     static_cast<unsigned long long>(errorFrames), static_cast<unsigned long long>(t.error),
+                     static_cast<unsigned long long>(t.promoted));
     if (t.shortReads != injected.shortReads || t.emptyReads != injected.emptyReads ||
         t.startTimeouts != injected.startTimeouts || t.refusedOpens != injected.refusedOpens)
-        findings.add("faults injected/seen: short %llu/%llu empty %llu/%llu time-outs %llu/%llu refused %llu/%llu",
-                     static_cast<unsigned long long>(injected.shortReads.load()),
-                     static_cast<unsigned long long>(t.shortReads),
-                     static_cast<unsigned long long>(injected.emptyReads.load()),
-                     static_cast<unsigned long long>(t.emptyReads),
-                     static_cast<unsigned long long>(injected.startTimeouts.load()),
-                     static_cast<unsigned long long>(t.startTimeouts),
-                     static_cast<unsigned long long>(injected.refusedOpens.load()),
-                     static_cast<unsigned long long>(t.refusedOpens));
+        findings.add(
+            "faults injected/seen: short %llu/%llu empty %llu/%llu time-outs %llu/%llu refused %llu/%llu",
+            static_cast<unsigned long long>(injected.shortReads.load()),
+            static_cast<unsigned long long>(t.shortReads),
+            static_cast<unsigned long long>(injected.emptyReads.load()),
+            static_cast<unsigned long long>(t.emptyReads),
+            static_cast<unsigned long long>(injected.startTimeouts.load()),
+            static_cast<unsigned long long>(t.startTimeouts),
+            static_cast<unsigned long long>(injected.refusedOpens.load()),
+            static_cast<unsigned long long>(t.refusedOpens));
     if (static_cast<uint64_t>(board.arrivals()) != injected.unplugs)
         findings.add("%d arrivals for %llu replugs", board.arrivals(),
                      static_cast<unsigned long long>(injected.unplugs.load()));
@@ -701,17 +708,19 @@ int main(int argc, char** argv) {
     std::filesystem::remove_all(std::filesystem::path(folder), ec);
 
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("soak: %s %.0f s seed %llu: frames ok %llu error %llu, skips %llu; faults: short %llu empty %llu "
-                "time-outs %llu unplugs %llu refused %llu; screenshots %zu, layouts %llu, stalls %llu, starved %d; "
-                "findings %zu\n",
-                findings.count() ? "FAIL" : "PASS", seconds, static_cast<unsigned long long>(opt.seed),
-                static_cast<unsigned long long>(okFrames), static_cast<unsigned long long>(errorFrames),
-                static_cast<unsigned long long>(skipCount), static_cast<unsigned long long>(injected.shortReads.load()),
-                static_cast<unsigned long long>(injected.emptyReads.load()),
-                static_cast<unsigned long long>(injected.startTimeouts.load()),
-                static_cast<unsigned long long>(injected.unplugs.load()),
-                static_cast<unsigned long long>(injected.refusedOpens.load()), watched.shots.size(),
-                static_cast<unsigned long long>(layoutChanges), static_cast<unsigned long long>(stalls),
-                starved.load(), findings.count());
+    std::printf(
+        "soak: %s %.0f s seed %llu: frames ok %llu error %llu, skips %llu; faults: short %llu empty %llu "
+        "time-outs %llu unplugs %llu refused %llu; screenshots %zu, layouts %llu, stalls %llu, starved %d; "
+        "findings %zu\n",
+        findings.count() ? "FAIL" : "PASS", seconds, static_cast<unsigned long long>(opt.seed),
+        static_cast<unsigned long long>(okFrames), static_cast<unsigned long long>(errorFrames),
+        static_cast<unsigned long long>(skipCount),
+        static_cast<unsigned long long>(injected.shortReads.load()),
+        static_cast<unsigned long long>(injected.emptyReads.load()),
+        static_cast<unsigned long long>(injected.startTimeouts.load()),
+        static_cast<unsigned long long>(injected.unplugs.load()),
+        static_cast<unsigned long long>(injected.refusedOpens.load()), watched.shots.size(),
+        static_cast<unsigned long long>(layoutChanges), static_cast<unsigned long long>(stalls),
+        starved.load(), findings.count());
     return findings.count() ? 1 : 0;
 }

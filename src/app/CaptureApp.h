@@ -15,11 +15,14 @@
 namespace tavrin::app {
 
 // The application object: one per process in the program (tests make their own).
-// It lives for the whole run; devices and frames in it are never re-created. The
-// capture side is its base; what follows is the program's own state.
-struct CaptureApp : device::CaptureSession {
+// It lives for the whole run; devices and frames in it are never re-created.
+struct CaptureApp {
     CaptureApp(device::UsbTransport& transport, const device::ModifierKeys& keys)
-        : CaptureSession(transport, keys) {}
+        : capture(transport, keys) {}
+
+    // The capture side: devices, lock, frame pool, read thread, link counters.
+    // Declared first, so it goes last: the statistics thread reads its counters.
+    device::CaptureSession capture;
 
     // --- Application core: settings, lifecycle state, control-window state, diagnostics ---
     // The persisted choices with the codec block; main thread only.

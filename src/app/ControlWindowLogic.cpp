@@ -126,14 +126,14 @@ void ControlWindowLogic::deviceArrived(const device::DeviceArrival& arrival) {
         // for it here would freeze every window, so look again a little later;
         // meanwhile the read thread holds back, so the lock is free by then unless
         // an update has it.
-        app_.switchRequest.raise();
-        std::unique_lock lock(app_.appLock, std::try_to_lock);
+        app_.capture.switchRequest.raise();
+        std::unique_lock lock(app_.capture.appLock, std::try_to_lock);
         if (!lock.owns_lock()) {
             s_.view.retryLater([this, arrival] { deviceArrived(arrival); }, std::chrono::milliseconds(10));
             return;
         }
-        device::switchDevice(app_, &arrival.interfaceClass);
-        app_.switchRequest.withdraw();
+        device::switchDevice(app_.capture, &arrival.interfaceClass);
+        app_.capture.switchRequest.withdraw();
     }
     if (s_.offerFirmwareUpdate)
         s_.offerFirmwareUpdate();
@@ -245,7 +245,7 @@ void ControlWindowLogic::blinkTimer() {
 }
 
 void ControlWindowLogic::close() {
-    app_.switchRequest.withdraw(); // a switch still being retried will not come
+    app_.capture.switchRequest.withdraw(); // a switch still being retried will not come
     endRecording();
     s_.displays.destroyDisplayWindows();
     s_.view.destroyWindow();

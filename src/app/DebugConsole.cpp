@@ -48,18 +48,18 @@ void analyseDataLines(CaptureApp& app, const device::CaptureFrame& frame) {
 }
 
 void writeStatsLine(CaptureApp& app) {
-    const device::UsbDevice* current = app.currentDevice.load();
+    const device::UsbDevice* current = app.capture.currentDevice.load();
     if (current && current->state() == device::DEVICE_CLOSED) {
         base::deviceLog.info("Not connected\n");
-        app.okCount.store(0, std::memory_order_relaxed);
+        app.capture.okCount.store(0, std::memory_order_relaxed);
         return;
     }
     char buffer[64];
     // Taking the count and clearing it in one step loses no frame read meanwhile.
-    const int ok = app.okCount.exchange(0, std::memory_order_relaxed);
+    const int ok = app.capture.okCount.exchange(0, std::memory_order_relaxed);
     std::snprintf(buffer, sizeof buffer, "OK=%d SKIPS=%d ERRORS=%d ", ok,
-                  app.skipCount.load(std::memory_order_relaxed),
-                  app.errorCount.load(std::memory_order_relaxed));
+                  app.capture.skipCount.load(std::memory_order_relaxed),
+                  app.capture.errorCount.load(std::memory_order_relaxed));
     std::string line = buffer;
     const uint32_t high = app.stuckHigh.load(std::memory_order_relaxed) & 0xFFFF;
     const uint32_t low = app.stuckLow.load(std::memory_order_relaxed) & 0xFFFF;
@@ -79,59 +79,31 @@ void writeStatsLine(CaptureApp& app) {
     base::deviceLog.write(base::LogLevel::Info, line);
 }
 
-void statsThread(CaptureApp& app) {
-    StatsThread& stats = app.stats;
-    for (;;) {
-        {
-            std::lock_guard lock(stats.mutex);
-            if (stats.stopRequested)
-                return;
-        }
+void statsThread(CaptureApp& app, const base::WorkerControl& control) {
+    while (!control.stopRequested()) {
         writeStatsLine(app);
-        if (stats.sleep) {
-            stats.sleep(kStatsPeriod);
-        } else {
-            std::unique_lock lock(stats.mutex);
-            stats.wake.wait_for(lock, kStatsPeriod, [&] { return stats.stopRequested; });
-        }
+        if (app.stats.sleep)
+            app.stats.sleep(kStatsPeriod);
+        else
+            control.pause(kStatsPeriod);
     }
 }
 
 bool startStatsThread(CaptureApp& app) {
-    if (app.stats.thread.joinable())
+    if (app.stats.worker.started())
         return false;
-    app.okCount = 0;
-    app.skipCount = 0;
-    app.errorCount = 0;
+    app.capture.okCount = 0;
+    app.capture.skipCount = 0;
+    app.capture.errorCount = 0;
     app.stuckHigh = 0;
     app.stuckLow = 0;
-    {
-        std::lock_guard lock(app.stats.mutex);
-        app.stats.stopRequested = false;
-    }
-    app.stats.thread = std::thread([&app] { statsThread(app); });
-    return true;
+    return app.stats.worker.start("tavrin-stats",
+                                  [&app](const base::WorkerControl& control) { statsThread(app, control); });
 }
 
 void stopStatsThread(CaptureApp& app) {
-    StatsThread& stats = app.stats;
-    {
-        std::lock_guard lock(stats.mutex);
-        stats.stopRequested = true;
-    }
-    stats.wake.notify_all();
-    if (stats.thread.joinable())
-        stats.thread.join();
-}
-
-StatsThread::~StatsThread() {
-    {
-        std::lock_guard lock(mutex);
-        stopRequested = true;
-    }
-    wake.notify_all();
-    if (thread.joinable())
-        thread.join();
+    // Each pass is one line and a pause the stop cuts short.
+    app.stats.worker.stop(std::chrono::seconds(2));
 }
 
 } // namespace tavrin::app

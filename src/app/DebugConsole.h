@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Worker.h"
 #include "device/CaptureFrame.h"
 
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
-#include <thread>
 
 namespace tavrin::app {
 
@@ -31,22 +29,13 @@ DataLineMasks scanDataLines(const uint8_t* pictureBytes);
 // the frame conversion while the debug console is open.
 void analyseDataLines(CaptureApp& app, const device::CaptureFrame& frame);
 
-// The statistics thread and what it needs to be stopped (tests only; the
-// program lets it run until the process ends).
+// The statistics thread ("tavrin-stats") and how it waits (tests replace it).
 struct StatsThread {
-    StatsThread() = default;
-    StatsThread(const StatsThread&) = delete;
-    StatsThread& operator=(const StatsThread&) = delete;
-    ~StatsThread(); // stops the thread, so an application object can be destroyed
-
     // How the thread waits between two lines. Empty: wait the time, waking
     // early only to stop. Tests replace it before the thread starts.
     std::function<void(std::chrono::milliseconds)> sleep;
-
-    std::thread thread;
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool stopRequested = false; // guarded by mutex
+    // Stopped when the application object goes.
+    base::Worker worker;
 };
 
 // Starts statsThread the first time; later calls do nothing. Sets the link
@@ -54,7 +43,7 @@ struct StatsThread {
 bool startStatsThread(CaptureApp& app);
 
 // Once a second until stopped: one statistics line, then okCount back to 0.
-void statsThread(CaptureApp& app);
+void statsThread(CaptureApp& app, const base::WorkerControl& control);
 
 // Writes one statistics line through the diagnostics and sets okCount to 0:
 //   "Not connected\n" while the current device is closed, else

@@ -4,18 +4,19 @@
 #include "app/CaptureApp.h"
 #include "device/FirmwareImage.h"
 
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 
 namespace tavrin::app {
 
+namespace {
+// A worker that posted its result has at most its last lines left to run.
+constexpr auto kJoinLimit = std::chrono::milliseconds(2000);
+} // namespace
+
 FirmwareDialogLogic::FirmwareDialogLogic(CaptureApp& app, FirmwareDialogView& view)
     : app_(app), view_(view) {}
-
-FirmwareDialogLogic::~FirmwareDialogLogic() {
-    if (worker_.joinable())
-        worker_.join();
-}
 
 void FirmwareDialogLogic::init() {
     view_.setProgress(0);
@@ -27,13 +28,18 @@ void FirmwareDialogLogic::start() {
     if (running())
         return;
     view_.setButtonsEnabled(false);
-    if (worker_.joinable())
-        worker_.join(); // the previous attempt, which has already posted its result
+    // The previous attempt has posted its result, so it has ended or is about to.
+    worker_.join(kJoinLimit);
     running_.store(true, std::memory_order_release);
-    worker_ = std::thread([this] {
+    const bool started = worker_.start("tavrin-firmware", [this](const base::WorkerControl&) {
         const int code = runUpdate(app_, [this](int perMille) { view_.setProgress(perMille); });
         view_.postWorkerFinished(code);
     });
+    if (!started) {
+        // Nothing ran: the user may try again or cancel.
+        running_.store(false, std::memory_order_release);
+        view_.setButtonsEnabled(true);
+    }
 }
 
 bool FirmwareDialogLogic::cancel() {
@@ -49,8 +55,7 @@ void FirmwareDialogLogic::boardReady() {
 }
 
 void FirmwareDialogLogic::workerFinished(int code) {
-    if (worker_.joinable())
-        worker_.join();
+    worker_.join(kJoinLimit);
     running_.store(false, std::memory_order_release);
     if (code == device::FW_OK) {
         view_.endDialog(1);
@@ -65,8 +70,8 @@ void FirmwareDialogLogic::workerFinished(int code) {
 }
 
 int FirmwareDialogLogic::runUpdate(CaptureApp& app, const device::ProgressCallback& progress) {
-    std::lock_guard lock(app.appLock);
-    device::UsbDevice* current = app.currentDevice.load();
+    std::lock_guard lock(app.capture.appLock);
+    device::UsbDevice* current = app.capture.currentDevice.load();
     if (!current || current->state() != device::DEVICE_FIRMWARE_REQUIRED)
         return device::FW_NOT_REQUIRED;
     return current->updateFirmware(progress);

@@ -2,10 +2,10 @@
 #pragma once
 
 #include "app/FirmwareDialogView.h"
+#include "base/Worker.h"
 #include "device/UsbDevice.h"
 
 #include <atomic>
-#include <thread>
 
 namespace tavrin::app {
 
@@ -18,7 +18,7 @@ struct CaptureApp;
 class FirmwareDialogLogic {
   public:
     FirmwareDialogLogic(CaptureApp& app, FirmwareDialogView& view);
-    ~FirmwareDialogLogic(); // waits for a worker that is still running
+    ~FirmwareDialogLogic() = default; // waits for a worker that is still running
     FirmwareDialogLogic(const FirmwareDialogLogic&) = delete;
     FirmwareDialogLogic& operator=(const FirmwareDialogLogic&) = delete;
 
@@ -44,8 +44,9 @@ class FirmwareDialogLogic {
   private:
     CaptureApp& app_;
     FirmwareDialogView& view_;
-    std::thread worker_;
     std::atomic<bool> running_{false};
+    // "tavrin-firmware". Declared last: it goes first, while what it uses is there.
+    base::Worker worker_;
 };
 
 } // namespace tavrin::app

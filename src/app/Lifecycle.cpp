@@ -42,18 +42,18 @@ int runProgram(CaptureApp& app, AppPlatform& platform, base::UserFolders& folder
 
 bool appInit(CaptureApp& app, AppPlatform& platform, CaptureStarter startCapture) {
     {
-        std::lock_guard lock(app.appLock);
-        app.currentDevice = &app.nullDevice;
+        std::lock_guard lock(app.capture.appLock);
+        app.capture.currentDevice = &app.capture.nullDevice;
     }
     app.deviceNotification = platform.registerDeviceNotification();
 
-    if (!startCapture(app)) {
+    if (!startCapture(app.capture)) {
         platform.showErrorBox("usbThread_start() failed");
         platform.exitProcess(-1);
         return false;
     }
 
-    device::switchDevice(app, nullptr);
+    device::switchDevice(app.capture, nullptr);
     // A board that asks for firmware gets it before anything else; the update
     // check is then left out of this run.
     if (!offerFirmwareUpdate(app, platform))
@@ -64,7 +64,7 @@ bool appInit(CaptureApp& app, AppPlatform& platform, CaptureStarter startCapture
 bool offerFirmwareUpdate(CaptureApp& app, AppPlatform& platform) {
     // A plain read of the state, without the lock: a stale value only delays the
     // offer to the next arrival.
-    const device::UsbDevice* current = app.currentDevice.load();
+    const device::UsbDevice* current = app.capture.currentDevice.load();
     const int state = current ? current->state() : device::DEVICE_CLOSED;
     if (app.firmwareDialogOpen) {
         // The board was unplugged and came back while the dialog was open. A second
@@ -86,13 +86,13 @@ bool offerFirmwareUpdate(CaptureApp& app, AppPlatform& platform) {
 
 void appShutdown(CaptureApp& app, AppPlatform& platform, base::UserFolders& folders) {
     // A thread that does not end in time is left to end with the process.
-    device::usbThread_stop(app, kReadThreadStopLimit);
+    device::usbThread_stop(app.capture, kReadThreadStopLimit);
     {
         // Waits for a frame read in progress before the device goes.
-        std::lock_guard lock(app.appLock);
-        if (device::UsbDevice* current = app.currentDevice.load())
+        std::lock_guard lock(app.capture.appLock);
+        if (device::UsbDevice* current = app.capture.currentDevice.load())
             current->close();
-        app.currentDevice = &app.nullDevice;
+        app.capture.currentDevice = &app.capture.nullDevice;
         if (app.deviceNotification) {
             platform.unregisterDeviceNotification();
             app.deviceNotification = false;

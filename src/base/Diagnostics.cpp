@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "base/Diagnostics.h"
 
+#include "base/Worker.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -9,7 +11,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -52,6 +53,9 @@ struct Mirror {
     DiagnosticMirror write;
     LogFilter filter;
 };
+
+class Destinations;
+Destinations& destinations();
 
 class Destinations {
   public:
@@ -120,28 +124,46 @@ class Destinations {
         pending_ = false;
     }
 
+    // Before the process ends (atexit): the flusher is stopped and joined, and
+    // lines written after it go out at once.
+    void stopFlusher() {
+        {
+            std::lock_guard lk(mutex_);
+            flusherStopped_ = true;
+        }
+        flusher_.stop(std::chrono::milliseconds(1000));
+        flush();
+    }
+
   private:
-    // Under mutex_. The thread that writes out what waits in the buffer, started
-    // with the first line that waits; false when no thread can be started. It
-    // lives as long as the process; at exit the C library writes out the rest.
+    // Under mutex_. The thread that writes out what waits in the buffer
+    // ("tavrin-log"), started with the first line that waits; false when no
+    // thread can be started, or the process is ending.
     bool startFlusher() {
         if (flusherStarted_)
-            return true;
-        try {
-            std::thread([this] { runFlusher(); }).detach();
-        } catch (const std::system_error&) {
+            return !flusherStopped_;
+        if (flusherStopped_)
             return false;
-        }
+        const bool started = flusher_.start(
+            "tavrin-log", [this](const WorkerControl& control) { runFlusher(control); },
+            [this] {
+                // Under the mutex, so the flusher is either waiting or yet to look.
+                std::lock_guard lk(mutex_);
+                flusherWake_.notify_all();
+            });
+        if (!started)
+            return false;
         flusherStarted_ = true;
+        std::atexit([] { destinations().stopFlusher(); });
         return true;
     }
 
-    void runFlusher() {
+    void runFlusher(const WorkerControl& control) {
         std::unique_lock lk(mutex_);
-        for (;;) {
-            flusherWake_.wait(lk, [this] { return pending_; });
+        while (!control.stopRequested()) {
+            flusherWake_.wait(lk, [&] { return pending_ || control.stopRequested(); });
             // Lines gather meanwhile; a warning may write them out first.
-            flusherWake_.wait_for(lk, kFlushDelay, [this] { return !pending_; });
+            flusherWake_.wait_for(lk, kFlushDelay, [&] { return !pending_ || control.stopRequested(); });
             if (pending_) {
                 std::fflush(stdout);
                 pending_ = false;
@@ -164,7 +186,9 @@ class Destinations {
     std::atomic<uint32_t> wanted_{0};
     bool pending_ = false; // standard output holds lines not yet written out
     bool flusherStarted_ = false;
+    bool flusherStopped_ = false;
     std::condition_variable flusherWake_;
+    Worker flusher_;
 };
 
 // Never destroyed: lines may come from threads that outlive static destruction,

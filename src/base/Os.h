@@ -54,6 +54,9 @@ bool utcTime(std::time_t time, std::tm& out);
 // The calling thread runs above normal priority where the system allows it; silently
 // unchanged otherwise.
 void raiseThreadPriority();
+// Names the calling thread for debuggers and `top -H`; Linux shows the first 15
+// bytes. Silently unchanged where the system has no names.
+void nameThisThread(const std::string& name);
 
 // The home folder the user database gives for this user (POSIX); empty elsewhere.
 std::string homeFromUserDatabase();

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -94,6 +95,13 @@ bool utcTime(std::time_t time, std::tm& out) {
 void raiseThreadPriority() {
     const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
     (void)::setpriority(PRIO_PROCESS, tid, -5);
+}
+
+void nameThisThread(const std::string& name) {
+    // The kernel refuses a name of more than 15 bytes rather than shortening it.
+    char shortName[16] = {};
+    name.copy(shortName, sizeof shortName - 1);
+    (void)::pthread_setname_np(::pthread_self(), shortName);
 }
 
 std::string homeFromUserDatabase() {

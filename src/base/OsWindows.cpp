@@ -206,6 +206,17 @@ void raiseThreadPriority() {
     (void)::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
 }
 
+void nameThisThread(const std::string& name) {
+    // SetThreadDescription came with Windows 10 1607: looked up, not linked. A
+    // function pointer passes through void (*)() between two function types.
+    using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    static const auto setDescription = reinterpret_cast<SetDescription>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
+    std::wstring wide;
+    if (setDescription && toWide(name, wide))
+        (void)setDescription(::GetCurrentThread(), wide.c_str());
+}
+
 std::string homeFromUserDatabase() {
     return {};
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Worker.h"
 #include "device/ControlWindowTarget.h"
 #include "device/FrameQueue.h"
 #include "device/LockRequest.h"
@@ -8,20 +9,23 @@
 #include "device/UsbDevice.h"
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
-#include <memory>
 #include <mutex>
-#include <thread>
 
 namespace tavrin::device {
 
 // Everything needed to read frames from a board: the devices, the lock that
 // guards them, the frame pool, the read thread and its counters. The program's
-// application object is one; a tool that only counts frames needs nothing more.
-struct CaptureSession {
+// application object holds one; a tool that only counts frames needs nothing more.
+// The read thread itself is reached only through usbThread_start, usbThread_stop
+// and the two queries below.
+class CaptureSession {
+  public:
     CaptureSession(UsbTransport& transport, const ModifierKeys& keys)
         : boardDevice(transport, keys, controlWindow) {}
+    // A read thread still running is stopped and waited for (base::Worker).
+    ~CaptureSession() = default;
     CaptureSession(const CaptureSession&) = delete;
     CaptureSession& operator=(const CaptureSession&) = delete;
 
@@ -39,23 +43,25 @@ struct CaptureSession {
     LockRequest switchRequest;
 
     FramePool framePool;
-    std::thread readThread;
-    std::atomic<int32_t> stopFlag{0};
-    std::atomic<bool> readThreadEnded{false};
-    // Wakes the read thread in its pause when the stop flag is set, and the stopper
-    // when the thread ends. Shared with the thread, so that a thread left to end with
-    // the process never signals into a destroyed object.
-    struct ReadThreadSignal {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool ended = false;
-    };
-    std::shared_ptr<ReadThreadSignal> readThreadSignal = std::make_shared<ReadThreadSignal>();
 
     // Link counters: written by read_thread, read and reset by the statistics thread.
     std::atomic<int32_t> okCount{0};
     std::atomic<int32_t> skipCount{0};
     std::atomic<int32_t> errorCount{0};
+
+    // The read thread was started and has not been joined: it runs, or was left
+    // running by a stop that timed out.
+    bool readThreadRunning() const { return readThread_.started(); }
+    // No read thread touches this session any more: none was started, or its
+    // body has returned. Until then destroying the session waits for it.
+    bool readThreadEnded() const { return readThread_.ended(); }
+
+  private:
+    friend bool usbThread_start(CaptureSession& session);
+    friend bool usbThread_stop(CaptureSession& session, std::chrono::milliseconds limit);
+
+    // Declared last: destroyed first, while everything the thread uses is there.
+    base::Worker readThread_;
 };
 
 // The only way the current device changes. Under the application lock: close the

@@ -69,7 +69,7 @@ int FrameQueue::count() const {
 }
 
 void FrameQueue::push(FrameRef frame) {
-    push(frame.detach());
+    push(frame.takeCounted());
 }
 
 bool FrameQueue::popFor(FrameRef& frame, std::chrono::milliseconds timeout) {

@@ -44,7 +44,7 @@ class FrameRef {
     // Adopts a hold that was counted already.
     explicit FrameRef(CaptureFrame* counted) noexcept : frame_(counted) {}
     // Gives up the pointer without letting go: the count now belongs to the caller.
-    CaptureFrame* detach() noexcept { return std::exchange(frame_, nullptr); }
+    CaptureFrame* takeCounted() noexcept { return std::exchange(frame_, nullptr); }
 
     CaptureFrame* frame_ = nullptr;
 };

@@ -15,14 +15,14 @@ void LockRequest::withdraw() {
     cv_.notify_all();
 }
 
-bool LockRequest::waitWhileRaised(const std::atomic<int32_t>& stop, std::chrono::milliseconds poll) {
+bool LockRequest::waitWhileRaised(const std::function<bool()>& stopped, std::chrono::milliseconds poll) {
     std::unique_lock lk(mutex_);
     while (raised()) {
-        if (stop.load() != 0)
+        if (stopped())
             return false;
         cv_.wait_for(lk, poll);
     }
-    return stop.load() == 0;
+    return !stopped();
 }
 
 } // namespace tavrin::device

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 namespace tavrin::device {
@@ -23,8 +24,8 @@ class LockRequest {
     bool raised() const { return raised_.load(std::memory_order_acquire); }
 
     // By the read thread before it takes the lock: returns true once no request
-    // stands, false as soon as `stop` is set (looked at every `poll`).
-    bool waitWhileRaised(const std::atomic<int32_t>& stop,
+    // stands, false as soon as `stopped` says so (asked every `poll`).
+    bool waitWhileRaised(const std::function<bool()>& stopped,
                          std::chrono::milliseconds poll = std::chrono::milliseconds(20));
 
   private:

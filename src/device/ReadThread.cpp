@@ -17,36 +17,16 @@ constexpr int kMaxSkipRun = 6;
 
 } // namespace
 
-bool usbThread_start(CaptureSession& session) {
-    if (!session.framePool.setup())
-        return false;
-    session.readThreadEnded.store(false);
-    try {
-        session.readThread = std::thread([&session, signal = session.readThreadSignal] {
-            base::os::raiseThreadPriority();
-            read_thread(session);
-            {
-                std::lock_guard lk(signal->mutex);
-                signal->ended = true;
-            }
-            signal->cv.notify_all();
-            // The last touch of the session: whoever sees it may destroy it.
-            session.readThreadEnded.store(true);
-        });
-    } catch (const std::system_error&) {
-        return false;
-    }
-    return true;
-}
+namespace {
 
-void read_thread(CaptureSession& session) {
+void read_thread(CaptureSession& session, const base::WorkerControl& control) {
     int skipRun = 0;
     FramePool& pool = session.framePool;
-    while (session.stopFlag.load() == 0) {
+    while (!control.stopRequested()) {
         // A frame given up below (a retried read) goes back to the pool as `frame` lets go.
         FrameRef frame = pool.take(kPoolWait);
         if (!frame) {
-            if (session.stopFlag.load() != 0)
+            if (control.stopRequested())
                 break; // woken by the stop
             base::deviceLog.warning("read_thread starved\n");
             continue;
@@ -56,7 +36,7 @@ void read_thread(CaptureSession& session) {
         UsbDevice* device = session.currentDevice.load();
         if (device && device->state() == DEVICE_OPEN) {
             // A device switch waiting for the lock goes first (see LockRequest).
-            if (!session.switchRequest.waitWhileRaised(session.stopFlag))
+            if (!session.switchRequest.waitWhileRaised([&control] { return control.stopRequested(); }))
                 continue;
             std::lock_guard lk(session.appLock);
             // Whatever is current under the lock gets the read, if it is open: a
@@ -88,37 +68,31 @@ void read_thread(CaptureSession& session) {
         // From here the thread does not touch the frame; without a control window
         // it is back in the pool already.
         session.controlWindow.postFrame(std::move(frame));
-        if (outcome == FRAME_ERROR) {
-            auto& signal = *session.readThreadSignal;
-            std::unique_lock lk(signal.mutex);
-            signal.cv.wait_for(lk, kErrorPause, [&session] { return session.stopFlag.load() != 0; });
-        }
+        if (outcome == FRAME_ERROR)
+            control.pause(kErrorPause);
     }
 }
 
-bool usbThread_stop(CaptureSession& session, std::chrono::milliseconds limit) {
-    auto& signal = *session.readThreadSignal;
-    {
-        std::lock_guard lk(signal.mutex);
-        session.stopFlag.store(1);
-    }
-    signal.cv.notify_all();
-    // Cuts a pool wait short; a device read in progress runs to its own time-out.
-    session.framePool.queue().wake();
-    if (!session.readThread.joinable()) {
-        session.framePool.queue().clearWake();
-        return true;
-    }
-    bool ended;
-    {
-        std::unique_lock lk(signal.mutex);
-        ended = signal.cv.wait_for(lk, limit, [&signal] { return signal.ended; });
-    }
-    if (!ended) {
-        session.readThread.detach(); // ends with the process
+} // namespace
+
+bool usbThread_start(CaptureSession& session) {
+    if (session.readThread_.started() || !session.framePool.setup())
         return false;
-    }
-    session.readThread.join();
+    return session.readThread_.start(
+        "tavrin-read",
+        [&session](const base::WorkerControl& control) {
+            base::os::raiseThreadPriority();
+            read_thread(session, control);
+        },
+        // Cuts a pool wait short; a device read in progress runs to its own time-out.
+        [&session] { session.framePool.queue().wake(); });
+}
+
+bool usbThread_stop(CaptureSession& session, std::chrono::milliseconds limit) {
+    if (!session.readThread_.started())
+        return true;
+    if (!session.readThread_.stop(limit))
+        return false; // still running: it may still pop the wake
     session.framePool.queue().clearWake();
     return true;
 }

@@ -5,17 +5,16 @@
 
 namespace tavrin::device {
 
-struct CaptureSession;
+class CaptureSession;
 
-// Builds the frame pool and starts read_thread. False when either fails.
+// Builds the frame pool and starts read_thread ("tavrin-read"): pool frame ->
+// device -> outcome -> control window. False when either fails.
 bool usbThread_start(CaptureSession& session);
 
-// The thread body: pool frame -> device -> outcome -> control window.
-void read_thread(CaptureSession& session);
-
-// Sets the stop flag, wakes the thread out of its pool wait or error pause and
-// waits up to `limit` for it to end, then joins it. Returns whether it ended; if
-// not (a device read outlasting the limit), the thread is left to end with the process.
+// Asks the thread to stop, wakes it out of its pool wait or error pause and
+// waits up to `limit` for it to end, then joins it. Returns whether it ended;
+// if not (a device read outlasting the limit), the thread is named in a warning
+// and left running, and the session must stay until readThreadEnded().
 bool usbThread_stop(CaptureSession& session, std::chrono::milliseconds limit);
 
 } // namespace tavrin::device

@@ -19,7 +19,8 @@
 namespace tavrin::program {
 
 std::optional<int> answerCommandLine(int argc, char** argv, const ProgramIdentity& identity) {
-    const CommandLineOutcome outcome = parseCommandLine(std::vector<std::string>(argv, argv + argc), identity);
+    const CommandLineOutcome outcome =
+        parseCommandLine(std::vector<std::string>(argv, argv + argc), identity);
     if (outcome.run)
         return std::nullopt;
     std::fputs(outcome.out.c_str(), stdout);
@@ -36,7 +37,7 @@ int runProgram(device::UsbTransport& transport, bool watchForArrivals, const Pro
     // stop in time, since that thread may still be using it.
     auto* capture = new app::CaptureApp(transport, keys);
 #if HAVE_TAVRIN_FIRMWARE
-    firmware::installFirmwareImage(capture->boardDevice);
+    firmware::installFirmwareImage(capture->capture.boardDevice);
 #endif
     base::XdgUserFolders folders;
     int code = 0;
@@ -44,7 +45,7 @@ int runProgram(device::UsbTransport& transport, bool watchForArrivals, const Pro
         QtAppPlatform platform(*capture, folders, watchForArrivals, identity, &argc, argv);
         code = app::runProgram(*capture, platform, folders);
     }
-    if (!capture->readThreadEnded.load()) {
+    if (!capture->capture.readThreadEnded()) {
         // The process exit ends the read thread, before anything it uses is destroyed.
         std::fflush(stdout);
         std::_Exit(code);

@@ -93,7 +93,7 @@ struct QtAppPlatform::Parts {
 #if HAVE_TAVRIN_QT_DISPLAY
           // Failing to draw ends the program the way every fatal error does.
           displays(
-              app.settings, app.controlWindow,
+              app.settings, app.capture.controlWindow,
               [&app](std::string_view text) { app::reportFatalError(app, text); }, menuOptions(app),
               &app.options.picture),
 #else
@@ -102,7 +102,7 @@ struct QtAppPlatform::Parts {
           // Arrivals reach the window only while it takes messages; the watcher
           // runs only while the window exists.
           watcher([this, &app](const device::DeviceArrival& arrival) {
-              if (app.controlWindow.isSet())
+              if (app.capture.controlWindow.isSet())
                   window->postDeviceArrival(arrival);
           }) {
     }
@@ -214,7 +214,7 @@ bool QtAppPlatform::createControlWindow() {
     p.logic.emplace(app_, std::move(services));
     p.window->attach(*p.logic);
 
-    app_.controlWindow.set(&p.window->messageTarget());
+    app_.capture.controlWindow.set(&p.window->messageTarget());
 #if HAVE_TAVRIN_QT_DISPLAY
     // The picture windows leave room for the control window, which opens beside them.
     const bool placeable = qt_display::QtDisplayManager::canPlaceWindows();
@@ -245,7 +245,7 @@ void QtAppPlatform::runMessageLoop() {
     if (!parts_->logic || !parts_->logic->destroyed())
         QApplication::exec();
     // The window is gone: from now on the read thread takes its frames back itself.
-    app_.controlWindow.set(nullptr);
+    app_.capture.controlWindow.set(nullptr);
 }
 
 void QtAppPlatform::showErrorBox(std::string_view text) {
@@ -296,7 +296,7 @@ void QtAppPlatform::scheduleUpdateCheck() {
 void QtAppPlatform::shutdownToolkit() {
     if (!parts_)
         return;
-    if (!app_.readThreadEnded.load()) {
+    if (!app_.capture.readThreadEnded()) {
         // The read thread outlived its time limit and may still post to the
         // window's message target: leave everything to the process exit.
         (void)parts_.release();

@@ -1,23 +1,19 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "screenshot/Screenshots.h"
 
+#include "base/Diagnostics.h"
 #include "screenshot/NumberedName.h"
 #include "screenshot/SavePng.h"
 
 #include <cstring>
 #include <new>
-#include <thread>
 
 namespace tavrin::screenshot {
 
-bool startDetachedWorker(std::function<void()> body) {
-    try {
-        std::thread(std::move(body)).detach();
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
+namespace {
+// An ended worker's thread has returned from its body; joining it takes no time.
+constexpr auto kEndedJoin = std::chrono::milliseconds(1000);
+} // namespace
 
 Screenshots::Screenshots(base::Settings& settings, base::UserFolders& folders, uint32_t& pngCounter,
                          uint32_t& aviCounter, base::StatusLine& status, FolderChooser& chooser,
@@ -26,8 +22,19 @@ Screenshots::Screenshots(base::Settings& settings, base::UserFolders& folders, u
       status_(status), chooser_(chooser), encoder_(encoder), starter_(std::move(starter)) {}
 
 Screenshots::~Screenshots() {
-    std::unique_lock lk(workersMutex_);
-    workersIdle_.wait(lk, [this] { return activeWorkers_ == 0; });
+    // In steps, naming the wait: a notification lost on the way costs one step.
+    while (!waitForWorkers(base::Worker::kDestroyWarning))
+        base::screenshotLog.warning("still waiting for screenshots being saved\n");
+}
+
+bool Screenshots::startOwnWorker(std::function<void()> body) {
+    // Called on the control window's thread: joining ended workers does not wait.
+    std::erase_if(workers_, [](base::Worker& worker) { return worker.ended() && worker.join(kEndedJoin); });
+    base::Worker& worker = workers_.emplace_back();
+    if (worker.start("tavrin-shot", [body = std::move(body)](const base::WorkerControl&) { body(); }))
+        return true;
+    workers_.pop_back();
+    return false;
 }
 
 bool Screenshots::waitForWorkers(std::chrono::milliseconds limit) {
@@ -81,7 +88,8 @@ void Screenshots::startScreenshot(const device::FrameRef& frame) {
         ++activeWorkers_;
     }
     ScreenshotJob* owned = job.release();
-    if (!starter_([this, owned] { screenshotWorker(owned); })) {
+    std::function<void()> body = [this, owned] { screenshotWorker(owned); };
+    if (!(starter_ ? starter_(std::move(body)) : startOwnWorker(std::move(body)))) {
         delete owned; // and with it the job's hold on the frame
         workerEnded();
         status_.setStatusText(kPngSaveFailed);

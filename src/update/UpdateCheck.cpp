@@ -6,6 +6,7 @@
 #include "update/VersionFile.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace tavrin::update {
 
@@ -13,16 +14,9 @@ UpdateCheck::UpdateCheck(std::string keyFolder, HttpGet& http, UpdatePrompt& pro
     : keyFolder_(std::move(keyFolder)), http_(http), prompt_(prompt),
       now_(now ? std::move(now) : Clock(currentHourStamp)) {}
 
-UpdateCheck::~UpdateCheck() {
-    if (thread_.joinable()) {
-        http_.cancel();
-        thread_.join();
-    }
-}
-
 void UpdateCheck::waitForCheck() {
-    if (thread_.joinable())
-        thread_.join();
+    while (!worker_.join(std::chrono::seconds(10))) {
+    }
 }
 
 bool UpdateCheck::openSettingsKey() {
@@ -39,7 +33,7 @@ bool UpdateCheck::openSettingsKey() {
 
 void UpdateCheck::scheduleUpdateCheck() {
     // One check per run: a second call while or after one ran does nothing.
-    if (thread_.joinable() || !openSettingsKey())
+    if (worker_.started() || !openSettingsKey())
         return;
     const uint32_t now = now_();
     const uint32_t disabled = settingsKey_->readDword("DisableUpdateCheck");
@@ -47,12 +41,12 @@ void UpdateCheck::scheduleUpdateCheck() {
     // Unsigned on purpose: a stamp from the future (clock set back) also lets it run.
     if (disabled == 0 && uint32_t(now - lastChecked) >= kCheckInterval) {
         settingsKey_->writeDword("LastChecked", now);
-        try {
-            thread_ = std::thread([this] { updateCheckThread(); });
+        // A stop (the program ending) makes the request give up at once.
+        if (worker_.start(
+                "tavrin-update", [this](const base::WorkerControl&) { updateCheckThread(); },
+                [this] { http_.cancel(); }))
             return; // the key now belongs to the thread
-        } catch (...) {
-            // No thread: close the key as when no check is due.
-        }
+        // No thread: close the key as when no check is due.
     }
     settingsKey_.reset();
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Worker.h"
 #include "update/HttpGet.h"
 #include "update/SettingsKey.h"
 #include "update/UpdatePrompt.h"
@@ -10,7 +11,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace tavrin::update {
 
@@ -32,7 +32,7 @@ class UpdateCheck {
     UpdateCheck(std::string keyFolder, HttpGet& http, UpdatePrompt& prompt, Clock now = Clock());
     // A check still running is cancelled and waited for (the request gives up
     // at once; the prompt, if any, is already with the control window).
-    ~UpdateCheck();
+    ~UpdateCheck() = default;
     UpdateCheck(const UpdateCheck&) = delete;
     UpdateCheck& operator=(const UpdateCheck&) = delete;
 
@@ -60,7 +60,8 @@ class UpdateCheck {
     // Handed from the main thread to the check thread when it starts.
     std::unique_ptr<SettingsKey> settingsKey_;
     std::array<char, 2048> receiveBuffer_{};
-    std::thread thread_;
+    // "tavrin-update". Declared last: it goes first, while what it uses is there.
+    base::Worker worker_;
 };
 
 } // namespace tavrin::update

@@ -38,7 +38,7 @@ class FakeConsole : public ConsoleView {
 };
 
 struct ConsoleToggleTest : ::testing::Test {
-    ConsoleToggleTest() { app.currentDevice = &app.nullDevice; }
+    ConsoleToggleTest() { app.capture.currentDevice = &app.capture.nullDevice; }
 
     tavrin::testing::DiagnosticCapture diagnostics; // the statistics lines stay off the terminal
     tavrin::sim::SimulatedBoard board;
@@ -49,15 +49,14 @@ struct ConsoleToggleTest : ::testing::Test {
 };
 
 TEST_F(ConsoleToggleTest, OpensClosesAndReopensWithOneStatisticsThread) {
-    app.skipCount = 7; // from before the first opening
+    app.capture.skipCount = 7; // from before the first opening
     console.toggle();
     EXPECT_TRUE(view.shown);
     EXPECT_TRUE(app.consoleOpen);
-    ASSERT_TRUE(app.stats.thread.joinable());
-    const std::thread::id first = app.stats.thread.get_id();
-    EXPECT_EQ(app.skipCount, 0); // the statistics start from zero
-    app.skipCount = 3;
-    app.errorCount = 4;
+    ASSERT_TRUE(app.stats.worker.started());
+    EXPECT_EQ(app.capture.skipCount, 0); // the statistics start from zero
+    app.capture.skipCount = 3;
+    app.capture.errorCount = 4;
 
     console.toggle();
     EXPECT_FALSE(view.shown);
@@ -67,10 +66,10 @@ TEST_F(ConsoleToggleTest, OpensClosesAndReopensWithOneStatisticsThread) {
     console.toggle();
     EXPECT_TRUE(app.consoleOpen);
     EXPECT_EQ(view.created, 2);
-    // The same thread goes on, and the counts continue from before.
-    EXPECT_EQ(app.stats.thread.get_id(), first);
-    EXPECT_EQ(app.skipCount, 3);
-    EXPECT_EQ(app.errorCount, 4);
+    // The same thread goes on (a new one would start from zero), and the counts continue.
+    EXPECT_TRUE(app.stats.worker.started());
+    EXPECT_EQ(app.capture.skipCount, 3);
+    EXPECT_EQ(app.capture.errorCount, 4);
 }
 
 TEST_F(ConsoleToggleTest, ClosingTheWindowItselfIsLikeTheToggle) {

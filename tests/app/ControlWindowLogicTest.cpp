@@ -40,16 +40,17 @@ struct TempFolder {
 
 struct ControlWindowTest : ::testing::Test {
     ControlWindowTest() {
-        EXPECT_TRUE(app.framePool.setup());
-        app.currentDevice = &app.nullDevice;
-        app.controlWindow.set(&posted);
+        EXPECT_TRUE(app.capture.framePool.setup());
+        app.capture.currentDevice = &app.capture.nullDevice;
+        app.capture.controlWindow.set(&posted);
     }
-    ~ControlWindowTest() override { app.controlWindow.set(nullptr); }
+    ~ControlWindowTest() override { app.capture.controlWindow.set(nullptr); }
 
     ControlWindowLogic& make(bool withScreenshots = true) {
         ControlWindowLogic::Services s{view, displays, recorder, withScreenshots ? &screenshots : nullptr};
         s.offerFirmwareUpdate = [this] {
-            log.push_back("offerFirmwareUpdate state=" + std::to_string(app.currentDevice.load()->state()));
+            log.push_back("offerFirmwareUpdate state=" +
+                          std::to_string(app.capture.currentDevice.load()->state()));
             return false;
         };
         s.toggleDebugConsole = [this] { log.push_back("toggleDebugConsole"); };
@@ -68,7 +69,7 @@ struct ControlWindowTest : ::testing::Test {
     }
 
     device::FrameRef takeFrame() {
-        device::FrameRef f = app.framePool.take(std::chrono::milliseconds(0));
+        device::FrameRef f = app.capture.framePool.take(std::chrono::milliseconds(0));
         EXPECT_TRUE(f);
         EXPECT_EQ(f->refCount, 1);
         std::fill_n(f->data.get(), device::kPictureBytes, uint8_t{0xFF}); // as an error frame
@@ -80,7 +81,7 @@ struct ControlWindowTest : ::testing::Test {
         logic->handleFrame(std::move(f));
         return frame;
     }
-    int freeFrames() { return app.framePool.queue().count(); }
+    int freeFrames() { return app.capture.framePool.queue().count(); }
 
     TempFolder folder;
     tavrin::testing::DiagnosticCapture diagnostics;
@@ -399,7 +400,7 @@ TEST_F(ControlWindowTest, TopmostAndConsoleToggleReachTheirParts) {
 
 TEST_F(ControlWindowTest, BoardArrivalReopensTheBoardThenOffersFirmware) {
     started();
-    ASSERT_TRUE(device::switchDevice(app, nullptr)); // the board is open already
+    ASSERT_TRUE(device::switchDevice(app.capture, nullptr)); // the board is open already
     ASSERT_EQ(board.openConnections(), 1);
     posted.clear();
 
@@ -409,7 +410,7 @@ TEST_F(ControlWindowTest, BoardArrivalReopensTheBoardThenOffersFirmware) {
     ASSERT_GE(notices.size(), 2u);
     EXPECT_EQ(notices.front(), 0u);
     EXPECT_EQ(notices.back(), 1u);
-    EXPECT_EQ(app.currentDevice.load(), &app.boardDevice);
+    EXPECT_EQ(app.capture.currentDevice.load(), &app.capture.boardDevice);
     EXPECT_EQ(board.openConnections(), 1);
     EXPECT_THAT(log, ElementsAre("offerFirmwareUpdate state=2"));
 
@@ -424,7 +425,7 @@ TEST_F(ControlWindowTest, ArrivalDuringAFirmwareUpdateIsRetriedInsteadOfWaitingF
     started();
     std::atomic<bool> held{false}, release{false};
     std::thread update([&] { // stands in for the firmware worker, which holds the lock throughout
-        std::lock_guard lk(app.appLock);
+        std::lock_guard lk(app.capture.appLock);
         held = true;
         while (!release)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -442,17 +443,17 @@ TEST_F(ControlWindowTest, ArrivalDuringAFirmwareUpdateIsRetriedInsteadOfWaitingF
     update.join();
     view.retries[0]();
     EXPECT_EQ(view.retries.size(), 1u);
-    EXPECT_EQ(app.currentDevice.load(), &app.boardDevice);
+    EXPECT_EQ(app.capture.currentDevice.load(), &app.capture.boardDevice);
     EXPECT_THAT(log, ElementsAre("offerFirmwareUpdate state=2"));
 }
 
 TEST_F(ControlWindowTest, ABoardArrivalGetsTheLockWhileTheReadThreadStreamsAtSixtyFramesASecond) {
     started();
-    ASSERT_TRUE(device::switchDevice(app, nullptr));
-    ASSERT_TRUE(device::usbThread_start(app));
+    ASSERT_TRUE(device::switchDevice(app.capture, nullptr));
+    ASSERT_TRUE(device::usbThread_start(app.capture));
     struct StopReading {
         CaptureApp& app;
-        ~StopReading() { device::usbThread_stop(app, std::chrono::seconds(2)); }
+        ~StopReading() { device::usbThread_stop(app.capture, std::chrono::seconds(2)); }
     } stopReading{app};
     ASSERT_TRUE(posted.waitForFrames(10, std::chrono::seconds(5)));
 
@@ -474,7 +475,7 @@ TEST_F(ControlWindowTest, ArrivalsOfAnotherInterfaceClassOrAfterClosingAreIgnore
     other.interfaceClass.bytes[0] ^= 1;
     logic->deviceArrived(other);
     EXPECT_EQ(board.openConnections(), 0);
-    EXPECT_EQ(app.currentDevice.load(), &app.nullDevice);
+    EXPECT_EQ(app.capture.currentDevice.load(), &app.capture.nullDevice);
 
     // A closed window switches nothing, even for the board.
     logic->handleMessage(base::WM_CLOSE, 0, 0);

@@ -20,20 +20,20 @@ namespace {
 
 struct DebugConsoleTest : ::testing::Test {
     DebugConsoleTest() {
-        app.controlWindow.set(&window);
+        app.capture.controlWindow.set(&window);
         frame.data = std::make_unique<uint8_t[]>(device::kFrameBufferBytes);
         openBoard();
         diag.clear();
     }
     ~DebugConsoleTest() override {
         app::stopStatsThread(app);
-        app.controlWindow.set(nullptr);
+        app.capture.controlWindow.set(nullptr);
     }
 
     void openBoard() {
-        std::lock_guard lk(app.appLock);
-        ASSERT_TRUE(app.boardDevice.open(nullptr));
-        app.currentDevice = &app.boardDevice;
+        std::lock_guard lk(app.capture.appLock);
+        ASSERT_TRUE(app.capture.boardDevice.open(nullptr));
+        app.capture.currentDevice = &app.capture.boardDevice;
     }
     // Words alternate between `a` and `b` over the whole picture.
     void fillAlternating(uint16_t a, uint16_t b) {
@@ -62,9 +62,9 @@ struct DebugConsoleTest : ::testing::Test {
 } // namespace
 
 TEST_F(DebugConsoleTest, AnErrorFrameReportsEveryLineStuckHigh) {
-    app.okCount = 0;
-    app.skipCount = 3;
-    app.errorCount = 12;
+    app.capture.okCount = 0;
+    app.capture.skipCount = 3;
+    app.capture.errorCount = 12;
     EXPECT_EQ(lineFor(0xFFFF, 0xFFFF),
               "OK=0 SKIPS=3 ERRORS=12 STUCK=B1 B2 B3 B4 B5 G0 G1 G2 G3 G4 G5 R1 R2 R3 R4 R5 (FFFF0000)\n");
     EXPECT_EQ(app.stuckHigh.load(), 0xFFFFu);
@@ -72,7 +72,7 @@ TEST_F(DebugConsoleTest, AnErrorFrameReportsEveryLineStuckHigh) {
 }
 
 TEST_F(DebugConsoleTest, G0StuckLowIsShownOnlyInTheMasks) {
-    app.okCount = 60;
+    app.capture.okCount = 60;
     EXPECT_EQ(lineFor(0x0000, 0xFFDF), "OK=60 SKIPS=0 ERRORS=0 (00000020)\n");
 }
 
@@ -103,23 +103,23 @@ TEST_F(DebugConsoleTest, OnlyThePictureWordsAreAnalysedNotTheHeadroom) {
 
 TEST_F(DebugConsoleTest, AClosedDeviceReportsNotConnected) {
     {
-        std::lock_guard lk(app.appLock);
-        app.boardDevice.close();
-        app.currentDevice = &app.nullDevice;
+        std::lock_guard lk(app.capture.appLock);
+        app.capture.boardDevice.close();
+        app.capture.currentDevice = &app.capture.nullDevice;
     }
-    app.okCount = 5;
+    app.capture.okCount = 5;
     app::writeStatsLine(app);
     EXPECT_EQ(diag.text(), "Not connected\n");
-    EXPECT_EQ(app.okCount.load(), 0);
+    EXPECT_EQ(app.capture.okCount.load(), 0);
 }
 
 TEST_F(DebugConsoleTest, OkCountsPerLineWhileSkipsAndErrorsAccumulate) {
-    app.okCount = 7;
-    app.skipCount = 2;
-    app.errorCount = 1;
+    app.capture.okCount = 7;
+    app.capture.skipCount = 2;
+    app.capture.errorCount = 1;
     app::writeStatsLine(app);
-    app.okCount += 3;
-    app.errorCount += 1;
+    app.capture.okCount += 3;
+    app.capture.errorCount += 1;
     app::writeStatsLine(app);
     EXPECT_EQ(diag.text(), "OK=7 SKIPS=2 ERRORS=1 (00000000)\nOK=3 SKIPS=2 ERRORS=2 (00000000)\n");
 }
@@ -147,7 +147,7 @@ TEST_F(DebugConsoleTest, TheStatisticsThreadStartsOnceAndWritesALineEachPeriod) 
         ++sleeps;
         std::this_thread::sleep_for(1ms);
     };
-    app.skipCount = 9;
+    app.capture.skipCount = 9;
     app.stuckHigh = 0xFFFF;
     EXPECT_TRUE(app::startStatsThread(app));
     for (int i = 0; i < 500 && sleeps < 3; ++i)
@@ -156,7 +156,7 @@ TEST_F(DebugConsoleTest, TheStatisticsThreadStartsOnceAndWritesALineEachPeriod) 
     EXPECT_EQ(askedMs.load(), 1000);
 
     // Reopening the console: no second thread, and the counts go on.
-    app.skipCount += 4;
+    app.capture.skipCount += 4;
     EXPECT_FALSE(app::startStatsThread(app));
     const int seen = sleeps;
     for (int i = 0; i < 500 && sleeps < seen + 2; ++i)
@@ -165,7 +165,7 @@ TEST_F(DebugConsoleTest, TheStatisticsThreadStartsOnceAndWritesALineEachPeriod) 
     const std::string text = diag.text();
     EXPECT_EQ(text.rfind("OK=0 SKIPS=0 ERRORS=0 (00000000)\n", 0), 0u) << text; // reset at the start
     EXPECT_NE(text.find("SKIPS=4 "), std::string::npos) << text;
-    EXPECT_EQ(app.skipCount.load(), 4);
+    EXPECT_EQ(app.capture.skipCount.load(), 4);
 }
 
 TEST_F(DebugConsoleTest, TheProgramsOwnWaitIsInterruptedWhenStopped) {

@@ -29,13 +29,14 @@ namespace {
 
 struct DialogFixture : ::testing::Test {
     DialogFixture() {
-        app.controlWindow.set(&window);
-        app.boardDevice.setFirmwareImage(kFakeContainer, &inflater);
-        std::lock_guard lk(app.appLock);
-        app.currentDevice =
-            app.boardDevice.open(nullptr) ? static_cast<UsbDevice*>(&app.boardDevice) : &app.nullDevice;
+        app.capture.controlWindow.set(&window);
+        app.capture.boardDevice.setFirmwareImage(kFakeContainer, &inflater);
+        std::lock_guard lk(app.capture.appLock);
+        app.capture.currentDevice = app.capture.boardDevice.open(nullptr)
+                                        ? static_cast<UsbDevice*>(&app.capture.boardDevice)
+                                        : &app.capture.nullDevice;
     }
-    ~DialogFixture() override { app.controlWindow.set(nullptr); }
+    ~DialogFixture() override { app.capture.controlWindow.set(nullptr); }
 
     static sim::SimulatedBoard::Options options() {
         sim::SimulatedBoard::Options o;
@@ -77,7 +78,7 @@ TEST_F(DialogFixture, StartRunsTheUpdateOnAWorkerAndEndsWithOne) {
     EXPECT_FALSE(logic.running());
     EXPECT_EQ(view.result(), 1);
     EXPECT_EQ(view.progress().back(), 1000);
-    EXPECT_EQ(app.boardDevice.state(), DEVICE_CLOSED);
+    EXPECT_EQ(app.capture.boardDevice.state(), DEVICE_CLOSED);
     const auto calls = view.calls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "enable"), 0);
 }
@@ -91,7 +92,7 @@ TEST_F(DialogFixture, FailureShowsTheBoxThenOffersRetryWhichCanSucceed) {
     const std::vector<std::string> tail(calls.end() - 4, calls.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"failure Error (116)", "progress 0", "text Retry", "enable"}));
     EXPECT_FALSE(view.result().has_value()) << "a failure does not end the dialog";
-    EXPECT_EQ(app.boardDevice.state(), DEVICE_FIRMWARE_REQUIRED);
+    EXPECT_EQ(app.capture.boardDevice.state(), DEVICE_FIRMWARE_REQUIRED);
 
     board.refuseReadBacks(0);
     logic.start();
@@ -115,15 +116,15 @@ TEST_F(DialogFixture, CancelBeforeStartEndsWithZeroAndTouchesNothing) {
     EXPECT_TRUE(logic.cancel());
     EXPECT_EQ(view.result(), 0);
     EXPECT_TRUE(board.pageWrites().empty());
-    EXPECT_EQ(app.boardDevice.state(), DEVICE_FIRMWARE_REQUIRED);
+    EXPECT_EQ(app.capture.boardDevice.state(), DEVICE_FIRMWARE_REQUIRED);
 }
 
 TEST_F(DialogFixture, DeviceThatNoLongerAsksForFirmwareGivesCode66) {
     logic.init();
     {
-        std::lock_guard lk(app.appLock);
-        app.currentDevice.load()->close();
-        app.currentDevice = &app.nullDevice;
+        std::lock_guard lk(app.capture.appLock);
+        app.capture.currentDevice.load()->close();
+        app.capture.currentDevice = &app.capture.nullDevice;
     }
     logic.start();
     EXPECT_EQ(finish(), FW_NOT_REQUIRED);
@@ -133,9 +134,9 @@ TEST_F(DialogFixture, DeviceThatNoLongerAsksForFirmwareGivesCode66) {
     // A board opened normally is not updated either.
     board.setVersion(4);
     {
-        std::lock_guard lk(app.appLock);
-        ASSERT_TRUE(app.boardDevice.open(nullptr));
-        app.currentDevice = &app.boardDevice;
+        std::lock_guard lk(app.capture.appLock);
+        ASSERT_TRUE(app.capture.boardDevice.open(nullptr));
+        app.capture.currentDevice = &app.capture.boardDevice;
     }
     logic.start();
     EXPECT_EQ(finish(), FW_NOT_REQUIRED);
@@ -151,8 +152,9 @@ TEST_F(DialogFixture, WorkerHoldsTheLockFromTheFirstProgressToTheEndOfTheUpdate)
     ASSERT_FALSE(view.finishedPosted()) << "the update should still be running";
     {
         // Like a device switch on the dialog's thread: it waits for the whole update.
-        std::lock_guard lk(app.appLock);
-        EXPECT_EQ(app.boardDevice.state(), DEVICE_CLOSED) << "the lock came free before the update ended";
+        std::lock_guard lk(app.capture.appLock);
+        EXPECT_EQ(app.capture.boardDevice.state(), DEVICE_CLOSED)
+            << "the lock came free before the update ended";
         EXPECT_EQ(board.pageWrites().size(), 145u);
     }
     EXPECT_EQ(finish(), FW_OK);

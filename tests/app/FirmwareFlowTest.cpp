@@ -6,8 +6,8 @@
 // firmware dialog's widgets and the device-arrival handler.
 #include "app/AppPlatform.h"
 #include "app/CaptureApp.h"
-#include "app/Lifecycle.h"
 #include "app/FirmwareDialogLogic.h"
+#include "app/Lifecycle.h"
 #include "device/FirmwareImage.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FirmwareTestImage.h"
@@ -40,7 +40,9 @@ constexpr uint32_t kProgressMessage = 1124;
 constexpr uint32_t kWorkerDoneMessage = 1125;
 constexpr uint32_t kArrivalMessage = 1126; // the board's interface appeared
 
-class FirmwarePlatform : public app::AppPlatform, public device::ControlWindowTarget, public FirmwareDialogView {
+class FirmwarePlatform : public app::AppPlatform,
+                         public device::ControlWindowTarget,
+                         public FirmwareDialogView {
   public:
     using Clock = std::chrono::steady_clock;
 
@@ -50,7 +52,7 @@ class FirmwarePlatform : public app::AppPlatform, public device::ControlWindowTa
     void initToolkit() override { steps.push_back("initToolkit"); }
     bool createControlWindow() override {
         steps.push_back("createControlWindow");
-        app_.controlWindow.set(this);
+        app_.capture.controlWindow.set(this);
         return true;
     }
     bool registerDeviceNotification() override {
@@ -70,7 +72,7 @@ class FirmwarePlatform : public app::AppPlatform, public device::ControlWindowTa
             }
             pumpOne();
         }
-        app_.controlWindow.set(nullptr);
+        app_.capture.controlWindow.set(nullptr);
     }
     void showErrorBox(std::string_view text) override { steps.push_back("errorBox " + std::string(text)); }
     void exitProcess(int code) override { steps.push_back("exit " + std::to_string(code)); }
@@ -172,7 +174,7 @@ class FirmwarePlatform : public app::AppPlatform, public device::ControlWindowTa
         case kArrivalMessage: {
             // The device switch needs the lock. While an update holds it, look again
             // shortly instead of blocking the window until the update ends.
-            std::unique_lock lk(app_.appLock, std::try_to_lock);
+            std::unique_lock lk(app_.capture.appLock, std::try_to_lock);
             if (!lk) {
                 ++arrivalsDeferred;
                 arrivalWaiting_ = true;
@@ -182,7 +184,7 @@ class FirmwarePlatform : public app::AppPlatform, public device::ControlWindowTa
             }
             arrivalWaiting_ = false;
             ++arrivalsHandled;
-            device::switchDevice(app_, &kTavrinInterfaceClass);
+            device::switchDevice(app_.capture, &kTavrinInterfaceClass);
             lk.unlock();
             app::offerFirmwareUpdate(app_, *this);
             if (afterArrival)
@@ -192,7 +194,7 @@ class FirmwarePlatform : public app::AppPlatform, public device::ControlWindowTa
         case base::UM_DEVICE:
             if (m.wParam == 1) {
                 steps.push_back("connected");
-                boardOpenedAgain = app_.boardDevice.state() == DEVICE_OPEN;
+                boardOpenedAgain = app_.capture.boardDevice.state() == DEVICE_OPEN;
             }
             break;
         case base::WM_CLOSE:
@@ -225,7 +227,7 @@ sim::SimulatedBoard::Options boardNeedingFirmware() {
 }
 
 struct FirmwareFlow : ::testing::Test {
-    FirmwareFlow() { app.boardDevice.setFirmwareImage(kFakeContainer, &inflater); }
+    FirmwareFlow() { app.capture.boardDevice.setFirmwareImage(kFakeContainer, &inflater); }
     ~FirmwareFlow() override { board.setArrivalObserver(nullptr); }
 
     int run() { return app::runProgram(app, platform, folders); }

@@ -100,10 +100,10 @@ TEST(FrameHolders, EveryFrameComesBackOnceAfterARunThroughEveryHolder) {
     options.framesPerSecond = 0;
     sim::SimulatedBoard board(options);
     device::NoModifierKeys keys;
-    app::CaptureApp capture(board, keys); // outlives every holder below
-    capture.currentDevice = &capture.nullDevice;
+    app::CaptureApp program(board, keys); // outlives every holder below
+    program.capture.currentDevice = &program.capture.nullDevice;
     tavrin::testing::TempDir dir;
-    capture.settings.outputFolder.assign(dir.folder());
+    program.settings.outputFolder.assign(dir.folder());
     {
         auto clock = std::make_shared<record::ManualReferenceClock>();
         auto filterBase = record::TavrinFilter::CreateInstance(30);
@@ -120,18 +120,18 @@ TEST(FrameHolders, EveryFrameComesBackOnceAfterARunThroughEveryHolder) {
         tavrin::testing::FakeStatusLine status;
         tavrin::testing::FakeFolderChooser chooser;
         tavrin::testing::FakePngEncoder encoder;
-        screenshot::Screenshots shots(capture.settings, folders, capture.pngCounter, capture.aviCounter,
+        screenshot::Screenshots shots(program.settings, folders, program.pngCounter, program.aviCounter,
                                       status, chooser, encoder);
         tavrin::testing::controlwindow::Log log;
         tavrin::testing::controlwindow::FakeView view(log);
         HeldDisplays displays;
         PinRecording recording(*filter);
-        app::ControlWindowLogic logic(capture, {view, displays, recording, &shots});
+        app::ControlWindowLogic logic(program, {view, displays, recording, &shots});
 
         QueueWindow window;
-        capture.controlWindow.set(&window);
-        device::switchDevice(capture, nullptr);
-        ASSERT_TRUE(device::usbThread_start(capture));
+        program.capture.controlWindow.set(&window);
+        device::switchDevice(program.capture, nullptr);
+        ASSERT_TRUE(device::usbThread_start(program.capture));
         int samples = 0;
         for (int i = 0; i < 240; ++i) {
             device::FrameRef frame = window.next();
@@ -143,22 +143,22 @@ TEST(FrameHolders, EveryFrameComesBackOnceAfterARunThroughEveryHolder) {
             while (filter->pin->queuedCount() > 0 && filter->pin->FillBuffer(&sample) == record::S_OK)
                 ++samples;
         }
-        EXPECT_TRUE(device::usbThread_stop(capture, 2s));
-        capture.controlWindow.set(nullptr);
+        EXPECT_TRUE(device::usbThread_stop(program.capture, 2s));
+        program.capture.controlWindow.set(nullptr);
         window.clear();
         ASSERT_TRUE(shots.waitForWorkers(10s));
         EXPECT_EQ(samples, 240);
         EXPECT_EQ(encoder.calls().size(), 12u);
-        EXPECT_EQ(capture.framePool.queue().count(), device::FramePool::kFrameCount - 1)
+        EXPECT_EQ(program.capture.framePool.queue().count(), device::FramePool::kFrameCount - 1)
             << "only the newest frame is held, by both windows";
 
         logic.handleMessage(base::WM_CLOSE, 0, 0);
-        EXPECT_EQ(capture.framePool.queue().count(), device::FramePool::kFrameCount)
+        EXPECT_EQ(program.capture.framePool.queue().count(), device::FramePool::kFrameCount)
             << "closing lets go of the windows' frame";
     }
     std::set<device::CaptureFrame*> home;
     for (int i = 0; i < device::FramePool::kFrameCount; ++i) {
-        device::CaptureFrame* frame = capture.framePool.queue().pop(0ms);
+        device::CaptureFrame* frame = program.capture.framePool.queue().pop(0ms);
         ASSERT_NE(frame, nullptr);
         EXPECT_EQ(frame->refCount, 0);
         home.insert(frame);

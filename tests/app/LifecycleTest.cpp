@@ -126,20 +126,18 @@ struct LifecycleTest : ::testing::Test {
     }
     ~LifecycleTest() override {
         // A read thread left running by a test must end before the app goes.
-        app->stopFlag = 1;
         gate->release();
-        if (app->readThread.joinable())
-            device::usbThread_stop(*app, 5000ms);
-        app->controlWindow.set(nullptr);
+        device::usbThread_stop(app->capture, 5000ms);
+        app->capture.controlWindow.set(nullptr);
     }
 
     int run() { return app::runProgram(*app, *platform, folders); }
     // The second half of start-up alone, with the control window in place.
     bool init() {
-        app->controlWindow.set(&window);
+        app->capture.controlWindow.set(&window);
         return app::appInit(*app, *platform);
     }
-    bool currentIsBoard() const { return app->currentDevice.load() == &app->boardDevice; }
+    bool currentIsBoard() const { return app->capture.currentDevice.load() == &app->capture.boardDevice; }
 
     DiagnosticCapture diag;
     TempFolders folders;
@@ -164,7 +162,7 @@ TEST_F(WithoutBoard, StartsWithTheNullDeviceWhiteFramesAndTheUpdateCheck) {
     bool nullDuringLoop = false;
     platform->onMessageLoop = [&] {
         ASSERT_TRUE(window.waitForFrames(3, 5000ms));
-        nullDuringLoop = app->currentDevice.load() == &app->nullDevice;
+        nullDuringLoop = app->capture.currentDevice.load() == &app->capture.nullDevice;
     };
     EXPECT_EQ(run(), 0);
     EXPECT_THAT(platform->steps(),
@@ -201,8 +199,8 @@ TEST_F(LifecycleTest, StartsWithTheBoardOpenAndClosesItAtShutdown) {
     EXPECT_TRUE(std::all_of(firstOk, results.end(), [](int32_t r) { return r == device::FRAME_OK; }));
     const auto notices = window.deviceNotices();
     EXPECT_NE(std::find(notices.begin(), notices.end(), 1u), notices.end());
-    EXPECT_EQ(app->currentDevice.load(), &app->nullDevice);
-    EXPECT_EQ(app->boardDevice.state(), device::DEVICE_CLOSED);
+    EXPECT_EQ(app->capture.currentDevice.load(), &app->capture.nullDevice);
+    EXPECT_EQ(app->capture.boardDevice.state(), device::DEVICE_CLOSED);
     EXPECT_EQ(board->openConnections(), 0);
     EXPECT_TRUE(folders.settingsFileExists());
 }
@@ -230,13 +228,13 @@ TEST_F(LifecycleTest, SettingsAreInPlaceBeforeTheControlWindowAndSavedAtTheEnd) 
 TEST_F(LifecycleTest, ShutdownStopsTheThreadThenClosesUnderTheLockThenSaves) {
     bool threadEnded = false, deviceClosed = false, lockHeld = false, savedYet = true, savedAtEnd = false;
     platform->onUnregisterDeviceNotification = [&] {
-        threadEnded = app->readThreadEnded.load();
-        deviceClosed = app->boardDevice.state() == device::DEVICE_CLOSED && !currentIsBoard();
+        threadEnded = app->capture.readThreadEnded();
+        deviceClosed = app->capture.boardDevice.state() == device::DEVICE_CLOSED && !currentIsBoard();
         // Another thread cannot take the application lock now.
         lockHeld = !std::async(std::launch::async, [&] {
-                        const bool got = app->appLock.try_lock();
+                        const bool got = app->capture.appLock.try_lock();
                         if (got)
-                            app->appLock.unlock();
+                            app->capture.appLock.unlock();
                         return got;
                     }).get();
         savedYet = folders.settingsFileExists();
@@ -252,7 +250,7 @@ TEST_F(LifecycleTest, ShutdownStopsTheThreadThenClosesUnderTheLockThenSaves) {
 
 TEST_F(BoardNeedingFirmware, GetsTheFirmwareDialogBeforeTheLoopAndNoUpdateCheck) {
     bool windowSetAtDialog = false;
-    platform->onFirmwareDialog = [&] { windowSetAtDialog = app->controlWindow.isSet(); };
+    platform->onFirmwareDialog = [&] { windowSetAtDialog = app->capture.controlWindow.isSet(); };
     platform->onMessageLoop = [] {};
     EXPECT_EQ(run(), 0);
     EXPECT_THAT(platform->steps(),
@@ -290,7 +288,7 @@ TEST_F(LifecycleTest, NoControlWindowEndsAtOnceWithNothingStartedOrSaved) {
     platform->controlWindowCreated = false;
     EXPECT_EQ(run(), 0);
     EXPECT_THAT(platform->steps(), ElementsAre("initToolkit", "createControlWindow"));
-    EXPECT_FALSE(app->readThread.joinable());
+    EXPECT_FALSE(app->capture.readThreadRunning());
     EXPECT_EQ(board->openConnections(), 0);
     EXPECT_FALSE(folders.settingsFileExists());
 }
@@ -328,7 +326,8 @@ TEST_F(LifecycleTest, ADeviceSwitchWaitsForAFrameReadInProgress) {
 
     gate->hold();
     ASSERT_TRUE(gate->waitUntilAReadIsHeld(5000ms));
-    auto switched = std::async(std::launch::async, [&] { return device::switchDevice(*app, nullptr); });
+    auto switched =
+        std::async(std::launch::async, [&] { return device::switchDevice(app->capture, nullptr); });
     EXPECT_EQ(switched.wait_for(200ms), std::future_status::timeout);
     gate->release();
     ASSERT_EQ(switched.wait_for(5000ms), std::future_status::ready);
@@ -358,14 +357,14 @@ TEST_F(LifecycleTest, ShutdownWithAStuckReadGoesOnAfterHalfASecondYetClosesOnlyA
     EXPECT_TRUE(folders.settingsFileExists());
     EXPECT_EQ(board->openConnections(), 0);
     // The abandoned thread still ends by itself.
-    for (int i = 0; i < 200 && !app->readThreadEnded.load(); ++i)
+    for (int i = 0; i < 200 && !app->capture.readThreadEnded(); ++i)
         std::this_thread::sleep_for(10ms);
-    EXPECT_TRUE(app->readThreadEnded.load());
+    EXPECT_TRUE(app->capture.readThreadEnded());
 }
 
 TEST_F(BoardNeedingFirmware, AnArrivalOfTheBoardOffersTheFirmwareDialog) {
     ASSERT_TRUE(init()); // dialog at start: result 1, program goes on
-    EXPECT_TRUE(device::switchDevice(*app, &device::kTavrinInterfaceClass));
+    EXPECT_TRUE(device::switchDevice(app->capture, &device::kTavrinInterfaceClass));
     EXPECT_TRUE(app::offerFirmwareUpdate(*app, *platform));
     const auto steps = platform->steps();
     EXPECT_EQ(std::count(steps.begin(), steps.end(), "firmwareDialog"), 2);
@@ -375,8 +374,8 @@ TEST_F(LifecycleTest, AnArrivalOfAnotherClassLeavesTheNullDeviceAndOffersNothing
     ASSERT_TRUE(init());
     device::InterfaceClassId other = device::kTavrinInterfaceClass;
     other.bytes[15] ^= 1;
-    EXPECT_FALSE(device::switchDevice(*app, &other));
-    EXPECT_EQ(app->currentDevice.load(), &app->nullDevice);
+    EXPECT_FALSE(device::switchDevice(app->capture, &other));
+    EXPECT_EQ(app->capture.currentDevice.load(), &app->capture.nullDevice);
     EXPECT_FALSE(app::offerFirmwareUpdate(*app, *platform));
     EXPECT_THAT(platform->steps(), ::testing::Not(::testing::Contains("firmwareDialog")));
 }

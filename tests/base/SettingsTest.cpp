@@ -218,10 +218,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RejectedFile>& p) { return std::string(p.param.name); });
 
 TEST_F(SettingsTest, AWindowSizeNoWindowCanHaveBecomesTheLayoutsSizeAndTheRestIsKept) {
-    const int32_t cases[][4] = {
-        // stored width, height; loaded width, height
-        {100000, 150000, 0, 0}, {16385, 100, 0, 0}, {100, 16385, 0, 0}, {-5, 300, 0, 0},
-        {512, 0, 0, 0},         {0, 0, 0, 0},       {1, 1, 1, 1},       {16384, 16384, 16384, 16384}};
+    const int32_t cases[][4] = {// stored width, height; loaded width, height
+                                {100000, 150000, 0, 0}, {16385, 100, 0, 0}, {100, 16385, 0, 0},
+                                {-5, 300, 0, 0},        {512, 0, 0, 0},     {0, 300, 0, 0},
+                                {0, 0, 0, 0},           {1, 1, 1, 1},       {16384, 16384, 16384, 16384}};
     for (const auto& c : cases) {
         FileBytes file = FileBytes::valid("");
         folders.writeSettingsFile(file.i32(1060, c[0]).i32(1068, c[1]).b); // slot 0; slot 1 stays 300 x 200
@@ -231,7 +231,7 @@ TEST_F(SettingsTest, AWindowSizeNoWindowCanHaveBecomesTheLayoutsSizeAndTheRestIs
                   std::make_tuple(c[2], c[3], 300, 200, 60))
             << c[0] << " x " << c[1];
     }
-    EXPECT_EQ(diag.count("is not usable"), 5); // one line for each size replaced
+    EXPECT_EQ(diag.count("is not usable"), 6); // one line for each size replaced
     EXPECT_FALSE(std::filesystem::exists(folders.settingsFile() + ".damaged"));
 }
 

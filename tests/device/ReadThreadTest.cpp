@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "device/ReadThread.h"
 
-#include "app/CaptureApp.h"
+#include "device/CaptureSession.h"
 #include "fakes/FakeControlWindow.h"
 #include "platform/sim/SimulatedBoard.h"
 
@@ -22,38 +22,37 @@ struct ReadThreadFixture : ::testing::Test {
         sim::SimulatedBoard::Options options;
         options.framesPerSecond = fps;
         board = std::make_unique<sim::SimulatedBoard>(options);
-        app = std::make_unique<app::CaptureApp>(*board, keys);
-        app->controlWindow.set(&window);
-        app->currentDevice = &app->nullDevice;
+        session = std::make_unique<CaptureSession>(*board, keys);
+        session->controlWindow.set(&window);
+        session->currentDevice = &session->nullDevice;
     }
     ~ReadThreadFixture() override {
         stop();
-        app->controlWindow.set(nullptr);
+        session->controlWindow.set(nullptr);
         window.releaseAll(); // while the pool is there
     }
 
     void openBoard() {
-        std::lock_guard lk(app->appLock);
-        app->currentDevice.load()->close();
-        bool opened = app->boardDevice.open(nullptr);
-        app->currentDevice = opened ? static_cast<UsbDevice*>(&app->boardDevice) : &app->nullDevice;
+        std::lock_guard lk(session->appLock);
+        session->currentDevice.load()->close();
+        bool opened = session->boardDevice.open(nullptr);
+        session->currentDevice =
+            opened ? static_cast<UsbDevice*>(&session->boardDevice) : &session->nullDevice;
     }
-    void start() { ASSERT_TRUE(usbThread_start(*app)); }
+    void start() { ASSERT_TRUE(usbThread_start(*session)); }
     void stop() {
-        if (app->readThread.joinable()) {
-            ASSERT_TRUE(usbThread_stop(*app, 2000ms));
+        if (session->readThreadRunning()) {
+            ASSERT_TRUE(usbThread_stop(*session, 2000ms));
         }
     }
     // Every frame is back in the pool or held by the window: none lost, none doubled.
-    void expectPoolIntact() {
-        EXPECT_EQ(app->framePool.queue().count(), FramePool::kFrameCount);
-    }
+    void expectPoolIntact() { EXPECT_EQ(session->framePool.queue().count(), FramePool::kFrameCount); }
 
     DiagnosticCapture diag;
     NoModifierKeys keys;
     FakeControlWindow window;
     std::unique_ptr<sim::SimulatedBoard> board;
-    std::unique_ptr<app::CaptureApp> app;
+    std::unique_ptr<CaptureSession> session;
 };
 
 struct HoldingReadThread : ReadThreadFixture {
@@ -73,8 +72,8 @@ TEST_F(ReadThreadFixture, WithoutABoardDeliversAboutTenWhiteErrorFramesASecond) 
         EXPECT_EQ(r, FRAME_ERROR);
     for (bool white : window.frameWhite())
         EXPECT_TRUE(white);
-    EXPECT_EQ(app->errorCount.load(), static_cast<int>(results.size()));
-    EXPECT_EQ(app->okCount.load(), 0);
+    EXPECT_EQ(session->errorCount.load(), static_cast<int>(results.size()));
+    EXPECT_EQ(session->okCount.load(), 0);
     expectPoolIntact();
 }
 
@@ -85,8 +84,8 @@ TEST_F(ReadThreadFixture, DeliversBoardFramesAndCountsThem) {
     stop();
     for (int32_t r : window.frameResults())
         EXPECT_EQ(r, FRAME_OK);
-    EXPECT_EQ(app->okCount.load(), static_cast<int>(window.frameCount()));
-    EXPECT_EQ(app->errorCount.load(), 0);
+    EXPECT_EQ(session->okCount.load(), static_cast<int>(window.frameCount()));
+    EXPECT_EQ(session->errorCount.load(), 0);
     expectPoolIntact();
 }
 
@@ -97,8 +96,8 @@ TEST_F(ReadThreadFixture, SixShortReadsAreRetriedSilentlyThenAWholeFrameArrives)
     ASSERT_TRUE(window.waitForFrames(1, 5000ms));
     stop();
     EXPECT_EQ(window.frameResults().front(), FRAME_OK);
-    EXPECT_EQ(app->skipCount.load(), 6);
-    EXPECT_EQ(app->errorCount.load(), 0);
+    EXPECT_EQ(session->skipCount.load(), 6);
+    EXPECT_EQ(session->errorCount.load(), 0);
     expectPoolIntact();
 }
 
@@ -112,15 +111,15 @@ TEST_F(ReadThreadFixture, SeventhShortReadBecomesOneErrorFrameAndAPause) {
     EXPECT_EQ(results[0], FRAME_ERROR);
     EXPECT_TRUE(window.frameWhite()[0]);
     EXPECT_EQ(results[1], FRAME_OK);
-    EXPECT_EQ(app->skipCount.load(), 6);
-    EXPECT_EQ(app->errorCount.load(), 1);
+    EXPECT_EQ(session->skipCount.load(), 6);
+    EXPECT_EQ(session->errorCount.load(), 1);
     // The error frame's 100 ms pause separates it from the next frame.
     EXPECT_EQ(diag.count("7:"), 1);
     expectPoolIntact();
 }
 
 TEST_F(ReadThreadFixture, WithoutAControlWindowFramesGoStraightBackToThePool) {
-    app->controlWindow.set(nullptr);
+    session->controlWindow.set(nullptr);
     openBoard();
     start();
     std::this_thread::sleep_for(200ms);
@@ -157,7 +156,7 @@ TEST_F(HoldingReadThread, StopWithAnEmptyPoolEndsWithinAboutHalfASecond) {
     start();
     ASSERT_TRUE(window.waitForFrames(12, 5000ms));
     const auto begin = std::chrono::steady_clock::now();
-    EXPECT_TRUE(usbThread_stop(*app, 1000ms));
+    EXPECT_TRUE(usbThread_stop(*session, 1000ms));
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 700ms);
     window.releaseAll();
     expectPoolIntact();
@@ -171,7 +170,7 @@ TEST_F(ReadThreadFixture, BoardVanishingMidRunClosesItAndErrorFramesFollow) {
     const std::size_t before = window.frameCount();
     ASSERT_TRUE(window.waitForFrames(before + 4, 5000ms));
     stop();
-    EXPECT_EQ(app->boardDevice.state(), DEVICE_CLOSED);
+    EXPECT_EQ(session->boardDevice.state(), DEVICE_CLOSED);
     const auto notices = window.deviceNotices();
     EXPECT_EQ(notices.back(), 0u);
     auto results = window.frameResults();
@@ -187,13 +186,17 @@ TEST_F(HoldingReadThread, StopCutsThePoolWaitShortAndLeavesThePoolWhole) {
     for (int i = 0; i < 200 && diag.count("read_thread starved\n") == 0; ++i)
         std::this_thread::sleep_for(10ms);
     ASSERT_EQ(diag.count("read_thread starved\n"), 1);
-    // The thread is in its next 500 ms wait; a stop wakes it rather than letting it run out.
-    EXPECT_TRUE(usbThread_stop(*app, 10s));
-    EXPECT_FALSE(app->readThread.joinable());
+    // The thread is in its next 500 ms wait, begun when the line was written: a
+    // stop that let that wait run out would miss half its length.
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_TRUE(usbThread_stop(*session, 250ms)) << "the stop waited for the pool's time-out";
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 250ms);
+    EXPECT_TRUE(session->readThreadEnded());
+    EXPECT_FALSE(session->readThreadRunning());
     EXPECT_EQ(diag.count("read_thread starved\n"), 1) << "the wait was woken, not timed out";
     window.releaseAll();
     // No wake is left behind in the pool: twelve frames and nothing else come out.
     for (int i = 0; i < FramePool::kFrameCount; ++i)
-        EXPECT_NE(app->framePool.queue().pop(0ms), nullptr) << i;
-    EXPECT_EQ(app->framePool.queue().pop(0ms), nullptr);
+        EXPECT_NE(session->framePool.queue().pop(0ms), nullptr) << i;
+    EXPECT_EQ(session->framePool.queue().pop(0ms), nullptr);
 }

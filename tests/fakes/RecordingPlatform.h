@@ -15,13 +15,14 @@ namespace tavrin::testing {
 // inside it, to look at the application's state at that moment.
 class RecordingPlatform : public app::AppPlatform {
   public:
-    RecordingPlatform(app::CaptureApp& app, device::ControlWindowTarget& window) : app_(app), window_(window) {}
+    RecordingPlatform(app::CaptureApp& app, device::ControlWindowTarget& window)
+        : app_(app), window_(window) {}
 
     void initToolkit() override { record("initToolkit", onInitToolkit); }
     bool createControlWindow() override {
         record("createControlWindow", onCreateControlWindow);
         if (controlWindowCreated)
-            app_.controlWindow.set(&window_);
+            app_.capture.controlWindow.set(&window_);
         return controlWindowCreated;
     }
     bool registerDeviceNotification() override {
@@ -34,7 +35,7 @@ class RecordingPlatform : public app::AppPlatform {
     void runMessageLoop() override {
         record("runMessageLoop", onMessageLoop);
         // The control window is destroyed at the end of the loop.
-        app_.controlWindow.set(nullptr);
+        app_.capture.controlWindow.set(nullptr);
     }
     void showErrorBox(std::string_view text) override { record("errorBox:" + std::string(text), nullptr); }
     void exitProcess(int exitCode) override { record("exitProcess:" + std::to_string(exitCode), nullptr); }

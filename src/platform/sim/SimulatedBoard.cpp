@@ -86,8 +86,7 @@ SimulatedBoard::~SimulatedBoard() {
         stopping_ = true;
     }
     reconnectCv_.notify_all();
-    if (reconnectThread_.joinable())
-        reconnectThread_.join();
+    // reconnectThread_ goes first of the members and waits for the thread.
 }
 
 std::vector<std::string> SimulatedBoard::listInterfaces() {
@@ -140,9 +139,7 @@ TransferResult SimulatedBoard::control(uint64_t generation, const UsbSetup& setu
             return fail(UsbError::Other);
         leaveBusLocked();
         reconnectAt_ = std::chrono::steady_clock::now() + options_.reconnectDelay;
-        if (!reconnectThread_.joinable())
-            reconnectThread_ = std::thread([this] { reconnectLoop(); });
-        reconnectCv_.notify_all();
+        startReconnectThreadLocked();
         return done(0);
     }
 
@@ -340,8 +337,12 @@ void SimulatedBoard::reconnectLoop() {
 
 void SimulatedBoard::announceArrivalLocked() {
     ++pendingArrivals_;
-    if (!reconnectThread_.joinable())
-        reconnectThread_ = std::thread([this] { reconnectLoop(); });
+    startReconnectThreadLocked();
+}
+
+void SimulatedBoard::startReconnectThreadLocked() {
+    if (!reconnectThread_.started())
+        reconnectThread_.start("tavrin-sim", [this](const base::WorkerControl&) { reconnectLoop(); });
     reconnectCv_.notify_all();
 }
 

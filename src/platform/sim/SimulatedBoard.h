@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Worker.h"
 #include "device/UsbTransport.h"
 
 #include <chrono>
@@ -11,7 +12,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace tavrin::sim {
@@ -125,6 +125,8 @@ class SimulatedBoard : public device::UsbTransport {
     void leaveBusLocked();
     void announceArrivalLocked();
     void reconnectLoop();
+    // Under mutex_: starts the thread once, and wakes it.
+    void startReconnectThreadLocked();
 
     mutable std::mutex mutex_;
     Options options_;
@@ -169,7 +171,8 @@ class SimulatedBoard : public device::UsbTransport {
     std::condition_variable reconnectCv_;
     std::optional<std::chrono::steady_clock::time_point> reconnectAt_;
     bool stopping_ = false;
-    std::thread reconnectThread_;
+    // "tavrin-sim". Declared last: it goes first, while what it uses is there.
+    base::Worker reconnectThread_;
 };
 
 } // namespace tavrin::sim

@@ -49,16 +49,23 @@ bool HotplugWatcher::start() {
         return false;
     }
     callbackHandle_ = handle;
-    stop_.store(false);
-    thread_ = std::thread([this] { run(); });
+    if (!thread_.start("tavrin-hotplug", [this](const base::WorkerControl& control) { run(control); })) {
+        base::deviceLog.warning("cannot watch for new USB devices: no thread\n");
+        libusb_hotplug_deregister_callback(context_, callbackHandle_);
+        libusb_exit(context_);
+        context_ = nullptr;
+        return false;
+    }
     return true;
 }
 
 void HotplugWatcher::stop() {
     if (!running())
         return;
-    stop_.store(true);
-    thread_.join();
+    // Each pass of the event loop is bounded by kEventWait; libusb is let go
+    // only once the thread is out of it.
+    while (!thread_.stop(std::chrono::milliseconds(1000))) {
+    }
     libusb_hotplug_deregister_callback(context_, callbackHandle_);
     libusb_exit(context_);
     context_ = nullptr;
@@ -77,8 +84,8 @@ void HotplugWatcher::boardArrived() {
     pendingSince_.store(now == 0 ? 1 : now);
 }
 
-void HotplugWatcher::run() {
-    while (!stop_.load()) {
+void HotplugWatcher::run(const base::WorkerControl& control) {
+    while (!control.stopRequested()) {
         timeval wait = kEventWait;
         libusb_handle_events_timeout_completed(context_, &wait, nullptr);
         const int64_t since = pendingSince_.load();

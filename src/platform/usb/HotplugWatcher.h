@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Worker.h"
 #include "device/DeviceArrival.h"
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 
 struct libusb_context;
 struct libusb_device;
@@ -31,7 +31,7 @@ class HotplugWatcher {
     bool start();
     // Ends the event thread. Harmless when not started.
     void stop();
-    bool running() const { return thread_.joinable(); }
+    bool running() const { return thread_.started(); }
 
     // What the hotplug callback does for a device that is a board: note the time.
     // The event thread reports the arrival once it has settled.
@@ -39,14 +39,14 @@ class HotplugWatcher {
 
   private:
     static int arrived(libusb_context* context, libusb_device* device, int event, void* self);
-    void run();
+    void run(const base::WorkerControl& control);
 
     const device::ArrivalHandler onArrival_;
     const std::chrono::milliseconds settle_;
     libusb_context* context_ = nullptr;
     int callbackHandle_ = 0;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
+    // "tavrin-hotplug"
+    base::Worker thread_;
     // steady_clock ticks of the latest board arrival not yet posted; 0 = none.
     std::atomic<int64_t> pendingSince_{0};
 };

@@ -40,7 +40,7 @@ namespace {
 // The control window with fakes behind its logic.
 struct Harness {
     explicit Harness(int32_t displayMode = 6, bool split = false) {
-        app.currentDevice = &app.nullDevice;
+        app.capture.currentDevice = &app.capture.nullDevice;
         app.settings.displayMode = displayMode;
         app.settings.splitWindows = split;
         app::ControlWindowLogic::Services s{window, displays, recorder, &screenshots};

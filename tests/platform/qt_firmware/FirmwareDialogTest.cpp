@@ -53,11 +53,11 @@ struct Rig {
         o.pageWriteTime = 1ms;
         board = std::make_unique<sim::SimulatedBoard>(o);
         app = std::make_unique<app::CaptureApp>(*board, keys);
-        app->boardDevice.setFirmwareImage(testing::kFakeContainer, &inflater);
-        std::lock_guard lk(app->appLock);
-        app->currentDevice = app->boardDevice.open(nullptr)
-                                 ? static_cast<device::UsbDevice*>(&app->boardDevice)
-                                 : &app->nullDevice;
+        app->capture.boardDevice.setFirmwareImage(testing::kFakeContainer, &inflater);
+        std::lock_guard lk(app->capture.appLock);
+        app->capture.currentDevice = app->capture.boardDevice.open(nullptr)
+                                         ? static_cast<device::UsbDevice*>(&app->capture.boardDevice)
+                                         : &app->capture.nullDevice;
     }
     testing::DiagnosticCapture quiet;
     device::NoModifierKeys keys;
@@ -128,7 +128,7 @@ class FirmwareDialogTest : public QObject {
         QVERIFY(escapeIgnored);
         QCOMPARE(dialog.progress(), 1000);
         QCOMPARE(rig.board->pageWrites().size(), std::size_t{145});
-        QCOMPARE(rig.app->boardDevice.state(), device::DEVICE_CLOSED);
+        QCOMPARE(rig.app->capture.boardDevice.state(), device::DEVICE_CLOSED);
     }
 
     void failureShowsTheBoxThenRetrySucceeds() {
@@ -175,14 +175,14 @@ class FirmwareDialogTest : public QObject {
                  // lock the worker holds. A worker that waited for the window in turn
                  // would never finish.
                  const auto giveUp = std::chrono::steady_clock::now() + 20s;
-                 while (!rig.app->appLock.try_lock()) {
+                 while (!rig.app->capture.appLock.try_lock()) {
                      if (std::chrono::steady_clock::now() > giveUp)
                          return;
                      std::this_thread::sleep_for(1ms);
                  }
                  gotLock = true;
-                 lockedUntilTheEnd = rig.app->boardDevice.state() == device::DEVICE_CLOSED;
-                 rig.app->appLock.unlock();
+                 lockedUntilTheEnd = rig.app->capture.boardDevice.state() == device::DEVICE_CLOSED;
+                 rig.app->capture.appLock.unlock();
              });
         QCOMPARE(dialog.exec(), 1);
         QVERIFY(gotLock);

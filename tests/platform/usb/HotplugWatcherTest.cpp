@@ -2,12 +2,15 @@
 #include "platform/usb/HotplugWatcher.h"
 
 #include "device/DeviceArrival.h"
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
+#include "fakes/ThreadNames.h"
 
 #include <gtest/gtest.h>
 
 #include <libusb-1.0/libusb.h>
 
+#include <algorithm>
 #include <thread>
 
 using namespace tavrin;
@@ -59,11 +62,18 @@ TEST_F(HotplugWatcherTest, StopsPromptlyAndForgetsWhatWasPending) {
     watcher.stop(); // never started: harmless
     ASSERT_TRUE(watcher.start());
     EXPECT_TRUE(watcher.running());
+    auto named = [] {
+        const auto names = tavrin::testing::threadNames();
+        return std::count(names.begin(), names.end(), "tavrin-hotplug");
+    };
+    EXPECT_TRUE(tavrin::testing::eventually([&] { return named() == 1; }))
+        << "the event thread carries its name";
     watcher.boardArrived();
     const auto before = std::chrono::steady_clock::now();
     watcher.stop();
     EXPECT_FALSE(watcher.running());
     EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+    EXPECT_EQ(named(), 0);
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(arrivals().empty());
 
