@@ -3,9 +3,9 @@
 #include "device/FrameQueue.h"
 #include "device/ScreenLayout.h"
 #include "fakes/FakeControlWindow.h"
-#include "fakes/FakeSinkFilter.h"
-#include "record/FilterGraph.h"
+#include "fakes/FakeReceiver.h"
 #include "record/MemAllocator.h"
+#include "record/RecordingGraph.h"
 
 #include <gtest/gtest.h>
 
@@ -595,7 +595,7 @@ TEST(TavrinFilterCreate, AppliesTheRecordingRateAndListsTheCapability) {
 // the streaming thread waiting for frames and the graph's destructor for the thread.
 class StreamingGuard {
   public:
-    StreamingGuard(std::shared_ptr<FilterGraph>& graph, std::shared_ptr<TavrinFilter>& source)
+    StreamingGuard(std::shared_ptr<RecordingGraph>& graph, std::shared_ptr<TavrinFilter>& source)
         : graph_(graph), source_(source) {}
     StreamingGuard(const StreamingGuard&) = delete;
     StreamingGuard& operator=(const StreamingGuard&) = delete;
@@ -611,7 +611,7 @@ class StreamingGuard {
     }
 
   private:
-    std::shared_ptr<FilterGraph>& graph_;
+    std::shared_ptr<RecordingGraph>& graph_;
     std::shared_ptr<TavrinFilter>& source_;
     bool stopSent_ = false;
 };
@@ -622,14 +622,13 @@ TEST(CapturePinStreaming, DeliversPacedSamplesAndEndsWithEndOfStream) {
     device::FramePool pool;
     ASSERT_TRUE(pool.setup());
     auto clock = std::make_shared<ManualReferenceClock>();
-    auto graph = std::make_shared<FilterGraph>(clock);
+    auto graph = std::make_shared<RecordingGraph>(nullptr, clock);
     auto source = TavrinFilter::CreateInstance(30);
     auto app = std::dynamic_pointer_cast<TavrinFilter>(source);
-    auto sink = std::make_shared<tavrin::testing::FakeSinkFilter>();
+    auto sink = std::make_shared<tavrin::testing::FakeReceiver>();
     ASSERT_EQ(graph->AddFilter(source, "videoSource"), S_OK);
-    ASSERT_EQ(graph->AddFilter(sink, "sink"), S_OK);
     ASSERT_EQ(app->setArea(256, 384, 0), S_OK);
-    ASSERT_EQ(graph->ConnectDirect(app->pin, &sink->pin, nullptr), S_OK);
+    ASSERT_EQ(graph->ConnectDirect(app->pin, sink.get(), nullptr), S_OK);
     ASSERT_TRUE(app->pin->IsConnected());
 
     StreamingGuard guard(graph, app);
