@@ -160,8 +160,7 @@ class DiagnosticCapture {
     int count(const std::string& needle) const {
         std::string t = text();
         int n = 0;
-        for (std::size_t pos = t.find(needle); pos != std::string::npos;
-             pos = t.find(needle, pos + needle.size()))
+        for (std::size_t pos = t.find(needle); pos != std::string::npos; pos = t.find(needle, pos + needle.size()))
             ++n;
         return n;
     }

@@ -15,8 +15,7 @@ namespace tavrin::testing {
 // inside it, to look at the application's state at that moment.
 class RecordingPlatform : public app::AppPlatform {
   public:
-    RecordingPlatform(app::CaptureApp& app, device::ControlWindowTarget& window)
-        : app_(app), window_(window) {}
+    RecordingPlatform(app::CaptureApp& app, device::ControlWindowTarget& window) : app_(app), window_(window) {}
 
     void initToolkit() override { record("initToolkit", onInitToolkit); }
     bool createControlWindow() override {
