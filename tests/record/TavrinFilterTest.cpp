@@ -590,6 +590,36 @@ TEST(TavrinFilterCreate, AppliesTheRecordingRateAndListsTheCapability) {
     }
 }
 
+// Connecting: the pin offers its one type, the receiver takes it or not, and the
+// receiver's wishes for the buffers reach the pin's own allocator.
+TEST(CapturePinConnection, TheReceiverTakesTheOfferedTypeAndItsWishesReachTheOneAllocator) {
+    auto source = TavrinFilter::CreateInstance(30);
+    auto* pin = std::dynamic_pointer_cast<TavrinFilter>(source)->pin;
+    ASSERT_EQ(std::dynamic_pointer_cast<TavrinFilter>(source)->setArea(256, 192, 0), S_OK);
+
+    tavrin::testing::FakeReceiver sound(MEDIATYPE_Audio);
+    EXPECT_EQ(pin->Connect(&sound, nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
+    EXPECT_FALSE(pin->IsConnected());
+    EXPECT_EQ(pin->allocator(), nullptr);
+
+    tavrin::testing::FakeReceiver video;
+    video.requirements = {12, 0, 8, 0};
+    ASSERT_EQ(pin->Connect(&video, nullptr), S_OK);
+    EXPECT_EQ(pin->ConnectedTo(), &video);
+    ALLOCATOR_PROPERTIES props{};
+    ASSERT_NE(pin->allocator(), nullptr);
+    ASSERT_EQ(pin->allocator()->GetProperties(&props), S_OK);
+    EXPECT_EQ(props.cBuffers, 12) << "the receiver asked for more than the pin's eight";
+    EXPECT_EQ(props.cbAlign, 8);
+    EXPECT_EQ(props.cbPrefix, 16);
+    EXPECT_GE(props.cbBuffer, 256 * 192 * 3);
+    EXPECT_EQ(pin->connectionType().formatAs<VIDEOINFOHEADER>()->bmiHeader.biHeight, 192);
+    EXPECT_EQ(pin->Connect(&video, nullptr), VFW_E_ALREADY_CONNECTED);
+    EXPECT_EQ(pin->Disconnect(), S_OK);
+    EXPECT_FALSE(pin->IsConnected());
+    EXPECT_EQ(pin->allocator(), nullptr);
+}
+
 // Ends a running stream whatever way the test leaves: the pin's end marker (unless
 // the test sent it) and the graph's stop. Without it a failed assertion would leave
 // the streaming thread waiting for frames and the graph's destructor for the thread.

@@ -107,6 +107,8 @@ HRESULT AviMux::Stream::ReceiveConnection(const MediaType& type) {
             hr = E_OUTOFMEMORY;
     }
     avcodec_parameters_free(&par);
+    if (hr == E_FAIL && video) // the encoder would not start: say why
+        mux->notify(EC_ERRORABORT, hr, encoder->lastError());
     if (FAILED(hr))
         return hr;
     if (video) {
