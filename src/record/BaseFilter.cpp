@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "record/BaseFilter.h"
 
-#include "record/FilterGraph.h"
+#include "record/RecordingGraph.h"
 
 namespace tavrin::record {
 
@@ -12,7 +12,7 @@ HRESULT BaseFilter::Stop() {
     HRESULT result = S_OK;
     if (state_.load() != State_Stopped) {
         for (int i = 0; i < GetPinCount(); ++i) {
-            BasePin* pin = GetPin(i);
+            BaseOutputPin* pin = GetPin(i);
             if (pin && pin->IsConnected()) {
                 HRESULT hr = pin->Inactive();
                 if (FAILED(hr) && SUCCEEDED(result))
@@ -28,7 +28,7 @@ HRESULT BaseFilter::Pause() {
     std::lock_guard lk(*lock_);
     if (state_.load() == State_Stopped) {
         for (int i = 0; i < GetPinCount(); ++i) {
-            BasePin* pin = GetPin(i);
+            BaseOutputPin* pin = GetPin(i);
             if (pin && pin->IsConnected()) {
                 HRESULT hr = pin->Active();
                 if (FAILED(hr))
@@ -48,14 +48,6 @@ HRESULT BaseFilter::Run(REFERENCE_TIME start) {
             return hr;
     }
     tStart_.store(start);
-    for (int i = 0; i < GetPinCount(); ++i) {
-        BasePin* pin = GetPin(i);
-        if (pin && pin->IsConnected()) {
-            HRESULT hr = pin->Run(start);
-            if (FAILED(hr))
-                return hr;
-        }
-    }
     state_.store(State_Running);
     return S_OK;
 }
@@ -80,7 +72,7 @@ HRESULT BaseFilter::StreamTime(REFERENCE_TIME& t) {
     return S_OK;
 }
 
-HRESULT BaseFilter::JoinFilterGraph(FilterGraph* graph, const std::string& name) {
+HRESULT BaseFilter::JoinFilterGraph(RecordingGraph* graph, const std::string& name) {
     std::lock_guard lk(*lock_);
     graph_ = graph;
     name_ = graph ? name : std::string();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "record/BasePin.h"
+#include "record/BaseOutputPin.h"
 #include "record/MediaTypes.h"
 #include "record/ReferenceClock.h"
 
@@ -12,7 +12,7 @@
 
 namespace tavrin::record {
 
-class FilterGraph;
+class RecordingGraph;
 
 enum FILTER_STATE : int32_t { State_Stopped = 0, State_Paused = 1, State_Running = 2 };
 
@@ -20,8 +20,8 @@ enum FILTER_STATE : int32_t { State_Stopped = 0, State_Paused = 1, State_Running
 constexpr HRESULT VFW_E_NO_CLOCK = static_cast<HRESULT>(0x80040213u);
 #endif
 
-// A filter of the graph: pins, the three states, and the graph's clock for stream time.
-// Filters are shared (reference counted); pins live as long as their filter.
+// A filter of the recording: its output pins (none for a compressor), the three
+// states, and the graph's clock for stream time. Filters are shared (reference counted).
 class BaseFilter {
   public:
     BaseFilter(const GUID& clsid, std::recursive_mutex* lock);
@@ -29,8 +29,8 @@ class BaseFilter {
     BaseFilter(const BaseFilter&) = delete;
     BaseFilter& operator=(const BaseFilter&) = delete;
 
-    virtual int GetPinCount() = 0;
-    virtual BasePin* GetPin(int n) = 0;
+    virtual int GetPinCount() { return 0; }
+    virtual BaseOutputPin* GetPin(int) { return nullptr; }
 
     // Stop makes every pin inactive; Pause (from stopped) makes the connected pins active;
     // Run pauses first if needed and records the start time.
@@ -45,9 +45,9 @@ class BaseFilter {
     // The clock time at which the filter started running.
     REFERENCE_TIME startTime() const { return tStart_.load(); }
     std::shared_ptr<ReferenceClock> syncSource() const { return clock_; }
-    virtual HRESULT JoinFilterGraph(FilterGraph* graph, const std::string& name);
+    virtual HRESULT JoinFilterGraph(RecordingGraph* graph, const std::string& name);
 
-    FilterGraph* graph() const { return graph_; }
+    RecordingGraph* graph() const { return graph_; }
     const std::string& filterName() const { return name_; }
     const GUID& clsid() const { return clsid_; }
     FILTER_STATE state() const { return state_.load(); }
@@ -63,7 +63,7 @@ class BaseFilter {
     std::atomic<FILTER_STATE> state_{State_Stopped};
     std::atomic<REFERENCE_TIME> tStart_{0};
     std::shared_ptr<ReferenceClock> clock_;
-    FilterGraph* graph_ = nullptr;
+    RecordingGraph* graph_ = nullptr;
     std::string name_;
     GUID clsid_;
 };

@@ -6,79 +6,77 @@
 namespace tavrin::record {
 
 BaseOutputPin::BaseOutputPin(BaseFilter* filter, std::recursive_mutex* lock, std::string name)
-    : BasePin(filter, lock, std::move(name), PINDIR_OUTPUT) {}
+    : filter_(filter), lock_(lock), name_(std::move(name)) {}
 
-HRESULT BaseOutputPin::Connect(BaseInputPin* receivePin, const MediaType* type) {
-    if (!receivePin)
+HRESULT BaseOutputPin::ConnectionMediaType(MediaType* type) const {
+    if (!type)
         return E_POINTER;
-    std::lock_guard lk(*lock_);
-    if (connected_ || receivePin->IsConnected())
-        return VFW_E_ALREADY_CONNECTED;
-    if (!filter_->IsStopped())
-        return VFW_E_NOT_STOPPED;
-    if (type)
-        return AttemptConnection(receivePin, *type);
-
-    for (BasePin* offering : {static_cast<BasePin*>(this), static_cast<BasePin*>(receivePin)}) {
-        for (int32_t i = 0;; ++i) {
-            MediaType candidate;
-            if (offering->GetMediaType(i, &candidate) != S_OK)
-                break;
-            if (SUCCEEDED(AttemptConnection(receivePin, candidate)))
-                return S_OK;
-        }
-    }
-    return VFW_E_NO_ACCEPTABLE_TYPES;
-}
-
-HRESULT BaseOutputPin::AttemptConnection(BaseInputPin* receivePin, const MediaType& type) {
-    if (CheckMediaType(&type) != S_OK)
-        return VFW_E_TYPE_NOT_ACCEPTED;
-    connected_ = receivePin;
-    HRESULT hr = SetMediaType(&type);
-    if (SUCCEEDED(hr)) {
-        hr = receivePin->ReceiveConnection(this, &type);
-        if (SUCCEEDED(hr)) {
-            hr = CompleteConnect(receivePin);
-            if (SUCCEEDED(hr))
-                return S_OK;
-            receivePin->Disconnect();
-        }
-    }
-    BreakConnect();
-    connected_ = nullptr;
-    mt_ = MediaType{};
-    return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-HRESULT BaseOutputPin::CompleteConnect(BasePin* receivePin) {
-    return DecideAllocator(static_cast<BaseInputPin*>(receivePin));
-}
-
-HRESULT BaseOutputPin::DecideAllocator(BaseInputPin* receivePin) {
-    ALLOCATOR_PROPERTIES props{};
-    receivePin->GetAllocatorRequirements(&props);
-    if (props.cbAlign == 0)
-        props.cbAlign = 1;
-    std::shared_ptr<MemAllocator> allocator = receivePin->GetAllocator();
-    if (!allocator)
-        return E_OUTOFMEMORY;
-    HRESULT hr = DecideBufferSize(allocator.get(), &props);
-    if (FAILED(hr))
-        return hr;
-    hr = receivePin->NotifyAllocator(allocator, false);
-    if (FAILED(hr))
-        return hr;
-    allocator_ = std::move(allocator);
-    inputPin_ = receivePin;
+    if (!connected_)
+        return VFW_E_NOT_CONNECTED;
+    *type = mt_;
     return S_OK;
 }
 
-HRESULT BaseOutputPin::BreakConnect() {
+HRESULT BaseOutputPin::GetMediaType(int32_t position, MediaType*) {
+    return position < 0 ? E_INVALIDARG : VFW_S_NO_MORE_ITEMS;
+}
+
+HRESULT BaseOutputPin::SetMediaType(const MediaType* type) {
+    if (!type)
+        return E_POINTER;
+    mt_ = *type;
+    return S_OK;
+}
+
+HRESULT BaseOutputPin::Connect(SampleReceiver* receiver, const MediaType* type) {
+    if (!receiver)
+        return E_POINTER;
+    std::lock_guard lk(*lock_);
+    if (connected_)
+        return VFW_E_ALREADY_CONNECTED;
+    if (!filter_->IsStopped())
+        return VFW_E_NOT_STOPPED;
+    auto attempt = [&](const MediaType& candidate) -> HRESULT {
+        if (CheckMediaType(&candidate) != S_OK)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        HRESULT hr = SetMediaType(&candidate);
+        ALLOCATOR_PROPERTIES props{};
+        receiver->GetAllocatorRequirements(&props);
+        if (props.cbAlign == 0)
+            props.cbAlign = 1;
+        auto allocator = std::make_shared<MemAllocator>();
+        if (SUCCEEDED(hr))
+            hr = DecideBufferSize(allocator.get(), &props);
+        if (SUCCEEDED(hr))
+            hr = receiver->ReceiveConnection(mt_);
+        if (FAILED(hr)) {
+            mt_ = MediaType{};
+            return hr;
+        }
+        allocator_ = std::move(allocator);
+        connected_ = receiver;
+        return S_OK;
+    };
+    if (type)
+        return attempt(*type);
+    for (int32_t i = 0;; ++i) {
+        MediaType candidate;
+        if (GetMediaType(i, &candidate) != S_OK)
+            return VFW_E_NO_ACCEPTABLE_TYPES;
+        if (SUCCEEDED(attempt(candidate)))
+            return S_OK;
+    }
+}
+
+HRESULT BaseOutputPin::Disconnect() {
+    std::lock_guard lk(*lock_);
+    if (!connected_)
+        return S_FALSE;
     if (allocator_)
         allocator_->Decommit();
     allocator_.reset();
-    inputPin_ = nullptr;
+    connected_ = nullptr;
+    mt_ = MediaType{};
     return S_OK;
 }
 
@@ -98,18 +96,6 @@ HRESULT BaseOutputPin::GetDeliveryBuffer(SamplePtr* sample) {
     if (!allocator_)
         return VFW_E_NOT_CONNECTED;
     return allocator_->GetBuffer(sample);
-}
-
-HRESULT BaseOutputPin::Deliver(MediaSample* sample) {
-    if (!inputPin_)
-        return VFW_E_NOT_CONNECTED;
-    return inputPin_->Receive(sample);
-}
-
-HRESULT BaseOutputPin::DeliverEndOfStream() {
-    if (!inputPin_)
-        return VFW_E_NOT_CONNECTED;
-    return inputPin_->EndOfStream();
 }
 
 } // namespace tavrin::record

@@ -1,43 +1,59 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "record/BaseInputPin.h"
-#include "record/BasePin.h"
+#include "record/MediaTypes.h"
 #include "record/MemAllocator.h"
+#include "record/SampleReceiver.h"
 
 #include <memory>
+#include <mutex>
+#include <string>
 
 namespace tavrin::record {
 
-// The sending end of a connection: agrees a media type and an allocator with
-// the input pin, then hands it filled samples.
-class BaseOutputPin : public BasePin {
+class BaseFilter;
+
+// A source's output pin: agrees a media type and its buffers with the receiver of
+// its samples, and owns the one allocator between them. Pins live as long as their filter.
+class BaseOutputPin {
   public:
     BaseOutputPin(BaseFilter* filter, std::recursive_mutex* lock, std::string name);
+    virtual ~BaseOutputPin() = default;
+    BaseOutputPin(const BaseOutputPin&) = delete;
+    BaseOutputPin& operator=(const BaseOutputPin&) = delete;
 
-    // Tries `type` if given, else this pin's types, then the input pin's.
-    HRESULT Connect(BaseInputPin* receivePin, const MediaType* type);
-    // Sets the allocator's properties; `properties` holds the input pin's wishes.
-    virtual HRESULT DecideBufferSize(MemAllocator* allocator, ALLOCATOR_PROPERTIES* properties) = 0;
-
-    HRESULT GetDeliveryBuffer(SamplePtr* sample);
-    HRESULT Deliver(MediaSample* sample);
-    HRESULT DeliverEndOfStream();
-
-    HRESULT CompleteConnect(BasePin* receivePin) override;
-    HRESULT BreakConnect() override;
-    HRESULT Active() override;
-    HRESULT Inactive() override;
-
-    BaseInputPin* inputPin() const { return inputPin_; }
+    const std::string& name() const { return name_; }
+    BaseFilter* filter() const { return filter_; }
+    SampleReceiver* ConnectedTo() const { return connected_; }
+    bool IsConnected() const { return connected_ != nullptr; }
+    HRESULT ConnectionMediaType(MediaType* type) const;
+    const MediaType& connectionType() const { return mt_; }
     MemAllocator* allocator() const { return allocator_.get(); }
 
-  protected:
-    HRESULT AttemptConnection(BaseInputPin* receivePin, const MediaType& type);
-    HRESULT DecideAllocator(BaseInputPin* receivePin);
+    // Tries `type` if given, else this pin's types in order: the first that this pin
+    // checks, the buffers fit and the receiver takes is the connection.
+    HRESULT Connect(SampleReceiver* receiver, const MediaType* type);
+    HRESULT Disconnect();
 
+    virtual HRESULT CheckMediaType(const MediaType* type) = 0;
+    // The types this pin offers, from position 0; VFW_S_NO_MORE_ITEMS past the end.
+    virtual HRESULT GetMediaType(int32_t position, MediaType* type);
+    virtual HRESULT SetMediaType(const MediaType* type);
+    // Sets the allocator's properties; `properties` holds the receiver's wishes.
+    virtual HRESULT DecideBufferSize(MemAllocator* allocator, ALLOCATOR_PROPERTIES* properties) = 0;
+
+    // State changes of the filter: the buffers are there while it is paused or running.
+    virtual HRESULT Active();
+    virtual HRESULT Inactive();
+    HRESULT GetDeliveryBuffer(SamplePtr* sample);
+
+  protected:
+    BaseFilter* filter_;
+    std::recursive_mutex* lock_;
+    std::string name_;
+    SampleReceiver* connected_ = nullptr;
+    MediaType mt_;
     std::shared_ptr<MemAllocator> allocator_;
-    BaseInputPin* inputPin_ = nullptr;
 };
 
 } // namespace tavrin::record

@@ -4,7 +4,6 @@
 #include "record/BaseFilter.h"
 #include "record/MediaPlatform.h"
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,17 +27,5 @@ std::shared_ptr<BaseFilter> takeFirstDevice(const DeviceMoniker& moniker, const 
 // context: std::vector<std::string>*; appends every name and binds nothing.
 std::shared_ptr<BaseFilter> listFriendlyName(const DeviceMoniker& moniker, const std::string& friendlyName,
                                              void* context);
-
-// Walks the pins of `filter`, giving the visitor each pin and the pin's interface I
-// (null when the pin does not answer it); true from the visitor stops the walk.
-template <class I> void forEachPin(BaseFilter& filter, const std::function<bool(BasePin*, I*)>& visitor) {
-    for (int i = 0; i < filter.GetPinCount(); ++i) {
-        BasePin* pin = filter.GetPin(i);
-        if (!pin)
-            break;
-        if (visitor(pin, dynamic_cast<I*>(pin)))
-            break;
-    }
-}
 
 } // namespace tavrin::record

@@ -45,7 +45,7 @@ constexpr int32_t CompressionCaps_CanKeyFrame = 4;
 constexpr int32_t CompressionCaps_CanBFrame = 8;
 constexpr int32_t CompressionCaps_CanWindow = 16;
 
-// On a compressor's output pin.
+// On a compressor: its quality.
 class IAMVideoCompression {
   public:
     virtual ~IAMVideoCompression() = default;

@@ -3,6 +3,7 @@
 
 #include "record/BaseFilter.h"
 #include "record/MediaTypes.h"
+#include "record/RecordingSink.h"
 
 #include <functional>
 #include <memory>
@@ -30,9 +31,9 @@ class MediaPlatform {
     // S_OK with the devices in the system's order, S_FALSE for an empty category,
     // an error when the category cannot be enumerated.
     virtual HRESULT CreateClassEnumerator(const GUID& category, std::vector<DeviceMoniker>* devices) = 0;
-    // The AVI multiplexer joined to its file writer for `path`. On failure `error` says
-    // what happened in words for the status line.
-    virtual HRESULT CreateAviMux(const std::string& path, std::shared_ptr<BaseFilter>* mux,
+    // The AVI multiplexer joined to its file for `path`. On failure `error` says what
+    // happened in words for the status line.
+    virtual HRESULT CreateAviMux(const std::string& path, std::shared_ptr<RecordingSink>* mux,
                                  std::string* error) = 0;
     // Why there are no sound inputs, in words for the user ("No sound server is running."),
     // or empty when nothing stands in the way.

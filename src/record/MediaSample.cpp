@@ -50,14 +50,9 @@ HRESULT MediaSample::SetSyncPoint(bool sync) {
     return S_OK;
 }
 
-HRESULT MediaSample::SetDiscontinuity(bool discontinuity) {
-    discontinuity_ = discontinuity;
-    return S_OK;
-}
-
 void MediaSample::reset() {
     actualLength_ = size_;
-    hasStart_ = hasEnd_ = sync_ = discontinuity_ = false;
+    hasStart_ = hasEnd_ = sync_ = false;
     start_ = end_ = 0;
 }
 

@@ -30,8 +30,6 @@ class MediaSample {
     HRESULT GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) const;
     HRESULT SetSyncPoint(bool sync);
     bool IsSyncPoint() const { return sync_; }
-    HRESULT SetDiscontinuity(bool discontinuity);
-    bool IsDiscontinuity() const { return discontinuity_; }
 
   private:
     friend class MemAllocator;
@@ -47,7 +45,6 @@ class MediaSample {
     bool hasStart_ = false;
     bool hasEnd_ = false;
     bool sync_ = false;
-    bool discontinuity_ = false;
 };
 
 // Gives a sample back to its allocator when the holder lets go.

@@ -242,12 +242,6 @@ struct MediaType {
         if (extraSize)
             std::memcpy(format.data() + sizeof(T), extra, extraSize);
     }
-    // Bytes that follow the leading structure T (codec data of compressed types).
-    template <class T> std::vector<uint8_t> formatTail() const {
-        if (format.size() <= sizeof(T))
-            return {};
-        return std::vector<uint8_t>(format.begin() + sizeof(T), format.end());
-    }
 };
 
 // The platform's bitmap size of a header: rows padded to 4 bytes, times the height.

@@ -100,11 +100,6 @@ HRESULT MemAllocator::GetBuffer(SamplePtr* sample) {
     return S_OK;
 }
 
-int MemAllocator::freeCount() const {
-    std::lock_guard lk(mutex_);
-    return static_cast<int>(free_.size());
-}
-
 void MemAllocator::releaseSample(MediaSample* sample) {
     sample->owner_->putBack(sample);
 }

@@ -46,8 +46,6 @@ class MemAllocator {
     virtual HRESULT Decommit();
     virtual HRESULT GetBuffer(SamplePtr* sample);
 
-    int freeCount() const;
-
   private:
     friend struct SampleRelease;
     static void releaseSample(MediaSample* sample);

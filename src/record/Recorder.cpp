@@ -32,9 +32,9 @@ uint32_t firstFourBytes(const std::vector<uint8_t>& blob) {
     return v;
 }
 
-template <class I> std::shared_ptr<I> query(const std::shared_ptr<BaseFilter>& filter) {
-    if (auto* p = dynamic_cast<I*>(filter.get()))
-        return std::shared_ptr<I>(filter, p);
+template <class I, class T> std::shared_ptr<I> query(const std::shared_ptr<T>& object) {
+    if (auto* p = dynamic_cast<I*>(object.get()))
+        return std::shared_ptr<I>(object, p);
     return nullptr;
 }
 
@@ -49,15 +49,11 @@ std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const R
         return nullptr;
     if (name == settings.videoCodec.utf8()) {
         const double quality = settings.videoQuality;
-        forEachPin<IAMVideoCompression>(*filter, [quality](BasePin*, IAMVideoCompression* compression) {
-            if (!compression)
-                return false;
-            int32_t caps = 0;
+        int32_t caps = 0;
+        if (auto* compression = dynamic_cast<IAMVideoCompression*>(filter.get()))
             if (SUCCEEDED(compression->GetInfo(nullptr, nullptr, nullptr, nullptr, nullptr, &caps)) &&
                 (caps & CompressionCaps_CanQuality))
                 compression->put_Quality(quality);
-            return true;
-        });
         const auto& blob = settings.videoCodecSettings;
         auto* dialogs = dynamic_cast<IAMVfwCompressDialogs*>(filter.get());
         if (!blob.empty() && dialogs) {
@@ -108,13 +104,6 @@ Recorder::~Recorder() {
     stopRecording();
 }
 
-std::shared_ptr<FilterGraph> Recorder::graph() const {
-    std::shared_ptr<FilterGraph> g;
-    if (captureBuilder_)
-        captureBuilder_->GetFiltergraph(&g);
-    return g;
-}
-
 std::shared_ptr<BaseFilter> Recorder::findVideoCompressor(const std::string& name) {
     return record::findVideoCompressor(platform_, settings_, name);
 }
@@ -127,8 +116,7 @@ bool Recorder::failStart(const std::string& why) {
 }
 
 bool Recorder::takeGraphFailure() {
-    std::shared_ptr<FilterGraph> g = graph();
-    IMediaEvent* events = mediaEvent_ ? mediaEvent_.get() : g.get();
+    IMediaEvent* events = mediaEvent_ ? mediaEvent_.get() : captureBuilder_.get();
     if (!events)
         return false;
     bool failed = false;
@@ -168,19 +156,16 @@ bool Recorder::startRecording(const std::string& fileName) {
     slotReportTime_ = 0;
     recordFileName_ = clip(fileName, kMaxFileNameUnits);
 
-    auto graph = std::make_shared<FilterGraph>(clock_);
-    auto builder = std::make_shared<CaptureGraphBuilder>(platform_);
-    builder->SetFiltergraph(graph);
-    captureBuilder_ = builder;
+    auto graph = std::make_shared<RecordingGraph>(&platform_, clock_);
+    RecordingGraph* builder = graph.get();
+    captureBuilder_ = graph;
 
     const std::string path = settings_.outputFolder.utf8() + recordFileName_;
-    std::shared_ptr<BaseFilter> mux;
+    std::shared_ptr<RecordingSink> mux;
     if (FAILED(builder->SetOutputFileName(MEDIASUBTYPE_Avi, path, &mux)))
         return failStart(builder->lastError().empty() ? "The file could not be created."
                                                       : builder->lastError());
-    muxSeeking_ = query<IMediaSeeking>(mux);
-    if (!muxSeeking_)
-        return failStart("The AVI writer is not usable.");
+    muxSeeking_ = mux;
 
     std::shared_ptr<BaseFilter> source = TavrinFilter::CreateInstance(settings_.recordFps);
     if (!source || FAILED(graph->AddFilter(source, "videoSource")))

@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "record/CaptureGraphBuilder.h"
-#include "record/FilterGraph.h"
 #include "record/MediaInterfaces.h"
 #include "record/MediaPlatform.h"
 #include "record/RecordingControl.h"
 #include "record/RecordingDialogs.h"
+#include "record/RecordingGraph.h"
 #include "record/RecordingSettings.h"
 
 #include <cstdint>
@@ -57,7 +56,7 @@ class Recorder : public RecordingControl {
     // Why the last recording ended or did not start; empty when the user stopped it.
     const std::string& failureText() const { return failureText_; }
     // The graph of the running recording, or null (for tests and diagnostics).
-    std::shared_ptr<FilterGraph> graph() const;
+    std::shared_ptr<RecordingGraph> graph() const { return captureBuilder_; }
     // What the sound input has done so far; false when the recording has no sound.
     bool soundStatus(AudioCaptureStatus* status) const;
     // Why the running recording has no sound although the user did not turn it off; empty otherwise.
@@ -78,7 +77,7 @@ class Recorder : public RecordingControl {
     std::function<uint32_t()> milliseconds_;
 
     // The recording state: all none while idle.
-    std::shared_ptr<CaptureGraphBuilder> captureBuilder_;
+    std::shared_ptr<RecordingGraph> captureBuilder_; // the graph and its builder in one
     std::shared_ptr<IMediaControl> mediaControl_;
     std::shared_ptr<IMediaSeeking> muxSeeking_;
     std::shared_ptr<ITavrinCaptureApp> recorderApp_;

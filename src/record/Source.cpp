@@ -14,7 +14,7 @@ int CSource::GetPinCount() {
     return static_cast<int>(streams_.size());
 }
 
-BasePin* CSource::GetPin(int n) {
+BaseOutputPin* CSource::GetPin(int n) {
     std::lock_guard lk(stateLock_);
     if (n < 0 || n >= static_cast<int>(streams_.size()))
         return nullptr;

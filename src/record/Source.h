@@ -16,7 +16,7 @@ class CSource : public BaseFilter {
     explicit CSource(const GUID& clsid);
 
     int GetPinCount() override;
-    BasePin* GetPin(int n) override;
+    BaseOutputPin* GetPin(int n) override;
 
     HRESULT AddPin(CSourceStream* pin);
     HRESULT RemovePin(CSourceStream* pin);

@@ -144,17 +144,17 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
             }
             hr = FillBuffer(sample.get());
             if (hr == S_OK) {
-                hr = Deliver(sample.get());
+                hr = connected_->Receive(sample.get());
                 sample.reset();
                 if (hr != S_OK)
-                    return S_OK; // downstream refused: it has reported why
+                    return S_OK; // the receiver refused: it has reported why
             } else if (hr == S_FALSE) {
                 sample.reset();
-                DeliverEndOfStream();
+                connected_->EndOfStream();
                 return S_OK;
             } else {
                 sample.reset();
-                DeliverEndOfStream();
+                connected_->EndOfStream();
                 filter_->NotifyEvent(EC_ERRORABORT, hr, "The video source failed.");
                 return hr;
             }

@@ -57,19 +57,16 @@ void VideoCodecDialogLogic::onCodecSelected() {
             configurable = dialogCodecDialogs_->ShowDialog(VfwCompressDialog_QueryConfig, nullptr) == S_OK;
             hasAbout = dialogCodecDialogs_->ShowDialog(VfwCompressDialog_QueryAbout, nullptr) == S_OK;
         }
-        forEachPin<IAMVideoCompression>(*dialogCodec_, [&](BasePin*, IAMVideoCompression* compression) {
-            if (!compression)
-                return false;
-            double defaultQuality = 0;
-            int32_t caps = 0;
-            if (SUCCEEDED(compression->GetInfo(nullptr, nullptr, nullptr, nullptr, &defaultQuality, &caps)) &&
-                (caps & CompressionCaps_CanQuality)) {
-                hasQuality = true;
-                if (FAILED(compression->get_Quality(&quality)) || quality < 0)
-                    quality = defaultQuality;
-            }
-            return true;
-        });
+        double defaultQuality = 0;
+        int32_t caps = 0;
+        auto* compression = dynamic_cast<IAMVideoCompression*>(dialogCodec_.get());
+        if (compression &&
+            SUCCEEDED(compression->GetInfo(nullptr, nullptr, nullptr, nullptr, &defaultQuality, &caps)) &&
+            (caps & CompressionCaps_CanQuality)) {
+            hasQuality = true;
+            if (FAILED(compression->get_Quality(&quality)) || quality < 0)
+                quality = defaultQuality;
+        }
     }
     view_.enableConfigure(configurable);
     view_.enableAbout(hasAbout);

@@ -2,12 +2,11 @@
 #pragma once
 
 #include "record/BaseFilter.h"
-#include "record/BaseInputPin.h"
 #include "record/MediaInterfaces.h"
 #include "record/MediaPlatform.h"
+#include "record/RecordingSink.h"
 #include "record/Source.h"
 #include "record/SourceStream.h"
-#include "record/TransformFilter.h"
 
 #include <atomic>
 #include <chrono>
@@ -23,81 +22,30 @@ namespace tavrin::testing {
 
 using namespace tavrin::record;
 
-// A compressor that passes RGB24 through under a code of its own, with the
-// quality and dialog interfaces of a real one.
-class FakeCompressor : public TransformFilter, public IAMVfwCompressDialogs {
+// A compressor with the quality and dialog interfaces of a real one; the fake
+// file below takes the picture through it.
+class FakeCompressor : public BaseFilter, public IAMVideoCompression, public IAMVfwCompressDialogs {
   public:
-    class OutPin : public TransformOutputPin, public IAMVideoCompression {
-      public:
-        OutPin(FakeCompressor* f, std::recursive_mutex* lock) : TransformOutputPin(f, lock), owner_(f) {}
-        HRESULT GetInfo(std::string*, std::string*, int32_t*, int32_t*, double* defaultQuality,
-                        int32_t* caps) override {
-            if (defaultQuality)
-                *defaultQuality = owner_->defaultQuality;
-            if (caps)
-                *caps = owner_->canQuality ? CompressionCaps_CanQuality : 0;
-            return owner_->getInfoResult;
-        }
-        HRESULT get_Quality(double* q) override {
-            *q = owner_->quality;
-            return owner_->getQualityResult;
-        }
-        HRESULT put_Quality(double q) override {
-            owner_->quality = q;
-            ++owner_->putQualityCalls;
-            return S_OK;
-        }
-
-      private:
-        FakeCompressor* owner_;
-    };
-
     explicit FakeCompressor(std::string name)
-        : TransformFilter(GUID{0xFACE, 1, 2, {3}}), name(std::move(name)) {
-        replaceOutputPin(std::make_unique<OutPin>(this, &filterLock_));
-    }
+        : BaseFilter(GUID{0xFACE, 1, 2, {3}}, &lock), name(std::move(name)) {}
 
-    HRESULT CheckInputType(const MediaType* in) override {
-        return in->majortype == MEDIATYPE_Video && in->subtype == MEDIASUBTYPE_RGB24 &&
-                       in->formatAs<VIDEOINFOHEADER>() &&
-                       in->formatAs<VIDEOINFOHEADER>()->bmiHeader.biWidth > 0
-                   ? S_OK
-                   : VFW_E_TYPE_NOT_ACCEPTED;
+    HRESULT GetInfo(std::string*, std::string*, int32_t*, int32_t*, double* defaultQ,
+                    int32_t* caps) override {
+        if (defaultQ)
+            *defaultQ = defaultQuality;
+        if (caps)
+            *caps = canQuality ? CompressionCaps_CanQuality : 0;
+        return getInfoResult;
     }
-    HRESULT CheckTransform(const MediaType*, const MediaType* out) override {
-        return out->subtype == fourccSubtype(makeFourcc('F', 'A', 'K', 'E')) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    HRESULT get_Quality(double* q) override {
+        *q = quality;
+        return getQualityResult;
     }
-    HRESULT GetOutputType(int32_t position, MediaType* type) override {
-        if (position > 0)
-            return VFW_S_NO_MORE_ITEMS;
-        *type = input_.connectionType();
-        type->subtype = fourccSubtype(makeFourcc('F', 'A', 'K', 'E'));
+    HRESULT put_Quality(double q) override {
+        quality = q;
+        ++putQualityCalls;
         return S_OK;
     }
-    HRESULT DecideBufferSize(MemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override {
-        props->cBuffers = 2;
-        props->cbBuffer = static_cast<int32_t>(input_.connectionType().lSampleSize);
-        props->cbAlign = 1;
-        ALLOCATOR_PROPERTIES actual;
-        return allocator->SetProperties(props, &actual);
-    }
-    HRESULT Transform(MediaSample* in) override {
-        SamplePtr out;
-        HRESULT hr = output_->GetDeliveryBuffer(&out);
-        if (FAILED(hr))
-            return hr;
-        uint8_t *src, *dst;
-        in->GetPointer(&src);
-        out->GetPointer(&dst);
-        const int32_t n = std::min(in->GetActualDataLength(), out->GetSize());
-        std::memcpy(dst, src, static_cast<std::size_t>(n));
-        out->SetActualDataLength(n);
-        REFERENCE_TIME s = 0, e = 0;
-        in->GetTime(&s, &e);
-        out->SetTime(&s, &e);
-        return output_->Deliver(out.get());
-    }
-
     HRESULT ShowDialog(int32_t dialog, void*) override {
         shownDialogs.push_back(dialog);
         if (dialog == VfwCompressDialog_QueryConfig)
@@ -108,7 +56,7 @@ class FakeCompressor : public TransformFilter, public IAMVfwCompressDialogs {
             state = configuredState;
         return S_OK;
     }
-    using TransformFilter::GetState;
+    using BaseFilter::GetState;
     HRESULT GetState(void* buffer, int32_t* size) override {
         if (getStateFails)
             return E_FAIL;
@@ -127,6 +75,7 @@ class FakeCompressor : public TransformFilter, public IAMVfwCompressDialogs {
         return setStateResult;
     }
 
+    std::recursive_mutex lock;
     std::string name;
     bool canQuality = true;
     double defaultQuality = 0.75;
@@ -145,77 +94,70 @@ class FakeCompressor : public TransformFilter, public IAMVfwCompressDialogs {
 };
 
 // A compressor without any of the compressor interfaces.
-class BareCompressor : public TransformFilter {
+class BareCompressor : public BaseFilter {
   public:
-    BareCompressor() : TransformFilter(GUID{0xBA4E, 1, 2, {3}}) {}
-    HRESULT CheckInputType(const MediaType* in) override {
-        return in->majortype == MEDIATYPE_Video ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-    }
-    HRESULT CheckTransform(const MediaType*, const MediaType*) override { return S_OK; }
-    HRESULT GetOutputType(int32_t position, MediaType* type) override {
-        if (position > 0)
-            return VFW_S_NO_MORE_ITEMS;
-        *type = input_.connectionType();
-        return S_OK;
-    }
-    HRESULT DecideBufferSize(MemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override {
-        props->cBuffers = 1;
-        props->cbBuffer = std::max<int32_t>(1, static_cast<int32_t>(input_.connectionType().lSampleSize));
-        props->cbAlign = 1;
-        ALLOCATOR_PROPERTIES actual;
-        return allocator->SetProperties(props, &actual);
-    }
-    HRESULT Transform(MediaSample*) override { return S_OK; }
+    BareCompressor() : BaseFilter(GUID{0xBA4E, 1, 2, {3}}, &lock) {}
+    std::recursive_mutex lock;
 };
 
-// The multiplexer and file: counts what arrives per stream, reports a settable size.
-class FakeMux : public BaseFilter, public IMediaSeeking, public IConfigInterleaving, public IConfigAviMux {
+// The file: counts what arrives per stream, reports a settable size.
+class FakeMux : public RecordingSink, public IConfigInterleaving, public IConfigAviMux {
   public:
-    class Pin : public BaseInputPin {
+    class Input : public SampleReceiver {
       public:
-        Pin(FakeMux* mux, std::string name) : BaseInputPin(mux, &mux->lock, std::move(name)), mux_(mux) {}
-        HRESULT CheckMediaType(const MediaType* type) override {
-            if (type->majortype == MEDIATYPE_Audio && mux_->refuseAudio)
+        Input(FakeMux* mux, GUID major, BaseFilter* through) : mux_(mux), major_(major), through_(through) {}
+        HRESULT ReceiveConnection(const MediaType& type) override {
+            if (!(type.majortype == major_) || (major_ == MEDIATYPE_Audio && mux_->refuseAudio))
                 return VFW_E_TYPE_NOT_ACCEPTED;
+            connected = true;
             return S_OK;
         }
-        HRESULT Receive(MediaSample* sample) override {
-            HRESULT hr = BaseInputPin::Receive(sample);
-            if (hr != S_OK)
-                return hr;
+        HRESULT Receive(MediaSample*) override {
             std::lock_guard lk(mux_->mutex);
-            ++mux_->received[connectionType().majortype == MEDIATYPE_Video ? "video" : "audio"];
-            if (connectionType().majortype == MEDIATYPE_Video)
-                mux_->videoSubtypes.push_back(connectionType().subtype);
+            if (major_ == MEDIATYPE_Video && mux_->received["video"] == 0)
+                mux_->events.push_back("video");
+            ++mux_->received[major_ == MEDIATYPE_Video ? "video" : "audio"];
+            if (auto* c = dynamic_cast<FakeCompressor*>(through_); c && major_ == MEDIATYPE_Video)
+                mux_->videoThrough = c->name;
             return mux_->failReceive ? E_FAIL : S_OK;
         }
-        HRESULT CompleteConnect(BasePin*) override {
-            mux_->addPinIfNeeded();
+        HRESULT EndOfStream() override {
+            std::lock_guard lk(mux_->mutex);
+            mux_->events.push_back(major_ == MEDIATYPE_Video ? "video end" : "audio end");
             return S_OK;
         }
+        bool connected = false;
+        GUID major() const { return major_; }
 
       private:
         FakeMux* mux_;
+        GUID major_;
+        BaseFilter* through_;
     };
 
-    FakeMux() : BaseFilter(GUID{0x3078, 1, 2, {3}}, &lock) {
-        pins.push_back(std::make_unique<Pin>(this, "Input 01"));
+    SampleReceiver* inputFor(const GUID& major, BaseFilter* through) override {
+        if (major == MEDIATYPE_Video && !through)
+            return nullptr;
+        inputs.push_back(std::make_unique<Input>(this, major, through));
+        return inputs.back().get();
     }
-
-    int GetPinCount() override { return static_cast<int>(pins.size()); }
-    BasePin* GetPin(int n) override { return n >= 0 && n < GetPinCount() ? pins[n].get() : nullptr; }
-    HRESULT Pause() override { return failPause ? E_FAIL : BaseFilter::Pause(); }
-
-    void addPinIfNeeded() {
-        for (auto& p : pins)
-            if (!p->IsConnected())
-                return;
-        pins.push_back(std::make_unique<Pin>(this, "Input 0" + std::to_string(pins.size() + 1)));
+    HRESULT start() override {
+        std::lock_guard lk(mutex);
+        events.push_back("start");
+        return failPause ? E_FAIL : S_OK;
     }
+    HRESULT stop() override {
+        std::lock_guard lk(mutex);
+        events.push_back("stop");
+        ++stops;
+        return S_OK;
+    }
+    void raise(int32_t code, HRESULT hr, const std::string& text) { notify(code, hr, text); }
+
     int connectedPins(const GUID& major) {
         int n = 0;
-        for (auto& p : pins)
-            n += p->IsConnected() && p->connectionType().majortype == major;
+        for (auto& in : inputs)
+            n += in->connected && in->major() == major;
         return n;
     }
     int count(const std::string& kind) {
@@ -248,15 +190,16 @@ class FakeMux : public BaseFilter, public IMediaSeeking, public IConfigInterleav
         return S_OK;
     }
 
-    std::recursive_mutex lock;
     std::mutex mutex;
-    std::vector<std::unique_ptr<Pin>> pins;
+    std::vector<std::unique_ptr<Input>> inputs;
     std::map<std::string, int> received;
-    std::vector<GUID> videoSubtypes;
+    std::vector<std::string> events; // the file's header, first picture, ends, completion
+    std::string videoThrough;
     std::atomic<int64_t> bytes{0};
     GUID timeFormat = TIME_FORMAT_MEDIA_TIME;
     int32_t mode = -7;
     int32_t master = -7;
+    int stops = 0;
     bool refuseAudio = false;
     bool failPause = false;
     bool failReceive = false;
@@ -356,7 +299,7 @@ class FakeMediaPlatform : public MediaPlatform {
         }
         return devices->empty() ? S_FALSE : S_OK;
     }
-    HRESULT CreateAviMux(const std::string& path, std::shared_ptr<BaseFilter>* out,
+    HRESULT CreateAviMux(const std::string& path, std::shared_ptr<RecordingSink>* out,
                          std::string* error) override {
         paths.push_back(path);
         if (!muxError.empty()) {

@@ -3,9 +3,9 @@
 #include "device/FrameQueue.h"
 #include "device/ScreenLayout.h"
 #include "fakes/FakeControlWindow.h"
-#include "fakes/FakeSinkFilter.h"
-#include "record/FilterGraph.h"
+#include "fakes/FakeReceiver.h"
 #include "record/MemAllocator.h"
+#include "record/RecordingGraph.h"
 
 #include <gtest/gtest.h>
 
@@ -590,12 +590,42 @@ TEST(TavrinFilterCreate, AppliesTheRecordingRateAndListsTheCapability) {
     }
 }
 
+// Connecting: the pin offers its one type, the receiver takes it or not, and the
+// receiver's wishes for the buffers reach the pin's own allocator.
+TEST(CapturePinConnection, TheReceiverTakesTheOfferedTypeAndItsWishesReachTheOneAllocator) {
+    auto source = TavrinFilter::CreateInstance(30);
+    auto* pin = std::dynamic_pointer_cast<TavrinFilter>(source)->pin;
+    ASSERT_EQ(std::dynamic_pointer_cast<TavrinFilter>(source)->setArea(256, 192, 0), S_OK);
+
+    tavrin::testing::FakeReceiver sound(MEDIATYPE_Audio);
+    EXPECT_EQ(pin->Connect(&sound, nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
+    EXPECT_FALSE(pin->IsConnected());
+    EXPECT_EQ(pin->allocator(), nullptr);
+
+    tavrin::testing::FakeReceiver video;
+    video.requirements = {12, 0, 8, 0};
+    ASSERT_EQ(pin->Connect(&video, nullptr), S_OK);
+    EXPECT_EQ(pin->ConnectedTo(), &video);
+    ALLOCATOR_PROPERTIES props{};
+    ASSERT_NE(pin->allocator(), nullptr);
+    ASSERT_EQ(pin->allocator()->GetProperties(&props), S_OK);
+    EXPECT_EQ(props.cBuffers, 12) << "the receiver asked for more than the pin's eight";
+    EXPECT_EQ(props.cbAlign, 8);
+    EXPECT_EQ(props.cbPrefix, 16);
+    EXPECT_GE(props.cbBuffer, 256 * 192 * 3);
+    EXPECT_EQ(pin->connectionType().formatAs<VIDEOINFOHEADER>()->bmiHeader.biHeight, 192);
+    EXPECT_EQ(pin->Connect(&video, nullptr), VFW_E_ALREADY_CONNECTED);
+    EXPECT_EQ(pin->Disconnect(), S_OK);
+    EXPECT_FALSE(pin->IsConnected());
+    EXPECT_EQ(pin->allocator(), nullptr);
+}
+
 // Ends a running stream whatever way the test leaves: the pin's end marker (unless
 // the test sent it) and the graph's stop. Without it a failed assertion would leave
 // the streaming thread waiting for frames and the graph's destructor for the thread.
 class StreamingGuard {
   public:
-    StreamingGuard(std::shared_ptr<FilterGraph>& graph, std::shared_ptr<TavrinFilter>& source)
+    StreamingGuard(std::shared_ptr<RecordingGraph>& graph, std::shared_ptr<TavrinFilter>& source)
         : graph_(graph), source_(source) {}
     StreamingGuard(const StreamingGuard&) = delete;
     StreamingGuard& operator=(const StreamingGuard&) = delete;
@@ -611,7 +641,7 @@ class StreamingGuard {
     }
 
   private:
-    std::shared_ptr<FilterGraph>& graph_;
+    std::shared_ptr<RecordingGraph>& graph_;
     std::shared_ptr<TavrinFilter>& source_;
     bool stopSent_ = false;
 };
@@ -622,14 +652,13 @@ TEST(CapturePinStreaming, DeliversPacedSamplesAndEndsWithEndOfStream) {
     device::FramePool pool;
     ASSERT_TRUE(pool.setup());
     auto clock = std::make_shared<ManualReferenceClock>();
-    auto graph = std::make_shared<FilterGraph>(clock);
+    auto graph = std::make_shared<RecordingGraph>(nullptr, clock);
     auto source = TavrinFilter::CreateInstance(30);
     auto app = std::dynamic_pointer_cast<TavrinFilter>(source);
-    auto sink = std::make_shared<tavrin::testing::FakeSinkFilter>();
+    auto sink = std::make_shared<tavrin::testing::FakeReceiver>();
     ASSERT_EQ(graph->AddFilter(source, "videoSource"), S_OK);
-    ASSERT_EQ(graph->AddFilter(sink, "sink"), S_OK);
     ASSERT_EQ(app->setArea(256, 384, 0), S_OK);
-    ASSERT_EQ(graph->ConnectDirect(app->pin, &sink->pin, nullptr), S_OK);
+    ASSERT_EQ(graph->ConnectDirect(app->pin, sink.get(), nullptr), S_OK);
     ASSERT_TRUE(app->pin->IsConnected());
 
     StreamingGuard guard(graph, app);

@@ -3,6 +3,8 @@
 
 #include "base/Diagnostics.h"
 #include "platform/media/CodecTypes.h"
+#include "platform/media/FfmpegCompressor.h"
+#include "record/PcmFilter.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -42,15 +44,6 @@ int64_t padded(uint32_t size) {
     return static_cast<int64_t>(size) + (size & 1);
 }
 
-AVRational frameDuration(REFERENCE_TIME interval) {
-    const double fps = static_cast<double>(UNITS) / static_cast<double>(interval);
-    if (std::fabs(fps - std::round(fps)) < 1e-3)
-        return AVRational{1, static_cast<int>(std::lround(fps))};
-    AVRational r;
-    av_reduce(&r.num, &r.den, interval, UNITS, INT32_MAX);
-    return r;
-}
-
 class SinkAccess : public AviFileAccess {
   public:
     explicit SinkAccess(AviFileSink& sink) : sink_(sink) {}
@@ -68,124 +61,83 @@ class SinkAccess : public AviFileAccess {
 
 } // namespace
 
-AviMuxInputPin::AviMuxInputPin(AviMux* mux, std::recursive_mutex* lock, std::string name)
-    : BaseInputPin(mux, lock, std::move(name)), mux_(mux) {}
-
-HRESULT AviMuxInputPin::CheckMediaType(const MediaType* type) {
-    if (!type)
-        return E_POINTER;
-    AVCodecParameters* par = avcodec_parameters_alloc();
-    if (!par)
-        return E_OUTOFMEMORY;
-    const bool ok = codecParametersFromType(*type, par);
-    avcodec_parameters_free(&par);
-    return ok ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-HRESULT AviMuxInputPin::Receive(MediaSample* sample) {
-    HRESULT hr = BaseInputPin::Receive(sample);
-    if (hr != S_OK)
-        return hr;
-    return mux_->receive(this, sample);
-}
-
-HRESULT AviMuxInputPin::EndOfStream() {
-    return mux_->endOfStream(this);
-}
-
-HRESULT AviMuxInputPin::CompleteConnect(BasePin*) {
-    mux_->pinConnected();
-    return S_OK;
-}
-
-AviMux::AviMux(std::unique_ptr<AviFileSink> sink)
-    : BaseFilter(CLSID_AviMux, &filterLock_), sink_(std::move(sink)) {
-    pins_.push_back(std::make_unique<AviMuxInputPin>(this, &filterLock_, "Input 01"));
+AviMux::AviMux(std::unique_ptr<AviFileSink> sink) : sink_(std::move(sink)) {
+    const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
+    if (avi && avformat_alloc_output_context2(&format_, avi, nullptr, nullptr) >= 0 && format_) {
+        format_->pb = sink_->io();
+        format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    }
+    packet_ = av_packet_alloc();
 }
 
 AviMux::~AviMux() {
-    Stop();
-    if (format_) {
+    stop();
+    av_packet_free(&packet_);
+    if (format_)
         avformat_free_context(format_);
-        format_ = nullptr;
-    }
     if (sink_ && !headerWritten_)
         sink_->remove();
 }
 
-int AviMux::GetPinCount() {
-    std::lock_guard lk(filterLock_);
-    return static_cast<int>(pins_.size());
+SampleReceiver* AviMux::inputFor(const GUID& majorType, BaseFilter* intermediate) {
+    auto s = std::make_unique<Stream>();
+    s->mux = this;
+    s->video = majorType == MEDIATYPE_Video;
+    if (s->video)
+        s->encoder = dynamic_cast<FfmpegCompressor*>(intermediate);
+    else
+        s->pcmOnly = dynamic_cast<PcmFilter*>(intermediate) != nullptr;
+    if (!format_ || headerWritten_ || (s->video ? !s->encoder : (intermediate && !s->pcmOnly)))
+        return nullptr;
+    streams_.push_back(std::move(s));
+    return streams_.back().get();
 }
 
-BasePin* AviMux::GetPin(int n) {
-    std::lock_guard lk(filterLock_);
-    return n >= 0 && n < static_cast<int>(pins_.size()) ? pins_[n].get() : nullptr;
-}
-
-void AviMux::pinConnected() {
-    std::lock_guard lk(filterLock_);
-    for (auto& pin : pins_)
-        if (!pin->IsConnected())
-            return; // a free pin is there already
-    char name[24];
-    std::snprintf(name, sizeof name, "Input %02d", static_cast<int>(pins_.size()) + 1);
-    pins_.push_back(std::make_unique<AviMuxInputPin>(this, &filterLock_, name));
-}
-
-HRESULT AviMux::Pause() {
-    std::lock_guard lk(filterLock_);
-    if (state_.load() == State_Stopped && !headerWritten_) {
-        HRESULT hr = writeHeader();
-        if (FAILED(hr))
-            return hr;
-    }
-    return BaseFilter::Pause();
-}
-
-HRESULT AviMux::writeHeader() {
-    if (!sink_ || finished_)
-        return E_UNEXPECTED;
-    const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
-    if (!avi)
-        return E_FAIL;
-    if (avformat_alloc_output_context2(&format_, avi, nullptr, nullptr) < 0 || !format_)
+HRESULT AviMux::Stream::ReceiveConnection(const MediaType& type) {
+    if (st || (pcmOnly && !PcmFilter::isPcm16(type)) || (video != (type.majortype == MEDIATYPE_Video)))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    AVCodecParameters* par = avcodec_parameters_alloc();
+    if (!par)
         return E_OUTOFMEMORY;
-    format_->pb = sink_->io();
-    format_->flags |= AVFMT_FLAG_CUSTOM_IO;
-
-    streams_.clear();
-    for (auto& pin : pins_) {
-        if (!pin->IsConnected())
-            continue;
-        AVStream* st = avformat_new_stream(format_, nullptr);
-        if (!st || !codecParametersFromType(pin->connectionType(), st->codecpar))
-            return E_FAIL;
-        Stream s;
-        s.pin = pin.get();
-        s.st = st;
-        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-            s.video = true;
-            s.interval = pin->connectionType().formatAs<VIDEOINFOHEADER>()->AvgTimePerFrame;
-            if (s.interval <= 0)
-                return E_FAIL;
-            st->time_base = frameDuration(s.interval);
-            st->avg_frame_rate = AVRational{st->time_base.den, st->time_base.num};
-        } else {
-            s.rate = st->codecpar->sample_rate;
-            s.blockAlign = st->codecpar->block_align;
-            if (s.rate <= 0 || s.blockAlign <= 0)
-                return E_FAIL;
-            st->time_base = AVRational{1, s.rate};
-        }
-        streams_.push_back(s);
+    HRESULT hr = video ? encoder->open(type, par)
+                       : (codecParametersFromType(type, par) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED);
+    if (SUCCEEDED(hr)) {
+        st = avformat_new_stream(mux->format_, nullptr);
+        if (!st || avcodec_parameters_copy(st->codecpar, par) < 0)
+            hr = E_OUTOFMEMORY;
     }
+    avcodec_parameters_free(&par);
+    if (hr == E_FAIL && video) // the encoder would not start: say why
+        mux->notify(EC_ERRORABORT, hr, encoder->lastError());
+    if (FAILED(hr))
+        return hr;
+    if (video) {
+        interval = type.formatAs<VIDEOINFOHEADER>()->AvgTimePerFrame;
+        st->time_base = frameDuration(interval);
+        st->avg_frame_rate = AVRational{st->time_base.den, st->time_base.num};
+    } else {
+        rate = st->codecpar->sample_rate;
+        blockAlign = st->codecpar->block_align;
+        st->time_base = AVRational{1, rate};
+    }
+    return S_OK;
+}
+
+HRESULT AviMux::start() {
+    std::lock_guard lk(writeMutex_);
+    if (headerWritten_)
+        return S_OK;
+    if (!format_ || finished_)
+        return E_UNEXPECTED;
+    for (auto& s : streams_)
+        if (!s->st)
+            return VFW_E_NOT_CONNECTED;
     if (streams_.empty())
         return VFW_E_NOT_CONNECTED;
     const int err = avformat_write_header(format_, nullptr);
     if (err < 0 || sink_->failed()) {
-        NotifyEvent(EC_ERRORABORT, sink_->failed() ? sink_->failureCode() : E_FAIL,
-                    sink_->failed() ? sink_->failureText() : "The AVI header could not be written.");
+        notify(EC_ERRORABORT, sink_->failed() ? sink_->failureCode() : E_FAIL,
+               sink_->failed() ? sink_->failureText() : "The AVI header could not be written.");
         return sink_->failed() ? sink_->failureCode() : E_FAIL;
     }
     headerWritten_ = true;
@@ -266,14 +218,14 @@ void AviMux::updateHeaders() {
     if (end < fields_.moviList + 12)
         return;
     int64_t frames = 0;
-    for (const Stream& s : streams_)
-        if (s.video)
-            frames = std::max(frames, s.written);
+    for (const auto& s : streams_)
+        if (s->video)
+            frames = std::max(frames, s->written);
     fields_.lastRiffSize = static_cast<uint32_t>(end - fields_.riffStart - 8);
     sink_->patch32(fields_.riffStart + 4, fields_.lastRiffSize);
     sink_->patch32(fields_.moviList + 4, static_cast<uint32_t>(end - fields_.moviList - 8));
     for (std::size_t i = 0; i < streams_.size(); ++i)
-        sink_->patch32(fields_.strhLength[i], static_cast<uint32_t>(streams_[i].written));
+        sink_->patch32(fields_.strhLength[i], static_cast<uint32_t>(streams_[i]->written));
     if (!fields_.openDml) {
         sink_->patch32(fields_.avihFrames, static_cast<uint32_t>(frames));
     } else if (fields_.odmlJunk > 0) {
@@ -284,35 +236,31 @@ void AviMux::updateHeaders() {
     sink_->startWriteback();
 }
 
-AviMux::Stream* AviMux::streamOf(AviMuxInputPin* pin) {
-    for (auto& s : streams_)
-        if (s.pin == pin)
-            return &s;
-    return nullptr;
-}
-
 HRESULT AviMux::checkSink() {
     if (!sink_->failed())
         return S_OK;
     if (!failureReported_) {
         failureReported_ = true;
         base::recordLog.error("AVI writer: %s\n", sink_->failureText().c_str());
-        NotifyEvent(EC_ERRORABORT, sink_->failureCode(), sink_->failureText());
+        notify(EC_ERRORABORT, sink_->failureCode(), sink_->failureText());
     }
     return sink_->failureCode();
 }
 
 HRESULT AviMux::writePacket(AVPacket* packet) {
-    const int err = mode_ == INTERLEAVE_NONE || mode_ == INTERLEAVE_NONE_BUFFERED
-                        ? av_write_frame(format_, packet)
-                        : av_interleaved_write_frame(format_, packet);
+    return afterWrite(mode_ == INTERLEAVE_NONE || mode_ == INTERLEAVE_NONE_BUFFERED
+                          ? av_write_frame(format_, packet)
+                          : av_interleaved_write_frame(format_, packet));
+}
+
+HRESULT AviMux::afterWrite(int err) {
     HRESULT hr = checkSink();
     if (FAILED(hr))
         return hr;
     // Room for an idx1 entry per chunk and a little more, kept beyond the file.
     sink_->setIndexReserve(16 * ++packets_ + 16384);
     if (err < 0) {
-        NotifyEvent(EC_ERRORABORT, E_FAIL, "The AVI writer failed (" + avErrorText(err) + ").");
+        notify(EC_ERRORABORT, E_FAIL, "The AVI writer failed (" + avErrorText(err) + ").");
         return E_FAIL;
     }
     return S_OK;
@@ -343,7 +291,8 @@ HRESULT AviMux::writeAudio(Stream& s, const uint8_t* data, int64_t bytes) {
 }
 
 HRESULT AviMux::flushAudio(bool force) {
-    for (auto& s : streams_) {
+    for (auto& stream : streams_) {
+        Stream& s = *stream;
         if (s.video || heldAudio_.empty())
             continue;
         int64_t allowed = static_cast<int64_t>(heldAudio_.size());
@@ -361,71 +310,95 @@ HRESULT AviMux::flushAudio(bool force) {
     return S_OK;
 }
 
-HRESULT AviMux::receive(AviMuxInputPin* pin, MediaSample* sample) {
+HRESULT AviMux::Stream::Receive(MediaSample* sample) {
+    if (!video)
+        return mux->receiveAudio(*this, sample);
+    if (ended)
+        return S_FALSE;
+    HRESULT hr = encoder->encode(sample); // a null sample flushes the encoder
+    if (FAILED(hr))
+        mux->notify(EC_ERRORABORT, hr, "The video encoder failed.");
+    if (hr != S_OK)
+        return hr;
+    std::lock_guard lk(mux->writeMutex_);
+    if (!mux->headerWritten_ || mux->finished_)
+        return VFW_E_WRONG_STATE;
+    if (mux->sink_->failed())
+        return mux->checkSink();
+    AVPacket* packet = mux->packet_;
+    int err;
+    while ((err = avcodec_receive_packet(encoder->encoder(), packet)) == 0) {
+        // The encoder counts in frames. The source stamps its first sample 0 although
+        // that frame's slot on the grid is 1 or later; taken as they come, that slot
+        // would stay an empty chunk nobody counted. So when the second sample shows the
+        // grid one slot on, every later one moves back by that slot and only the gaps
+        // the source counted remain.
+        int64_t index = packet->pts;
+        if (samples == 1 && index >= 2)
+            slotShift = 1;
+        if (samples > 0)
+            index -= slotShift;
+        ++samples;
+        if (index < written) { // never backwards in an AVI
+            av_packet_unref(packet);
+            continue;
+        }
+        const bool key = packet->flags & AV_PKT_FLAG_KEY;
+        packet->stream_index = st->index;
+        packet->pts = packet->dts = av_rescale_q(index, frameDuration(interval), st->time_base);
+        packet->duration = av_rescale_q(1, frameDuration(interval), st->time_base);
+        // The encoder's packet itself goes into the file.
+        const bool direct = mux->mode_ == INTERLEAVE_NONE || mux->mode_ == INTERLEAVE_NONE_BUFFERED;
+        hr = mux->afterWrite(direct ? av_write_frame(mux->format_, packet)
+                                    : av_interleaved_write_frame(mux->format_, packet));
+        av_packet_unref(packet);
+        if (FAILED(hr))
+            return hr;
+        if (key) {
+            addKeyFrame(mux->keyFrames_, index);
+            addKeyFrame(mux->unnotedKeys_, index);
+        }
+        written = index + 1;
+        mux->videoEnd_.store(written * interval);
+        hr = mux->flushAudio(false);
+        if (FAILED(hr))
+            return hr;
+        if (std::chrono::steady_clock::now() >= mux->nextHeaderUpdate_) {
+            mux->nextHeaderUpdate_ = std::chrono::steady_clock::now() + kHeaderUpdateInterval;
+            mux->updateHeaders();
+        }
+    }
+    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
+        return S_OK;
+    mux->notify(EC_ERRORABORT, E_FAIL, "The video encoder failed (" + avErrorText(err) + ").");
+    return E_FAIL;
+}
+
+HRESULT AviMux::Stream::EndOfStream() {
+    if (video)
+        Receive(nullptr);
+    std::lock_guard lk(mux->writeMutex_);
+    ended = true;
+    if (video)
+        mux->videoEnded_ = true;
+    return S_OK;
+}
+
+HRESULT AviMux::receiveAudio(Stream& s, MediaSample* sample) {
     std::lock_guard lk(writeMutex_);
     if (!headerWritten_ || finished_)
         return VFW_E_WRONG_STATE;
     if (sink_->failed())
         return checkSink();
-    Stream* s = streamOf(pin);
-    if (!s)
-        return VFW_E_NOT_CONNECTED;
     uint8_t* data = nullptr;
     sample->GetPointer(&data);
     const int32_t length = sample->GetActualDataLength();
-
-    if (s->video) {
-        if (s->ended)
-            return S_FALSE;
-        REFERENCE_TIME start = 0;
-        sample->GetTime(&start, nullptr);
-        int64_t index = std::llround(static_cast<double>(start) / static_cast<double>(s->interval));
-        // The source stamps its first sample 0 although that frame's slot on the grid is
-        // 1 or later; taken as they come, that slot would stay an empty chunk nobody
-        // counted. So when the second sample shows the grid one slot on, every later
-        // sample moves back by that slot and only the gaps the source counted remain.
-        if (s->samples == 1 && index >= 2)
-            s->slotShift = 1;
-        if (s->samples > 0)
-            index -= s->slotShift;
-        ++s->samples;
-        if (index < s->written)
-            return S_OK; // never backwards in an AVI
-        AVPacket* packet = av_packet_alloc();
-        if (!packet)
-            return E_OUTOFMEMORY;
-        packet->data = data;
-        packet->size = length;
-        packet->stream_index = s->st->index;
-        packet->pts = packet->dts = av_rescale_q(index, frameDuration(s->interval), s->st->time_base);
-        packet->duration = av_rescale_q(1, frameDuration(s->interval), s->st->time_base);
-        const bool key = sample->IsSyncPoint();
-        if (key)
-            packet->flags |= AV_PKT_FLAG_KEY;
-        HRESULT hr = writePacket(packet);
-        av_packet_free(&packet);
-        if (FAILED(hr))
-            return hr;
-        if (key) {
-            addKeyFrame(keyFrames_, index);
-            addKeyFrame(unnotedKeys_, index);
-        }
-        s->written = index + 1;
-        videoEnd_.store(s->written * s->interval);
-        hr = flushAudio(false);
-        if (SUCCEEDED(hr) && std::chrono::steady_clock::now() >= nextHeaderUpdate_) {
-            nextHeaderUpdate_ = std::chrono::steady_clock::now() + kHeaderUpdateInterval;
-            updateHeaders();
-        }
-        return hr;
-    }
-
-    int64_t keep = length - length % s->blockAlign;
+    int64_t keep = length - length % s.blockAlign;
     if (videoEnded_) {
         // The picture has ended: the sound still on its way up to the picture's end is
         // kept (the input hands it over a little late), none past it.
         const int64_t room =
-            (audioLimit(*s) - s->written) * s->blockAlign - static_cast<int64_t>(heldAudio_.size());
+            (audioLimit(s) - s.written) * s.blockAlign - static_cast<int64_t>(heldAudio_.size());
         keep = std::clamp<int64_t>(room, 0, keep);
     }
     if (keep <= 0)
@@ -434,30 +407,25 @@ HRESULT AviMux::receive(AviMuxInputPin* pin, MediaSample* sample) {
     return flushAudio(false);
 }
 
-HRESULT AviMux::endOfStream(AviMuxInputPin* pin) {
+HRESULT AviMux::stop() {
+    if (!headerWritten_ || finished_) // the sources have stopped: nothing else writes
+        return S_OK;
+    // A picture stopped without its end: what the encoder still holds goes out now.
+    for (auto& s : streams_)
+        if (s->video && !s->ended)
+            s->EndOfStream();
     std::lock_guard lk(writeMutex_);
-    if (Stream* s = streamOf(pin)) {
-        s->ended = true;
-        if (s->video)
-            videoEnded_ = true;
-    }
-    return S_OK;
-}
-
-void AviMux::finish() {
-    std::lock_guard lk(writeMutex_);
-    if (!headerWritten_ || finished_)
-        return;
     finished_ = true;
     if (!sink_->failed()) {
         Stream* video = nullptr;
         for (auto& s : streams_)
-            if (s.video)
-                video = &s;
+            if (s->video)
+                video = s.get();
         // Sound up to the end of the picture; what is missing becomes silence.
         flushAudio(false);
         heldAudio_.clear();
-        for (auto& s : streams_) {
+        for (auto& stream : streams_) {
+            Stream& s = *stream;
             if (s.video || !video)
                 continue;
             const int64_t missing = audioLimit(s) - s.written;
@@ -491,15 +459,9 @@ void AviMux::finish() {
         if (!finishAvi(access, keyFrames_, &why))
             base::recordLog.warning("AVI writer: the file could not be finished (%s)\n", why.c_str());
     }
-    checkSink();
+    const HRESULT hr = checkSink();
     sink_->markFinished();
     sink_->close();
-}
-
-HRESULT AviMux::Stop() {
-    std::lock_guard lk(filterLock_);
-    HRESULT hr = BaseFilter::Stop();
-    finish();
     return hr;
 }
 
@@ -520,7 +482,7 @@ HRESULT AviMux::GetCurrentPosition(int64_t* position) {
 HRESULT AviMux::put_Mode(int32_t mode) {
     if (mode < INTERLEAVE_NONE || mode > INTERLEAVE_NONE_BUFFERED)
         return E_INVALIDARG;
-    if (!IsStopped())
+    if (headerWritten_)
         return VFW_E_NOT_STOPPED;
     mode_ = mode;
     return S_OK;

@@ -2,9 +2,8 @@
 #pragma once
 
 #include "platform/media/AviFileSink.h"
-#include "record/BaseFilter.h"
-#include "record/BaseInputPin.h"
 #include "record/MediaInterfaces.h"
+#include "record/RecordingSink.h"
 
 #include <atomic>
 #include <chrono>
@@ -18,41 +17,27 @@ struct AVPacket;
 
 namespace tavrin::media {
 
-class AviMux;
+class FfmpegCompressor;
 
-class AviMuxInputPin : public record::BaseInputPin {
-  public:
-    AviMuxInputPin(AviMux* mux, std::recursive_mutex* lock, std::string name);
-    record::HRESULT CheckMediaType(const record::MediaType* type) override;
-    record::HRESULT Receive(record::MediaSample* sample) override;
-    record::HRESULT EndOfStream() override;
-    record::HRESULT CompleteConnect(record::BasePin* receivePin) override;
-
-  private:
-    AviMux* mux_;
-};
-
-constexpr record::GUID CLSID_AviMux{
-    0xe2510970, 0xf137, 0x11ce, {0x8b, 0x67, 0x00, 0xaa, 0x00, 0xa3, 0xf1, 0xa6}};
-
-// The AVI multiplexer joined to its file: libavformat's AVI muxer (OpenDML past
-// 1 GiB) writing through an AviFileSink. One input pin per stream; a new free pin
-// appears whenever one gets connected. The header is written when the graph
-// pauses, the index and final sizes when it stops. Sound is kept level with the
-// picture: it is never written past the end of the video received so far, and at
-// the end the shorter stream is made up to the length of the longer one.
-class AviMux : public record::BaseFilter,
-               public record::IMediaSeeking,
+// The recording sink on Linux: libavformat's AVI muxer (OpenDML past 1 GiB) writing
+// through an AviFileSink. The picture's samples are encoded on the source's thread and
+// the encoder's packets go straight into the file; the sound's samples are written as
+// they are. The header is written at the start, the counts and sizes in it are brought
+// up to date every second (a file cut short still says how long it is), and the index
+// and final sizes are written at the stop. Sound is kept level with the picture: it is
+// never written past the end of the video received so far, and at the end the shorter
+// stream is made up to the length of the longer one.
+class AviMux : public record::RecordingSink,
                public record::IConfigInterleaving,
                public record::IConfigAviMux {
   public:
     explicit AviMux(std::unique_ptr<AviFileSink> sink);
     ~AviMux() override;
 
-    int GetPinCount() override;
-    record::BasePin* GetPin(int n) override;
-    record::HRESULT Pause() override;
-    record::HRESULT Stop() override;
+    record::SampleReceiver* inputFor(const record::GUID& majorType,
+                                     record::BaseFilter* intermediate) override;
+    record::HRESULT start() override;
+    record::HRESULT stop() override;
 
     record::HRESULT SetTimeFormat(const record::GUID& format) override;
     // Bytes in the file (TIME_FORMAT_BYTE) or the end of the video written (media time).
@@ -62,14 +47,16 @@ class AviMux : public record::BaseFilter,
     record::HRESULT SetMasterStream(int32_t stream) override;
     record::HRESULT GetMasterStream(int32_t* stream) override;
 
-    // From the input pins, on the upstream threads.
-    record::HRESULT receive(AviMuxInputPin* pin, record::MediaSample* sample);
-    record::HRESULT endOfStream(AviMuxInputPin* pin);
-    void pinConnected();
-
   private:
-    struct Stream {
-        AviMuxInputPin* pin = nullptr;
+    // One stream of the file, and the input its pin delivers to.
+    struct Stream : record::SampleReceiver {
+        record::HRESULT ReceiveConnection(const record::MediaType& type) override;
+        record::HRESULT Receive(record::MediaSample* sample) override;
+        record::HRESULT EndOfStream() override;
+
+        AviMux* mux = nullptr;
+        FfmpegCompressor* encoder = nullptr; // video
+        bool pcmOnly = false;                // sound through "PCM"
         AVStream* st = nullptr;
         bool video = false;
         record::REFERENCE_TIME interval = 0; // video: one frame
@@ -93,26 +80,27 @@ class AviMux : public record::BaseFilter,
         bool openDml = false;
     };
 
-    record::HRESULT writeHeader();
     bool findHeaderFields();
     // Brings the sizes and counts in the headers up to what is in the file, so that a
     // file cut short (a crash, a power cut) still says how long it is.
     void updateHeaders();
-    void finish();
-    Stream* streamOf(AviMuxInputPin* pin);
+    // Writes the packets the encoder has ready, each at its slot of the grid.
+    record::HRESULT writeVideo(Stream& s);
+    record::HRESULT receiveAudio(Stream& s, record::MediaSample* sample);
     // Writes held-back sound up to the end of the video, or all of it when `force`.
     record::HRESULT flushAudio(bool force);
     record::HRESULT writeAudio(Stream& s, const uint8_t* data, int64_t bytes);
     record::HRESULT writePacket(AVPacket* packet);
+    // What a write left behind: a disk that refused it, or the muxer's error.
+    record::HRESULT afterWrite(int err);
     record::HRESULT checkSink();
     int64_t audioLimit(const Stream& s) const;
 
-    std::recursive_mutex filterLock_;
     std::mutex writeMutex_;
-    std::vector<std::unique_ptr<AviMuxInputPin>> pins_;
     std::unique_ptr<AviFileSink> sink_;
     AVFormatContext* format_ = nullptr;
-    std::vector<Stream> streams_;
+    AVPacket* packet_ = nullptr; // the encoder's packet, written as it is
+    std::vector<std::unique_ptr<Stream>> streams_;
     std::vector<uint8_t> heldAudio_;
     KeyFrameRanges keyFrames_;   // video slots written as key frames
     KeyFrameRanges unnotedKeys_; // those not yet in the file's marker

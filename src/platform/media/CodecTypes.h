@@ -5,19 +5,20 @@
 
 #include <string>
 
-struct AVCodecContext;
+extern "C" {
+#include <libavutil/rational.h>
+}
+
 struct AVCodecParameters;
 
 namespace tavrin::media {
 
-// The media type of an open encoder's output: the four-character code of the
-// codec in AVI, a VIDEOINFOHEADER, and the codec's extra data after it.
-record::HRESULT compressedVideoType(const AVCodecContext* encoder, record::REFERENCE_TIME frameInterval,
-                                    uint32_t maxPacketSize, record::MediaType* type);
-
-// Fills a multiplexer stream's parameters from a connection type (compressed video
-// as above, or 16-bit PCM). False when the type names no codec we can write.
+// Fills a multiplexer stream's parameters from a sound type (16-bit PCM). False when
+// the type names no codec we can write.
 bool codecParametersFromType(const record::MediaType& type, AVCodecParameters* parameters);
+
+// One frame of that interval as a time base: 1/fps for whole rates, else exact.
+AVRational frameDuration(record::REFERENCE_TIME interval);
 
 // 16-bit PCM in a WAVEFORMATEX.
 record::MediaType pcmType(uint32_t sampleRate, uint16_t channels);

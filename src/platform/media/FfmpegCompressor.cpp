@@ -48,13 +48,10 @@ bool wantedOption(const AVOption* o) {
 
 } // namespace
 
-CompressorOutputPin::CompressorOutputPin(FfmpegCompressor* filter, std::recursive_mutex* lock)
-    : TransformOutputPin(filter, lock), compressor_(filter) {}
-
-HRESULT CompressorOutputPin::GetInfo(std::string* version, std::string* description,
-                                     int32_t* defaultKeyFrameRate, int32_t* defaultPFramesPerKey,
-                                     double* defaultQuality, int32_t* capabilities) {
-    const EncoderInfo& info = compressor_->info();
+HRESULT FfmpegCompressor::GetInfo(std::string* version, std::string* description,
+                                  int32_t* defaultKeyFrameRate, int32_t* defaultPFramesPerKey,
+                                  double* defaultQuality, int32_t* capabilities) {
+    const EncoderInfo& info = info_;
     if (version)
         *version = versionText(avcodec_version());
     if (description)
@@ -64,28 +61,32 @@ HRESULT CompressorOutputPin::GetInfo(std::string* version, std::string* descript
     if (defaultPFramesPerKey)
         *defaultPFramesPerKey = 0;
     if (defaultQuality)
-        *defaultQuality = compressor_->hasQuality() ? kDefaultQuality : -1.0;
+        *defaultQuality = hasQuality() ? kDefaultQuality : -1.0;
     if (capabilities)
-        *capabilities = compressor_->hasQuality() ? CompressionCaps_CanQuality : 0;
+        *capabilities = hasQuality() ? CompressionCaps_CanQuality : 0;
     return S_OK;
 }
 
-HRESULT CompressorOutputPin::get_Quality(double* quality) {
+HRESULT FfmpegCompressor::get_Quality(double* quality) {
     if (!quality)
         return E_POINTER;
-    if (!compressor_->hasQuality())
+    if (!hasQuality())
         return E_NOTIMPL;
-    *quality = compressor_->quality();
+    *quality = quality_;
     return S_OK;
 }
 
-HRESULT CompressorOutputPin::put_Quality(double quality) {
-    return compressor_->setQuality(quality);
+HRESULT FfmpegCompressor::put_Quality(double quality) {
+    if (!hasQuality())
+        return E_NOTIMPL;
+    if (!(quality >= 0.0 && quality <= 1.0))
+        return E_INVALIDARG;
+    quality_ = quality;
+    return S_OK;
 }
 
 FfmpegCompressor::FfmpegCompressor(const EncoderInfo& info, CompressorDialogHost* host)
-    : TransformFilter(CLSID_FfmpegCompressor), info_(info), host_(host) {
-    replaceOutputPin(std::make_unique<CompressorOutputPin>(this, &filterLock_));
+    : BaseFilter(CLSID_FfmpegCompressor, &lock_), info_(info), host_(host) {
     codec_ = avcodec_find_encoder_by_name(info.encoderName.c_str());
     if (codec_) {
         settings_ = avcodec_alloc_context3(codec_);
@@ -96,166 +97,93 @@ FfmpegCompressor::FfmpegCompressor(const EncoderInfo& info, CompressorDialogHost
 }
 
 FfmpegCompressor::~FfmpegCompressor() {
-    closeEncoder();
+    close();
     avcodec_free_context(&settings_);
 }
 
-HRESULT FfmpegCompressor::setQuality(double quality) {
-    if (!hasQuality())
-        return E_NOTIMPL;
-    if (!(quality >= 0.0 && quality <= 1.0))
-        return E_INVALIDARG;
-    quality_ = quality;
-    return S_OK;
-}
-
-HRESULT FfmpegCompressor::CheckInputType(const MediaType* in) {
-    if (!(in->majortype == MEDIATYPE_Video) || !(in->subtype == MEDIASUBTYPE_RGB24))
-        return VFW_E_TYPE_NOT_ACCEPTED;
-    auto vih = in->formatAs<VIDEOINFOHEADER>();
-    if (!vih || vih->bmiHeader.biWidth <= 0 || vih->bmiHeader.biHeight <= 0 ||
-        vih->bmiHeader.biBitCount != 24 || vih->AvgTimePerFrame <= 0)
-        return VFW_E_TYPE_NOT_ACCEPTED;
-    if (vih->bmiHeader.biWidth % info_.sizeMultiple || vih->bmiHeader.biHeight % info_.sizeMultiple)
-        return VFW_E_TYPE_NOT_ACCEPTED;
-    return codec_ ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-HRESULT FfmpegCompressor::CheckTransform(const MediaType*, const MediaType* out) {
-    if (!(out->majortype == MEDIATYPE_Video) || !(out->formattype == FORMAT_VideoInfo))
-        return VFW_E_TYPE_NOT_ACCEPTED;
-    MediaType mine;
-    HRESULT hr = GetOutputType(0, &mine);
-    if (FAILED(hr))
-        return hr;
-    return out->subtype == mine.subtype ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-HRESULT FfmpegCompressor::GetOutputType(int32_t position, MediaType* type) {
-    if (position > 0)
-        return VFW_S_NO_MORE_ITEMS;
-    if (!type)
-        return E_POINTER;
-    if (!encoder_) {
-        HRESULT hr = openEncoder();
-        if (FAILED(hr))
-            return hr;
-    }
-    return compressedVideoType(encoder_, interval_, maxPacket_, type);
-}
-
-HRESULT FfmpegCompressor::DecideBufferSize(MemAllocator* allocator, ALLOCATOR_PROPERTIES* props) {
-    if (!encoder_)
-        return E_UNEXPECTED;
-    props->cBuffers = std::max(props->cBuffers, 2);
-    props->cbBuffer = std::max<int32_t>(props->cbBuffer, static_cast<int32_t>(maxPacket_));
-    props->cbAlign = std::max(props->cbAlign, 1);
-    ALLOCATOR_PROPERTIES actual{};
-    HRESULT hr = allocator->SetProperties(props, &actual);
-    if (FAILED(hr))
-        return hr;
-    return actual.cbBuffer >= static_cast<int32_t>(maxPacket_) ? S_OK : E_FAIL;
-}
-
-HRESULT FfmpegCompressor::openEncoder() {
-    closeEncoder();
+HRESULT FfmpegCompressor::open(const MediaType& type, AVCodecParameters* parameters) {
+    close();
     lastError_.clear();
-    auto vih = input_.connectionType().formatAs<VIDEOINFOHEADER>();
-    if (!vih || !codec_ || !settings_)
-        return E_UNEXPECTED;
+    auto vih = type.formatAs<VIDEOINFOHEADER>();
+    if (!(type.majortype == MEDIATYPE_Video) || !(type.subtype == MEDIASUBTYPE_RGB24) || !vih ||
+        vih->bmiHeader.biWidth <= 0 || vih->bmiHeader.biHeight <= 0 || vih->bmiHeader.biBitCount != 24 ||
+        vih->AvgTimePerFrame <= 0 || vih->bmiHeader.biWidth % info_.sizeMultiple ||
+        vih->bmiHeader.biHeight % info_.sizeMultiple || !codec_ || !settings_)
+        return VFW_E_TYPE_NOT_ACCEPTED;
     width_ = vih->bmiHeader.biWidth;
     height_ = vih->bmiHeader.biHeight;
     interval_ = vih->AvgTimePerFrame;
-    maxPacket_ = static_cast<uint32_t>(width_) * static_cast<uint32_t>(height_) * 8 + 65536;
 
     encoder_ = avcodec_alloc_context3(codec_);
     frame_ = av_frame_alloc();
-    packet_ = av_packet_alloc();
-    if (!encoder_ || !frame_ || !packet_) {
-        closeEncoder();
+    if (!encoder_ || !frame_) {
+        close();
         return E_OUTOFMEMORY;
     }
     if (codec_->priv_class && encoder_->priv_data && settings_->priv_data)
         av_opt_copy(encoder_->priv_data, settings_->priv_data);
 
     // One time base unit per frame, so packet times are frame indices.
-    const double fps = static_cast<double>(UNITS) / static_cast<double>(interval_);
-    AVRational frameDuration;
-    if (std::fabs(fps - std::round(fps)) < 1e-3)
-        frameDuration = AVRational{1, static_cast<int>(std::lround(fps))};
-    else
-        av_reduce(&frameDuration.num, &frameDuration.den, interval_, UNITS, INT32_MAX);
-    encoder_->time_base = frameDuration;
-    encoder_->framerate = AVRational{frameDuration.den, frameDuration.num};
+    encoder_->time_base = frameDuration(interval_);
+    encoder_->framerate = AVRational{encoder_->time_base.den, encoder_->time_base.num};
     encoder_->width = width_;
     encoder_->height = height_;
     encoder_->pix_fmt = info_.pixelFormat;
     encoder_->max_b_frames = 0; // AVI keeps no presentation times: no reordering
-    encoder_->gop_size = std::max(1, static_cast<int>(std::lround(fps * 2)));
+    encoder_->gop_size =
+        std::max(1, static_cast<int>(std::lround(static_cast<double>(UNITS) * 2 / interval_)));
     encoder_->thread_count = 1;
     applyQuality(info_, encoder_, quality_ >= 0 ? quality_ : kDefaultQuality);
 
     int err = avcodec_open2(encoder_, codec_, nullptr);
     if (err < 0) {
         lastError_ = "The " + info_.friendlyName + " encoder could not start (" + avErrorText(err) + ").";
-        closeEncoder();
+        close();
         return E_FAIL;
     }
     frame_->format = info_.pixelFormat;
     frame_->width = width_;
     frame_->height = height_;
-    if (av_frame_get_buffer(frame_, 0) < 0) {
-        closeEncoder();
-        return E_OUTOFMEMORY;
-    }
     sws_ = sws_getContext(width_, height_, AV_PIX_FMT_BGR24, width_, height_, info_.pixelFormat, SWS_POINT,
                           nullptr, nullptr, nullptr);
-    if (!sws_) {
+    if (av_frame_get_buffer(frame_, 0) < 0 || !sws_) {
         lastError_ = "No conversion to the " + info_.friendlyName + " encoder's picture format.";
-        closeEncoder();
+        close();
         return E_FAIL;
     }
+    // Some encoders choose their code by the picture format (Ut Video: ULRG for RGB).
+    static const AVCodecTag* const riffTags[] = {avformat_get_riff_video_tags(), nullptr};
+    const unsigned tag =
+        encoder_->codec_tag ? encoder_->codec_tag : av_codec_get_tag(riffTags, encoder_->codec_id);
+    if (!tag || avcodec_parameters_from_context(parameters, encoder_) < 0) {
+        close();
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    parameters->codec_tag = tag;
+    if (parameters->bits_per_coded_sample <= 0)
+        parameters->bits_per_coded_sample = 24;
     flushed_ = false;
     return S_OK;
 }
 
-void FfmpegCompressor::closeEncoder() {
+void FfmpegCompressor::close() {
     sws_freeContext(sws_);
     sws_ = nullptr;
     av_frame_free(&frame_);
-    av_packet_free(&packet_);
     avcodec_free_context(&encoder_);
 }
 
-HRESULT FfmpegCompressor::StartStreaming() {
-    if (!encoder_ || flushed_)
-        return openEncoder();
-    return S_OK;
-}
-
-HRESULT FfmpegCompressor::StopStreaming() {
-    // Stopped without end-of-stream: the frames the encoder still holds go out now.
-    if (encoder_ && !flushed_ && output_->IsConnected()) {
-        flushed_ = true;
-        if (avcodec_send_frame(encoder_, nullptr) == 0)
-            deliverPackets();
-    }
-    return S_OK;
-}
-
-HRESULT FfmpegCompressor::BreakConnect(PIN_DIRECTION direction) {
-    if (direction == PINDIR_INPUT)
-        closeEncoder();
-    return S_OK;
-}
-
-HRESULT FfmpegCompressor::Transform(MediaSample* in) {
+HRESULT FfmpegCompressor::encode(MediaSample* sample) {
     if (!encoder_ || flushed_)
         return S_FALSE;
+    if (!sample) {
+        flushed_ = true;
+        return avcodec_send_frame(encoder_, nullptr) == 0 ? S_OK : S_FALSE;
+    }
     uint8_t* p = nullptr;
-    in->GetPointer(&p);
+    sample->GetPointer(&p);
     const int stride = (width_ * 3 + 3) & ~3;
-    if (!p || in->GetActualDataLength() < stride * height_)
+    if (!p || sample->GetActualDataLength() < stride * height_)
         return E_INVALIDARG;
     // The sample is a bottom-up bitmap: start at its last row and walk backwards.
     const uint8_t* src[4] = {p + static_cast<std::ptrdiff_t>(height_ - 1) * stride, nullptr, nullptr,
@@ -265,61 +193,12 @@ HRESULT FfmpegCompressor::Transform(MediaSample* in) {
         return E_OUTOFMEMORY;
     sws_scale(sws_, src, srcStride, 0, height_, frame_->data, frame_->linesize);
     REFERENCE_TIME start = 0;
-    in->GetTime(&start, nullptr);
+    sample->GetTime(&start, nullptr);
     frame_->pts = std::llround(static_cast<double>(start) / static_cast<double>(interval_));
     // A fixed quantiser is read from each frame, not from the context.
     if (encoder_->flags & AV_CODEC_FLAG_QSCALE)
         frame_->quality = encoder_->global_quality;
-    int err = avcodec_send_frame(encoder_, frame_);
-    if (err < 0) {
-        NotifyEvent(EC_ERRORABORT, E_FAIL, "The video encoder failed (" + avErrorText(err) + ").");
-        return E_FAIL;
-    }
-    return deliverPackets();
-}
-
-HRESULT FfmpegCompressor::deliverPackets() {
-    for (;;) {
-        int err = avcodec_receive_packet(encoder_, packet_);
-        if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
-            return S_OK;
-        if (err < 0) {
-            NotifyEvent(EC_ERRORABORT, E_FAIL, "The video encoder failed (" + avErrorText(err) + ").");
-            return E_FAIL;
-        }
-        SamplePtr out;
-        HRESULT hr = output_->GetDeliveryBuffer(&out);
-        if (FAILED(hr)) {
-            av_packet_unref(packet_);
-            return hr;
-        }
-        uint8_t* dst = nullptr;
-        out->GetPointer(&dst);
-        if (packet_->size > out->GetSize()) {
-            av_packet_unref(packet_);
-            NotifyEvent(EC_ERRORABORT, E_UNEXPECTED, "A compressed frame was larger than expected.");
-            return E_UNEXPECTED;
-        }
-        std::memcpy(dst, packet_->data, static_cast<std::size_t>(packet_->size));
-        out->SetActualDataLength(packet_->size);
-        const REFERENCE_TIME start = packet_->pts * interval_;
-        const REFERENCE_TIME end = start + interval_;
-        out->SetTime(&start, &end);
-        out->SetSyncPoint((packet_->flags & AV_PKT_FLAG_KEY) != 0);
-        av_packet_unref(packet_);
-        hr = output_->Deliver(out.get());
-        if (hr != S_OK)
-            return hr;
-    }
-}
-
-HRESULT FfmpegCompressor::EndOfStream() {
-    if (encoder_ && !flushed_) {
-        flushed_ = true;
-        if (avcodec_send_frame(encoder_, nullptr) == 0)
-            deliverPackets();
-    }
-    return TransformFilter::EndOfStream();
+    return avcodec_send_frame(encoder_, frame_) == 0 ? S_OK : E_FAIL;
 }
 
 std::vector<CodecOption> FfmpegCompressor::options() const {

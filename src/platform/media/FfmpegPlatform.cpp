@@ -134,7 +134,7 @@ std::vector<std::string> FfmpegPlatform::recoverRecordings(const std::string& fo
     return media::recoverRecordings(folder);
 }
 
-HRESULT FfmpegPlatform::CreateAviMux(const std::string& path, std::shared_ptr<BaseFilter>* mux,
+HRESULT FfmpegPlatform::CreateAviMux(const std::string& path, std::shared_ptr<RecordingSink>* mux,
                                      std::string* error) {
     if (!mux)
         return E_POINTER;

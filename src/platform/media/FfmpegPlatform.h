@@ -28,7 +28,7 @@ class FfmpegPlatform : public record::MediaPlatform {
 
     record::HRESULT CreateClassEnumerator(const record::GUID& category,
                                           std::vector<record::DeviceMoniker>* devices) override;
-    record::HRESULT CreateAviMux(const std::string& path, std::shared_ptr<record::BaseFilter>* mux,
+    record::HRESULT CreateAviMux(const std::string& path, std::shared_ptr<record::RecordingSink>* mux,
                                  std::string* error) override;
 
     std::string soundProblem() override;

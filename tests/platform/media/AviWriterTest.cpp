@@ -134,7 +134,7 @@ TEST(AviWriter, DISABLED_RecordUntilKilled) {
     s.settings.videoCodec.assign("Microsoft Video 1"); // frames that depend on earlier ones
     s.settings.recordFps = 30;
     ASSERT_TRUE(s.recorder.startRecording("killed.avi"));
-    auto* mux = dynamic_cast<record::IMediaSeeking*>(s.recorder.graph()->FindFilterByName("AVI Mux"));
+    record::IMediaSeeking* mux = s.recorder.graph()->sink().get();
     ASSERT_NE(mux, nullptr);
     for (uint64_t n = 0; n < 60 * 120; n += 6) {
         feedFrames(s.pool, s.recorder, device::kDualScreenLayout, 60, 100ms, n);

@@ -93,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(Catalog, EveryEncoder, ::testing::Range(0, 8));
 TEST(Compressors, QualityIsOfferedOnlyWhereTheEncoderHasOne) {
     for (const media::EncoderInfo* info : media::availableEncoders()) {
         media::FfmpegCompressor compressor(*info, nullptr);
-        auto* vc = dynamic_cast<IAMVideoCompression*>(compressor.GetPin(1));
+        auto* vc = dynamic_cast<IAMVideoCompression*>(&compressor);
         ASSERT_NE(vc, nullptr) << "the output pin answers the quality interface";
         int32_t caps = -1;
         double defaultQuality = 0;
@@ -207,14 +207,14 @@ TEST(Compressors, SavedQualityAndStateReachTheSavedCompressorOnly) {
         settings.videoCodec.assign("MPEG-4 Part 2");
         settings.videoQuality = 0.4;
         auto mpeg4 = recorder.findVideoCompressor("MPEG-4 Part 2");
-        auto* vc = dynamic_cast<IAMVideoCompression*>(mpeg4->GetPin(1));
+        auto* vc = dynamic_cast<IAMVideoCompression*>(mpeg4.get());
         double q = 0;
         vc->get_Quality(&q);
         EXPECT_EQ(q, 0.4);
         // Looked up under a name that is not the saved one: neither quality nor state.
         settings.videoCodec.assign("FFV1 (lossless)");
         mpeg4 = recorder.findVideoCompressor("MPEG-4 Part 2");
-        vc = dynamic_cast<IAMVideoCompression*>(mpeg4->GetPin(1));
+        vc = dynamic_cast<IAMVideoCompression*>(mpeg4.get());
         vc->get_Quality(&q);
         EXPECT_LT(q, 0);
     }
