@@ -10,7 +10,8 @@
 
 namespace tavrin::record {
 
-CCapturePin::CCapturePin(TavrinFilter* filter) : CSourceStream(filter, "Out"), owner_(filter) {
+CCapturePin::CCapturePin(TavrinFilter* filter)
+    : CSourceStream(filter, "Out", "tavrin-video"), owner_(filter) {
     base::recordLog.debug("%s\n", "CCapturePin::CCapturePin");
 }
 

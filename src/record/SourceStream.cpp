@@ -5,40 +5,49 @@
 #include "record/Source.h"
 
 #include <chrono>
+#include <thread>
 
 namespace tavrin::record {
 
-CSourceStream::CSourceStream(CSource* filter, std::string name)
-    : BaseOutputPin(filter, filter->pStateLock(), std::move(name)), source_(filter) {
+CSourceStream::CSourceStream(CSource* filter, std::string name, std::string threadName)
+    : BaseOutputPin(filter, filter->pStateLock(), std::move(name)), source_(filter),
+      threadName_(std::move(threadName)) {
     filter->AddPin(this);
 }
 
 CSourceStream::~CSourceStream() {
-    if (thread_.joinable()) {
+    if (worker_.started()) {
         CallWorker(CMD_EXIT);
-        thread_.join();
+        JoinThread();
     }
     source_->RemovePin(this);
+}
+
+bool CSourceStream::StartThread() {
+    return worker_.start(threadName_, [this](const base::WorkerControl&) { ThreadProc(); });
+}
+
+void CSourceStream::JoinThread() {
+    // The thread has answered CMD_EXIT and only tidies up: a join that runs out names it.
+    worker_.join(std::chrono::seconds(5));
 }
 
 HRESULT CSourceStream::Active() {
     std::lock_guard lk(*lock_);
     if (!IsConnected())
         return S_OK;
-    if (thread_.joinable())
+    if (worker_.started())
         return S_FALSE;
     HRESULT hr = BaseOutputPin::Active();
     if (FAILED(hr))
         return hr;
-    try {
-        thread_ = std::thread([this] { ThreadProc(); });
-    } catch (const std::system_error&) {
+    if (!StartThread()) {
         BaseOutputPin::Inactive();
         return E_FAIL;
     }
     hr = CallWorker(CMD_INIT);
     if (FAILED(hr)) {
-        thread_.join();
+        JoinThread();
         BaseOutputPin::Inactive();
         return hr;
     }
@@ -51,10 +60,10 @@ HRESULT CSourceStream::Inactive() {
         return S_OK;
     // Decommitting first wakes a thread that waits for a free buffer.
     HRESULT hr = BaseOutputPin::Inactive();
-    if (thread_.joinable()) {
+    if (worker_.started()) {
         CallWorker(CMD_STOP);
         CallWorker(CMD_EXIT);
-        thread_.join();
+        JoinThread();
     }
     return hr;
 }

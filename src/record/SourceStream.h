@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Worker.h"
 #include "record/BaseOutputPin.h"
 #include "record/MediaSample.h"
 
 #include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <thread>
+#include <string>
 
 namespace tavrin::record {
 
@@ -20,14 +21,15 @@ class CSourceStream : public BaseOutputPin {
   public:
     enum Command { CMD_INIT, CMD_PAUSE, CMD_RUN, CMD_STOP, CMD_EXIT };
 
-    // Adds itself to `filter`'s pins; the destructor removes it again.
-    CSourceStream(CSource* filter, std::string name);
+    // Adds itself to `filter`'s pins; the destructor removes it again. The streaming
+    // thread is called `threadName` ("tavrin-video", ...).
+    CSourceStream(CSource* filter, std::string name, std::string threadName = "tavrin-stream");
     ~CSourceStream() override;
 
     HRESULT Active() override;
     HRESULT Inactive() override;
 
-    bool ThreadExists() const { return thread_.joinable(); }
+    bool ThreadExists() const { return worker_.started(); }
 
   protected:
     // Thread side, all called on the streaming thread.
@@ -47,8 +49,13 @@ class CSourceStream : public BaseOutputPin {
 
   private:
     void ThreadProc();
+    // Starts the streaming thread; false when none can be started.
+    bool StartThread();
+    // Waits for the streaming thread after CMD_EXIT (it has replied; only its ending is left).
+    void JoinThread();
 
-    std::thread thread_;
+    std::string threadName_;
+    base::Worker worker_;
     std::mutex callLock_; // one caller at a time
     std::mutex commandMutex_;
     std::condition_variable commandReady_;

@@ -2,6 +2,7 @@
 #include "platform/media/AudioCaptureFilter.h"
 
 #include "base/Diagnostics.h"
+#include "base/Worker.h"
 #include "platform/media/CodecTypes.h"
 #include "platform/media/FfmpegPlatform.h"
 
@@ -91,60 +92,62 @@ struct AudioReader {
     int users = 0; // recordings reading it now
     Steady::time_point idleSince = Steady::now();
     AVFormatContext* input = nullptr;
-    std::thread thread;
+    base::Worker worker;
 
-    static void run(std::shared_ptr<AudioReader> self) {
+    // The reader's thread. The reader outlives it: its owners join it, or keep a
+    // reader whose thread does not answer until the process ends.
+    void run(const base::WorkerControl& control) {
         AVPacket* packet = av_packet_alloc();
         for (;;) {
             {
-                std::unique_lock lk(self->mutex);
-                if (self->users == 0 && Steady::now() - self->idleSince > kKeepWarm)
-                    self->stop = true;
-                if (self->stop)
+                std::unique_lock lk(mutex);
+                if (users == 0 && Steady::now() - idleSince > kKeepWarm)
+                    stop = true;
+                if (stop || control.stopRequested())
                     break;
-                if (!self->input) {
-                    if (self->cv.wait_for(lk, std::chrono::seconds(1), [&] { return self->stop; }))
+                if (!input) {
+                    if (cv.wait_for(lk, std::chrono::seconds(1),
+                                    [&] { return stop || control.stopRequested(); }))
                         break;
                     lk.unlock();
                     std::string why;
-                    AVFormatContext* input = openInput(self->device, &why);
+                    AVFormatContext* opened = openInput(device, &why);
                     lk.lock();
-                    self->input = input;
+                    input = opened;
                     if (input) {
-                        self->lost = false;
-                        base::recordLog.info("Sound input \"%s\" is back\n",
-                                             self->device.description.c_str());
+                        lost = false;
+                        base::recordLog.info("Sound input \"%s\" is back\n", device.description.c_str());
                     }
                     continue;
                 }
             }
-            const int err = packet ? av_read_frame(self->input, packet) : AVERROR(ENOMEM);
+            const int err = packet ? av_read_frame(input, packet) : AVERROR(ENOMEM);
             if (err == AVERROR(EAGAIN)) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 continue;
             }
-            std::lock_guard lk(self->mutex);
+            std::lock_guard lk(mutex);
             if (err < 0) {
-                self->lost = true;
-                self->error = avErrorText(err);
-                avformat_close_input(&self->input);
-                self->cv.notify_all();
+                lost = true;
+                error = avErrorText(err);
+                avformat_close_input(&input);
+                cv.notify_all();
                 continue;
             }
             Packet p;
             p.arrival = Steady::now();
             p.bytes.assign(packet->data, packet->data + packet->size);
             av_packet_unref(packet);
-            self->packets.push_back(std::move(p));
-            while (self->packets.size() > kMaxQueuedPackets)
-                self->packets.pop_front();
-            self->cv.notify_all();
+            packets.push_back(std::move(p));
+            while (packets.size() > kMaxQueuedPackets)
+                packets.pop_front();
+            cv.notify_all();
         }
         av_packet_free(&packet);
-        avformat_close_input(&self->input);
-        std::lock_guard lk(self->mutex);
-        self->finished = true;
-        self->cv.notify_all();
+        avformat_close_input(&input);
+        std::lock_guard lk(mutex);
+        finished = true;
+        cv.notify_all();
     }
 
     static std::shared_ptr<AudioReader> start(const AudioDevice& device, std::string* error) {
@@ -153,26 +156,35 @@ struct AudioReader {
         reader->input = openInput(device, error);
         if (!reader->input)
             return nullptr;
-        reader->thread = std::thread(&AudioReader::run, reader);
+        AudioReader* r = reader.get();
+        // The worker's stop (when the last owner lets go) wakes the reader's own wait too.
+        if (!r->worker.start(
+                "tavrin-audio", [r](const base::WorkerControl& control) { r->run(control); },
+                [r] { r->cv.notify_all(); })) {
+            avformat_close_input(&reader->input);
+            if (error)
+                *error = "no thread could be started";
+            return nullptr;
+        }
         return reader;
     }
 
-    // Stops the thread; one that does not answer within two seconds is left behind.
-    void shutDown(bool quiet = false) {
-        std::unique_lock lk(mutex);
-        stop = true;
-        cv.notify_all();
-        const bool done = cv.wait_for(lk, std::chrono::seconds(2), [&] { return finished; });
-        lk.unlock();
-        if (!thread.joinable())
-            return;
-        if (done) {
-            thread.join();
-        } else {
-            if (!quiet)
-                base::recordLog.warning("The sound input does not answer; leaving its reader behind\n");
-            thread.detach();
+    // Stops the thread; one that does not answer within two seconds (a sound server
+    // that hangs) is named and left running, its reader kept until the process ends.
+    static void shutDown(std::shared_ptr<AudioReader> reader, bool quiet = false) {
+        {
+            std::lock_guard lk(reader->mutex);
+            reader->stop = true;
         }
+        reader->cv.notify_all();
+        if (reader->worker.join(std::chrono::seconds(2)))
+            return;
+        if (!quiet)
+            base::recordLog.warning("The sound input does not answer; leaving its reader behind\n");
+        static auto* leftBehind = new std::vector<std::shared_ptr<AudioReader>>; // never freed: see above
+        static std::mutex leftBehindLock;
+        std::lock_guard lk(leftBehindLock);
+        leftBehind->push_back(std::move(reader));
     }
 };
 
@@ -198,7 +210,7 @@ class WarmDevices {
             }
         }
         if (reader_)
-            reader_->shutDown();
+            AudioReader::shutDown(std::move(reader_));
         reader_ = AudioReader::start(device, error);
         key_ = reader_ ? key : std::string();
         return reader_;
@@ -207,7 +219,7 @@ class WarmDevices {
     void closeAll(bool quiet = false) {
         std::lock_guard lk(mutex_);
         if (reader_)
-            reader_->shutDown(quiet);
+            AudioReader::shutDown(std::move(reader_), quiet);
         reader_.reset();
         key_.clear();
     }
@@ -221,7 +233,7 @@ class WarmDevices {
 } // namespace
 
 AudioCapturePin::AudioCapturePin(AudioCaptureFilter* filter)
-    : CSourceStream(filter, "Capture"), owner_(filter) {}
+    : CSourceStream(filter, "Capture", "tavrin-sound"), owner_(filter) {}
 
 AudioCapturePin::~AudioCapturePin() {
     swr_free(&swr_);
