@@ -53,13 +53,15 @@ std::optional<SizingTracker::Step> SizingTracker::finish(int64_t maxWidth, int64
     step.target = *last_;
     const SizingEdge edge = inferSizingEdge(*start_, *last_);
     step.size = applySizingRule(width_, height_, 0, 0, edge, step.target);
-    ClientSize fitted = fitClientSize(width_, height_, step.size, maxWidth, maxHeight);
+    ClientSize fitted;
     if (wholeMultiples) {
         // The nearest whole multiple of the picture, as long as it fits.
         const int64_t room = std::min(maxWidth / width_, maxHeight / height_);
         const int64_t k =
             std::clamp<int64_t>((step.size.width + width_ / 2) / width_, 1, std::max<int64_t>(room, 1));
         fitted = {static_cast<int32_t>(k * width_), static_cast<int32_t>(k * height_)};
+    } else {
+        fitted = fitClientSize(width_, height_, step.size, maxWidth, maxHeight);
     }
     if (!(fitted == step.size)) {
         // Snapping up must not push the window off the screen: the largest size that

@@ -23,10 +23,6 @@ CSourceStream::~CSourceStream() {
     source_->RemovePin(this);
 }
 
-bool CSourceStream::StartThread() {
-    return worker_.start(threadName_, [this](const base::WorkerControl&) { ThreadProc(); });
-}
-
 void CSourceStream::JoinThread() {
     // The thread has answered CMD_EXIT and only tidies up: a join that runs out names it.
     worker_.join(std::chrono::seconds(5));
@@ -41,7 +37,7 @@ HRESULT CSourceStream::Active() {
     HRESULT hr = BaseOutputPin::Active();
     if (FAILED(hr))
         return hr;
-    if (!StartThread()) {
+    if (!worker_.start(threadName_, [this](const base::WorkerControl&) { ThreadProc(); })) {
         BaseOutputPin::Inactive();
         return E_FAIL;
     }

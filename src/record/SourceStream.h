@@ -49,8 +49,6 @@ class CSourceStream : public BaseOutputPin {
 
   private:
     void ThreadProc();
-    // Starts the streaming thread; false when none can be started.
-    bool StartThread();
     // Waits for the streaming thread after CMD_EXIT (it has replied; only its ending is left).
     void JoinThread();
 
