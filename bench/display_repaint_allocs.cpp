@@ -56,7 +56,7 @@ void BM_DisplayRepaint(benchmark::State& state, bool alsoQtUpdate) {
         return;
     }
     display::DisplaySettings settings;
-    base::ControlWindowLink link;
+    base::MessageLink link;
     qt_display::QtDisplayManager displays(settings, link);
     displays.applyDisplayMode(device::kDualScreenLayout, false);
     qt_display::DisplayWindow* window = displays.mainWindow();

@@ -125,7 +125,7 @@ class MarkedTransport final : public device::UsbTransport {
 
 // The control window as the read thread sees it: the real Qt target, with the
 // calling thread's region marked around Qt's part.
-class MarkedTarget final : public device::ControlWindowTarget {
+class MarkedTarget final : public device::FrameSink {
   public:
     explicit MarkedTarget(qt::QtMessageTarget& target) : target_(target) {}
     void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {

@@ -4,8 +4,8 @@
 // second, CPU time per frame (all threads), and megabytes per minute of recording.
 #include "base/Diagnostics.h"
 #include "device/FrameQueue.h"
-#include "display/FrameConversion.h"
 #include "device/ScreenLayout.h"
+#include "display/FrameConversion.h"
 #include "platform/media/EncoderCatalog.h"
 #include "platform/media/FfmpegPlatform.h"
 #include "platform/sim/SimulatedBoard.h"

@@ -61,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     device::FramePool& pool = sharedPool();
     FuzzedDataProvider in(data, size);
     {
-        auto filter =
-            std::dynamic_pointer_cast<TavrinFilter>(TavrinFilter::CreateInstance(in.ConsumeIntegral<int32_t>()));
+        auto filter = std::dynamic_pointer_cast<TavrinFilter>(
+            TavrinFilter::CreateInstance(in.ConsumeIntegral<int32_t>()));
         if (!filter)
             return 0;
         CCapturePin& pin = *filter->pin;

@@ -5,9 +5,9 @@
 //                       [--full-screen] [--menu] [--quit-after MS]
 #include "base/Messages.h"
 #include "device/FrameQueue.h"
+#include "device/ScreenLayout.h"
 #include "display/DisplaySettings.h"
 #include "display/FrameConversion.h"
-#include "device/ScreenLayout.h"
 #include "platform/qt_display/DisplayWindow.h"
 #include "platform/qt_display/QtDisplayManager.h"
 #include "platform/sim/SimulatedBoard.h"
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no memory for the frames\n");
         return 1;
     }
-    base::ControlWindowLink link;
+    base::MessageLink link;
     qt_display::QtDisplayManager displays(settings, link);
     DemoControlWindow control(displays);
     link.set(&control);

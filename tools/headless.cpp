@@ -49,7 +49,7 @@ class ToolFolders final : public base::UserFolders {
 
 // A console in place of the control window: a queue of posted messages,
 // handled on the main thread as the real window handles them.
-class ConsolePlatform final : public app::AppPlatform, public device::ControlWindowTarget {
+class ConsolePlatform final : public app::AppPlatform, public device::FrameSink {
   public:
     ConsolePlatform(app::CaptureApp& app, std::chrono::seconds runTime) : app_(app), runTime_(runTime) {}
 

@@ -21,7 +21,7 @@ using namespace tavrin;
 namespace {
 
 // Stands in for the control window: takes each frame and lets go of it at once.
-class ReleasingTarget : public device::ControlWindowTarget {
+class ReleasingTarget : public device::FrameSink {
   public:
     void postFrame(device::FrameRef frame) override {
         ++frames;

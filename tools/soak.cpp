@@ -256,7 +256,7 @@ class SoakDisplays final : public display::DisplayManager {
 
 // The control window: a message queue handled on the main thread by the real
 // ControlWindowLogic, with delayed re-posts for the messages it retries.
-class SoakWindow final : public device::ControlWindowTarget, public app::ControlWindowView {
+class SoakWindow final : public device::FrameSink, public app::ControlWindowView {
   public:
     struct Message {
         uint32_t message;

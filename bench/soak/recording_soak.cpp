@@ -11,8 +11,8 @@
 // make files past 1 GiB quickly.
 #include "base/Diagnostics.h"
 #include "device/FrameQueue.h"
-#include "display/FrameConversion.h"
 #include "device/ScreenLayout.h"
+#include "display/FrameConversion.h"
 #include "platform/media/FfmpegPlatform.h"
 #include "platform/sim/SimulatedBoard.h"
 #include "record/Recorder.h"
@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
     // The board: a frame every 1/60 s, converted and handed over as the control window does.
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
-    const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    const auto end =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     const auto boardInterval = std::chrono::nanoseconds(16'666'667);
     auto due = start;
     auto nextStatus = start + std::chrono::seconds(1);

@@ -31,8 +31,9 @@ class MessageTarget {
     virtual void postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) = 0;
 };
 
-// The control window as other threads see it: possibly not there yet.
-class ControlWindowLink {
+// Where the program's messages go, as other threads see it: the control
+// window, possibly not there yet.
+class MessageLink {
   public:
     void set(MessageTarget* target) { target_.store(target, std::memory_order_release); }
     bool isSet() const { return target_.load(std::memory_order_acquire) != nullptr; }

@@ -24,11 +24,11 @@ class FrameQueue;
 struct CaptureFrame {
     std::unique_ptr<uint8_t[]> data; // kFrameBufferBytes, the device buffer
     std::vector<uint8_t> image;      // converted picture, 4 bytes a pixel (B, G, R, 0)
-    device::ScreenLayout layout;    // the row `image` was built for; layoutId 0 = never built
+    device::ScreenLayout layout;     // the row `image` was built for; layoutId 0 = never built
     int32_t result = FRAME_OK;
     int64_t sampleTime = 0;
     int32_t refCount = 0;
-    std::mutex lock; // guards refCount only
+    std::mutex lock;            // guards refCount only
     FrameQueue* home = nullptr; // the free-frame queue that the last release returns it to
 
     // Pixel word i of the device buffer (little-endian on the wire).

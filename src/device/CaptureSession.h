@@ -2,8 +2,8 @@
 #pragma once
 
 #include "base/Worker.h"
-#include "device/ControlWindowTarget.h"
 #include "device/FrameQueue.h"
+#include "device/FrameSink.h"
 #include "device/LockRequest.h"
 #include "device/TavrinDevice.h"
 #include "device/UsbDevice.h"
@@ -30,7 +30,7 @@ class CaptureSession {
     CaptureSession& operator=(const CaptureSession&) = delete;
 
     // Where frames and device news are posted; possibly not there yet.
-    ControlWindowLink controlWindow;
+    FrameLink controlWindow;
 
     // Guards currentDevice and every call into a device. Recursive, so a device
     // operation may close its own device while the caller holds the lock.

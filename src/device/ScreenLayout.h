@@ -37,6 +37,8 @@ inline constexpr std::array<ScreenLayout, kLayoutCount> screenLayouts = {{
 }};
 
 // True for an id that names a row of the table.
-constexpr bool isLayoutIndex(int32_t id) { return id >= 0 && id < kLayoutCount; }
+constexpr bool isLayoutIndex(int32_t id) {
+    return id >= 0 && id < kLayoutCount;
+}
 
 } // namespace tavrin::device

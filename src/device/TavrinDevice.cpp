@@ -19,7 +19,7 @@ constexpr uint32_t kMaxMemoryChunk = 4096;
 } // namespace
 
 TavrinDevice::TavrinDevice(UsbTransport& transport, const ModifierKeys& keys,
-                           const base::ControlWindowLink& controlWindow)
+                           const base::MessageLink& controlWindow)
     : transport_(transport), keys_(keys), controlWindow_(controlWindow) {}
 
 TavrinDevice::~TavrinDevice() = default;
@@ -135,7 +135,8 @@ int TavrinDevice::vendorIn(uint8_t request, uint16_t value, uint16_t length, uin
 }
 
 bool TavrinDevice::memoryRead(uint16_t address, uint32_t length, uint8_t* destination) {
-    const uint8_t addressBytes[2] = {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address & 0xFF)};
+    const uint8_t addressBytes[2] = {static_cast<uint8_t>(address >> 8),
+                                     static_cast<uint8_t>(address & 0xFF)};
     if (!controlOut(kRequestMemory, kFirmwareMemory, 2, addressBytes))
         return false;
     uint32_t done = 0;

@@ -14,8 +14,7 @@ namespace tavrin::device {
 // frame data on pipe 0x82 and one status read kept outstanding on pipe 0x86.
 class TavrinDevice : public UsbDevice {
   public:
-    TavrinDevice(UsbTransport& transport, const ModifierKeys& keys,
-                 const base::ControlWindowLink& controlWindow);
+    TavrinDevice(UsbTransport& transport, const ModifierKeys& keys, const base::MessageLink& controlWindow);
     ~TavrinDevice() override;
 
     bool open(const InterfaceClassId* filter) override;
@@ -51,7 +50,7 @@ class TavrinDevice : public UsbDevice {
 
     UsbTransport& transport_;
     const ModifierKeys& keys_;
-    const base::ControlWindowLink& controlWindow_;
+    const base::MessageLink& controlWindow_;
     std::unique_ptr<UsbConnection> connection_;
     std::span<const uint8_t> firmwareContainer_;
     const ZlibInflater* inflater_ = nullptr;

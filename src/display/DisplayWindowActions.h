@@ -65,7 +65,7 @@ class DisplayWindowActions {
   public:
     // `options`: the program's own options; null leaves their items out of the menu.
     DisplayWindowActions(DisplaySettings& settings, PictureOptions& picture,
-                         const base::ControlWindowLink& controlWindow, DisplayWindowHost& host,
+                         const base::MessageLink& controlWindow, DisplayWindowHost& host,
                          base::ProgramOptions* options = nullptr)
         : settings_(settings), picture_(picture), controlWindow_(controlWindow), host_(host),
           options_(options) {}
@@ -87,7 +87,7 @@ class DisplayWindowActions {
 
     DisplaySettings& settings_;
     PictureOptions& picture_;
-    const base::ControlWindowLink& controlWindow_;
+    const base::MessageLink& controlWindow_;
     DisplayWindowHost& host_;
     base::ProgramOptions* options_;
 };

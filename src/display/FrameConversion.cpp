@@ -240,7 +240,8 @@ void convertSingleScreen(const uint8_t* data, uint8_t* image, ConversionKernel k
 bool convertFrame(device::CaptureFrame& frame, int32_t layoutId) {
     if (frame.layout.layoutId != layoutId || !device::isLayoutIndex(layoutId)) {
         // An id outside the table gets the empty row 0 and so no picture.
-        const device::ScreenLayout& row = device::screenLayouts[device::isLayoutIndex(layoutId) ? layoutId : 0];
+        const device::ScreenLayout& row =
+            device::screenLayouts[device::isLayoutIndex(layoutId) ? layoutId : 0];
         const auto bytes = static_cast<std::size_t>(row.width) * static_cast<std::size_t>(row.height) * 4;
         try {
             // Keeps the capacity it has: going back to a larger layout later

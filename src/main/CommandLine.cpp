@@ -11,11 +11,24 @@ namespace {
 
 // The options QGuiApplication, QApplication and the xcb platform take out of argv
 // themselves (Qt 6); they are accepted here and handed on untouched.
-constexpr const char* kQtValueOptions[] = {
-    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "geometry",
-    "qwindowicon", "icon", "qwindowtitle", "title", "session", "display", "name", "style", "stylesheet",
-    "qmljsdebugger"};
-constexpr const char* kQtFlagOptions[] = {"reverse", "sync", "widgetcount", "nograb", "dograb", "testability"};
+constexpr const char* kQtValueOptions[] = {"platform",
+                                           "platformpluginpath",
+                                           "platformtheme",
+                                           "plugin",
+                                           "qwindowgeometry",
+                                           "geometry",
+                                           "qwindowicon",
+                                           "icon",
+                                           "qwindowtitle",
+                                           "title",
+                                           "session",
+                                           "display",
+                                           "name",
+                                           "style",
+                                           "stylesheet",
+                                           "qmljsdebugger"};
+constexpr const char* kQtFlagOptions[] = {"reverse", "sync",   "widgetcount",
+                                          "nograb",  "dograb", "testability"};
 
 std::string usage(const ProgramIdentity& identity) {
     std::string text = "Usage: " + std::string(identity.executable) + " [options]\n";
@@ -37,7 +50,8 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, const 
     QCommandLineParser parser;
     // Qt's options are single-dash words ("-platform xcb"), not bundles of letters.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")});
+    const QCommandLineOption help(
+        QStringList{QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
     parser.addOption(help);
     parser.addOption(version);
@@ -56,7 +70,8 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args, const 
     for (const std::string& arg : args)
         list << QString::fromLocal8Bit(arg.data(), static_cast<qsizetype>(arg.size()));
     if (list.isEmpty())
-        list << QString::fromUtf8(identity.executable.data(), static_cast<qsizetype>(identity.executable.size()));
+        list << QString::fromUtf8(identity.executable.data(),
+                                  static_cast<qsizetype>(identity.executable.size()));
 
     CommandLineOutcome outcome;
     std::string error;

@@ -27,9 +27,9 @@ class AudioTimeline {
         int64_t stretch = 0; // samples to add (or, negative, remove) while writing the rest
     };
     struct Counts {
-        int64_t gaps = 0;        // silences put in while recording (the source stopped)
+        int64_t gaps = 0; // silences put in while recording (the source stopped)
         int64_t gapSamples = 0;
-        int64_t splices = 0;     // cuts made because the source ran far ahead of the clock
+        int64_t splices = 0; // cuts made because the source ran far ahead of the clock
         int64_t splicedSamples = 0;
         int64_t leadSamples = 0; // silence before the first sound
     };

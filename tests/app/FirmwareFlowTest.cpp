@@ -40,9 +40,7 @@ constexpr uint32_t kProgressMessage = 1124;
 constexpr uint32_t kWorkerDoneMessage = 1125;
 constexpr uint32_t kArrivalMessage = 1126; // the board's interface appeared
 
-class FirmwarePlatform : public app::AppPlatform,
-                         public device::ControlWindowTarget,
-                         public FirmwareDialogView {
+class FirmwarePlatform : public app::AppPlatform, public device::FrameSink, public FirmwareDialogView {
   public:
     using Clock = std::chrono::steady_clock;
 

@@ -29,7 +29,7 @@ using namespace std::chrono_literals;
 namespace {
 
 // The control window's queue: frames wait here until the test's "loop" takes them.
-class QueueWindow final : public device::ControlWindowTarget {
+class QueueWindow final : public device::FrameSink {
   public:
     void postMessage(uint32_t, uintptr_t, intptr_t) override {}
     void postFrame(device::FrameRef frame) override {

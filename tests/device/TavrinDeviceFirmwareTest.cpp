@@ -51,7 +51,7 @@ struct FirmwareFixture : ::testing::Test {
     FakeControlWindow window;
     sim::SimulatedBoard board{blankBoard()};
     NoModifierKeys keys;
-    base::ControlWindowLink link;
+    base::MessageLink link;
     FakeInflater inflater{makeFirmwareTestImage()};
     TavrinDevice device{board, keys, link};
     std::vector<int> progress;

@@ -28,7 +28,7 @@ struct DeviceFixture : ::testing::Test {
     sim::SimulatedBoard board{sim::SimulatedBoard::Options{0, 4, true}};
     HeldKeys keys;
     FakeControlWindow window;
-    base::ControlWindowLink link;
+    base::MessageLink link;
     TavrinDevice device{board, keys, link};
     DiagnosticCapture diag;
     std::unique_ptr<uint8_t[]> buffer{new uint8_t[kFrameBufferBytes]};

@@ -58,7 +58,7 @@ struct ActionsTest : ::testing::Test {
     DisplaySettings settings;
     PictureOptions picture;
     tavrin::testing::FakeControlWindow control;
-    base::ControlWindowLink link;
+    base::MessageLink link;
     FakeHost host;
     DisplayWindowActions actions{settings, picture, link, host};
 };
@@ -194,7 +194,7 @@ TEST_F(ActionsTest, OtherCommandsAreNotOurs) {
 }
 
 TEST_F(ActionsTest, NothingIsPostedBeforeTheControlWindowExists) {
-    base::ControlWindowLink unset;
+    base::MessageLink unset;
     DisplayWindowActions early(settings, picture, unset, host);
     early.keyDown(DisplayKey::F12);
     early.closeRequested();

@@ -103,8 +103,8 @@ TEST(FrameConversion, AnErrorFrameIsWhiteEverywhereInBothLayouts) {
     for (int layout : {device::kDualScreenLayout, device::kSingleScreenLayout}) {
         ASSERT_TRUE(convertFrame(f.frame, layout));
         const auto& img = f.frame.image;
-        ASSERT_EQ(img.size(),
-                  static_cast<std::size_t>(device::screenLayouts[layout].width * device::screenLayouts[layout].height * 4));
+        ASSERT_EQ(img.size(), static_cast<std::size_t>(device::screenLayouts[layout].width *
+                                                       device::screenLayouts[layout].height * 4));
         for (std::size_t i = 0; i < img.size(); i += 4) {
             ASSERT_EQ(img[i], 255);
             ASSERT_EQ(img[i + 1], 255);

@@ -4,9 +4,9 @@
 #include "base/Diagnostics.h"
 #include "base/Messages.h"
 #include "device/CaptureFrame.h"
-#include "device/ControlWindowTarget.h"
 #include "device/DeviceArrival.h"
 #include "device/FrameQueue.h"
+#include "device/FrameSink.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -29,7 +29,7 @@ struct PostedMessage {
 // Records every posted message and frame (as a UM_FRAME message). Frames are
 // either let go of at once (like a control window with no consumers) or kept
 // until the test lets go of them; keep the pool alive until then.
-class FakeControlWindow : public device::ControlWindowTarget {
+class FakeControlWindow : public device::FrameSink {
   public:
     explicit FakeControlWindow(bool releaseFrames = true) : releaseFrames_(releaseFrames) {}
     ~FakeControlWindow() override { releaseAll(); }
@@ -160,7 +160,8 @@ class DiagnosticCapture {
     int count(const std::string& needle) const {
         std::string t = text();
         int n = 0;
-        for (std::size_t pos = t.find(needle); pos != std::string::npos; pos = t.find(needle, pos + needle.size()))
+        for (std::size_t pos = t.find(needle); pos != std::string::npos;
+             pos = t.find(needle, pos + needle.size()))
             ++n;
         return n;
     }

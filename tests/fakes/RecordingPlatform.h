@@ -15,8 +15,7 @@ namespace tavrin::testing {
 // inside it, to look at the application's state at that moment.
 class RecordingPlatform : public app::AppPlatform {
   public:
-    RecordingPlatform(app::CaptureApp& app, device::ControlWindowTarget& window)
-        : app_(app), window_(window) {}
+    RecordingPlatform(app::CaptureApp& app, device::FrameSink& window) : app_(app), window_(window) {}
 
     void initToolkit() override { record("initToolkit", onInitToolkit); }
     bool createControlWindow() override {
@@ -81,7 +80,7 @@ class RecordingPlatform : public app::AppPlatform {
     }
 
     app::CaptureApp& app_;
-    device::ControlWindowTarget& window_;
+    device::FrameSink& window_;
     mutable std::mutex mutex_;
     std::vector<std::string> steps_;
 };

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "device/ControlWindowTarget.h"
+#include "device/FrameSink.h"
 
 #include <QObject>
 
@@ -13,7 +13,7 @@ namespace tavrin::qt {
 // itself; the handlers run later on the thread this object lives in. Posting never
 // waits. Keep it alive while any thread may still post to it; frames still queued
 // when it goes are let go of.
-class QtMessageTarget : public QObject, public device::ControlWindowTarget {
+class QtMessageTarget : public QObject, public device::FrameSink {
     Q_OBJECT
   public:
     using Handler = std::function<void(uint32_t message, uintptr_t wParam, intptr_t lParam)>;

@@ -91,8 +91,8 @@ void DisplayWindow::noteFrameMargins() {
 }
 
 DisplayWindow::DisplayWindow(display::DisplaySettings& settings, display::PictureOptions& picture,
-                             const base::ControlWindowLink& controlWindow,
-                             std::function<void(bool)> rearrangeAll, base::ProgramOptions* options)
+                             const base::MessageLink& controlWindow, std::function<void(bool)> rearrangeAll,
+                             base::ProgramOptions* options)
     : settings_(settings), picture_(picture), rearrangeAll_(std::move(rearrangeAll)),
       actions_(settings, picture, controlWindow, *this, options) {
     setAttribute(Qt::WA_DeleteOnClose, false);

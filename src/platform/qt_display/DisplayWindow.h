@@ -40,7 +40,7 @@ class DisplayWindow final : public QOpenGLWidget,
     // menu or keys: every picture window then follows them (rearrange()).
     // `options`: the program's own options for the menu's items; may be null.
     DisplayWindow(display::DisplaySettings& settings, display::PictureOptions& picture,
-                  const base::ControlWindowLink& controlWindow, std::function<void(bool shape)> rearrangeAll,
+                  const base::MessageLink& controlWindow, std::function<void(bool shape)> rearrangeAll,
                   base::ProgramOptions* options = nullptr);
     ~DisplayWindow() override;
 

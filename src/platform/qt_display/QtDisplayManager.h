@@ -27,7 +27,7 @@ void showFatalErrorAndExit(std::string_view text);
 class QtDisplayWindowFactory : public display::DisplayWindowFactory {
   public:
     QtDisplayWindowFactory(display::DisplaySettings& settings, display::PictureOptions& picture,
-                           const base::ControlWindowLink& controlWindow, FatalErrorHandler fatalError,
+                           const base::MessageLink& controlWindow, FatalErrorHandler fatalError,
                            std::function<void(bool)> rearrangeAll, base::ProgramOptions* options = nullptr)
         : settings_(settings), picture_(picture), controlWindow_(controlWindow),
           fatalError_(std::move(fatalError)), rearrangeAll_(std::move(rearrangeAll)), options_(options) {}
@@ -43,7 +43,7 @@ class QtDisplayWindowFactory : public display::DisplayWindowFactory {
     int roomBeside_ = 0;
     display::DisplaySettings& settings_;
     display::PictureOptions& picture_;
-    const base::ControlWindowLink& controlWindow_;
+    const base::MessageLink& controlWindow_;
     FatalErrorHandler fatalError_;
     std::function<void(bool)> rearrangeAll_;
     base::ProgramOptions* options_;
@@ -56,7 +56,7 @@ class QtDisplayManager final : public display::DisplayManager {
   public:
     // `options`: the program's own options for the windows' menus; may be null.
     // `picture`: where the picture options are kept; null: the manager's own.
-    QtDisplayManager(display::DisplaySettings& settings, const base::ControlWindowLink& controlWindow,
+    QtDisplayManager(display::DisplaySettings& settings, const base::MessageLink& controlWindow,
                      FatalErrorHandler fatalError = showFatalErrorAndExit,
                      base::ProgramOptions* options = nullptr, display::PictureOptions* picture = nullptr)
         : picture_(picture ? *picture : ownPicture_),

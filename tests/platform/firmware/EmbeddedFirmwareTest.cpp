@@ -32,7 +32,7 @@ TEST(EmbeddedFirmware, InstalledImageUpdatesTheBoard) {
     options.version = 1;
     sim::SimulatedBoard board(options);
     NoModifierKeys keys;
-    base::ControlWindowLink link;
+    base::MessageLink link;
     TavrinDevice device(board, keys, link);
     firmware::installFirmwareImage(device);
     ASSERT_TRUE(device.open(nullptr));

@@ -75,7 +75,7 @@ TEST(LodepngInflater, CorruptContainerFailsTheUpdateWithCode90) {
     options.version = 1;
     sim::SimulatedBoard board(options);
     NoModifierKeys keys;
-    base::ControlWindowLink link;
+    base::MessageLink link;
     TavrinDevice device(board, keys, link);
     ASSERT_TRUE(device.open(nullptr));
 
@@ -103,7 +103,7 @@ TEST(EmbeddedFirmware, WithoutASuppliedImageTheUpdateSaysResourceLoadFailed) {
     options.version = 1;
     sim::SimulatedBoard board(options);
     NoModifierKeys keys;
-    base::ControlWindowLink link;
+    base::MessageLink link;
     TavrinDevice device(board, keys, link);
     firmware::installFirmwareImage(device);
     ASSERT_TRUE(device.open(nullptr));

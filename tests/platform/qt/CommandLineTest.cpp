@@ -25,8 +25,16 @@ TEST(CommandLine, AnswersHelpVersionAndRefusesWhatItDoesNotKnow) {
         {{"-h"}, false, 0, "Usage: tavrin-capture [options]\n", ""},
         // Qt's own options, with and without values, in Qt's spellings.
         {{"-platform", "offscreen", "-reverse"}, true, 0, "", ""},
-        {{"--platform=xcb", "-style=Fusion", "-display", ":0", "-name", "x", "-qwindowtitle", "t"}, true, 0, "", ""},
-        {{"--bogus"}, false, 2, "", "tavrin-capture: Unknown option 'bogus'.\nUsage: tavrin-capture [options]\n"},
+        {{"--platform=xcb", "-style=Fusion", "-display", ":0", "-name", "x", "-qwindowtitle", "t"},
+         true,
+         0,
+         "",
+         ""},
+        {{"--bogus"},
+         false,
+         2,
+         "",
+         "tavrin-capture: Unknown option 'bogus'.\nUsage: tavrin-capture [options]\n"},
         {{"-xyz"}, false, 2, "", "tavrin-capture: Unknown option 'xyz'.\n"},
         {{"file.avi"}, false, 2, "", "tavrin-capture: Unexpected argument 'file.avi'.\n"},
         // An option that needs a value, without one.

@@ -101,7 +101,7 @@ class ControlWindowQtTest : public QObject {
         target.setHandler([&](uint32_t m, uintptr_t w, intptr_t l) {
             seen.push_back({m, w, l, QThread::currentThread() == qApp->thread()});
         });
-        base::ControlWindowLink link;
+        base::MessageLink link;
         link.set(&target);
         std::thread poster([&] {
             link.post(base::UM_FRAME, 0, 0x1234);
@@ -138,7 +138,7 @@ class ControlWindowQtTest : public QObject {
                 seen.push_back(QThread::currentThread() == qApp->thread() ? "frame" : "frame elsewhere");
                 taken.push_back(std::move(frame));
             });
-            device::ControlWindowLink link;
+            device::FrameLink link;
             link.set(&target);
             std::thread poster([&] {
                 link.postFrame(pool.take(now));

@@ -19,7 +19,7 @@ class DisplayFailureQtTest : public QObject {
     void withoutOpenGlTheProgramEndsWithDxInitFailed() {
         display::DisplaySettings settings;
         tavrin::testing::FakeControlWindow control;
-        base::ControlWindowLink link;
+        base::MessageLink link;
         link.set(&control);
         std::vector<std::string> fatal;
         // The real handler never returns; this one records and lets the test go on.

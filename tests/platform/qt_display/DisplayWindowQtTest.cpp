@@ -73,7 +73,7 @@ class DisplayWindowQtTest : public QObject {
   private:
     display::DisplaySettings settings;
     std::unique_ptr<tavrin::testing::FakeControlWindow> control;
-    std::unique_ptr<base::ControlWindowLink> link;
+    std::unique_ptr<base::MessageLink> link;
     std::unique_ptr<device::FramePool> pool;
     std::unique_ptr<qt_display::QtDisplayManager> displays;
     uint64_t pictureNumber = 7;
@@ -149,7 +149,7 @@ class DisplayWindowQtTest : public QObject {
     void init() {
         settings = display::DisplaySettings{};
         control = std::make_unique<tavrin::testing::FakeControlWindow>();
-        link = std::make_unique<base::ControlWindowLink>();
+        link = std::make_unique<base::MessageLink>();
         link->set(control.get());
         pool = std::make_unique<device::FramePool>();
         QVERIFY(pool->setup());

@@ -48,7 +48,7 @@ struct Emulated : ::testing::Test {
 
     tavrin::testing::DiagnosticCapture diag;
     tavrin::testing::FakeControlWindow window;
-    base::ControlWindowLink link;
+    base::MessageLink link;
     tavrin::testing::ArrivalRecorder arrivals;
     usb::LibusbTransport transport;
     NoModifierKeys keys;

@@ -9,9 +9,9 @@
 
 namespace tavrin::device {
 
-// The control window as the capture side posts to it: the program's messages,
-// and frames (UM_FRAME) as typed events that carry their reference.
-class ControlWindowTarget : public base::MessageTarget {
+// Where the capture side posts: the program's messages, and frames (UM_FRAME)
+// as typed events that carry their reference. The control window is one.
+class FrameSink : public base::MessageTarget {
   public:
     // Takes over `frame` and hands it to the window's thread later, without
     // waiting. A frame that is never handled (the window or its queue gone first)
@@ -19,17 +19,17 @@ class ControlWindowTarget : public base::MessageTarget {
     virtual void postFrame(FrameRef frame) = 0;
 };
 
-// The session's link to the control window: base::ControlWindowLink for messages,
-// plus frames. Its set() hides the base's, so the target always takes frames too.
-class ControlWindowLink : public base::ControlWindowLink {
+// The session's link to its frame sink, possibly not there yet: a message link
+// plus frames. Its set() hides the base's, so the sink always takes frames too.
+class FrameLink : public base::MessageLink {
   public:
-    void set(ControlWindowTarget* target) {
+    void set(FrameSink* target) {
         frameTarget_.store(target, std::memory_order_release);
-        base::ControlWindowLink::set(target);
+        base::MessageLink::set(target);
     }
     // Returns false while no control window exists; the frame is then back in the pool.
     bool postFrame(FrameRef frame) const {
-        ControlWindowTarget* target = frameTarget_.load(std::memory_order_acquire);
+        FrameSink* target = frameTarget_.load(std::memory_order_acquire);
         if (!target)
             return false;
         target->postFrame(std::move(frame));
@@ -37,7 +37,7 @@ class ControlWindowLink : public base::ControlWindowLink {
     }
 
   private:
-    std::atomic<ControlWindowTarget*> frameTarget_{nullptr};
+    std::atomic<FrameSink*> frameTarget_{nullptr};
 };
 
 } // namespace tavrin::device
