@@ -8,8 +8,8 @@
 
 #include "base/Diagnostics.h"
 #include "base/Messages.h"
+#include "base/Settings.h"
 #include "device/FrameQueue.h"
-#include "display/DisplaySettings.h"
 #include "display/FrameConversion.h"
 #include "platform/qt_display/DisplayWindow.h"
 #include "platform/qt_display/QtDisplayManager.h"
@@ -55,7 +55,7 @@ void BM_DisplayRepaint(benchmark::State& state, bool alsoQtUpdate) {
         state.SkipWithError("no frames");
         return;
     }
-    display::DisplaySettings settings;
+    base::Settings settings;
     base::MessageLink link;
     qt_display::QtDisplayManager displays(settings, link);
     displays.applyDisplayMode(device::kDualScreenLayout, false);

@@ -4,9 +4,9 @@
 //   tavrin-display-demo [--layout 6|7] [--split] [--point] [--shrink] [--top] [--fps N]
 //                       [--full-screen] [--menu] [--quit-after MS]
 #include "base/Messages.h"
+#include "base/Settings.h"
 #include "device/FrameQueue.h"
 #include "device/ScreenLayout.h"
-#include "display/DisplaySettings.h"
 #include "display/FrameConversion.h"
 #include "platform/qt_display/DisplayWindow.h"
 #include "platform/qt_display/QtDisplayManager.h"
@@ -53,7 +53,7 @@ class DemoControlWindow : public base::MessageTarget {
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    display::DisplaySettings settings;
+    base::Settings settings;
     int fps = 60;
     int quitAfter = 0;
     bool fullScreen = false;

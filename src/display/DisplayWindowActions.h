@@ -3,7 +3,7 @@
 
 #include "base/Messages.h"
 #include "base/ProgramOptions.h"
-#include "display/DisplaySettings.h"
+#include "base/Settings.h"
 #include "display/PictureArrangement.h"
 
 #include <array>
@@ -63,8 +63,11 @@ class DisplayWindowHost {
 // The display window's menu, keys and commands, on the GUI thread.
 class DisplayWindowActions {
   public:
-    // `options`: the program's own options; null leaves their items out of the menu.
-    DisplayWindowActions(DisplaySettings& settings, PictureOptions& picture,
+    // Reads and writes the display fields of `settings` (displayMode, splitWindows,
+    // alwaysOnTop, pointScaling, shrinkWhenMaximized, maximizedShrink, clientWidth,
+    // clientHeight). `options`: the program's own options; null leaves their items out
+    // of the menu.
+    DisplayWindowActions(base::Settings& settings, PictureOptions& picture,
                          const base::MessageLink& controlWindow, DisplayWindowHost& host,
                          base::ProgramOptions* options = nullptr)
         : settings_(settings), picture_(picture), controlWindow_(controlWindow), host_(host),
@@ -85,7 +88,7 @@ class DisplayWindowActions {
   private:
     void changePicture(const PictureOptions& to);
 
-    DisplaySettings& settings_;
+    base::Settings& settings_;
     PictureOptions& picture_;
     const base::MessageLink& controlWindow_;
     DisplayWindowHost& host_;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "display/DisplaySettings.h"
+#include "base/Settings.h"
 #include "display/DisplayTarget.h"
 #include "display/ImagePart.h"
 #include "display/PictureArrangement.h"
@@ -58,7 +58,7 @@ class DisplayWindowFactory {
 // mainDisplay and bottomDisplay for the current layout.
 class DisplayWindowSet : public DisplayManager {
   public:
-    DisplayWindowSet(DisplaySettings& settings, DisplayWindowFactory& factory,
+    DisplayWindowSet(base::Settings& settings, DisplayWindowFactory& factory,
                      const PictureOptions& picture = kPlainPicture)
         : settings_(settings), factory_(factory), picture_(picture) {}
     DisplayWindowSet(const DisplayWindowSet&) = delete;
@@ -75,7 +75,7 @@ class DisplayWindowSet : public DisplayManager {
   private:
     static constexpr PictureOptions kPlainPicture{};
 
-    DisplaySettings& settings_;
+    base::Settings& settings_;
     DisplayWindowFactory& factory_;
     const PictureOptions& picture_;
     std::unique_ptr<DisplayWindowHandle> main_;

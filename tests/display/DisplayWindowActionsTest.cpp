@@ -55,7 +55,7 @@ struct ActionsTest : ::testing::Test {
         throw std::runtime_error("no such item");
     }
 
-    DisplaySettings settings;
+    base::Settings settings;
     PictureOptions picture;
     tavrin::testing::FakeControlWindow control;
     base::MessageLink link;

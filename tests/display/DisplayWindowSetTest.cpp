@@ -60,7 +60,7 @@ struct WindowSetTest : ::testing::Test {
     FakeWindow& window(DisplayTarget* t) { return *static_cast<FakeWindow*>(t); }
 
     Log log;
-    DisplaySettings settings;
+    base::Settings settings;
     FakeFactory factory{log};
     DisplayWindowSet set{settings, factory};
 };

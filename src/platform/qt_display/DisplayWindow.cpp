@@ -90,7 +90,7 @@ void DisplayWindow::noteFrameMargins() {
         gFrameMargins = w->frameMargins();
 }
 
-DisplayWindow::DisplayWindow(display::DisplaySettings& settings, display::PictureOptions& picture,
+DisplayWindow::DisplayWindow(base::Settings& settings, display::PictureOptions& picture,
                              const base::MessageLink& controlWindow, std::function<void(bool)> rearrangeAll,
                              base::ProgramOptions* options)
     : settings_(settings), picture_(picture), rearrangeAll_(std::move(rearrangeAll)),

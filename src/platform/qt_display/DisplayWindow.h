@@ -2,7 +2,7 @@
 #pragma once
 
 #include "base/Messages.h"
-#include "display/DisplaySettings.h"
+#include "base/Settings.h"
 #include "display/DisplayWindowActions.h"
 #include "display/DisplayWindowSet.h"
 #include "display/HeldFrame.h"
@@ -39,7 +39,7 @@ class DisplayWindow final : public QOpenGLWidget,
     // `rearrangeAll` is called when the picture options change from this window's
     // menu or keys: every picture window then follows them (rearrange()).
     // `options`: the program's own options for the menu's items; may be null.
-    DisplayWindow(display::DisplaySettings& settings, display::PictureOptions& picture,
+    DisplayWindow(base::Settings& settings, display::PictureOptions& picture,
                   const base::MessageLink& controlWindow, std::function<void(bool shape)> rearrangeAll,
                   base::ProgramOptions* options = nullptr);
     ~DisplayWindow() override;
@@ -114,7 +114,7 @@ class DisplayWindow final : public QOpenGLWidget,
     // The largest client area the window's screen has room for.
     QSize roomOnScreen() const;
 
-    display::DisplaySettings& settings_;
+    base::Settings& settings_;
     display::PictureOptions& picture_;
     std::function<void(bool)> rearrangeAll_;
     display::DisplayWindowActions actions_;

@@ -3,7 +3,7 @@
 
 #include "base/Messages.h"
 #include "base/ProgramOptions.h"
-#include "display/DisplaySettings.h"
+#include "base/Settings.h"
 #include "display/DisplayWindowSet.h"
 
 #include <QPoint>
@@ -26,7 +26,7 @@ void showFatalErrorAndExit(std::string_view text);
 // Makes DisplayWindows; a failure to set up drawing ends the program.
 class QtDisplayWindowFactory : public display::DisplayWindowFactory {
   public:
-    QtDisplayWindowFactory(display::DisplaySettings& settings, display::PictureOptions& picture,
+    QtDisplayWindowFactory(base::Settings& settings, display::PictureOptions& picture,
                            const base::MessageLink& controlWindow, FatalErrorHandler fatalError,
                            std::function<void(bool)> rearrangeAll, base::ProgramOptions* options = nullptr)
         : settings_(settings), picture_(picture), controlWindow_(controlWindow),
@@ -41,7 +41,7 @@ class QtDisplayWindowFactory : public display::DisplayWindowFactory {
 
   private:
     int roomBeside_ = 0;
-    display::DisplaySettings& settings_;
+    base::Settings& settings_;
     display::PictureOptions& picture_;
     const base::MessageLink& controlWindow_;
     FatalErrorHandler fatalError_;
@@ -56,7 +56,7 @@ class QtDisplayManager final : public display::DisplayManager {
   public:
     // `options`: the program's own options for the windows' menus; may be null.
     // `picture`: where the picture options are kept; null: the manager's own.
-    QtDisplayManager(display::DisplaySettings& settings, const base::MessageLink& controlWindow,
+    QtDisplayManager(base::Settings& settings, const base::MessageLink& controlWindow,
                      FatalErrorHandler fatalError = showFatalErrorAndExit,
                      base::ProgramOptions* options = nullptr, display::PictureOptions* picture = nullptr)
         : picture_(picture ? *picture : ownPicture_),

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Runs without OpenGL (QT_XCB_GL_INTEGRATION=none): the display window cannot draw,
 // and the program must say so rather than show empty windows.
-#include "display/DisplaySettings.h"
+#include "base/Settings.h"
 #include "fakes/FakeControlWindow.h"
 #include "platform/qt_display/QtDisplayManager.h"
 
@@ -17,7 +17,7 @@ class DisplayFailureQtTest : public QObject {
 
   private slots:
     void withoutOpenGlTheProgramEndsWithDxInitFailed() {
-        display::DisplaySettings settings;
+        base::Settings settings;
         tavrin::testing::FakeControlWindow control;
         base::MessageLink link;
         link.set(&control);

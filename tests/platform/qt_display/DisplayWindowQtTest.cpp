@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
+#include "base/Settings.h"
 #include "device/FrameQueue.h"
 #include "device/ScreenLayout.h"
-#include "display/DisplaySettings.h"
 #include "display/DisplayWindowActions.h"
 #include "display/FrameConversion.h"
 #include "fakes/FakeControlWindow.h"
@@ -71,7 +71,7 @@ class DisplayWindowQtTest : public QObject {
     Q_OBJECT
 
   private:
-    display::DisplaySettings settings;
+    base::Settings settings;
     std::unique_ptr<tavrin::testing::FakeControlWindow> control;
     std::unique_ptr<base::MessageLink> link;
     std::unique_ptr<device::FramePool> pool;
@@ -147,7 +147,7 @@ class DisplayWindowQtTest : public QObject {
 
   private slots:
     void init() {
-        settings = display::DisplaySettings{};
+        settings = base::Settings{};
         control = std::make_unique<tavrin::testing::FakeControlWindow>();
         link = std::make_unique<base::MessageLink>();
         link->set(control.get());
