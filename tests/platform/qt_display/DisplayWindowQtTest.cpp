@@ -4,6 +4,7 @@
 #include "display/DisplaySettings.h"
 #include "display/DisplayWindowActions.h"
 #include "display/FrameConversion.h"
+#include "fakes/EventuallyQt.h"
 #include "fakes/FakeControlWindow.h"
 #include "platform/qt_display/DisplayWindow.h"
 #include "platform/qt_display/QtDisplayManager.h"
@@ -80,16 +81,21 @@ class DisplayWindowQtTest : public QObject {
 
     DisplayWindow* mainWindow() { return displays->mainWindow(); }
 
-    // Shown, and where the window manager put it (geometry still for 300 ms).
+    // Shown, and where the window manager put it (geometry still for 300 ms, or 4 s gone by).
     static bool placed(DisplayWindow* w) {
         if (!QTest::qWaitForWindowExposed(w))
             return false;
         QRect last = w->geometry();
-        for (int stable = 0, i = 0; stable < 3 && i < 40; ++i) {
-            QTest::qWait(100);
-            stable = w->geometry() == last ? stable + 1 : 0;
-            last = w->geometry();
-        }
+        auto since = std::chrono::steady_clock::now();
+        tavrin::testing::eventuallyWithEvents(
+            [&] {
+                if (w->geometry() != last) {
+                    last = w->geometry();
+                    since = std::chrono::steady_clock::now();
+                }
+                return std::chrono::steady_clock::now() - since >= std::chrono::milliseconds(300);
+            },
+            std::chrono::seconds(4));
         return true;
     }
 
@@ -418,7 +424,7 @@ class DisplayWindowQtTest : public QObject {
         // picture fitted into it, and what is saved is the picture's size.
         w->resize(800, 400);
         QTRY_COMPARE(w->size(), QSize(800, 400));
-        QTest::qWait(600);
+        QTest::qWait(600); // room for a wrong answer of the program's own
         QCOMPARE(w->size(), QSize(800, 400));
         QCOMPARE(w->windowTitle(), QStringLiteral("Tavrin Capture - Single"));
         QCOMPARE(settings.clientWidth[0], 266);
@@ -752,7 +758,7 @@ class DisplayWindowQtTest : public QObject {
         QTRY_COMPARE(w->pos(), QPoint(130, 120));
         QTest::mouseRelease(w, Qt::LeftButton, {}, QPoint(80, 70));
         QTest::mouseMove(w, QPoint(10, 10));
-        QTest::qWait(50);
+        QTest::qWait(50); // room for a wrong move after the release
         QCOMPARE(w->pos(), QPoint(130, 120));
         QCOMPARE(w->size(), QSize(256, 384));
     }

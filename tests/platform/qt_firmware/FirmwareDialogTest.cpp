@@ -3,6 +3,7 @@
 
 #include "app/CaptureApp.h"
 #include "device/FirmwareImage.h"
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FirmwareTestImage.h"
 #include "platform/sim/SimulatedBoard.h"
@@ -18,7 +19,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <thread>
 
 using namespace tavrin;
 using namespace std::chrono_literals;
@@ -174,12 +174,8 @@ class FirmwareDialogTest : public QObject {
                  // Like a device arrival handled now: the window's thread waits for the
                  // lock the worker holds. A worker that waited for the window in turn
                  // would never finish.
-                 const auto giveUp = std::chrono::steady_clock::now() + 20s;
-                 while (!rig.app->capture.appLock.try_lock()) {
-                     if (std::chrono::steady_clock::now() > giveUp)
-                         return;
-                     std::this_thread::sleep_for(1ms);
-                 }
+                 if (!tavrin::testing::eventually([&] { return rig.app->capture.appLock.try_lock(); }, 20s))
+                     return;
                  gotLock = true;
                  lockedUntilTheEnd = rig.app->capture.boardDevice.state() == device::DEVICE_CLOSED;
                  rig.app->capture.appLock.unlock();
