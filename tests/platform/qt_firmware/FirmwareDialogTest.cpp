@@ -26,16 +26,26 @@ using qt_firmware::FirmwareDialog;
 
 namespace {
 
-// Polls on the GUI thread until `condition` holds, then runs `action` once.
+// Polls on the GUI thread until `condition` holds, then runs `action` once; after
+// 20 s the test fails and the modal window is closed, so that it does not hang. A
+// timer, not eventually(): each look must return to whichever modal loop runs.
 void when(std::function<bool()> condition, std::function<void()> action) {
     auto* timer = new QTimer;
     timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, condition, action] {
-        if (!condition())
+    const auto giveUp = std::chrono::steady_clock::now() + 20s;
+    QObject::connect(timer, &QTimer::timeout, [timer, condition, action, giveUp] {
+        const bool held = condition();
+        if (!held && std::chrono::steady_clock::now() < giveUp)
             return;
         timer->stop();
         timer->deleteLater();
-        action();
+        if (held) {
+            action();
+            return;
+        }
+        QTest::qFail("what the test waited for did not come within 20 s", __FILE__, __LINE__);
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
     });
     timer->start();
 }
