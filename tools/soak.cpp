@@ -13,6 +13,7 @@
 #include "app/ControlWindowLogic.h"
 #include "app/Lifecycle.h"
 #include "base/Diagnostics.h"
+#include "base/Worker.h"
 #include "device/DeviceArrival.h"
 #include "device/FrameQueue.h"
 #include "device/ReadThread.h"
@@ -544,11 +545,13 @@ int main(int argc, char** argv) {
     const auto start = Clock::now();
     const auto end = start + std::chrono::seconds(opt.seconds);
     Injected injected;
-    std::atomic<bool> driverDone{false};
-    std::thread driver([&] {
-        driveFaults(board, witness, injected, findings, driverRng, end);
-        driverDone = true;
-    });
+    base::Worker driver;
+    if (!driver.start("tavrin-faults", [&](const base::WorkerControl&) {
+            driveFaults(board, witness, injected, findings, driverRng, end);
+        })) {
+        std::printf("soak: FAIL the fault driver did not start\n");
+        return 1;
+    }
 
     uint64_t okFrames = 0, errorFrames = 0, stalls = 0, layoutChanges = 0;
     auto handle = [&](SoakWindow::Message& m) {
@@ -600,7 +603,7 @@ int main(int argc, char** argv) {
         if (auto m = window.next(Clock::now() + 20ms))
             handle(*m);
         const auto now = Clock::now();
-        if (now >= end && driverDone.load())
+        if (now >= end && driver.ended())
             break;
         if (now < nextUserAction)
             continue;
@@ -617,7 +620,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    driver.join();
+    driver.join(1s); // it has ended
     if (!device::usbThread_stop(program.capture, 500ms))
         findings.add("the read thread did not stop within 500 ms");
     // Frames still on their way are taken as the window takes them, then the windows close.

@@ -7,6 +7,7 @@
 #include "device/DeviceArrival.h"
 #include "device/FrameQueue.h"
 #include "device/ReadThread.h"
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeControlWindowParts.h"
 #include "fakes/TempDir.h"
@@ -26,6 +27,7 @@
 using namespace tavrin;
 using namespace tavrin::app;
 using namespace tavrin::testing::controlwindow;
+using tavrin::testing::eventually;
 using ::testing::ElementsAre;
 
 namespace {
@@ -427,11 +429,9 @@ TEST_F(ControlWindowTest, ArrivalDuringAFirmwareUpdateIsRetriedInsteadOfWaitingF
     std::thread update([&] { // stands in for the firmware worker, which holds the lock throughout
         std::lock_guard lk(app.capture.appLock);
         held = true;
-        while (!release)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        eventually([&] { return release.load(); }, std::chrono::seconds(10));
     });
-    while (!held)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(eventually([&] { return held.load(); }));
 
     logic->deviceArrived(device::kBoardArrival); // returns at once
     ASSERT_EQ(view.retries.size(), 1u);
@@ -460,7 +460,7 @@ TEST_F(ControlWindowTest, ABoardArrivalGetsTheLockWhileTheReadThreadStreamsAtSix
     // The arrival and its retries as the window's timer runs them, for at most 10 s.
     logic->deviceArrived(device::kBoardArrival);
     for (std::size_t i = 0; log.empty() && i < view.retries.size() && i < 1000; ++i) {
-        std::this_thread::sleep_for(view.retryDelay);
+        std::this_thread::sleep_for(view.retryDelay); // the window's timer
         view.retries[i]();
     }
     ASSERT_THAT(log, ElementsAre("offerFirmwareUpdate state=2")) << view.retries.size() << " retries";

@@ -4,6 +4,7 @@
 #include "app/CaptureApp.h"
 #include "app/FrameArrival.h"
 #include "display/FrameConversion.h"
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "platform/sim/SimulatedBoard.h"
 
@@ -14,6 +15,7 @@
 using namespace tavrin;
 using namespace std::chrono_literals;
 using tavrin::testing::DiagnosticCapture;
+using tavrin::testing::eventually;
 using tavrin::testing::FakeControlWindow;
 
 namespace {
@@ -150,17 +152,14 @@ TEST_F(DebugConsoleTest, TheStatisticsThreadStartsOnceAndWritesALineEachPeriod) 
     app.capture.skipCount = 9;
     app.stuckHigh = 0xFFFF;
     EXPECT_TRUE(app::startStatsThread(app));
-    for (int i = 0; i < 500 && sleeps < 3; ++i)
-        std::this_thread::sleep_for(2ms);
-    ASSERT_GE(sleeps.load(), 3);
+    ASSERT_TRUE(eventually([&] { return sleeps >= 3; }, 1s));
     EXPECT_EQ(askedMs.load(), 1000);
 
     // Reopening the console: no second thread, and the counts go on.
     app.capture.skipCount += 4;
     EXPECT_FALSE(app::startStatsThread(app));
     const int seen = sleeps;
-    for (int i = 0; i < 500 && sleeps < seen + 2; ++i)
-        std::this_thread::sleep_for(2ms);
+    EXPECT_TRUE(eventually([&] { return sleeps >= seen + 2; }, 1s));
     app::stopStatsThread(app);
     const std::string text = diag.text();
     EXPECT_EQ(text.rfind("OK=0 SKIPS=0 ERRORS=0 (00000000)\n", 0), 0u) << text; // reset at the start
@@ -170,8 +169,7 @@ TEST_F(DebugConsoleTest, TheStatisticsThreadStartsOnceAndWritesALineEachPeriod) 
 
 TEST_F(DebugConsoleTest, TheProgramsOwnWaitIsInterruptedWhenStopped) {
     EXPECT_TRUE(app::startStatsThread(app));
-    for (int i = 0; i < 500 && diag.text().empty(); ++i)
-        std::this_thread::sleep_for(2ms);
+    EXPECT_TRUE(eventually([&] { return !diag.text().empty(); }, 1s));
     const auto before = std::chrono::steady_clock::now();
     app::stopStatsThread(app);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 900ms);

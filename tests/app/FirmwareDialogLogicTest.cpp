@@ -3,6 +3,7 @@
 
 #include "app/CaptureApp.h"
 #include "device/FirmwareImage.h"
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeFirmwareDialogView.h"
 #include "fakes/FirmwareTestImage.h"
@@ -19,6 +20,7 @@ using tavrin::app::FirmwareDialogLogic;
 using tavrin::app::FirmwareDialogView;
 using namespace std::chrono_literals;
 using tavrin::testing::DiagnosticCapture;
+using tavrin::testing::eventually;
 using tavrin::testing::FakeControlWindow;
 using tavrin::testing::FakeFirmwareDialogView;
 using tavrin::testing::FakeInflater;
@@ -147,8 +149,7 @@ TEST_F(DialogFixture, WorkerHoldsTheLockFromTheFirstProgressToTheEndOfTheUpdate)
     logic.init();
     view.clearCalls();
     logic.start();
-    while (view.progress().empty() && !view.finishedPosted())
-        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(eventually([&] { return !view.progress().empty() || view.finishedPosted(); }, 10s));
     ASSERT_FALSE(view.finishedPosted()) << "the update should still be running";
     {
         // Like a device switch on the dialog's thread: it waits for the whole update.

@@ -9,6 +9,7 @@
 #include "app/FirmwareDialogLogic.h"
 #include "app/Lifecycle.h"
 #include "device/FirmwareImage.h"
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FirmwareTestImage.h"
 #include "fakes/TempFolders.h"
@@ -29,6 +30,7 @@ using tavrin::app::FirmwareDialogLogic;
 using tavrin::app::FirmwareDialogView;
 using namespace std::chrono_literals;
 using tavrin::testing::DiagnosticCapture;
+using tavrin::testing::eventually;
 using tavrin::testing::FakeInflater;
 using tavrin::testing::kFakeContainer;
 using tavrin::testing::makeFirmwareTestImage;
@@ -62,14 +64,8 @@ class FirmwarePlatform : public app::AppPlatform, public device::FrameSink, publ
     // Runs until WM_CLOSE, or until `closeWhen` holds (the test's way of closing).
     void runMessageLoop() override {
         steps.push_back("messageLoop");
-        const auto giveUp = Clock::now() + 10s;
-        while (!closed_ && !(closeWhen && closeWhen())) {
-            if (Clock::now() > giveUp) {
-                ADD_FAILURE() << "the message loop never got what it waited for";
-                break;
-            }
-            pumpOne();
-        }
+        if (!eventually([this] { return closed_ || (closeWhen && closeWhen()); }, 10s, [this] { pumpOne(); }))
+            ADD_FAILURE() << "the message loop never got what it waited for";
         app_.capture.controlWindow.set(nullptr);
     }
     void showErrorBox(std::string_view text) override { steps.push_back("errorBox " + std::string(text)); }
@@ -82,10 +78,8 @@ class FirmwarePlatform : public app::AppPlatform, public device::FrameSink, publ
         logic.init();
         if (userAction)
             userAction(logic);
-        const auto giveUp = Clock::now() + 10s;
-        while (!result_ && Clock::now() < giveUp)
-            pumpOne();
-        EXPECT_TRUE(result_.has_value()) << "the dialog never ended";
+        EXPECT_TRUE(eventually([this] { return result_.has_value(); }, 10s, [this] { pumpOne(); }))
+            << "the dialog never ended";
         dialog_ = nullptr;
         return result_.value_or(-1);
     }

@@ -5,6 +5,7 @@
 #include "app/FatalError.h"
 #include "app/FrameArrival.h"
 #include "display/FrameConversion.h"
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/RecordingPlatform.h"
 #include "fakes/TempFolders.h"
@@ -20,6 +21,7 @@
 using namespace tavrin;
 using namespace std::chrono_literals;
 using tavrin::testing::DiagnosticCapture;
+using tavrin::testing::eventually;
 using tavrin::testing::FakeControlWindow;
 using tavrin::testing::RecordingPlatform;
 using tavrin::testing::TempFolders;
@@ -357,9 +359,7 @@ TEST_F(LifecycleTest, ShutdownWithAStuckReadGoesOnAfterHalfASecondYetClosesOnlyA
     EXPECT_TRUE(folders.settingsFileExists());
     EXPECT_EQ(board->openConnections(), 0);
     // The abandoned thread still ends by itself.
-    for (int i = 0; i < 200 && !app->capture.readThreadEnded(); ++i)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_TRUE(app->capture.readThreadEnded());
+    EXPECT_TRUE(eventually([&] { return app->capture.readThreadEnded(); }, 2s));
 }
 
 TEST_F(BoardNeedingFirmware, AnArrivalOfTheBoardOffersTheFirmwareDialog) {

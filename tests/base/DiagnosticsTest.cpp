@@ -2,6 +2,7 @@
 #include "base/Diagnostics.h"
 
 #include "base/Os.h"
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/TempDir.h"
 
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <thread>
 #include <unistd.h>
 
 using namespace tavrin::base;
@@ -117,8 +117,7 @@ TEST(LogTest, StandardOutputShowsWhatItsFilterPassesAndWritesItOutUnasked) {
     deviceLog.debug("0:");
     deviceLog.debug("%d:", 1000);
     // A file is no terminal: the lines wait in the buffer, but not for long.
-    for (int i = 0; i < 100 && written().empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    tavrin::testing::eventually([&] { return !written().empty(); }, std::chrono::seconds(10));
     const std::string unasked = written();
     recordLog.warning("%s starved\n", "CCapturePin::getNextFrame");
     const std::string afterWarning = written();

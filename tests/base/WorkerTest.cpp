@@ -55,8 +55,7 @@ TEST(Worker, AThreadOutlastingItsJoinIsNamedLeftRunningAndItsOwnerIsNotLetGoUnde
     auto worker = std::make_unique<base::Worker>();
     // A body that does not look at the stop request (a device read running to its time-out).
     ASSERT_TRUE(worker->start("tavrin-stuck", [&](const base::WorkerControl&) {
-        while (!release.load())
-            std::this_thread::sleep_for(1ms);
+        eventually([&] { return release.load(); }, 20s);
         bodyDone = true;
     }));
     EXPECT_FALSE(worker->stop(50ms));

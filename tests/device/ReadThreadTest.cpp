@@ -2,6 +2,7 @@
 #include "device/ReadThread.h"
 
 #include "device/CaptureSession.h"
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "platform/sim/SimulatedBoard.h"
 
@@ -13,6 +14,7 @@ using namespace tavrin;
 using namespace tavrin::device;
 using namespace std::chrono_literals;
 using tavrin::testing::DiagnosticCapture;
+using tavrin::testing::eventually;
 using tavrin::testing::FakeControlWindow;
 
 namespace {
@@ -183,8 +185,7 @@ TEST_F(HoldingReadThread, StopCutsThePoolWaitShortAndLeavesThePoolWhole) {
     openBoard();
     start();
     ASSERT_TRUE(window.waitForFrames(12, 5000ms));
-    for (int i = 0; i < 200 && diag.count("read_thread starved\n") == 0; ++i)
-        std::this_thread::sleep_for(10ms);
+    eventually([&] { return diag.count("read_thread starved\n") > 0; }, 2s);
     ASSERT_EQ(diag.count("read_thread starved\n"), 1);
     // The thread is in its next 500 ms wait, begun when the line was written: a
     // stop that let that wait run out would miss half its length.

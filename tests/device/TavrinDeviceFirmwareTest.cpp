@@ -2,18 +2,18 @@
 #include "device/FirmwareImage.h"
 #include "device/TavrinDevice.h"
 
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FirmwareTestImage.h"
 #include "platform/sim/SimulatedBoard.h"
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 using namespace tavrin;
 using namespace tavrin::device;
 using namespace std::chrono_literals;
 using tavrin::testing::DiagnosticCapture;
+using tavrin::testing::eventually;
 using tavrin::testing::FakeControlWindow;
 using tavrin::testing::FakeInflater;
 using tavrin::testing::kFakeContainer;
@@ -210,8 +210,7 @@ TEST_F(FirmwareFixture, BoardComesBackWithTheNewFirmwareAndOpensNormally) {
     std::atomic<int> arrivals{0};
     board.setArrivalObserver([&] { arrivals.fetch_add(1); });
     ASSERT_EQ(update(), FW_OK);
-    for (int i = 0; i < 200 && arrivals.load() == 0; ++i)
-        std::this_thread::sleep_for(5ms);
+    eventually([&] { return arrivals.load() > 0; }, 1s);
     ASSERT_EQ(arrivals.load(), 1);
     ASSERT_TRUE(device.open(&kTavrinInterfaceClass));
     EXPECT_EQ(device.state(), DEVICE_OPEN);

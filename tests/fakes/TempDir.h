@@ -12,24 +12,11 @@
 
 namespace tavrin::testing {
 
-// A new folder under the system's temporary folder, made by this call (mkdtemp,
-// which Windows lacks).
-inline std::filesystem::path makeTempFolder(const std::string& prefix) {
-    static std::mt19937 random{std::random_device{}()};
-    const std::filesystem::path temp = std::filesystem::temp_directory_path();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::filesystem::path path = temp / (prefix + std::to_string(random()));
-        std::error_code ec;
-        if (std::filesystem::create_directory(path, ec))
-            return path;
-    }
-    throw std::runtime_error("cannot make a temporary folder");
-}
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// The tests' one temporary folder: a fresh folder under the system's temporary
+// folder, removed with everything in it (a mount on it must be gone by then).
 class TempDir {
   public:
-    TempDir() : path_(makeTempFolder("tavrin-test.")) {}
+    TempDir() : path_(make()) {}
     ~TempDir() {
         std::error_code ec;
         std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
@@ -52,6 +39,19 @@ class TempDir {
     bool exists(const std::string& name) const { return std::filesystem::exists(path_ / name); }
 
   private:
+    // Made by this call, not found (mkdtemp does that, but Windows lacks it).
+    static std::filesystem::path make() {
+        static std::mt19937 random{std::random_device{}()};
+        const std::filesystem::path temp = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::filesystem::path path = temp / ("tavrin-test." + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(path, ec))
+                return path;
+        }
+        throw std::runtime_error("cannot make a temporary folder");
+    }
+
     std::filesystem::path path_;
 };
 

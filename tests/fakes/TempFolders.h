@@ -14,21 +14,14 @@
 
 namespace tavrin::testing {
 
-// User folders (UTF-8 paths) inside a fresh temporary folder, removed again at the end. The
-// current directory is only recorded, never changed, so tests do not disturb
-// each other.
+// User folders (UTF-8 paths) inside a TempDir. The current directory is only
+// recorded, never changed, so tests do not disturb each other.
 class TempFolders : public base::UserFolders {
   public:
-    TempFolders() {
-        root = base::os::fromPath(makeTempFolder("tavrin-test-"));
-        config = root + "/config";
-        desktop = root + "/Desktop";
+    TempFolders()
+        : root(base::os::fromPath(dir_.path())), config(root + "/config"), desktop(root + "/Desktop") {
         std::filesystem::create_directories(base::os::toPath(config));
         std::filesystem::create_directories(base::os::toPath(desktop));
-    }
-    ~TempFolders() override {
-        std::error_code ec;
-        std::filesystem::remove_all(base::os::toPath(root), ec);
     }
 
     std::string configFolder() override { return config; }
@@ -57,6 +50,10 @@ class TempFolders : public base::UserFolders {
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
+  private:
+    TempDir dir_; // first: the folders below are made in it
+
+  public:
     std::string root;
     std::string config;  // configFolder() answers this; tests may change it
     std::string desktop; // desktopFolder() answers this; tests may change it

@@ -2,6 +2,7 @@
 #include "record/Recorder.h"
 #include "device/FrameQueue.h"
 #include "device/ScreenLayout.h"
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeMediaPlatform.h"
 #include "record/DeviceEnum.h"
@@ -11,14 +12,13 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 using namespace tavrin;
 using namespace tavrin::record;
 using tavrin::testing::FakeCompressor;
 using tavrin::testing::FakeMediaPlatform;
 using tavrin::testing::FakeMux;
 using namespace std::chrono_literals;
+using tavrin::testing::eventually;
 
 namespace {
 
@@ -124,13 +124,9 @@ TEST_F(RecorderTest, BuildsTheWholeGraphAndTearsItDown) {
     EXPECT_EQ(recorder.updateRecordingStatus(), "/videos/00007.avi\n00:00:00, 0 MB (0 kB/s), 0.00 FPS");
 
     feed(20, 333333);
-    for (int i = 0; i < 200 && mux.count("video") < 19; ++i)
-        std::this_thread::sleep_for(5ms);
-    EXPECT_GE(mux.count("video"), 19);
+    EXPECT_TRUE(eventually([&] { return mux.count("video") >= 19; }, 1s));
     EXPECT_EQ(mux.videoThrough, settings.videoCodec.utf8()) << "the video goes through the chosen compressor";
-    for (int i = 0; i < 200 && mux.count("audio") == 0; ++i)
-        std::this_thread::sleep_for(5ms);
-    EXPECT_GT(mux.count("audio"), 0);
+    EXPECT_TRUE(eventually([&] { return mux.count("audio") > 0; }, 1s));
 
     auto file = platform.lastMux;
     recorder.stopRecording();
@@ -153,13 +149,13 @@ TEST_F(RecorderTest, StatusWhileRunningCountsTimeBytesRateAndSamples) {
     ASSERT_TRUE(recorder.startRecording("00008.avi"));
     recorder.updateRecordingStatus();
     feed(31, 333333);
-    for (int i = 0; i < 200; ++i) {
-        int64_t n = 0;
-        recorder.recorderApp()->getStatistic(STAT_SAMPLES, &n);
-        if (n >= 30)
-            break;
-        std::this_thread::sleep_for(5ms);
-    }
+    eventually(
+        [&] {
+            int64_t n = 0;
+            recorder.recorderApp()->getStatistic(STAT_SAMPLES, &n);
+            return n >= 30;
+        },
+        1s);
     platform.lastMux->bytes = 700 * 1024;
     now += 350;
     const std::string status = recorder.updateRecordingStatus();

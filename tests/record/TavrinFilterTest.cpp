@@ -2,6 +2,7 @@
 #include "record/TavrinFilter.h"
 #include "device/FrameQueue.h"
 #include "device/ScreenLayout.h"
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeReceiver.h"
 #include "record/MemAllocator.h"
@@ -16,6 +17,7 @@
 using namespace tavrin;
 using namespace tavrin::record;
 using namespace std::chrono_literals;
+using tavrin::testing::eventually;
 
 namespace {
 
@@ -280,7 +282,7 @@ TEST_F(CapturePinTest, StopWhileWaitingEndsTheStreamAtOnce) {
         result = filter->pin->FillBuffer(sample.get());
         done = true;
     });
-    std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(50ms); // room for a wrong return
     EXPECT_FALSE(done.load()) << "FillBuffer waits for a frame";
     EXPECT_EQ(filter->stop(), S_OK);
     streaming.join();
@@ -301,8 +303,7 @@ TEST_F(CapturePinTest, StarvedPinReportsAndKeepsWaitingUntilStop) {
         done = true;
     });
     // One starved line after 750 ms, and the wait goes on.
-    for (int i = 0; i < 200 && diag.count("CCapturePin::getNextFrame starved\n") == 0; ++i)
-        std::this_thread::sleep_for(10ms);
+    eventually([&] { return diag.count("CCapturePin::getNextFrame starved\n") > 0; }, 2s);
     EXPECT_EQ(diag.count("CCapturePin::getNextFrame starved\n"), 1);
     EXPECT_FALSE(done.load());
     // A frame ends the wait.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "update/UpdateCheck.h"
 
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeUpdatePorts.h"
 #include "fakes/TempDir.h"
@@ -183,8 +184,7 @@ TEST_F(UpdateCheckTest, EndingTheProgramCancelsACheckInProgress) {
     {
         UpdateCheck check(folder(), http, prompt, [] { return kNow; });
         check.scheduleUpdateCheck();
-        while (http.steps().size() < 4)
-            std::this_thread::yield();
+        EXPECT_TRUE(tt::eventually([&] { return http.steps().size() >= 4; }));
     } // the destructor cancels and joins
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(http.steps().back(), "close");

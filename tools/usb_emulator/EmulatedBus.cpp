@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "tools/usb_emulator/EmulatedBus.h"
 
+#include "base/Worker.h"
 #include "device/CaptureFrame.h"
 #include "device/UsbTransport.h"
 
@@ -22,7 +23,6 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
-#include <thread>
 
 namespace tavrin::emulator {
 
@@ -123,16 +123,24 @@ class EmulatedClient {
         g_object_ref(client_);
         connection_ = bus_.board().open(sim::SimulatedBoard::kPath);
         gone_ = connection_ == nullptr;
-        worker_ = std::thread([this] { work(); });
+        const bool started = worker_.start(
+            "tavrin-urbs", [this](const base::WorkerControl& control) { work(control); },
+            [this] {
+                std::lock_guard lk(mutex_);
+                cv_.notify_all();
+            });
+        if (!started) {
+            std::fprintf(stderr, "tavrin-usb-emulator: cannot start a thread\n");
+            std::abort();
+        }
     }
 
     ~EmulatedClient() {
-        {
-            std::lock_guard lk(mutex_);
-            stop_ = true;
+        // A board call runs to its end (a frame or a time-out): the worker is waited
+        // for, by name each time it outlasts the limit, before what it uses goes.
+        worker_.requestStop();
+        while (!worker_.join(std::chrono::seconds(2))) {
         }
-        cv_.notify_all();
-        worker_.join();
         for (auto& [address, urb] : urbs_)
             release(urb);
         connection_.reset();
@@ -289,13 +297,13 @@ class EmulatedClient {
         urb.buffer = urb.data = nullptr;
     }
 
-    void work() {
+    void work(const base::WorkerControl& control) {
         for (;;) {
             Job job;
             {
                 std::unique_lock lk(mutex_);
-                cv_.wait(lk, [this] { return stop_ || !jobs_.empty(); });
-                if (stop_)
+                cv_.wait(lk, [&] { return control.stopRequested() || !jobs_.empty(); });
+                if (control.stopRequested())
                     return;
                 job = std::move(jobs_.front());
                 jobs_.pop_front();
@@ -385,8 +393,7 @@ class EmulatedClient {
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<Job> jobs_;
-    bool stop_ = false;
-    std::thread worker_;
+    base::Worker worker_; // last: it goes first, before what its body uses
 };
 
 EmulatedBus::EmulatedBus(sim::SimulatedBoard::Options options)

@@ -68,7 +68,7 @@ class PipedSound {
 
 TEST(AudioCapture, ASourceHeldUpForOneAndAHalfSecondsLosesNothingAndGetsNoSilence) {
     TempDir dir;
-    const std::string fifo = dir.path() + "sound";
+    const std::string fifo = dir.folder() + "sound";
     record::AudioCaptureStatus status;
     int64_t delivered = 0;
     double seconds = 0;

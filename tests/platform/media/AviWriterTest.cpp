@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "MediaTestSupport.h"
 
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "platform/media/AviFileSink.h"
 #include "platform/media/FfmpegPlatform.h"
@@ -38,7 +39,7 @@ class CancellingDialogs : public record::RecordingDialogs {
 struct Rig {
     explicit Rig(media::FfmpegPlatform::Options options = {}) : platform(nullptr, options) {
         EXPECT_TRUE(pool.setup());
-        settings.outputFolder.assign(dir.path());
+        settings.outputFolder.assign(dir.folder());
         settings.videoCodec.assign("FFV1 (lossless)");
         settings.audioSource.assign("(no sound)");
     }
@@ -51,16 +52,13 @@ struct Rig {
 
 // Feeds frames until the recording reports that it stopped by itself.
 bool feedUntilStopped(Rig& s, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
     uint64_t n = 0;
-    while (std::chrono::steady_clock::now() < end) {
+    const auto feed = [&] {
         feedFrames(s.pool, s.recorder, device::kDualScreenLayout, 60, 100ms, n, paintNoise);
         n += 6;
         s.recorder.updateRecordingStatus();
-        if (!s.recorder.recorderApp())
-            return true;
-    }
-    return false;
+    };
+    return tavrin::testing::eventually([&] { return !s.recorder.recorderApp(); }, limit, feed);
 }
 
 TEST(AviWriter, FullDiskStopsTheRecordingSaysSoAndKeepsAReadableFile) {
@@ -72,36 +70,37 @@ TEST(AviWriter, FullDiskStopsTheRecordingSaysSoAndKeepsAReadableFile) {
     ASSERT_TRUE(feedUntilStopped(s, 20s)) << "the recording should end when the disk is full";
     const std::string status = s.recorder.updateRecordingStatus();
     EXPECT_EQ(status,
-              s.dir.path() +
+              s.dir.folder() +
                   "00010.avi\nStopped. The disk is full: free some space or choose another output folder.");
     EXPECT_EQ(s.pool.queue().count(), 12) << "no frame is kept by the stopped recording";
 
     struct stat st {};
-    ASSERT_EQ(::stat((s.dir.path() + "00010.avi").c_str(), &st), 0);
+    ASSERT_EQ(::stat((s.dir.folder() + "00010.avi").c_str(), &st), 0);
     EXPECT_LE(st.st_size, 3 * 1024 * 1024);
-    const ProbedFile file = probe(s.dir.path() + "00010.avi");
+    const ProbedFile file = probe(s.dir.folder() + "00010.avi");
     ASSERT_TRUE(file.ok) << "ffprobe reads what was written";
     ASSERT_NE(file.first("video"), nullptr);
     EXPECT_GE(file.first("video")->frames, 5) << "the frames before the disk filled are there";
-    EXPECT_GE(decodeVideo(s.dir.path() + "00010.avi", 256, 384).size(),
+    EXPECT_GE(decodeVideo(s.dir.folder() + "00010.avi", 256, 384).size(),
               static_cast<std::size_t>(file.first("video")->frames) - 1)
         << "every whole frame in the file decodes";
     // The headers describe exactly what is on the disk: the RIFF ends with the file, and
     // the frame count is that of the frames there.
-    const std::string bytes = runCommand("head -c 8 '" + s.dir.path() + "00010.avi' | od -An -tu4");
+    const std::string bytes = runCommand("head -c 8 '" + s.dir.folder() + "00010.avi' | od -An -tu4");
     EXPECT_EQ(std::stoll(bytes.substr(bytes.find_last_of(' ') + 1)) + 8, st.st_size) << bytes;
     const std::string lastSlot =
         runCommand("ffprobe -v error -select_streams v -show_entries packet=pts -of csv=p=0 '" +
-                   s.dir.path() + "00010.avi' | tail -1");
+                   s.dir.folder() + "00010.avi' | tail -1");
     EXPECT_EQ(file.first("video")->declaredFrames, std::stoll(lastSlot) + 1)
         << "slots up to the last frame there";
-    EXPECT_EQ(runCommand("ffmpeg -v error -i '" + s.dir.path() + "00010.avi' -f null - 2>&1"), "");
-    const AviLayout layout = readAviLayout(s.dir.path() + "00010.avi");
+    EXPECT_EQ(runCommand("ffmpeg -v error -i '" + s.dir.folder() + "00010.avi' -f null - 2>&1"), "");
+    const AviLayout layout = readAviLayout(s.dir.folder() + "00010.avi");
     ASSERT_TRUE(layout.ok);
     EXPECT_EQ(layout.indexEntries, static_cast<int64_t>(layout.chunks.size()))
         << "the index fits in the room kept";
     EXPECT_EQ(layout.riffEnd, layout.fileSize);
-    EXPECT_NE(::access((s.dir.path() + ".00010.avi.unfinished").c_str(), F_OK), 0) << "the file is finished";
+    EXPECT_NE(::access((s.dir.folder() + ".00010.avi.unfinished").c_str(), F_OK), 0)
+        << "the file is finished";
 }
 
 TEST(AviWriter, NoSlotIsLeftEmptyUnlessCounted) {
@@ -113,11 +112,11 @@ TEST(AviWriter, NoSlotIsLeftEmptyUnlessCounted) {
         int64_t skipped = -1;
         s.recorder.recorderApp()->getStatistic(record::STAT_SKIPPED, &skipped);
         s.recorder.stopRecording();
-        const AviLayout layout = readAviLayout(s.dir.path() + "00018.avi");
+        const AviLayout layout = readAviLayout(s.dir.folder() + "00018.avi");
         ASSERT_TRUE(layout.ok);
         ASSERT_GT(layout.videoChunks(), fps);
         EXPECT_EQ(layout.emptyVideoChunks(), skipped) << fps << " frames a second";
-        const ProbedFile file = probe(s.dir.path() + "00018.avi");
+        const ProbedFile file = probe(s.dir.folder() + "00018.avi");
         ASSERT_NE(file.first("video"), nullptr);
         EXPECT_EQ(file.first("video")->frames, layout.videoChunks() - skipped)
             << "a picture in every other chunk";
@@ -157,7 +156,7 @@ TEST(AviWriter, KilledRecordingStillHasItsLength) {
     if (child == 0) {
         ::dup2(out[1], 1);
         ::close(out[0]);
-        ::setenv("TAVRIN_KILL_TEST_DIR", dir.path().c_str(), 1);
+        ::setenv("TAVRIN_KILL_TEST_DIR", dir.folder().c_str(), 1);
         ::execl("/proc/self/exe", "media_tests", "--gtest_also_run_disabled_tests",
                 "--gtest_filter=AviWriter.DISABLED_RecordUntilKilled", static_cast<char*>(nullptr));
         ::_exit(127);
@@ -177,7 +176,7 @@ TEST(AviWriter, KilledRecordingStillHasItsLength) {
     std::fclose(lines);
     ASSERT_GE(recorded, 7.0) << "the child did not record";
 
-    const std::string path = dir.path() + "killed.avi";
+    const std::string path = dir.folder() + "killed.avi";
     const ProbedFile file = probe(path);
     ASSERT_TRUE(file.ok);
     ASSERT_NE(file.first("video"), nullptr);
@@ -196,10 +195,10 @@ TEST(AviWriter, KilledRecordingStillHasItsLength) {
     EXPECT_GT(killed.moviEnd, killed.moviList + 12);
 
     // The next start of the program finishes it: an index, and headers that say what it holds.
-    const std::string marker = dir.path() + ".killed.avi.unfinished";
+    const std::string marker = dir.folder() + ".killed.avi.unfinished";
     ASSERT_EQ(::access(marker.c_str(), F_OK), 0) << "the recording is known to be unfinished";
     Rig next;
-    next.settings.outputFolder.assign(dir.path());
+    next.settings.outputFolder.assign(dir.folder());
     EXPECT_EQ(next.recorder.recoverRecordings(), "Recovered killed.avi");
     EXPECT_NE(::access(marker.c_str(), F_OK), 0);
     EXPECT_EQ(next.recorder.recoverRecordings(), "") << "once";
@@ -230,7 +229,7 @@ TEST(AviWriter, FinishingACutFileKeepsEverythingAndIndexesTheWholeChunks) {
     ASSERT_TRUE(s.recorder.startRecording("00017.avi"));
     feedFrames(s.pool, s.recorder, device::kDualScreenLayout, 60, 1000ms);
     s.recorder.stopRecording();
-    const std::string source = s.dir.path() + "00017.avi";
+    const std::string source = s.dir.folder() + "00017.avi";
     const AviLayout original = readAviLayout(source);
     ASSERT_TRUE(original.ok);
     ASSERT_GT(original.chunks.size(), 20u);
@@ -246,9 +245,9 @@ TEST(AviWriter, FinishingACutFileKeepsEverythingAndIndexesTheWholeChunks) {
                         {"in a chunk's header", lastChunk + 3},
                         {"one byte of a chunk's header", lastChunk + 1}};
     for (const Cut& cut : cuts) {
-        const std::string path = s.dir.path() + "cut.avi";
+        const std::string path = s.dir.folder() + "cut.avi";
         runCommand("head -c " + std::to_string(cut.at) + " '" + source + "' > '" + path + "'; touch '" +
-                   s.dir.path() + ".cut.avi.unfinished'");
+                   s.dir.folder() + ".cut.avi.unfinished'");
         EXPECT_EQ(s.recorder.recoverRecordings(), "Recovered cut.avi") << cut.name;
         const AviLayout finished = readAviLayout(path);
         ASSERT_TRUE(finished.ok) << cut.name;
@@ -271,27 +270,27 @@ TEST(AviWriter, RealFullDiskOnASmallFilesystem) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting a small tmpfs needs root";
     TempDir mountPoint;
-    if (::mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=512k") != 0)
+    if (::mount("tmpfs", mountPoint.folder().c_str(), "tmpfs", 0, "size=512k") != 0)
         GTEST_SKIP() << "tmpfs cannot be mounted here";
     {
         Rig s;
-        s.settings.outputFolder.assign(mountPoint.path());
+        s.settings.outputFolder.assign(mountPoint.folder());
         ASSERT_TRUE(s.recorder.startRecording("00011.avi"));
         ASSERT_TRUE(feedUntilStopped(s, 20s));
         EXPECT_EQ(
             s.recorder.updateRecordingStatus(),
-            mountPoint.path() +
+            mountPoint.folder() +
                 "00011.avi\nStopped. The disk is full: free some space or choose another output folder.");
-        const ProbedFile file = probe(mountPoint.path() + "00011.avi");
+        const ProbedFile file = probe(mountPoint.folder() + "00011.avi");
         EXPECT_TRUE(file.ok);
         ASSERT_NE(file.first("video"), nullptr);
         EXPECT_GT(file.first("video")->frames, 0);
-        const AviLayout layout = readAviLayout(mountPoint.path() + "00011.avi");
+        const AviLayout layout = readAviLayout(mountPoint.folder() + "00011.avi");
         EXPECT_EQ(layout.indexEntries, static_cast<int64_t>(layout.chunks.size()))
             << "the room kept holds the index";
         EXPECT_EQ(layout.riffEnd, layout.fileSize);
     }
-    ::umount(mountPoint.path().c_str());
+    ::umount(mountPoint.folder().c_str());
 }
 
 // A long recording's index is megabytes: the disk counts as full while it still has
@@ -300,16 +299,16 @@ TEST(AviWriter, AFullDiskStillHasTheRoomKeptForTheIndex) {
     constexpr int64_t kReserve = 200000;
     TempDir small;
     const bool mounted =
-        ::geteuid() == 0 && ::mount("tmpfs", small.path().c_str(), "tmpfs", 0, "size=1m") == 0;
+        ::geteuid() == 0 && ::mount("tmpfs", small.folder().c_str(), "tmpfs", 0, "size=1m") == 0;
     struct Disk {
         const char* name;
         std::string folder;
         int64_t limit;
     };
     TempDir dir;
-    std::vector<Disk> disks = {{"simulated", dir.path(), 1 << 20}};
+    std::vector<Disk> disks = {{"simulated", dir.folder(), 1 << 20}};
     if (mounted)
-        disks.push_back({"tmpfs", small.path(), -1});
+        disks.push_back({"tmpfs", small.folder(), -1});
     for (const Disk& disk : disks) {
         std::string error;
         auto sink = media::AviFileSink::create(disk.folder + "room.avi", disk.limit, &error);
@@ -330,12 +329,12 @@ TEST(AviWriter, AFullDiskStillHasTheRoomKeptForTheIndex) {
         sink->close();
     }
     if (mounted)
-        ::umount(small.path().c_str());
+        ::umount(small.folder().c_str());
 }
 
 TEST(AviWriter, FolderThatCannotTakeTheFileFailsTheStartWithAReason) {
     Rig s;
-    s.settings.outputFolder.assign(s.dir.path() + "no-such-folder/");
+    s.settings.outputFolder.assign(s.dir.folder() + "no-such-folder/");
     EXPECT_FALSE(s.recorder.startRecording("00012.avi"));
     EXPECT_EQ(s.recorder.recorderApp(), nullptr);
     EXPECT_EQ(s.recorder.graph(), nullptr);
@@ -348,19 +347,19 @@ TEST(AviWriter, FolderThatCannotTakeTheFileFailsTheStartWithAReason) {
     TempDir readOnly;
     bool mounted = false;
     if (::geteuid() == 0)
-        mounted = ::mount("tmpfs", readOnly.path().c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
+        mounted = ::mount("tmpfs", readOnly.folder().c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
     else
-        ::chmod(readOnly.path().c_str(), 0555);
+        ::chmod(readOnly.folder().c_str(), 0555);
     if (mounted || ::geteuid() != 0) {
-        s.settings.outputFolder.assign(readOnly.path());
+        s.settings.outputFolder.assign(readOnly.folder());
         EXPECT_FALSE(s.recorder.startRecording("00013.avi"));
         const std::string text = s.recorder.updateRecordingStatus();
         EXPECT_NE(text.find("Stopped. Cannot create"), std::string::npos) << text;
     }
     if (mounted)
-        ::umount(readOnly.path().c_str());
+        ::umount(readOnly.folder().c_str());
     else
-        ::chmod(readOnly.path().c_str(), 0755);
+        ::chmod(readOnly.folder().c_str(), 0755);
 }
 
 TEST(AviWriter, StoppingWithNoFrameQueuedEndsAtOnce) {
@@ -372,7 +371,7 @@ TEST(AviWriter, StoppingWithNoFrameQueuedEndsAtOnce) {
     EXPECT_EQ(diag.count("starved"), 0) << "no 750 ms wait";
     EXPECT_EQ(diag.count("getNextFrame timed out or stop requested, stopping AVI\n"), 1);
     EXPECT_EQ(s.recorder.recorderApp(), nullptr);
-    const ProbedFile file = probe(s.dir.path() + "00014.avi");
+    const ProbedFile file = probe(s.dir.folder() + "00014.avi");
     EXPECT_TRUE(file.ok) << "an empty recording is still a valid file";
 }
 
@@ -386,7 +385,7 @@ TEST(AviWriter, MissingCompressorAndCancelledDialogLeaveNoGraph) {
     EXPECT_EQ(s.recorder.graph(), nullptr);
     EXPECT_EQ(s.recorder.recorderApp(), nullptr);
     const std::string status = s.recorder.updateRecordingStatus();
-    EXPECT_EQ(status.rfind(s.dir.path() + "00015.avi\nStopped.", 0), 0u) << status;
+    EXPECT_EQ(status.rfind(s.dir.folder() + "00015.avi\nStopped.", 0), 0u) << status;
     EXPECT_EQ(s.pool.queue().count(), 12);
 }
 

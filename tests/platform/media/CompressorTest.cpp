@@ -66,7 +66,7 @@ TEST_P(EveryEncoder, RecordsAFileThatFfprobeReads) {
     device::FramePool pool;
     ASSERT_TRUE(pool.setup());
     RecordingSettings settings = base::Settings::defaults("");
-    settings.outputFolder.assign(dir.path());
+    settings.outputFolder.assign(dir.folder());
     settings.videoCodec.assign(info.friendlyName);
     settings.audioSource.assign("(no sound)");
     settings.recordFps = 20;
@@ -76,7 +76,7 @@ TEST_P(EveryEncoder, RecordsAFileThatFfprobeReads) {
     ASSERT_TRUE(recorder.startRecording("00020.avi")) << info.friendlyName;
     feedFrames(pool, recorder, device::kDualScreenLayout, 60, 1000ms);
     recorder.stopRecording();
-    const ProbedFile file = probe(dir.path() + "00020.avi");
+    const ProbedFile file = probe(dir.folder() + "00020.avi");
     ASSERT_TRUE(file.ok) << info.friendlyName;
     const ProbedStream* video = file.first("video");
     ASSERT_NE(video, nullptr);
@@ -125,7 +125,7 @@ TEST(Compressors, LowerQualityMakesSmallerFiles) {
         device::FramePool pool;
         ASSERT_TRUE(pool.setup());
         RecordingSettings settings = base::Settings::defaults("");
-        settings.outputFolder.assign(dir.path());
+        settings.outputFolder.assign(dir.folder());
         settings.videoCodec.assign("MPEG-4 Part 2");
         settings.videoQuality = quality;
         settings.audioSource.assign("(no sound)");
@@ -134,7 +134,7 @@ TEST(Compressors, LowerQualityMakesSmallerFiles) {
         ASSERT_TRUE(recorder.startRecording("q.avi"));
         feedFrames(pool, recorder, device::kDualScreenLayout, 60, 700ms, 0, paintNoise);
         recorder.stopRecording();
-        sizes.push_back(std::stol(runCommand("stat -c %s '" + dir.path() + "q.avi'")));
+        sizes.push_back(std::stol(runCommand("stat -c %s '" + dir.folder() + "q.avi'")));
     }
     EXPECT_LT(sizes[1] * 2, sizes[0]) << "quality 0.2 against 1.0";
 }

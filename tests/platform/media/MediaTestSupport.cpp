@@ -192,17 +192,6 @@ std::vector<uint64_t> feedFrames(device::FramePool& pool, record::RecordingContr
     return fed;
 }
 
-TempDir::TempDir() {
-    char pattern[] = "/tmp/tavrin-media-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    path_ = made ? std::string(made) + "/" : "/tmp/";
-}
-
-TempDir::~TempDir() {
-    if (path_.size() > 5 && path_ != "/tmp/")
-        std::system(("rm -rf '" + path_ + "'").c_str());
-}
-
 TonePlayer::TonePlayer(double frequency, double seconds, const std::string& folder) {
     const std::string wav = folder + "tone.wav";
     const int rate = 48000;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "device/FrameQueue.h"
+#include "fakes/TempDir.h"
 #include "record/RecordingControl.h"
 
 #include <chrono>
@@ -61,15 +62,7 @@ std::vector<uint64_t> feedFrames(device::FramePool& pool, record::RecordingContr
                                  int fps, std::chrono::milliseconds duration, uint64_t firstNumber = 0,
                                  Painter paint = paintFrame);
 
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    const std::string& path() const { return path_; } // ends with '/'
-
-  private:
-    std::string path_;
-};
+using tavrin::testing::TempDir;
 
 // A sine tone played into the test sound server's sink while it lives.
 class TonePlayer {

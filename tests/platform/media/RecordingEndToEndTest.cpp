@@ -24,7 +24,7 @@ namespace {
 struct Harness {
     explicit Harness(const std::string& codec) {
         EXPECT_TRUE(pool.setup());
-        settings.outputFolder.assign(dir.path());
+        settings.outputFolder.assign(dir.folder());
         settings.videoCodec.assign(codec);
     }
     TempDir dir;
@@ -44,7 +44,7 @@ TEST(RecordingEndToEnd, TenSecondsFromASixtyFrameBoardAtThirtyWithTheTone) {
     tavrin::testing::DiagnosticCapture diag;
     Harness h("Microsoft Video 1");
     h.settings.recordFps = 30;
-    TonePlayer tone(1000.0, 15.0, h.dir.path());
+    TonePlayer tone(1000.0, 15.0, h.dir.folder());
     ASSERT_TRUE(tone.started());
     std::this_thread::sleep_for(400ms); // let the tone reach the sink
 
@@ -52,7 +52,7 @@ TEST(RecordingEndToEnd, TenSecondsFromASixtyFrameBoardAtThirtyWithTheTone) {
     EXPECT_EQ(secondLine(h.recorder.updateRecordingStatus()), "00:00:00, 0 MB (0 kB/s), 0.00 FPS");
     feedFrames(h.pool, h.recorder, device::kDualScreenLayout, 60, 10s);
     const std::string running = h.recorder.updateRecordingStatus();
-    EXPECT_EQ(running.rfind(h.dir.path() + "00001.avi\n00:00:", 0), 0u) << running;
+    EXPECT_EQ(running.rfind(h.dir.folder() + "00001.avi\n00:00:", 0), 0u) << running;
     // The rate is samples over grid time: about 30 whichever side of it a loaded machine lands.
     const std::size_t comma = running.rfind(", ", running.find(" FPS"));
     ASSERT_NE(comma, std::string::npos) << running;
@@ -61,10 +61,10 @@ TEST(RecordingEndToEnd, TenSecondsFromASixtyFrameBoardAtThirtyWithTheTone) {
     EXPECT_LE(fps, 30.5) << "about 30 samples a second: " << running;
     h.recorder.stopRecording();
     EXPECT_EQ(h.recorder.recorderApp(), nullptr);
-    EXPECT_EQ(h.recorder.updateRecordingStatus(), h.dir.path() + "00001.avi\nStopped.");
+    EXPECT_EQ(h.recorder.updateRecordingStatus(), h.dir.folder() + "00001.avi\nStopped.");
     EXPECT_EQ(diag.count("getAudioSource failed"), 0);
 
-    const ProbedFile file = probe(h.dir.path() + "00001.avi");
+    const ProbedFile file = probe(h.dir.folder() + "00001.avi");
     ASSERT_TRUE(file.ok);
     const ProbedStream* video = file.first("video");
     const ProbedStream* audio = file.first("audio");
@@ -80,7 +80,7 @@ TEST(RecordingEndToEnd, TenSecondsFromASixtyFrameBoardAtThirtyWithTheTone) {
     EXPECT_NEAR(video->duration, 10.0, 0.2);
 
     // The tone is there, and it is the tone: 1 kHz far above its neighbours.
-    const std::vector<int16_t> sound = decodeAudioMono(h.dir.path() + "00001.avi");
+    const std::vector<int16_t> sound = decodeAudioMono(h.dir.folder() + "00001.avi");
     ASSERT_GT(sound.size(), 48000u * 9);
     const double tone1k = tonePower(sound, 48000, 48000 * 9, 48000, 1000);
     const double off = tonePower(sound, 48000, 48000 * 9, 48000, 1370);
@@ -97,7 +97,7 @@ TEST(RecordingEndToEnd, RecordingsStartAtTheClickWithTheirSoundWholeToTheEnd) {
         GTEST_SKIP() << "no sound server: run under scripts/test-env.sh";
     Harness h("FFV1 (lossless)");
     h.settings.recordFps = 30;
-    TonePlayer tone(1000.0, 25.0, h.dir.path());
+    TonePlayer tone(1000.0, 25.0, h.dir.folder());
     ASSERT_TRUE(tone.started());
     // As the program does when it starts; then the user reaches for the record button.
     h.recorder.prepareSoundInput();
@@ -116,14 +116,14 @@ TEST(RecordingEndToEnd, RecordingsStartAtTheClickWithTheirSoundWholeToTheEnd) {
         EXPECT_FALSE(sound.lost) << name;
         h.recorder.stopRecording();
         // The picture starts at the click.
-        const ProbedFile file = probe(h.dir.path() + name);
+        const ProbedFile file = probe(h.dir.folder() + name);
         ASSERT_NE(file.first("video"), nullptr);
         EXPECT_GE(file.first("video")->duration, std::chrono::duration<double>(length).count() - 0.5) << name;
     }
     // The first recording's input was opened when the program started; the second finds
     // it delivering as the first left it. Neither may start with silence or have a hole.
     for (const char* name : {"00001.avi", "00002.avi"}) {
-        const std::vector<int16_t> sound = decodeAudioMono(h.dir.path() + name);
+        const std::vector<int16_t> sound = decodeAudioMono(h.dir.folder() + name);
         ASSERT_GT(sound.size(), 48000u * 2) << name;
         std::size_t first = 0;
         while (first < sound.size() && std::abs(sound[first]) < 1000)
@@ -159,14 +159,14 @@ TEST_P(LosslessRecording, EveryDecodedFrameIsExactlyAConvertedImage) {
     h.recorder.stopRecording();
     EXPECT_EQ(diag.count("getAudioSource failed\n"), 1) << "\"(no sound)\" names no device";
 
-    const ProbedFile file = probe(h.dir.path() + "00002.avi");
+    const ProbedFile file = probe(h.dir.folder() + "00002.avi");
     ASSERT_TRUE(file.ok);
     EXPECT_EQ(file.first("audio"), nullptr) << "video only";
     ASSERT_NE(file.first("video"), nullptr);
     EXPECT_EQ(file.first("video")->width, 256);
     EXPECT_EQ(file.first("video")->height, 192);
 
-    const auto frames = decodeVideo(h.dir.path() + "00002.avi", 256, 192);
+    const auto frames = decodeVideo(h.dir.folder() + "00002.avi", 256, 192);
     ASSERT_GE(frames.size(), 40u);
     std::vector<std::vector<uint8_t>> expected;
     for (uint64_t n : fed)
@@ -196,12 +196,12 @@ TEST(RecordingEndToEnd, SingleScreenLayoutRecords240x160WhateverTheChoice) {
         ASSERT_TRUE(h.recorder.startRecording("00003.avi"));
         const auto fed = feedFrames(h.pool, h.recorder, device::kSingleScreenLayout, 60, 400ms);
         h.recorder.stopRecording();
-        const ProbedFile file = probe(h.dir.path() + "00003.avi");
+        const ProbedFile file = probe(h.dir.folder() + "00003.avi");
         ASSERT_TRUE(file.ok);
         ASSERT_NE(file.first("video"), nullptr);
         EXPECT_EQ(file.first("video")->width, 240);
         EXPECT_EQ(file.first("video")->height, 160);
-        const auto frames = decodeVideo(h.dir.path() + "00003.avi", 240, 160);
+        const auto frames = decodeVideo(h.dir.folder() + "00003.avi", 240, 160);
         ASSERT_FALSE(frames.empty());
         EXPECT_EQ(frames[0], expectedArea(device::kSingleScreenLayout, fed[0], 240, 160, 0));
     }

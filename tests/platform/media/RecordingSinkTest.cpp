@@ -69,7 +69,7 @@ bool available(const std::string& name) {
 
 TEST(RecordingSink, TakesEachStreamOnlyThroughWhatCanCarryIt) {
     TempDir dir;
-    auto mux = openMux(dir.path() + "refused.avi");
+    auto mux = openMux(dir.folder() + "refused.avi");
     ASSERT_TRUE(mux);
     media::FfmpegCompressor ffv1(*media::findEncoder("FFV1 (lossless)"), nullptr);
     media::FfmpegCompressor msvideo1(*media::findEncoder("Microsoft Video 1"), nullptr);
@@ -102,7 +102,7 @@ TEST_P(DirectPath, EveryPictureReachesTheFileAndAStopFlushesTheEncoder) {
     if (!available(GetParam()))
         GTEST_SKIP() << GetParam() << " is not in this libavcodec";
     TempDir dir;
-    const std::string path = dir.path() + "direct.avi";
+    const std::string path = dir.folder() + "direct.avi";
     auto mux = openMux(path);
     ASSERT_TRUE(mux);
     media::FfmpegCompressor compressor(*media::findEncoder(GetParam()), nullptr);

@@ -238,6 +238,7 @@ TEST_F(HttpsUpdateCheck, EndingTheProgramCancelsACheckThatWaits) {
         net::CurlHttpGet http(silent);
         UpdateCheck check(folder(), http, prompt, [] { return kNow; });
         check.scheduleUpdateCheck();
+        // By now the check waits for an answer that never comes.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     } // the check is cancelled and joined here
     ::close(fd);

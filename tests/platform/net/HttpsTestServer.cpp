@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "HttpsTestServer.h"
 
+#include "fakes/Eventually.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -9,7 +11,6 @@
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -111,17 +112,19 @@ HttpsTestServer::HttpsTestServer(const std::filesystem::path& folder, const std:
     if (::posix_spawnp(&pid_, "python3", nullptr, nullptr, argv.data(), environ) != 0)
         throw std::runtime_error("cannot start python3");
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!std::filesystem::exists(portFile)) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            throw std::runtime_error("the HTTPS test server ended at start");
-        }
-        if (std::chrono::steady_clock::now() > deadline)
-            throw std::runtime_error("the HTTPS test server did not start");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    bool ended = false;
+    const bool up = eventually(
+        [&] {
+            ended = ::waitpid(pid_, nullptr, WNOHANG) == pid_;
+            return ended || std::filesystem::exists(portFile);
+        },
+        std::chrono::seconds(20));
+    if (ended) {
+        pid_ = -1;
+        throw std::runtime_error("the HTTPS test server ended at start");
     }
+    if (!up)
+        throw std::runtime_error("the HTTPS test server did not start");
     std::ifstream(portFile) >> port_;
 }
 

@@ -2,6 +2,7 @@
 #include "CameraReference.h"
 
 #include "display/FrameConversion.h"
+#include "fakes/Eventually.h"
 #include "platform/sim/SimulatedBoard.h"
 
 #include <algorithm>
@@ -14,7 +15,6 @@
 #include <iterator>
 #include <memory>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace tavrin::testing {
@@ -74,9 +74,7 @@ void GstReader::stop() {
     if (pid_ <= 0)
         return;
     ::kill(pid_, SIGINT);
-    for (int i = 0; i < 300 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (::waitpid(pid_, nullptr, WNOHANG) == 0) {
+    if (!eventually([&] { return ::waitpid(pid_, nullptr, WNOHANG) != 0; }, std::chrono::seconds(3))) {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }

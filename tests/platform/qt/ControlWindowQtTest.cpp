@@ -7,6 +7,7 @@
 #include "device/FrameQueue.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FakeControlWindowParts.h"
+#include "fakes/TempDir.h"
 #include "platform/qt/ConsoleWindow.h"
 #include "platform/qt/ControlWindow.h"
 #include "platform/qt/PostedFrameEvent.h"
@@ -77,14 +78,7 @@ class ControlWindowQtTest : public QObject {
     void initTestCase() {
         base::setDiagnosticsToStdout(false);
         // Recording names are probed in the current folder.
-        std::filesystem::current_path(std::filesystem::temp_directory_path());
-        dir_ = std::filesystem::temp_directory_path() / ("tavrin-qt-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir_);
-        std::filesystem::current_path(dir_);
-    }
-    void cleanupTestCase() {
-        std::filesystem::current_path(std::filesystem::temp_directory_path());
-        std::filesystem::remove_all(dir_);
+        std::filesystem::current_path(dir_.path());
     }
 
     // Messages posted on other threads arrive on the window's thread, in order,
@@ -423,7 +417,8 @@ class ControlWindowQtTest : public QObject {
     }
 
   private:
-    std::filesystem::path dir_;
+    tavrin::testing::TempDir dir_;
+    tavrin::testing::CurrentDirGuard startDir_; // goes back before the folder goes
 };
 
 QTEST_MAIN(ControlWindowQtTest)

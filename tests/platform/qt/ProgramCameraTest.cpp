@@ -5,7 +5,7 @@
 #include "app/CaptureApp.h"
 #include "app/Lifecycle.h"
 #include "base/Diagnostics.h"
-#include "fakes/Eventually.h"
+#include "fakes/EventuallyQt.h"
 #include "fakes/TempFolders.h"
 #include "main/QtAppPlatform.h"
 #include "platform/pipewire/CameraReference.h"
@@ -28,6 +28,8 @@
 #include <iterator>
 
 using namespace tavrin;
+using namespace std::chrono_literals;
+using tavrin::testing::eventuallyWithEvents;
 
 namespace {
 
@@ -78,26 +80,27 @@ TEST(ProgramCamera, AReaderKeepsExactPicturesAcrossALayoutChangeAndTheMenuSwitch
         auto* window = topLevel<qt::ControlWindow>();
         ASSERT_NE(window, nullptr);
         auto closeAtTheEnd = qScopeGuard([&] { window->close(); });
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return window->statusLine()->text() == QStringLiteral("Connected"); }, 5000));
+        ASSERT_TRUE(eventuallyWithEvents(
+            [&] { return window->statusLine()->text() == QStringLiteral("Connected"); }, 5s));
         ASSERT_TRUE(
-            QTest::qWaitFor([] { return !tavrin::testing::nodeProps("tavrin-capture").empty(); }, 5000));
+            eventuallyWithEvents([] { return !tavrin::testing::nodeProps("tavrin-capture").empty(); }, 5s));
 
         tavrin::testing::GstReader reader("tavrin-capture", frames);
         dualSeen =
-            QTest::qWaitFor([&] { return tavrin::testing::GstReader::files(frames).size() >= 30; }, 10000);
+            eventuallyWithEvents([&] { return tavrin::testing::GstReader::files(frames).size() >= 30; }, 10s);
         emit window->displayModeList()->activated(2); // the single-screen picture, while it reads
         const std::size_t before = tavrin::testing::GstReader::files(frames).size();
-        singleSeen = QTest::qWaitFor(
-            [&] { return tavrin::testing::GstReader::files(frames).size() >= before + 60; }, 10000);
+        singleSeen = eventuallyWithEvents(
+            [&] { return tavrin::testing::GstReader::files(frames).size() >= before + 60; }, 10s);
         reader.stop();
 
         // The switch withdraws the camera from other programs and brings it back.
         ASSERT_TRUE(shareAsCamera());
-        nodeGone = QTest::qWaitFor([] { return tavrin::testing::nodeProps("tavrin-capture").empty(); }, 5000);
+        nodeGone =
+            eventuallyWithEvents([] { return tavrin::testing::nodeProps("tavrin-capture").empty(); }, 5s);
         ASSERT_TRUE(shareAsCamera());
         nodeBack =
-            QTest::qWaitFor([] { return !tavrin::testing::nodeProps("tavrin-capture").empty(); }, 5000);
+            eventuallyWithEvents([] { return !tavrin::testing::nodeProps("tavrin-capture").empty(); }, 5s);
     });
     EXPECT_EQ(app::runProgram(capture, platform, folders), 0);
     EXPECT_TRUE(dualSeen);

@@ -6,6 +6,7 @@
 #include "app/Lifecycle.h"
 #include "base/Diagnostics.h"
 #include "base/Settings.h"
+#include "fakes/EventuallyQt.h"
 #include "fakes/TempFolders.h"
 #include "main/QtAppPlatform.h"
 #include "platform/qt/ControlWindow.h"
@@ -32,6 +33,7 @@
 
 using namespace tavrin;
 using namespace std::chrono_literals;
+using tavrin::testing::eventuallyWithEvents;
 
 namespace {
 
@@ -98,13 +100,13 @@ TEST(Program, ScreenshotRecordConsoleLayoutAndClose) {
         ASSERT_NE(window, nullptr);
         auto closeAtTheEnd = qScopeGuard([&] { window->close(); });
 
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return window->statusLine()->text() == QStringLiteral("Connected"); }, 5000));
+        ASSERT_TRUE(eventuallyWithEvents(
+            [&] { return window->statusLine()->text() == QStringLiteral("Connected"); }, 5s));
 
         // Screenshot: the next frame lands as 00000.png in the output folder (the desktop).
         QTest::mouseClick(window->screenshotButton(), Qt::LeftButton);
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return window->statusLine()->text().startsWith(QStringLiteral("Saved ")); }, 5000));
+        ASSERT_TRUE(eventuallyWithEvents(
+            [&] { return window->statusLine()->text().startsWith(QStringLiteral("Saved ")); }, 5s));
         pngPath = folders.desktop + "/00000.png";
 
         // Record for a moment: the button stays in, the settings are shut, the status counts.
@@ -112,8 +114,8 @@ TEST(Program, ScreenshotRecordConsoleLayoutAndClose) {
         ASSERT_TRUE(window->recordButton()->isChecked()) << window->statusLine()->text().toStdString();
         EXPECT_FALSE(window->videoSettingsButton()->isEnabled());
         EXPECT_FALSE(window->displayModeList()->isEnabled());
-        recording = QTest::qWaitFor(
-            [&] { return window->statusLine()->text().endsWith(QStringLiteral("FPS")); }, 5000);
+        recording = eventuallyWithEvents(
+            [&] { return window->statusLine()->text().endsWith(QStringLiteral("FPS")); }, 5s);
         QTest::qWait(1000);
         QTest::mouseClick(window->recordButton(), Qt::LeftButton);
         recordStatus = window->statusLine()->text();
@@ -124,7 +126,7 @@ TEST(Program, ScreenshotRecordConsoleLayoutAndClose) {
         QPlainTextEdit* console = consoleWindow();
         ASSERT_NE(console, nullptr);
         consoleShowedStatistics =
-            QTest::qWaitFor([&] { return console->toPlainText().contains(QStringLiteral("OK=")); }, 5000);
+            eventuallyWithEvents([&] { return console->toPlainText().contains(QStringLiteral("OK=")); }, 5s);
         window->debugConsoleAction()->trigger();
         EXPECT_FALSE(console->isVisible());
 
@@ -193,8 +195,8 @@ TEST(Program, StartFinishesARecordingLeftUnfinished) {
         ASSERT_NE(window, nullptr);
         auto closeAtTheEnd = qScopeGuard([&] { window->close(); });
         // The board's state comes by itself after the start; the note stays below it.
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return window->statusLine()->text().startsWith(QStringLiteral("Connected")); }, 5000));
+        EXPECT_TRUE(eventuallyWithEvents(
+            [&] { return window->statusLine()->text().startsWith(QStringLiteral("Connected")); }, 5s));
         status = window->statusLine()->text();
     });
     EXPECT_EQ(app::runProgram(capture, platform, folders), 0);

@@ -3,6 +3,7 @@
 
 #include "app/CaptureApp.h"
 #include "device/FirmwareImage.h"
+#include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FirmwareTestImage.h"
 #include "platform/sim/SimulatedBoard.h"
@@ -18,7 +19,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <thread>
 
 using namespace tavrin;
 using namespace std::chrono_literals;
@@ -26,16 +26,26 @@ using qt_firmware::FirmwareDialog;
 
 namespace {
 
-// Polls on the GUI thread until `condition` holds, then runs `action` once.
+// Polls on the GUI thread until `condition` holds, then runs `action` once; after
+// 20 s the test fails and the modal window is closed, so that it does not hang. A
+// timer, not eventually(): each look must return to whichever modal loop runs.
 void when(std::function<bool()> condition, std::function<void()> action) {
     auto* timer = new QTimer;
     timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, condition, action] {
-        if (!condition())
+    const auto giveUp = std::chrono::steady_clock::now() + 20s;
+    QObject::connect(timer, &QTimer::timeout, [timer, condition, action, giveUp] {
+        const bool held = condition();
+        if (!held && std::chrono::steady_clock::now() < giveUp)
             return;
         timer->stop();
         timer->deleteLater();
-        action();
+        if (held) {
+            action();
+            return;
+        }
+        QTest::qFail("what the test waited for did not come within 20 s", __FILE__, __LINE__);
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
     });
     timer->start();
 }
@@ -174,12 +184,8 @@ class FirmwareDialogTest : public QObject {
                  // Like a device arrival handled now: the window's thread waits for the
                  // lock the worker holds. A worker that waited for the window in turn
                  // would never finish.
-                 const auto giveUp = std::chrono::steady_clock::now() + 20s;
-                 while (!rig.app->capture.appLock.try_lock()) {
-                     if (std::chrono::steady_clock::now() > giveUp)
-                         return;
-                     std::this_thread::sleep_for(1ms);
-                 }
+                 if (!tavrin::testing::eventually([&] { return rig.app->capture.appLock.try_lock(); }, 20s))
+                     return;
                  gotLock = true;
                  lockedUntilTheEnd = rig.app->capture.boardDevice.state() == device::DEVICE_CLOSED;
                  rig.app->capture.appLock.unlock();

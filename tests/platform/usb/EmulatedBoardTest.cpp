@@ -28,7 +28,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A fault for the emulator, applied when it has read the line.
+// A fault for the emulator, applied when it has read the line. Nothing answers it:
+// where no effect can be waited for, the 200 ms sleeps after it are the emulator's
+// time to read it.
 void fault(const std::string& line) {
     const char* control = std::getenv("TAVRIN_USB_EMULATOR_CONTROL");
     ASSERT_NE(control, nullptr) << "run under tavrin-usb-emulator";

@@ -15,6 +15,7 @@
 
 using namespace tavrin;
 using namespace std::chrono_literals;
+using tavrin::testing::eventually;
 
 namespace {
 
@@ -43,8 +44,7 @@ TEST_F(HotplugWatcherTest, ArrivalsCloseTogetherArePostedOnceAfterTheySettle) {
         EXPECT_TRUE(early) << "posted before the arrivals settled";
     }
 
-    for (int i = 0; i < 100 && arrivals().empty(); ++i)
-        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(eventually([&] { return !arrivals().empty(); }, 1s));
     std::this_thread::sleep_for(300ms); // room for a wrong second post
     auto posted = arrivals();
     ASSERT_EQ(posted.size(), 1u);
@@ -52,8 +52,7 @@ TEST_F(HotplugWatcherTest, ArrivalsCloseTogetherArePostedOnceAfterTheySettle) {
 
     // A later arrival is a new notice.
     watcher.boardArrived();
-    for (int i = 0; i < 100 && arrivals().size() < 2; ++i)
-        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(eventually([&] { return arrivals().size() >= 2; }, 1s));
     EXPECT_EQ(arrivals().size(), 2u);
 }
 
@@ -66,8 +65,7 @@ TEST_F(HotplugWatcherTest, StopsPromptlyAndForgetsWhatWasPending) {
         const auto names = tavrin::testing::threadNames();
         return std::count(names.begin(), names.end(), "tavrin-hotplug");
     };
-    EXPECT_TRUE(tavrin::testing::eventually([&] { return named() == 1; }))
-        << "the event thread carries its name";
+    EXPECT_TRUE(eventually([&] { return named() == 1; })) << "the event thread carries its name";
     watcher.boardArrived();
     const auto before = std::chrono::steady_clock::now();
     watcher.stop();
