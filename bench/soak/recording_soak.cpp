@@ -11,8 +11,8 @@
 // make files past 1 GiB quickly.
 #include "base/Diagnostics.h"
 #include "device/FrameQueue.h"
-#include "display/FrameConversion.h"
 #include "device/ScreenLayout.h"
+#include "display/FrameConversion.h"
 #include "platform/media/FfmpegPlatform.h"
 #include "platform/sim/SimulatedBoard.h"
 #include "record/Recorder.h"
@@ -55,14 +55,15 @@ int main(int argc, char** argv) {
     }
     record::Recorder recorder(platform, settings, nullptr, clock);
     if (!recorder.startRecording(name)) {
-        std::fprintf(stderr, "the recording did not start: %s\n", recorder.failureText().c_str());
+        std::fprintf(stderr, "the recording did not start: %s\n", recorder.failure().text.c_str());
         return 1;
     }
 
     // The board: a frame every 1/60 s, converted and handed over as the control window does.
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
-    const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    const auto end =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     const auto boardInterval = std::chrono::nanoseconds(16'666'667);
     auto due = start;
     auto nextStatus = start + std::chrono::seconds(1);
@@ -120,7 +121,7 @@ int main(int argc, char** argv) {
     } else {
         std::printf("sound: none (%s)\n", recorder.soundNote().c_str());
     }
-    if (!recorder.failureText().empty())
-        std::printf("failure: %s\n", recorder.failureText().c_str());
+    if (recorder.failure())
+        std::printf("failure: %s\n", recorder.failure().text.c_str());
     return 0;
 }

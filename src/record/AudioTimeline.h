@@ -27,9 +27,9 @@ class AudioTimeline {
         int64_t stretch = 0; // samples to add (or, negative, remove) while writing the rest
     };
     struct Counts {
-        int64_t gaps = 0;        // silences put in while recording (the source stopped)
+        int64_t gaps = 0; // silences put in while recording (the source stopped)
         int64_t gapSamples = 0;
-        int64_t splices = 0;     // cuts made because the source ran far ahead of the clock
+        int64_t splices = 0; // cuts made because the source ran far ahead of the clock
         int64_t splicedSamples = 0;
         int64_t leadSamples = 0; // silence before the first sound
     };
@@ -46,9 +46,8 @@ class AudioTimeline {
     int64_t silenceOwed(REFERENCE_TIME now);
     void advance(int64_t soundWritten) { position_ += soundWritten; }
 
-    // Samples written so far, and the stream time that corresponds to a count.
+    // Samples written so far, and the count that corresponds to a stream time.
     int64_t position() const { return position_; }
-    REFERENCE_TIME timeOf(int64_t samples) const;
     int64_t samplesAt(REFERENCE_TIME t) const;
     uint32_t sampleRate() const { return rate_; }
     const Counts& counts() const { return counts_; }
