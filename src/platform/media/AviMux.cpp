@@ -185,7 +185,10 @@ HRESULT AviMux::checkSink() {
 
 HRESULT AviMux::writePacket(AVPacket* packet) {
     // Each packet is written as it comes: the picture and the sound are kept level here.
-    const int err = av_write_frame(format_, packet);
+    return afterWrite(av_write_frame(format_, packet));
+}
+
+HRESULT AviMux::afterWrite(int err) {
     HRESULT hr = checkSink();
     if (FAILED(hr))
         return hr;
@@ -279,7 +282,8 @@ HRESULT AviMux::Stream::Receive(MediaSample* sample) {
         packet->stream_index = st->index;
         packet->pts = packet->dts = av_rescale_q(index, frameDuration(interval), st->time_base);
         packet->duration = av_rescale_q(1, frameDuration(interval), st->time_base);
-        hr = mux->writePacket(packet); // the encoder's packet itself goes into the file
+        // The encoder's packet itself goes into the file.
+        hr = mux->afterWrite(av_write_frame(mux->format_, packet));
         av_packet_unref(packet);
         if (FAILED(hr))
             return hr;

@@ -85,8 +85,9 @@ class AviMux : public record::RecordingSink,
     // Writes held-back sound up to the end of the video, or all of it when `force`.
     record::HRESULT flushAudio(bool force);
     record::HRESULT writeAudio(Stream& s, const uint8_t* data, int64_t bytes);
-    // Writes one packet; a disk that refused it, or the muxer's error, ends the recording.
     record::HRESULT writePacket(AVPacket* packet);
+    // What a write left behind: a disk that refused it, or the muxer's error, ends the recording.
+    record::HRESULT afterWrite(int err);
     record::HRESULT checkSink();
     int64_t audioLimit(const Stream& s) const;
 
