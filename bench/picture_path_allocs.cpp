@@ -179,7 +179,7 @@ void BM_PicturePath(benchmark::State& state) {
     filter->pin->OnThreadStartPlay();
     const record::REFERENCE_TIME interval = filter->pin->frameInterval();
     std::vector<uint8_t> sampleBuffer(256 * 192 * 3);
-    record::MediaSample sample(nullptr, sampleBuffer.data(), static_cast<int32_t>(sampleBuffer.size()), 0);
+    record::MediaSample sample(nullptr, sampleBuffer.data(), static_cast<int32_t>(sampleBuffer.size()));
 
     tavrin::testing::controlwindow::Log log;
     tavrin::testing::controlwindow::FakeView view(log);

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     }
     record::Recorder recorder(platform, settings, nullptr, clock);
     if (!recorder.startRecording(name)) {
-        std::fprintf(stderr, "the recording did not start: %s\n", recorder.failureText().c_str());
+        std::fprintf(stderr, "the recording did not start: %s\n", recorder.failure().text.c_str());
         return 1;
     }
 
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
     } else {
         std::printf("sound: none (%s)\n", recorder.soundNote().c_str());
     }
-    if (!recorder.failureText().empty())
-        std::printf("failure: %s\n", recorder.failureText().c_str());
+    if (recorder.failure())
+        std::printf("failure: %s\n", recorder.failure().text.c_str());
     return 0;
 }

@@ -37,9 +37,6 @@ class AudioSettingsDialogLogic {
     // OK: stores both names; the caller ends the dialog with 1 (Cancel: with 0, nothing stored).
     void onOk();
 
-    const std::vector<std::string>& sources() const { return sources_; }
-    const std::vector<std::string>& compressors() const { return compressors_; }
-
   private:
     AudioSettingsDialogView& view_;
     RecordingSettings& settings_;

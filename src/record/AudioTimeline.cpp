@@ -17,10 +17,6 @@ constexpr double kMaxStretch = 0.005;
 AudioTimeline::AudioTimeline(uint32_t sampleRate, REFERENCE_TIME jitter)
     : rate_(sampleRate ? sampleRate : 1), jitter_(std::max<int64_t>(1, jitter * rate_ / UNITS)) {}
 
-REFERENCE_TIME AudioTimeline::timeOf(int64_t samples) const {
-    return samples * UNITS / rate_;
-}
-
 int64_t AudioTimeline::samplesAt(REFERENCE_TIME t) const {
     // Floor division, so that times before the start give negative counts; split so that
     // the product cannot overflow over any length of recording.

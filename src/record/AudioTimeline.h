@@ -46,9 +46,8 @@ class AudioTimeline {
     int64_t silenceOwed(REFERENCE_TIME now);
     void advance(int64_t soundWritten) { position_ += soundWritten; }
 
-    // Samples written so far, and the stream time that corresponds to a count.
+    // Samples written so far, and the count that corresponds to a stream time.
     int64_t position() const { return position_; }
-    REFERENCE_TIME timeOf(int64_t samples) const;
     int64_t samplesAt(REFERENCE_TIME t) const;
     uint32_t sampleRate() const { return rate_; }
     const Counts& counts() const { return counts_; }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Error.h"
 #include "record/BaseOutputPin.h"
 #include "record/MediaTypes.h"
 #include "record/ReferenceClock.h"
@@ -9,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tavrin::record {
 
@@ -16,56 +18,55 @@ class RecordingGraph;
 
 enum FILTER_STATE : int32_t { State_Stopped = 0, State_Paused = 1, State_Running = 2 };
 
-#ifndef VFW_E_NO_CLOCK
-constexpr HRESULT VFW_E_NO_CLOCK = static_cast<HRESULT>(0x80040213u);
-#endif
-
 // A filter of the recording: its output pins (none for a compressor), the three
 // states, and the graph's clock for stream time. Filters are shared (reference counted).
 class BaseFilter {
   public:
-    BaseFilter(const GUID& clsid, std::recursive_mutex* lock);
+    explicit BaseFilter(const GUID& clsid) : clsid_(clsid) {}
     virtual ~BaseFilter() = default;
     BaseFilter(const BaseFilter&) = delete;
     BaseFilter& operator=(const BaseFilter&) = delete;
 
-    virtual int GetPinCount() { return 0; }
-    virtual BaseOutputPin* GetPin(int) { return nullptr; }
+    int GetPinCount() const { return static_cast<int>(pins_.size()); }
+    BaseOutputPin* GetPin(int n) const { return n >= 0 && n < GetPinCount() ? pins_[n] : nullptr; }
 
-    // Stop makes every pin inactive; Pause (from stopped) makes the connected pins active;
+    // Stop makes every pin inactive; Pause (from stopped) makes them active;
     // Run pauses first if needed and records the start time.
     virtual HRESULT Stop();
-    virtual HRESULT Pause();
-    virtual HRESULT Run(REFERENCE_TIME start);
+    HRESULT Pause();
+    HRESULT Run(REFERENCE_TIME start);
     virtual HRESULT GetState(uint32_t timeoutMs, FILTER_STATE* state);
 
-    virtual HRESULT SetSyncSource(std::shared_ptr<ReferenceClock> clock);
-    // Clock time minus the run start time; VFW_E_NO_CLOCK without a clock.
-    HRESULT StreamTime(REFERENCE_TIME& t);
-    // The clock time at which the filter started running.
-    REFERENCE_TIME startTime() const { return tStart_.load(); }
-    std::shared_ptr<ReferenceClock> syncSource() const { return clock_; }
-    virtual HRESULT JoinFilterGraph(RecordingGraph* graph, const std::string& name);
+    void SetSyncSource(std::shared_ptr<ReferenceClock> clock) { clock_ = std::move(clock); }
+    // Clock time minus the run start time; E_FAIL without a clock.
+    HRESULT StreamTime(REFERENCE_TIME& t) const;
+    void JoinFilterGraph(RecordingGraph* graph, const std::string& name);
 
-    RecordingGraph* graph() const { return graph_; }
     const std::string& filterName() const { return name_; }
     const GUID& clsid() const { return clsid_; }
     FILTER_STATE state() const { return state_.load(); }
     bool IsStopped() const { return state_.load() == State_Stopped; }
-    bool IsActive() const { return state_.load() != State_Stopped; }
-    std::recursive_mutex* pStateLock() const { return lock_; }
+    std::recursive_mutex* pStateLock() { return &lock_; }
 
     // Tells the graph that something happened (EC_ERRORABORT with a reason for the user).
-    void NotifyEvent(int32_t code, HRESULT hr, const std::string& text);
+    void NotifyEvent(int32_t code, const base::Error& error);
 
   protected:
-    std::recursive_mutex* lock_;
+    friend class CSourceStream;
+    std::recursive_mutex lock_;
     std::atomic<FILTER_STATE> state_{State_Stopped};
     std::atomic<REFERENCE_TIME> tStart_{0};
     std::shared_ptr<ReferenceClock> clock_;
     RecordingGraph* graph_ = nullptr;
     std::string name_;
     GUID clsid_;
+    std::vector<BaseOutputPin*> pins_;
+};
+
+// A filter whose pins are source streams (CSourceStream), each with a thread of its own.
+class CSource : public BaseFilter {
+  public:
+    using BaseFilter::BaseFilter;
 };
 
 } // namespace tavrin::record

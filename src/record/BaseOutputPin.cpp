@@ -3,23 +3,12 @@
 
 #include "record/BaseFilter.h"
 
+#include <algorithm>
+
 namespace tavrin::record {
 
-BaseOutputPin::BaseOutputPin(BaseFilter* filter, std::recursive_mutex* lock, std::string name)
-    : filter_(filter), lock_(lock), name_(std::move(name)) {}
-
-HRESULT BaseOutputPin::ConnectionMediaType(MediaType* type) const {
-    if (!type)
-        return E_POINTER;
-    if (!connected_)
-        return VFW_E_NOT_CONNECTED;
-    *type = mt_;
-    return S_OK;
-}
-
-HRESULT BaseOutputPin::GetMediaType(int32_t position, MediaType*) {
-    return position < 0 ? E_INVALIDARG : VFW_S_NO_MORE_ITEMS;
-}
+BaseOutputPin::BaseOutputPin(BaseFilter* filter, std::string name)
+    : filter_(filter), lock_(filter->pStateLock()), name_(std::move(name)) {}
 
 HRESULT BaseOutputPin::SetMediaType(const MediaType* type) {
     if (!type)
@@ -42,8 +31,7 @@ HRESULT BaseOutputPin::Connect(SampleReceiver* receiver, const MediaType* type) 
         HRESULT hr = SetMediaType(&candidate);
         ALLOCATOR_PROPERTIES props{};
         receiver->GetAllocatorRequirements(&props);
-        if (props.cbAlign == 0)
-            props.cbAlign = 1;
+        props.cbAlign = std::max(props.cbAlign, 1);
         auto allocator = std::make_shared<MemAllocator>();
         if (SUCCEEDED(hr))
             hr = DecideBufferSize(allocator.get(), &props);
@@ -59,43 +47,28 @@ HRESULT BaseOutputPin::Connect(SampleReceiver* receiver, const MediaType* type) 
     };
     if (type)
         return attempt(*type);
-    for (int32_t i = 0;; ++i) {
-        MediaType candidate;
-        if (GetMediaType(i, &candidate) != S_OK)
-            return VFW_E_NO_ACCEPTABLE_TYPES;
+    MediaType candidate;
+    for (int32_t i = 0; GetMediaType(i, &candidate) == S_OK; ++i)
         if (SUCCEEDED(attempt(candidate)))
             return S_OK;
-    }
+    return VFW_E_NO_ACCEPTABLE_TYPES;
 }
 
-HRESULT BaseOutputPin::Disconnect() {
+void BaseOutputPin::Disconnect() {
     std::lock_guard lk(*lock_);
-    if (!connected_)
-        return S_FALSE;
     if (allocator_)
         allocator_->Decommit();
     allocator_.reset();
     connected_ = nullptr;
     mt_ = MediaType{};
-    return S_OK;
 }
 
 HRESULT BaseOutputPin::Active() {
-    if (!allocator_)
-        return VFW_E_NOT_CONNECTED;
-    return allocator_->Commit();
+    return allocator_ ? allocator_->Commit() : VFW_E_NOT_CONNECTED;
 }
 
 HRESULT BaseOutputPin::Inactive() {
-    if (!allocator_)
-        return VFW_E_NOT_CONNECTED;
-    return allocator_->Decommit();
-}
-
-HRESULT BaseOutputPin::GetDeliveryBuffer(SamplePtr* sample) {
-    if (!allocator_)
-        return VFW_E_NOT_CONNECTED;
-    return allocator_->GetBuffer(sample);
+    return allocator_ ? allocator_->Decommit() : VFW_E_NOT_CONNECTED;
 }
 
 } // namespace tavrin::record

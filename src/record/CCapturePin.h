@@ -62,6 +62,8 @@ class CCapturePin : public CSourceStream, public CapturePinCategory, public IAMS
     HRESULT OnThreadCreate() override;
     HRESULT OnThreadDestroy() override;
     HRESULT OnThreadStartPlay() override;
+    // After stop() the end marker is queued behind the frames still to be recorded.
+    bool endsByItself() const override { return stopRequested_.load(); }
 
   private:
     // The offered type for the current area and interval.

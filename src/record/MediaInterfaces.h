@@ -15,9 +15,6 @@ constexpr uint32_t AMPROPERTY_PIN_CATEGORY = 0;
 #ifndef KSPROPERTY_SUPPORT_GET
 constexpr uint32_t KSPROPERTY_SUPPORT_GET = 1;
 #endif
-#ifndef KSPROPERTY_SUPPORT_SET
-constexpr uint32_t KSPROPERTY_SUPPORT_SET = 2;
-#endif
 
 class IKsPropertySet {
   public:
@@ -40,18 +37,13 @@ class IAMStreamConfig {
 };
 
 constexpr int32_t CompressionCaps_CanQuality = 1;
-constexpr int32_t CompressionCaps_CanCrunch = 2;
-constexpr int32_t CompressionCaps_CanKeyFrame = 4;
-constexpr int32_t CompressionCaps_CanBFrame = 8;
-constexpr int32_t CompressionCaps_CanWindow = 16;
 
 // On a compressor: its quality.
 class IAMVideoCompression {
   public:
     virtual ~IAMVideoCompression() = default;
-    // Any pointer may be null; what is asked for is written.
-    virtual HRESULT GetInfo(std::string* version, std::string* description, int32_t* defaultKeyFrameRate,
-                            int32_t* defaultPFramesPerKey, double* defaultQuality, int32_t* capabilities) = 0;
+    // Either pointer may be null; what is asked for is written.
+    virtual HRESULT GetInfo(double* defaultQuality, int32_t* capabilities) = 0;
     virtual HRESULT get_Quality(double* quality) = 0;
     virtual HRESULT put_Quality(double quality) = 0;
 };
@@ -82,23 +74,18 @@ class IMediaSeeking {
     virtual HRESULT GetCurrentPosition(int64_t* position) = 0;
 };
 
-constexpr int32_t INTERLEAVE_NONE = 0;
-constexpr int32_t INTERLEAVE_CAPTURE = 1;
-constexpr int32_t INTERLEAVE_FULL = 2;
 constexpr int32_t INTERLEAVE_NONE_BUFFERED = 3;
 
 class IConfigInterleaving {
   public:
     virtual ~IConfigInterleaving() = default;
     virtual HRESULT put_Mode(int32_t mode) = 0;
-    virtual HRESULT get_Mode(int32_t* mode) = 0;
 };
 
 class IConfigAviMux {
   public:
     virtual ~IConfigAviMux() = default;
     virtual HRESULT SetMasterStream(int32_t stream) = 0;
-    virtual HRESULT GetMasterStream(int32_t* stream) = 0;
 };
 
 // What a sound input has done to its stream so far, for the status line.
@@ -119,9 +106,6 @@ class IAudioCaptureStatus {
 };
 
 // Graph events that filters raise.
-#ifndef EC_COMPLETE
-constexpr int32_t EC_COMPLETE = 0x01;
-#endif
 #ifndef EC_ERRORABORT
 constexpr int32_t EC_ERRORABORT = 0x03;
 #endif

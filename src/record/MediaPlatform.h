@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Error.h"
 #include "record/BaseFilter.h"
 #include "record/MediaTypes.h"
 #include "record/RecordingSink.h"
@@ -31,10 +32,8 @@ class MediaPlatform {
     // S_OK with the devices in the system's order, S_FALSE for an empty category,
     // an error when the category cannot be enumerated.
     virtual HRESULT CreateClassEnumerator(const GUID& category, std::vector<DeviceMoniker>* devices) = 0;
-    // The AVI multiplexer joined to its file for `path`. On failure `error` says what
-    // happened in words for the status line.
-    virtual HRESULT CreateAviMux(const std::string& path, std::shared_ptr<RecordingSink>* mux,
-                                 std::string* error) = 0;
+    // The AVI multiplexer joined to its file for `path`, or why there is none.
+    virtual base::Result<std::shared_ptr<RecordingSink>> CreateAviMux(const std::string& path) = 0;
     // Why there are no sound inputs, in words for the user ("No sound server is running."),
     // or empty when nothing stands in the way.
     virtual std::string soundProblem() { return {}; }

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace tavrin::record {
@@ -15,9 +14,6 @@ namespace tavrin::record {
 // More result codes of the media framework, with their usual values.
 #ifndef E_NOTIMPL
 constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
-#endif
-#ifndef E_NOINTERFACE
-constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
 #endif
 #ifndef E_UNEXPECTED
 constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
@@ -34,9 +30,6 @@ constexpr HRESULT E_PROP_SET_UNSUPPORTED = static_cast<HRESULT>(0x80070492u);
 #endif
 #ifndef VFW_S_NO_MORE_ITEMS
 constexpr HRESULT VFW_S_NO_MORE_ITEMS = 0x00040103;
-#endif
-#ifndef VFW_S_STATE_INTERMEDIATE
-constexpr HRESULT VFW_S_STATE_INTERMEDIATE = 0x00040237;
 #endif
 #ifndef VFW_S_CANT_CUE
 constexpr HRESULT VFW_S_CANT_CUE = 0x00040268;
@@ -58,9 +51,6 @@ constexpr HRESULT VFW_E_NOT_COMMITTED = static_cast<HRESULT>(0x80040211u);
 #endif
 #ifndef VFW_E_CANNOT_CONNECT
 constexpr HRESULT VFW_E_CANNOT_CONNECT = static_cast<HRESULT>(0x80040217u);
-#endif
-#ifndef VFW_E_CANNOT_RENDER
-constexpr HRESULT VFW_E_CANNOT_RENDER = static_cast<HRESULT>(0x80040218u);
 #endif
 #ifndef VFW_E_NOT_STOPPED
 constexpr HRESULT VFW_E_NOT_STOPPED = static_cast<HRESULT>(0x80040224u);
@@ -102,7 +92,6 @@ struct GUID {
     }
 };
 
-constexpr GUID GUID_NULL{};
 constexpr GUID MEDIATYPE_Video{0x73646976, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 constexpr GUID MEDIATYPE_Audio{0x73647561, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 constexpr GUID MEDIASUBTYPE_RGB24{
@@ -114,8 +103,6 @@ constexpr GUID FORMAT_WaveFormatEx{
     0x05589f81, 0xc356, 0x11ce, {0xbf, 0x01, 0x00, 0xaa, 0x00, 0x55, 0x59, 0x5a}};
 constexpr GUID PIN_CATEGORY_CAPTURE{
     0xfb6c4281, 0x0353, 0x11d1, {0x90, 0x5f, 0x00, 0x00, 0xc0, 0xcc, 0x16, 0xba}};
-constexpr GUID PIN_CATEGORY_PREVIEW{
-    0xfb6c4282, 0x0353, 0x11d1, {0x90, 0x5f, 0x00, 0x00, 0xc0, 0xcc, 0x16, 0xba}};
 constexpr GUID AMPROPSETID_Pin{0x9b00f101, 0x1567, 0x11d1, {0xb3, 0xf1, 0x00, 0xaa, 0x00, 0x37, 0x61, 0xc5}};
 constexpr GUID TIME_FORMAT_BYTE{0x7b785571, 0x8c82, 0x11cf, {0xbc, 0x0c, 0x00, 0xaa, 0x00, 0xac, 0x74, 0xf6}};
 constexpr GUID TIME_FORMAT_MEDIA_TIME{
@@ -130,17 +117,6 @@ constexpr GUID CLSID_TavrinFilter{
     0xE7AECB1E, 0xEF15, 0x466C, {0xA1, 0xF6, 0xFF, 0xF1, 0x23, 0x69, 0xA1, 0x63}};
 constexpr GUID IID_ITavrinCaptureApp{
     0x5E5C5F8E, 0xE80D, 0x4705, {0xB7, 0xFD, 0x81, 0xA6, 0xCD, 0x86, 0xBD, 0xB8}};
-
-// Compressed video types carry their four-character code in the first field.
-constexpr GUID fourccSubtype(uint32_t fourcc) {
-    return GUID{fourcc, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-}
-constexpr uint32_t makeFourcc(char a, char b, char c, char d) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
-           static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
-           static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
-           static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
-}
 
 struct RECT {
     int32_t left = 0, top = 0, right = 0, bottom = 0;
@@ -246,7 +222,5 @@ struct MediaType {
 
 // The platform's bitmap size of a header: rows padded to 4 bytes, times the height.
 uint32_t bitmapSizeImage(const BITMAPINFOHEADER& header);
-
-std::string guidToString(const GUID& guid);
 
 } // namespace tavrin::record

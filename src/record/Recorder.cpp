@@ -4,6 +4,7 @@
 #include "base/Diagnostics.h"
 #include "record/AudioSettingsDialogLogic.h"
 #include "record/DeviceEnum.h"
+#include "record/ListText.h"
 #include "record/RecordedArea.h"
 #include "record/TavrinFilter.h"
 
@@ -16,22 +17,6 @@ namespace {
 
 constexpr std::size_t kMaxFileNameUnits = 31;
 
-// A prefix of `text` of at most `n` bytes that does not cut a UTF-8 sequence.
-std::string clip(const std::string& text, std::size_t n) {
-    if (text.size() <= n)
-        return text;
-    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
-        --n;
-    return text.substr(0, n);
-}
-
-uint32_t firstFourBytes(const std::vector<uint8_t>& blob) {
-    uint32_t v = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-        v |= static_cast<uint32_t>(i < blob.size() ? blob[i] : 0) << (8 * i);
-    return v;
-}
-
 template <class I, class T> std::shared_ptr<I> query(const std::shared_ptr<T>& object) {
     if (auto* p = dynamic_cast<I*>(object.get()))
         return std::shared_ptr<I>(object, p);
@@ -39,6 +24,13 @@ template <class I, class T> std::shared_ptr<I> query(const std::shared_ptr<T>& o
 }
 
 } // namespace
+
+uint32_t firstFourBytes(const std::vector<uint8_t>& blob) {
+    uint32_t v = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        v |= static_cast<uint32_t>(i < blob.size() ? blob[i] : 0) << (8 * i);
+    return v;
+}
 
 std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const RecordingSettings& settings,
                                                 const std::string& name) {
@@ -51,8 +43,7 @@ std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const R
         const double quality = settings.videoQuality;
         int32_t caps = 0;
         if (auto* compression = dynamic_cast<IAMVideoCompression*>(filter.get()))
-            if (SUCCEEDED(compression->GetInfo(nullptr, nullptr, nullptr, nullptr, nullptr, &caps)) &&
-                (caps & CompressionCaps_CanQuality))
+            if (SUCCEEDED(compression->GetInfo(nullptr, &caps)) && (caps & CompressionCaps_CanQuality))
                 compression->put_Quality(quality);
         const auto& blob = settings.videoCodecSettings;
         auto* dialogs = dynamic_cast<IAMVfwCompressDialogs*>(filter.get());
@@ -109,22 +100,21 @@ std::shared_ptr<BaseFilter> Recorder::findVideoCompressor(const std::string& nam
 }
 
 bool Recorder::failStart(const std::string& why) {
-    if (!takeGraphFailure() && failureText_.empty())
-        failureText_ = why;
+    if (!takeGraphFailure() && !failure_)
+        failure_ = {E_FAIL, why};
     stopRecording();
     return false;
 }
 
 bool Recorder::takeGraphFailure() {
-    IMediaEvent* events = mediaEvent_ ? mediaEvent_.get() : captureBuilder_.get();
-    if (!events)
+    if (!captureBuilder_)
         return false;
     bool failed = false;
     GraphEvent event;
-    while (events->GetEvent(&event)) {
+    while (captureBuilder_->GetEvent(&event)) {
         if (event.code == EC_ERRORABORT) {
             if (!failed)
-                failureText_ = event.text;
+                failure_ = event.error;
             failed = true;
         }
     }
@@ -151,10 +141,10 @@ bool Recorder::startRecording(const std::string& fileName) {
     statusTime_ = 0;
     statusKiB_ = 0;
     stopRecording();
-    failureText_.clear();
+    failure_ = {};
     soundNote_.clear();
     slotReportTime_ = 0;
-    recordFileName_ = clip(fileName, kMaxFileNameUnits);
+    recordFileName_ = clipUnits(fileName, kMaxFileNameUnits);
 
     auto graph = std::make_shared<RecordingGraph>(&platform_, clock_);
     RecordingGraph* builder = graph.get();
@@ -162,9 +152,8 @@ bool Recorder::startRecording(const std::string& fileName) {
 
     const std::string path = settings_.outputFolder.utf8() + recordFileName_;
     std::shared_ptr<RecordingSink> mux;
-    if (FAILED(builder->SetOutputFileName(MEDIASUBTYPE_Avi, path, &mux)))
-        return failStart(builder->lastError().empty() ? "The file could not be created."
-                                                      : builder->lastError());
+    if (const base::Error error = builder->SetOutputFileName(MEDIASUBTYPE_Avi, path, &mux))
+        return failStart(error.text);
     muxSeeking_ = mux;
 
     std::shared_ptr<BaseFilter> source = TavrinFilter::CreateInstance(settings_.recordFps);
@@ -218,7 +207,6 @@ bool Recorder::startRecording(const std::string& fileName) {
     }
 
     mediaControl_ = graph;
-    mediaEvent_ = graph;
     if (FAILED(mediaControl_->Run())) {
         base::recordLog.error("pControl->Run() failed\n");
         return failStart("The recording could not start.");
@@ -231,13 +219,12 @@ void Recorder::stopRecording() {
         recorderApp_->stop();
     if (mediaControl_)
         mediaControl_->Stop();
-    if (captureBuilder_ && failureText_.empty())
+    if (captureBuilder_ && !failure_)
         takeGraphFailure(); // a failure while stopping (the file's last writes) is still news
     recorderApp_.reset();
     captureBuilder_.reset();
     mediaControl_.reset();
     muxSeeking_.reset();
-    mediaEvent_.reset();
     audioStatus_.reset();
 }
 
@@ -272,8 +259,8 @@ std::string Recorder::updateRecordingStatus() {
         stopRecording();
 
     statusText_ = settings_.outputFolder.utf8() + recordFileName_ + "\nStopped.";
-    if (!failureText_.empty())
-        statusText_ += " " + failureText_;
+    if (failure_)
+        statusText_ += " " + failure_.text;
     if (!mediaControl_ || !muxSeeking_ || !recorderApp_)
         return statusText_;
     FILTER_STATE state = State_Stopped;

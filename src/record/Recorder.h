@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Error.h"
 #include "record/MediaInterfaces.h"
 #include "record/MediaPlatform.h"
 #include "record/RecordingControl.h"
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tavrin::record {
 
@@ -19,6 +21,9 @@ namespace tavrin::record {
 // gets the saved quality and the saved state blob.
 std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const RecordingSettings& settings,
                                                 const std::string& name);
+
+// A state blob's first four bytes as a little-endian number (missing bytes count as 0).
+uint32_t firstFourBytes(const std::vector<uint8_t>& blob);
 
 // Milliseconds of a system timer that wraps at 32 bits, like timeGetTime.
 uint32_t systemMilliseconds();
@@ -51,10 +56,9 @@ class Recorder : public RecordingControl {
     std::shared_ptr<BaseFilter> findVideoCompressor(const std::string& name);
 
     void setDialogs(RecordingDialogs* dialogs) { dialogs_ = dialogs; }
-    const std::string& statusText() const { return statusText_; }
     const std::string& recordFileName() const { return recordFileName_; }
-    // Why the last recording ended or did not start; empty when the user stopped it.
-    const std::string& failureText() const { return failureText_; }
+    // Why the last recording ended or did not start; none when the user stopped it.
+    const base::Error& failure() const { return failure_; }
     // The graph of the running recording, or null (for tests and diagnostics).
     std::shared_ptr<RecordingGraph> graph() const { return captureBuilder_; }
     // What the sound input has done so far; false when the recording has no sound.
@@ -78,10 +82,9 @@ class Recorder : public RecordingControl {
 
     // The recording state: all none while idle.
     std::shared_ptr<RecordingGraph> captureBuilder_; // the graph and its builder in one
-    std::shared_ptr<IMediaControl> mediaControl_;
+    std::shared_ptr<RecordingGraph> mediaControl_;   // the same graph, once it is to run
     std::shared_ptr<IMediaSeeking> muxSeeking_;
     std::shared_ptr<ITavrinCaptureApp> recorderApp_;
-    std::shared_ptr<IMediaEvent> mediaEvent_;
     std::shared_ptr<IAudioCaptureStatus> audioStatus_;
     std::string soundNote_;
     uint32_t slotReportTime_ = 0; // last skipped-slot line on the debug output
@@ -89,7 +92,7 @@ class Recorder : public RecordingControl {
     uint32_t statusTime_ = 0;
     uint32_t statusKiB_ = 0;
     std::string statusText_;
-    std::string failureText_;
+    base::Error failure_;
 };
 
 } // namespace tavrin::record

@@ -20,13 +20,11 @@ bool pinHasCategory(BaseOutputPin* pin, const GUID& category) {
 }
 
 bool pinOffersMajorType(BaseOutputPin* pin, const GUID& majorType) {
-    for (int32_t i = 0;; ++i) {
-        MediaType type;
-        if (pin->GetMediaType(i, &type) != S_OK)
-            return false;
+    MediaType type;
+    for (int32_t i = 0; pin->GetMediaType(i, &type) == S_OK; ++i)
         if (type.majortype == majorType)
             return true;
-    }
+    return false;
 }
 
 } // namespace
@@ -38,8 +36,7 @@ RecordingGraph::~RecordingGraph() {
     Stop();
     for (auto& filter : filters_) {
         for (int i = 0; i < filter->GetPinCount(); ++i)
-            if (BaseOutputPin* pin = filter->GetPin(i))
-                pin->Disconnect();
+            filter->GetPin(i)->Disconnect();
         filter->JoinFilterGraph(nullptr, {});
         filter->SetSyncSource(nullptr);
     }
@@ -47,26 +44,17 @@ RecordingGraph::~RecordingGraph() {
         sink_->setNotify(nullptr);
 }
 
-HRESULT RecordingGraph::SetOutputFileName(const GUID& type, const std::string& fileName,
-                                          std::shared_ptr<RecordingSink>* mux) {
-    lastError_.clear();
-    if (!mux)
-        return E_POINTER;
-    if (!platform_ || sink_)
-        return E_UNEXPECTED;
-    if (!(type == MEDIASUBTYPE_Avi))
-        return E_INVALIDARG;
-    std::shared_ptr<RecordingSink> sink;
-    HRESULT hr = platform_->CreateAviMux(fileName, &sink, &lastError_);
-    if (FAILED(hr))
-        return hr;
-    if (!sink)
-        return E_FAIL;
-    sink->setNotify(
-        [this](int32_t code, HRESULT result, const std::string& text) { Notify(code, result, text); });
-    sink_ = sink;
-    *mux = std::move(sink);
-    return S_OK;
+base::Error RecordingGraph::SetOutputFileName(const GUID& type, const std::string& fileName,
+                                              std::shared_ptr<RecordingSink>* mux) {
+    if (!mux || !platform_ || sink_ || !(type == MEDIASUBTYPE_Avi))
+        return {E_INVALIDARG, "The file could not be created."};
+    auto made = platform_->CreateAviMux(fileName);
+    if (!made)
+        return made.error();
+    sink_ = *made;
+    sink_->setNotify([this](int32_t code, const base::Error& error) { Notify(code, error); });
+    *mux = sink_;
+    return {};
 }
 
 HRESULT RecordingGraph::AddFilter(std::shared_ptr<BaseFilter> filter, const std::string& name) {
@@ -74,11 +62,8 @@ HRESULT RecordingGraph::AddFilter(std::shared_ptr<BaseFilter> filter, const std:
         return E_POINTER;
     if (std::find(filters_.begin(), filters_.end(), filter) != filters_.end())
         return VFW_E_WRONG_STATE;
-    std::string unique = name;
-    for (int n = 2; FindFilterByName(unique); ++n)
-        unique = name + " " + std::to_string(n);
     filters_.push_back(filter);
-    filter->JoinFilterGraph(this, unique);
+    filter->JoinFilterGraph(this, name);
     filter->SetSyncSource(clock_);
     return S_OK;
 }
@@ -96,7 +81,7 @@ HRESULT RecordingGraph::RenderStream(const GUID* category, const GUID* majorType
         return E_POINTER;
     for (int i = 0; i < source->GetPinCount(); ++i) {
         BaseOutputPin* pin = source->GetPin(i);
-        if (!pin || pin->IsConnected() || (category && !pinHasCategory(pin, *category)) ||
+        if (pin->IsConnected() || (category && !pinHasCategory(pin, *category)) ||
             !pinOffersMajorType(pin, *majorType))
             continue;
         SampleReceiver* in = sink->inputFor(*majorType, intermediate);
@@ -108,41 +93,25 @@ HRESULT RecordingGraph::RenderStream(const GUID* category, const GUID* majorType
 HRESULT RecordingGraph::ConnectDirect(BaseOutputPin* out, SampleReceiver* in, const MediaType* type) {
     if (!out || !in)
         return E_POINTER;
-    if (state_ != State_Stopped)
-        return VFW_E_NOT_STOPPED;
-    return out->Connect(in, type);
-}
-
-HRESULT RecordingGraph::Pause() {
-    if (state_ == State_Stopped && sink_ && !sinkStarted_) {
-        HRESULT hr = sink_->start();
-        if (FAILED(hr))
-            return hr;
-        sinkStarted_ = true;
-    }
-    for (auto& filter : filters_) {
-        HRESULT hr = filter->Pause();
-        if (FAILED(hr))
-            return hr;
-    }
-    state_ = State_Paused;
-    return S_OK;
+    return state_ == State_Stopped ? out->Connect(in, type) : VFW_E_NOT_STOPPED;
 }
 
 HRESULT RecordingGraph::Run() {
     if (state_ == State_Running)
         return S_OK;
-    if (state_ == State_Stopped) {
-        HRESULT hr = Pause();
-        if (FAILED(hr))
+    if (sink_ && !sinkStarted_) {
+        if (HRESULT hr = sink_->start(); FAILED(hr))
             return hr;
+        sinkStarted_ = true;
     }
+    // Every filter is paused (its threads started) before the clock starts for any.
+    for (auto& filter : filters_)
+        if (HRESULT hr = filter->Pause(); FAILED(hr))
+            return hr;
     const REFERENCE_TIME start = clock_ ? clock_->GetTime() : 0;
-    for (auto& filter : filters_) {
-        HRESULT hr = filter->Run(start);
-        if (FAILED(hr))
+    for (auto& filter : filters_)
+        if (HRESULT hr = filter->Run(start); FAILED(hr))
             return hr;
-    }
     state_ = State_Running;
     return S_OK;
 }
@@ -150,15 +119,12 @@ HRESULT RecordingGraph::Run() {
 HRESULT RecordingGraph::Stop() {
     // The sources end their streams first, so that all they delivered reaches the file.
     HRESULT result = S_OK;
-    for (auto& filter : filters_) {
-        HRESULT hr = filter->Stop();
-        if (FAILED(hr) && SUCCEEDED(result))
+    for (auto& filter : filters_)
+        if (HRESULT hr = filter->Stop(); FAILED(hr) && SUCCEEDED(result))
             result = hr;
-    }
     if (sinkStarted_) {
         sinkStarted_ = false;
-        HRESULT hr = sink_->stop();
-        if (FAILED(hr) && SUCCEEDED(result))
+        if (HRESULT hr = sink_->stop(); FAILED(hr) && SUCCEEDED(result))
             result = hr;
     }
     state_ = State_Stopped;
@@ -182,10 +148,10 @@ bool RecordingGraph::GetEvent(GraphEvent* event) {
     return true;
 }
 
-void RecordingGraph::Notify(int32_t code, HRESULT result, const std::string& text) {
+void RecordingGraph::Notify(int32_t code, const base::Error& error) {
     std::lock_guard lk(eventMutex_);
     if (events_.size() < 64)
-        events_.push_back({code, result, text});
+        events_.push_back({code, error});
 }
 
 } // namespace tavrin::record

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Error.h"
 #include "record/MediaInterfaces.h"
 #include "record/SampleReceiver.h"
 
 #include <functional>
-#include <string>
 
 namespace tavrin::record {
 
@@ -16,7 +16,7 @@ class BaseFilter;
 // between. Made by MediaPlatform::CreateAviMux; also answers IMediaSeeking.
 class RecordingSink : public IMediaSeeking {
   public:
-    using Notify = std::function<void(int32_t code, HRESULT result, const std::string& text)>;
+    using Notify = std::function<void(int32_t code, const base::Error& error)>;
 
     // The input for one more stream of that major type, reached through `intermediate`
     // (the compressor for the picture; "PCM" or none for the sound); null when the sink
@@ -31,9 +31,9 @@ class RecordingSink : public IMediaSeeking {
     void setNotify(Notify notify) { notify_ = std::move(notify); }
 
   protected:
-    void notify(int32_t code, HRESULT result, const std::string& text) {
+    void notify(int32_t code, const base::Error& error) {
         if (notify_)
-            notify_(code, result, text);
+            notify_(code, error);
     }
 
   private:

@@ -24,19 +24,9 @@ TavrinFilter::~TavrinFilter() {
 
 std::shared_ptr<BaseFilter> TavrinFilter::CreateInstance(int32_t recordFps) {
     base::recordLog.debug("TavrinFilter::CreateInstance\n");
-    std::shared_ptr<TavrinFilter> filter;
-    TavrinFilter* raw = new (std::nothrow) TavrinFilter();
-    if (raw && !raw->pin) {
-        delete raw;
-        raw = nullptr;
-    }
-    if (raw) {
-        try {
-            filter.reset(raw);
-        } catch (const std::bad_alloc&) {
-            delete raw;
-        }
-    }
+    std::shared_ptr<TavrinFilter> filter(new (std::nothrow) TavrinFilter());
+    if (filter && !filter->pin)
+        filter.reset();
     if (!filter) {
         base::recordLog.error("Couldn't get capture filter.\n");
         return nullptr;

@@ -3,7 +3,6 @@
 
 #include "record/CCapturePin.h"
 #include "record/ITavrinCaptureApp.h"
-#include "record/Source.h"
 
 #include <memory>
 

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <new>
 
 namespace tavrin::record {
 
@@ -60,8 +59,7 @@ void VideoCodecDialogLogic::onCodecSelected() {
         double defaultQuality = 0;
         int32_t caps = 0;
         auto* compression = dynamic_cast<IAMVideoCompression*>(dialogCodec_.get());
-        if (compression &&
-            SUCCEEDED(compression->GetInfo(nullptr, nullptr, nullptr, nullptr, &defaultQuality, &caps)) &&
+        if (compression && SUCCEEDED(compression->GetInfo(&defaultQuality, &caps)) &&
             (caps & CompressionCaps_CanQuality)) {
             hasQuality = true;
             if (FAILED(compression->get_Quality(&quality)) || quality < 0)
@@ -108,27 +106,14 @@ void VideoCodecDialogLogic::onOk() {
         if (dialogCodecDialogs_) {
             int32_t size = 0;
             dialogCodecDialogs_->GetState(nullptr, &size);
-            std::vector<uint8_t> blob;
-            bool allocated = size >= 0;
-            if (allocated) {
-                try {
-                    blob.resize(static_cast<std::size_t>(size));
-                } catch (const std::bad_alloc&) {
-                    allocated = false;
-                }
-            }
-            if (allocated) {
-                if (FAILED(dialogCodecDialogs_->GetState(blob.data(), &size)) || size < 0 ||
-                    static_cast<std::size_t>(size) > blob.size()) {
-                    base::recordLog.warning("pCompressDialogs::GetState failed\n");
-                } else {
-                    blob.resize(static_cast<std::size_t>(size));
-                    uint32_t first = 0;
-                    for (std::size_t i = 0; i < 4; ++i)
-                        first |= static_cast<uint32_t>(i < blob.size() ? blob[i] : 0) << (8 * i);
-                    base::recordLog.debug("GetState(%d)=%08X..\n", size, first);
-                    settings_.videoCodecSettings = std::move(blob);
-                }
+            std::vector<uint8_t> blob(static_cast<std::size_t>(std::max(size, 0)));
+            if (FAILED(dialogCodecDialogs_->GetState(blob.data(), &size)) || size < 0 ||
+                static_cast<std::size_t>(size) > blob.size()) {
+                base::recordLog.warning("pCompressDialogs::GetState failed\n");
+            } else {
+                blob.resize(static_cast<std::size_t>(size));
+                base::recordLog.debug("GetState(%d)=%08X..\n", size, firstFourBytes(blob));
+                settings_.videoCodecSettings = std::move(blob);
             }
         }
     }

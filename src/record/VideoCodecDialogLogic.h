@@ -55,7 +55,6 @@ class VideoCodecDialogLogic {
     // Cancel or close: the caller then ends the dialog with Cancel.
     void onCancel();
 
-    const std::vector<std::string>& items() const { return items_; }
     BaseFilter* dialogCodec() const { return dialogCodec_.get(); }
 
   private:

@@ -114,7 +114,7 @@ TEST(FrameHolders, EveryFrameComesBackOnceAfterARunThroughEveryHolder) {
         ASSERT_EQ(filter->Run(0), record::S_OK);
         filter->pin->OnThreadStartPlay();
         std::vector<uint8_t> buffer(256 * 192 * 3);
-        record::MediaSample sample(nullptr, buffer.data(), static_cast<int32_t>(buffer.size()), 0);
+        record::MediaSample sample(nullptr, buffer.data(), static_cast<int32_t>(buffer.size()));
 
         tavrin::testing::TempFolders folders;
         tavrin::testing::FakeStatusLine status;

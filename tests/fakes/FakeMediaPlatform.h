@@ -5,7 +5,6 @@
 #include "record/MediaInterfaces.h"
 #include "record/MediaPlatform.h"
 #include "record/RecordingSink.h"
-#include "record/Source.h"
 #include "record/SourceStream.h"
 
 #include <atomic>
@@ -26,11 +25,9 @@ using namespace tavrin::record;
 // file below takes the picture through it.
 class FakeCompressor : public BaseFilter, public IAMVideoCompression, public IAMVfwCompressDialogs {
   public:
-    explicit FakeCompressor(std::string name)
-        : BaseFilter(GUID{0xFACE, 1, 2, {3}}, &lock), name(std::move(name)) {}
+    explicit FakeCompressor(std::string name) : BaseFilter(GUID{0xFACE, 1, 2, {3}}), name(std::move(name)) {}
 
-    HRESULT GetInfo(std::string*, std::string*, int32_t*, int32_t*, double* defaultQ,
-                    int32_t* caps) override {
+    HRESULT GetInfo(double* defaultQ, int32_t* caps) override {
         if (defaultQ)
             *defaultQ = defaultQuality;
         if (caps)
@@ -75,7 +72,6 @@ class FakeCompressor : public BaseFilter, public IAMVideoCompression, public IAM
         return setStateResult;
     }
 
-    std::recursive_mutex lock;
     std::string name;
     bool canQuality = true;
     double defaultQuality = 0.75;
@@ -96,8 +92,7 @@ class FakeCompressor : public BaseFilter, public IAMVideoCompression, public IAM
 // A compressor without any of the compressor interfaces.
 class BareCompressor : public BaseFilter {
   public:
-    BareCompressor() : BaseFilter(GUID{0xBA4E, 1, 2, {3}}, &lock) {}
-    std::recursive_mutex lock;
+    BareCompressor() : BaseFilter(GUID{0xBA4E, 1, 2, {3}}) {}
 };
 
 // The file: counts what arrives per stream, reports a settable size.
@@ -152,7 +147,7 @@ class FakeMux : public RecordingSink, public IConfigInterleaving, public IConfig
         ++stops;
         return S_OK;
     }
-    void raise(int32_t code, HRESULT hr, const std::string& text) { notify(code, hr, text); }
+    void raise(int32_t code, const base::Error& error) { notify(code, error); }
 
     int connectedPins(const GUID& major) {
         int n = 0;
@@ -177,16 +172,8 @@ class FakeMux : public RecordingSink, public IConfigInterleaving, public IConfig
         mode = m;
         return S_OK;
     }
-    HRESULT get_Mode(int32_t* m) override {
-        *m = mode;
-        return S_OK;
-    }
     HRESULT SetMasterStream(int32_t s) override {
         master = s;
-        return S_OK;
-    }
-    HRESULT GetMasterStream(int32_t* s) override {
-        *s = master;
         return S_OK;
     }
 
@@ -210,7 +197,7 @@ class FakeAudioSource : public CSource, public IAudioCaptureStatus {
   public:
     class Pin : public CSourceStream, public IKsPropertySet {
       public:
-        explicit Pin(FakeAudioSource* f) : CSourceStream(f, "Capture") {}
+        explicit Pin(FakeAudioSource* f) : CSourceStream(f, "Capture", "tavrin-sound") {}
         HRESULT CheckMediaType(const MediaType* type) override {
             return type->majortype == MEDIATYPE_Audio ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
         }
@@ -299,18 +286,14 @@ class FakeMediaPlatform : public MediaPlatform {
         }
         return devices->empty() ? S_FALSE : S_OK;
     }
-    HRESULT CreateAviMux(const std::string& path, std::shared_ptr<RecordingSink>* out,
-                         std::string* error) override {
+    base::Result<std::shared_ptr<RecordingSink>> CreateAviMux(const std::string& path) override {
         paths.push_back(path);
-        if (!muxError.empty()) {
-            *error = muxError;
-            return E_ACCESSDENIED;
-        }
+        if (!muxError.empty())
+            return base::Error{E_ACCESSDENIED, muxError};
         lastMux = std::make_shared<FakeMux>();
         lastMux->refuseAudio = refuseAudio;
         lastMux->failPause = failPause;
-        *out = lastMux;
-        return S_OK;
+        return std::shared_ptr<RecordingSink>(lastMux);
     }
     std::string soundProblem() override { return soundProblemText; }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace tavrin::testing {
@@ -33,6 +34,7 @@ class FakeReceiver : public record::SampleReceiver {
         return record::S_OK;
     }
     record::HRESULT Receive(record::MediaSample* sample) override {
+        std::this_thread::sleep_for(delay);
         Received r;
         sample->GetTime(&r.start, &r.end);
         r.sync = sample->IsSyncPoint();
@@ -71,6 +73,7 @@ class FakeReceiver : public record::SampleReceiver {
     record::GUID acceptMajor;
     record::ALLOCATOR_PROPERTIES requirements{};
     record::HRESULT receiveResult = record::S_OK;
+    std::chrono::milliseconds delay{0}; // per sample: a slow encoder
 
   private:
     mutable std::mutex mutex_;

@@ -182,8 +182,7 @@ TEST_F(RecorderTest, RecordedAreaFollowsTheChoiceAndTheLayout) {
         EXPECT_EQ(source()->pin->width(), c.area.width);
         EXPECT_EQ(source()->pin->height(), c.area.height);
         EXPECT_EQ(source()->pin->offset(), c.area.offset);
-        MediaType mt;
-        source()->pin->ConnectionMediaType(&mt);
+        const MediaType& mt = source()->pin->connectionType();
         EXPECT_EQ(mt.formatAs<VIDEOINFOHEADER>()->bmiHeader.biWidth, c.area.width);
         recorder.stopRecording();
     }
@@ -372,7 +371,7 @@ TEST_F(RecorderTest, MissingCompressorAsksAndCancelLeavesNothing) {
 
 TEST_F(RecorderTest, FilterFailureStopsTheRecordingOnTheNextStatus) {
     ASSERT_TRUE(recorder.startRecording("b.avi"));
-    platform.lastMux->raise(EC_ERRORABORT, E_DISK_FULL, "The disk is full.");
+    platform.lastMux->raise(EC_ERRORABORT, {E_DISK_FULL, "The disk is full."});
     EXPECT_EQ(recorder.updateRecordingStatus(), "/videos/b.avi\nStopped. The disk is full.");
     EXPECT_EQ(recorder.recorderApp(), nullptr) << "the recording was stopped";
     EXPECT_EQ(recorder.updateRecordingStatus(), "/videos/b.avi\nStopped. The disk is full.")

@@ -467,7 +467,7 @@ TEST_F(CapturePinTest, CheckMediaTypeRefusesEverythingButTheOfferedShape) {
     EXPECT_EQ(edit([](MediaType&, VIDEOINFOHEADER& v) { v.AvgTimePerFrame = 666667; }), E_INVALIDARG);
     EXPECT_EQ(edit([](MediaType&, VIDEOINFOHEADER& v) { v.rcTarget.right = 1; }), E_INVALIDARG);
     // Not examined: format type, source rectangle, bit count.
-    EXPECT_EQ(edit([](MediaType& m, VIDEOINFOHEADER&) { m.formattype = GUID_NULL; }), S_OK);
+    EXPECT_EQ(edit([](MediaType& m, VIDEOINFOHEADER&) { m.formattype = GUID{}; }), S_OK);
     EXPECT_EQ(edit([](MediaType&, VIDEOINFOHEADER& v) { v.rcSource.right = 9; }), S_OK);
     EXPECT_EQ(edit([](MediaType&, VIDEOINFOHEADER& v) { v.bmiHeader.biBitCount = 32; }), S_OK);
     EXPECT_EQ(edit([](MediaType&, VIDEOINFOHEADER& v) { v.AvgTimePerFrame = 666666; }), S_OK);
@@ -607,16 +607,15 @@ TEST(CapturePinConnection, TheReceiverTakesTheOfferedTypeAndItsWishesReachTheOne
     video.requirements = {12, 0, 8, 0};
     ASSERT_EQ(pin->Connect(&video, nullptr), S_OK);
     EXPECT_EQ(pin->ConnectedTo(), &video);
-    ALLOCATOR_PROPERTIES props{};
     ASSERT_NE(pin->allocator(), nullptr);
-    ASSERT_EQ(pin->allocator()->GetProperties(&props), S_OK);
+    const ALLOCATOR_PROPERTIES props = pin->allocator()->properties();
     EXPECT_EQ(props.cBuffers, 12) << "the receiver asked for more than the pin's eight";
     EXPECT_EQ(props.cbAlign, 8);
     EXPECT_EQ(props.cbPrefix, 16);
     EXPECT_GE(props.cbBuffer, 256 * 192 * 3);
     EXPECT_EQ(pin->connectionType().formatAs<VIDEOINFOHEADER>()->bmiHeader.biHeight, 192);
     EXPECT_EQ(pin->Connect(&video, nullptr), VFW_E_ALREADY_CONNECTED);
-    EXPECT_EQ(pin->Disconnect(), S_OK);
+    pin->Disconnect();
     EXPECT_FALSE(pin->IsConnected());
     EXPECT_EQ(pin->allocator(), nullptr);
 }
@@ -648,19 +647,27 @@ class StreamingGuard {
 };
 
 // The whole pin with its streaming thread, connected to a sink in a graph.
+struct StreamingRig {
+    device::FramePool pool;
+    std::shared_ptr<ManualReferenceClock> clock = std::make_shared<ManualReferenceClock>();
+    std::shared_ptr<RecordingGraph> graph = std::make_shared<RecordingGraph>(nullptr, clock);
+    std::shared_ptr<BaseFilter> source = TavrinFilter::CreateInstance(30);
+    std::shared_ptr<TavrinFilter> app = std::dynamic_pointer_cast<TavrinFilter>(source);
+    std::shared_ptr<tavrin::testing::FakeReceiver> sink = std::make_shared<tavrin::testing::FakeReceiver>();
+
+    // The pin connected to the sink for a width x height area at offset 0.
+    bool connect(int32_t width, int32_t height) {
+        return pool.setup() && graph->AddFilter(source, "videoSource") == S_OK &&
+               app->setArea(width, height, 0) == S_OK &&
+               graph->ConnectDirect(app->pin, sink.get(), nullptr) == S_OK && app->pin->IsConnected();
+    }
+};
+
 TEST(CapturePinStreaming, DeliversPacedSamplesAndEndsWithEndOfStream) {
     tavrin::testing::DiagnosticCapture diag;
-    device::FramePool pool;
-    ASSERT_TRUE(pool.setup());
-    auto clock = std::make_shared<ManualReferenceClock>();
-    auto graph = std::make_shared<RecordingGraph>(nullptr, clock);
-    auto source = TavrinFilter::CreateInstance(30);
-    auto app = std::dynamic_pointer_cast<TavrinFilter>(source);
-    auto sink = std::make_shared<tavrin::testing::FakeReceiver>();
-    ASSERT_EQ(graph->AddFilter(source, "videoSource"), S_OK);
-    ASSERT_EQ(app->setArea(256, 384, 0), S_OK);
-    ASSERT_EQ(graph->ConnectDirect(app->pin, sink.get(), nullptr), S_OK);
-    ASSERT_TRUE(app->pin->IsConnected());
+    StreamingRig rig;
+    ASSERT_TRUE(rig.connect(256, 384));
+    auto& [pool, clock, graph, source, app, sink] = rig;
 
     StreamingGuard guard(graph, app);
     clock->set(1000 * k30);
@@ -706,6 +713,33 @@ TEST(CapturePinStreaming, DeliversPacedSamplesAndEndsWithEndOfStream) {
     app.reset();
     source.reset();
     EXPECT_EQ(diag.count("CCapturePin::~CCapturePin\n"), 1);
+}
+
+// Frames fed faster than the receiver takes them are still queued when the recording
+// stops: the stop lets the stream deliver them before its end, not drop them.
+TEST(CapturePinStreaming, AStopDeliversEveryQueuedFrameBeforeTheEnd) {
+    StreamingRig rig;
+    ASSERT_TRUE(rig.connect(256, 192));
+    auto& [pool, clock, graph, source, app, sink] = rig;
+    sink->delay = 15ms;
+    StreamingGuard guard(graph, app);
+    ASSERT_EQ(graph->Run(), S_OK);
+
+    int queued = 0;
+    for (int i = 0; i < 12; ++i) { // one frame a slot, flat out
+        device::FrameRef f = pool.take(1s);
+        ASSERT_TRUE(f);
+        paintImage(*f, device::screenLayouts[device::kDualScreenLayout], i);
+        clock->set((i + 1) * k30 + 1);
+        ASSERT_EQ(app->putFrame(f), S_OK);
+        ++queued;
+    }
+    ASSERT_GT(app->pin->queuedCount(), 2) << "the receiver should still be behind";
+    EXPECT_EQ(guard.stop(), S_OK);
+    EXPECT_EQ(graph->Stop(), S_OK);
+    EXPECT_EQ(sink->samples().size(), static_cast<std::size_t>(queued));
+    EXPECT_EQ(sink->endOfStreamCount(), 1);
+    EXPECT_EQ(pool.queue().count(), 12);
 }
 
 } // namespace

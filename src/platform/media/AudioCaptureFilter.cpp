@@ -42,13 +42,11 @@ constexpr auto kKeepWarm = std::chrono::minutes(10);
 constexpr REFERENCE_TIME kStopMargin = UNITS / 15;
 constexpr auto kStopDrainWait = std::chrono::milliseconds(400);
 
-AVFormatContext* openInput(const AudioDevice& device, std::string* error) {
+base::Result<AVFormatContext*> openInput(const AudioDevice& device) {
     ensureDevicesRegistered();
     const AVInputFormat* format = av_find_input_format(device.inputFormat.c_str());
-    if (!format) {
-        *error = "no " + device.inputFormat + " input";
-        return nullptr;
-    }
+    if (!format)
+        return base::Error{AVERROR_DEMUXER_NOT_FOUND, "no " + device.inputFormat + " input"};
     AVDictionary* options = nullptr;
     av_dict_set_int(&options, "sample_rate", AudioCapturePin::kSampleRate, 0);
     av_dict_set_int(&options, "channels", AudioCapturePin::kChannels, 0);
@@ -62,10 +60,8 @@ AVFormatContext* openInput(const AudioDevice& device, std::string* error) {
     AVFormatContext* input = nullptr;
     const int err = avformat_open_input(&input, device.deviceName.c_str(), format, &options);
     av_dict_free(&options);
-    if (err < 0) {
-        *error = avErrorText(err);
-        return nullptr;
-    }
+    if (err < 0)
+        return base::Error{err, avErrorText(err)};
     return input;
 }
 
@@ -85,7 +81,6 @@ struct AudioReader {
     std::mutex mutex;
     std::condition_variable cv;
     std::deque<Packet> packets;
-    bool stop = false;
     bool finished = false;
     bool lost = false; // the device failed and is not back yet
     std::string error;
@@ -101,19 +96,15 @@ struct AudioReader {
         for (;;) {
             {
                 std::unique_lock lk(mutex);
-                if (users == 0 && Steady::now() - idleSince > kKeepWarm)
-                    stop = true;
-                if (stop || control.stopRequested())
+                if ((users == 0 && Steady::now() - idleSince > kKeepWarm) || control.stopRequested())
                     break;
                 if (!input) {
-                    if (cv.wait_for(lk, std::chrono::seconds(1),
-                                    [&] { return stop || control.stopRequested(); }))
+                    if (cv.wait_for(lk, std::chrono::seconds(1), [&] { return control.stopRequested(); }))
                         break;
                     lk.unlock();
-                    std::string why;
-                    AVFormatContext* opened = openInput(device, &why);
+                    auto opened = openInput(device);
                     lk.lock();
-                    input = opened;
+                    input = opened ? *opened : nullptr;
                     if (input) {
                         lost = false;
                         base::recordLog.info("Sound input \"%s\" is back\n", device.description.c_str());
@@ -150,37 +141,29 @@ struct AudioReader {
         cv.notify_all();
     }
 
-    static std::shared_ptr<AudioReader> start(const AudioDevice& device, std::string* error) {
+    static base::Result<std::shared_ptr<AudioReader>> start(const AudioDevice& device) {
+        auto input = openInput(device);
+        if (!input)
+            return input.error();
         auto reader = std::make_shared<AudioReader>();
         reader->device = device;
-        reader->input = openInput(device, error);
-        if (!reader->input)
-            return nullptr;
+        reader->input = *input;
         AudioReader* r = reader.get();
         // The worker's stop (when the last owner lets go) wakes the reader's own wait too.
         if (!r->worker.start(
                 "tavrin-audio", [r](const base::WorkerControl& control) { r->run(control); },
                 [r] { r->cv.notify_all(); })) {
             avformat_close_input(&reader->input);
-            if (error)
-                *error = "no thread could be started";
-            return nullptr;
+            return base::Error{EAGAIN, "no thread could be started"};
         }
         return reader;
     }
 
     // Stops the thread; one that does not answer within two seconds (a sound server
     // that hangs) is named and left running, its reader kept until the process ends.
-    static void shutDown(std::shared_ptr<AudioReader> reader, bool quiet = false) {
-        {
-            std::lock_guard lk(reader->mutex);
-            reader->stop = true;
-        }
-        reader->cv.notify_all();
-        if (reader->worker.join(std::chrono::seconds(2)))
+    static void shutDown(std::shared_ptr<AudioReader> reader) {
+        if (reader->worker.stop(std::chrono::seconds(2)))
             return;
-        if (!quiet)
-            base::recordLog.warning("The sound input does not answer; leaving its reader behind\n");
         static auto* leftBehind = new std::vector<std::shared_ptr<AudioReader>>; // never freed: see above
         static std::mutex leftBehindLock;
         std::lock_guard lk(leftBehindLock);
@@ -197,37 +180,34 @@ class WarmDevices {
         static WarmDevices devices;
         return devices;
     }
-    ~WarmDevices() { closeAll(true); }
+    ~WarmDevices() { closeAll(); }
 
-    std::shared_ptr<AudioReader> acquire(const AudioDevice& device, std::string* error) {
+    base::Result<std::shared_ptr<AudioReader>> acquire(const AudioDevice& device) {
         std::lock_guard lk(mutex_);
-        const std::string key = device.inputFormat + ":" + device.deviceName;
-        if (reader_ && key_ == key) {
+        if (reader_ && reader_->device.inputFormat == device.inputFormat &&
+            reader_->device.deviceName == device.deviceName) {
             std::lock_guard rl(reader_->mutex);
-            if (!reader_->finished && !reader_->stop) {
+            if (!reader_->finished) {
                 reader_->idleSince = Steady::now();
                 return reader_;
             }
         }
         if (reader_)
             AudioReader::shutDown(std::move(reader_));
-        reader_ = AudioReader::start(device, error);
-        key_ = reader_ ? key : std::string();
-        return reader_;
+        auto started = AudioReader::start(device);
+        reader_ = started ? *started : nullptr;
+        return started;
     }
 
-    void closeAll(bool quiet = false) {
+    void closeAll() {
         std::lock_guard lk(mutex_);
         if (reader_)
-            AudioReader::shutDown(std::move(reader_), quiet);
-        reader_.reset();
-        key_.clear();
+            AudioReader::shutDown(std::move(reader_));
     }
 
   private:
     std::mutex mutex_;
     std::shared_ptr<AudioReader> reader_;
-    std::string key_;
 };
 
 } // namespace
@@ -273,17 +253,16 @@ HRESULT AudioCapturePin::DecideBufferSize(MemAllocator* allocator, ALLOCATOR_PRO
 }
 
 HRESULT AudioCapturePin::OnThreadCreate() {
-    std::string error;
-    reader_ = owner_->reader(&error);
-    if (!reader_) {
-        const AudioDevice& device = owner_->device();
-        const std::string text = "The sound input \"" + device.description + "\" could not be opened (" +
-                                 error +
+    auto reader = owner_->reader();
+    if (!reader) {
+        const std::string text = "The sound input \"" + owner_->device().description +
+                                 "\" could not be opened (" + reader.error().text +
                                  "): check that it is connected, or choose another in Audio settings.";
         base::recordLog.error("%s\n", text.c_str());
-        owner_->NotifyEvent(EC_ERRORABORT, E_FAIL, text);
+        owner_->NotifyEvent(EC_ERRORABORT, {E_FAIL, text});
         return E_FAIL;
     }
+    reader_ = *reader;
     std::lock_guard lk(reader_->mutex);
     ++reader_->users;
     return S_OK;
@@ -406,10 +385,9 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
         if (filled > 0)
             break;
 
-        Command command;
         if (owner_->state() != State_Running) {
             // Sound stays queued until the clock has started, so that it can be placed.
-            if (CheckRequest(&command))
+            if (stopping())
                 break;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
@@ -458,7 +436,7 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
         publishStatus(lost || timeline_.inGap());
         if (pendingSilence_ > 0)
             continue;
-        if (CheckRequest(&command))
+        if (stopping())
             break; // the graph is stopping: hand back an empty sample
     }
 
@@ -475,7 +453,7 @@ AudioCaptureFilter::AudioCaptureFilter(AudioDevice device)
     : CSource(CLSID_AudioCapture), device_(std::move(device)) {
     pin = new AudioCapturePin(this);
     // Opened now, while the graph is built, so that it is delivering when the clock starts.
-    reader_ = WarmDevices::instance().acquire(device_, &openError_);
+    opened_ = WarmDevices::instance().acquire(device_);
 }
 
 AudioCaptureFilter::~AudioCaptureFilter() {
@@ -483,19 +461,17 @@ AudioCaptureFilter::~AudioCaptureFilter() {
     delete pin;
 }
 
-std::shared_ptr<AudioReader> AudioCaptureFilter::reader(std::string* error) {
-    if (!reader_)
-        reader_ = WarmDevices::instance().acquire(device_, &openError_);
-    if (!reader_ && error)
-        *error = openError_;
-    return reader_;
+base::Result<std::shared_ptr<AudioReader>> AudioCaptureFilter::reader() {
+    if (!opened_)
+        opened_ = WarmDevices::instance().acquire(device_);
+    return opened_;
 }
 
 HRESULT AudioCaptureFilter::Stop() {
     bool sounding = false;
-    if (reader_) {
-        std::lock_guard lk(reader_->mutex);
-        sounding = !reader_->lost && !reader_->finished;
+    if (opened_) {
+        std::lock_guard lk((*opened_)->mutex);
+        sounding = !(*opened_)->lost && !(*opened_)->finished;
     }
     REFERENCE_TIME now = 0;
     if (state() == State_Running && sounding && pin->ThreadExists() && SUCCEEDED(StreamTime(now)))

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Error.h"
 #include "record/AudioTimeline.h"
 #include "record/CapturePinCategory.h"
 #include "record/MediaInterfaces.h"
-#include "record/Source.h"
 #include "record/SourceStream.h"
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -103,15 +104,14 @@ class AudioCaptureFilter : public record::CSource, public record::IAudioCaptureS
 
     AudioCapturePin* pin = nullptr; // owned
 
-    // The open device behind this filter, or null with `error` set.
-    std::shared_ptr<AudioReader> reader(std::string* error);
+    // The open device behind this filter, or why it could not be opened.
+    base::Result<std::shared_ptr<AudioReader>> reader();
     // Closes devices kept open between recordings (at the end of the program).
     static void closeIdleDevices();
 
   private:
     AudioDevice device_;
-    std::shared_ptr<AudioReader> reader_;
-    std::string openError_;
+    base::Result<std::shared_ptr<AudioReader>> opened_{base::Error{EAGAIN, "not opened yet"}};
 };
 
 } // namespace tavrin::media

@@ -21,15 +21,11 @@ namespace {
 constexpr int kBufferSize = 64 * 1024;
 }
 
-std::unique_ptr<AviFileSink> AviFileSink::create(const std::string& path, int64_t diskLimit,
-                                                 std::string* error) {
+base::Result<std::unique_ptr<AviFileSink>> AviFileSink::create(const std::string& path, int64_t diskLimit) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        if (error)
-            *error =
-                "Cannot create " + path + " (" + std::strerror(errno) + "): choose another output folder.";
-        return nullptr;
-    }
+    if (fd < 0)
+        return base::Error{errno, "Cannot create " + path + " (" + std::strerror(errno) +
+                                      "): choose another output folder."};
     std::unique_ptr<AviFileSink> sink(new AviFileSink(fd, path, diskLimit));
     // The marker says "unfinished" until the file is complete; its lock says that this
     // program is writing it, and goes with the program however it ends.
@@ -44,10 +40,8 @@ std::unique_ptr<AviFileSink> AviFileSink::create(const std::string& path, int64_
                                        &AviFileSink::seek);
     if (!sink->io_) {
         av_free(buffer);
-        if (error)
-            *error = "Out of memory.";
         sink->remove();
-        return nullptr;
+        return base::Error{ENOMEM, "Out of memory."};
     }
     return sink;
 }
@@ -126,7 +120,7 @@ bool AviFileSink::ensureRoom(int64_t end) {
     return true;
 }
 
-bool AviFileSink::writeAt(int64_t offset, const void* data, std::size_t size) {
+bool AviFileSink::write(int64_t offset, const void* data, std::size_t size) {
     const int64_t end = offset + static_cast<int64_t>(size);
     if (fd_ < 0 || offset < 0 || (limit_ >= 0 && end > limit_))
         return false;
@@ -137,7 +131,7 @@ bool AviFileSink::writeAt(int64_t offset, const void* data, std::size_t size) {
     return true;
 }
 
-bool AviFileSink::readAt(int64_t offset, void* data, std::size_t size) const {
+bool AviFileSink::read(int64_t offset, void* data, std::size_t size) const {
     if (fd_ < 0 || offset < 0 || offset + static_cast<int64_t>(size) > size_.load())
         return false;
     std::size_t done = 0;
@@ -151,18 +145,6 @@ bool AviFileSink::readAt(int64_t offset, void* data, std::size_t size) const {
         done += static_cast<std::size_t>(n);
     }
     return true;
-}
-
-bool AviFileSink::patch32(int64_t offset, uint32_t value) {
-    if (fd_ < 0 || offset < 0 || offset + 4 > size_.load())
-        return false;
-    const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-    ssize_t n;
-    do
-        n = ::pwrite(fd_, bytes, 4, offset);
-    while (n < 0 && errno == EINTR);
-    return n == 4;
 }
 
 void AviFileSink::startWriteback() {
@@ -181,18 +163,15 @@ void AviFileSink::fail(int error) {
         error_.store(error);
 }
 
-std::string AviFileSink::failureText() const {
+base::Error AviFileSink::failure() const {
     const int e = error_.load();
     if (e == ENOSPC)
-        return "The disk is full: free some space or choose another output folder.";
+        return {record::E_DISK_FULL, "The disk is full: free some space or choose another output folder."};
     if (e == EDQUOT)
-        return "The disk quota is used up: free some space or choose another output folder.";
-    return std::string("Writing the file failed (") + std::strerror(e) +
-           "): check the output folder, or choose another one.";
-}
-
-record::HRESULT AviFileSink::failureCode() const {
-    return error_.load() == ENOSPC || error_.load() == EDQUOT ? record::E_DISK_FULL : record::E_FAIL;
+        return {record::E_DISK_FULL,
+                "The disk quota is used up: free some space or choose another output folder."};
+    return {record::E_FAIL, std::string("Writing the file failed (") + std::strerror(e) +
+                                "): check the output folder, or choose another one."};
 }
 
 int AviFileSink::writePacket(void* opaque, uint8_t* buf, int size) {

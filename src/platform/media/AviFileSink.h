@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Error.h"
 #include "platform/media/AviFinisher.h"
 #include "record/MediaTypes.h"
 
@@ -19,35 +20,31 @@ namespace tavrin::media {
 // gone, or a size limit given for tests) it keeps the file as far as it got:
 // later writes inside the file still happen (libavformat patching its headers),
 // writes past the end are dropped, and the multiplexer is told to stop.
-class AviFileSink {
+class AviFileSink : public AviFileAccess {
   public:
     // Creates or truncates `path`. `diskLimit` >= 0 behaves as a disk with that much room.
-    static std::unique_ptr<AviFileSink> create(const std::string& path, int64_t diskLimit,
-                                               std::string* error);
-    ~AviFileSink();
+    static base::Result<std::unique_ptr<AviFileSink>> create(const std::string& path, int64_t diskLimit);
+    ~AviFileSink() override;
     AviFileSink(const AviFileSink&) = delete;
     AviFileSink& operator=(const AviFileSink&) = delete;
 
     AVIOContext* io() const { return io_; }
     // Bytes in the file now; any thread.
     int64_t bytesWritten() const { return size_.load(); }
+    int64_t size() const override { return bytesWritten(); }
     bool failed() const { return failed_.load(); }
-    // What went wrong and what to do, in words for the user.
-    std::string failureText() const;
-    record::HRESULT failureCode() const;
+    // What went wrong and what to do (E_DISK_FULL for a full disk, else E_FAIL).
+    base::Error failure() const;
 
     // Reads bytes that are in the file; false if they are not all there.
-    bool readAt(int64_t offset, void* data, std::size_t size) const;
-    // Overwrites a little-endian 32-bit field inside the file, beside libavformat's own
-    // writes (the caller has flushed libavformat's buffer). False if it is not in the file.
-    bool patch32(int64_t offset, uint32_t value);
+    bool read(int64_t offset, void* data, std::size_t size) const override;
     // Asks the system to start writing what the file holds to the disk, without waiting.
     void startWriteback();
     // Keeps this much room on the disk beyond the file for its index: the recording
     // counts as stopped by a full disk while the room is still there.
     void setIndexReserve(int64_t bytes) { reserve_.store(bytes); }
     // Writes into the file or the room kept beyond it, also after a failure (to finish it).
-    bool writeAt(int64_t offset, const void* data, std::size_t size);
+    bool write(int64_t offset, const void* data, std::size_t size) override;
     // Adds key frames to the marker that stands beside the file while it is unfinished.
     void noteKeyFrames(const KeyFrameRanges& ranges);
     // The file is complete: its marker goes.

@@ -20,39 +20,12 @@ namespace {
 constexpr uint32_t kKeyFrameFlag = 0x10; // AVIIF_KEYFRAME
 constexpr const char* kMarkerSuffix = ".unfinished";
 
-uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 void put32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
     p[2] = static_cast<uint8_t>(v >> 16);
     p[3] = static_cast<uint8_t>(v >> 24);
 }
-
-bool isTag(const uint8_t* p, const char* tag) {
-    return std::memcmp(p, tag, 4) == 0;
-}
-
-int64_t padded(uint32_t size) {
-    return static_cast<int64_t>(size) + (size & 1);
-}
-
-bool write32(AviFileAccess& file, int64_t offset, uint32_t value) {
-    uint8_t b[4];
-    put32(b, value);
-    return file.write(offset, b, 4);
-}
-
-struct StreamInfo {
-    bool video = false;
-    int64_t lengthField = -1; // strh dwLength
-    uint32_t blockAlign = 0;  // audio
-    int64_t chunks = 0;
-    int64_t bytes = 0;
-};
 
 struct Riff {
     int64_t start = 0;
@@ -68,6 +41,28 @@ bool inRanges(const KeyFrameRanges& ranges, int64_t n) {
 
 } // namespace
 
+bool write32(AviFileAccess& file, int64_t offset, uint32_t value) {
+    uint8_t b[4];
+    put32(b, value);
+    return file.write(offset, b, 4);
+}
+
+void writeCounts(AviFileAccess& file, const AviLayout& layout, const std::vector<int64_t>& lengths,
+                 bool openDml) {
+    int64_t frames = 0;
+    for (std::size_t i = 0; i < lengths.size() && i < layout.streams.size(); ++i) {
+        if (layout.streams[i].video)
+            frames = std::max(frames, lengths[i]);
+        write32(file, layout.streams[i].lengthField, static_cast<uint32_t>(lengths[i]));
+    }
+    if (!openDml) {
+        write32(file, layout.avihFrames, static_cast<uint32_t>(frames));
+    } else if (layout.odml > 0) {
+        file.write(layout.odml, "LIST", 4);
+        write32(file, layout.odml + 20, static_cast<uint32_t>(frames));
+    }
+}
+
 void addKeyFrame(KeyFrameRanges& ranges, int64_t n) {
     if (!ranges.empty() && ranges.back().second + 1 == n)
         ranges.back().second = n;
@@ -75,27 +70,18 @@ void addKeyFrame(KeyFrameRanges& ranges, int64_t n) {
         ranges.emplace_back(n, n);
 }
 
-bool finishAvi(AviFileAccess& file, const KeyFrameRanges& keyFrames, std::string* error) {
-    auto fail = [&](const char* why) {
-        if (error)
-            *error = why;
-        return false;
-    };
+base::Result<AviLayout> readAviLayout(const AviFileAccess& file) {
+    const auto fail = [](const char* why) { return base::Error{EINVAL, why}; };
     const int64_t end = file.size();
-    uint8_t b[24];
+    uint8_t b[20];
     if (end < 24 || !file.read(0, b, 12) || !isTag(b, "RIFF") || !isTag(b + 8, "AVI "))
         return fail("not an AVI file");
-
-    // The header: where the counts sit, and what each stream is.
-    std::vector<StreamInfo> streams;
-    int64_t avihFrames = -1;
-    int64_t odml = -1; // the extended header's chunk (JUNK until the file passes 1 GiB)
-    std::vector<Riff> riffs(1);
+    AviLayout layout;
     int64_t pos = 12;
     while (pos + 12 <= end && file.read(pos, b, 12)) {
         const uint32_t size = le32(b + 4);
         if (isTag(b, "LIST") && isTag(b + 8, "movi")) {
-            riffs[0].movi = pos;
+            layout.movi = pos;
             break;
         }
         if (isTag(b, "LIST") && isTag(b + 8, "hdrl")) {
@@ -103,9 +89,9 @@ bool finishAvi(AviFileAccess& file, const KeyFrameRanges& keyFrames, std::string
             for (int64_t sub = pos + 12; sub + 8 <= listEnd && file.read(sub, b, 20);) {
                 const uint32_t subSize = le32(b + 4);
                 if (isTag(b, "avih")) {
-                    avihFrames = sub + 8 + 16;
+                    layout.avihFrames = sub + 8 + 16;
                 } else if (isTag(b, "LIST") && isTag(b + 8, "strl") && isTag(b + 12, "strh")) {
-                    StreamInfo s;
+                    AviLayout::Stream s;
                     const int64_t strh = sub + 12;
                     uint8_t h[12];
                     if (!file.read(strh, h, 12))
@@ -119,18 +105,35 @@ bool finishAvi(AviFileAccess& file, const KeyFrameRanges& keyFrames, std::string
                                                                               << 8;
                     if (!s.video && s.blockAlign == 0)
                         return fail("a sound stream without its format");
-                    streams.push_back(s);
+                    layout.streams.push_back(s);
                 } else if ((isTag(b, "JUNK") || isTag(b, "LIST")) && isTag(b + 8, "odml") &&
                            isTag(b + 12, "dmlh")) {
-                    odml = sub;
+                    layout.odml = sub;
                 }
                 sub += 8 + padded(subSize);
             }
         }
         pos += 8 + padded(size);
     }
-    if (riffs[0].movi < 0 || avihFrames < 0 || streams.empty())
+    if (layout.movi < 0 || layout.avihFrames < 0 || layout.streams.empty())
         return fail("no AVI header and movi list");
+    return layout;
+}
+
+base::Error finishAvi(AviFileAccess& file, const KeyFrameRanges& keyFrames) {
+    const auto fail = [](const char* why) { return base::Error{EIO, why}; };
+    auto layout = readAviLayout(file);
+    if (!layout)
+        return layout.error();
+    const int64_t end = file.size();
+    uint8_t b[24];
+    struct StreamCount {
+        int64_t chunks = 0;
+        int64_t bytes = 0;
+    };
+    std::vector<StreamCount> counts(layout->streams.size());
+    std::vector<Riff> riffs(1);
+    riffs[0].movi = layout->movi;
 
     // The chunks, up to the last one that is whole.
     struct Chunk {
@@ -139,7 +142,7 @@ bool finishAvi(AviFileAccess& file, const KeyFrameRanges& keyFrames, std::string
         uint32_t size;
     };
     std::vector<Chunk> firstMovi; // for the index of the first RIFF
-    pos = riffs[0].movi + 12;
+    int64_t pos = riffs[0].movi + 12;
     int64_t tail = pos;
     bool inMovi = true;
     while (pos + 8 <= end && file.read(pos, b, 8)) {
@@ -165,9 +168,9 @@ bool finishAvi(AviFileAccess& file, const KeyFrameRanges& keyFrames, std::string
             inMovi = false;
         } else if (inMovi && b[0] >= '0' && b[0] <= '9' && b[1] >= '0' && b[1] <= '9') {
             const std::size_t n = static_cast<std::size_t>((b[0] - '0') * 10 + (b[1] - '0'));
-            if (n < streams.size()) {
-                ++streams[n].chunks;
-                streams[n].bytes += size;
+            if (n < counts.size()) {
+                ++counts[n].chunks;
+                counts[n].bytes += size;
             }
             if (riffs.size() == 1) {
                 Chunk c{pos, {b[0], b[1], b[2], b[3]}, size};
@@ -203,12 +206,12 @@ bool finishAvi(AviFileAccess& file, const KeyFrameRanges& keyFrames, std::string
         std::vector<uint8_t> idx(8 + firstMovi.size() * 16);
         std::memcpy(idx.data(), "idx1", 4);
         put32(idx.data() + 4, static_cast<uint32_t>(firstMovi.size() * 16));
-        std::vector<int64_t> videoChunks(streams.size(), 0);
+        std::vector<int64_t> videoChunks(counts.size(), 0);
         uint8_t* e = idx.data() + 8;
         for (const Chunk& c : firstMovi) {
             const std::size_t n = static_cast<std::size_t>((c.id[0] - '0') * 10 + (c.id[1] - '0'));
             uint32_t flags = kKeyFrameFlag;
-            if (n < streams.size() && streams[n].video) {
+            if (n < counts.size() && layout->streams[n].video) {
                 const int64_t slot = videoChunks[n]++;
                 flags = c.size > 0 && (slot == 0 || inRanges(keyFrames, slot)) ? kKeyFrameFlag : 0;
             }
@@ -229,21 +232,12 @@ bool finishAvi(AviFileAccess& file, const KeyFrameRanges& keyFrames, std::string
         if (!write32(file, riffs[i].start + 4, static_cast<uint32_t>(riffEnd - riffs[i].start - 8)))
             return fail("the file cannot be written");
     }
-    int64_t frames = 0;
-    for (const StreamInfo& s : streams) {
-        const int64_t length = s.video ? s.chunks : s.bytes / s.blockAlign;
-        if (s.video)
-            frames = std::max(frames, length);
-        write32(file, s.lengthField, static_cast<uint32_t>(length));
-    }
-    if (riffs.size() == 1) {
-        write32(file, avihFrames, static_cast<uint32_t>(frames));
-    } else if (odml > 0) {
-        // An OpenDML file: its extended header says so and carries the whole frame count.
-        file.write(odml, "LIST", 4);
-        write32(file, odml + 20, static_cast<uint32_t>(frames));
-    }
-    return true;
+    std::vector<int64_t> lengths;
+    for (std::size_t i = 0; i < counts.size(); ++i)
+        lengths.push_back(layout->streams[i].video ? counts[i].chunks
+                                                   : counts[i].bytes / layout->streams[i].blockAlign);
+    writeCounts(file, *layout, lengths, riffs.size() > 1);
+    return {};
 }
 
 std::string unfinishedMarkerPath(const std::string& aviPath) {
@@ -327,9 +321,8 @@ std::vector<std::string> recoverRecordings(const std::string& folder) {
             continue;
         }
         FdAccess access(fd);
-        std::string why;
-        const bool finished = finishAvi(access, readKeyFrames(markerPath), &why);
-        if (finished) {
+        const base::Error error = finishAvi(access, readKeyFrames(markerPath));
+        if (!error) {
             // Gives back any room the recording kept on the disk beyond the file.
             if (::ftruncate(fd, access.size()) != 0)
                 base::recordLog.warning("%s: the room kept beyond it stays\n", fileName.c_str());
@@ -340,7 +333,7 @@ std::vector<std::string> recoverRecordings(const std::string& folder) {
         } else {
             // Not a file this can finish: it is left as it is, and not tried again.
             base::recordLog.warning("%s was left unfinished and cannot be finished (%s)\n", fileName.c_str(),
-                                    why.c_str());
+                                    error.text.c_str());
             ::unlink(markerPath.c_str());
         }
         ::close(fd);

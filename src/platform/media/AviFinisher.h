@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Error.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,7 +19,19 @@ using KeyFrameRanges = std::vector<std::pair<int64_t, int64_t>>;
 // Adds slot `n` to `ranges`, joining it to the last range when it follows it.
 void addKeyFrame(KeyFrameRanges& ranges, int64_t n);
 
-// The file being finished.
+inline uint32_t le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+inline bool isTag(const uint8_t* p, const char* tag) {
+    return std::memcmp(p, tag, 4) == 0;
+}
+// A chunk's size in the file: odd sizes are padded to even.
+inline int64_t padded(uint32_t size) {
+    return static_cast<int64_t>(size) + (size & 1);
+}
+
+// An AVI file being written or finished.
 class AviFileAccess {
   public:
     virtual ~AviFileAccess() = default;
@@ -25,13 +40,33 @@ class AviFileAccess {
     virtual bool write(int64_t offset, const void* data, std::size_t size) = 0;
 };
 
+// Where the counts of an AVI file laid out as libavformat writes it sit, read from its header.
+struct AviLayout {
+    struct Stream {
+        bool video = false;
+        int64_t lengthField = -1; // strh dwLength
+        uint32_t blockAlign = 0;  // sound: bytes a sample frame
+    };
+    std::vector<Stream> streams;
+    int64_t avihFrames = -1; // avih dwTotalFrames
+    int64_t odml = -1;       // the extended header's chunk (JUNK until the file passes 1 GiB)
+    int64_t movi = -1;       // the first RIFF's LIST movi
+};
+base::Result<AviLayout> readAviLayout(const AviFileAccess& file);
+
+bool write32(AviFileAccess& file, int64_t offset, uint32_t value);
+// Sets each stream's length and the frame count: in the main header, or in the extended
+// header of an OpenDML file (past 1 GiB), which then says that it is one.
+void writeCounts(AviFileAccess& file, const AviLayout& layout, const std::vector<int64_t>& lengths,
+                 bool openDml);
+
 // Finishes an AVI file of ours whose writing stopped early (a crash, a power cut, a
 // full disk). What the file holds stays as it is: a chunk cut short at the end is
 // turned into padding, an idx1 index of the chunks is appended when the first RIFF
 // has none, and the RIFF and movi sizes and the frame and sample counts are set to
-// what is there. False, with `error`, when the file is not an AVI laid out as
-// libavformat writes it; nothing is written then.
-bool finishAvi(AviFileAccess& file, const KeyFrameRanges& keyFrames, std::string* error);
+// what is there. An error when the file is not an AVI laid out as libavformat
+// writes it (nothing is written then) or cannot be written.
+base::Error finishAvi(AviFileAccess& file, const KeyFrameRanges& keyFrames);
 
 // The small file that stands beside a recording while it is written: its existence
 // says the recording is unfinished, its lock that a program is still writing it,

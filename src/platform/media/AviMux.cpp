@@ -31,34 +31,6 @@ constexpr REFERENCE_TIME kMaxHeldAudio = 2 * UNITS;
 constexpr auto kHeaderUpdateInterval = std::chrono::seconds(1);
 constexpr uint32_t kUnsetSize = 0xFFFFFFFF; // libavformat's size of a chunk still open
 
-uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-bool isTag(const uint8_t* p, const char* tag) {
-    return std::memcmp(p, tag, 4) == 0;
-}
-
-int64_t padded(uint32_t size) {
-    return static_cast<int64_t>(size) + (size & 1);
-}
-
-class SinkAccess : public AviFileAccess {
-  public:
-    explicit SinkAccess(AviFileSink& sink) : sink_(sink) {}
-    int64_t size() const override { return sink_.bytesWritten(); }
-    bool read(int64_t offset, void* data, std::size_t size) const override {
-        return sink_.readAt(offset, data, size);
-    }
-    bool write(int64_t offset, const void* data, std::size_t size) override {
-        return sink_.writeAt(offset, data, size);
-    }
-
-  private:
-    AviFileSink& sink_;
-};
-
 } // namespace
 
 AviMux::AviMux(std::unique_ptr<AviFileSink> sink) : sink_(std::move(sink)) {
@@ -83,34 +55,34 @@ SampleReceiver* AviMux::inputFor(const GUID& majorType, BaseFilter* intermediate
     auto s = std::make_unique<Stream>();
     s->mux = this;
     s->video = majorType == MEDIATYPE_Video;
-    if (s->video)
-        s->encoder = dynamic_cast<FfmpegCompressor*>(intermediate);
-    else
-        s->pcmOnly = dynamic_cast<PcmFilter*>(intermediate) != nullptr;
-    if (!format_ || headerWritten_ || (s->video ? !s->encoder : (intermediate && !s->pcmOnly)))
+    s->encoder = s->video ? dynamic_cast<FfmpegCompressor*>(intermediate) : nullptr;
+    // The picture only through an encoder of ours, the sound as it is or through "PCM".
+    if (!format_ || headerWritten_ ||
+        (s->video ? !s->encoder : intermediate && !dynamic_cast<PcmFilter*>(intermediate)))
         return nullptr;
     streams_.push_back(std::move(s));
     return streams_.back().get();
 }
 
 HRESULT AviMux::Stream::ReceiveConnection(const MediaType& type) {
-    if (st || (pcmOnly && !PcmFilter::isPcm16(type)) || (video != (type.majortype == MEDIATYPE_Video)))
+    if (st || (video != (type.majortype == MEDIATYPE_Video)))
         return VFW_E_TYPE_NOT_ACCEPTED;
     AVCodecParameters* par = avcodec_parameters_alloc();
     if (!par)
         return E_OUTOFMEMORY;
-    HRESULT hr = video ? encoder->open(type, par)
-                       : (codecParametersFromType(type, par) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED);
-    if (SUCCEEDED(hr)) {
+    base::Error error = video                                ? encoder->open(type, par)
+                        : codecParametersFromType(type, par) ? base::Error{}
+                                                             : base::Error{VFW_E_TYPE_NOT_ACCEPTED, {}};
+    if (!error) {
         st = avformat_new_stream(mux->format_, nullptr);
         if (!st || avcodec_parameters_copy(st->codecpar, par) < 0)
-            hr = E_OUTOFMEMORY;
+            error = {E_OUTOFMEMORY, "Out of memory."};
     }
     avcodec_parameters_free(&par);
-    if (hr == E_FAIL && video) // the encoder would not start: say why
-        mux->notify(EC_ERRORABORT, hr, encoder->lastError());
-    if (FAILED(hr))
-        return hr;
+    if (error && !error.text.empty()) // the encoder would not start: say why
+        mux->notify(EC_ERRORABORT, error);
+    if (error)
+        return error.code;
     if (video) {
         interval = type.formatAs<VIDEOINFOHEADER>()->AvgTimePerFrame;
         st->time_base = frameDuration(interval);
@@ -136,9 +108,10 @@ HRESULT AviMux::start() {
         return VFW_E_NOT_CONNECTED;
     const int err = avformat_write_header(format_, nullptr);
     if (err < 0 || sink_->failed()) {
-        notify(EC_ERRORABORT, sink_->failed() ? sink_->failureCode() : E_FAIL,
-               sink_->failed() ? sink_->failureText() : "The AVI header could not be written.");
-        return sink_->failed() ? sink_->failureCode() : E_FAIL;
+        const base::Error error =
+            sink_->failed() ? sink_->failure() : base::Error{E_FAIL, "The AVI header could not be written."};
+        notify(EC_ERRORABORT, error);
+        return error.code;
     }
     headerWritten_ = true;
     if (!findHeaderFields())
@@ -149,43 +122,14 @@ HRESULT AviMux::start() {
 }
 
 bool AviMux::findHeaderFields() {
-    fields_ = HeaderFields{};
     avio_flush(format_->pb);
-    std::vector<uint8_t> head(static_cast<std::size_t>(std::min<int64_t>(sink_->bytesWritten(), 1 << 20)));
-    if (head.size() < 12 || !sink_->readAt(0, head.data(), head.size()) || !isTag(&head[0], "RIFF") ||
-        !isTag(&head[8], "AVI "))
-        return false;
-    const int64_t size = static_cast<int64_t>(head.size());
-    // The header list and its stream lists, down to the start of the movi list.
-    int64_t pos = 12;
-    while (pos + 12 <= size) {
-        const uint32_t chunk = le32(&head[pos + 4]);
-        if (isTag(&head[pos], "LIST") && isTag(&head[pos + 8], "movi")) {
-            fields_.moviList = pos;
-            break;
-        }
-        if (isTag(&head[pos], "LIST") && isTag(&head[pos + 8], "hdrl")) {
-            const int64_t end = std::min(size, pos + 8 + padded(chunk));
-            int64_t sub = pos + 12;
-            while (sub + 8 <= end) {
-                const uint32_t subSize = le32(&head[sub + 4]);
-                if (isTag(&head[sub], "avih")) {
-                    fields_.avihFrames = sub + 8 + 16;
-                } else if (isTag(&head[sub], "LIST") && sub + 12 <= end && isTag(&head[sub + 8], "strl")) {
-                    const int64_t strh = sub + 12;
-                    if (strh + 8 + 36 <= end && isTag(&head[strh], "strh"))
-                        fields_.strhLength.push_back(strh + 8 + 32);
-                } else if (isTag(&head[sub], "JUNK") && sub + 20 <= end && isTag(&head[sub + 8], "odml") &&
-                           isTag(&head[sub + 12], "dmlh")) {
-                    fields_.odmlJunk = sub;
-                }
-                sub += 8 + padded(subSize);
-            }
-        }
-        pos += 8 + padded(chunk);
+    auto layout = readAviLayout(*sink_);
+    fields_ = HeaderFields{};
+    fields_.ok = layout && layout->streams.size() == streams_.size();
+    if (fields_.ok) {
+        fields_.layout = *layout;
+        fields_.moviList = layout->movi;
     }
-    fields_.ok =
-        fields_.moviList > 0 && fields_.avihFrames > 0 && fields_.strhLength.size() == streams_.size();
     fields_.lastRiffSize = kUnsetSize;
     return fields_.ok;
 }
@@ -201,10 +145,10 @@ void AviMux::updateHeaders() {
         return;
     // A RIFF that libavformat closed itself (past 1 GiB) is followed by the next one.
     uint8_t b[24];
-    while (sink_->readAt(fields_.riffStart + 4, b, 4) && le32(b) != fields_.lastRiffSize &&
+    while (sink_->read(fields_.riffStart + 4, b, 4) && le32(b) != fields_.lastRiffSize &&
            le32(b) != kUnsetSize) {
         const int64_t next = fields_.riffStart + 8 + padded(le32(b));
-        if (!sink_->readAt(next, b, 24) || !isTag(b, "RIFF") || !isTag(b + 8, "AVIX") ||
+        if (!sink_->read(next, b, 24) || !isTag(b, "RIFF") || !isTag(b + 8, "AVIX") ||
             !isTag(b + 12, "LIST") || !isTag(b + 20, "movi")) {
             fields_.ok = false; // not what libavformat writes: leave the file to it
             return;
@@ -217,40 +161,31 @@ void AviMux::updateHeaders() {
     const int64_t end = sink_->bytesWritten();
     if (end < fields_.moviList + 12)
         return;
-    int64_t frames = 0;
-    for (const auto& s : streams_)
-        if (s->video)
-            frames = std::max(frames, s->written);
     fields_.lastRiffSize = static_cast<uint32_t>(end - fields_.riffStart - 8);
-    sink_->patch32(fields_.riffStart + 4, fields_.lastRiffSize);
-    sink_->patch32(fields_.moviList + 4, static_cast<uint32_t>(end - fields_.moviList - 8));
-    for (std::size_t i = 0; i < streams_.size(); ++i)
-        sink_->patch32(fields_.strhLength[i], static_cast<uint32_t>(streams_[i]->written));
-    if (!fields_.openDml) {
-        sink_->patch32(fields_.avihFrames, static_cast<uint32_t>(frames));
-    } else if (fields_.odmlJunk > 0) {
-        // An OpenDML file: its extended header says so and carries the whole frame count.
-        sink_->patch32(fields_.odmlJunk, le32(reinterpret_cast<const uint8_t*>("LIST")));
-        sink_->patch32(fields_.odmlJunk + 20, static_cast<uint32_t>(frames));
-    }
+    write32(*sink_, fields_.riffStart + 4, fields_.lastRiffSize);
+    write32(*sink_, fields_.moviList + 4, static_cast<uint32_t>(end - fields_.moviList - 8));
+    std::vector<int64_t> lengths;
+    for (const auto& s : streams_)
+        lengths.push_back(s->written);
+    writeCounts(*sink_, fields_.layout, lengths, fields_.openDml);
     sink_->startWriteback();
 }
 
 HRESULT AviMux::checkSink() {
     if (!sink_->failed())
         return S_OK;
+    const base::Error failure = sink_->failure();
     if (!failureReported_) {
         failureReported_ = true;
-        base::recordLog.error("AVI writer: %s\n", sink_->failureText().c_str());
-        notify(EC_ERRORABORT, sink_->failureCode(), sink_->failureText());
+        base::recordLog.error("AVI writer: %s\n", failure.text.c_str());
+        notify(EC_ERRORABORT, failure);
     }
-    return sink_->failureCode();
+    return failure.code;
 }
 
 HRESULT AviMux::writePacket(AVPacket* packet) {
-    return afterWrite(mode_ == INTERLEAVE_NONE || mode_ == INTERLEAVE_NONE_BUFFERED
-                          ? av_write_frame(format_, packet)
-                          : av_interleaved_write_frame(format_, packet));
+    // Each packet is written as it comes: the picture and the sound are kept level here.
+    return afterWrite(av_write_frame(format_, packet));
 }
 
 HRESULT AviMux::afterWrite(int err) {
@@ -260,7 +195,7 @@ HRESULT AviMux::afterWrite(int err) {
     // Room for an idx1 entry per chunk and a little more, kept beyond the file.
     sink_->setIndexReserve(16 * ++packets_ + 16384);
     if (err < 0) {
-        notify(EC_ERRORABORT, E_FAIL, "The AVI writer failed (" + avErrorText(err) + ").");
+        notify(EC_ERRORABORT, {E_FAIL, "The AVI writer failed (" + avErrorText(err) + ")."});
         return E_FAIL;
     }
     return S_OK;
@@ -317,7 +252,7 @@ HRESULT AviMux::Stream::Receive(MediaSample* sample) {
         return S_FALSE;
     HRESULT hr = encoder->encode(sample); // a null sample flushes the encoder
     if (FAILED(hr))
-        mux->notify(EC_ERRORABORT, hr, "The video encoder failed.");
+        mux->notify(EC_ERRORABORT, {hr, "The video encoder failed."});
     if (hr != S_OK)
         return hr;
     std::lock_guard lk(mux->writeMutex_);
@@ -348,9 +283,7 @@ HRESULT AviMux::Stream::Receive(MediaSample* sample) {
         packet->pts = packet->dts = av_rescale_q(index, frameDuration(interval), st->time_base);
         packet->duration = av_rescale_q(1, frameDuration(interval), st->time_base);
         // The encoder's packet itself goes into the file.
-        const bool direct = mux->mode_ == INTERLEAVE_NONE || mux->mode_ == INTERLEAVE_NONE_BUFFERED;
-        hr = mux->afterWrite(direct ? av_write_frame(mux->format_, packet)
-                                    : av_interleaved_write_frame(mux->format_, packet));
+        hr = mux->afterWrite(av_write_frame(mux->format_, packet));
         av_packet_unref(packet);
         if (FAILED(hr))
             return hr;
@@ -370,7 +303,7 @@ HRESULT AviMux::Stream::Receive(MediaSample* sample) {
     }
     if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
         return S_OK;
-    mux->notify(EC_ERRORABORT, E_FAIL, "The video encoder failed (" + avErrorText(err) + ").");
+    mux->notify(EC_ERRORABORT, {E_FAIL, "The video encoder failed (" + avErrorText(err) + ")."});
     return E_FAIL;
 }
 
@@ -454,10 +387,8 @@ HRESULT AviMux::stop() {
     if (sink_->failed()) {
         // libavformat counted what the disk refused, and its index did not fit: the
         // headers are set to what is on the disk and the index goes into the room kept.
-        SinkAccess access(*sink_);
-        std::string why;
-        if (!finishAvi(access, keyFrames_, &why))
-            base::recordLog.warning("AVI writer: the file could not be finished (%s)\n", why.c_str());
+        if (const base::Error error = finishAvi(*sink_, keyFrames_))
+            base::recordLog.warning("AVI writer: the file could not be finished (%s)\n", error.text.c_str());
     }
     const HRESULT hr = checkSink();
     sink_->markFinished();
@@ -476,36 +407,6 @@ HRESULT AviMux::GetCurrentPosition(int64_t* position) {
     if (!position)
         return E_POINTER;
     *position = timeFormat_ == TIME_FORMAT_BYTE ? (sink_ ? sink_->bytesWritten() : 0) : videoEnd_.load();
-    return S_OK;
-}
-
-HRESULT AviMux::put_Mode(int32_t mode) {
-    if (mode < INTERLEAVE_NONE || mode > INTERLEAVE_NONE_BUFFERED)
-        return E_INVALIDARG;
-    if (headerWritten_)
-        return VFW_E_NOT_STOPPED;
-    mode_ = mode;
-    return S_OK;
-}
-
-HRESULT AviMux::get_Mode(int32_t* mode) {
-    if (!mode)
-        return E_POINTER;
-    *mode = mode_;
-    return S_OK;
-}
-
-HRESULT AviMux::SetMasterStream(int32_t stream) {
-    if (stream < -1)
-        return E_INVALIDARG;
-    master_ = stream;
-    return S_OK;
-}
-
-HRESULT AviMux::GetMasterStream(int32_t* stream) {
-    if (!stream)
-        return E_POINTER;
-    *stream = master_;
     return S_OK;
 }
 

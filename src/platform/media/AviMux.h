@@ -27,6 +27,8 @@ class FfmpegCompressor;
 // and final sizes are written at the stop. Sound is kept level with the picture: it is
 // never written past the end of the video received so far, and at the end the shorter
 // stream is made up to the length of the longer one.
+// It writes every packet as it comes (the interleaving the recorder asks for) and has
+// no master stream.
 class AviMux : public record::RecordingSink,
                public record::IConfigInterleaving,
                public record::IConfigAviMux {
@@ -39,13 +41,11 @@ class AviMux : public record::RecordingSink,
     record::HRESULT start() override;
     record::HRESULT stop() override;
 
-    record::HRESULT SetTimeFormat(const record::GUID& format) override;
     // Bytes in the file (TIME_FORMAT_BYTE) or the end of the video written (media time).
+    record::HRESULT SetTimeFormat(const record::GUID& format) override;
     record::HRESULT GetCurrentPosition(int64_t* position) override;
-    record::HRESULT put_Mode(int32_t mode) override;
-    record::HRESULT get_Mode(int32_t* mode) override;
-    record::HRESULT SetMasterStream(int32_t stream) override;
-    record::HRESULT GetMasterStream(int32_t* stream) override;
+    record::HRESULT put_Mode(int32_t) override { return record::S_OK; }
+    record::HRESULT SetMasterStream(int32_t) override { return record::S_OK; }
 
   private:
     // One stream of the file, and the input its pin delivers to.
@@ -56,7 +56,6 @@ class AviMux : public record::RecordingSink,
 
         AviMux* mux = nullptr;
         FfmpegCompressor* encoder = nullptr; // video
-        bool pcmOnly = false;                // sound through "PCM"
         AVStream* st = nullptr;
         bool video = false;
         record::REFERENCE_TIME interval = 0; // video: one frame
@@ -71,12 +70,10 @@ class AviMux : public record::RecordingSink,
     // Where the counts and sizes sit in the file, found by reading back the header.
     struct HeaderFields {
         bool ok = false;
-        int64_t avihFrames = -1;
-        std::vector<int64_t> strhLength; // per stream, in stream order
-        int64_t odmlJunk = -1;           // the chunk that becomes LIST odml past 1 GiB
-        int64_t riffStart = 0;           // the RIFF being written
-        int64_t moviList = -1;           // its LIST movi
-        uint32_t lastRiffSize = 0;       // what we last wrote there
+        AviLayout layout;
+        int64_t riffStart = 0;     // the RIFF being written
+        int64_t moviList = -1;     // its LIST movi
+        uint32_t lastRiffSize = 0; // what we last wrote there
         bool openDml = false;
     };
 
@@ -84,14 +81,12 @@ class AviMux : public record::RecordingSink,
     // Brings the sizes and counts in the headers up to what is in the file, so that a
     // file cut short (a crash, a power cut) still says how long it is.
     void updateHeaders();
-    // Writes the packets the encoder has ready, each at its slot of the grid.
-    record::HRESULT writeVideo(Stream& s);
     record::HRESULT receiveAudio(Stream& s, record::MediaSample* sample);
     // Writes held-back sound up to the end of the video, or all of it when `force`.
     record::HRESULT flushAudio(bool force);
     record::HRESULT writeAudio(Stream& s, const uint8_t* data, int64_t bytes);
     record::HRESULT writePacket(AVPacket* packet);
-    // What a write left behind: a disk that refused it, or the muxer's error.
+    // What a write left behind: a disk that refused it, or the muxer's error, ends the recording.
     record::HRESULT afterWrite(int err);
     record::HRESULT checkSink();
     int64_t audioLimit(const Stream& s) const;
@@ -112,8 +107,6 @@ class AviMux : public record::RecordingSink,
     bool failureReported_ = false;
     std::atomic<record::REFERENCE_TIME> videoEnd_{0};
     bool videoEnded_ = false;
-    int32_t mode_ = record::INTERLEAVE_CAPTURE;
-    int32_t master_ = -1;
     record::GUID timeFormat_ = record::TIME_FORMAT_MEDIA_TIME;
 };
 

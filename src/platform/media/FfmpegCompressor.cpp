@@ -48,18 +48,7 @@ bool wantedOption(const AVOption* o) {
 
 } // namespace
 
-HRESULT FfmpegCompressor::GetInfo(std::string* version, std::string* description,
-                                  int32_t* defaultKeyFrameRate, int32_t* defaultPFramesPerKey,
-                                  double* defaultQuality, int32_t* capabilities) {
-    const EncoderInfo& info = info_;
-    if (version)
-        *version = versionText(avcodec_version());
-    if (description)
-        *description = info.friendlyName;
-    if (defaultKeyFrameRate)
-        *defaultKeyFrameRate = info.lossless ? 1 : 0;
-    if (defaultPFramesPerKey)
-        *defaultPFramesPerKey = 0;
+HRESULT FfmpegCompressor::GetInfo(double* defaultQuality, int32_t* capabilities) {
     if (defaultQuality)
         *defaultQuality = hasQuality() ? kDefaultQuality : -1.0;
     if (capabilities)
@@ -86,7 +75,7 @@ HRESULT FfmpegCompressor::put_Quality(double quality) {
 }
 
 FfmpegCompressor::FfmpegCompressor(const EncoderInfo& info, CompressorDialogHost* host)
-    : BaseFilter(CLSID_FfmpegCompressor, &lock_), info_(info), host_(host) {
+    : BaseFilter(CLSID_FfmpegCompressor), info_(info), host_(host) {
     codec_ = avcodec_find_encoder_by_name(info.encoderName.c_str());
     if (codec_) {
         settings_ = avcodec_alloc_context3(codec_);
@@ -101,15 +90,15 @@ FfmpegCompressor::~FfmpegCompressor() {
     avcodec_free_context(&settings_);
 }
 
-HRESULT FfmpegCompressor::open(const MediaType& type, AVCodecParameters* parameters) {
+base::Error FfmpegCompressor::open(const MediaType& type, AVCodecParameters* parameters) {
+    const base::Error notAccepted{VFW_E_TYPE_NOT_ACCEPTED, {}};
     close();
-    lastError_.clear();
     auto vih = type.formatAs<VIDEOINFOHEADER>();
     if (!(type.majortype == MEDIATYPE_Video) || !(type.subtype == MEDIASUBTYPE_RGB24) || !vih ||
         vih->bmiHeader.biWidth <= 0 || vih->bmiHeader.biHeight <= 0 || vih->bmiHeader.biBitCount != 24 ||
         vih->AvgTimePerFrame <= 0 || vih->bmiHeader.biWidth % info_.sizeMultiple ||
         vih->bmiHeader.biHeight % info_.sizeMultiple || !codec_ || !settings_)
-        return VFW_E_TYPE_NOT_ACCEPTED;
+        return notAccepted;
     width_ = vih->bmiHeader.biWidth;
     height_ = vih->bmiHeader.biHeight;
     interval_ = vih->AvgTimePerFrame;
@@ -118,7 +107,7 @@ HRESULT FfmpegCompressor::open(const MediaType& type, AVCodecParameters* paramet
     frame_ = av_frame_alloc();
     if (!encoder_ || !frame_) {
         close();
-        return E_OUTOFMEMORY;
+        return {E_OUTOFMEMORY, "Out of memory."};
     }
     if (codec_->priv_class && encoder_->priv_data && settings_->priv_data)
         av_opt_copy(encoder_->priv_data, settings_->priv_data);
@@ -137,9 +126,8 @@ HRESULT FfmpegCompressor::open(const MediaType& type, AVCodecParameters* paramet
 
     int err = avcodec_open2(encoder_, codec_, nullptr);
     if (err < 0) {
-        lastError_ = "The " + info_.friendlyName + " encoder could not start (" + avErrorText(err) + ").";
         close();
-        return E_FAIL;
+        return {E_FAIL, "The " + info_.friendlyName + " encoder could not start (" + avErrorText(err) + ")."};
     }
     frame_->format = info_.pixelFormat;
     frame_->width = width_;
@@ -147,9 +135,8 @@ HRESULT FfmpegCompressor::open(const MediaType& type, AVCodecParameters* paramet
     sws_ = sws_getContext(width_, height_, AV_PIX_FMT_BGR24, width_, height_, info_.pixelFormat, SWS_POINT,
                           nullptr, nullptr, nullptr);
     if (av_frame_get_buffer(frame_, 0) < 0 || !sws_) {
-        lastError_ = "No conversion to the " + info_.friendlyName + " encoder's picture format.";
         close();
-        return E_FAIL;
+        return {E_FAIL, "No conversion to the " + info_.friendlyName + " encoder's picture format."};
     }
     // Some encoders choose their code by the picture format (Ut Video: ULRG for RGB).
     static const AVCodecTag* const riffTags[] = {avformat_get_riff_video_tags(), nullptr};
@@ -157,13 +144,13 @@ HRESULT FfmpegCompressor::open(const MediaType& type, AVCodecParameters* paramet
         encoder_->codec_tag ? encoder_->codec_tag : av_codec_get_tag(riffTags, encoder_->codec_id);
     if (!tag || avcodec_parameters_from_context(parameters, encoder_) < 0) {
         close();
-        return VFW_E_TYPE_NOT_ACCEPTED;
+        return notAccepted;
     }
     parameters->codec_tag = tag;
     if (parameters->bits_per_coded_sample <= 0)
         parameters->bits_per_coded_sample = 24;
     flushed_ = false;
-    return S_OK;
+    return {};
 }
 
 void FfmpegCompressor::close() {

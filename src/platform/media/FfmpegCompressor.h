@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Error.h"
 #include "platform/media/EncoderCatalog.h"
 #include "record/BaseFilter.h"
 #include "record/CompressorDialogHost.h"
 #include "record/MediaInterfaces.h"
 #include "record/MediaSample.h"
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -33,17 +33,16 @@ class FfmpegCompressor : public record::BaseFilter,
     ~FfmpegCompressor() override;
 
     // Opens the encoder for bottom-up RGB24 pictures of `type` and describes its stream
-    // in `parameters`; VFW_E_TYPE_NOT_ACCEPTED for a picture it cannot take.
-    record::HRESULT open(const record::MediaType& type, AVCodecParameters* parameters);
+    // in `parameters`. VFW_E_TYPE_NOT_ACCEPTED (without a text) for a picture it cannot
+    // take; E_FAIL, saying why, when the encoder will not start.
+    base::Error open(const record::MediaType& type, AVCodecParameters* parameters);
     // Sends one sample to the encoder (null: the end, flushing what it holds); its
     // packets are then read from encoder(). S_FALSE once flushed.
     record::HRESULT encode(record::MediaSample* sample);
     AVCodecContext* encoder() const { return encoder_; }
     void close();
 
-    record::HRESULT GetInfo(std::string* version, std::string* description, int32_t* defaultKeyFrameRate,
-                            int32_t* defaultPFramesPerKey, double* defaultQuality,
-                            int32_t* capabilities) override;
+    record::HRESULT GetInfo(double* defaultQuality, int32_t* capabilities) override;
     record::HRESULT get_Quality(double* quality) override;
     record::HRESULT put_Quality(double quality) override;
 
@@ -54,21 +53,16 @@ class FfmpegCompressor : public record::BaseFilter,
     record::HRESULT SetState(const void* state, int32_t size) override;
 
     bool hasQuality() const { return info_.quality != QualityMapping::None; }
-    double quality() const { return quality_; }
 
-    const EncoderInfo& info() const { return info_; }
     // The private options as the configuration dialog shows them.
     std::vector<record::CodecOption> options() const;
     // False when the encoder has no option of that name or refuses the value.
     bool setOption(const std::string& name, const std::string& value);
     std::string aboutText() const;
-    // Why the encoder could not be opened, for the user.
-    const std::string& lastError() const { return lastError_; }
 
   private:
     std::string serialiseOptions() const;
 
-    std::recursive_mutex lock_;
     const EncoderInfo& info_;
     const AVCodec* codec_ = nullptr;
     record::CompressorDialogHost* host_;
@@ -81,7 +75,6 @@ class FfmpegCompressor : public record::BaseFilter,
     int width_ = 0;
     int height_ = 0;
     bool flushed_ = false;
-    std::string lastError_;
 };
 
 } // namespace tavrin::media

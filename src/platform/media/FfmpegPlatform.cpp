@@ -76,8 +76,6 @@ std::vector<AudioDevice> listInputs(const char* formatName, bool* answered = nul
 
 } // namespace
 
-FfmpegPlatform::FfmpegPlatform(CompressorDialogHost* dialogHost) : FfmpegPlatform(dialogHost, Options{}) {}
-
 FfmpegPlatform::FfmpegPlatform(CompressorDialogHost* dialogHost, Options options)
     : host_(dialogHost), options_(options) {
     ensureDevicesRegistered();
@@ -134,19 +132,11 @@ std::vector<std::string> FfmpegPlatform::recoverRecordings(const std::string& fo
     return media::recoverRecordings(folder);
 }
 
-HRESULT FfmpegPlatform::CreateAviMux(const std::string& path, std::shared_ptr<RecordingSink>* mux,
-                                     std::string* error) {
-    if (!mux)
-        return E_POINTER;
-    std::string why;
-    std::unique_ptr<AviFileSink> sink = AviFileSink::create(path, options_.diskLimit, &why);
-    if (!sink) {
-        if (error)
-            *error = why;
-        return E_ACCESSDENIED;
-    }
-    *mux = std::make_shared<AviMux>(std::move(sink));
-    return S_OK;
+base::Result<std::shared_ptr<RecordingSink>> FfmpegPlatform::CreateAviMux(const std::string& path) {
+    auto sink = AviFileSink::create(path, options_.diskLimit);
+    if (!sink)
+        return sink.error();
+    return std::shared_ptr<RecordingSink>(std::make_shared<AviMux>(std::move(*sink)));
 }
 
 } // namespace tavrin::media

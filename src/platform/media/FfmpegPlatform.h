@@ -23,18 +23,17 @@ class FfmpegPlatform : public record::MediaPlatform {
         int64_t diskLimit = -1;
     };
 
-    explicit FfmpegPlatform(record::CompressorDialogHost* dialogHost = nullptr);
+    explicit FfmpegPlatform(record::CompressorDialogHost* dialogHost = nullptr)
+        : FfmpegPlatform(dialogHost, {}) {}
     FfmpegPlatform(record::CompressorDialogHost* dialogHost, Options options);
 
     record::HRESULT CreateClassEnumerator(const record::GUID& category,
                                           std::vector<record::DeviceMoniker>* devices) override;
-    record::HRESULT CreateAviMux(const std::string& path, std::shared_ptr<record::RecordingSink>* mux,
-                                 std::string* error) override;
+    base::Result<std::shared_ptr<record::RecordingSink>> CreateAviMux(const std::string& path) override;
 
     std::string soundProblem() override;
     std::vector<std::string> recoverRecordings(const std::string& folder) override;
 
-    void setDialogHost(record::CompressorDialogHost* host) { host_ = host; }
     // The sound inputs in the system's order, the default one first; dummies last.
     static std::vector<AudioDevice> listAudioDevices();
 

@@ -310,9 +310,9 @@ TEST(AviWriter, AFullDiskStillHasTheRoomKeptForTheIndex) {
     if (mounted)
         disks.push_back({"tmpfs", small.folder(), -1});
     for (const Disk& disk : disks) {
-        std::string error;
-        auto sink = media::AviFileSink::create(disk.folder + "room.avi", disk.limit, &error);
-        ASSERT_NE(sink, nullptr) << error;
+        auto made = media::AviFileSink::create(disk.folder + "room.avi", disk.limit);
+        ASSERT_TRUE(made) << made.error().text;
+        auto& sink = *made;
         std::vector<unsigned char> block(4096, 7);
         for (int i = 0; i < 1000 && !sink->failed(); ++i) {
             sink->setIndexReserve(kReserve);
@@ -320,10 +320,10 @@ TEST(AviWriter, AFullDiskStillHasTheRoomKeptForTheIndex) {
             avio_flush(sink->io());
         }
         EXPECT_TRUE(sink->failed()) << disk.name;
-        EXPECT_NE(sink->failureText().find("The disk is full"), std::string::npos) << disk.name;
+        EXPECT_NE(sink->failure().text.find("The disk is full"), std::string::npos) << disk.name;
         EXPECT_GT(sink->bytesWritten(), 0) << disk.name;
         const std::vector<unsigned char> index(kReserve - 16, 1);
-        EXPECT_TRUE(sink->writeAt(sink->bytesWritten(), index.data(), index.size()))
+        EXPECT_TRUE(sink->write(sink->bytesWritten(), index.data(), index.size()))
             << disk.name << ": the room is there after " << sink->bytesWritten() << " bytes";
         sink->markFinished();
         sink->close();

@@ -97,7 +97,7 @@ TEST(Compressors, QualityIsOfferedOnlyWhereTheEncoderHasOne) {
         ASSERT_NE(vc, nullptr) << "the output pin answers the quality interface";
         int32_t caps = -1;
         double defaultQuality = 0;
-        ASSERT_EQ(vc->GetInfo(nullptr, nullptr, nullptr, nullptr, &defaultQuality, &caps), S_OK);
+        ASSERT_EQ(vc->GetInfo(&defaultQuality, &caps), S_OK);
         const bool expectQuality = info->quality != media::QualityMapping::None;
         EXPECT_EQ((caps & CompressionCaps_CanQuality) != 0, expectQuality) << info->friendlyName;
         if (!expectQuality) {

@@ -54,10 +54,9 @@ std::vector<uint8_t> picture(int n) {
 }
 
 std::unique_ptr<media::AviMux> openMux(const std::string& path) {
-    std::string error;
-    auto file = media::AviFileSink::create(path, -1, &error);
-    EXPECT_TRUE(file) << error;
-    return file ? std::make_unique<media::AviMux>(std::move(file)) : nullptr;
+    auto file = media::AviFileSink::create(path, -1);
+    EXPECT_TRUE(file) << file.error().text;
+    return file ? std::make_unique<media::AviMux>(std::move(*file)) : nullptr;
 }
 
 bool available(const std::string& name) {

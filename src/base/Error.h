@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include <string>
+#include <utility>
+
+namespace tavrin::base {
+
+// Why something failed: a code for the program to tell cases apart (an errno value,
+// a library's code, a component-model status) and a text for the user that says what
+// happened and what to do. Code 0 is success.
+struct Error {
+    int code = 0;
+    std::string text;
+
+    bool ok() const { return code == 0; }
+    explicit operator bool() const { return code != 0; }
+};
+
+// A value, or the error that stood in its way.
+template <class T> class Result {
+  public:
+    Result(T value) : value_(std::move(value)) {}
+    Result(Error error) : error_(std::move(error)) {}
+
+    bool ok() const { return error_.ok(); }
+    explicit operator bool() const { return ok(); }
+    T& operator*() { return value_; }
+    T* operator->() { return &value_; }
+    const Error& error() const { return error_; }
+
+  private:
+    T value_{};
+    Error error_;
+};
+
+} // namespace tavrin::base
