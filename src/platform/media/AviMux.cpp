@@ -158,7 +158,7 @@ void AviMux::updateHeaders() {
         fields_.lastRiffSize = kUnsetSize;
         fields_.openDml = true;
     }
-    const int64_t end = sink_->bytesWritten();
+    const int64_t end = sink_->size();
     if (end < fields_.moviList + 12)
         return;
     fields_.lastRiffSize = static_cast<uint32_t>(end - fields_.riffStart - 8);
@@ -406,7 +406,7 @@ HRESULT AviMux::SetTimeFormat(const GUID& format) {
 HRESULT AviMux::GetCurrentPosition(int64_t* position) {
     if (!position)
         return E_POINTER;
-    *position = timeFormat_ == TIME_FORMAT_BYTE ? (sink_ ? sink_->bytesWritten() : 0) : videoEnd_.load();
+    *position = timeFormat_ == TIME_FORMAT_BYTE ? (sink_ ? sink_->size() : 0) : videoEnd_.load();
     return S_OK;
 }
 
