@@ -330,13 +330,12 @@ std::vector<std::string> recoverRecordings(const std::string& folder) {
             ::fsync(fd);
             base::recordLog.info("Recovered %s\n", fileName.c_str());
             recovered.push_back(fileName);
-            ::unlink(markerPath.c_str());
         } else {
             // Not a file this can finish: it is left as it is, and not tried again.
             base::recordLog.warning("%s was left unfinished and cannot be finished (%s)\n", fileName.c_str(),
                                     error.text.c_str());
-            ::unlink(markerPath.c_str());
         }
+        ::unlink(markerPath.c_str());
         ::close(fd);
         ::close(lock);
     }
