@@ -444,8 +444,7 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
     return S_OK;
 }
 
-AudioCaptureFilter::AudioCaptureFilter(AudioDevice device)
-    : CSource(CLSID_AudioCapture), device_(std::move(device)) {
+AudioCaptureFilter::AudioCaptureFilter(AudioDevice device) : device_(std::move(device)) {
     pin = new AudioCapturePin(this);
     // Opened now, while the graph is built, so that it is delivering when the clock starts.
     opened_ = WarmDevices::instance().acquire(device_);

@@ -57,7 +57,7 @@ HRESULT FfmpegCompressor::put_Quality(double quality) {
 }
 
 FfmpegCompressor::FfmpegCompressor(const EncoderInfo& info, CompressorDialogHost* host)
-    : BaseFilter(CLSID_FfmpegCompressor), info_(info), host_(host) {
+    : info_(info), host_(host) {
     codec_ = avcodec_find_encoder_by_name(info.encoderName.c_str());
     if (codec_) {
         settings_ = avcodec_alloc_context3(codec_);
