@@ -156,7 +156,6 @@ void AviMux::updateHeaders() {
         fields_.riffStart = next;
         fields_.moviList = next + 12;
         fields_.lastRiffSize = kUnsetSize;
-        fields_.openDml = true;
     }
     const int64_t end = sink_->size();
     if (end < fields_.moviList + 12)
@@ -167,7 +166,7 @@ void AviMux::updateHeaders() {
     std::vector<int64_t> lengths;
     for (const auto& s : streams_)
         lengths.push_back(s->written);
-    writeCounts(*sink_, fields_.layout, lengths, fields_.openDml);
+    writeCounts(*sink_, fields_.layout, lengths, fields_.riffStart > 0); // past the first RIFF: OpenDML
     sink_->startWriteback();
 }
 

@@ -74,7 +74,6 @@ class AviMux : public record::RecordingSink,
         int64_t riffStart = 0;     // the RIFF being written
         int64_t moviList = -1;     // its LIST movi
         uint32_t lastRiffSize = 0; // what we last wrote there
-        bool openDml = false;
     };
 
     bool findHeaderFields();

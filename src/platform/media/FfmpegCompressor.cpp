@@ -280,13 +280,10 @@ HRESULT FfmpegCompressor::GetState(void* state, int32_t* size) {
     if (!size)
         return E_POINTER;
     const std::string blob = serialiseOptions();
-    if (!state) {
-        *size = static_cast<int32_t>(blob.size());
-        return S_OK;
-    }
-    if (*size < static_cast<int32_t>(blob.size()))
+    if (state && *size < static_cast<int32_t>(blob.size()))
         return E_INVALIDARG;
-    std::memcpy(state, blob.data(), blob.size());
+    if (state)
+        std::memcpy(state, blob.data(), blob.size());
     *size = static_cast<int32_t>(blob.size());
     return S_OK;
 }
