@@ -22,7 +22,8 @@ enum FILTER_STATE : int32_t { State_Stopped = 0, State_Paused = 1, State_Running
 // states, and the graph's clock for stream time. Filters are shared (reference counted).
 class BaseFilter {
   public:
-    explicit BaseFilter(const GUID& clsid) : clsid_(clsid) {}
+    // Only a filter that other programs know by its class id needs to give one.
+    explicit BaseFilter(const GUID& clsid = {}) : clsid_(clsid) {}
     virtual ~BaseFilter() = default;
     BaseFilter(const BaseFilter&) = delete;
     BaseFilter& operator=(const BaseFilter&) = delete;

@@ -79,19 +79,12 @@ HRESULT CCapturePin::stop() {
 HRESULT CCapturePin::getStatistic(int32_t kind, int64_t* result) {
     if (!result)
         return S_OK;
-    switch (kind) {
-    case STAT_SAMPLES:
+    if (kind == STAT_SAMPLES)
         *result = samplesDelivered_.load();
-        break;
-    case STAT_SKIPPED:
+    else if (kind == STAT_SKIPPED)
         *result = framesSkipped_.load();
-        break;
-    case STAT_LAST_TIME:
+    else if (kind == STAT_LAST_TIME)
         *result = lastSampleTime_.load();
-        break;
-    default:
-        break;
-    }
     return S_OK;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "record/AudioTimeline.h"
 #include "record/MediaTypes.h"
 
 #include <cstdint>
@@ -89,13 +90,8 @@ class IConfigAviMux {
 };
 
 // What a sound input has done to its stream so far, for the status line.
-struct AudioCaptureStatus {
+struct AudioCaptureStatus : AudioTimeline::Counts {
     bool lost = false; // the source is gone or silent for longer than jitter explains
-    int64_t gaps = 0;  // silences put in while recording
-    int64_t gapSamples = 0;
-    int64_t splices = 0; // cuts made because the source ran far ahead of the clock
-    int64_t splicedSamples = 0;
-    int64_t leadSamples = 0; // silence before the first sound
     uint32_t sampleRate = 0;
 };
 

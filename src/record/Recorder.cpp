@@ -112,9 +112,8 @@ bool Recorder::takeGraphFailure() {
     bool failed = false;
     GraphEvent event;
     while (captureBuilder_->GetEvent(&event)) {
-        if (event.code == EC_ERRORABORT) {
-            if (!failed)
-                failure_ = event.error;
+        if (event.code == EC_ERRORABORT && !failed) {
+            failure_ = event.error; // the first failure is the cause
             failed = true;
         }
     }

@@ -330,14 +330,9 @@ void AudioCapturePin::convert(const uint8_t* data, int64_t samples, int64_t stre
 }
 
 void AudioCapturePin::publishStatus(bool lost) {
-    const AudioTimeline::Counts& c = timeline_.counts();
     std::lock_guard lk(statusMutex_);
+    static_cast<AudioTimeline::Counts&>(status_) = timeline_.counts();
     status_.lost = lost;
-    status_.gaps = c.gaps;
-    status_.gapSamples = c.gapSamples;
-    status_.splices = c.splices;
-    status_.splicedSamples = c.splicedSamples;
-    status_.leadSamples = c.leadSamples;
     status_.sampleRate = kSampleRate;
 }
 
@@ -449,8 +444,7 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
     return S_OK;
 }
 
-AudioCaptureFilter::AudioCaptureFilter(AudioDevice device)
-    : CSource(CLSID_AudioCapture), device_(std::move(device)) {
+AudioCaptureFilter::AudioCaptureFilter(AudioDevice device) : device_(std::move(device)) {
     pin = new AudioCapturePin(this);
     // Opened now, while the graph is built, so that it is delivering when the clock starts.
     opened_ = WarmDevices::instance().acquire(device_);

@@ -85,9 +85,6 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
     record::AudioCaptureStatus status_;
 };
 
-constexpr record::GUID CLSID_AudioCapture{
-    0x1c2d3e4f, 0x5a6b, 0x4c7d, {0x8e, 0x9f, 0xa0, 0xb1, 0xc2, 0xd3, 0xe4, 0xf5}};
-
 // The device is opened when the filter is made (when the program starts, and as the
 // graph is built) and stays open for a while, so that a recording finds it delivering
 // already: a freshly opened sound server stream can take over a second to bring its

@@ -47,7 +47,7 @@ base::Result<std::unique_ptr<AviFileSink>> AviFileSink::create(const std::string
 }
 
 AviFileSink::AviFileSink(int fd, std::string path, int64_t diskLimit)
-    : fd_(fd), path_(std::move(path)), limit_(diskLimit) {}
+    : AviFile(fd), path_(std::move(path)), limit_(diskLimit) {}
 
 AviFileSink::~AviFileSink() {
     close();
@@ -121,30 +121,9 @@ bool AviFileSink::ensureRoom(int64_t end) {
 }
 
 bool AviFileSink::write(int64_t offset, const void* data, std::size_t size) {
-    const int64_t end = offset + static_cast<int64_t>(size);
-    if (fd_ < 0 || offset < 0 || (limit_ >= 0 && end > limit_))
+    if (limit_ >= 0 && offset + static_cast<int64_t>(size) > limit_)
         return false;
-    if (::pwrite(fd_, data, size, offset) != static_cast<ssize_t>(size))
-        return false;
-    if (end > size_.load())
-        size_.store(end);
-    return true;
-}
-
-bool AviFileSink::read(int64_t offset, void* data, std::size_t size) const {
-    if (fd_ < 0 || offset < 0 || offset + static_cast<int64_t>(size) > size_.load())
-        return false;
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd_, static_cast<uint8_t*>(data) + done, size - done,
-                                  offset + static_cast<int64_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return AviFile::write(offset, data, size);
 }
 
 void AviFileSink::startWriteback() {

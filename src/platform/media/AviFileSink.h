@@ -20,7 +20,7 @@ namespace tavrin::media {
 // gone, or a size limit given for tests) it keeps the file as far as it got:
 // later writes inside the file still happen (libavformat patching its headers),
 // writes past the end are dropped, and the multiplexer is told to stop.
-class AviFileSink : public AviFileAccess {
+class AviFileSink : public AviFile {
   public:
     // Creates or truncates `path`. `diskLimit` >= 0 behaves as a disk with that much room.
     static base::Result<std::unique_ptr<AviFileSink>> create(const std::string& path, int64_t diskLimit);
@@ -29,15 +29,10 @@ class AviFileSink : public AviFileAccess {
     AviFileSink& operator=(const AviFileSink&) = delete;
 
     AVIOContext* io() const { return io_; }
-    // Bytes in the file now; any thread.
-    int64_t bytesWritten() const { return size_.load(); }
-    int64_t size() const override { return bytesWritten(); }
     bool failed() const { return failed_.load(); }
     // What went wrong and what to do (E_DISK_FULL for a full disk, else E_FAIL).
     base::Error failure() const;
 
-    // Reads bytes that are in the file; false if they are not all there.
-    bool read(int64_t offset, void* data, std::size_t size) const override;
     // Asks the system to start writing what the file holds to the disk, without waiting.
     void startWriteback();
     // Keeps this much room on the disk beyond the file for its index: the recording
@@ -63,12 +58,10 @@ class AviFileSink : public AviFileAccess {
     // Room on the disk for the file up to `end`.
     bool ensureRoom(int64_t end);
 
-    int fd_;
     std::string path_;
     int64_t limit_;
     int64_t pos_ = 0;     // where libavformat believes it is
     int64_t logical_ = 0; // the size libavformat believes the file has
-    std::atomic<int64_t> size_{0};
     std::atomic<bool> failed_{false};
     std::atomic<int> error_{0};
     AVIOContext* io_ = nullptr;

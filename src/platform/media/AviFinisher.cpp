@@ -41,14 +41,43 @@ bool inRanges(const KeyFrameRanges& ranges, int64_t n) {
 
 } // namespace
 
-bool write32(AviFileAccess& file, int64_t offset, uint32_t value) {
+AviFile::AviFile(int fd) : fd_(fd) {
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    size_.store(end > 0 ? end : 0);
+}
+
+bool AviFile::read(int64_t offset, void* data, std::size_t size) const {
+    if (fd_ < 0 || offset < 0 || offset + static_cast<int64_t>(size) > size_.load())
+        return false;
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd_, static_cast<uint8_t*>(data) + done, size - done,
+                                  offset + static_cast<int64_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool AviFile::write(int64_t offset, const void* data, std::size_t size) {
+    const int64_t end = offset + static_cast<int64_t>(size);
+    if (fd_ < 0 || offset < 0 || ::pwrite(fd_, data, size, offset) != static_cast<ssize_t>(size))
+        return false;
+    if (end > size_.load())
+        size_.store(end);
+    return true;
+}
+
+bool write32(AviFile& file, int64_t offset, uint32_t value) {
     uint8_t b[4];
     put32(b, value);
     return file.write(offset, b, 4);
 }
 
-void writeCounts(AviFileAccess& file, const AviLayout& layout, const std::vector<int64_t>& lengths,
-                 bool openDml) {
+void writeCounts(AviFile& file, const AviLayout& layout, const std::vector<int64_t>& lengths, bool openDml) {
     int64_t frames = 0;
     for (std::size_t i = 0; i < lengths.size() && i < layout.streams.size(); ++i) {
         if (layout.streams[i].video)
@@ -70,7 +99,7 @@ void addKeyFrame(KeyFrameRanges& ranges, int64_t n) {
         ranges.emplace_back(n, n);
 }
 
-base::Result<AviLayout> readAviLayout(const AviFileAccess& file) {
+base::Result<AviLayout> readAviLayout(const AviFile& file) {
     const auto fail = [](const char* why) { return base::Error{EINVAL, why}; };
     const int64_t end = file.size();
     uint8_t b[20];
@@ -120,7 +149,7 @@ base::Result<AviLayout> readAviLayout(const AviFileAccess& file) {
     return layout;
 }
 
-base::Error finishAvi(AviFileAccess& file, const KeyFrameRanges& keyFrames) {
+base::Error finishAvi(AviFile& file, const KeyFrameRanges& keyFrames) {
     const auto fail = [](const char* why) { return base::Error{EIO, why}; };
     auto layout = readAviLayout(file);
     if (!layout)
@@ -259,34 +288,6 @@ KeyFrameRanges readKeyFrames(const std::string& markerPath) {
     return ranges;
 }
 
-namespace {
-
-class FdAccess : public AviFileAccess {
-  public:
-    explicit FdAccess(int fd) : fd_(fd) {
-        const off_t size = ::lseek(fd, 0, SEEK_END);
-        size_ = size > 0 ? size : 0;
-    }
-    int64_t size() const override { return size_; }
-    bool read(int64_t offset, void* data, std::size_t size) const override {
-        if (offset < 0 || offset + static_cast<int64_t>(size) > size_)
-            return false;
-        return ::pread(fd_, data, size, offset) == static_cast<ssize_t>(size);
-    }
-    bool write(int64_t offset, const void* data, std::size_t size) override {
-        if (::pwrite(fd_, data, size, offset) != static_cast<ssize_t>(size))
-            return false;
-        size_ = std::max(size_, offset + static_cast<int64_t>(size));
-        return true;
-    }
-
-  private:
-    int fd_;
-    int64_t size_ = 0;
-};
-
-} // namespace
-
 std::vector<std::string> recoverRecordings(const std::string& folder) {
     std::vector<std::string> recovered;
     DIR* dir = ::opendir(folder.c_str());
@@ -320,7 +321,7 @@ std::vector<std::string> recoverRecordings(const std::string& folder) {
             ::close(lock);
             continue;
         }
-        FdAccess access(fd);
+        AviFile access(fd);
         const base::Error error = finishAvi(access, readKeyFrames(markerPath));
         if (!error) {
             // Gives back any room the recording kept on the disk beyond the file.
@@ -329,13 +330,12 @@ std::vector<std::string> recoverRecordings(const std::string& folder) {
             ::fsync(fd);
             base::recordLog.info("Recovered %s\n", fileName.c_str());
             recovered.push_back(fileName);
-            ::unlink(markerPath.c_str());
         } else {
             // Not a file this can finish: it is left as it is, and not tried again.
             base::recordLog.warning("%s was left unfinished and cannot be finished (%s)\n", fileName.c_str(),
                                     error.text.c_str());
-            ::unlink(markerPath.c_str());
         }
+        ::unlink(markerPath.c_str());
         ::close(fd);
         ::close(lock);
     }

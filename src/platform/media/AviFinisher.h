@@ -3,6 +3,7 @@
 
 #include "base/Error.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -31,13 +32,21 @@ inline int64_t padded(uint32_t size) {
     return static_cast<int64_t>(size) + (size & 1);
 }
 
-// An AVI file being written or finished.
-class AviFileAccess {
+// An AVI file being written or finished, read and patched in place.
+class AviFile {
   public:
-    virtual ~AviFileAccess() = default;
-    virtual int64_t size() const = 0;
-    virtual bool read(int64_t offset, void* data, std::size_t size) const = 0;
-    virtual bool write(int64_t offset, const void* data, std::size_t size) = 0;
+    // Takes `fd` (not its ownership) and the size it has now.
+    explicit AviFile(int fd);
+    virtual ~AviFile() = default;
+    // Bytes in the file now; any thread.
+    int64_t size() const { return size_.load(); }
+    // Reads bytes that are in the file; false if they are not all there.
+    bool read(int64_t offset, void* data, std::size_t size) const;
+    virtual bool write(int64_t offset, const void* data, std::size_t size);
+
+  protected:
+    int fd_;
+    std::atomic<int64_t> size_{0};
 };
 
 // Where the counts of an AVI file laid out as libavformat writes it sit, read from its header.
@@ -52,13 +61,12 @@ struct AviLayout {
     int64_t odml = -1;       // the extended header's chunk (JUNK until the file passes 1 GiB)
     int64_t movi = -1;       // the first RIFF's LIST movi
 };
-base::Result<AviLayout> readAviLayout(const AviFileAccess& file);
+base::Result<AviLayout> readAviLayout(const AviFile& file);
 
-bool write32(AviFileAccess& file, int64_t offset, uint32_t value);
+bool write32(AviFile& file, int64_t offset, uint32_t value);
 // Sets each stream's length and the frame count: in the main header, or in the extended
 // header of an OpenDML file (past 1 GiB), which then says that it is one.
-void writeCounts(AviFileAccess& file, const AviLayout& layout, const std::vector<int64_t>& lengths,
-                 bool openDml);
+void writeCounts(AviFile& file, const AviLayout& layout, const std::vector<int64_t>& lengths, bool openDml);
 
 // Finishes an AVI file of ours whose writing stopped early (a crash, a power cut, a
 // full disk). What the file holds stays as it is: a chunk cut short at the end is
@@ -66,7 +74,7 @@ void writeCounts(AviFileAccess& file, const AviLayout& layout, const std::vector
 // has none, and the RIFF and movi sizes and the frame and sample counts are set to
 // what is there. An error when the file is not an AVI laid out as libavformat
 // writes it (nothing is written then) or cannot be written.
-base::Error finishAvi(AviFileAccess& file, const KeyFrameRanges& keyFrames);
+base::Error finishAvi(AviFile& file, const KeyFrameRanges& keyFrames);
 
 // The small file that stands beside a recording while it is written: its existence
 // says the recording is unfinished, its lock that a program is still writing it,

@@ -99,7 +99,7 @@ HRESULT AviMux::start() {
     std::lock_guard lk(writeMutex_);
     if (headerWritten_)
         return S_OK;
-    if (!format_ || finished_)
+    if (!format_ || !packet_ || finished_)
         return E_UNEXPECTED;
     for (auto& s : streams_)
         if (!s->st)
@@ -156,9 +156,8 @@ void AviMux::updateHeaders() {
         fields_.riffStart = next;
         fields_.moviList = next + 12;
         fields_.lastRiffSize = kUnsetSize;
-        fields_.openDml = true;
     }
-    const int64_t end = sink_->bytesWritten();
+    const int64_t end = sink_->size();
     if (end < fields_.moviList + 12)
         return;
     fields_.lastRiffSize = static_cast<uint32_t>(end - fields_.riffStart - 8);
@@ -167,7 +166,7 @@ void AviMux::updateHeaders() {
     std::vector<int64_t> lengths;
     for (const auto& s : streams_)
         lengths.push_back(s->written);
-    writeCounts(*sink_, fields_.layout, lengths, fields_.openDml);
+    writeCounts(*sink_, fields_.layout, lengths, fields_.riffStart > 0); // past the first RIFF: OpenDML
     sink_->startWriteback();
 }
 
@@ -181,11 +180,6 @@ HRESULT AviMux::checkSink() {
         notify(EC_ERRORABORT, failure);
     }
     return failure.code;
-}
-
-HRESULT AviMux::writePacket(AVPacket* packet) {
-    // Each packet is written as it comes: the picture and the sound are kept level here.
-    return afterWrite(av_write_frame(format_, packet));
 }
 
 HRESULT AviMux::afterWrite(int err) {
@@ -208,9 +202,7 @@ int64_t AviMux::audioLimit(const Stream& s) const {
 HRESULT AviMux::writeAudio(Stream& s, const uint8_t* data, int64_t bytes) {
     if (bytes <= 0)
         return S_OK;
-    AVPacket* packet = av_packet_alloc();
-    if (!packet)
-        return E_OUTOFMEMORY;
+    AVPacket* packet = packet_; // free: the picture's packets are let go as they are written
     packet->data = const_cast<uint8_t*>(data);
     packet->size = static_cast<int>(bytes);
     packet->stream_index = s.st->index;
@@ -218,8 +210,8 @@ HRESULT AviMux::writeAudio(Stream& s, const uint8_t* data, int64_t bytes) {
     packet->pts = packet->dts = av_rescale_q(s.written, AVRational{1, s.rate}, s.st->time_base);
     packet->duration = av_rescale_q(samples, AVRational{1, s.rate}, s.st->time_base);
     packet->flags |= AV_PKT_FLAG_KEY;
-    HRESULT hr = writePacket(packet);
-    av_packet_free(&packet);
+    const HRESULT hr = afterWrite(av_write_frame(format_, packet));
+    av_packet_unref(packet);
     if (SUCCEEDED(hr))
         s.written += samples;
     return hr;
@@ -369,15 +361,12 @@ HRESULT AviMux::stop() {
             // Sound that went out ahead of a stalled picture: the picture's last frame is held.
             const int64_t frames = av_rescale(s.written, UNITS, s.rate) / video->interval;
             if (frames > video->written && !sink_->failed()) {
-                AVPacket* packet = av_packet_alloc();
-                if (packet) {
-                    packet->stream_index = video->st->index;
-                    packet->pts = packet->dts =
-                        av_rescale_q(frames - 1, frameDuration(video->interval), video->st->time_base);
-                    writePacket(packet);
-                    av_packet_free(&packet);
-                    video->written = frames;
-                }
+                packet_->stream_index = video->st->index;
+                packet_->pts = packet_->dts =
+                    av_rescale_q(frames - 1, frameDuration(video->interval), video->st->time_base);
+                afterWrite(av_write_frame(format_, packet_));
+                av_packet_unref(packet_);
+                video->written = frames;
             }
         }
     }
@@ -406,7 +395,7 @@ HRESULT AviMux::SetTimeFormat(const GUID& format) {
 HRESULT AviMux::GetCurrentPosition(int64_t* position) {
     if (!position)
         return E_POINTER;
-    *position = timeFormat_ == TIME_FORMAT_BYTE ? (sink_ ? sink_->bytesWritten() : 0) : videoEnd_.load();
+    *position = timeFormat_ == TIME_FORMAT_BYTE ? (sink_ ? sink_->size() : 0) : videoEnd_.load();
     return S_OK;
 }
 

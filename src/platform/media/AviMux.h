@@ -74,7 +74,6 @@ class AviMux : public record::RecordingSink,
         int64_t riffStart = 0;     // the RIFF being written
         int64_t moviList = -1;     // its LIST movi
         uint32_t lastRiffSize = 0; // what we last wrote there
-        bool openDml = false;
     };
 
     bool findHeaderFields();
@@ -85,7 +84,6 @@ class AviMux : public record::RecordingSink,
     // Writes held-back sound up to the end of the video, or all of it when `force`.
     record::HRESULT flushAudio(bool force);
     record::HRESULT writeAudio(Stream& s, const uint8_t* data, int64_t bytes);
-    record::HRESULT writePacket(AVPacket* packet);
     // What a write left behind: a disk that refused it, or the muxer's error, ends the recording.
     record::HRESULT afterWrite(int err);
     record::HRESULT checkSink();
@@ -94,7 +92,7 @@ class AviMux : public record::RecordingSink,
     std::mutex writeMutex_;
     std::unique_ptr<AviFileSink> sink_;
     AVFormatContext* format_ = nullptr;
-    AVPacket* packet_ = nullptr; // the encoder's packet, written as it is
+    AVPacket* packet_ = nullptr; // each packet written: the encoder's as it is, or the sound
     std::vector<std::unique_ptr<Stream>> streams_;
     std::vector<uint8_t> heldAudio_;
     KeyFrameRanges keyFrames_;   // video slots written as key frames

@@ -27,22 +27,20 @@ AVRational frameDuration(REFERENCE_TIME interval) {
 }
 
 bool codecParametersFromType(const MediaType& type, AVCodecParameters* par) {
-    if (type.majortype == MEDIATYPE_Audio) {
-        auto wfx = type.formatAs<WAVEFORMATEX>();
-        if (!wfx || wfx->wFormatTag != WAVE_FORMAT_PCM || wfx->wBitsPerSample != 16 || wfx->nChannels == 0)
-            return false;
-        par->codec_type = AVMEDIA_TYPE_AUDIO;
-        par->codec_id = AV_CODEC_ID_PCM_S16LE;
-        par->codec_tag = 0;
-        par->sample_rate = static_cast<int>(wfx->nSamplesPerSec);
-        av_channel_layout_uninit(&par->ch_layout);
-        av_channel_layout_default(&par->ch_layout, wfx->nChannels);
-        par->bits_per_coded_sample = 16;
-        par->block_align = wfx->nBlockAlign;
-        par->bit_rate = static_cast<int64_t>(wfx->nAvgBytesPerSec) * 8;
-        return true;
-    }
-    return false;
+    auto wfx = type.formatAs<WAVEFORMATEX>();
+    if (!(type.majortype == MEDIATYPE_Audio) || !wfx || wfx->wFormatTag != WAVE_FORMAT_PCM ||
+        wfx->wBitsPerSample != 16 || wfx->nChannels == 0)
+        return false;
+    par->codec_type = AVMEDIA_TYPE_AUDIO;
+    par->codec_id = AV_CODEC_ID_PCM_S16LE;
+    par->codec_tag = 0;
+    par->sample_rate = static_cast<int>(wfx->nSamplesPerSec);
+    av_channel_layout_uninit(&par->ch_layout);
+    av_channel_layout_default(&par->ch_layout, wfx->nChannels);
+    par->bits_per_coded_sample = 16;
+    par->block_align = wfx->nBlockAlign;
+    par->bit_rate = static_cast<int64_t>(wfx->nAvgBytesPerSec) * 8;
+    return true;
 }
 
 MediaType pcmType(uint32_t sampleRate, uint16_t channels) {

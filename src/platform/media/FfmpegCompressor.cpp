@@ -28,24 +28,6 @@ std::string versionText(unsigned v) {
            std::to_string(AV_VERSION_MICRO(v));
 }
 
-bool wantedOption(const AVOption* o) {
-    if (o->type == AV_OPT_TYPE_CONST || !(o->flags & AV_OPT_FLAG_ENCODING_PARAM) ||
-        (o->flags & AV_OPT_FLAG_DEPRECATED) || (o->flags & AV_OPT_FLAG_READONLY))
-        return false;
-    switch (o->type) {
-    case AV_OPT_TYPE_INT:
-    case AV_OPT_TYPE_INT64:
-    case AV_OPT_TYPE_DOUBLE:
-    case AV_OPT_TYPE_FLOAT:
-    case AV_OPT_TYPE_BOOL:
-    case AV_OPT_TYPE_STRING:
-    case AV_OPT_TYPE_FLAGS:
-        return true;
-    default:
-        return false;
-    }
-}
-
 } // namespace
 
 HRESULT FfmpegCompressor::GetInfo(double* defaultQuality, int32_t* capabilities) {
@@ -75,7 +57,7 @@ HRESULT FfmpegCompressor::put_Quality(double quality) {
 }
 
 FfmpegCompressor::FfmpegCompressor(const EncoderInfo& info, CompressorDialogHost* host)
-    : BaseFilter(CLSID_FfmpegCompressor), info_(info), host_(host) {
+    : info_(info), host_(host) {
     codec_ = avcodec_find_encoder_by_name(info.encoderName.c_str());
     if (codec_) {
         settings_ = avcodec_alloc_context3(codec_);
@@ -195,37 +177,41 @@ std::vector<CodecOption> FfmpegCompressor::options() const {
     void* obj = settings_->priv_data;
     const AVOption* o = nullptr;
     while ((o = av_opt_next(obj, o))) {
-        if (!wantedOption(o))
+        if (o->type == AV_OPT_TYPE_CONST || !(o->flags & AV_OPT_FLAG_ENCODING_PARAM) ||
+            (o->flags & (AV_OPT_FLAG_DEPRECATED | AV_OPT_FLAG_READONLY)))
             continue;
         CodecOption opt;
-        opt.name = o->name;
-        opt.help = o->help ? o->help : "";
-        opt.minimum = o->min;
-        opt.maximum = o->max;
         switch (o->type) {
         case AV_OPT_TYPE_INT:
         case AV_OPT_TYPE_INT64:
             opt.kind = o->unit ? CodecOption::Kind::Choice : CodecOption::Kind::Integer;
-            opt.defaultValue = std::to_string(o->default_val.i64);
             break;
         case AV_OPT_TYPE_FLAGS:
             opt.kind = CodecOption::Kind::Flags;
-            opt.defaultValue = std::to_string(o->default_val.i64);
             break;
         case AV_OPT_TYPE_BOOL:
             opt.kind = CodecOption::Kind::Boolean;
-            opt.defaultValue = std::to_string(o->default_val.i64);
             break;
         case AV_OPT_TYPE_DOUBLE:
         case AV_OPT_TYPE_FLOAT:
             opt.kind = CodecOption::Kind::Real;
-            opt.defaultValue = std::to_string(o->default_val.dbl);
+            break;
+        case AV_OPT_TYPE_STRING:
+            opt.kind = CodecOption::Kind::Text;
             break;
         default:
-            opt.kind = CodecOption::Kind::Text;
-            opt.defaultValue = o->default_val.str ? o->default_val.str : "";
-            break;
+            continue; // a kind the dialog cannot edit
         }
+        opt.name = o->name;
+        opt.help = o->help ? o->help : "";
+        opt.minimum = o->min;
+        opt.maximum = o->max;
+        if (opt.kind == CodecOption::Kind::Real)
+            opt.defaultValue = std::to_string(o->default_val.dbl);
+        else if (opt.kind == CodecOption::Kind::Text)
+            opt.defaultValue = o->default_val.str ? o->default_val.str : "";
+        else
+            opt.defaultValue = std::to_string(o->default_val.i64);
         if (o->unit && (opt.kind == CodecOption::Kind::Choice || opt.kind == CodecOption::Kind::Flags)) {
             const AVOption* c = nullptr;
             while ((c = av_opt_next(obj, c)))
@@ -294,13 +280,10 @@ HRESULT FfmpegCompressor::GetState(void* state, int32_t* size) {
     if (!size)
         return E_POINTER;
     const std::string blob = serialiseOptions();
-    if (!state) {
-        *size = static_cast<int32_t>(blob.size());
-        return S_OK;
-    }
-    if (*size < static_cast<int32_t>(blob.size()))
+    if (state && *size < static_cast<int32_t>(blob.size()))
         return E_INVALIDARG;
-    std::memcpy(state, blob.data(), blob.size());
+    if (state)
+        std::memcpy(state, blob.data(), blob.size());
     *size = static_cast<int32_t>(blob.size());
     return S_OK;
 }

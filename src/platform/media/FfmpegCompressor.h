@@ -19,9 +19,6 @@ struct SwsContext;
 
 namespace tavrin::media {
 
-constexpr record::GUID CLSID_FfmpegCompressor{
-    0x7c5e2a01, 0x4f3b, 0x4d1a, {0x9a, 0x51, 0x2e, 0x8b, 0x61, 0x0c, 0x3d, 0x77}};
-
 // One libavcodec video encoder as the recording's compressor: its private options are
 // its configuration and state, and while a recording runs the file's video input
 // encodes each sample through it and takes its packets straight from the encoder.

@@ -321,10 +321,10 @@ TEST(AviWriter, AFullDiskStillHasTheRoomKeptForTheIndex) {
         }
         EXPECT_TRUE(sink->failed()) << disk.name;
         EXPECT_NE(sink->failure().text.find("The disk is full"), std::string::npos) << disk.name;
-        EXPECT_GT(sink->bytesWritten(), 0) << disk.name;
+        EXPECT_GT(sink->size(), 0) << disk.name;
         const std::vector<unsigned char> index(kReserve - 16, 1);
-        EXPECT_TRUE(sink->write(sink->bytesWritten(), index.data(), index.size()))
-            << disk.name << ": the room is there after " << sink->bytesWritten() << " bytes";
+        EXPECT_TRUE(sink->write(sink->size(), index.data(), index.size()))
+            << disk.name << ": the room is there after " << sink->size() << " bytes";
         sink->markFinished();
         sink->close();
     }
