@@ -49,7 +49,7 @@ void BM_Record(benchmark::State& state, const media::EncoderInfo* info) {
         state.SkipWithError("no temporary folder");
         return;
     }
-    record::RecordingSettings settings;
+    base::Settings settings;
     settings.outputFolder.assign(std::string(folder) + "/");
     settings.videoCodec.assign(info->friendlyName);
     settings.recordFps = kRecordFps;

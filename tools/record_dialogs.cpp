@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     qt_record::QtCompressorDialogHost host;
     media::FfmpegPlatform platform(&host);
-    record::RecordingSettings settings = base::Settings::defaults("");
+    base::Settings settings = base::Settings::defaults("");
     const char* what = argc > 1 ? argv[1] : "video";
     if (std::strcmp(what, "audio") == 0) {
         const int result =

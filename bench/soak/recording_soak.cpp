@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     base::setDiagnosticsToStdout(std::getenv("SOAK_DEBUG") != nullptr);
     device::FramePool pool;
     pool.setup();
-    record::RecordingSettings settings;
+    base::Settings settings;
     settings.outputFolder.assign(folder);
     settings.videoCodec.assign(codec);
     settings.recordFps = fps;

@@ -6,7 +6,7 @@
 
 namespace tavrin::record {
 
-AudioSettingsDialogLogic::AudioSettingsDialogLogic(AudioSettingsDialogView& view, RecordingSettings& settings,
+AudioSettingsDialogLogic::AudioSettingsDialogLogic(AudioSettingsDialogView& view, base::Settings& settings,
                                                    MediaPlatform& platform)
     : view_(view), settings_(settings), platform_(platform) {}
 

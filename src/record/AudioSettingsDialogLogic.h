@@ -1,16 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Settings.h"
 #include "record/MediaPlatform.h"
-#include "record/RecordingSettings.h"
+#include "record/SoundChoice.h"
 
 #include <string>
 #include <vector>
 
 namespace tavrin::record {
-
-// The list entry after the devices that records no sound (no device has that name).
-inline constexpr const char* kNoSoundItem = "(no sound)";
 
 // The Audio Settings dialog's controls as its logic sees them.
 class AudioSettingsDialogView {
@@ -30,7 +28,7 @@ class AudioSettingsDialogView {
 // list (sorted), selects the saved ones, and stores the choice on OK.
 class AudioSettingsDialogLogic {
   public:
-    AudioSettingsDialogLogic(AudioSettingsDialogView& view, RecordingSettings& settings,
+    AudioSettingsDialogLogic(AudioSettingsDialogView& view, base::Settings& settings,
                              MediaPlatform& platform);
 
     void onOpen();
@@ -39,7 +37,7 @@ class AudioSettingsDialogLogic {
 
   private:
     AudioSettingsDialogView& view_;
-    RecordingSettings& settings_;
+    base::Settings& settings_;
     MediaPlatform& platform_;
     std::vector<std::string> sources_;
     std::vector<std::string> compressors_;

@@ -2,10 +2,10 @@
 #include "record/Recorder.h"
 
 #include "base/Diagnostics.h"
-#include "record/AudioSettingsDialogLogic.h"
 #include "record/DeviceEnum.h"
 #include "record/ListText.h"
 #include "record/RecordedArea.h"
+#include "record/SoundChoice.h"
 #include "record/TavrinFilter.h"
 
 #include <chrono>
@@ -32,7 +32,7 @@ uint32_t firstFourBytes(const std::vector<uint8_t>& blob) {
     return v;
 }
 
-std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const RecordingSettings& settings,
+std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const base::Settings& settings,
                                                 const std::string& name) {
     std::string wanted = name;
     std::shared_ptr<BaseFilter> filter =
@@ -86,7 +86,7 @@ std::string formatRecordingStatus(const std::string& folder, const std::string& 
     return folder + fileName + "\n" + line;
 }
 
-Recorder::Recorder(MediaPlatform& platform, RecordingSettings& settings, RecordingDialogs* dialogs,
+Recorder::Recorder(MediaPlatform& platform, base::Settings& settings, RecordingDialogs* dialogs,
                    std::shared_ptr<ReferenceClock> clock, std::function<uint32_t()> milliseconds)
     : platform_(platform), settings_(settings), dialogs_(dialogs), clock_(std::move(clock)),
       milliseconds_(std::move(milliseconds)) {}

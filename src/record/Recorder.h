@@ -2,12 +2,12 @@
 #pragma once
 
 #include "base/Error.h"
+#include "base/Settings.h"
 #include "record/MediaInterfaces.h"
 #include "record/MediaPlatform.h"
 #include "record/RecordingControl.h"
 #include "record/RecordingDialogs.h"
 #include "record/RecordingGraph.h"
-#include "record/RecordingSettings.h"
 
 #include <cstdint>
 #include <functional>
@@ -19,7 +19,7 @@ namespace tavrin::record {
 
 // The compressor named `name`, or null; when it is the saved one (`videoCodec`) it
 // gets the saved quality and the saved state blob.
-std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const RecordingSettings& settings,
+std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const base::Settings& settings,
                                                 const std::string& name);
 
 // A state blob's first four bytes as a little-endian number (missing bytes count as 0).
@@ -40,7 +40,10 @@ std::string formatRecordingStatus(const std::string& folder, const std::string& 
 // through "PCM", into one AVI file. Runs on the control window's thread.
 class Recorder : public RecordingControl {
   public:
-    Recorder(MediaPlatform& platform, RecordingSettings& settings, RecordingDialogs* dialogs = nullptr,
+    // Reads outputFolder (for the status line), displayMode, recordScreens, recordFps,
+    // videoCodec, videoQuality, videoCodecSettings, audioSource and audioCompressor of
+    // `settings`, which the two settings dialogs change. Main thread only.
+    Recorder(MediaPlatform& platform, base::Settings& settings, RecordingDialogs* dialogs = nullptr,
              std::shared_ptr<ReferenceClock> clock = std::make_shared<SystemReferenceClock>(),
              std::function<uint32_t()> milliseconds = systemMilliseconds);
     ~Recorder() override;
@@ -75,7 +78,7 @@ class Recorder : public RecordingControl {
     bool takeGraphFailure();
 
     MediaPlatform& platform_;
-    RecordingSettings& settings_;
+    base::Settings& settings_;
     RecordingDialogs* dialogs_;
     std::shared_ptr<ReferenceClock> clock_;
     std::function<uint32_t()> milliseconds_;

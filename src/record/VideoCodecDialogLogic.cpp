@@ -11,7 +11,7 @@
 
 namespace tavrin::record {
 
-VideoCodecDialogLogic::VideoCodecDialogLogic(VideoCodecDialogView& view, RecordingSettings& settings,
+VideoCodecDialogLogic::VideoCodecDialogLogic(VideoCodecDialogView& view, base::Settings& settings,
                                              MediaPlatform& platform)
     : view_(view), settings_(settings), platform_(platform) {}
 

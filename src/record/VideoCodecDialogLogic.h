@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Settings.h"
 #include "record/BaseFilter.h"
 #include "record/MediaInterfaces.h"
 #include "record/MediaPlatform.h"
-#include "record/RecordingSettings.h"
 
 #include <array>
 #include <memory>
@@ -41,7 +41,7 @@ class VideoCodecDialogView {
 // (the frame rate already on opening and with its slider, as a cancelled dialog keeps it).
 class VideoCodecDialogLogic {
   public:
-    VideoCodecDialogLogic(VideoCodecDialogView& view, RecordingSettings& settings, MediaPlatform& platform);
+    VideoCodecDialogLogic(VideoCodecDialogView& view, base::Settings& settings, MediaPlatform& platform);
     ~VideoCodecDialogLogic();
 
     void onOpen();
@@ -63,7 +63,7 @@ class VideoCodecDialogLogic {
     void closing();
 
     VideoCodecDialogView& view_;
-    RecordingSettings& settings_;
+    base::Settings& settings_;
     MediaPlatform& platform_;
     std::vector<std::string> items_;
     std::shared_ptr<BaseFilter> dialogCodec_;

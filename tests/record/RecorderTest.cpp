@@ -94,7 +94,7 @@ class RecorderTest : public ::testing::Test {
 
     tavrin::testing::DiagnosticCapture diag;
     device::FramePool pool;
-    RecordingSettings settings = base::Settings::defaults("");
+    base::Settings settings = base::Settings::defaults("");
     FakeMediaPlatform platform;
     std::shared_ptr<ManualReferenceClock> clock = std::make_shared<ManualReferenceClock>();
     uint32_t now = 1000;

@@ -79,7 +79,7 @@ class CodecDialogTest : public ::testing::Test {
 
     tavrin::testing::DiagnosticCapture diag;
     FakeMediaPlatform platform;
-    RecordingSettings settings = base::Settings::defaults("");
+    base::Settings settings = base::Settings::defaults("");
     std::function<void(FakeCompressor&)> tweak;
     FakeCodecView view;
     VideoCodecDialogLogic logic{view, settings, platform};
@@ -273,7 +273,7 @@ TEST(AudioDialog, SourcesInSystemOrderThenNoSoundAndTheSavedOneSelected) {
                             [] { return std::make_shared<PcmFilter>(); });
     platform.add<PcmFilter>(CLSID_AudioCompressorCategory, "ADPCM",
                             [] { return std::make_shared<PcmFilter>(); });
-    RecordingSettings settings = base::Settings::defaults("");
+    base::Settings settings = base::Settings::defaults("");
     FakeAudioView view;
     AudioSettingsDialogLogic logic(view, settings, platform);
 
@@ -302,7 +302,7 @@ TEST(AudioDialog, SourcesInSystemOrderThenNoSoundAndTheSavedOneSelected) {
 
 TEST(AudioDialog, NoDeviceLeavesOnlyNoSound) {
     FakeMediaPlatform platform;
-    RecordingSettings settings = base::Settings::defaults("");
+    base::Settings settings = base::Settings::defaults("");
     FakeAudioView view;
     AudioSettingsDialogLogic logic(view, settings, platform);
     logic.onOpen();

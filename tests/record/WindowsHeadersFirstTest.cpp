@@ -7,6 +7,7 @@
 
 #include <dshow.h>
 
+#include "base/Settings.h"
 #include "record/AudioSettingsDialogLogic.h"
 #include "record/AudioTimeline.h"
 #include "record/BaseFilter.h"
@@ -29,7 +30,6 @@
 #include "record/RecordingControl.h"
 #include "record/RecordingDialogs.h"
 #include "record/RecordingGraph.h"
-#include "record/RecordingSettings.h"
 #include "record/RecordingSink.h"
 #include "record/ReferenceClock.h"
 #include "record/SampleReceiver.h"

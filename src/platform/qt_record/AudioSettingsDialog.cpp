@@ -10,7 +10,7 @@
 
 namespace tavrin::qt_record {
 
-AudioSettingsDialog::AudioSettingsDialog(QWidget* owner, record::RecordingSettings& settings,
+AudioSettingsDialog::AudioSettingsDialog(QWidget* owner, base::Settings& settings,
                                          record::MediaPlatform& platform,
                                          std::function<void(const std::string&)> status)
     : QDialog(owner), ui_(std::make_unique<Ui::AudioSettingsDialog>()), logic_(*this, settings, platform) {
@@ -84,8 +84,8 @@ int AudioSettingsDialog::compressorSelection() const {
     return ui_->IDC_AUDIO_COMPRESSOR->currentIndex();
 }
 
-int runAudioSettingsDialog(QWidget* owner, record::RecordingSettings& settings,
-                           record::MediaPlatform& platform, std::function<void(const std::string&)> status) {
+int runAudioSettingsDialog(QWidget* owner, base::Settings& settings, record::MediaPlatform& platform,
+                           std::function<void(const std::string&)> status) {
     AudioSettingsDialog dialog(owner, settings, platform, std::move(status));
     return dialog.exec() == QDialog::Accepted ? 1 : 0;
 }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Settings.h"
 #include "record/AudioSettingsDialogLogic.h"
 #include "record/MediaPlatform.h"
-#include "record/RecordingSettings.h"
 
 #include <QDialog>
 #include <functional>
@@ -23,7 +23,7 @@ namespace tavrin::qt_record {
 class AudioSettingsDialog : public QDialog, public record::AudioSettingsDialogView {
     Q_OBJECT
   public:
-    AudioSettingsDialog(QWidget* owner, record::RecordingSettings& settings, record::MediaPlatform& platform,
+    AudioSettingsDialog(QWidget* owner, base::Settings& settings, record::MediaPlatform& platform,
                         std::function<void(const std::string&)> status = {});
     ~AudioSettingsDialog() override;
 
@@ -50,8 +50,7 @@ class AudioSettingsDialog : public QDialog, public record::AudioSettingsDialogVi
 
 // Shows the dialog modally: 1 for OK, 0 for Cancel. `status` receives messages for
 // the control window's status line (Control Panel with no sound settings program).
-int runAudioSettingsDialog(QWidget* owner, record::RecordingSettings& settings,
-                           record::MediaPlatform& platform,
+int runAudioSettingsDialog(QWidget* owner, base::Settings& settings, record::MediaPlatform& platform,
                            std::function<void(const std::string&)> status = {});
 
 } // namespace tavrin::qt_record

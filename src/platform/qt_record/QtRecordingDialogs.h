@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Settings.h"
 #include "record/MediaPlatform.h"
 #include "record/RecordingDialogs.h"
-#include "record/RecordingSettings.h"
 
 class QWidget;
 
@@ -13,13 +13,13 @@ namespace tavrin::qt_record {
 // owned by the control window.
 class QtRecordingDialogs : public record::RecordingDialogs {
   public:
-    QtRecordingDialogs(QWidget* owner, record::RecordingSettings& settings, record::MediaPlatform& platform)
+    QtRecordingDialogs(QWidget* owner, base::Settings& settings, record::MediaPlatform& platform)
         : owner_(owner), settings_(settings), platform_(platform) {}
     bool showVideoCodecDialog() override;
 
   private:
     QWidget* owner_;
-    record::RecordingSettings& settings_;
+    base::Settings& settings_;
     record::MediaPlatform& platform_;
 };
 

@@ -6,7 +6,7 @@
 
 namespace tavrin::qt_record {
 
-RecordingSetup::RecordingSetup(QWidget* controlWindow, record::RecordingSettings& settings,
+RecordingSetup::RecordingSetup(QWidget* controlWindow, base::Settings& settings,
                                std::function<void(const std::string&)> status)
     : owner_(controlWindow), settings_(settings), status_(std::move(status)), platform_(&host_),
       dialogs_(controlWindow, settings, platform_), recorder_(platform_, settings, &dialogs_) {}

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Settings.h"
 #include "platform/media/FfmpegPlatform.h"
 #include "platform/qt_record/QtCompressorDialogHost.h"
 #include "platform/qt_record/QtRecordingDialogs.h"
 #include "record/Recorder.h"
-#include "record/RecordingSettings.h"
 
 #include <functional>
 #include <string>
@@ -20,7 +20,7 @@ namespace tavrin::qt_record {
 // sets the control window's status line.
 class RecordingSetup {
   public:
-    RecordingSetup(QWidget* controlWindow, record::RecordingSettings& settings,
+    RecordingSetup(QWidget* controlWindow, base::Settings& settings,
                    std::function<void(const std::string&)> status);
 
     // What the control window calls to record (startRecording, stopRecording, ...).
@@ -32,7 +32,7 @@ class RecordingSetup {
 
   private:
     QWidget* owner_;
-    record::RecordingSettings& settings_;
+    base::Settings& settings_;
     std::function<void(const std::string&)> status_;
     QtCompressorDialogHost host_;
     media::FfmpegPlatform platform_;

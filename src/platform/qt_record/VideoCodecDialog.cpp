@@ -8,8 +8,7 @@
 
 namespace tavrin::qt_record {
 
-VideoCodecDialog::VideoCodecDialog(QWidget* owner, record::RecordingSettings& settings,
-                                   record::MediaPlatform& platform)
+VideoCodecDialog::VideoCodecDialog(QWidget* owner, base::Settings& settings, record::MediaPlatform& platform)
     : QDialog(owner), ui_(std::make_unique<Ui::VideoCodecDialog>()), logic_(*this, settings, platform) {
     ui_->setupUi(this);
     fitTexts(this);
@@ -99,8 +98,7 @@ bool VideoCodecDialog::bottomChecked() const {
     return ui_->IDC_BOTTOM_SCREEN->isChecked();
 }
 
-bool showVideoCodecDialog(QWidget* owner, record::RecordingSettings& settings,
-                          record::MediaPlatform& platform) {
+bool showVideoCodecDialog(QWidget* owner, base::Settings& settings, record::MediaPlatform& platform) {
     VideoCodecDialog dialog(owner, settings, platform);
     return dialog.exec() == QDialog::Accepted;
 }

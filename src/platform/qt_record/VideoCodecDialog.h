@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Settings.h"
 #include "record/MediaPlatform.h"
-#include "record/RecordingSettings.h"
 #include "record/VideoCodecDialogLogic.h"
 
 #include <QDialog>
@@ -18,7 +18,7 @@ namespace tavrin::qt_record {
 class VideoCodecDialog : public QDialog, public record::VideoCodecDialogView {
     Q_OBJECT
   public:
-    VideoCodecDialog(QWidget* owner, record::RecordingSettings& settings, record::MediaPlatform& platform);
+    VideoCodecDialog(QWidget* owner, base::Settings& settings, record::MediaPlatform& platform);
     ~VideoCodecDialog() override;
 
     void setCodecItems(const std::vector<std::string>& items) override;
@@ -47,7 +47,6 @@ class VideoCodecDialog : public QDialog, public record::VideoCodecDialogView {
 };
 
 // Shows the dialog modally; true when it was closed with OK.
-bool showVideoCodecDialog(QWidget* owner, record::RecordingSettings& settings,
-                          record::MediaPlatform& platform);
+bool showVideoCodecDialog(QWidget* owner, base::Settings& settings, record::MediaPlatform& platform);
 
 } // namespace tavrin::qt_record

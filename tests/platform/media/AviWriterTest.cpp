@@ -45,7 +45,7 @@ struct Rig {
     }
     TempDir dir;
     device::FramePool pool;
-    record::RecordingSettings settings = base::Settings::defaults("");
+    base::Settings settings = base::Settings::defaults("");
     media::FfmpegPlatform platform;
     record::Recorder recorder{platform, settings};
 };

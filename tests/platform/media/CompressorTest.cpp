@@ -65,7 +65,7 @@ TEST_P(EveryEncoder, RecordsAFileThatFfprobeReads) {
     TempDir dir;
     device::FramePool pool;
     ASSERT_TRUE(pool.setup());
-    RecordingSettings settings = base::Settings::defaults("");
+    base::Settings settings = base::Settings::defaults("");
     settings.outputFolder.assign(dir.folder());
     settings.videoCodec.assign(info.friendlyName);
     settings.audioSource.assign("(no sound)");
@@ -124,7 +124,7 @@ TEST(Compressors, LowerQualityMakesSmallerFiles) {
         TempDir dir;
         device::FramePool pool;
         ASSERT_TRUE(pool.setup());
-        RecordingSettings settings = base::Settings::defaults("");
+        base::Settings settings = base::Settings::defaults("");
         settings.outputFolder.assign(dir.folder());
         settings.videoCodec.assign("MPEG-4 Part 2");
         settings.videoQuality = quality;
@@ -183,7 +183,7 @@ TEST(Compressors, StateRoundTripsThroughTheOpaqueBlob) {
 TEST(Compressors, SavedQualityAndStateReachTheSavedCompressorOnly) {
     tavrin::testing::DiagnosticCapture diag;
     media::FfmpegPlatform platform;
-    RecordingSettings settings = base::Settings::defaults("");
+    base::Settings settings = base::Settings::defaults("");
     settings.videoCodec.assign("FFV1 (lossless)");
     media::FfmpegCompressor source(*media::findEncoder("FFV1 (lossless)"), nullptr);
     source.setOption("slicecrc", "1");

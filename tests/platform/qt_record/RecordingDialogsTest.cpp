@@ -56,7 +56,7 @@ class VideoDialogTest : public ::testing::Test {
         settings.videoCodec.assign("Fake Codec");
     }
     FakeMediaPlatform platform;
-    RecordingSettings settings = base::Settings::defaults("");
+    base::Settings settings = base::Settings::defaults("");
 };
 
 TEST_F(VideoDialogTest, LayoutTextsAndTabOrderFollowTheResource) {
@@ -145,7 +145,7 @@ TEST(AudioDialogQt, ListsSelectsAndStores) {
     platform.addAudioInput("Monitor of Speakers");
     platform.add<PcmFilter>(CLSID_AudioCompressorCategory, "PCM",
                             [] { return std::make_shared<PcmFilter>(); });
-    RecordingSettings settings = base::Settings::defaults("");
+    base::Settings settings = base::Settings::defaults("");
     settings.audioSource.assign("monitor");
     qt_record::AudioSettingsDialog dialog(nullptr, settings, platform);
     auto& ui = dialog.ui();
@@ -258,7 +258,7 @@ TEST(CodecOptions, ConfigureThroughTheHostChangesTheCompressorsState) {
 
 TEST(RecordingSetup, WiresTheRecorderAndTheDialogsToOneSettingsRecord) {
     const tavrin::testing::TempDir folder;
-    RecordingSettings settings = base::Settings::defaults("");
+    base::Settings settings = base::Settings::defaults("");
     settings.outputFolder.assign(folder.folder());
     settings.audioSource.assign("(no sound)");
     settings.videoCodec.assign("No Such Codec");
