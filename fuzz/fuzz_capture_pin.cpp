@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (pin.queuedCount() == queued)
                 continue; // dropped: the grid was ahead
 
-            MediaSample sample(nullptr, buffer.data(), props.cbBuffer, 0);
+            MediaSample sample(nullptr, buffer.data(), props.cbBuffer);
             if (pin.FillBuffer(&sample) != S_OK)
                 std::abort(); // a queued frame always fills a sample
         }
