@@ -54,6 +54,12 @@ int main(int argc, char** argv) {
         clock = manualClock;
     }
     record::Recorder recorder(platform, settings, nullptr, clock);
+    if (!fast) {
+        // As in the program: the sound input opens with the control window, and the
+        // user clicks record a while later.
+        recorder.prepareSoundInput();
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+    }
     if (!recorder.startRecording(name)) {
         std::fprintf(stderr, "the recording did not start: %s\n", recorder.failure().text.c_str());
         return 1;
