@@ -41,7 +41,7 @@ bool inRanges(const KeyFrameRanges& ranges, int64_t n) {
 
 } // namespace
 
-AviFile::AviFile(int fd) : fd_(fd) {
+AviFile::AviFile(int fd, int64_t limit) : fd_(fd), limit_(limit) {
     const off_t end = ::lseek(fd, 0, SEEK_END);
     size_.store(end > 0 ? end : 0);
 }
@@ -63,11 +63,29 @@ bool AviFile::read(int64_t offset, void* data, std::size_t size) const {
 }
 
 bool AviFile::write(int64_t offset, const void* data, std::size_t size) {
-    const int64_t end = offset + static_cast<int64_t>(size);
-    if (fd_ < 0 || offset < 0 || ::pwrite(fd_, data, size, offset) != static_cast<ssize_t>(size))
+    if (fd_ < 0 || offset < 0) {
+        errno = EBADF;
         return false;
-    if (end > size_.load())
-        size_.store(end);
+    }
+    if (limit_ >= 0 && offset + static_cast<int64_t>(size) > limit_) {
+        errno = ENOSPC;
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        const int64_t at = offset + static_cast<int64_t>(done);
+        const ssize_t n = ::pwrite(fd_, static_cast<const uint8_t*>(data) + done, size - done, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+        if (at + n > size_.load()) // what is written counts, also when the rest is refused
+            size_.store(at + n);
+    }
     return true;
 }
 

@@ -35,17 +35,19 @@ inline int64_t padded(uint32_t size) {
 // An AVI file being written or finished, read and patched in place.
 class AviFile {
   public:
-    // Takes `fd` (not its ownership) and the size it has now.
-    explicit AviFile(int fd);
-    virtual ~AviFile() = default;
+    // Takes `fd` (not its ownership) and the size it has now. `limit` >= 0 behaves as
+    // a disk with that much room.
+    explicit AviFile(int fd, int64_t limit = -1);
     // Bytes in the file now; any thread.
     int64_t size() const { return size_.load(); }
     // Reads bytes that are in the file; false if they are not all there.
     bool read(int64_t offset, void* data, std::size_t size) const;
-    virtual bool write(int64_t offset, const void* data, std::size_t size);
+    // Writes all of `data`, or what the disk takes of it; false with errno set if not all.
+    bool write(int64_t offset, const void* data, std::size_t size);
 
   protected:
     int fd_;
+    int64_t limit_;
     std::atomic<int64_t> size_{0};
 };
 

@@ -133,10 +133,10 @@ std::vector<std::string> FfmpegPlatform::recoverRecordings(const std::string& fo
 }
 
 base::Result<std::shared_ptr<RecordingSink>> FfmpegPlatform::CreateAviMux(const std::string& path) {
-    auto sink = AviFileSink::create(path, options_.diskLimit);
-    if (!sink)
-        return sink.error();
-    return std::shared_ptr<RecordingSink>(std::make_shared<AviMux>(std::move(*sink)));
+    auto mux = AviMux::create(path, options_.diskLimit);
+    if (!mux)
+        return mux.error();
+    return std::shared_ptr<RecordingSink>(std::move(*mux));
 }
 
 } // namespace tavrin::media
