@@ -77,9 +77,11 @@ AviMux::~AviMux() {
     av_packet_free(&packet_);
     if (format_)
         avformat_free_context(format_);
-    if (!headerWritten_)
-        removeFile();
     closeFile();
+    if (!headerWritten_) { // a recording that never got its header leaves nothing behind
+        ::unlink(path_.c_str());
+        markFinished();
+    }
 }
 
 SampleReceiver* AviMux::inputFor(const GUID& majorType, BaseFilter* intermediate) {
@@ -145,24 +147,18 @@ HRESULT AviMux::start() {
         return error.code;
     }
     headerWritten_ = true;
-    if (!findHeaderFields())
-        base::recordLog.warning(
-            "AVI writer: header fields not found; the file is completed only at the end\n");
-    nextHeaderUpdate_ = std::chrono::steady_clock::now() + kHeaderUpdateInterval;
-    return S_OK;
-}
-
-bool AviMux::findHeaderFields() {
     avio_flush(io_);
     auto layout = readAviLayout(*this);
-    fields_ = HeaderFields{};
     fields_.ok = layout && layout->streams.size() == streams_.size();
     if (fields_.ok) {
         fields_.layout = *layout;
         fields_.moviList = layout->movi;
+    } else {
+        base::recordLog.warning(
+            "AVI writer: header fields not found; the file is completed only at the end\n");
     }
-    fields_.lastRiffSize = kUnsetSize;
-    return fields_.ok;
+    nextHeaderUpdate_ = std::chrono::steady_clock::now() + kHeaderUpdateInterval;
+    return S_OK;
 }
 
 void AviMux::updateHeaders() {
@@ -176,8 +172,7 @@ void AviMux::updateHeaders() {
     uint8_t b[24];
     while (read(fields_.riffStart + 4, b, 4) && le32(b) != fields_.lastRiffSize && le32(b) != kUnsetSize) {
         const int64_t next = fields_.riffStart + 8 + padded(le32(b));
-        if (!read(next, b, 24) || !isTag(b, "RIFF") || !isTag(b + 8, "AVIX") || !isTag(b + 12, "LIST") ||
-            !isTag(b + 20, "movi")) {
+        if (!read(next, b, 24) || !isAvixStart(b)) {
             fields_.ok = false; // not what libavformat writes: leave the file to it
             return;
         }
@@ -473,12 +468,6 @@ void AviMux::closeFile() {
         ::close(markerFd_);
         markerFd_ = -1;
     }
-}
-
-void AviMux::removeFile() {
-    closeFile();
-    ::unlink(path_.c_str());
-    markFinished();
 }
 
 bool AviMux::ensureRoom(int64_t end) {

@@ -83,13 +83,12 @@ class AviMux : public record::RecordingSink,
     struct HeaderFields {
         bool ok = false;
         AviLayout layout;
-        int64_t riffStart = 0;     // the RIFF being written
-        int64_t moviList = -1;     // its LIST movi
-        uint32_t lastRiffSize = 0; // what we last wrote there
+        int64_t riffStart = 0;              // the RIFF being written
+        int64_t moviList = -1;              // its LIST movi
+        uint32_t lastRiffSize = 0xFFFFFFFF; // what we last wrote there (libavformat's "still open")
     };
 
     AviMux(int fd, std::string path, int64_t diskLimit);
-    bool findHeaderFields();
     // Brings the sizes and counts in the headers up to what is in the file, so that a
     // file cut short (a crash, a power cut) still says how long it is.
     void updateHeaders();
@@ -118,8 +117,6 @@ class AviMux : public record::RecordingSink,
     void markFinished();
     // Flushes libavformat's buffer and closes the file.
     void closeFile();
-    // Removes the file (a recording that never got its header).
-    void removeFile();
 
     std::mutex writeMutex_;
     AVFormatContext* format_ = nullptr;
