@@ -9,6 +9,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/mem.h>
 }
@@ -36,6 +37,25 @@ constexpr REFERENCE_TIME kMaxHeldAudio = 2 * UNITS;
 constexpr auto kHeaderUpdateInterval = std::chrono::seconds(1);
 constexpr uint32_t kUnsetSize = 0xFFFFFFFF; // libavformat's size of a chunk still open
 constexpr int kBufferSize = 64 * 1024;
+
+// Fills a stream's parameters from a sound type (16-bit PCM). False when the type names
+// no codec we can write.
+bool soundParameters(const MediaType& type, AVCodecParameters* par) {
+    auto wfx = type.formatAs<WAVEFORMATEX>();
+    if (!(type.majortype == MEDIATYPE_Audio) || !wfx || wfx->wFormatTag != WAVE_FORMAT_PCM ||
+        wfx->wBitsPerSample != 16 || wfx->nChannels == 0)
+        return false;
+    par->codec_type = AVMEDIA_TYPE_AUDIO;
+    par->codec_id = AV_CODEC_ID_PCM_S16LE;
+    par->codec_tag = 0;
+    par->sample_rate = static_cast<int>(wfx->nSamplesPerSec);
+    av_channel_layout_uninit(&par->ch_layout);
+    av_channel_layout_default(&par->ch_layout, wfx->nChannels);
+    par->bits_per_coded_sample = 16;
+    par->block_align = wfx->nBlockAlign;
+    par->bit_rate = static_cast<int64_t>(wfx->nAvgBytesPerSec) * 8;
+    return true;
+}
 
 } // namespace
 
@@ -103,9 +123,9 @@ HRESULT AviMux::Stream::ReceiveConnection(const MediaType& type) {
     AVCodecParameters* par = avcodec_parameters_alloc();
     if (!par)
         return E_OUTOFMEMORY;
-    base::Error error = video                                ? encoder->open(type, par)
-                        : codecParametersFromType(type, par) ? base::Error{}
-                                                             : base::Error{VFW_E_TYPE_NOT_ACCEPTED, {}};
+    base::Error error = video                        ? encoder->open(type, par)
+                        : soundParameters(type, par) ? base::Error{}
+                                                     : base::Error{VFW_E_TYPE_NOT_ACCEPTED, {}};
     if (!error) {
         st = avformat_new_stream(mux->format_, nullptr);
         if (!st || avcodec_parameters_copy(st->codecpar, par) < 0)
