@@ -261,18 +261,15 @@ HRESULT AviMux::writeAudio(Stream& s, const uint8_t* data, int64_t bytes) {
     return hr;
 }
 
-HRESULT AviMux::flushAudio(bool force) {
+HRESULT AviMux::flushAudio() {
     for (auto& stream : streams_) {
         Stream& s = *stream;
         if (s.video || heldAudio_.empty())
             continue;
-        int64_t allowed = static_cast<int64_t>(heldAudio_.size());
-        if (!force) {
-            const int64_t room = (audioLimit(s) - s.written) * s.blockAlign;
-            const int64_t overflow = static_cast<int64_t>(heldAudio_.size()) -
-                                     av_rescale(kMaxHeldAudio, s.rate, UNITS) * s.blockAlign;
-            allowed = std::clamp<int64_t>(std::max(room, overflow), 0, allowed);
-        }
+        const int64_t held = static_cast<int64_t>(heldAudio_.size());
+        const int64_t room = (audioLimit(s) - s.written) * s.blockAlign;
+        const int64_t overflow = held - av_rescale(kMaxHeldAudio, s.rate, UNITS) * s.blockAlign;
+        const int64_t allowed = std::clamp<int64_t>(std::max(room, overflow), 0, held);
         HRESULT hr = writeAudio(s, heldAudio_.data(), allowed);
         if (FAILED(hr))
             return hr;
@@ -329,7 +326,7 @@ HRESULT AviMux::Stream::Receive(MediaSample* sample) {
         }
         written = index + 1;
         mux->videoEnd_.store(written * interval);
-        hr = mux->flushAudio(false);
+        hr = mux->flushAudio();
         if (FAILED(hr))
             return hr;
         if (std::chrono::steady_clock::now() >= mux->nextHeaderUpdate_) {
@@ -373,7 +370,7 @@ HRESULT AviMux::receiveAudio(Stream& s, MediaSample* sample) {
     if (keep <= 0)
         return S_OK;
     heldAudio_.insert(heldAudio_.end(), data, data + keep);
-    return flushAudio(false);
+    return flushAudio();
 }
 
 HRESULT AviMux::stop() {
@@ -391,7 +388,7 @@ HRESULT AviMux::stop() {
             if (s->video)
                 video = s.get();
         // Sound up to the end of the picture; what is missing becomes silence.
-        flushAudio(false);
+        flushAudio();
         heldAudio_.clear();
         for (auto& stream : streams_) {
             Stream& s = *stream;

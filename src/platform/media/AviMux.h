@@ -93,8 +93,8 @@ class AviMux : public record::RecordingSink,
     // file cut short (a crash, a power cut) still says how long it is.
     void updateHeaders();
     record::HRESULT receiveAudio(Stream& s, record::MediaSample* sample);
-    // Writes held-back sound up to the end of the video, or all of it when `force`.
-    record::HRESULT flushAudio(bool force);
+    // Writes held-back sound up to the end of the video, and what has waited too long.
+    record::HRESULT flushAudio();
     record::HRESULT writeAudio(Stream& s, const uint8_t* data, int64_t bytes);
     // What a write left behind: a disk that refused it, or the muxer's error, ends the recording.
     record::HRESULT afterWrite(int err);
