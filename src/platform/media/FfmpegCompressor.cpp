@@ -106,6 +106,10 @@ FfmpegCompressor::~FfmpegCompressor() {
 
 base::Error FfmpegCompressor::open(const MediaType& type, AVCodecParameters* parameters) {
     const base::Error notAccepted{VFW_E_TYPE_NOT_ACCEPTED, {}};
+    const auto fail = [this](base::Error error) { // nothing half-open stays behind
+        close();
+        return error;
+    };
     close();
     auto vih = type.formatAs<VIDEOINFOHEADER>();
     if (!(type.majortype == MEDIATYPE_Video) || !(type.subtype == MEDIASUBTYPE_RGB24) || !vih ||
@@ -119,10 +123,8 @@ base::Error FfmpegCompressor::open(const MediaType& type, AVCodecParameters* par
 
     encoder_ = avcodec_alloc_context3(codec_);
     frame_ = av_frame_alloc();
-    if (!encoder_ || !frame_) {
-        close();
-        return {E_OUTOFMEMORY, "Out of memory."};
-    }
+    if (!encoder_ || !frame_)
+        return fail({E_OUTOFMEMORY, "Out of memory."});
     if (privateOptions() && encoder_->priv_data)
         av_opt_copy(encoder_->priv_data, privateOptions());
 
@@ -139,27 +141,22 @@ base::Error FfmpegCompressor::open(const MediaType& type, AVCodecParameters* par
     applyQuality(info_, encoder_, quality_ >= 0 ? quality_ : kDefaultQuality);
 
     int err = avcodec_open2(encoder_, codec_, nullptr);
-    if (err < 0) {
-        close();
-        return {E_FAIL, "The " + info_.friendlyName + " encoder could not start (" + avErrorText(err) + ")."};
-    }
+    if (err < 0)
+        return fail(
+            {E_FAIL, "The " + info_.friendlyName + " encoder could not start (" + avErrorText(err) + ")."});
     frame_->format = info_.pixelFormat;
     frame_->width = width_;
     frame_->height = height_;
     sws_ = sws_getContext(width_, height_, AV_PIX_FMT_BGR24, width_, height_, info_.pixelFormat, SWS_POINT,
                           nullptr, nullptr, nullptr);
-    if (av_frame_get_buffer(frame_, 0) < 0 || !sws_) {
-        close();
-        return {E_FAIL, "No conversion to the " + info_.friendlyName + " encoder's picture format."};
-    }
+    if (av_frame_get_buffer(frame_, 0) < 0 || !sws_)
+        return fail({E_FAIL, "No conversion to the " + info_.friendlyName + " encoder's picture format."});
     // Some encoders choose their code by the picture format (Ut Video: ULRG for RGB).
     static const AVCodecTag* const riffTags[] = {avformat_get_riff_video_tags(), nullptr};
     const unsigned tag =
         encoder_->codec_tag ? encoder_->codec_tag : av_codec_get_tag(riffTags, encoder_->codec_id);
-    if (!tag || avcodec_parameters_from_context(parameters, encoder_) < 0) {
-        close();
-        return notAccepted;
-    }
+    if (!tag || avcodec_parameters_from_context(parameters, encoder_) < 0)
+        return fail(notAccepted);
     parameters->codec_tag = tag;
     if (parameters->bits_per_coded_sample <= 0)
         parameters->bits_per_coded_sample = 24;
