@@ -41,7 +41,7 @@ bool inRanges(const KeyFrameRanges& ranges, int64_t n) {
 
 } // namespace
 
-AviFile::AviFile(int fd) : fd_(fd) {
+AviFile::AviFile(int fd, int64_t limit) : fd_(fd), limit_(limit) {
     const off_t end = ::lseek(fd, 0, SEEK_END);
     size_.store(end > 0 ? end : 0);
 }
@@ -63,11 +63,29 @@ bool AviFile::read(int64_t offset, void* data, std::size_t size) const {
 }
 
 bool AviFile::write(int64_t offset, const void* data, std::size_t size) {
-    const int64_t end = offset + static_cast<int64_t>(size);
-    if (fd_ < 0 || offset < 0 || ::pwrite(fd_, data, size, offset) != static_cast<ssize_t>(size))
+    if (fd_ < 0 || offset < 0) {
+        errno = EBADF;
         return false;
-    if (end > size_.load())
-        size_.store(end);
+    }
+    if (limit_ >= 0 && offset + static_cast<int64_t>(size) > limit_) {
+        errno = ENOSPC;
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        const int64_t at = offset + static_cast<int64_t>(done);
+        const ssize_t n = ::pwrite(fd_, static_cast<const uint8_t*>(data) + done, size - done, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+        if (at + n > size_.load()) // what is written counts, also when the rest is refused
+            size_.store(at + n);
+    }
     return true;
 }
 
@@ -161,32 +179,26 @@ base::Error finishAvi(AviFile& file, const KeyFrameRanges& keyFrames) {
         int64_t bytes = 0;
     };
     std::vector<StreamCount> counts(layout->streams.size());
-    std::vector<Riff> riffs(1);
-    riffs[0].movi = layout->movi;
+    std::vector<Riff> riffs = {{0, layout->movi, false}};
 
     // The chunks, up to the last one that is whole.
     struct Chunk {
         int64_t pos;
         uint8_t id[4];
         uint32_t size;
+        int stream;
     };
-    std::vector<Chunk> firstMovi; // for the index of the first RIFF
-    int64_t pos = riffs[0].movi + 12;
-    int64_t tail = pos;
+    std::vector<Chunk> firstMovi;     // for the index of the first RIFF
+    int64_t pos = riffs[0].movi + 12; // ends after the last whole chunk
     bool inMovi = true;
     while (pos + 8 <= end && file.read(pos, b, 8)) {
         const uint32_t size = le32(b + 4);
         if (isTag(b, "RIFF")) {
-            if (pos + 24 > end || !file.read(pos, b, 24) || !isTag(b + 8, "AVIX") || !isTag(b + 12, "LIST") ||
-                !isTag(b + 20, "movi"))
+            if (!file.read(pos, b, 24) || !isAvixStart(b))
                 break;
-            Riff r;
-            r.start = pos;
-            r.movi = pos + 12;
-            riffs.push_back(r);
+            riffs.push_back({pos, pos + 12, false});
             inMovi = true;
             pos += 24;
-            tail = pos;
             continue;
         }
         const int64_t next = pos + 8 + padded(size);
@@ -195,30 +207,26 @@ base::Error finishAvi(AviFile& file, const KeyFrameRanges& keyFrames) {
         if (isTag(b, "idx1")) {
             riffs.back().hasIdx1 = true;
             inMovi = false;
-        } else if (inMovi && b[0] >= '0' && b[0] <= '9' && b[1] >= '0' && b[1] <= '9') {
-            const std::size_t n = static_cast<std::size_t>((b[0] - '0') * 10 + (b[1] - '0'));
-            if (n < counts.size()) {
+        } else if (const int n = chunkStream(b); inMovi && n >= 0) {
+            if (n < static_cast<int>(counts.size())) {
                 ++counts[n].chunks;
                 counts[n].bytes += size;
             }
-            if (riffs.size() == 1) {
-                Chunk c{pos, {b[0], b[1], b[2], b[3]}, size};
-                firstMovi.push_back(c);
-            }
+            if (riffs.size() == 1)
+                firstMovi.push_back({pos, {b[0], b[1], b[2], b[3]}, size, n});
         }
         pos = next;
-        tail = pos;
     }
 
     // What follows the last whole chunk becomes padding that readers step over.
-    int64_t contentEnd = tail;
-    if (tail < end) {
-        const int64_t junk = std::max<int64_t>(0, end - tail - 8);
+    int64_t contentEnd = pos;
+    if (pos < end) {
+        const int64_t junk = std::max<int64_t>(0, end - pos - 8);
         uint8_t h[9] = {'J', 'U', 'N', 'K', 0, 0, 0, 0, 0};
         put32(h + 4, static_cast<uint32_t>(junk));
-        if (!file.write(tail, h, 8))
+        if (!file.write(pos, h, 8))
             return fail("the file cannot be written");
-        contentEnd = tail + 8 + junk;
+        contentEnd = pos + 8 + junk;
         if (junk & 1) {
             if (!file.write(contentEnd, h + 8, 1))
                 return fail("the file cannot be written");
@@ -238,10 +246,9 @@ base::Error finishAvi(AviFile& file, const KeyFrameRanges& keyFrames) {
         std::vector<int64_t> videoChunks(counts.size(), 0);
         uint8_t* e = idx.data() + 8;
         for (const Chunk& c : firstMovi) {
-            const std::size_t n = static_cast<std::size_t>((c.id[0] - '0') * 10 + (c.id[1] - '0'));
             uint32_t flags = kKeyFrameFlag;
-            if (n < counts.size() && layout->streams[n].video) {
-                const int64_t slot = videoChunks[n]++;
+            if (c.stream < static_cast<int>(counts.size()) && layout->streams[c.stream].video) {
+                const int64_t slot = videoChunks[c.stream]++;
                 flags = c.size > 0 && (slot == 0 || inRanges(keyFrames, slot)) ? kKeyFrameFlag : 0;
             }
             std::memcpy(e, c.id, 4);

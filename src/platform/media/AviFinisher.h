@@ -27,6 +27,15 @@ inline uint32_t le32(const uint8_t* p) {
 inline bool isTag(const uint8_t* p, const char* tag) {
     return std::memcmp(p, tag, 4) == 0;
 }
+// Whether the 24 bytes at `p` open a further RIFF of an OpenDML file, with its movi list.
+inline bool isAvixStart(const uint8_t* p) {
+    return isTag(p, "RIFF") && isTag(p + 8, "AVIX") && isTag(p + 12, "LIST") && isTag(p + 20, "movi");
+}
+// The stream a chunk's id ("01wb") names, or -1.
+inline int chunkStream(const uint8_t* id) {
+    const bool digits = id[0] >= '0' && id[0] <= '9' && id[1] >= '0' && id[1] <= '9';
+    return digits ? (id[0] - '0') * 10 + (id[1] - '0') : -1;
+}
 // A chunk's size in the file: odd sizes are padded to even.
 inline int64_t padded(uint32_t size) {
     return static_cast<int64_t>(size) + (size & 1);
@@ -35,17 +44,19 @@ inline int64_t padded(uint32_t size) {
 // An AVI file being written or finished, read and patched in place.
 class AviFile {
   public:
-    // Takes `fd` (not its ownership) and the size it has now.
-    explicit AviFile(int fd);
-    virtual ~AviFile() = default;
+    // Takes `fd` (not its ownership) and the size it has now. `limit` >= 0 behaves as
+    // a disk with that much room.
+    explicit AviFile(int fd, int64_t limit = -1);
     // Bytes in the file now; any thread.
     int64_t size() const { return size_.load(); }
     // Reads bytes that are in the file; false if they are not all there.
     bool read(int64_t offset, void* data, std::size_t size) const;
-    virtual bool write(int64_t offset, const void* data, std::size_t size);
+    // Writes all of `data`, or what the disk takes of it; false with errno set if not all.
+    bool write(int64_t offset, const void* data, std::size_t size);
 
   protected:
     int fd_;
+    int64_t limit_;
     std::atomic<int64_t> size_{0};
 };
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
-#include "platform/media/AviFileSink.h"
+#include "base/Error.h"
+#include "platform/media/AviFinisher.h"
 #include "record/MediaInterfaces.h"
 #include "record/RecordingSink.h"
 
@@ -9,9 +10,11 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 struct AVFormatContext;
+struct AVIOContext;
 struct AVStream;
 struct AVPacket;
 
@@ -20,21 +23,30 @@ namespace tavrin::media {
 class FfmpegCompressor;
 
 // The recording sink on Linux: libavformat's AVI muxer (OpenDML past 1 GiB) writing
-// through an AviFileSink. The picture's samples are encoded on the source's thread and
-// the encoder's packets go straight into the file; the sound's samples are written as
-// they are. The header is written at the start, the counts and sizes in it are brought
-// up to date every second (a file cut short still says how long it is), and the index
-// and final sizes are written at the stop. Sound is kept level with the picture: it is
-// never written past the end of the video received so far, and at the end the shorter
-// stream is made up to the length of the longer one.
+// into the file through an AVIOContext of its own. The picture's samples are encoded
+// on the source's thread and the encoder's packets go straight into the file; the
+// sound's samples are written as they are. The header is written at the start, the
+// counts and sizes in it are brought up to date every second (a file cut short still
+// says how long it is), and the index and final sizes are written at the stop. Sound
+// is kept level with the picture: it is never written past the end of the video
+// received so far, and at the end the shorter stream is made up to the length of the
+// longer one.
+// The file counts the bytes that are really in it, and when the disk refuses more
+// (full, gone, or a size limit given for tests) it is kept as far as it got: later
+// writes inside it still happen (libavformat patching its headers), writes past the
+// end are dropped, and the recording stops.
 // It writes every packet as it comes (the interleaving the recorder asks for) and has
 // no master stream.
 class AviMux : public record::RecordingSink,
                public record::IConfigInterleaving,
-               public record::IConfigAviMux {
+               public record::IConfigAviMux,
+               private AviFile {
   public:
-    explicit AviMux(std::unique_ptr<AviFileSink> sink);
+    // Creates or truncates `path`. `diskLimit` >= 0 behaves as a disk with that much room.
+    static base::Result<std::unique_ptr<AviMux>> create(const std::string& path, int64_t diskLimit);
     ~AviMux() override;
+    AviMux(const AviMux&) = delete;
+    AviMux& operator=(const AviMux&) = delete;
 
     record::SampleReceiver* inputFor(const record::GUID& majorType,
                                      record::BaseFilter* intermediate) override;
@@ -71,26 +83,42 @@ class AviMux : public record::RecordingSink,
     struct HeaderFields {
         bool ok = false;
         AviLayout layout;
-        int64_t riffStart = 0;     // the RIFF being written
-        int64_t moviList = -1;     // its LIST movi
-        uint32_t lastRiffSize = 0; // what we last wrote there
+        int64_t riffStart = 0;              // the RIFF being written
+        int64_t moviList = -1;              // its LIST movi
+        uint32_t lastRiffSize = 0xFFFFFFFF; // what we last wrote there (libavformat's "still open")
     };
 
-    bool findHeaderFields();
+    AviMux(int fd, std::string path, int64_t diskLimit);
     // Brings the sizes and counts in the headers up to what is in the file, so that a
     // file cut short (a crash, a power cut) still says how long it is.
     void updateHeaders();
     record::HRESULT receiveAudio(Stream& s, record::MediaSample* sample);
-    // Writes held-back sound up to the end of the video, or all of it when `force`.
-    record::HRESULT flushAudio(bool force);
+    // Writes held-back sound up to the end of the video, and what has waited too long.
+    record::HRESULT flushAudio();
     record::HRESULT writeAudio(Stream& s, const uint8_t* data, int64_t bytes);
     // What a write left behind: a disk that refused it, or the muxer's error, ends the recording.
     record::HRESULT afterWrite(int err);
-    record::HRESULT checkSink();
+    record::HRESULT checkFile();
     int64_t audioLimit(const Stream& s) const;
 
+    // The file under libavformat.
+    static int writePacket(void* opaque, uint8_t* buf, int size);
+    static int64_t seek(void* opaque, int64_t offset, int whence);
+    bool failed() const { return error_ != 0; }
+    void fail(int error);
+    // What went wrong and what to do (E_DISK_FULL for a full disk, else E_FAIL).
+    base::Error failure() const;
+    // Room on the disk for the file up to `end`.
+    bool ensureRoom(int64_t end);
+    // Adds the key frames not yet noted to the marker that stands beside the file while
+    // it is unfinished.
+    void noteKeyFrames();
+    // The file is complete: its marker goes.
+    void markFinished();
+    // Flushes libavformat's buffer and closes the file.
+    void closeFile();
+
     std::mutex writeMutex_;
-    std::unique_ptr<AviFileSink> sink_;
     AVFormatContext* format_ = nullptr;
     AVPacket* packet_ = nullptr; // each packet written: the encoder's as it is, or the sound
     std::vector<std::unique_ptr<Stream>> streams_;
@@ -106,6 +134,19 @@ class AviMux : public record::RecordingSink,
     std::atomic<record::REFERENCE_TIME> videoEnd_{0};
     bool videoEnded_ = false;
     record::GUID timeFormat_ = record::TIME_FORMAT_MEDIA_TIME;
+
+    std::string path_;
+    AVIOContext* io_ = nullptr;
+    int64_t pos_ = 0;     // where libavformat believes it is
+    int64_t logical_ = 0; // the size libavformat believes the file has
+    int error_ = 0;       // the first write error (errno); the file then grows no more
+    // Room kept on the disk beyond the file for its index: the recording counts as
+    // stopped by a full disk while the room is still there.
+    int64_t reserve_ = 0;
+    int64_t allocated_ = 0;  // blocks held for the file (and its index) so far
+    bool canReserve_ = true; // the filesystem keeps room ahead of a file
+    std::string markerPath_;
+    int markerFd_ = -1; // open and locked while the recording runs
 };
 
 } // namespace tavrin::media

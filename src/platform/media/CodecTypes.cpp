@@ -2,12 +2,8 @@
 #include "platform/media/CodecTypes.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
 #include <libavutil/mathematics.h>
-#include <libavutil/mem.h>
 }
 
 #include <cmath>
@@ -24,23 +20,6 @@ AVRational frameDuration(REFERENCE_TIME interval) {
     AVRational r;
     av_reduce(&r.num, &r.den, interval, UNITS, INT32_MAX);
     return r;
-}
-
-bool codecParametersFromType(const MediaType& type, AVCodecParameters* par) {
-    auto wfx = type.formatAs<WAVEFORMATEX>();
-    if (!(type.majortype == MEDIATYPE_Audio) || !wfx || wfx->wFormatTag != WAVE_FORMAT_PCM ||
-        wfx->wBitsPerSample != 16 || wfx->nChannels == 0)
-        return false;
-    par->codec_type = AVMEDIA_TYPE_AUDIO;
-    par->codec_id = AV_CODEC_ID_PCM_S16LE;
-    par->codec_tag = 0;
-    par->sample_rate = static_cast<int>(wfx->nSamplesPerSec);
-    av_channel_layout_uninit(&par->ch_layout);
-    av_channel_layout_default(&par->ch_layout, wfx->nChannels);
-    par->bits_per_coded_sample = 16;
-    par->block_align = wfx->nBlockAlign;
-    par->bit_rate = static_cast<int64_t>(wfx->nAvgBytesPerSec) * 8;
-    return true;
 }
 
 MediaType pcmType(uint32_t sampleRate, uint16_t channels) {

@@ -9,13 +9,7 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
-struct AVCodecParameters;
-
 namespace tavrin::media {
-
-// Fills a multiplexer stream's parameters from a sound type (16-bit PCM). False when
-// the type names no codec we can write.
-bool codecParametersFromType(const record::MediaType& type, AVCodecParameters* parameters);
 
 // One frame of that interval as a time base: 1/fps for whole rates, else exact.
 AVRational frameDuration(record::REFERENCE_TIME interval);

@@ -8,8 +8,6 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-struct AVCodecContext;
-
 namespace tavrin::media {
 
 // How a compressor's quality (0 to 1) reaches its encoder.
@@ -26,19 +24,15 @@ struct EncoderInfo {
     QualityMapping quality;
     bool lossless;
     int sizeMultiple; // width and height must be multiples of this
-    // Private options set before the user's own (a fast preset for live capture).
-    std::vector<std::pair<std::string, std::string>> presetOptions;
+    // The "preset" option set before the user's own (a fast one for live capture), or null.
+    const char* preset;
 };
 
 // The quality a compressor starts with until the user sets one.
 constexpr double kDefaultQuality = 0.75;
 
-// Every encoder we offer, in a fixed order; only those the library has are listed.
-const std::vector<EncoderInfo>& knownEncoders();
+// Every encoder we offer that the library has, in a fixed order.
 std::vector<const EncoderInfo*> availableEncoders();
 const EncoderInfo* findEncoder(const std::string& friendlyName);
-
-// Applies `quality` to an encoder context that is not open yet.
-void applyQuality(const EncoderInfo& info, AVCodecContext* context, double quality);
 
 } // namespace tavrin::media

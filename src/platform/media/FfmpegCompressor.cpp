@@ -14,14 +14,44 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 namespace tavrin::media {
 
 using namespace record;
 
 namespace {
+
+// Applies `quality` to an encoder context that is not open yet.
+void applyQuality(const EncoderInfo& info, AVCodecContext* context, double quality) {
+    quality = std::clamp(quality, 0.0, 1.0);
+    switch (info.quality) {
+    case QualityMapping::None:
+        break;
+    case QualityMapping::QScale: {
+        const int q = 31 - static_cast<int>(std::lround(quality * 29.0));
+        context->flags |= AV_CODEC_FLAG_QSCALE;
+        context->global_quality = q * FF_QP2LAMBDA;
+        break;
+    }
+    case QualityMapping::X264Crf:
+        av_opt_set_double(context->priv_data, "crf", 51.0 - 41.0 * quality, 0);
+        break;
+    }
+}
+
+// The options the configuration dialog can edit, by their type; integers with named
+// values are a choice.
+constexpr std::pair<AVOptionType, CodecOption::Kind> kKinds[] = {
+    {AV_OPT_TYPE_INT, CodecOption::Kind::Integer}, {AV_OPT_TYPE_INT64, CodecOption::Kind::Integer},
+    {AV_OPT_TYPE_FLAGS, CodecOption::Kind::Flags}, {AV_OPT_TYPE_BOOL, CodecOption::Kind::Boolean},
+    {AV_OPT_TYPE_DOUBLE, CodecOption::Kind::Real}, {AV_OPT_TYPE_FLOAT, CodecOption::Kind::Real},
+    {AV_OPT_TYPE_STRING, CodecOption::Kind::Text},
+};
 
 std::string versionText(unsigned v) {
     return std::to_string(AV_VERSION_MAJOR(v)) + "." + std::to_string(AV_VERSION_MINOR(v)) + "." +
@@ -59,12 +89,14 @@ HRESULT FfmpegCompressor::put_Quality(double quality) {
 FfmpegCompressor::FfmpegCompressor(const EncoderInfo& info, CompressorDialogHost* host)
     : info_(info), host_(host) {
     codec_ = avcodec_find_encoder_by_name(info.encoderName.c_str());
-    if (codec_) {
+    if (codec_)
         settings_ = avcodec_alloc_context3(codec_);
-        if (settings_ && settings_->priv_data && codec_->priv_class)
-            for (const auto& [name, value] : info.presetOptions)
-                av_opt_set(settings_->priv_data, name.c_str(), value.c_str(), 0);
-    }
+    if (privateOptions() && info.preset)
+        av_opt_set(privateOptions(), "preset", info.preset, 0);
+}
+
+void* FfmpegCompressor::privateOptions() const {
+    return settings_ && codec_->priv_class ? settings_->priv_data : nullptr;
 }
 
 FfmpegCompressor::~FfmpegCompressor() {
@@ -74,6 +106,10 @@ FfmpegCompressor::~FfmpegCompressor() {
 
 base::Error FfmpegCompressor::open(const MediaType& type, AVCodecParameters* parameters) {
     const base::Error notAccepted{VFW_E_TYPE_NOT_ACCEPTED, {}};
+    const auto fail = [this](base::Error error) { // nothing half-open stays behind
+        close();
+        return error;
+    };
     close();
     auto vih = type.formatAs<VIDEOINFOHEADER>();
     if (!(type.majortype == MEDIATYPE_Video) || !(type.subtype == MEDIASUBTYPE_RGB24) || !vih ||
@@ -87,12 +123,10 @@ base::Error FfmpegCompressor::open(const MediaType& type, AVCodecParameters* par
 
     encoder_ = avcodec_alloc_context3(codec_);
     frame_ = av_frame_alloc();
-    if (!encoder_ || !frame_) {
-        close();
-        return {E_OUTOFMEMORY, "Out of memory."};
-    }
-    if (codec_->priv_class && encoder_->priv_data && settings_->priv_data)
-        av_opt_copy(encoder_->priv_data, settings_->priv_data);
+    if (!encoder_ || !frame_)
+        return fail({E_OUTOFMEMORY, "Out of memory."});
+    if (privateOptions() && encoder_->priv_data)
+        av_opt_copy(encoder_->priv_data, privateOptions());
 
     // One time base unit per frame, so packet times are frame indices.
     encoder_->time_base = frameDuration(interval_);
@@ -107,27 +141,22 @@ base::Error FfmpegCompressor::open(const MediaType& type, AVCodecParameters* par
     applyQuality(info_, encoder_, quality_ >= 0 ? quality_ : kDefaultQuality);
 
     int err = avcodec_open2(encoder_, codec_, nullptr);
-    if (err < 0) {
-        close();
-        return {E_FAIL, "The " + info_.friendlyName + " encoder could not start (" + avErrorText(err) + ")."};
-    }
+    if (err < 0)
+        return fail(
+            {E_FAIL, "The " + info_.friendlyName + " encoder could not start (" + avErrorText(err) + ")."});
     frame_->format = info_.pixelFormat;
     frame_->width = width_;
     frame_->height = height_;
     sws_ = sws_getContext(width_, height_, AV_PIX_FMT_BGR24, width_, height_, info_.pixelFormat, SWS_POINT,
                           nullptr, nullptr, nullptr);
-    if (av_frame_get_buffer(frame_, 0) < 0 || !sws_) {
-        close();
-        return {E_FAIL, "No conversion to the " + info_.friendlyName + " encoder's picture format."};
-    }
+    if (av_frame_get_buffer(frame_, 0) < 0 || !sws_)
+        return fail({E_FAIL, "No conversion to the " + info_.friendlyName + " encoder's picture format."});
     // Some encoders choose their code by the picture format (Ut Video: ULRG for RGB).
     static const AVCodecTag* const riffTags[] = {avformat_get_riff_video_tags(), nullptr};
     const unsigned tag =
         encoder_->codec_tag ? encoder_->codec_tag : av_codec_get_tag(riffTags, encoder_->codec_id);
-    if (!tag || avcodec_parameters_from_context(parameters, encoder_) < 0) {
-        close();
-        return notAccepted;
-    }
+    if (!tag || avcodec_parameters_from_context(parameters, encoder_) < 0)
+        return fail(notAccepted);
     parameters->codec_tag = tag;
     if (parameters->bits_per_coded_sample <= 0)
         parameters->bits_per_coded_sample = 24;
@@ -172,36 +201,21 @@ HRESULT FfmpegCompressor::encode(MediaSample* sample) {
 
 std::vector<CodecOption> FfmpegCompressor::options() const {
     std::vector<CodecOption> list;
-    if (!settings_ || !settings_->priv_data || !codec_->priv_class)
+    void* obj = privateOptions();
+    if (!obj)
         return list;
-    void* obj = settings_->priv_data;
     const AVOption* o = nullptr;
     while ((o = av_opt_next(obj, o))) {
         if (o->type == AV_OPT_TYPE_CONST || !(o->flags & AV_OPT_FLAG_ENCODING_PARAM) ||
             (o->flags & (AV_OPT_FLAG_DEPRECATED | AV_OPT_FLAG_READONLY)))
             continue;
-        CodecOption opt;
-        switch (o->type) {
-        case AV_OPT_TYPE_INT:
-        case AV_OPT_TYPE_INT64:
-            opt.kind = o->unit ? CodecOption::Kind::Choice : CodecOption::Kind::Integer;
-            break;
-        case AV_OPT_TYPE_FLAGS:
-            opt.kind = CodecOption::Kind::Flags;
-            break;
-        case AV_OPT_TYPE_BOOL:
-            opt.kind = CodecOption::Kind::Boolean;
-            break;
-        case AV_OPT_TYPE_DOUBLE:
-        case AV_OPT_TYPE_FLOAT:
-            opt.kind = CodecOption::Kind::Real;
-            break;
-        case AV_OPT_TYPE_STRING:
-            opt.kind = CodecOption::Kind::Text;
-            break;
-        default:
+        const auto kind = std::find_if(std::begin(kKinds), std::end(kKinds),
+                                       [o](const auto& k) { return k.first == o->type; });
+        if (kind == std::end(kKinds))
             continue; // a kind the dialog cannot edit
-        }
+        CodecOption opt;
+        opt.kind =
+            kind->second == CodecOption::Kind::Integer && o->unit ? CodecOption::Kind::Choice : kind->second;
         opt.name = o->name;
         opt.help = o->help ? o->help : "";
         opt.minimum = o->min;
@@ -235,9 +249,7 @@ std::vector<CodecOption> FfmpegCompressor::options() const {
 }
 
 bool FfmpegCompressor::setOption(const std::string& name, const std::string& value) {
-    if (!settings_ || !settings_->priv_data || !codec_->priv_class)
-        return false;
-    return av_opt_set(settings_->priv_data, name.c_str(), value.c_str(), 0) >= 0;
+    return privateOptions() && av_opt_set(privateOptions(), name.c_str(), value.c_str(), 0) >= 0;
 }
 
 std::string FfmpegCompressor::aboutText() const {
@@ -262,24 +274,18 @@ std::string FfmpegCompressor::aboutText() const {
     return text;
 }
 
-std::string FfmpegCompressor::serialiseOptions() const {
-    // The encoder's name first, so that a state is never given to another encoder.
-    std::string state = info_.encoderName + "\n";
-    if (settings_ && settings_->priv_data && codec_->priv_class) {
-        char* text = nullptr;
-        if (av_opt_serialize(settings_->priv_data, AV_OPT_FLAG_ENCODING_PARAM, AV_OPT_SERIALIZE_SKIP_DEFAULTS,
-                             &text, '=', ':') >= 0 &&
-            text)
-            state += text;
-        av_free(text);
-    }
-    return state;
-}
-
 HRESULT FfmpegCompressor::GetState(void* state, int32_t* size) {
     if (!size)
         return E_POINTER;
-    const std::string blob = serialiseOptions();
+    // The encoder's name first, so that a state is never given to another encoder.
+    std::string blob = info_.encoderName + "\n";
+    char* text = nullptr;
+    if (privateOptions() &&
+        av_opt_serialize(privateOptions(), AV_OPT_FLAG_ENCODING_PARAM, AV_OPT_SERIALIZE_SKIP_DEFAULTS, &text,
+                         '=', ':') >= 0 &&
+        text)
+        blob += text;
+    av_free(text);
     if (state && *size < static_cast<int32_t>(blob.size()))
         return E_INVALIDARG;
     if (state)
@@ -303,16 +309,13 @@ HRESULT FfmpegCompressor::SetState(const void* state, int32_t size) {
         av_dict_free(&dict);
         return E_INVALIDARG;
     }
-    if (!codec_->priv_class || !settings_->priv_data) {
-        av_dict_free(&dict);
-        return S_OK;
-    }
     // The state names every option that differs from the library's default.
-    av_opt_set_defaults(settings_->priv_data);
+    if (privateOptions())
+        av_opt_set_defaults(privateOptions());
     const AVDictionaryEntry* e = nullptr;
     int refused = 0;
-    while ((e = av_dict_get(dict, "", e, AV_DICT_IGNORE_SUFFIX)))
-        if (av_opt_set(settings_->priv_data, e->key, e->value, 0) < 0)
+    while (privateOptions() && (e = av_dict_get(dict, "", e, AV_DICT_IGNORE_SUFFIX)))
+        if (av_opt_set(privateOptions(), e->key, e->value, 0) < 0)
             ++refused;
     av_dict_free(&dict);
     if (refused)

@@ -58,7 +58,8 @@ class FfmpegCompressor : public record::BaseFilter,
     std::string aboutText() const;
 
   private:
-    std::string serialiseOptions() const;
+    // The encoder's private options kept between runs; null when it has none.
+    void* privateOptions() const;
 
     const EncoderInfo& info_;
     const AVCodec* codec_ = nullptr;

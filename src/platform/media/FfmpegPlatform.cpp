@@ -106,12 +106,10 @@ HRESULT FfmpegPlatform::CreateClassEnumerator(const GUID& category, std::vector<
         return E_POINTER;
     devices->clear();
     if (category == CLSID_VideoCompressorCategory) {
-        for (const EncoderInfo* info : availableEncoders()) {
-            CompressorDialogHost* host = host_;
-            devices->push_back({info->friendlyName, [info, host]() -> std::shared_ptr<BaseFilter> {
+        for (const EncoderInfo* info : availableEncoders())
+            devices->push_back({info->friendlyName, [info, host = host_]() -> std::shared_ptr<BaseFilter> {
                                     return std::make_shared<FfmpegCompressor>(*info, host);
                                 }});
-        }
     } else if (category == CLSID_AudioCompressorCategory) {
         devices->push_back({std::string("PCM"),
                             []() -> std::shared_ptr<BaseFilter> { return std::make_shared<PcmFilter>(); }});
@@ -133,10 +131,10 @@ std::vector<std::string> FfmpegPlatform::recoverRecordings(const std::string& fo
 }
 
 base::Result<std::shared_ptr<RecordingSink>> FfmpegPlatform::CreateAviMux(const std::string& path) {
-    auto sink = AviFileSink::create(path, options_.diskLimit);
-    if (!sink)
-        return sink.error();
-    return std::shared_ptr<RecordingSink>(std::make_shared<AviMux>(std::move(*sink)));
+    auto mux = AviMux::create(path, options_.diskLimit);
+    if (!mux)
+        return mux.error();
+    return std::shared_ptr<RecordingSink>(std::move(*mux));
 }
 
 } // namespace tavrin::media

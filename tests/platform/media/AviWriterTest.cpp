@@ -3,15 +3,10 @@
 
 #include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
-#include "platform/media/AviFileSink.h"
 #include "platform/media/FfmpegPlatform.h"
 #include "record/Recorder.h"
 
 #include <gtest/gtest.h>
-
-extern "C" {
-#include <libavformat/avio.h>
-}
 
 #include <csignal>
 #include <cstdio>
@@ -291,45 +286,6 @@ TEST(AviWriter, RealFullDiskOnASmallFilesystem) {
         EXPECT_EQ(layout.riffEnd, layout.fileSize);
     }
     ::umount(mountPoint.folder().c_str());
-}
-
-// A long recording's index is megabytes: the disk counts as full while it still has
-// room for it, on the simulated disk and on a real small filesystem.
-TEST(AviWriter, AFullDiskStillHasTheRoomKeptForTheIndex) {
-    constexpr int64_t kReserve = 200000;
-    TempDir small;
-    const bool mounted =
-        ::geteuid() == 0 && ::mount("tmpfs", small.folder().c_str(), "tmpfs", 0, "size=1m") == 0;
-    struct Disk {
-        const char* name;
-        std::string folder;
-        int64_t limit;
-    };
-    TempDir dir;
-    std::vector<Disk> disks = {{"simulated", dir.folder(), 1 << 20}};
-    if (mounted)
-        disks.push_back({"tmpfs", small.folder(), -1});
-    for (const Disk& disk : disks) {
-        auto made = media::AviFileSink::create(disk.folder + "room.avi", disk.limit);
-        ASSERT_TRUE(made) << made.error().text;
-        auto& sink = *made;
-        std::vector<unsigned char> block(4096, 7);
-        for (int i = 0; i < 1000 && !sink->failed(); ++i) {
-            sink->setIndexReserve(kReserve);
-            avio_write(sink->io(), block.data(), static_cast<int>(block.size()));
-            avio_flush(sink->io());
-        }
-        EXPECT_TRUE(sink->failed()) << disk.name;
-        EXPECT_NE(sink->failure().text.find("The disk is full"), std::string::npos) << disk.name;
-        EXPECT_GT(sink->size(), 0) << disk.name;
-        const std::vector<unsigned char> index(kReserve - 16, 1);
-        EXPECT_TRUE(sink->write(sink->size(), index.data(), index.size()))
-            << disk.name << ": the room is there after " << sink->size() << " bytes";
-        sink->markFinished();
-        sink->close();
-    }
-    if (mounted)
-        ::umount(small.folder().c_str());
 }
 
 TEST(AviWriter, FolderThatCannotTakeTheFileFailsTheStartWithAReason) {

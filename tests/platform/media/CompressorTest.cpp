@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 using namespace tavrin;
 using namespace tavrin::mediatest;
 using namespace tavrin::record;
@@ -178,6 +180,31 @@ TEST(Compressors, StateRoundTripsThroughTheOpaqueBlob) {
     fresh.GetState(freshBlob.data(), &freshSize);
     ASSERT_EQ(b.SetState(freshBlob.data(), freshSize), S_OK);
     EXPECT_EQ(value(b, "coder"), value(fresh, "coder"));
+}
+
+// x264 starts with its fast preset for live capture, which its state carries; the dialog
+// sees each option with the kind it edits it by.
+TEST(Compressors, X264StartsWithItsFastPresetAndOptionsHaveTheirKinds) {
+    const media::EncoderInfo* x264 = media::findEncoder("H.264 (x264)");
+    if (!x264)
+        GTEST_SKIP() << "x264 is not in this libavcodec";
+    media::FfmpegCompressor c(*x264, nullptr);
+    std::map<std::string, CodecOption> options;
+    for (const CodecOption& o : c.options())
+        options[o.name] = o;
+    EXPECT_EQ(options["preset"].value, "veryfast");
+    const std::pair<const char*, CodecOption::Kind> kinds[] = {
+        {"preset", CodecOption::Kind::Text},        {"crf", CodecOption::Kind::Real},
+        {"aq-mode", CodecOption::Kind::Choice},     {"rc-lookahead", CodecOption::Kind::Integer},
+        {"fast-pskip", CodecOption::Kind::Boolean},
+    };
+    for (const auto& [name, kind] : kinds)
+        EXPECT_TRUE(options.count(name) && options[name].kind == kind) << name;
+    int32_t size = 0;
+    ASSERT_EQ(c.GetState(nullptr, &size), S_OK);
+    std::string state(static_cast<std::size_t>(size), '\0');
+    ASSERT_EQ(c.GetState(state.data(), &size), S_OK);
+    EXPECT_NE(state.find("preset=veryfast"), std::string::npos) << state;
 }
 
 TEST(Compressors, SavedQualityAndStateReachTheSavedCompressorOnly) {

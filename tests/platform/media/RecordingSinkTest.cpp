@@ -3,7 +3,6 @@
 // encoder straight into the file, as the capture pin hands them over.
 #include "MediaTestSupport.h"
 
-#include "platform/media/AviFileSink.h"
 #include "platform/media/AviMux.h"
 #include "platform/media/CodecTypes.h"
 #include "platform/media/EncoderCatalog.h"
@@ -14,6 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using namespace tavrin;
 using namespace tavrin::mediatest;
@@ -54,9 +56,9 @@ std::vector<uint8_t> picture(int n) {
 }
 
 std::unique_ptr<media::AviMux> openMux(const std::string& path) {
-    auto file = media::AviFileSink::create(path, -1);
-    EXPECT_TRUE(file) << file.error().text;
-    return file ? std::make_unique<media::AviMux>(std::move(*file)) : nullptr;
+    auto mux = media::AviMux::create(path, -1);
+    EXPECT_TRUE(mux) << mux.error().text;
+    return mux ? std::move(*mux) : nullptr;
 }
 
 bool available(const std::string& name) {
@@ -89,6 +91,66 @@ TEST(RecordingSink, TakesEachStreamOnlyThroughWhatCanCarryIt) {
     }
     EXPECT_EQ(mux->start(), VFW_E_NOT_CONNECTED)
         << "a stream left without a type keeps the file from starting";
+}
+
+// A long recording's index is megabytes: the disk counts as full while it still has
+// room for it, on the simulated disk and on a real small filesystem. Small pictures of
+// noise make many chunks, so that the index is a good part of what the disk holds.
+TEST(RecordingSink, AFullDiskStillHasTheRoomKeptForTheIndex) {
+    constexpr int kSide = 16;
+    TempDir small;
+    const bool mounted =
+        ::geteuid() == 0 && ::mount("tmpfs", small.folder().c_str(), "tmpfs", 0, "size=1m") == 0;
+    struct Disk {
+        const char* name;
+        std::string folder;
+        int64_t limit;
+    };
+    TempDir dir;
+    std::vector<Disk> disks = {{"simulated", dir.folder(), 1 << 20}};
+    if (mounted)
+        disks.push_back({"tmpfs", small.folder(), -1});
+    std::mt19937 noise(7);
+    for (const Disk& disk : disks) {
+        const std::string path = disk.folder + "room.avi";
+        {
+            auto made = media::AviMux::create(path, disk.limit);
+            ASSERT_TRUE(made) << made.error().text;
+            auto& mux = *made;
+            media::FfmpegCompressor ffv1(*media::findEncoder("FFV1 (lossless)"), nullptr);
+            SampleReceiver* video = mux->inputFor(MEDIATYPE_Video, &ffv1);
+            ASSERT_NE(video, nullptr);
+            ASSERT_EQ(video->ReceiveConnection(rgb24(kSide, kSide)), S_OK);
+            ASSERT_EQ(mux->start(), S_OK);
+            MemAllocator allocator;
+            ALLOCATOR_PROPERTIES want{2, kSide * kSide * 3, 4, 16}, got{};
+            ASSERT_EQ(allocator.SetProperties(&want, &got), S_OK);
+            ASSERT_EQ(allocator.Commit(), S_OK);
+            HRESULT hr = S_OK;
+            for (int n = 0; n < 100000 && hr == S_OK; ++n) {
+                SamplePtr sample;
+                ASSERT_EQ(allocator.GetBuffer(&sample), S_OK);
+                uint8_t* p = nullptr;
+                sample->GetPointer(&p);
+                for (int i = 0; i < kSide * kSide * 3; ++i)
+                    p[i] = static_cast<uint8_t>(noise());
+                sample->SetActualDataLength(kSide * kSide * 3);
+                const REFERENCE_TIME start = n * kInterval, end = start + kInterval;
+                sample->SetTime(&start, &end);
+                hr = video->Receive(sample.get());
+            }
+            EXPECT_EQ(hr, E_DISK_FULL) << disk.name;
+            EXPECT_EQ(mux->stop(), E_DISK_FULL) << disk.name;
+        }
+        const AviLayout layout = readAviLayout(path);
+        ASSERT_TRUE(layout.ok) << disk.name;
+        EXPECT_GT(layout.chunks.size(), 500u) << disk.name;
+        EXPECT_EQ(layout.indexEntries, static_cast<int64_t>(layout.chunks.size()))
+            << disk.name << ": the room kept holds the index";
+        EXPECT_EQ(layout.riffEnd, layout.fileSize) << disk.name;
+    }
+    if (mounted)
+        ::umount(small.folder().c_str());
 }
 
 class DirectPath : public ::testing::TestWithParam<const char*> {};
