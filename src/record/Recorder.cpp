@@ -247,15 +247,15 @@ std::string Recorder::updateRecordingStatus() {
     if (graph_ && takeGraphFailure())
         stopRecording();
 
-    statusText_ = settings_.outputFolder.utf8() + recordFileName_ + "\nStopped.";
+    std::string text = settings_.outputFolder.utf8() + recordFileName_ + "\nStopped.";
     if (failure_)
-        statusText_ += " " + failure_.text;
+        text += " " + failure_.text;
     if (!graph_ || !muxSeeking_ || !recorderApp_)
-        return statusText_;
+        return text;
     FILTER_STATE state = State_Stopped;
     graph_->GetState(100, &state);
     if (state != State_Running)
-        return statusText_;
+        return text;
 
     int64_t lastTime = 0;
     recorderApp_->getStatistic(STAT_LAST_TIME, &lastTime);
@@ -265,18 +265,18 @@ std::string Recorder::updateRecordingStatus() {
     int64_t samples = 0;
     recorderApp_->getStatistic(STAT_SAMPLES, &samples);
     const uint32_t now = milliseconds_();
-    statusText_ = formatRecordingStatus(settings_.outputFolder.utf8(), recordFileName_, lastTime, bytes,
-                                        samples, now, statusTime_, statusKiB_);
+    text = formatRecordingStatus(settings_.outputFolder.utf8(), recordFileName_, lastTime, bytes, samples,
+                                 now, statusTime_, statusKiB_);
     // What the usual figures do not show: slots of the grid left empty, and sound trouble.
     int64_t skipped = 0;
     recorderApp_->getStatistic(STAT_SKIPPED, &skipped);
     if (skipped > 0)
-        statusText_ += ", " + std::to_string(skipped) + " empty slots";
+        text += ", " + std::to_string(skipped) + " empty slots";
     AudioCaptureStatus sound;
     if (soundStatus(&sound) && sound.lost)
-        statusText_ += ", sound lost";
+        text += ", sound lost";
     else if (!soundNote_.empty())
-        statusText_ += ", no sound (" + soundNote_ + ")";
+        text += ", no sound (" + soundNote_ + ")";
     if (slotReportTime_ == 0 || now - slotReportTime_ >= 1000) {
         slotReportTime_ = now;
         const int64_t slots = samples + skipped;
@@ -285,7 +285,7 @@ std::string Recorder::updateRecordingStatus() {
                              slots > 0 ? 100.0 * static_cast<double>(skipped) / static_cast<double>(slots)
                                        : 0.0);
     }
-    return statusText_;
+    return text;
 }
 
 } // namespace tavrin::record

@@ -93,7 +93,6 @@ class Recorder : public RecordingControl {
     std::string recordFileName_;
     uint32_t statusTime_ = 0;
     uint32_t statusKiB_ = 0;
-    std::string statusText_;
     base::Error failure_;
 };
 
