@@ -11,8 +11,7 @@ AudioSettingsDialogLogic::AudioSettingsDialogLogic(AudioSettingsDialogView& view
     : view_(view), settings_(settings), platform_(platform) {}
 
 void AudioSettingsDialogLogic::onOpen() {
-    sources_.clear();
-    findDevice(platform_, &sources_, CLSID_AudioInputDeviceCategory, listFriendlyName);
+    sources_ = deviceNames(platform_, CLSID_AudioInputDeviceCategory);
     const bool noInputs = sources_.empty();
     sources_.push_back(kNoSoundItem);
     view_.setSourceItems(sources_);
@@ -24,8 +23,7 @@ void AudioSettingsDialogLogic::onOpen() {
     const int source = findPrefix(sources_, settings_.audioSource.utf8());
     view_.setSourceSelection(source >= 0 ? source : 0);
 
-    compressors_.clear();
-    findDevice(platform_, &compressors_, CLSID_AudioCompressorCategory, listFriendlyName);
+    compressors_ = deviceNames(platform_, CLSID_AudioCompressorCategory);
     sortListItems(compressors_);
     view_.setCompressorItems(compressors_);
     const int compressor = findPrefix(compressors_, settings_.audioCompressor.utf8());
@@ -33,13 +31,8 @@ void AudioSettingsDialogLogic::onOpen() {
 }
 
 void AudioSettingsDialogLogic::onOk() {
-    const int c = view_.compressorSelection();
-    settings_.audioCompressor.assign(c >= 0 && c < static_cast<int>(compressors_.size())
-                                         ? clipUnits(compressors_[c], 127)
-                                         : std::string());
-    const int s = view_.sourceSelection();
-    settings_.audioSource.assign(s >= 0 && s < static_cast<int>(sources_.size()) ? clipUnits(sources_[s], 127)
-                                                                                 : std::string());
+    settings_.audioCompressor.assign(chosenItem(compressors_, view_.compressorSelection()));
+    settings_.audioSource.assign(chosenItem(sources_, view_.sourceSelection()));
 }
 
 } // namespace tavrin::record

@@ -2,6 +2,7 @@
 #include "record/BaseFilter.h"
 
 #include "record/RecordingGraph.h"
+#include "record/SourceStream.h"
 
 namespace tavrin::record {
 
@@ -9,7 +10,7 @@ HRESULT BaseFilter::Stop() {
     std::lock_guard lk(lock_);
     HRESULT result = S_OK;
     if (state_.load() != State_Stopped)
-        for (BaseOutputPin* pin : pins_)
+        for (CSourceStream* pin : pins_)
             if (HRESULT hr = pin->Inactive(); FAILED(hr) && SUCCEEDED(result))
                 result = hr;
     state_.store(State_Stopped);
@@ -19,7 +20,7 @@ HRESULT BaseFilter::Stop() {
 HRESULT BaseFilter::Pause() {
     std::lock_guard lk(lock_);
     if (state_.load() == State_Stopped)
-        for (BaseOutputPin* pin : pins_)
+        for (CSourceStream* pin : pins_)
             if (HRESULT hr = pin->Active(); FAILED(hr))
                 return hr;
     state_.store(State_Paused);

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "base/Error.h"
-#include "record/BaseOutputPin.h"
 #include "record/MediaTypes.h"
 #include "record/ReferenceClock.h"
 
@@ -14,6 +13,7 @@
 
 namespace tavrin::record {
 
+class CSourceStream;
 class RecordingGraph;
 
 enum FILTER_STATE : int32_t { State_Stopped = 0, State_Paused = 1, State_Running = 2 };
@@ -29,7 +29,7 @@ class BaseFilter {
     BaseFilter& operator=(const BaseFilter&) = delete;
 
     int GetPinCount() const { return static_cast<int>(pins_.size()); }
-    BaseOutputPin* GetPin(int n) const { return n >= 0 && n < GetPinCount() ? pins_[n] : nullptr; }
+    CSourceStream* GetPin(int n) const { return n >= 0 && n < GetPinCount() ? pins_[n] : nullptr; }
 
     // Stop makes every pin inactive; Pause (from stopped) makes them active;
     // Run pauses first if needed and records the start time.
@@ -61,7 +61,7 @@ class BaseFilter {
     RecordingGraph* graph_ = nullptr;
     std::string name_;
     GUID clsid_;
-    std::vector<BaseOutputPin*> pins_;
+    std::vector<CSourceStream*> pins_;
 };
 
 // A filter whose pins are source streams (CSourceStream), each with a thread of its own.

@@ -28,6 +28,11 @@ std::string clipUnits(std::string_view text, std::size_t units) {
     return std::string(text.substr(0, i));
 }
 
+std::string chosenItem(const std::vector<std::string>& items, int index) {
+    return index >= 0 && index < static_cast<int>(items.size()) ? clipUnits(items[index], 127)
+                                                                : std::string();
+}
+
 void sortListItems(std::vector<std::string>& items) {
     std::stable_sort(items.begin(), items.end(), [](const std::string& a, const std::string& b) {
         return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),

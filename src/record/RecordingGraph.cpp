@@ -2,6 +2,7 @@
 #include "record/RecordingGraph.h"
 
 #include "record/MediaInterfaces.h"
+#include "record/SourceStream.h"
 
 #include <algorithm>
 
@@ -9,7 +10,7 @@ namespace tavrin::record {
 
 namespace {
 
-bool pinHasCategory(BaseOutputPin* pin, const GUID& category) {
+bool pinHasCategory(CSourceStream* pin, const GUID& category) {
     auto* props = dynamic_cast<IKsPropertySet*>(pin);
     GUID value;
     uint32_t returned = 0;
@@ -19,7 +20,7 @@ bool pinHasCategory(BaseOutputPin* pin, const GUID& category) {
            returned == sizeof value && value == category;
 }
 
-bool pinOffersMajorType(BaseOutputPin* pin, const GUID& majorType) {
+bool pinOffersMajorType(CSourceStream* pin, const GUID& majorType) {
     MediaType type;
     for (int32_t i = 0; pin->GetMediaType(i, &type) == S_OK; ++i)
         if (type.majortype == majorType)
@@ -80,7 +81,7 @@ HRESULT RecordingGraph::RenderStream(const GUID* category, const GUID* majorType
     if (!source || !sink || !majorType)
         return E_POINTER;
     for (int i = 0; i < source->GetPinCount(); ++i) {
-        BaseOutputPin* pin = source->GetPin(i);
+        CSourceStream* pin = source->GetPin(i);
         if (pin->IsConnected() || (category && !pinHasCategory(pin, *category)) ||
             !pinOffersMajorType(pin, *majorType))
             continue;
@@ -90,7 +91,7 @@ HRESULT RecordingGraph::RenderStream(const GUID* category, const GUID* majorType
     return VFW_E_NOT_FOUND;
 }
 
-HRESULT RecordingGraph::ConnectDirect(BaseOutputPin* out, SampleReceiver* in, const MediaType* type) {
+HRESULT RecordingGraph::ConnectDirect(CSourceStream* out, SampleReceiver* in, const MediaType* type) {
     if (!out || !in)
         return E_POINTER;
     return state_ == State_Stopped ? out->Connect(in, type) : VFW_E_NOT_STOPPED;

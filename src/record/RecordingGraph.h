@@ -44,7 +44,7 @@ class RecordingGraph {
     // `intermediate` (if any) to a new input of `sink`.
     HRESULT RenderStream(const GUID* category, const GUID* majorType, BaseFilter* source,
                          BaseFilter* intermediate, RecordingSink* sink);
-    HRESULT ConnectDirect(BaseOutputPin* out, SampleReceiver* in, const MediaType* type);
+    HRESULT ConnectDirect(CSourceStream* out, SampleReceiver* in, const MediaType* type);
 
     HRESULT Run();
     HRESULT Stop();

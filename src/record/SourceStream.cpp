@@ -3,12 +3,14 @@
 
 #include "record/MediaInterfaces.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace tavrin::record {
 
 CSourceStream::CSourceStream(CSource* filter, std::string name, std::string threadName)
-    : BaseOutputPin(filter, std::move(name)), threadName_(std::move(threadName)) {
+    : filter_(filter), lock_(filter->pStateLock()), name_(std::move(name)),
+      threadName_(std::move(threadName)) {
     filter->pins_.push_back(this);
 }
 
@@ -17,13 +19,66 @@ CSourceStream::~CSourceStream() {
     std::erase(filter_->pins_, this);
 }
 
+HRESULT CSourceStream::SetMediaType(const MediaType* type) {
+    if (!type)
+        return E_POINTER;
+    mt_ = *type;
+    return S_OK;
+}
+
+HRESULT CSourceStream::Connect(SampleReceiver* receiver, const MediaType* type) {
+    if (!receiver)
+        return E_POINTER;
+    std::lock_guard lk(*lock_);
+    if (connected_)
+        return VFW_E_ALREADY_CONNECTED;
+    if (!filter_->IsStopped())
+        return VFW_E_NOT_STOPPED;
+    auto attempt = [&](const MediaType& candidate) -> HRESULT {
+        if (CheckMediaType(&candidate) != S_OK)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        HRESULT hr = SetMediaType(&candidate);
+        ALLOCATOR_PROPERTIES props{};
+        receiver->GetAllocatorRequirements(&props);
+        props.cbAlign = std::max(props.cbAlign, 1);
+        auto allocator = std::make_shared<MemAllocator>();
+        if (SUCCEEDED(hr))
+            hr = DecideBufferSize(allocator.get(), &props);
+        if (SUCCEEDED(hr))
+            hr = receiver->ReceiveConnection(mt_);
+        if (FAILED(hr)) {
+            mt_ = MediaType{};
+            return hr;
+        }
+        allocator_ = std::move(allocator);
+        connected_ = receiver;
+        return S_OK;
+    };
+    if (type)
+        return attempt(*type);
+    MediaType candidate;
+    for (int32_t i = 0; GetMediaType(i, &candidate) == S_OK; ++i)
+        if (SUCCEEDED(attempt(candidate)))
+            return S_OK;
+    return VFW_E_NO_ACCEPTABLE_TYPES;
+}
+
+void CSourceStream::Disconnect() {
+    std::lock_guard lk(*lock_);
+    if (allocator_)
+        allocator_->Decommit();
+    allocator_.reset();
+    connected_ = nullptr;
+    mt_ = MediaType{};
+}
+
 HRESULT CSourceStream::Active() {
     std::lock_guard lk(*lock_);
     if (!IsConnected())
         return S_OK;
     if (worker_.started())
         return S_FALSE;
-    HRESULT hr = BaseOutputPin::Active();
+    HRESULT hr = allocator_->Commit();
     if (FAILED(hr))
         return hr;
     {
@@ -35,7 +90,7 @@ HRESULT CSourceStream::Active() {
     if (!worker_.start(
             threadName_, [this](const base::WorkerControl& c) { ThreadProc(c); },
             [this] { changed_.notify_all(); })) {
-        BaseOutputPin::Inactive();
+        allocator_->Decommit();
         return E_FAIL;
     }
     std::unique_lock state(mutex_);
@@ -44,7 +99,7 @@ HRESULT CSourceStream::Active() {
     state.unlock();
     if (FAILED(hr)) {
         worker_.stop(std::chrono::seconds(5));
-        BaseOutputPin::Inactive();
+        allocator_->Decommit();
     }
     return hr;
 }
@@ -61,7 +116,7 @@ HRESULT CSourceStream::Inactive() {
     }
     stopping_.store(true);
     // Decommitting wakes a thread that waits for a free buffer.
-    HRESULT hr = BaseOutputPin::Inactive();
+    HRESULT hr = allocator_->Decommit();
     worker_.stop(std::chrono::seconds(5));
     return hr;
 }

@@ -28,23 +28,17 @@ void VideoCodecDialogLogic::onOpen() {
 
     view_.setScreens(settings_.recordScreens <= 2 ? settings_.recordScreens : 0);
 
-    items_.clear();
-    findDevice(platform_, &items_, CLSID_VideoCompressorCategory, listFriendlyName);
+    items_ = deviceNames(platform_, CLSID_VideoCompressorCategory);
     sortListItems(items_);
     view_.setCodecItems(items_);
     view_.setCodecSelection(findPrefix(items_, settings_.videoCodec.utf8()));
     onCodecSelected();
 }
 
-std::string VideoCodecDialogLogic::selectedText() const {
-    const int i = view_.codecSelection();
-    return i >= 0 && i < static_cast<int>(items_.size()) ? clipUnits(items_[i], 127) : std::string();
-}
-
 void VideoCodecDialogLogic::onCodecSelected() {
     dialogCodecDialogs_ = nullptr;
     dialogCodec_.reset();
-    const std::string name = selectedText();
+    const std::string name = chosenItem(items_, view_.codecSelection());
     dialogCodec_ = findVideoCompressor(platform_, settings_, name);
     bool configurable = false;
     bool hasAbout = false;
@@ -99,7 +93,7 @@ void VideoCodecDialogLogic::onAbout() {
 
 void VideoCodecDialogLogic::onOk() {
     if (dialogCodec_) {
-        settings_.videoCodec.assign(selectedText());
+        settings_.videoCodec.assign(chosenItem(items_, view_.codecSelection()));
         settings_.videoQuality = view_.qualityPosition() / 100.0;
         settings_.videoCodecSettings.clear();
         settings_.videoCodecSettings.shrink_to_fit();

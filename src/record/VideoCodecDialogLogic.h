@@ -59,7 +59,6 @@ class VideoCodecDialogLogic {
 
   private:
     void showQuality(bool enabled, int position);
-    std::string selectedText() const;
     void closing();
 
     VideoCodecDialogView& view_;

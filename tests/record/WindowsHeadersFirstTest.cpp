@@ -11,7 +11,6 @@
 #include "record/AudioSettingsDialogLogic.h"
 #include "record/AudioTimeline.h"
 #include "record/BaseFilter.h"
-#include "record/BaseOutputPin.h"
 #include "record/CCapturePin.h"
 #include "record/CapturePinCategory.h"
 #include "record/CompressorDialogHost.h"

@@ -141,7 +141,19 @@ struct AudioReader {
         cv.notify_all();
     }
 
-    static base::Result<std::shared_ptr<AudioReader>> start(const AudioDevice& device) {
+    // The one device kept open between recordings, or a newly opened one that takes its place.
+    static base::Result<std::shared_ptr<AudioReader>> acquire(const AudioDevice& device) {
+        auto& kept = keptOpen();
+        std::lock_guard lk(kept.mutex);
+        if (kept.reader && kept.reader->device.inputFormat == device.inputFormat &&
+            kept.reader->device.deviceName == device.deviceName) {
+            std::lock_guard rl(kept.reader->mutex);
+            if (!kept.reader->finished) {
+                kept.reader->idleSince = Steady::now();
+                return kept.reader;
+            }
+        }
+        kept.close();
         auto input = openInput(device);
         if (!input)
             return input.error();
@@ -156,61 +168,33 @@ struct AudioReader {
             avformat_close_input(&reader->input);
             return base::Error{EAGAIN, "no thread could be started"};
         }
+        kept.reader = reader;
         return reader;
     }
 
-    // Stops the thread; one that does not answer within two seconds (a sound server
-    // that hangs) is named and left running, its reader kept until the process ends.
-    static void shutDown(std::shared_ptr<AudioReader> reader) {
-        if (reader->worker.stop(std::chrono::seconds(2)))
-            return;
-        static auto* leftBehind = new std::vector<std::shared_ptr<AudioReader>>; // never freed: see above
-        static std::mutex leftBehindLock;
-        std::lock_guard lk(leftBehindLock);
-        leftBehind->push_back(std::move(reader));
-    }
-};
-
-namespace {
-
-// The one device kept open between recordings.
-class WarmDevices {
-  public:
-    static WarmDevices& instance() {
-        static WarmDevices devices;
-        return devices;
-    }
-    ~WarmDevices() { closeAll(); }
-
-    base::Result<std::shared_ptr<AudioReader>> acquire(const AudioDevice& device) {
-        std::lock_guard lk(mutex_);
-        if (reader_ && reader_->device.inputFormat == device.inputFormat &&
-            reader_->device.deviceName == device.deviceName) {
-            std::lock_guard rl(reader_->mutex);
-            if (!reader_->finished) {
-                reader_->idleSince = Steady::now();
-                return reader_;
-            }
+    struct Kept {
+        std::mutex mutex;
+        std::shared_ptr<AudioReader> reader;
+        ~Kept() {
+            std::lock_guard lk(mutex);
+            close();
         }
-        if (reader_)
-            AudioReader::shutDown(std::move(reader_));
-        auto started = AudioReader::start(device);
-        reader_ = started ? *started : nullptr;
-        return started;
+        // Stops the thread; one that does not answer within two seconds (a sound server
+        // that hangs) is named and left running, its reader kept until the process ends.
+        void close() {
+            if (!reader || reader->worker.stop(std::chrono::seconds(2))) {
+                reader.reset();
+                return;
+            }
+            static auto* leftBehind = new std::vector<std::shared_ptr<AudioReader>>; // never freed: see above
+            leftBehind->push_back(std::move(reader));
+        }
+    };
+    static Kept& keptOpen() {
+        static Kept kept;
+        return kept;
     }
-
-    void closeAll() {
-        std::lock_guard lk(mutex_);
-        if (reader_)
-            AudioReader::shutDown(std::move(reader_));
-    }
-
-  private:
-    std::mutex mutex_;
-    std::shared_ptr<AudioReader> reader_;
 };
-
-} // namespace
 
 AudioCapturePin::AudioCapturePin(AudioCaptureFilter* filter)
     : CSourceStream(filter, "Capture", "tavrin-sound"), owner_(filter) {}
@@ -270,14 +254,9 @@ HRESULT AudioCapturePin::OnThreadCreate() {
 
 HRESULT AudioCapturePin::OnThreadStartPlay() {
     timeline_ = AudioTimeline(kSampleRate, kJitter);
-    pendingSilence_ = 0;
-    pending_.clear();
-    pendingOffset_ = 0;
+    placed_.clear();
     emitted_ = 0;
-    {
-        std::lock_guard lk(drainMutex_);
-        delivered_ = 0;
-    }
+    delivered_.store(0);
     lossReported_ = false;
     compensating_ = false;
     swr_free(&swr_);
@@ -305,12 +284,11 @@ HRESULT AudioCapturePin::OnThreadDestroy() {
 }
 
 void AudioCapturePin::convert(const uint8_t* data, int64_t samples, int64_t stretch) {
-    pending_.clear();
-    pendingOffset_ = 0;
     if (samples <= 0)
         return;
+    const std::size_t at = placed_.size();
     if (!swr_) {
-        pending_.assign(data, data + samples * kBlockAlign);
+        placed_.insert(placed_.end(), data, data + samples * kBlockAlign);
         timeline_.advance(samples);
         return;
     }
@@ -321,11 +299,11 @@ void AudioCapturePin::convert(const uint8_t* data, int64_t samples, int64_t stre
         compensating_ = stretch != 0;
     }
     const int capacity = static_cast<int>(samples + std::abs(stretch) + 256);
-    pending_.resize(static_cast<std::size_t>(capacity) * kBlockAlign);
-    uint8_t* out = pending_.data();
+    placed_.resize(at + static_cast<std::size_t>(capacity) * kBlockAlign);
+    uint8_t* out = placed_.data() + at;
     const uint8_t* in = data;
     const int got = swr_convert(swr_, &out, capacity, &in, static_cast<int>(samples));
-    pending_.resize(got > 0 ? static_cast<std::size_t>(got) * kBlockAlign : 0);
+    placed_.resize(at + (got > 0 ? static_cast<std::size_t>(got) * kBlockAlign : 0));
     timeline_.advance(std::max(got, 0));
 }
 
@@ -343,43 +321,17 @@ AudioCaptureStatus AudioCapturePin::status() const {
 
 void AudioCapturePin::drainTo(REFERENCE_TIME end, Steady::time_point deadline) {
     const int64_t wanted = AudioTimeline(kSampleRate).samplesAt(end);
-    std::unique_lock lk(drainMutex_);
-    drained_.wait_until(lk, deadline, [&] { return delivered_ >= wanted; });
+    while (delivered_.load() < wanted && Steady::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
     if (!sample)
         return E_POINTER;
-    {
-        // The previous sample has been delivered by the time the next one is asked for.
-        std::lock_guard lk(drainMutex_);
-        delivered_ = emitted_;
-    }
-    drained_.notify_all();
-    uint8_t* dst = nullptr;
-    sample->GetPointer(&dst);
-    const int64_t capacity = sample->GetSize() / kBlockAlign;
-    int64_t filled = 0;
+    // The previous sample has been delivered by the time the next one is asked for.
+    delivered_.store(emitted_);
 
-    for (;;) {
-        // What has been placed goes out first: silence, then sound.
-        if (pendingSilence_ > 0) {
-            const int64_t n = std::min(pendingSilence_, capacity - filled);
-            std::memset(dst + filled * kBlockAlign, 0, static_cast<std::size_t>(n * kBlockAlign));
-            filled += n;
-            pendingSilence_ -= n;
-        }
-        if (pendingSilence_ == 0 && pendingOffset_ < pending_.size()) {
-            const int64_t n =
-                std::min<int64_t>((pending_.size() - pendingOffset_) / kBlockAlign, capacity - filled);
-            std::memcpy(dst + filled * kBlockAlign, pending_.data() + pendingOffset_,
-                        static_cast<std::size_t>(n * kBlockAlign));
-            filled += n;
-            pendingOffset_ += static_cast<std::size_t>(n * kBlockAlign);
-        }
-        if (filled > 0)
-            break;
-
+    while (placed_.empty()) {
         if (owner_->state() != State_Running) {
             // Sound stays queued until the clock has started, so that it can be placed.
             if (stopping())
@@ -414,7 +366,7 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
                 now - std::chrono::duration_cast<std::chrono::nanoseconds>(age).count() / 100;
             const int64_t samples = static_cast<int64_t>(packet.bytes.size() / kBlockAlign);
             const auto place = timeline_.place(samples, arrival);
-            pendingSilence_ += place.silence;
+            placed_.resize(placed_.size() + static_cast<std::size_t>(place.silence * kBlockAlign));
             convert(packet.bytes.data() + place.skip * kBlockAlign, samples - place.skip, place.stretch);
             publishStatus(lost);
             continue;
@@ -427,17 +379,22 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
         // A source that has paused or gone: silence keeps the sound level with the clock.
         REFERENCE_TIME now = 0;
         if (SUCCEEDED(owner_->StreamTime(now)))
-            pendingSilence_ += timeline_.silenceOwed(now);
+            placed_.resize(placed_.size() +
+                           static_cast<std::size_t>(timeline_.silenceOwed(now) * kBlockAlign));
         publishStatus(lost || timeline_.inGap());
-        if (pendingSilence_ > 0)
-            continue;
-        if (stopping())
+        if (placed_.empty() && stopping())
             break; // the graph is stopping: hand back an empty sample
     }
 
-    sample->SetActualDataLength(static_cast<int32_t>(filled * kBlockAlign));
+    // What does not fit stays placed for the next sample.
+    uint8_t* dst = nullptr;
+    sample->GetPointer(&dst);
+    const auto bytes = std::min<std::size_t>(placed_.size(), sample->GetSize() / kBlockAlign * kBlockAlign);
+    std::memcpy(dst, placed_.data(), bytes);
+    placed_.erase(placed_.begin(), placed_.begin() + static_cast<std::ptrdiff_t>(bytes));
+    sample->SetActualDataLength(static_cast<int32_t>(bytes));
     const REFERENCE_TIME start = emitted_ * UNITS / kSampleRate;
-    emitted_ += filled;
+    emitted_ += static_cast<int64_t>(bytes) / kBlockAlign;
     const REFERENCE_TIME end = emitted_ * UNITS / kSampleRate;
     sample->SetTime(&start, &end);
     sample->SetSyncPoint(true);
@@ -447,7 +404,7 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
 AudioCaptureFilter::AudioCaptureFilter(AudioDevice device) : device_(std::move(device)) {
     pin = new AudioCapturePin(this);
     // Opened now, while the graph is built, so that it is delivering when the clock starts.
-    opened_ = WarmDevices::instance().acquire(device_);
+    opened_ = AudioReader::acquire(device_);
 }
 
 AudioCaptureFilter::~AudioCaptureFilter() {
@@ -457,7 +414,7 @@ AudioCaptureFilter::~AudioCaptureFilter() {
 
 base::Result<std::shared_ptr<AudioReader>> AudioCaptureFilter::reader() {
     if (!opened_)
-        opened_ = WarmDevices::instance().acquire(device_);
+        opened_ = AudioReader::acquire(device_);
     return opened_;
 }
 
@@ -481,7 +438,9 @@ HRESULT AudioCaptureFilter::GetCaptureStatus(AudioCaptureStatus* status) {
 }
 
 void AudioCaptureFilter::closeIdleDevices() {
-    WarmDevices::instance().closeAll();
+    auto& kept = AudioReader::keptOpen();
+    std::lock_guard lk(kept.mutex);
+    kept.close();
 }
 
 } // namespace tavrin::media

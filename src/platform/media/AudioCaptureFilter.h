@@ -7,9 +7,9 @@
 #include "record/MediaInterfaces.h"
 #include "record/SourceStream.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -64,7 +64,7 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
     record::HRESULT FillBuffer(record::MediaSample* sample) override;
 
   private:
-    // Writes `samples` of sound into pending_, `stretch` samples longer or shorter.
+    // Adds `samples` of sound to placed_, `stretch` samples longer or shorter.
     void convert(const uint8_t* data, int64_t samples, int64_t stretch);
     void publishStatus(bool lost);
 
@@ -73,14 +73,10 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
     record::AudioTimeline timeline_{kSampleRate, kJitter};
     SwrContext* swr_ = nullptr;
     bool compensating_ = false;
-    int64_t pendingSilence_ = 0;   // samples
-    std::vector<uint8_t> pending_; // sound placed but not yet delivered
-    std::size_t pendingOffset_ = 0;
-    int64_t emitted_ = 0; // samples delivered, for the sample times
+    std::vector<uint8_t> placed_; // silence and sound placed but not yet delivered
+    int64_t emitted_ = 0;         // samples delivered, for the sample times
     bool lossReported_ = false;
-    std::mutex drainMutex_;
-    std::condition_variable drained_;
-    int64_t delivered_ = 0; // samples gone downstream (under drainMutex_)
+    std::atomic<int64_t> delivered_{0}; // samples gone downstream, for the drain at the stop
     mutable std::mutex statusMutex_;
     record::AudioCaptureStatus status_;
 };

@@ -41,9 +41,7 @@ class FakeHost : public CompressorDialogHost {
 };
 
 std::vector<std::string> listNames(MediaPlatform& platform, const GUID& category) {
-    std::vector<std::string> names;
-    findDevice(platform, &names, category, listFriendlyName);
-    return names;
+    return deviceNames(platform, category);
 }
 
 TEST(Compressors, TheDefaultAndALosslessOneAreOfferedWithTheirOwnNames) {
