@@ -256,7 +256,10 @@ HRESULT AudioCapturePin::OnThreadStartPlay() {
     timeline_ = AudioTimeline(kSampleRate, kJitter);
     placed_.clear();
     emitted_ = 0;
-    delivered_.store(0);
+    {
+        std::lock_guard lk(mutex_);
+        delivered_ = 0;
+    }
     lossReported_ = false;
     compensating_ = false;
     swr_free(&swr_);
@@ -308,28 +311,32 @@ void AudioCapturePin::convert(const uint8_t* data, int64_t samples, int64_t stre
 }
 
 void AudioCapturePin::publishStatus(bool lost) {
-    std::lock_guard lk(statusMutex_);
+    std::lock_guard lk(mutex_);
     static_cast<AudioTimeline::Counts&>(status_) = timeline_.counts();
     status_.lost = lost;
     status_.sampleRate = kSampleRate;
 }
 
 AudioCaptureStatus AudioCapturePin::status() const {
-    std::lock_guard lk(statusMutex_);
+    std::lock_guard lk(mutex_);
     return status_;
 }
 
 void AudioCapturePin::drainTo(REFERENCE_TIME end, Steady::time_point deadline) {
     const int64_t wanted = AudioTimeline(kSampleRate).samplesAt(end);
-    while (delivered_.load() < wanted && Steady::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::unique_lock lk(mutex_);
+    drained_.wait_until(lk, deadline, [&] { return delivered_ >= wanted; });
 }
 
 HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
     if (!sample)
         return E_POINTER;
-    // The previous sample has been delivered by the time the next one is asked for.
-    delivered_.store(emitted_);
+    {
+        // The previous sample has been delivered by the time the next one is asked for.
+        std::lock_guard lk(mutex_);
+        delivered_ = emitted_;
+    }
+    drained_.notify_all();
 
     while (placed_.empty()) {
         if (owner_->state() != State_Running) {

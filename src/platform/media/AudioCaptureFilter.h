@@ -7,9 +7,9 @@
 #include "record/MediaInterfaces.h"
 #include "record/SourceStream.h"
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -76,8 +76,10 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
     std::vector<uint8_t> placed_; // silence and sound placed but not yet delivered
     int64_t emitted_ = 0;         // samples delivered, for the sample times
     bool lossReported_ = false;
-    std::atomic<int64_t> delivered_{0}; // samples gone downstream, for the drain at the stop
-    mutable std::mutex statusMutex_;
+    // The status and the delivered count, read by other threads.
+    mutable std::mutex mutex_;
+    std::condition_variable drained_;
+    int64_t delivered_ = 0; // samples gone downstream
     record::AudioCaptureStatus status_;
 };
 
