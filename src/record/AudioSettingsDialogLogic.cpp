@@ -11,7 +11,8 @@ AudioSettingsDialogLogic::AudioSettingsDialogLogic(AudioSettingsDialogView& view
     : view_(view), settings_(settings), platform_(platform) {}
 
 void AudioSettingsDialogLogic::onOpen() {
-    sources_ = deviceNames(platform_, CLSID_AudioInputDeviceCategory);
+    sources_.clear();
+    findDevice(platform_, &sources_, CLSID_AudioInputDeviceCategory, listFriendlyName);
     const bool noInputs = sources_.empty();
     sources_.push_back(kNoSoundItem);
     view_.setSourceItems(sources_);
@@ -23,7 +24,8 @@ void AudioSettingsDialogLogic::onOpen() {
     const int source = findPrefix(sources_, settings_.audioSource.utf8());
     view_.setSourceSelection(source >= 0 ? source : 0);
 
-    compressors_ = deviceNames(platform_, CLSID_AudioCompressorCategory);
+    compressors_.clear();
+    findDevice(platform_, &compressors_, CLSID_AudioCompressorCategory, listFriendlyName);
     sortListItems(compressors_);
     view_.setCompressorItems(compressors_);
     const int compressor = findPrefix(compressors_, settings_.audioCompressor.utf8());

@@ -3,40 +3,37 @@
 
 namespace tavrin::record {
 
-namespace {
-
-std::vector<DeviceMoniker> namedDevices(MediaPlatform& platform, const GUID& category) {
+std::shared_ptr<BaseFilter> findDevice(MediaPlatform& platform, void* context, const GUID& category,
+                                       DeviceChooser chooser) {
     std::vector<DeviceMoniker> devices;
     if (platform.CreateClassEnumerator(category, &devices) != S_OK)
-        return {};
-    std::erase_if(devices, [](const DeviceMoniker& moniker) { return !moniker.friendlyName; });
-    return devices;
-}
-
-} // namespace
-
-std::vector<std::string> deviceNames(MediaPlatform& platform, const GUID& category) {
-    std::vector<std::string> names;
-    for (const DeviceMoniker& moniker : namedDevices(platform, category))
-        names.push_back(*moniker.friendlyName);
-    return names;
-}
-
-std::shared_ptr<BaseFilter> findDevice(MediaPlatform& platform, const GUID& category,
-                                       const std::string& name) {
-    for (const DeviceMoniker& moniker : namedDevices(platform, category))
-        if (*moniker.friendlyName == name && moniker.bind)
-            if (auto filter = moniker.bind())
-                return filter;
+        return nullptr;
+    for (const DeviceMoniker& moniker : devices) {
+        if (!moniker.friendlyName)
+            continue;
+        if (auto filter = chooser(moniker, *moniker.friendlyName, context))
+            return filter;
+    }
     return nullptr;
 }
 
-std::shared_ptr<BaseFilter> firstDevice(MediaPlatform& platform, const GUID& category) {
+std::shared_ptr<BaseFilter> matchFriendlyName(const DeviceMoniker& moniker, const std::string& friendlyName,
+                                              void* context) {
+    const auto* wanted = static_cast<const std::string*>(context);
+    if (!wanted || friendlyName != *wanted || !moniker.bind)
+        return nullptr;
+    return moniker.bind();
+}
+
+std::shared_ptr<BaseFilter> takeFirstDevice(const DeviceMoniker& moniker, const std::string&, void*) {
     // A dummy device would record nothing real; the user must name it to get it.
-    for (const DeviceMoniker& moniker : namedDevices(platform, category))
-        if (moniker.bind && !moniker.dummy)
-            if (auto filter = moniker.bind())
-                return filter;
+    return moniker.bind && !moniker.dummy ? moniker.bind() : nullptr;
+}
+
+std::shared_ptr<BaseFilter> listFriendlyName(const DeviceMoniker&, const std::string& friendlyName,
+                                             void* context) {
+    if (auto* list = static_cast<std::vector<std::string>*>(context))
+        list->push_back(friendlyName);
     return nullptr;
 }
 

@@ -10,14 +10,22 @@
 
 namespace tavrin::record {
 
-// The devices of a category in the system's order; a device whose name cannot be read is skipped.
+// Decides about one device: a filter ends the walk, null goes on.
+using DeviceChooser = std::shared_ptr<BaseFilter> (*)(const DeviceMoniker& moniker,
+                                                      const std::string& friendlyName, void* context);
 
-// The names of every device.
-std::vector<std::string> deviceNames(MediaPlatform& platform, const GUID& category);
-// The first device named exactly `name` whose filter can be made, or null.
-std::shared_ptr<BaseFilter> findDevice(MediaPlatform& platform, const GUID& category,
-                                       const std::string& name);
-// The first device that is not a dummy and whose filter can be made, or null.
-std::shared_ptr<BaseFilter> firstDevice(MediaPlatform& platform, const GUID& category);
+// Walks the devices of `category` in the system's order until the chooser returns a filter.
+std::shared_ptr<BaseFilter> findDevice(MediaPlatform& platform, void* context, const GUID& category,
+                                       DeviceChooser chooser);
+
+// context: const std::string*; binds the device whose name equals it exactly.
+std::shared_ptr<BaseFilter> matchFriendlyName(const DeviceMoniker& moniker, const std::string& friendlyName,
+                                              void* context);
+// Binds the first device that is not a dummy.
+std::shared_ptr<BaseFilter> takeFirstDevice(const DeviceMoniker& moniker, const std::string& friendlyName,
+                                            void* context);
+// context: std::vector<std::string>*; appends every name and binds nothing.
+std::shared_ptr<BaseFilter> listFriendlyName(const DeviceMoniker& moniker, const std::string& friendlyName,
+                                             void* context);
 
 } // namespace tavrin::record

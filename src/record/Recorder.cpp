@@ -34,7 +34,9 @@ uint32_t firstFourBytes(const std::vector<uint8_t>& blob) {
 
 std::shared_ptr<BaseFilter> findVideoCompressor(MediaPlatform& platform, const base::Settings& settings,
                                                 const std::string& name) {
-    std::shared_ptr<BaseFilter> filter = findDevice(platform, CLSID_VideoCompressorCategory, name);
+    std::string wanted = name;
+    std::shared_ptr<BaseFilter> filter =
+        findDevice(platform, &wanted, CLSID_VideoCompressorCategory, matchFriendlyName);
     if (!filter)
         return nullptr;
     if (name == settings.videoCodec.utf8()) {
@@ -105,11 +107,11 @@ bool Recorder::failStart(const std::string& why) {
 }
 
 bool Recorder::takeGraphFailure() {
-    if (!graph_)
+    if (!captureBuilder_)
         return false;
     bool failed = false;
     GraphEvent event;
-    while (graph_->GetEvent(&event)) {
+    while (captureBuilder_->GetEvent(&event)) {
         if (event.code == EC_ERRORABORT && !failed) {
             failure_ = event.error; // the first failure is the cause
             failed = true;
@@ -122,7 +124,8 @@ std::string Recorder::missingSoundNote() {
     // A saved name that no device has is how the user turns sound off, unless it names a
     // device that was there and is gone (the list may show why).
     const std::string source = settings_.audioSource.utf8();
-    const bool noInputs = deviceNames(platform_, CLSID_AudioInputDeviceCategory).empty();
+    std::vector<std::string> names;
+    findDevice(platform_, &names, CLSID_AudioInputDeviceCategory, listFriendlyName);
     const std::string problem = platform_.soundProblem();
     if (source.empty())
         return problem.empty() ? "no sound input was found" : problem;
@@ -130,7 +133,7 @@ std::string Recorder::missingSoundNote() {
         return {};
     if (!problem.empty())
         return problem;
-    return noInputs ? "no sound input was found" : "\"" + source + "\" is not connected";
+    return names.empty() ? "no sound input was found" : "\"" + source + "\" is not connected";
 }
 
 bool Recorder::startRecording(const std::string& fileName) {
@@ -143,11 +146,12 @@ bool Recorder::startRecording(const std::string& fileName) {
     recordFileName_ = clipUnits(fileName, kMaxFileNameUnits);
 
     auto graph = std::make_shared<RecordingGraph>(&platform_, clock_);
-    graph_ = graph;
+    RecordingGraph* builder = graph.get();
+    captureBuilder_ = graph;
 
     const std::string path = settings_.outputFolder.utf8() + recordFileName_;
     std::shared_ptr<RecordingSink> mux;
-    if (const base::Error error = graph->SetOutputFileName(MEDIASUBTYPE_Avi, path, &mux))
+    if (const base::Error error = builder->SetOutputFileName(MEDIASUBTYPE_Avi, path, &mux))
         return failStart(error.text);
     muxSeeking_ = mux;
 
@@ -172,20 +176,22 @@ bool Recorder::startRecording(const std::string& fileName) {
     }
     if (FAILED(graph->AddFilter(compressor, "videoCompressor")))
         return failStart("The video compressor could not be added.");
-    if (FAILED(graph->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.get(), compressor.get(),
-                                   mux.get())))
+    if (FAILED(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.get(), compressor.get(),
+                                     mux.get())))
         return failStart("The video compressor \"" + settings_.videoCodec.utf8() +
                          "\" does not take this picture.");
 
     std::shared_ptr<BaseFilter> audioIn = findSoundInput();
-    std::shared_ptr<BaseFilter> pcm = findDevice(platform_, CLSID_AudioCompressorCategory, "PCM");
+    std::string pcmName = "PCM";
+    std::shared_ptr<BaseFilter> pcm =
+        findDevice(platform_, &pcmName, CLSID_AudioCompressorCategory, matchFriendlyName);
     if (audioIn) {
         if (pcm && FAILED(graph->AddFilter(pcm, "audioCompressor")))
             return failStart("The sound compressor could not be added.");
         if (FAILED(graph->AddFilter(audioIn, "audioSource")))
             return failStart("The sound input could not be added.");
-        if (FAILED(graph->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, audioIn.get(), pcm.get(),
-                                       mux.get())))
+        if (FAILED(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, audioIn.get(), pcm.get(),
+                                         mux.get())))
             return failStart("The sound input could not be connected.");
         if (auto interleaving = query<IConfigInterleaving>(mux))
             interleaving->put_Mode(INTERLEAVE_NONE_BUFFERED);
@@ -199,7 +205,8 @@ bool Recorder::startRecording(const std::string& fileName) {
             base::recordLog.warning("Recording without sound: %s\n", soundNote_.c_str());
     }
 
-    if (FAILED(graph->Run())) {
+    mediaControl_ = graph;
+    if (FAILED(mediaControl_->Run())) {
         base::recordLog.error("pControl->Run() failed\n");
         return failStart("The recording could not start.");
     }
@@ -209,20 +216,23 @@ bool Recorder::startRecording(const std::string& fileName) {
 void Recorder::stopRecording() {
     if (recorderApp_)
         recorderApp_->stop();
-    if (graph_)
-        graph_->Stop(); // nothing to do for a graph that has not run yet
-    if (graph_ && !failure_)
+    if (mediaControl_)
+        mediaControl_->Stop();
+    if (captureBuilder_ && !failure_)
         takeGraphFailure(); // a failure while stopping (the file's last writes) is still news
     recorderApp_.reset();
-    graph_.reset();
+    captureBuilder_.reset();
+    mediaControl_.reset();
     muxSeeking_.reset();
     audioStatus_.reset();
 }
 
 std::shared_ptr<BaseFilter> Recorder::findSoundInput() {
-    if (!settings_.audioSource.empty())
-        return findDevice(platform_, CLSID_AudioInputDeviceCategory, settings_.audioSource.utf8());
-    return firstDevice(platform_, CLSID_AudioInputDeviceCategory);
+    if (!settings_.audioSource.empty()) {
+        std::string wanted = settings_.audioSource.utf8();
+        return findDevice(platform_, &wanted, CLSID_AudioInputDeviceCategory, matchFriendlyName);
+    }
+    return findDevice(platform_, nullptr, CLSID_AudioInputDeviceCategory, takeFirstDevice);
 }
 
 void Recorder::prepareSoundInput() {
@@ -244,18 +254,18 @@ bool Recorder::soundStatus(AudioCaptureStatus* status) const {
 std::string Recorder::updateRecordingStatus() {
     // A filter that failed (a full disk, a lost device) ends the recording; the file
     // keeps what was written, and the status line says why.
-    if (graph_ && takeGraphFailure())
+    if (mediaControl_ && takeGraphFailure())
         stopRecording();
 
-    std::string text = settings_.outputFolder.utf8() + recordFileName_ + "\nStopped.";
+    std::string statusText = settings_.outputFolder.utf8() + recordFileName_ + "\nStopped.";
     if (failure_)
-        text += " " + failure_.text;
-    if (!graph_ || !muxSeeking_ || !recorderApp_)
-        return text;
+        statusText += " " + failure_.text;
+    if (!mediaControl_ || !muxSeeking_ || !recorderApp_)
+        return statusText;
     FILTER_STATE state = State_Stopped;
-    graph_->GetState(100, &state);
+    mediaControl_->GetState(100, &state);
     if (state != State_Running)
-        return text;
+        return statusText;
 
     int64_t lastTime = 0;
     recorderApp_->getStatistic(STAT_LAST_TIME, &lastTime);
@@ -265,18 +275,18 @@ std::string Recorder::updateRecordingStatus() {
     int64_t samples = 0;
     recorderApp_->getStatistic(STAT_SAMPLES, &samples);
     const uint32_t now = milliseconds_();
-    text = formatRecordingStatus(settings_.outputFolder.utf8(), recordFileName_, lastTime, bytes, samples,
-                                 now, statusTime_, statusKiB_);
+    statusText = formatRecordingStatus(settings_.outputFolder.utf8(), recordFileName_, lastTime, bytes,
+                                       samples, now, statusTime_, statusKiB_);
     // What the usual figures do not show: slots of the grid left empty, and sound trouble.
     int64_t skipped = 0;
     recorderApp_->getStatistic(STAT_SKIPPED, &skipped);
     if (skipped > 0)
-        text += ", " + std::to_string(skipped) + " empty slots";
+        statusText += ", " + std::to_string(skipped) + " empty slots";
     AudioCaptureStatus sound;
     if (soundStatus(&sound) && sound.lost)
-        text += ", sound lost";
+        statusText += ", sound lost";
     else if (!soundNote_.empty())
-        text += ", no sound (" + soundNote_ + ")";
+        statusText += ", no sound (" + soundNote_ + ")";
     if (slotReportTime_ == 0 || now - slotReportTime_ >= 1000) {
         slotReportTime_ = now;
         const int64_t slots = samples + skipped;
@@ -285,7 +295,7 @@ std::string Recorder::updateRecordingStatus() {
                              slots > 0 ? 100.0 * static_cast<double>(skipped) / static_cast<double>(slots)
                                        : 0.0);
     }
-    return text;
+    return statusText;
 }
 
 } // namespace tavrin::record

@@ -63,7 +63,7 @@ class Recorder : public RecordingControl {
     // Why the last recording ended or did not start; none when the user stopped it.
     const base::Error& failure() const { return failure_; }
     // The graph of the running recording, or null (for tests and diagnostics).
-    std::shared_ptr<RecordingGraph> graph() const { return graph_; }
+    std::shared_ptr<RecordingGraph> graph() const { return captureBuilder_; }
     // What the sound input has done so far; false when the recording has no sound.
     bool soundStatus(AudioCaptureStatus* status) const;
     // Why the running recording has no sound although the user did not turn it off; empty otherwise.
@@ -84,7 +84,8 @@ class Recorder : public RecordingControl {
     std::function<uint32_t()> milliseconds_;
 
     // The recording state: all none while idle.
-    std::shared_ptr<RecordingGraph> graph_;
+    std::shared_ptr<RecordingGraph> captureBuilder_; // the graph and its builder in one
+    std::shared_ptr<RecordingGraph> mediaControl_;   // the same graph, once it is to run
     std::shared_ptr<IMediaSeeking> muxSeeking_;
     std::shared_ptr<ITavrinCaptureApp> recorderApp_;
     std::shared_ptr<IAudioCaptureStatus> audioStatus_;

@@ -28,7 +28,8 @@ void VideoCodecDialogLogic::onOpen() {
 
     view_.setScreens(settings_.recordScreens <= 2 ? settings_.recordScreens : 0);
 
-    items_ = deviceNames(platform_, CLSID_VideoCompressorCategory);
+    items_.clear();
+    findDevice(platform_, &items_, CLSID_VideoCompressorCategory, listFriendlyName);
     sortListItems(items_);
     view_.setCodecItems(items_);
     view_.setCodecSelection(findPrefix(items_, settings_.videoCodec.utf8()));

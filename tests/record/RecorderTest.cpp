@@ -427,9 +427,10 @@ TEST_F(RecorderTest, DeviceWithoutANameIsSkipped) {
         platform.categories.begin(),
         {CLSID_AudioInputDeviceCategory,
          {{"", [] { return std::make_shared<tavrin::testing::FakeAudioSource>("nameless"); }}}});
-    EXPECT_EQ(deviceNames(platform, CLSID_AudioInputDeviceCategory),
-              (std::vector<std::string>{"Mic One", "Mic Two"}));
-    auto first = firstDevice(platform, CLSID_AudioInputDeviceCategory);
+    std::vector<std::string> names;
+    findDevice(platform, &names, CLSID_AudioInputDeviceCategory, listFriendlyName);
+    EXPECT_EQ(names, (std::vector<std::string>{"Mic One", "Mic Two"}));
+    auto first = findDevice(platform, nullptr, CLSID_AudioInputDeviceCategory, takeFirstDevice);
     EXPECT_EQ(dynamic_cast<tavrin::testing::FakeAudioSource*>(first.get())->name, "Mic One");
 }
 

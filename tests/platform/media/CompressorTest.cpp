@@ -41,7 +41,9 @@ class FakeHost : public CompressorDialogHost {
 };
 
 std::vector<std::string> listNames(MediaPlatform& platform, const GUID& category) {
-    return deviceNames(platform, category);
+    std::vector<std::string> names;
+    findDevice(platform, &names, category, listFriendlyName);
+    return names;
 }
 
 TEST(Compressors, TheDefaultAndALosslessOneAreOfferedWithTheirOwnNames) {
