@@ -513,20 +513,24 @@ void EmulatedBus::removeBoardFromBus() {
 }
 
 void EmulatedBus::unplug() {
+    std::lock_guard lk(mutex_);
     board_->setPresent(false);
     removeBoardFromBus();
 }
 
 void EmulatedBus::replug() {
+    std::lock_guard lk(mutex_);
     board_->setPresent(true); // the board's arrival brings it onto the bus
 }
 
 void EmulatedBus::boardArrived() {
+    std::lock_guard lk(mutex_);
     if (!board_->listInterfaces().empty())
         addBoardToBus();
 }
 
 void EmulatedBus::setNoPermission(bool noPermission) {
+    std::lock_guard lk(mutex_);
     noPermission_ = noPermission;
 }
 
@@ -558,6 +562,7 @@ void EmulatedBus::updateReadiness() {
 }
 
 void EmulatedBus::urbFinished(UrbResult result) {
+    std::lock_guard lk(mutex_);
     auto it = clients_.find(result.clientId);
     if (it != clients_.end())
         it->second->finished(result);
@@ -568,6 +573,7 @@ void EmulatedBus::urbFinished(UrbResult result) {
 }
 
 void EmulatedBus::completeStatusReads() {
+    std::lock_guard lk(mutex_);
     static uint32_t counter = 0;
     ++counter;
     for (auto& [id, client] : clients_)
@@ -583,6 +589,7 @@ int EmulatedBus::onStatusTimer(void* self) {
 
 void EmulatedBus::onClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
     auto* bus = static_cast<EmulatedBus*>(self);
+    std::lock_guard lk(bus->mutex_);
     const uint64_t id = bus->nextClientId_++;
     bus->clients_.emplace(id, std::make_unique<EmulatedClient>(*bus, id, client));
     g_signal_connect(client, "notify::connected", G_CALLBACK(&EmulatedBus::onClientNotify), bus);
@@ -593,6 +600,7 @@ void EmulatedBus::onClientNotify(GObject* object, GParamSpec*, void* self) {
     auto* client = reinterpret_cast<UMockdevIoctlClient*>(object);
     if (umockdev_ioctl_client_get_connected(client))
         return;
+    std::lock_guard lk(bus->mutex_);
     for (auto it = bus->clients_.begin(); it != bus->clients_.end(); ++it) {
         if (it->second->client() == client) {
             bus->clients_.erase(it);
@@ -607,6 +615,7 @@ int EmulatedBus::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* 
 }
 
 bool EmulatedBus::handleIoctl(UMockdevIoctlClient* client) {
+    std::lock_guard lk(mutex_);
     EmulatedClient* c = nullptr;
     for (auto& [id, candidate] : clients_)
         if (candidate->client() == client)

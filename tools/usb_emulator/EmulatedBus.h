@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,10 @@ class EmulatedClient;
 // the bus with add and remove uevents. Beside the board sits a device of another
 // shape, which a program must ignore.
 //
-// Runs on the thread of the GLib default main context; all public calls come from it.
+// Its calls come from two threads: the GLib default main context's (faults, the
+// status timer, finished URBs) and umockdev's own (the node's ioctls and clients), so
+// each takes the bus's lock. It is recursive: a replug announces the board's arrival
+// at once on the main context's thread.
 class EmulatedBus {
   public:
     explicit EmulatedBus(sim::SimulatedBoard::Options options);
@@ -93,6 +97,7 @@ class EmulatedBus {
     uint64_t nextClientId_ = 1;
     std::map<uint64_t, std::unique_ptr<EmulatedClient>> clients_;
     unsigned statusTimer_ = 0;
+    std::recursive_mutex mutex_;
 };
 
 } // namespace tavrin::emulator
