@@ -310,12 +310,13 @@ HRESULT FfmpegCompressor::SetState(const void* state, int32_t size) {
         return E_INVALIDARG;
     }
     // The state names every option that differs from the library's default.
-    if (privateOptions())
-        av_opt_set_defaults(privateOptions());
+    void* priv = privateOptions();
+    if (priv)
+        av_opt_set_defaults(priv);
     const AVDictionaryEntry* e = nullptr;
     int refused = 0;
-    while (privateOptions() && (e = av_dict_get(dict, "", e, AV_DICT_IGNORE_SUFFIX)))
-        if (av_opt_set(privateOptions(), e->key, e->value, 0) < 0)
+    while (priv && (e = av_dict_get(dict, "", e, AV_DICT_IGNORE_SUFFIX)))
+        if (av_opt_set(priv, e->key, e->value, 0) < 0)
             ++refused;
     av_dict_free(&dict);
     if (refused)

@@ -61,6 +61,19 @@ std::unique_ptr<media::AviMux> openMux(const std::string& path) {
     return mux ? std::move(*mux) : nullptr;
 }
 
+// Connects a picture input of `mux` through `encoder` and starts the file, with a
+// committed allocator for pictures of that size, as the capture pin does.
+void startPictures(media::AviMux& mux, media::FfmpegCompressor& encoder, int width, int height,
+                   MemAllocator& allocator, SampleReceiver*& video) {
+    video = mux.inputFor(MEDIATYPE_Video, &encoder);
+    ASSERT_NE(video, nullptr);
+    ASSERT_EQ(video->ReceiveConnection(rgb24(width, height)), S_OK);
+    ASSERT_EQ(mux.start(), S_OK);
+    ALLOCATOR_PROPERTIES want{2, width * height * 3, 4, 16}, got{};
+    ASSERT_EQ(allocator.SetProperties(&want, &got), S_OK);
+    ASSERT_EQ(allocator.Commit(), S_OK);
+}
+
 bool available(const std::string& name) {
     for (const media::EncoderInfo* info : media::availableEncoders())
         if (info->friendlyName == name)
@@ -118,14 +131,9 @@ TEST(RecordingSink, AFullDiskStillHasTheRoomKeptForTheIndex) {
             ASSERT_TRUE(made) << made.error().text;
             auto& mux = *made;
             media::FfmpegCompressor ffv1(*media::findEncoder("FFV1 (lossless)"), nullptr);
-            SampleReceiver* video = mux->inputFor(MEDIATYPE_Video, &ffv1);
-            ASSERT_NE(video, nullptr);
-            ASSERT_EQ(video->ReceiveConnection(rgb24(kSide, kSide)), S_OK);
-            ASSERT_EQ(mux->start(), S_OK);
             MemAllocator allocator;
-            ALLOCATOR_PROPERTIES want{2, kSide * kSide * 3, 4, 16}, got{};
-            ASSERT_EQ(allocator.SetProperties(&want, &got), S_OK);
-            ASSERT_EQ(allocator.Commit(), S_OK);
+            SampleReceiver* video = nullptr;
+            ASSERT_NO_FATAL_FAILURE(startPictures(*mux, ffv1, kSide, kSide, allocator, video));
             HRESULT hr = S_OK;
             for (int n = 0; n < 100000 && hr == S_OK; ++n) {
                 SamplePtr sample;
@@ -167,15 +175,9 @@ TEST_P(DirectPath, EveryPictureReachesTheFileAndAStopFlushesTheEncoder) {
     auto mux = openMux(path);
     ASSERT_TRUE(mux);
     media::FfmpegCompressor compressor(*media::findEncoder(GetParam()), nullptr);
-    SampleReceiver* video = mux->inputFor(MEDIATYPE_Video, &compressor);
-    ASSERT_NE(video, nullptr);
-    ASSERT_EQ(video->ReceiveConnection(rgb24(kWidth, kHeight)), S_OK);
-    ASSERT_EQ(mux->start(), S_OK);
-
     MemAllocator allocator;
-    ALLOCATOR_PROPERTIES want{2, kWidth * kHeight * 3, 4, 16}, got{};
-    ASSERT_EQ(allocator.SetProperties(&want, &got), S_OK);
-    ASSERT_EQ(allocator.Commit(), S_OK);
+    SampleReceiver* video = nullptr;
+    ASSERT_NO_FATAL_FAILURE(startPictures(*mux, compressor, kWidth, kHeight, allocator, video));
     constexpr int kPictures = 30;
     const std::size_t row = kWidth * 3;
     for (int n = 0; n < kPictures; ++n) {
