@@ -65,18 +65,14 @@ bool inRanges(const KeyFrameRanges& ranges, int64_t n) {
 // Little-endian bytes of a header or an index, built in memory.
 struct Bytes {
     std::vector<uint8_t> b;
-    void u8(uint32_t v) { b.push_back(static_cast<uint8_t>(v)); }
-    void u16(uint32_t v) {
-        u8(v);
-        u8(v >> 8);
+    // `v` in `n` bytes.
+    void put(uint64_t v, int n = 4) {
+        for (int i = 0; i < n; ++i)
+            b.push_back(static_cast<uint8_t>(v >> (8 * i)));
     }
-    void u32(uint32_t v) {
-        u16(v & 0xFFFF);
-        u16(v >> 16);
-    }
-    void u64(uint64_t v) {
-        u32(static_cast<uint32_t>(v));
-        u32(static_cast<uint32_t>(v >> 32));
+    void u32(std::initializer_list<uint32_t> fields) {
+        for (uint32_t v : fields)
+            put(v);
     }
     void tag(const std::string& t) { b.insert(b.end(), t.begin(), t.begin() + 4); }
     void zeros(std::size_t n) { b.resize(b.size() + n, 0); }
@@ -85,7 +81,7 @@ struct Bytes {
     int64_t begin(const std::string& t, const char* list = nullptr) {
         const int64_t start = at();
         tag(t);
-        u32(0);
+        put(0);
         if (list)
             tag(list);
         return start;
@@ -94,7 +90,7 @@ struct Bytes {
         const auto size = static_cast<uint32_t>(at() - start - 8);
         put32(b.data() + start + 4, size);
         if (size & 1)
-            u8(0);
+            put(0, 1);
     }
 };
 
@@ -106,26 +102,12 @@ AviFile::AviFile(int fd, int64_t limit, int64_t riffSize) : fd_(fd), limit_(limi
 }
 
 bool AviFile::read(int64_t offset, void* data, std::size_t size) const {
-    if (fd_ < 0 || offset < 0 || offset + static_cast<int64_t>(size) > size_.load())
-        return false;
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd_, static_cast<uint8_t*>(data) + done, size - done,
-                                  offset + static_cast<int64_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    // A regular file gives all that it holds at once.
+    return offset >= 0 && offset + static_cast<int64_t>(size) <= size_.load() &&
+           ::pread(fd_, data, size, offset) == static_cast<ssize_t>(size);
 }
 
 bool AviFile::write(int64_t offset, const void* data, std::size_t size) {
-    if (fd_ < 0 || offset < 0) {
-        errno = EBADF;
-        return false;
-    }
     if (limit_ >= 0 && offset + static_cast<int64_t>(size) > limit_) {
         errno = ENOSPC;
         return false;
@@ -163,16 +145,14 @@ bool AviFile::writeHeader(const std::vector<AviStreamFormat>& formats, uint32_t 
     const int64_t riff = h.begin("RIFF", "AVI ");
     const int64_t hdrl = h.begin("LIST", "hdrl");
     const int64_t avih = h.begin("avih");
-    h.u32(microSecPerFrame);
-    h.zeros(8); // dwMaxBytesPerSec, dwPaddingGranularity
-    h.u32(kAviFlags);
+    const bool hasVideo = video != formats.end();
+    // dwMicroSecPerFrame, dwMaxBytesPerSec, dwPaddingGranularity, dwFlags
+    h.u32({microSecPerFrame, 0, 0, kAviFlags});
     avihFrames_ = h.at();
-    h.zeros(8); // dwTotalFrames, dwInitialFrames
-    h.u32(static_cast<uint32_t>(formats.size()));
-    h.u32(bufferSize);
-    h.u32(video != formats.end() ? video->width : 0);
-    h.u32(video != formats.end() ? video->height : 0);
-    h.zeros(16);
+    // dwTotalFrames, dwInitialFrames, dwStreams, dwSuggestedBufferSize, dwWidth, dwHeight, dwReserved
+    h.u32({0, 0, static_cast<uint32_t>(formats.size()), bufferSize,
+           hasVideo ? static_cast<uint32_t>(video->width) : 0,
+           hasVideo ? static_cast<uint32_t>(video->height) : 0, 0, 0, 0, 0});
     h.end(avih);
     streams_.clear();
     for (std::size_t i = 0; i < formats.size(); ++i) {
@@ -183,30 +163,21 @@ bool AviFile::writeHeader(const std::vector<AviStreamFormat>& formats, uint32_t 
         const int64_t strl = h.begin("LIST", "strl");
         const int64_t strh = h.begin("strh");
         h.tag(f.video ? "vids" : "auds");
-        h.u32(f.handler);
-        h.zeros(12); // dwFlags, wPriority, wLanguage, dwInitialFrames
-        h.u32(f.scale);
-        h.u32(f.rate);
-        h.u32(0); // dwStart
+        // fccHandler, dwFlags, wPriority and wLanguage, dwInitialFrames, dwScale, dwRate, dwStart
+        h.u32({f.handler, 0, 0, 0, f.scale, f.rate, 0});
         s.lengthField = h.at();
-        h.u32(0);
-        h.u32(f.bufferSize);
-        h.u32(0xFFFFFFFF); // dwQuality: the default
-        h.u32(f.sampleSize);
-        h.u16(0);
-        h.u16(0);
-        h.u16(static_cast<uint32_t>(f.width));
-        h.u16(static_cast<uint32_t>(f.height));
+        // dwLength, dwSuggestedBufferSize, dwQuality (the default), dwSampleSize
+        h.u32({0, f.bufferSize, 0xFFFFFFFF, f.sampleSize});
+        h.put(0); // rcFrame: left, top, right, bottom
+        h.put(static_cast<uint32_t>(f.width), 2);
+        h.put(static_cast<uint32_t>(f.height), 2);
         h.end(strh);
         const int64_t strf = h.begin("strf");
         h.b.insert(h.b.end(), f.format.begin(), f.format.end());
         h.end(strf);
         // The super index: an entry for each RIFF, written as the RIFF is closed.
         s.superIndex = h.begin("indx");
-        h.u16(4); // wLongsPerEntry
-        h.u8(0);  // bIndexSubType
-        h.u8(0);  // bIndexType: AVI_INDEX_OF_INDEXES
-        h.u32(0); // nEntriesInUse
+        h.u32({4, 0}); // wLongsPerEntry, bIndexSubType and bIndexType (AVI_INDEX_OF_INDEXES); nEntriesInUse
         h.tag(chunkId(i, f.video));
         h.zeros(12 + kSuperIndexEntries * 16);
         h.end(s.superIndex);
@@ -285,21 +256,18 @@ bool AviFile::closeRiff(bool last) {
         const Stream& s = streams_[i];
         Bytes x;
         const int64_t start = x.begin(chunkId(i, s.video, true));
-        x.u16(2); // wLongsPerEntry
-        x.u8(0);  // bIndexSubType
-        x.u8(1);  // bIndexType: AVI_INDEX_OF_CHUNKS
+        x.u32({2 | 1 << 24}); // wLongsPerEntry, bIndexSubType, bIndexType: AVI_INDEX_OF_CHUNKS
         const int64_t count = x.at();
-        x.u32(0);
+        x.put(0); // nEntriesInUse
         x.tag(chunkId(i, s.video));
-        x.u64(static_cast<uint64_t>(base));
-        x.u32(0);
+        x.put(static_cast<uint64_t>(base), 8);
+        x.put(0);
         uint32_t n = 0;
         int64_t duration = 0;
         for (const Entry& e : entries_) {
             if (e.stream != i)
                 continue;
-            x.u32(static_cast<uint32_t>(e.pos + 8 - base));
-            x.u32(e.size | (e.key ? 0 : kNotKeyFrame));
+            x.u32({static_cast<uint32_t>(e.pos + 8 - base), e.size | (e.key ? 0 : kNotKeyFrame)});
             ++n;
             duration += s.video ? 1 : e.size / s.sampleSize;
         }
@@ -317,9 +285,7 @@ bool AviFile::closeRiff(bool last) {
         const int64_t start = x.begin("idx1");
         for (const Entry& e : entries_) {
             x.tag(chunkId(e.stream, streams_[e.stream].video));
-            x.u32(e.key ? kKeyFrameFlag : 0);
-            x.u32(static_cast<uint32_t>(e.pos - base));
-            x.u32(e.size);
+            x.u32({e.key ? kKeyFrameFlag : 0, static_cast<uint32_t>(e.pos - base), e.size});
         }
         x.end(start);
         if (!write(size(), x.b.data(), x.b.size()))
@@ -332,9 +298,8 @@ bool AviFile::closeRiff(bool last) {
         if (indx < 0 || riffs_ >= kSuperIndexEntries)
             continue;
         Bytes x;
-        x.u64(static_cast<uint64_t>(standard[i].first));
-        x.u32(standard[i].second);
-        x.u32(static_cast<uint32_t>(durations[i]));
+        x.put(static_cast<uint64_t>(standard[i].first), 8);
+        x.u32({standard[i].second, static_cast<uint32_t>(durations[i])});
         // In use up to this RIFF's entry: a close cut short by a crash is done again.
         if (!write(indx + 32 + riffs_ * 16, x.b.data(), x.b.size()) ||
             !write32(indx + 12, static_cast<uint32_t>(riffs_ + 1)) || !write(indx, "indx", 4))
