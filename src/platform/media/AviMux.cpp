@@ -163,9 +163,11 @@ HRESULT AviMux::start() {
     }
     if (streams_.empty())
         return VFW_E_NOT_CONNECTED;
-    if (!ensureRoom(static_cast<int64_t>(formats.size()) * 8192 + kIndexMargin) ||
-        !writeHeader(formats, static_cast<uint32_t>(interval / 10))) {
+    if (!ensureRoom(static_cast<int64_t>(formats.size()) * 8192 + kIndexMargin))
+        fail(ENOSPC);
+    else if (!writeHeader(formats, static_cast<uint32_t>(interval / 10)))
         fail(errno);
+    if (failed()) {
         const base::Error error = failure();
         notify(EC_ERRORABORT, error);
         return error.code;
