@@ -199,6 +199,8 @@ HRESULT AviMux::checkFile() {
 }
 
 HRESULT AviMux::writeChunk(Stream& s, const uint8_t* data, int64_t bytes, bool key) {
+    if (!s.video && bytes <= 0)
+        return S_OK;
     if (failed())
         return checkFile();
     // The file grows only while the disk keeps room for its index beyond it.
@@ -206,20 +208,13 @@ HRESULT AviMux::writeChunk(Stream& s, const uint8_t* data, int64_t bytes, bool k
         fail(ENOSPC);
     else if (!AviFile::writeChunk(s.number, data, static_cast<uint32_t>(bytes), key))
         fail(errno);
+    else if (!s.video)
+        s.written += bytes / s.blockAlign;
     return checkFile();
 }
 
 int64_t AviMux::audioLimit(const Stream& s) const {
     return av_rescale(videoEnd_.load(), s.rate, UNITS);
-}
-
-HRESULT AviMux::writeAudio(Stream& s, const uint8_t* data, int64_t bytes) {
-    if (bytes <= 0)
-        return S_OK;
-    const HRESULT hr = writeChunk(s, data, bytes, true);
-    if (SUCCEEDED(hr))
-        s.written += bytes / s.blockAlign;
-    return hr;
 }
 
 HRESULT AviMux::flushAudio() {
@@ -231,7 +226,7 @@ HRESULT AviMux::flushAudio() {
         const int64_t room = (audioLimit(s) - s.written) * s.blockAlign;
         const int64_t overflow = held - av_rescale(kMaxHeldAudio, s.rate, UNITS) * s.blockAlign;
         const int64_t allowed = std::clamp<int64_t>(std::max(room, overflow), 0, held);
-        HRESULT hr = writeAudio(s, heldAudio_.data(), allowed);
+        HRESULT hr = writeChunk(s, heldAudio_.data(), allowed, true);
         if (FAILED(hr))
             return hr;
         heldAudio_.erase(heldAudio_.begin(), heldAudio_.begin() + allowed);
@@ -357,7 +352,7 @@ HRESULT AviMux::stop() {
             const int64_t missing = audioLimit(s) - s.written;
             if (missing > 0) {
                 std::vector<uint8_t> silence(static_cast<std::size_t>(missing * s.blockAlign), 0);
-                writeAudio(s, silence.data(), static_cast<int64_t>(silence.size()));
+                writeChunk(s, silence.data(), static_cast<int64_t>(silence.size()), true);
             }
             // Sound that went out ahead of a stalled picture: the picture's last frame is held.
             const int64_t frames = av_rescale(s.written, UNITS, s.rate) / video->interval;

@@ -79,12 +79,11 @@ class AviMux : public record::RecordingSink,
     // Brings the sizes and counts in the headers up to what is in the file, so that a
     // file cut short (a crash, a power cut) still says how long it is.
     void updateHeaders();
-    // Writes a chunk of `s`; a disk that refuses it ends the recording.
+    // Writes a chunk of `s` (sound: counts its samples); a disk that refuses it ends the recording.
     record::HRESULT writeChunk(Stream& s, const uint8_t* data, int64_t bytes, bool key);
     record::HRESULT receiveAudio(Stream& s, record::MediaSample* sample);
     // Writes held-back sound up to the end of the video, and what has waited too long.
     record::HRESULT flushAudio();
-    record::HRESULT writeAudio(Stream& s, const uint8_t* data, int64_t bytes);
     record::HRESULT checkFile();
     int64_t audioLimit(const Stream& s) const;
 
