@@ -249,9 +249,7 @@ int64_t AviFile::indexRoom() const {
 }
 
 bool AviFile::closeRiff(bool last) {
-    const int64_t base = movi_ + 8;                     // the indexes count from the movi tag
-    std::vector<std::pair<int64_t, uint32_t>> standard; // each stream's index: where, how big
-    std::vector<int64_t> durations;
+    const int64_t base = movi_ + 8; // the indexes count from the movi tag
     for (std::size_t i = 0; i < streams_.size(); ++i) {
         const Stream& s = streams_[i];
         Bytes x;
@@ -273,9 +271,17 @@ bool AviFile::closeRiff(bool last) {
         }
         put32(x.b.data() + count, n);
         x.end(start);
-        standard.emplace_back(size(), static_cast<uint32_t>(x.b.size()));
-        durations.push_back(duration);
+        // Its entry in the stream's super index, in use up to this RIFF's: a close cut
+        // short by a crash is done again.
+        Bytes entry;
+        entry.put(static_cast<uint64_t>(size()), 8);
+        entry.u32({static_cast<uint32_t>(x.b.size()), static_cast<uint32_t>(duration)});
         if (!write(size(), x.b.data(), x.b.size()))
+            return false;
+        if (s.superIndex >= 0 && riffs_ < kSuperIndexEntries &&
+            (!write(s.superIndex + 32 + riffs_ * 16, entry.b.data(), entry.b.size()) ||
+             !write32(s.superIndex + 12, static_cast<uint32_t>(riffs_ + 1)) ||
+             !write(s.superIndex, "indx", 4)))
             return false;
     }
     if (!write32(movi_ + 4, static_cast<uint32_t>(size() - movi_ - 8)))
@@ -293,18 +299,6 @@ bool AviFile::closeRiff(bool last) {
     }
     if (!write32(riff_ + 4, static_cast<uint32_t>(size() - riff_ - 8)))
         return false;
-    for (std::size_t i = 0; i < streams_.size(); ++i) {
-        const int64_t indx = streams_[i].superIndex;
-        if (indx < 0 || riffs_ >= kSuperIndexEntries)
-            continue;
-        Bytes x;
-        x.put(static_cast<uint64_t>(standard[i].first), 8);
-        x.u32({standard[i].second, static_cast<uint32_t>(durations[i])});
-        // In use up to this RIFF's entry: a close cut short by a crash is done again.
-        if (!write(indx + 32 + riffs_ * 16, x.b.data(), x.b.size()) ||
-            !write32(indx + 12, static_cast<uint32_t>(riffs_ + 1)) || !write(indx, "indx", 4))
-            return false;
-    }
     if (riffs_ == 0)
         firstRiffFrames_ = videoLength();
     ++riffs_;
