@@ -2,7 +2,7 @@
 #pragma once
 
 #include "base/Error.h"
-#include "platform/media/AviFinisher.h"
+#include "platform/media/AviFile.h"
 #include "record/MediaInterfaces.h"
 #include "record/RecordingSink.h"
 
@@ -13,28 +13,22 @@
 #include <string>
 #include <vector>
 
-struct AVFormatContext;
-struct AVIOContext;
-struct AVStream;
 struct AVPacket;
 
 namespace tavrin::media {
 
 class FfmpegCompressor;
 
-// The recording sink on Linux: libavformat's AVI muxer (OpenDML past 1 GiB) writing
-// into the file through an AVIOContext of its own. The picture's samples are encoded
-// on the source's thread and the encoder's packets go straight into the file; the
-// sound's samples are written as they are. The header is written at the start, the
-// counts and sizes in it are brought up to date every second (a file cut short still
-// says how long it is), and the index and final sizes are written at the stop. Sound
-// is kept level with the picture: it is never written past the end of the video
-// received so far, and at the end the shorter stream is made up to the length of the
-// longer one.
-// The file counts the bytes that are really in it, and when the disk refuses more
-// (full, gone, or a size limit given for tests) it is kept as far as it got: later
-// writes inside it still happen (libavformat patching its headers), writes past the
-// end are dropped, and the recording stops.
+// The recording sink on Linux: an OpenDML AVI file (AviFile) into which the picture's
+// samples, encoded on the source's thread, go as the encoder's packets, and the
+// sound's samples as they are. The header is written at the start, the counts and
+// sizes in it are brought up to date every second (a file cut short still says how
+// long it is), and the index and final sizes are written at the stop. Sound is kept
+// level with the picture: it is never written past the end of the video received so
+// far, and at the end the shorter stream is made up to the length of the longer one.
+// Room for the index is kept on the disk beyond the file; when the disk refuses more
+// (full, gone, or a size limit given for tests) the recording stops and the file is
+// finished into that room.
 // It writes every packet as it comes (the interleaving the recorder asks for) and has
 // no master stream.
 class AviMux : public record::RecordingSink,
@@ -68,7 +62,9 @@ class AviMux : public record::RecordingSink,
 
         AviMux* mux = nullptr;
         FfmpegCompressor* encoder = nullptr; // video
-        AVStream* st = nullptr;
+        int number = 0;                      // in the file
+        bool connected = false;
+        AviStreamFormat format;
         bool video = false;
         record::REFERENCE_TIME interval = 0; // video: one frame
         int blockAlign = 0;                  // audio: bytes per sample frame
@@ -79,31 +75,18 @@ class AviMux : public record::RecordingSink,
         bool ended = false;
     };
 
-    // Where the counts and sizes sit in the file, found by reading back the header.
-    struct HeaderFields {
-        bool ok = false;
-        AviLayout layout;
-        int64_t riffStart = 0;              // the RIFF being written
-        int64_t moviList = -1;              // its LIST movi
-        uint32_t lastRiffSize = 0xFFFFFFFF; // what we last wrote there (libavformat's "still open")
-    };
-
     AviMux(int fd, std::string path, int64_t diskLimit);
     // Brings the sizes and counts in the headers up to what is in the file, so that a
     // file cut short (a crash, a power cut) still says how long it is.
     void updateHeaders();
+    // Writes a chunk of `s` (sound: counts its samples); a disk that refuses it ends the recording.
+    record::HRESULT writeChunk(Stream& s, const uint8_t* data, int64_t bytes, bool key);
     record::HRESULT receiveAudio(Stream& s, record::MediaSample* sample);
     // Writes held-back sound up to the end of the video, and what has waited too long.
     record::HRESULT flushAudio();
-    record::HRESULT writeAudio(Stream& s, const uint8_t* data, int64_t bytes);
-    // What a write left behind: a disk that refused it, or the muxer's error, ends the recording.
-    record::HRESULT afterWrite(int err);
     record::HRESULT checkFile();
     int64_t audioLimit(const Stream& s) const;
 
-    // The file under libavformat.
-    static int writePacket(void* opaque, uint8_t* buf, int size);
-    static int64_t seek(void* opaque, int64_t offset, int whence);
     bool failed() const { return error_ != 0; }
     void fail(int error);
     // What went wrong and what to do (E_DISK_FULL for a full disk, else E_FAIL).
@@ -115,18 +98,14 @@ class AviMux : public record::RecordingSink,
     void noteKeyFrames();
     // The file is complete: its marker goes.
     void markFinished();
-    // Flushes libavformat's buffer and closes the file.
+    // Closes the file, giving back the room kept beyond it.
     void closeFile();
 
     std::mutex writeMutex_;
-    AVFormatContext* format_ = nullptr;
-    AVPacket* packet_ = nullptr; // each packet written: the encoder's as it is, or the sound
+    AVPacket* packet_ = nullptr; // the encoder's packets, each written as it is
     std::vector<std::unique_ptr<Stream>> streams_;
     std::vector<uint8_t> heldAudio_;
-    KeyFrameRanges keyFrames_;   // video slots written as key frames
-    KeyFrameRanges unnotedKeys_; // those not yet in the file's marker
-    int64_t packets_ = 0;        // chunks written, each needing room in the index
-    HeaderFields fields_;
+    KeyFrameRanges unnotedKeys_; // video slots written as key frames, not yet in the file's marker
     std::chrono::steady_clock::time_point nextHeaderUpdate_{};
     bool headerWritten_ = false;
     bool finished_ = false;
@@ -136,13 +115,7 @@ class AviMux : public record::RecordingSink,
     record::GUID timeFormat_ = record::TIME_FORMAT_MEDIA_TIME;
 
     std::string path_;
-    AVIOContext* io_ = nullptr;
-    int64_t pos_ = 0;     // where libavformat believes it is
-    int64_t logical_ = 0; // the size libavformat believes the file has
-    int error_ = 0;       // the first write error (errno); the file then grows no more
-    // Room kept on the disk beyond the file for its index: the recording counts as
-    // stopped by a full disk while the room is still there.
-    int64_t reserve_ = 0;
+    int error_ = 0;          // the first write error (errno); the file then grows no more
     int64_t allocated_ = 0;  // blocks held for the file (and its index) so far
     bool canReserve_ = true; // the filesystem keeps room ahead of a file
     std::string markerPath_;

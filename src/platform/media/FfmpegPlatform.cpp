@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/media/FfmpegPlatform.h"
 
-#include "platform/media/AviFinisher.h"
+#include "platform/media/AviFile.h"
 #include "platform/media/AviMux.h"
 #include "platform/media/EncoderCatalog.h"
 #include "platform/media/FfmpegCompressor.h"

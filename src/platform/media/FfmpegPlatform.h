@@ -15,7 +15,7 @@ void ensureDevicesRegistered();
 
 // The recording's media library on Linux: libavcodec encoders as the video
 // compressors, "PCM" as the one audio compressor, PulseAudio sources (ALSA when
-// no sound server answers) as audio inputs, and libavformat's AVI writer.
+// no sound server answers) as audio inputs, and our own OpenDML AVI writer.
 class FfmpegPlatform : public record::MediaPlatform {
   public:
     struct Options {

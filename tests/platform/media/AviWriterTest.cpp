@@ -3,6 +3,7 @@
 
 #include "fakes/Eventually.h"
 #include "fakes/FakeControlWindow.h"
+#include "platform/media/AviFile.h"
 #include "platform/media/FfmpegPlatform.h"
 #include "record/Recorder.h"
 
@@ -10,6 +11,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <fstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -229,13 +232,13 @@ TEST(AviWriter, FinishingACutFileKeepsEverythingAndIndexesTheWholeChunks) {
     ASSERT_TRUE(original.ok);
     ASSERT_GT(original.chunks.size(), 20u);
     ASSERT_GT(original.indexEntries, 0);
-    const int64_t moviEnd = original.moviEnd;
+    const int64_t moviEnd = original.chunksEnd; // the indexes follow
     const int64_t lastChunk = moviEnd - 8 - ((original.chunks.back().size + 1) & ~1u);
     struct Cut {
         const char* name;
         int64_t at;
     };
-    const Cut cuts[] = {{"at the end of the movi list", moviEnd},
+    const Cut cuts[] = {{"after the last chunk", moviEnd},
                         {"in a chunk's data", lastChunk + 8 + original.chunks.back().size / 2},
                         {"in a chunk's header", lastChunk + 3},
                         {"one byte of a chunk's header", lastChunk + 1}};
@@ -259,6 +262,158 @@ TEST(AviWriter, FinishingACutFileKeepsEverythingAndIndexesTheWholeChunks) {
             << cut.name << ": every picture decodes";
         EXPECT_EQ(runCommand("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "") << cut.name;
     }
+}
+
+// The file's bytes, and where each video chunk ends, walked as a reader walks them
+// (across the RIFFs, over the indexes).
+struct Walked {
+    std::string bytes;
+    std::vector<int64_t> riffs;
+    std::vector<int64_t> videoEnds;
+};
+Walked walk(const std::string& path) {
+    Walked w;
+    std::ifstream in(path, std::ios::binary);
+    w.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const auto u32 = [&](std::size_t at) {
+        uint32_t v = 0;
+        std::memcpy(&v, w.bytes.data() + at, 4);
+        return v;
+    };
+    for (std::size_t pos = 0; pos + 8 <= w.bytes.size(); pos += 8 + u32(pos + 4))
+        w.riffs.push_back(static_cast<int64_t>(pos));
+    std::size_t pos = w.bytes.find("LIST", 12);
+    while (pos != std::string::npos && w.bytes.compare(pos + 8, 4, "movi") != 0)
+        pos = w.bytes.find("LIST", pos + 4);
+    for (pos += 12; pos + 8 <= w.bytes.size();) {
+        if (w.bytes.compare(pos, 4, "RIFF") == 0) {
+            pos += 24;
+            continue;
+        }
+        const std::size_t next = pos + 8 + ((u32(pos + 4) + 1) & ~1u);
+        if (w.bytes.compare(pos + 2, 2, "dc") == 0)
+            w.videoEnds.push_back(static_cast<int64_t>(next));
+        pos = next;
+    }
+    return w;
+}
+
+// Frames that decode and the frames the header counts: the same, each picture n
+// filled with n (rawvideo, so a chunk taken from the wrong place shows).
+void expectWholeAndInOrder(const std::string& path, int side, int64_t frames, const std::string& what) {
+    const ProbedFile file = probe(path);
+    ASSERT_TRUE(file.ok) << what;
+    ASSERT_NE(file.first("video"), nullptr) << what;
+    EXPECT_EQ(file.first("video")->declaredFrames, frames) << what;
+    const auto decoded = decodeVideo(path, side, side);
+    ASSERT_EQ(static_cast<int64_t>(decoded.size()), frames) << what;
+    for (std::size_t n = 0; n < decoded.size(); ++n)
+        ASSERT_EQ(decoded[n][0], static_cast<uint8_t>(n)) << what << ": picture " << n;
+    EXPECT_EQ(runCommand("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "") << what;
+}
+
+// Small RIFFs make an OpenDML file of many of them quickly: each reader's frame comes
+// through the indexes of its RIFF, in the whole file and in one cut anywhere and then
+// finished as the program's next start finishes it.
+TEST(AviFile, ManyRiffsAreIndexedAndACutAnywhereIsFinishedToWhatItHolds) {
+    constexpr int kSide = 16;
+    constexpr int kFrames = 300;
+    media::AviStreamFormat video;
+    video.video = true;
+    video.rate = 30;
+    video.width = video.height = kSide;
+    record::BITMAPINFOHEADER bih{};
+    bih.biSize = sizeof bih;
+    bih.biWidth = bih.biHeight = kSide;
+    bih.biPlanes = 1;
+    bih.biBitCount = 24;
+    video.format.assign(reinterpret_cast<uint8_t*>(&bih), reinterpret_cast<uint8_t*>(&bih) + sizeof bih);
+    media::AviStreamFormat sound;
+    sound.rate = 48000;
+    sound.sampleSize = 2;
+    const record::WAVEFORMATEX wfx{1, 1, 48000, 96000, 2, 16, 0};
+    sound.format.assign(reinterpret_cast<const uint8_t*>(&wfx), reinterpret_cast<const uint8_t*>(&wfx) + 18);
+
+    TempDir dir;
+    const std::string path = dir.folder() + "riffs.avi";
+    {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        media::AviFile file(fd, -1, 64 * 1024);
+        ASSERT_TRUE(file.writeHeader({video, sound}, 33333));
+        std::vector<uint8_t> picture(kSide * kSide * 3), tone(1600 * 2, 0x11);
+        for (int n = 0; n < kFrames; ++n) {
+            std::fill(picture.begin(), picture.end(), static_cast<uint8_t>(n));
+            ASSERT_TRUE(
+                file.writeChunk(0, picture.data(), static_cast<uint32_t>(picture.size()), n % 10 == 0));
+            ASSERT_TRUE(file.writeChunk(1, tone.data(), static_cast<uint32_t>(tone.size()), true));
+            if (n % 30 == 0)
+                file.updateHeaders();
+        }
+        ASSERT_TRUE(file.closeRiff(true));
+        ::close(fd);
+    }
+    const Walked whole = walk(path);
+    ASSERT_GT(whole.riffs.size(), 10u);
+    EXPECT_EQ(whole.riffs.back() + 8 +
+                  static_cast<int64_t>(
+                      *reinterpret_cast<const uint32_t*>(whole.bytes.data() + whole.riffs.back() + 4)),
+              static_cast<int64_t>(whole.bytes.size()))
+        << "the last RIFF ends with the file";
+    ASSERT_NO_FATAL_FAILURE(expectWholeAndInOrder(path, kSide, kFrames, "the whole file"));
+    const ProbedFile file = probe(path);
+    ASSERT_NE(file.first("audio"), nullptr);
+    EXPECT_EQ(file.first("audio")->declaredFrames, kFrames * 1600);
+
+    const int64_t third = whole.riffs[3];
+    const auto ix = static_cast<int64_t>(whole.bytes.find("ix01", static_cast<std::size_t>(third)));
+    struct Cut {
+        const char* name;
+        int64_t at;
+    };
+    const Cut cuts[] = {{"in the first RIFF", whole.riffs[1] / 2},
+                        {"just after a RIFF's header", third + 24},
+                        {"in a RIFF's chunks", third + 24 + 3000},
+                        {"in a RIFF's closing index", ix + 20},
+                        {"inside a RIFF's header", whole.riffs[4] + 10}};
+    for (const Cut& cut : cuts) {
+        const std::string cutPath = dir.folder() + "cut.avi";
+        std::ofstream(cutPath, std::ios::binary) << whole.bytes.substr(0, static_cast<std::size_t>(cut.at));
+        std::ofstream(dir.folder() + ".cut.avi.unfinished") << "0 0\n10 10\n";
+        ASSERT_EQ(media::recoverRecordings(dir.folder()), std::vector<std::string>{"cut.avi"}) << cut.name;
+        const int64_t held = std::count_if(whole.videoEnds.begin(), whole.videoEnds.end(),
+                                           [&](int64_t end) { return end <= cut.at; });
+        ASSERT_NO_FATAL_FAILURE(expectWholeAndInOrder(cutPath, kSide, held, cut.name));
+        EXPECT_GE(walk(cutPath).bytes.size(), static_cast<std::size_t>(cut.at))
+            << cut.name << ": nothing cut off";
+    }
+}
+
+// A recording the earlier, libavformat-based writer left unfinished (its indexes still
+// padding) is finished the same way.
+TEST(AviFile, AFileOfTheEarlierWriterIsFinishedToo) {
+    TempDir dir;
+    const std::string source = dir.folder() + "lavf.avi";
+    runCommand("ffmpeg -v error -f lavfi -i testsrc=size=32x32:rate=30 -f lavfi -i sine=r=48000 -t 3 "
+               "-c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le -y '" +
+               source + "' 2>&1");
+    const AviLayout original = readAviLayout(source);
+    ASSERT_TRUE(original.ok) << "ffmpeg made no file";
+    const std::string path = dir.folder() + "old.avi";
+    runCommand("head -c " + std::to_string(original.chunksEnd * 2 / 3) + " '" + source + "' > '" + path +
+               "'; touch '" + dir.folder() + ".old.avi.unfinished'");
+    ASSERT_EQ(media::recoverRecordings(dir.folder()), std::vector<std::string>{"old.avi"});
+    const AviLayout finished = readAviLayout(path);
+    ASSERT_TRUE(finished.ok);
+    EXPECT_EQ(finished.riffEnd, finished.fileSize);
+    EXPECT_EQ(finished.indexEntries, static_cast<int64_t>(finished.chunks.size()));
+    const ProbedFile file = probe(path);
+    ASSERT_TRUE(file.ok);
+    ASSERT_NE(file.first("video"), nullptr);
+    EXPECT_GT(file.first("video")->frames, 30);
+    EXPECT_EQ(file.first("video")->frames, finished.videoChunks());
+    EXPECT_EQ(file.first("video")->declaredFrames, finished.videoChunks());
+    EXPECT_EQ(runCommand("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "");
 }
 
 TEST(AviWriter, RealFullDiskOnASmallFilesystem) {

@@ -285,9 +285,11 @@ AviLayout readAviLayout(const std::string& path) {
             }
             break;
         }
-        if (id != "JUNK")
-            layout.chunks.push_back({id, n});
         pos += 8 + ((n + 1) & ~1u);
+        if (id != "JUNK" && id.rfind("ix", 0) != 0) { // the standard indexes are no media chunks
+            layout.chunks.push_back({id, n});
+            layout.chunksEnd = pos;
+        }
     }
     layout.ok = true;
     return layout;

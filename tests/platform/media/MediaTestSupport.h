@@ -89,6 +89,7 @@ struct AviLayout {
         uint32_t size;
     };
     std::vector<Chunk> chunks; // in the first movi list, up to the last whole one
+    int64_t chunksEnd = 0;     // where the last of them ends
     int64_t indexEntries = -1; // entries of the idx1 after it, -1 for none
     int64_t keyEntries = 0;    // of those, video entries flagged as key frames
     int64_t videoChunks() const;
