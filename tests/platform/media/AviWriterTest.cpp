@@ -270,17 +270,18 @@ struct Walked {
     std::string bytes;
     std::vector<int64_t> riffs;
     std::vector<int64_t> videoEnds;
+
+    uint32_t u32(std::size_t at) const {
+        uint32_t v = 0;
+        std::memcpy(&v, bytes.data() + at, 4);
+        return v;
+    }
 };
 Walked walk(const std::string& path) {
     Walked w;
     std::ifstream in(path, std::ios::binary);
     w.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    const auto u32 = [&](std::size_t at) {
-        uint32_t v = 0;
-        std::memcpy(&v, w.bytes.data() + at, 4);
-        return v;
-    };
-    for (std::size_t pos = 0; pos + 8 <= w.bytes.size(); pos += 8 + u32(pos + 4))
+    for (std::size_t pos = 0; pos + 8 <= w.bytes.size(); pos += 8 + w.u32(pos + 4))
         w.riffs.push_back(static_cast<int64_t>(pos));
     std::size_t pos = w.bytes.find("LIST", 12);
     while (pos != std::string::npos && w.bytes.compare(pos + 8, 4, "movi") != 0)
@@ -290,7 +291,7 @@ Walked walk(const std::string& path) {
             pos += 24;
             continue;
         }
-        const std::size_t next = pos + 8 + ((u32(pos + 4) + 1) & ~1u);
+        const std::size_t next = pos + 8 + ((w.u32(pos + 4) + 1) & ~1u);
         if (w.bytes.compare(pos + 2, 2, "dc") == 0)
             w.videoEnds.push_back(static_cast<int64_t>(next));
         pos = next;
@@ -355,10 +356,8 @@ TEST(AviFile, ManyRiffsAreIndexedAndACutAnywhereIsFinishedToWhatItHolds) {
     }
     const Walked whole = walk(path);
     ASSERT_GT(whole.riffs.size(), 10u);
-    EXPECT_EQ(whole.riffs.back() + 8 +
-                  static_cast<int64_t>(
-                      *reinterpret_cast<const uint32_t*>(whole.bytes.data() + whole.riffs.back() + 4)),
-              static_cast<int64_t>(whole.bytes.size()))
+    const auto lastRiff = static_cast<std::size_t>(whole.riffs.back());
+    EXPECT_EQ(lastRiff + 8 + whole.u32(lastRiff + 4), whole.bytes.size())
         << "the last RIFF ends with the file";
     ASSERT_NO_FATAL_FAILURE(expectWholeAndInOrder(path, kSide, kFrames, "the whole file"));
     const ProbedFile file = probe(path);
