@@ -261,7 +261,6 @@ HRESULT AudioCapturePin::OnThreadStartPlay() {
         delivered_ = 0;
     }
     lossReported_ = false;
-    compensating_ = false;
     swr_free(&swr_);
     // A resampler from the rate to itself: it only acts when told to stretch or squeeze.
     AVChannelLayout layout = AV_CHANNEL_LAYOUT_STEREO;
@@ -295,12 +294,13 @@ void AudioCapturePin::convert(const uint8_t* data, int64_t samples, int64_t stre
         timeline_.advance(samples);
         return;
     }
-    if (stretch != 0 || compensating_) {
-        if (swr_set_compensation(swr_, static_cast<int>(stretch),
-                                 stretch ? static_cast<int>(samples + stretch) : 0) < 0)
-            stretch = 0;
-        compensating_ = stretch != 0;
-    }
+    // Spread over at least a packet's worth of output, and left to end by itself: a
+    // sound server also hands over packets of a few samples, and a sample of stretch
+    // squeezed into those is a step in the sound that can be heard.
+    if (stretch != 0 &&
+        swr_set_compensation(swr_, static_cast<int>(stretch),
+                             static_cast<int>(std::max<int64_t>(samples + stretch, kSampleRate / 50))) < 0)
+        stretch = 0;
     const int capacity = static_cast<int>(samples + std::abs(stretch) + 256);
     placed_.resize(at + static_cast<std::size_t>(capacity) * kBlockAlign);
     uint8_t* out = placed_.data() + at;

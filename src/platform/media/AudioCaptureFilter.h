@@ -64,7 +64,8 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
     record::HRESULT FillBuffer(record::MediaSample* sample) override;
 
   private:
-    // Adds `samples` of sound to placed_, `stretch` samples longer or shorter.
+    // Adds `samples` of sound to placed_, with `stretch` samples more or fewer spread over
+    // at least 20 ms of the sound from here on.
     void convert(const uint8_t* data, int64_t samples, int64_t stretch);
     void publishStatus(bool lost);
 
@@ -72,7 +73,6 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
     std::shared_ptr<AudioReader> reader_;
     record::AudioTimeline timeline_{kSampleRate, kJitter};
     SwrContext* swr_ = nullptr;
-    bool compensating_ = false;
     std::vector<uint8_t> placed_; // silence and sound placed but not yet delivered
     int64_t emitted_ = 0;         // samples delivered, for the sample times
     bool lossReported_ = false;
