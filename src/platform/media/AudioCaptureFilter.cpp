@@ -199,10 +199,6 @@ struct AudioReader {
 AudioCapturePin::AudioCapturePin(AudioCaptureFilter* filter)
     : CSourceStream(filter, "Capture", "tavrin-sound"), owner_(filter) {}
 
-AudioCapturePin::~AudioCapturePin() {
-    swr_free(&swr_);
-}
-
 HRESULT AudioCapturePin::GetMediaType(int32_t position, MediaType* type) {
     if (position < 0)
         return E_INVALIDARG;
@@ -261,15 +257,7 @@ HRESULT AudioCapturePin::OnThreadStartPlay() {
         delivered_ = 0;
     }
     lossReported_ = false;
-    swr_free(&swr_);
-    // A resampler from the rate to itself: it only acts when told to stretch or squeeze.
-    AVChannelLayout layout = AV_CHANNEL_LAYOUT_STEREO;
-    if (swr_alloc_set_opts2(&swr_, &layout, AV_SAMPLE_FMT_S16, kSampleRate, &layout, AV_SAMPLE_FMT_S16,
-                            kSampleRate, 0, nullptr) < 0 ||
-        av_opt_set_int(swr_, "flags", SWR_FLAG_RESAMPLE, 0) < 0 || swr_init(swr_) < 0) {
-        swr_free(&swr_);
-        base::recordLog.warning("The sound resampler could not be set up; drift is left uncorrected\n");
-    }
+    stretcher_ = std::make_unique<SoundStretcher>();
     publishStatus(false);
     return S_OK;
 }
@@ -285,29 +273,41 @@ HRESULT AudioCapturePin::OnThreadDestroy() {
     return S_OK;
 }
 
-void AudioCapturePin::convert(const uint8_t* data, int64_t samples, int64_t stretch) {
-    if (samples <= 0)
-        return;
-    const std::size_t at = placed_.size();
-    if (!swr_) {
-        placed_.insert(placed_.end(), data, data + samples * kBlockAlign);
-        timeline_.advance(samples);
-        return;
+SoundStretcher::SoundStretcher() {
+    // It only acts when told to stretch or squeeze.
+    AVChannelLayout layout = AV_CHANNEL_LAYOUT_STEREO;
+    constexpr int rate = AudioCapturePin::kSampleRate;
+    if (swr_alloc_set_opts2(&swr_, &layout, AV_SAMPLE_FMT_S16, rate, &layout, AV_SAMPLE_FMT_S16, rate, 0,
+                            nullptr) < 0 ||
+        av_opt_set_int(swr_, "flags", SWR_FLAG_RESAMPLE, 0) < 0 || swr_init(swr_) < 0) {
+        swr_free(&swr_);
+        base::recordLog.warning("The sound resampler could not be set up; drift is left uncorrected\n");
     }
-    // Spread over at least a packet's worth of output, and left to end by itself: a
-    // sound server also hands over packets of a few samples, and a sample of stretch
-    // squeezed into those is a step in the sound that can be heard.
-    if (stretch != 0 &&
-        swr_set_compensation(swr_, static_cast<int>(stretch),
-                             static_cast<int>(std::max<int64_t>(samples + stretch, kSampleRate / 50))) < 0)
+}
+
+SoundStretcher::~SoundStretcher() {
+    swr_free(&swr_);
+}
+
+int64_t SoundStretcher::add(const uint8_t* data, int64_t samples, int64_t stretch,
+                            std::vector<uint8_t>& out) {
+    constexpr int block = AudioCapturePin::kBlockAlign;
+    if (samples <= 0)
+        return 0;
+    const std::size_t at = out.size();
+    if (!swr_) {
+        out.insert(out.end(), data, data + samples * block);
+        return samples;
+    }
+    const int64_t spread = std::max<int64_t>(samples + stretch, AudioCapturePin::kSampleRate / 50);
+    if (stretch != 0 && swr_set_compensation(swr_, static_cast<int>(stretch), static_cast<int>(spread)) < 0)
         stretch = 0;
     const int capacity = static_cast<int>(samples + std::abs(stretch) + 256);
-    placed_.resize(at + static_cast<std::size_t>(capacity) * kBlockAlign);
-    uint8_t* out = placed_.data() + at;
-    const uint8_t* in = data;
-    const int got = swr_convert(swr_, &out, capacity, &in, static_cast<int>(samples));
-    placed_.resize(at + (got > 0 ? static_cast<std::size_t>(got) * kBlockAlign : 0));
-    timeline_.advance(std::max(got, 0));
+    out.resize(at + static_cast<std::size_t>(capacity) * block);
+    uint8_t* to = out.data() + at;
+    const int got = swr_convert(swr_, &to, capacity, &data, static_cast<int>(samples));
+    out.resize(at + (got > 0 ? static_cast<std::size_t>(got) * block : 0));
+    return std::max(got, 0);
 }
 
 void AudioCapturePin::publishStatus(bool lost) {
@@ -374,7 +374,8 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
             const int64_t samples = static_cast<int64_t>(packet.bytes.size() / kBlockAlign);
             const auto place = timeline_.place(samples, arrival);
             placed_.resize(placed_.size() + static_cast<std::size_t>(place.silence * kBlockAlign));
-            convert(packet.bytes.data() + place.skip * kBlockAlign, samples - place.skip, place.stretch);
+            timeline_.advance(stretcher_->add(packet.bytes.data() + place.skip * kBlockAlign,
+                                              samples - place.skip, place.stretch, placed_));
             publishStatus(lost);
             continue;
         }

@@ -30,6 +30,24 @@ struct AudioDevice {
 class AudioCaptureFilter;
 struct AudioReader;
 
+// Writes the capture pin's sound (48 kHz stereo) with a number of samples more or
+// fewer, through a resampler from the rate to itself. Each stretch is spread over at
+// least 20 ms of output and ends by itself: a sound server also hands over packets of
+// a few samples, and a sample of stretch squeezed into those is a step in the sound.
+class SoundStretcher {
+  public:
+    SoundStretcher();
+    ~SoundStretcher();
+    SoundStretcher(const SoundStretcher&) = delete;
+    SoundStretcher& operator=(const SoundStretcher&) = delete;
+    // Appends `samples` of `data` to `out`, with `stretch` samples more (or, negative,
+    // fewer) from here on; returns the samples appended.
+    int64_t add(const uint8_t* data, int64_t samples, int64_t stretch, std::vector<uint8_t>& out);
+
+  private:
+    SwrContext* swr_ = nullptr; // none: the sound goes through as it is
+};
+
 // Delivers 16-bit PCM from the device, kept on the graph's clock by sample counting:
 // every sample the device gives is written, drift is taken out by a resampler's
 // compensation, and only a device that stops delivering is replaced by silence.
@@ -44,7 +62,6 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
     static constexpr record::REFERENCE_TIME kJitter = 2 * record::UNITS;
 
     explicit AudioCapturePin(AudioCaptureFilter* filter);
-    ~AudioCapturePin() override;
 
     record::HRESULT CheckMediaType(const record::MediaType* type) override;
     record::HRESULT GetMediaType(int32_t position, record::MediaType* type) override;
@@ -64,15 +81,12 @@ class AudioCapturePin : public record::CSourceStream, public record::CapturePinC
     record::HRESULT FillBuffer(record::MediaSample* sample) override;
 
   private:
-    // Adds `samples` of sound to placed_, with `stretch` samples more or fewer spread over
-    // at least 20 ms of the sound from here on.
-    void convert(const uint8_t* data, int64_t samples, int64_t stretch);
     void publishStatus(bool lost);
 
     AudioCaptureFilter* owner_;
     std::shared_ptr<AudioReader> reader_;
     record::AudioTimeline timeline_{kSampleRate, kJitter};
-    SwrContext* swr_ = nullptr;
+    std::unique_ptr<SoundStretcher> stretcher_;
     std::vector<uint8_t> placed_; // silence and sound placed but not yet delivered
     int64_t emitted_ = 0;         // samples delivered, for the sample times
     bool lossReported_ = false;

@@ -9,7 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <cstring>
 #include <fcntl.h>
+#include <numbers>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -99,6 +102,46 @@ TEST(AudioCapture, ASourceHeldUpForOneAndAHalfSecondsLosesNothingAndGetsNoSilenc
     // heard before it, which a recording's last picture may still need.
     EXPECT_GE(static_cast<double>(delivered), (seconds + 0.04) * 48000);
     EXPECT_LE(static_cast<double>(delivered), (seconds + 0.25) * 48000);
+}
+
+// A stretch of a sample or two is a change of pitch too small to hear, but squeezed
+// into a few samples it is a step in the wave. Sound servers hand over packets of
+// 2 to 26 samples now and then, and the drift correction's stretch can fall on them.
+TEST(AudioCapture, StretchesOnPacketsOfAFewSamplesLeaveTheWaveSmooth) {
+    media::SoundStretcher stretcher;
+    const double step = 2 * std::numbers::pi * 440 / 48000;
+    const std::vector<int64_t> sizes = {957, 3, 500, 26, 434, 2, 960, 7};
+    std::vector<uint8_t> out;
+    int64_t fed = 0, stretched = 0, written = 0;
+    for (int i = 0; i < 400; ++i) {
+        const int64_t n = sizes[static_cast<std::size_t>(i) % sizes.size()];
+        std::vector<int16_t> packet;
+        for (int64_t k = 0; k < n; ++k) {
+            const auto v =
+                static_cast<int16_t>(std::lround(8000 * std::sin(step * static_cast<double>(fed + k))));
+            packet.insert(packet.end(), {v, v});
+        }
+        fed += n;
+        // A sample more or fewer on every small packet, and now and then on a large one.
+        const int64_t stretch = n < 30 ? (i % 4 < 2 ? 1 : -1) : (i % 16 == 0 ? 4 : 0);
+        stretched += stretch;
+        written += stretcher.add(reinterpret_cast<const uint8_t*>(packet.data()), n, stretch, out);
+    }
+    ASSERT_EQ(static_cast<std::size_t>(written) * 4, out.size());
+    EXPECT_NEAR(static_cast<double>(written), static_cast<double>(fed + stretched), 32)
+        << "every stretch is carried out, and the sound is all there";
+    // A smooth 440 Hz wave of this level bends by at most 27 from sample to sample.
+    std::vector<int16_t> left(static_cast<std::size_t>(written));
+    for (std::size_t k = 0; k < left.size(); ++k)
+        std::memcpy(&left[k], out.data() + k * 4, 2);
+    int worst = 0;
+    std::size_t at = 0;
+    for (std::size_t k = 64; k + 1 < left.size(); ++k)
+        if (const int bend = std::abs(left[k + 1] - 2 * left[k] + left[k - 1]); bend > worst) {
+            worst = bend;
+            at = k;
+        }
+    EXPECT_LE(worst, 40) << "a step in the wave at sample " << at;
 }
 
 } // namespace
