@@ -61,6 +61,8 @@ class AviFile {
     // Closes the current RIFF with its indexes; `last` for the end of the file, else
     // the next RIFF is opened.
     bool closeRiff(bool last);
+    // Frames (video) or samples (sound) of that stream in the file.
+    int64_t length(int stream) const { return streams_[static_cast<std::size_t>(stream)].length; }
     // Room the indexes of the chunks so far need at the close.
     int64_t indexRoom() const;
     // Reads back the header of an AVI file this program left unfinished (also one of

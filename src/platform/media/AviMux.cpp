@@ -127,8 +127,6 @@ HRESULT AviMux::Stream::ReceiveConnection(const MediaType& type) {
     if (!video) {
         if (!soundFormat(type, format))
             return VFW_E_TYPE_NOT_ACCEPTED;
-        rate = static_cast<int>(format.rate);
-        blockAlign = static_cast<int>(format.sampleSize);
         connected = true;
         return S_OK;
     }
@@ -208,13 +206,11 @@ HRESULT AviMux::writeChunk(Stream& s, const uint8_t* data, int64_t bytes, bool k
         fail(ENOSPC);
     else if (!AviFile::writeChunk(s.number, data, static_cast<uint32_t>(bytes), key))
         fail(errno);
-    else if (!s.video)
-        s.written += bytes / s.blockAlign;
     return checkFile();
 }
 
 int64_t AviMux::audioLimit(const Stream& s) const {
-    return av_rescale(videoEnd_.load(), s.rate, UNITS);
+    return av_rescale(videoEnd_.load(), s.format.rate, UNITS);
 }
 
 HRESULT AviMux::flushAudio() {
@@ -223,8 +219,8 @@ HRESULT AviMux::flushAudio() {
         if (s.video || heldAudio_.empty())
             continue;
         const int64_t held = static_cast<int64_t>(heldAudio_.size());
-        const int64_t room = (audioLimit(s) - s.written) * s.blockAlign;
-        const int64_t overflow = held - av_rescale(kMaxHeldAudio, s.rate, UNITS) * s.blockAlign;
+        const int64_t room = (audioLimit(s) - s.written()) * s.blockAlign();
+        const int64_t overflow = held - av_rescale(kMaxHeldAudio, s.format.rate, UNITS) * s.blockAlign();
         const int64_t allowed = std::clamp<int64_t>(std::max(room, overflow), 0, held);
         HRESULT hr = writeChunk(s, heldAudio_.data(), allowed, true);
         if (FAILED(hr))
@@ -263,12 +259,12 @@ HRESULT AviMux::Stream::Receive(MediaSample* sample) {
         if (samples > 0)
             index -= slotShift;
         ++samples;
-        if (index < written) { // never backwards in an AVI
+        if (index < written()) { // never backwards in an AVI
             av_packet_unref(packet);
             continue;
         }
         // Slots the source left out stay empty chunks (it counts them as skipped).
-        for (; written < index && SUCCEEDED(hr); ++written)
+        while (SUCCEEDED(hr) && written() < index)
             hr = mux->writeChunk(*this, nullptr, 0, false);
         const bool key = packet->flags & AV_PKT_FLAG_KEY;
         // The encoder's packet itself goes into the file.
@@ -279,8 +275,7 @@ HRESULT AviMux::Stream::Receive(MediaSample* sample) {
             return hr;
         if (key)
             addKeyFrame(mux->unnotedKeys_, index);
-        written = index + 1;
-        mux->videoEnd_.store(written * interval);
+        mux->videoEnd_.store(written() * interval);
         hr = mux->flushAudio();
         if (FAILED(hr))
             return hr;
@@ -314,12 +309,12 @@ HRESULT AviMux::receiveAudio(Stream& s, MediaSample* sample) {
     uint8_t* data = nullptr;
     sample->GetPointer(&data);
     const int32_t length = sample->GetActualDataLength();
-    int64_t keep = length - length % s.blockAlign;
+    int64_t keep = length - length % s.blockAlign();
     if (videoEnded_) {
         // The picture has ended: the sound still on its way up to the picture's end is
         // kept (the input hands it over a little late), none past it.
         const int64_t room =
-            (audioLimit(s) - s.written) * s.blockAlign - static_cast<int64_t>(heldAudio_.size());
+            (audioLimit(s) - s.written()) * s.blockAlign() - static_cast<int64_t>(heldAudio_.size());
         keep = std::clamp<int64_t>(room, 0, keep);
     }
     if (keep <= 0)
@@ -349,14 +344,14 @@ HRESULT AviMux::stop() {
             Stream& s = *stream;
             if (s.video || !video)
                 continue;
-            const int64_t missing = audioLimit(s) - s.written;
+            const int64_t missing = audioLimit(s) - s.written();
             if (missing > 0) {
-                std::vector<uint8_t> silence(static_cast<std::size_t>(missing * s.blockAlign), 0);
+                std::vector<uint8_t> silence(static_cast<std::size_t>(missing * s.blockAlign()), 0);
                 writeChunk(s, silence.data(), static_cast<int64_t>(silence.size()), true);
             }
             // Sound that went out ahead of a stalled picture: the picture's last frame is held.
-            const int64_t frames = av_rescale(s.written, UNITS, s.rate) / video->interval;
-            for (; video->written < frames && !failed(); ++video->written)
+            const int64_t frames = av_rescale(s.written(), UNITS, s.format.rate) / video->interval;
+            while (video->written() < frames && !failed())
                 writeChunk(*video, nullptr, 0, false);
         }
     }

@@ -66,12 +66,11 @@ class AviMux : public record::RecordingSink,
         bool connected = false;
         AviStreamFormat format;
         bool video = false;
-        record::REFERENCE_TIME interval = 0; // video: one frame
-        int blockAlign = 0;                  // audio: bytes per sample frame
-        int rate = 0;                        // audio: samples a second
-        int64_t written = 0;                 // video: frames; audio: samples
-        int64_t samples = 0;                 // video: samples received
-        int64_t slotShift = 0;               // video: grid slots the file is ahead of the source
+        record::REFERENCE_TIME interval = 0;                     // video: one frame
+        int64_t blockAlign() const { return format.sampleSize; } // audio: bytes a sample frame
+        int64_t written() const { return mux->length(number); }  // video: frames; audio: samples
+        int64_t samples = 0;                                     // video: samples received
+        int64_t slotShift = 0; // video: grid slots the file is ahead of the source
         bool ended = false;
     };
 

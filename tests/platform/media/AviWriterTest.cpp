@@ -271,11 +271,7 @@ struct Walked {
     std::vector<int64_t> riffs;
     std::vector<int64_t> videoEnds;
 
-    uint32_t u32(std::size_t at) const {
-        uint32_t v = 0;
-        std::memcpy(&v, bytes.data() + at, 4);
-        return v;
-    }
+    uint32_t u32(std::size_t at) const { return le32(bytes.data() + at); }
 };
 Walked walk(const std::string& path) {
     Walked w;

@@ -236,12 +236,11 @@ bool soundServerAvailable() {
     return false;
 }
 
-namespace {
-uint32_t le32(const unsigned char* p) {
+uint32_t le32(const void* at) {
+    const auto* p = static_cast<const unsigned char*>(at);
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
-} // namespace
 
 int64_t AviLayout::videoChunks() const {
     return std::count_if(chunks.begin(), chunks.end(), [](const Chunk& c) { return c.id.substr(2) == "dc"; });

@@ -77,6 +77,9 @@ class TonePlayer {
 
 bool soundServerAvailable();
 
+// A little-endian 32-bit number at any address.
+uint32_t le32(const void* at);
+
 // The top-level layout of an AVI file as this program writes it, read directly.
 struct AviLayout {
     bool ok = false;
