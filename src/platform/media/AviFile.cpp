@@ -22,6 +22,8 @@ constexpr int64_t kSuperIndexEntries = 256;
 constexpr uint32_t kKeyFrameFlag = 0x10;             // AVIIF_KEYFRAME
 constexpr uint32_t kNotKeyFrame = 0x80000000u;       // in a standard index entry's size
 constexpr uint32_t kAviFlags = 0x10 | 0x100 | 0x800; // HASINDEX, ISINTERLEAVED, TRUSTCKTYPE
+// Room kept beyond the file's index, for its last headers.
+constexpr int64_t kIndexMargin = 16384;
 constexpr const char* kMarkerSuffix = ".unfinished";
 
 void put32(uint8_t* p, uint32_t v) {
@@ -196,24 +198,60 @@ bool AviFile::writeHeader(const std::vector<AviStreamFormat>& formats, uint32_t 
     movi_ = h.begin("LIST", "movi");
     h.end(movi_);
     h.end(riff);
-    return write(0, h.b.data(), h.b.size());
+    if (!ensureRoom(h.at() + kIndexMargin) || !write(0, h.b.data(), h.b.size()))
+        fail(errno);
+    return !failed();
 }
 
 bool AviFile::writeChunk(int stream, const void* data, uint32_t size, bool key) {
-    if (this->size() - riff_ > riffSize_ && !closeRiff(false))
+    const int64_t at = this->size();
+    if (failed() || !ensureRoom(at + 8 + size + 1 + indexRoom() + 24 + kIndexMargin) ||
+        (at - riff_ > riffSize_ && !closeRiff(false))) {
+        fail(errno);
         return false;
+    }
     Stream& s = streams_[static_cast<std::size_t>(stream)];
     uint8_t head[8];
     std::memcpy(head, chunkId(static_cast<std::size_t>(stream), s.video).data(), 4);
     put32(head + 4, size);
     const uint8_t pad = 0;
-    const int64_t at = this->size();
-    if (!write(at, head, 8) || !write(at + 8, data, size) || !write(at + 8 + size, &pad, size & 1)) {
-        size_.store(at); // a chunk cut short is no chunk: the index goes in its place
+    const int64_t start = this->size();
+    if (!write(start, head, 8) || !write(start + 8, data, size) || !write(start + 8 + size, &pad, size & 1)) {
+        fail(errno);
+        size_.store(start); // a chunk cut short is no chunk: the index goes in its place
         return false;
     }
-    entries_.push_back({at, size, static_cast<uint16_t>(stream), key});
+    entries_.push_back({start, size, static_cast<uint16_t>(stream), key});
     s.length += s.video ? 1 : size / s.sampleSize;
+    return true;
+}
+
+void AviFile::fail(int error) {
+    if (!error_)
+        error_ = error ? error : EIO;
+}
+
+bool AviFile::ensureRoom(int64_t end) {
+    if (limit_ >= 0) {
+        errno = ENOSPC;
+        return end <= limit_;
+    }
+    if (!canReserve_ || end <= allocated_)
+        return true;
+    // Held well ahead, so that this asks the system once every few seconds of recording.
+    constexpr int64_t kStep = 16 << 20;
+    if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, allocated_, end + kStep - allocated_) == 0) {
+        allocated_ = end + kStep;
+        return true;
+    }
+    if (errno == ENOSPC || errno == EDQUOT) {
+        if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, allocated_, end - allocated_) == 0) {
+            allocated_ = end;
+            return true;
+        }
+        return false; // errno says which
+    }
+    canReserve_ = false; // not on this filesystem: a full disk shows when a write fails
     return true;
 }
 

@@ -50,11 +50,16 @@ class AviFile {
     // Writes all of `data`, or what the disk takes of it; false with errno set if not all.
     bool write(int64_t offset, const void* data, std::size_t size);
 
-    // Writes the header and opens the first movi list; false with errno set.
+    // Writes the header and opens the first movi list.
     bool writeHeader(const std::vector<AviStreamFormat>& streams, uint32_t microSecPerFrame);
     // Appends a chunk of stream `stream` (padded to even) and notes it for the index;
-    // a RIFF past 1 GiB is closed and the next one opened first.
+    // a RIFF past 1 GiB is closed and the next one opened first. The file grows only
+    // while the disk keeps room for its index beyond it.
     bool writeChunk(int stream, const void* data, uint32_t size, bool key);
+    // The header or a chunk could not be written (error() says why): the file grows no
+    // more, and closeRiff(true) finishes it with what it holds.
+    bool failed() const { return error_ != 0; }
+    int error() const { return error_; }
     // Brings the current RIFF's and movi list's sizes and the lengths in the header up
     // to what is in the file, so that a file cut short says how long it is.
     void updateHeaders();
@@ -73,12 +78,21 @@ class AviFile {
     base::Error readBack(const KeyFrameRanges& keyFrames);
 
   protected:
+    // Keeps the first error (errno; EIO for none).
+    void fail(int error);
+
     int fd_;
     int64_t limit_;
     std::atomic<int64_t> size_{0};
+    int64_t allocated_ = 0; // blocks held on the disk for the file (and its index) so far
 
   private:
+    // Holds room on the disk for the file up to `end`; false with errno set.
+    bool ensureRoom(int64_t end);
+
     int64_t riffSize_;
+    int error_ = 0;
+    bool canReserve_ = true; // the filesystem keeps room ahead of a file
     struct Stream {
         bool video = false;
         uint32_t sampleSize = 0;  // sound: bytes a sample frame

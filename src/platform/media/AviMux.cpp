@@ -32,8 +32,6 @@ constexpr REFERENCE_TIME kMaxHeldAudio = 2 * UNITS;
 
 // How often the headers are brought up to date while recording.
 constexpr auto kHeaderUpdateInterval = std::chrono::seconds(1);
-// Room kept beyond the file's index, for its last headers.
-constexpr int64_t kIndexMargin = 16384;
 
 // The header's view of a stream of 16-bit PCM; false when the type is not one.
 bool soundFormat(const MediaType& type, AviStreamFormat& f) {
@@ -161,11 +159,7 @@ HRESULT AviMux::start() {
     }
     if (streams_.empty())
         return VFW_E_NOT_CONNECTED;
-    if (!ensureRoom(static_cast<int64_t>(formats.size()) * 8192 + kIndexMargin))
-        fail(ENOSPC);
-    else if (!writeHeader(formats, static_cast<uint32_t>(interval / 10)))
-        fail(errno);
-    if (failed()) {
+    if (!writeHeader(formats, static_cast<uint32_t>(interval / 10))) {
         const base::Error error = failure();
         notify(EC_ERRORABORT, error);
         return error.code;
@@ -196,19 +190,6 @@ HRESULT AviMux::checkFile() {
     return error.code;
 }
 
-HRESULT AviMux::writeChunk(Stream& s, const uint8_t* data, int64_t bytes, bool key) {
-    if (!s.video && bytes <= 0)
-        return S_OK;
-    if (failed())
-        return checkFile();
-    // The file grows only while the disk keeps room for its index beyond it.
-    if (!ensureRoom(size() + 8 + bytes + 1 + indexRoom() + 24 + kIndexMargin))
-        fail(ENOSPC);
-    else if (!AviFile::writeChunk(s.number, data, static_cast<uint32_t>(bytes), key))
-        fail(errno);
-    return checkFile();
-}
-
 int64_t AviMux::audioLimit(const Stream& s) const {
     return av_rescale(videoEnd_.load(), s.format.rate, UNITS);
 }
@@ -222,9 +203,8 @@ HRESULT AviMux::flushAudio() {
         const int64_t room = (audioLimit(s) - s.written()) * s.blockAlign();
         const int64_t overflow = held - av_rescale(kMaxHeldAudio, s.format.rate, UNITS) * s.blockAlign();
         const int64_t allowed = std::clamp<int64_t>(std::max(room, overflow), 0, held);
-        HRESULT hr = writeChunk(s, heldAudio_.data(), allowed, true);
-        if (FAILED(hr))
-            return hr;
+        if (allowed > 0 && !writeChunk(s.number, heldAudio_.data(), static_cast<uint32_t>(allowed), true))
+            return checkFile();
         heldAudio_.erase(heldAudio_.begin(), heldAudio_.begin() + allowed);
     }
     return S_OK;
@@ -264,15 +244,14 @@ HRESULT AviMux::Stream::Receive(MediaSample* sample) {
             continue;
         }
         // Slots the source left out stay empty chunks (it counts them as skipped).
-        while (SUCCEEDED(hr) && written() < index)
-            hr = mux->writeChunk(*this, nullptr, 0, false);
+        while (written() < index && !mux->failed())
+            mux->writeChunk(number, nullptr, 0, false);
         const bool key = packet->flags & AV_PKT_FLAG_KEY;
-        // The encoder's packet itself goes into the file.
-        if (SUCCEEDED(hr))
-            hr = mux->writeChunk(*this, packet->data, packet->size, key);
+        // The encoder's packet itself goes into the file (none does after a failure).
+        mux->writeChunk(number, packet->data, static_cast<uint32_t>(packet->size), key);
         av_packet_unref(packet);
-        if (FAILED(hr))
-            return hr;
+        if (mux->failed())
+            return mux->checkFile();
         if (key)
             addKeyFrame(mux->unnotedKeys_, index);
         mux->videoEnd_.store(written() * interval);
@@ -347,12 +326,12 @@ HRESULT AviMux::stop() {
             const int64_t missing = audioLimit(s) - s.written();
             if (missing > 0) {
                 std::vector<uint8_t> silence(static_cast<std::size_t>(missing * s.blockAlign()), 0);
-                writeChunk(s, silence.data(), static_cast<int64_t>(silence.size()), true);
+                writeChunk(s.number, silence.data(), static_cast<uint32_t>(silence.size()), true);
             }
             // Sound that went out ahead of a stalled picture: the picture's last frame is held.
             const int64_t frames = av_rescale(s.written(), UNITS, s.format.rate) / video->interval;
             while (video->written() < frames && !failed())
-                writeChunk(*video, nullptr, 0, false);
+                writeChunk(video->number, nullptr, 0, false);
         }
     }
     // Also after the disk refused more: the index of what is in the file goes into the room kept.
@@ -420,39 +399,12 @@ void AviMux::closeFile() {
     }
 }
 
-bool AviMux::ensureRoom(int64_t end) {
-    if (limit_ >= 0)
-        return end <= limit_;
-    if (!canReserve_ || end <= allocated_)
-        return true;
-    // Held well ahead, so that this asks the system once every few seconds of recording.
-    constexpr int64_t kStep = 16 << 20;
-    if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, allocated_, end + kStep - allocated_) == 0) {
-        allocated_ = end + kStep;
-        return true;
-    }
-    if (errno == ENOSPC || errno == EDQUOT) {
-        if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, allocated_, end - allocated_) == 0) {
-            allocated_ = end;
-            return true;
-        }
-        return false;
-    }
-    canReserve_ = false; // not on this filesystem: a full disk shows when a write fails
-    return true;
-}
-
-void AviMux::fail(int error) {
-    if (!error_)
-        error_ = error ? error : EIO;
-}
-
 base::Error AviMux::failure() const {
-    if (error_ == ENOSPC)
+    if (error() == ENOSPC)
         return {E_DISK_FULL, "The disk is full: free some space or choose another output folder."};
-    if (error_ == EDQUOT)
+    if (error() == EDQUOT)
         return {E_DISK_FULL, "The disk quota is used up: free some space or choose another output folder."};
-    return {E_FAIL, std::string("Writing the file failed (") + std::strerror(error_) +
+    return {E_FAIL, std::string("Writing the file failed (") + std::strerror(error()) +
                         "): check the output folder, or choose another one."};
 }
 

@@ -78,20 +78,14 @@ class AviMux : public record::RecordingSink,
     // Brings the sizes and counts in the headers up to what is in the file, so that a
     // file cut short (a crash, a power cut) still says how long it is.
     void updateHeaders();
-    // Writes a chunk of `s` (sound: counts its samples); a disk that refuses it ends the recording.
-    record::HRESULT writeChunk(Stream& s, const uint8_t* data, int64_t bytes, bool key);
     record::HRESULT receiveAudio(Stream& s, record::MediaSample* sample);
     // Writes held-back sound up to the end of the video, and what has waited too long.
     record::HRESULT flushAudio();
     record::HRESULT checkFile();
     int64_t audioLimit(const Stream& s) const;
 
-    bool failed() const { return error_ != 0; }
-    void fail(int error);
     // What went wrong and what to do (E_DISK_FULL for a full disk, else E_FAIL).
     base::Error failure() const;
-    // Room on the disk for the file up to `end`.
-    bool ensureRoom(int64_t end);
     // Adds the key frames not yet noted to the marker that stands beside the file while
     // it is unfinished.
     void noteKeyFrames();
@@ -114,9 +108,6 @@ class AviMux : public record::RecordingSink,
     record::GUID timeFormat_ = record::TIME_FORMAT_MEDIA_TIME;
 
     std::string path_;
-    int error_ = 0;          // the first write error (errno); the file then grows no more
-    int64_t allocated_ = 0;  // blocks held for the file (and its index) so far
-    bool canReserve_ = true; // the filesystem keeps room ahead of a file
     std::string markerPath_;
     int markerFd_ = -1; // open and locked while the recording runs
 };
