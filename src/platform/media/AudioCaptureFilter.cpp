@@ -18,7 +18,6 @@ extern "C" {
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -398,7 +397,7 @@ HRESULT AudioCapturePin::FillBuffer(MediaSample* sample) {
     uint8_t* dst = nullptr;
     sample->GetPointer(&dst);
     const auto bytes = std::min<std::size_t>(placed_.size(), sample->GetSize() / kBlockAlign * kBlockAlign);
-    std::memcpy(dst, placed_.data(), bytes);
+    std::copy_n(placed_.data(), bytes, dst); // none at all when a stop comes before any sound
     placed_.erase(placed_.begin(), placed_.begin() + static_cast<std::ptrdiff_t>(bytes));
     sample->SetActualDataLength(static_cast<int32_t>(bytes));
     const REFERENCE_TIME start = emitted_ * UNITS / kSampleRate;
