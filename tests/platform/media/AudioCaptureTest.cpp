@@ -104,6 +104,34 @@ TEST(AudioCapture, ASourceHeldUpForOneAndAHalfSecondsLosesNothingAndGetsNoSilenc
     EXPECT_LE(static_cast<double>(delivered), (seconds + 0.25) * 48000);
 }
 
+TEST(AudioCapture, AStopBeforeAnySoundEndsAtOnceWithNothing) {
+    TempDir dir;
+    const std::string fifo = dir.folder() + "sound";
+    {
+        // Sound only before the recording: the input opens on it, and it is all too early.
+        PipedSound early(fifo, 200ms, std::chrono::hours(1));
+        ASSERT_TRUE(early.ok());
+        auto graph = std::make_shared<record::RecordingGraph>(nullptr);
+        auto source =
+            std::make_shared<media::AudioCaptureFilter>(media::AudioDevice{"s16le", fifo, "pipe", false});
+        auto sink = std::make_shared<tavrin::testing::FakeReceiver>(record::MEDIATYPE_Audio);
+        ASSERT_EQ(graph->AddFilter(source, "audioSource"), record::S_OK);
+        ASSERT_EQ(graph->ConnectDirect(source->pin, sink.get(), nullptr), record::S_OK);
+        std::this_thread::sleep_for(400ms);
+        ASSERT_EQ(graph->Run(), record::S_OK);
+        std::this_thread::sleep_for(100ms);
+        const auto stopping = Steady::now();
+        graph->Stop();
+        // The stop waits a little for sound heard before it, and no longer.
+        EXPECT_LT(Steady::now() - stopping, 1500ms);
+        std::size_t bytes = 0;
+        for (const auto& s : sink->samples())
+            bytes += s.bytes.size();
+        EXPECT_EQ(bytes, 0u) << "nothing was heard, and no silence stands in for sound that is not late";
+    }
+    media::AudioCaptureFilter::closeIdleDevices();
+}
+
 // A stretch of a sample or two is a change of pitch too small to hear, but squeezed
 // into a few samples it is a step in the wave. Sound servers hand over packets of
 // 2 to 26 samples now and then, and the drift correction's stretch can fall on them.
