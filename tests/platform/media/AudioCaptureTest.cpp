@@ -69,32 +69,50 @@ class PipedSound {
     std::thread thread_;
 };
 
-TEST(AudioCapture, ASourceHeldUpForOneAndAHalfSecondsLosesNothingAndGetsNoSilence) {
+// The sound input reading PipedSound, alone in a graph, into a receiver that keeps
+// what it is given.
+struct PipedCapture {
+    PipedCapture(std::chrono::milliseconds stallAt, std::chrono::milliseconds stall)
+        : sound(dir.folder() + "sound", stallAt, stall),
+          source(std::make_shared<media::AudioCaptureFilter>(
+              media::AudioDevice{"s16le", dir.folder() + "sound", "pipe", false})) {}
+    bool connect() {
+        return sound.ok() && graph->AddFilter(source, "audioSource") == record::S_OK &&
+               graph->ConnectDirect(source->pin, sink.get(), nullptr) == record::S_OK;
+    }
+    int64_t delivered() const {
+        int64_t samples = 0;
+        for (const auto& s : sink->samples())
+            samples += static_cast<int64_t>(s.bytes.size()) / 4;
+        return samples;
+    }
+
     TempDir dir;
-    const std::string fifo = dir.folder() + "sound";
+    struct CloseDevices {
+        ~CloseDevices() { media::AudioCaptureFilter::closeIdleDevices(); }
+    } closer; // last: once the pipe has no writer, the input's thread ends
+    PipedSound sound;
+    std::shared_ptr<media::AudioCaptureFilter> source;
+    std::shared_ptr<tavrin::testing::FakeReceiver> sink =
+        std::make_shared<tavrin::testing::FakeReceiver>(record::MEDIATYPE_Audio);
+    std::shared_ptr<record::RecordingGraph> graph = std::make_shared<record::RecordingGraph>(nullptr);
+};
+
+TEST(AudioCapture, ASourceHeldUpForOneAndAHalfSecondsLosesNothingAndGetsNoSilence) {
     record::AudioCaptureStatus status;
     int64_t delivered = 0;
     double seconds = 0;
     {
-        PipedSound sound(fifo, 1500ms, 1500ms);
-        ASSERT_TRUE(sound.ok());
-        auto graph = std::make_shared<record::RecordingGraph>(nullptr);
-        auto source =
-            std::make_shared<media::AudioCaptureFilter>(media::AudioDevice{"s16le", fifo, "pipe", false});
-        auto sink = std::make_shared<tavrin::testing::FakeReceiver>(record::MEDIATYPE_Audio);
-        ASSERT_EQ(graph->AddFilter(source, "audioSource"), record::S_OK);
-        ASSERT_EQ(graph->ConnectDirect(source->pin, sink.get(), nullptr), record::S_OK);
-        ASSERT_EQ(graph->Run(), record::S_OK);
+        PipedCapture capture(1500ms, 1500ms);
+        ASSERT_TRUE(capture.connect());
+        ASSERT_EQ(capture.graph->Run(), record::S_OK);
         const auto started = Steady::now();
         std::this_thread::sleep_for(4500ms); // 1 s steady, the stall, the burst, 1.5 s steady
         seconds = std::chrono::duration<double>(Steady::now() - started).count();
-        graph->Stop();
-        source->GetCaptureStatus(&status);
-        for (const auto& s : sink->samples())
-            delivered += static_cast<int64_t>(s.bytes.size()) / 4;
-        graph.reset();
+        capture.graph->Stop();
+        capture.source->GetCaptureStatus(&status);
+        delivered = capture.delivered();
     }
-    media::AudioCaptureFilter::closeIdleDevices();
     EXPECT_EQ(status.gaps, 0) << "a source held up for less than 2 s gets no silence";
     EXPECT_EQ(status.splices, 0) << "and nothing it hands over afterwards is cut";
     EXPECT_LE(status.leadSamples, 4800);
@@ -105,31 +123,18 @@ TEST(AudioCapture, ASourceHeldUpForOneAndAHalfSecondsLosesNothingAndGetsNoSilenc
 }
 
 TEST(AudioCapture, AStopBeforeAnySoundEndsAtOnceWithNothing) {
-    TempDir dir;
-    const std::string fifo = dir.folder() + "sound";
-    {
-        // Sound only before the recording: the input opens on it, and it is all too early.
-        PipedSound early(fifo, 200ms, std::chrono::hours(1));
-        ASSERT_TRUE(early.ok());
-        auto graph = std::make_shared<record::RecordingGraph>(nullptr);
-        auto source =
-            std::make_shared<media::AudioCaptureFilter>(media::AudioDevice{"s16le", fifo, "pipe", false});
-        auto sink = std::make_shared<tavrin::testing::FakeReceiver>(record::MEDIATYPE_Audio);
-        ASSERT_EQ(graph->AddFilter(source, "audioSource"), record::S_OK);
-        ASSERT_EQ(graph->ConnectDirect(source->pin, sink.get(), nullptr), record::S_OK);
-        std::this_thread::sleep_for(400ms);
-        ASSERT_EQ(graph->Run(), record::S_OK);
-        std::this_thread::sleep_for(100ms);
-        const auto stopping = Steady::now();
-        graph->Stop();
-        // The stop waits a little for sound heard before it, and no longer.
-        EXPECT_LT(Steady::now() - stopping, 1500ms);
-        std::size_t bytes = 0;
-        for (const auto& s : sink->samples())
-            bytes += s.bytes.size();
-        EXPECT_EQ(bytes, 0u) << "nothing was heard, and no silence stands in for sound that is not late";
-    }
-    media::AudioCaptureFilter::closeIdleDevices();
+    // Sound only before the recording: the input opens on it, and it is all too early.
+    PipedCapture capture(200ms, std::chrono::hours(1));
+    ASSERT_TRUE(capture.connect());
+    std::this_thread::sleep_for(400ms);
+    ASSERT_EQ(capture.graph->Run(), record::S_OK);
+    std::this_thread::sleep_for(100ms);
+    const auto stopping = Steady::now();
+    capture.graph->Stop();
+    // The stop waits a little for sound heard before it, and no longer.
+    EXPECT_LT(Steady::now() - stopping, 1500ms);
+    EXPECT_EQ(capture.delivered(), 0)
+        << "nothing was heard, and no silence stands in for sound that is not late";
 }
 
 // A stretch of a sample or two is a change of pitch too small to hear, but squeezed
