@@ -275,10 +275,8 @@ void AviFile::writeLengths() {
     const int64_t frames = videoLength();
     // The main header counts the first RIFF's frames, the extended one all of them.
     write32(avihFrames_, static_cast<uint32_t>(riffs_ == 0 ? frames : firstRiffFrames_));
-    if (odml_ >= 0) {
-        write(odml_, "LIST", 4); // earlier files kept it as padding until they passed 1 GiB
+    if (odml_ >= 0)
         write32(odml_ + 20, static_cast<uint32_t>(frames));
-    }
 }
 
 int64_t AviFile::indexRoom() const {
@@ -339,6 +337,9 @@ bool AviFile::closeRiff(bool last) {
         return false;
     if (riffs_ == 0)
         firstRiffFrames_ = videoLength();
+    // Earlier files kept the extended header as padding until they passed 1 GiB.
+    if (odml_ >= 0 && !write(odml_, "LIST", 4))
+        return false;
     ++riffs_;
     entries_.clear();
     writeLengths();
