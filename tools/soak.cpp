@@ -17,6 +17,7 @@
 #include "device/DeviceArrival.h"
 #include "device/FrameQueue.h"
 #include "device/ReadThread.h"
+#include "device/VendorRequests.h"
 #include "display/FrameConversion.h"
 #include "display/HeldFrame.h"
 #include "platform/png/LodePngEncoder.h"
@@ -52,7 +53,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr uint8_t kStartFrameRequest = 0x30;
 constexpr uint32_t kSoakCommand = 0x7F00; // the driver's "press a button" message
 constexpr uint32_t kSoakArrival = 0x7F01; // the board came back
 constexpr uint32_t kSoakRetry = 0x7F02;   // a call the logic asked to have made later
@@ -131,7 +131,7 @@ class WitnessTransport final : public device::UsbTransport {
         bool setRawIo(uint8_t pipe, bool on) override { return inner_->setRawIo(pipe, on); }
         device::TransferResult controlTransfer(const device::UsbSetup& setup, uint8_t* data) override {
             const device::TransferResult r = inner_->controlTransfer(setup, data);
-            if (setup.request == kStartFrameRequest && !(setup.requestType & 0x80) && !r.ok)
+            if (setup.request == device::kRequestOutStartFrame && !(setup.requestType & 0x80) && !r.ok)
                 owner_.startFailed(r.error);
             return r;
         }

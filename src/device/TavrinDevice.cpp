@@ -2,6 +2,7 @@
 #include "device/TavrinDevice.h"
 
 #include "base/Diagnostics.h"
+#include "device/VendorRequests.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,12 +10,6 @@
 namespace tavrin::device {
 
 namespace {
-constexpr uint8_t kVendorIn = 0xC0;
-constexpr uint8_t kVendorOut = 0x40;
-constexpr uint8_t kRequestVersion = 0x20;
-constexpr uint8_t kRequestStartFrame = 0x30;
-constexpr uint8_t kRequestMemory = 0x21;
-constexpr uint16_t kFirmwareMemory = 0x00A2;
 constexpr uint32_t kMaxMemoryChunk = 4096;
 } // namespace
 
@@ -48,7 +43,7 @@ bool TavrinDevice::open(const InterfaceClassId* filter) {
 
         uint8_t versionBytes[2] = {0, 0};
         uint16_t version = 0;
-        if (vendorIn(kRequestVersion, 0, 2, versionBytes) >= 0)
+        if (vendorIn(kRequestInVersion, 0, 2, versionBytes) >= 0)
             version = static_cast<uint16_t>(versionBytes[0] | (versionBytes[1] << 8));
         base::deviceLog.info("fwVer=%d\n", version);
 
@@ -83,7 +78,7 @@ void TavrinDevice::close() {
 }
 
 int TavrinDevice::readFrame(CaptureFrame& frame) {
-    if (!controlOut(kRequestStartFrame, 0, 0, nullptr)) {
+    if (!controlOut(kRequestOutStartFrame, 0, 0, nullptr)) {
         const UsbError error = lastError_;
         if (error == UsbError::Gone)
             close();
@@ -110,7 +105,7 @@ bool TavrinDevice::controlOut(uint8_t request, uint16_t value, uint32_t length, 
     if (!connection_)
         return false;
     const uint16_t wLength = data ? static_cast<uint16_t>(length) : 0;
-    UsbSetup setup{kVendorOut, request, value, 0, wLength};
+    UsbSetup setup{kVendorRequestOut, request, value, 0, wLength};
     // The transport takes a mutable pointer for both directions; OUT data is only read.
     TransferResult r = connection_->controlTransfer(setup, const_cast<uint8_t*>(data));
     lastError_ = r.ok ? UsbError::None : r.error;
@@ -129,7 +124,7 @@ bool TavrinDevice::readPipe(uint8_t* buffer, uint32_t length, uint32_t* received
 int TavrinDevice::vendorIn(uint8_t request, uint16_t value, uint16_t length, uint8_t* buffer) {
     if (!connection_)
         return -1;
-    UsbSetup setup{kVendorIn, request, value, 0, length};
+    UsbSetup setup{kVendorRequestIn, request, value, 0, length};
     TransferResult r = connection_->controlTransfer(setup, buffer);
     return r.ok ? static_cast<int>(r.transferred) : -1;
 }
@@ -137,12 +132,12 @@ int TavrinDevice::vendorIn(uint8_t request, uint16_t value, uint16_t length, uin
 bool TavrinDevice::memoryRead(uint16_t address, uint32_t length, uint8_t* destination) {
     const uint8_t addressBytes[2] = {static_cast<uint8_t>(address >> 8),
                                      static_cast<uint8_t>(address & 0xFF)};
-    if (!controlOut(kRequestMemory, kFirmwareMemory, 2, addressBytes))
+    if (!controlOut(kRequestOutMemory, kFirmwareMemory, 2, addressBytes))
         return false;
     uint32_t done = 0;
     while (done < length) {
         const uint16_t chunk = static_cast<uint16_t>(std::min(kMaxMemoryChunk, length - done));
-        if (vendorIn(kRequestMemory, kFirmwareMemory, chunk, destination + done) != chunk)
+        if (vendorIn(kRequestInMemory, kFirmwareMemory, chunk, destination + done) != chunk)
             return false;
         done += chunk;
     }

@@ -4,6 +4,7 @@
 #include "device/TavrinDevice.h"
 
 #include "base/Diagnostics.h"
+#include "device/VendorRequests.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,10 +14,6 @@
 namespace tavrin::device {
 
 namespace {
-constexpr uint8_t kRequestMemory = 0x21;
-constexpr uint16_t kFirmwareMemory = 0x00A2;
-constexpr uint8_t kRequestCpuMemory = 0xA0;
-constexpr uint8_t kRequestDisconnect = 0x20;
 constexpr uint32_t kUpdateControlTimeoutMs = 500;
 constexpr auto kReadBackLimit = std::chrono::milliseconds(100);
 constexpr auto kSettleTime = std::chrono::milliseconds(300);
@@ -96,7 +93,7 @@ bool TavrinDevice::pageProgramVerify(uint16_t address, const uint8_t* data) {
     page[0] = static_cast<uint8_t>(address >> 8);
     page[1] = static_cast<uint8_t>(address & 0xFF);
     std::memcpy(page + 2, data, kFirmwarePageBytes);
-    if (!controlOut(kRequestMemory, kFirmwareMemory, sizeof page, page)) {
+    if (!controlOut(kRequestOutMemory, kFirmwareMemory, sizeof page, page)) {
         base::deviceLog.error("write fail\n");
         return false;
     }
@@ -115,7 +112,7 @@ bool TavrinDevice::pageProgramVerify(uint16_t address, const uint8_t* data) {
 
 bool TavrinDevice::cpuReset() {
     const uint8_t hold = 1;
-    return controlOut(kRequestCpuMemory, kCpuResetRegister, 1, &hold);
+    return controlOut(kRequestOutCpuMemory, kCpuResetRegister, 1, &hold);
 }
 
 bool TavrinDevice::fwUpload(const FirmwareWorkingCopy& copy) {
@@ -128,7 +125,7 @@ bool TavrinDevice::fwUpload(const FirmwareWorkingCopy& copy) {
         std::size_t done = 0;
         do {
             const std::size_t chunk = std::min<std::size_t>(kMaxControlTransferBytes, record.length - done);
-            if (!controlOut(kRequestCpuMemory, static_cast<uint16_t>(record.address + done),
+            if (!controlOut(kRequestOutCpuMemory, static_cast<uint16_t>(record.address + done),
                             static_cast<uint32_t>(chunk), copy.bytes.data() + record.offset + 4 + done)) {
                 base::deviceLog.error("record at %zu not stored\n", record.offset);
                 return false;
@@ -140,7 +137,7 @@ bool TavrinDevice::fwUpload(const FirmwareWorkingCopy& copy) {
 }
 
 bool TavrinDevice::usbDisconnect() {
-    return controlOut(kRequestDisconnect, 0, 0, nullptr);
+    return controlOut(kRequestOutDisconnect, 0, 0, nullptr);
 }
 
 } // namespace tavrin::device

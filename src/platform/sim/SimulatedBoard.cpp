@@ -2,6 +2,7 @@
 #include "platform/sim/SimulatedBoard.h"
 
 #include "device/CaptureFrame.h"
+#include "device/VendorRequests.h"
 
 #include <algorithm>
 #include <cstring>
@@ -129,11 +130,12 @@ TransferResult SimulatedBoard::control(uint64_t generation, const UsbSetup& setu
     // Linux's USB stack refuses control transfers with more data than this.
     if (setup.length > kMaxControlData)
         return fail(UsbError::Other);
-    if (setup.request == 0x21)
+    const bool in = (setup.requestType & 0x80) != 0;
+    if (in ? setup.request == device::kRequestInMemory : setup.request == device::kRequestOutMemory)
         return firmwareMemoryRequest(setup, data, lk);
-    if (setup.request == 0xA0 && !(setup.requestType & 0x80))
+    if (!in && setup.request == device::kRequestOutCpuMemory)
         return processorRequest(setup, data);
-    if (setup.request == 0x20 && !(setup.requestType & 0x80)) {
+    if (!in && setup.request == device::kRequestOutDisconnect) {
         // Only firmware the processor was restarted on knows this request.
         if (disconnectFails_ || !newFirmwareRunning_)
             return fail(UsbError::Other);
@@ -143,15 +145,14 @@ TransferResult SimulatedBoard::control(uint64_t generation, const UsbSetup& setu
         return done(0);
     }
 
-    const bool in = (setup.requestType & 0x80) != 0;
-    if (in && setup.request == 0x20) {
+    if (in && setup.request == device::kRequestInVersion) {
         if (!options_.version || setup.length < 2)
             return fail(UsbError::Other);
         data[0] = static_cast<uint8_t>(*options_.version & 0xFF);
         data[1] = static_cast<uint8_t>(*options_.version >> 8);
         return done(2);
     }
-    if (!in && setup.request == 0x30) {
+    if (!in && setup.request == device::kRequestOutStartFrame) {
         if (startTimeouts_ > 0) {
             --startTimeouts_;
             return fail(UsbError::Timeout);
