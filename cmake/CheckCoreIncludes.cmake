@@ -1,8 +1,11 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Fails when a core source includes a toolkit or platform library header, or a
-# layer that is not below its own. The layers, lowest first:
+# layer that is not below its own, and when an adapter includes another adapter.
+# The layers, lowest first:
 #   base -> device -> display, record, screenshot, update (side by side) -> app
-# A layer may include itself and the layers below it, nothing beside or above.
+# A layer may include itself and the layers below it, nothing beside or above. An
+# adapter (src/platform/NAME) includes the core and itself; only the programs
+# (src/main) put adapters together.
 # Run as: cmake -DSRC=<repo>/src -P CheckCoreIncludes.cmake
 set(layer_base 0)
 set(layer_device 1)
@@ -12,7 +15,7 @@ set(layer_screenshot 2)
 set(layer_update 2)
 set(layer_app 3)
 set(core_dirs base device display record screenshot update app)
-set(forbidden "^[ \t]*#[ \t]*include[ \t]*[<\"](Q[A-Za-z]+|qt[^>\"]*|libusb[^>\"]*|libav[a-z]+/[^>\"]*|libsw[a-z]+/[^>\"]*|curl/[^>\"]*|lodepng[^>\"]*|GL/[^>\"]*|pulse/[^>\"]*|windows\\.h)[>\"]")
+set(forbidden "^[ \t]*#[ \t]*include[ \t]*[<\"](Q[A-Za-z]+|qt[^>\"]*|libusb[^>\"]*|libav[a-z]+/[^>\"]*|libsw[a-z]+/[^>\"]*|curl/[^>\"]*|lodepng[^>\"]*|GL/[^>\"]*|pulse/[^>\"]*|windows\\.h|pipewire/[^>\"]*|spa/[^>\"]*|zlib\\.h|X11/[^>\"]*|xcb/[^>\"]*|EGL/[^>\"]*|GLES[0-9]*/[^>\"]*)[>\"]")
 # Headers of one operating system: only base/Os*.cpp, the portability layer, includes them.
 set(system_only "^[ \t]*#[ \t]*include[ \t]*<(unistd|fcntl|pwd|dlfcn|pthread|io|direct|windows|shlobj|knownfolders|initguid|sys/(stat|resource|syscall|mman|wait|ioctl|socket))\\.h>")
 set(project_include "^[ \t]*#[ \t]*include[ \t]*\"([A-Za-z_]+)/")
@@ -45,8 +48,26 @@ foreach(dir ${core_dirs})
     endforeach()
   endforeach()
 endforeach()
+# Adapters: each includes no other adapter.
+set(adapter_include "^[ \t]*#[ \t]*include[ \t]*\"platform/([A-Za-z0-9_]+)/")
+file(GLOB adapters LIST_DIRECTORIES true "${SRC}/platform/*")
+foreach(adapter_dir ${adapters})
+  if(NOT IS_DIRECTORY "${adapter_dir}")
+    continue()
+  endif()
+  get_filename_component(adapter "${adapter_dir}" NAME)
+  file(GLOB_RECURSE files "${adapter_dir}/*.h" "${adapter_dir}/*.cpp")
+  foreach(f ${files})
+    file(STRINGS "${f}" lines REGEX "#[ \t]*include")
+    foreach(line ${lines})
+      if(line MATCHES "${adapter_include}" AND NOT CMAKE_MATCH_1 STREQUAL adapter)
+        string(APPEND bad "${f}: adapter ${adapter} includes another adapter, ${CMAKE_MATCH_1} (only src/main puts adapters together): ${line}\n")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
 if(bad)
   # NOTICE prints the lines as they stand; FATAL_ERROR would wrap them by the length of the path.
   message(NOTICE "${bad}")
-  message(FATAL_ERROR "Each core layer includes only itself and the layers below it.")
+  message(FATAL_ERROR "Each core layer includes only itself and the layers below it; each adapter only the core and itself.")
 endif()

@@ -8,11 +8,11 @@
 #include <functional>
 #include <new>
 
-namespace tavrin::qt {
+namespace tavrin::base {
 
-// Storage for an event type that is posted at the frame rate: Qt deletes every
-// posted event after delivery, so such an event's operator new and delete take a
-// slot from a fixed set instead of the heap. The heap stands in only when every
+// Storage for an event type that is posted at the frame rate: a toolkit deletes
+// every posted event after delivery, so such an event's operator new and delete take
+// a slot from a fixed set instead of the heap. The heap stands in only when every
 // slot is taken. Any thread may take a slot and any thread give it back. Name it
 // only where `Event` is complete (the event's .cpp file).
 template <class Event, int Count> class EventSlots {
@@ -56,4 +56,4 @@ template <class Event, int Count> class EventSlots {
     inline static std::atomic<std::size_t> heapEvents_{0};
 };
 
-} // namespace tavrin::qt
+} // namespace tavrin::base

@@ -25,6 +25,7 @@
 #include "platform/qt_firmware/FirmwareDialog.h"
 #endif
 #if HAVE_TAVRIN_QT_RECORD
+#include "platform/media/FfmpegPlatform.h"
 #include "platform/qt_record/RecordingSetup.h"
 #endif
 #if HAVE_TAVRIN_PNG
@@ -193,8 +194,9 @@ bool QtAppPlatform::createControlWindow() {
 #endif
 #if HAVE_TAVRIN_QT_RECORD
     base::NoticeStatusLine* status = &*p.status;
-    p.recording.emplace(&*p.window, app_.settings,
-                        [status](const std::string& text) { status->setStatusText(text); });
+    p.recording.emplace(
+        &*p.window, app_.settings, [status](const std::string& text) { status->setStatusText(text); },
+        [](record::CompressorDialogHost* host) { return std::make_unique<media::FfmpegPlatform>(host); });
     record::RecordingControl& recorder = p.recording->control();
 #else
     record::RecordingControl& recorder = p.recorder;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/qt/PostedFrameEvent.h"
 
-#include "platform/qt/EventSlots.h"
+#include "base/EventSlots.h"
 
 #include <utility>
 
@@ -9,7 +9,7 @@ namespace tavrin::qt {
 
 namespace {
 // More than the twelve frames that exist, so the heap is only a safety net.
-using FrameEventSlots = EventSlots<PostedFrameEvent, 16>;
+using FrameEventSlots = base::EventSlots<PostedFrameEvent, 16>;
 } // namespace
 
 PostedFrameEvent::PostedFrameEvent(device::FrameRef frame_) : QEvent(eventType()), frame(std::move(frame_)) {}

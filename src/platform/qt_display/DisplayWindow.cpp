@@ -2,8 +2,8 @@
 #include "platform/qt_display/DisplayWindow.h"
 
 #include "base/Diagnostics.h"
+#include "base/EventSlots.h"
 #include "display/WindowPlacement.h"
-#include "platform/qt/EventSlots.h"
 #include "platform/qt_display/QtDisplayManager.h"
 #include "platform/qt_display/X11Window.h"
 
@@ -69,7 +69,7 @@ class RepaintEvent : public QEvent {
 };
 
 // One a window at a time; room for both windows and a window being replaced.
-using RepaintSlots = qt::EventSlots<RepaintEvent, 4>;
+using RepaintSlots = base::EventSlots<RepaintEvent, 4>;
 
 void* RepaintEvent::operator new(std::size_t size) {
     return RepaintSlots::take(size);

@@ -7,16 +7,16 @@
 namespace tavrin::qt_record {
 
 RecordingSetup::RecordingSetup(QWidget* controlWindow, base::Settings& settings,
-                               std::function<void(const std::string&)> status)
-    : owner_(controlWindow), settings_(settings), status_(std::move(status)), platform_(&host_),
-      dialogs_(controlWindow, settings, platform_), recorder_(platform_, settings, &dialogs_) {}
+                               std::function<void(const std::string&)> status, const PlatformFactory& makePlatform)
+    : owner_(controlWindow), settings_(settings), status_(std::move(status)), platform_(makePlatform(&host_)),
+      dialogs_(controlWindow, settings, *platform_), recorder_(*platform_, settings, &dialogs_) {}
 
 bool RecordingSetup::showVideoCodecDialog() {
-    return qt_record::showVideoCodecDialog(owner_, settings_, platform_);
+    return qt_record::showVideoCodecDialog(owner_, settings_, *platform_);
 }
 
 int RecordingSetup::showAudioSettingsDialog() {
-    return runAudioSettingsDialog(owner_, settings_, platform_, status_);
+    return runAudioSettingsDialog(owner_, settings_, *platform_, status_);
 }
 
 } // namespace tavrin::qt_record

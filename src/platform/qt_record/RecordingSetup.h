@@ -2,12 +2,12 @@
 #pragma once
 
 #include "base/Settings.h"
-#include "platform/media/FfmpegPlatform.h"
 #include "platform/qt_record/QtCompressorDialogHost.h"
 #include "platform/qt_record/QtRecordingDialogs.h"
 #include "record/Recorder.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 class QWidget;
@@ -15,13 +15,15 @@ class QWidget;
 namespace tavrin::qt_record {
 
 // Everything recording needs in the program, made once by the control window:
-// the FFmpeg media library with Qt dialogs for its compressors, the recorder, and
-// the two settings dialogs. `settings` is the program's settings record; `status`
-// sets the control window's status line.
+// the media library (made by `makePlatform`, given Qt dialogs for its compressors),
+// the recorder, and the two settings dialogs. `settings` is the program's settings
+// record; `status` sets the control window's status line.
 class RecordingSetup {
   public:
+    using PlatformFactory =
+        std::function<std::unique_ptr<record::MediaPlatform>(record::CompressorDialogHost* dialogHost)>;
     RecordingSetup(QWidget* controlWindow, base::Settings& settings,
-                   std::function<void(const std::string&)> status);
+                   std::function<void(const std::string&)> status, const PlatformFactory& makePlatform);
 
     // What the control window calls to record (startRecording, stopRecording, ...).
     record::RecordingControl& control() { return recorder_; }
@@ -35,7 +37,7 @@ class RecordingSetup {
     base::Settings& settings_;
     std::function<void(const std::string&)> status_;
     QtCompressorDialogHost host_;
-    media::FfmpegPlatform platform_;
+    std::unique_ptr<record::MediaPlatform> platform_;
     QtRecordingDialogs dialogs_;
     record::Recorder recorder_;
 };
