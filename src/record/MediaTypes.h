@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include "base/Error.h"
 #include "record/ITavrinCaptureApp.h"
 
 #include <cstddef>
@@ -220,5 +221,9 @@ struct MediaType {
 
 // The platform's bitmap size of a header: rows padded to 4 bytes, times the height.
 uint32_t bitmapSizeImage(const BITMAPINFOHEADER& header);
+
+// The status an interface returns for `error`: its own code when it is a status,
+// else the status nearest its errno (a full disk, no memory), else E_FAIL.
+HRESULT statusOf(const base::Error& error);
 
 } // namespace tavrin::record

@@ -101,7 +101,7 @@ std::shared_ptr<BaseFilter> Recorder::findVideoCompressor(const std::string& nam
 
 bool Recorder::failStart(const std::string& why) {
     if (!takeGraphFailure() && !failure_)
-        failure_ = {E_FAIL, why};
+        failure_ = base::Error::status(E_FAIL, why);
     stopRecording();
     return false;
 }

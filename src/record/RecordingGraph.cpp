@@ -48,7 +48,7 @@ RecordingGraph::~RecordingGraph() {
 base::Error RecordingGraph::SetOutputFileName(const GUID& type, const std::string& fileName,
                                               std::shared_ptr<RecordingSink>* mux) {
     if (!mux || !platform_ || sink_ || !(type == MEDIASUBTYPE_Avi))
-        return {E_INVALIDARG, "The file could not be created."};
+        return base::Error::status(E_INVALIDARG, "The file could not be created.");
     auto made = platform_->CreateAviMux(fileName);
     if (!made)
         return made.error();

@@ -163,7 +163,7 @@ void CSourceStream::DoBufferProcessingLoop() {
         sample.reset();
         connected_->EndOfStream();
         if (hr != S_FALSE)
-            filter_->NotifyEvent(EC_ERRORABORT, {hr, "The video source failed."});
+            filter_->NotifyEvent(EC_ERRORABORT, base::Error::status(hr, "The video source failed."));
         return;
     }
 }

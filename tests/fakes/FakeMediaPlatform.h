@@ -289,7 +289,7 @@ class FakeMediaPlatform : public MediaPlatform {
     base::Result<std::shared_ptr<RecordingSink>> CreateAviMux(const std::string& path) override {
         paths.push_back(path);
         if (!muxError.empty())
-            return base::Error{E_ACCESSDENIED, muxError};
+            return base::Error::status(E_ACCESSDENIED, muxError);
         lastMux = std::make_shared<FakeMux>();
         lastMux->refuseAudio = refuseAudio;
         lastMux->failPause = failPause;

@@ -371,7 +371,7 @@ TEST_F(RecorderTest, MissingCompressorAsksAndCancelLeavesNothing) {
 
 TEST_F(RecorderTest, FilterFailureStopsTheRecordingOnTheNextStatus) {
     ASSERT_TRUE(recorder.startRecording("b.avi"));
-    platform.lastMux->raise(EC_ERRORABORT, {E_DISK_FULL, "The disk is full."});
+    platform.lastMux->raise(EC_ERRORABORT, base::Error::status(E_DISK_FULL, "The disk is full."));
     EXPECT_EQ(recorder.updateRecordingStatus(), "/videos/b.avi\nStopped. The disk is full.");
     EXPECT_EQ(recorder.recorderApp(), nullptr) << "the recording was stopped";
     EXPECT_EQ(recorder.updateRecordingStatus(), "/videos/b.avi\nStopped. The disk is full.")

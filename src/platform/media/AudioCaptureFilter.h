@@ -120,7 +120,7 @@ class AudioCaptureFilter : public record::CSource, public record::IAudioCaptureS
 
   private:
     AudioDevice device_;
-    base::Result<std::shared_ptr<AudioReader>> opened_{base::Error{EAGAIN, "not opened yet"}};
+    base::Result<std::shared_ptr<AudioReader>> opened_{base::Error::system(EAGAIN, "not opened yet")};
 };
 
 } // namespace tavrin::media

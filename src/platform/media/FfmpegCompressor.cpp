@@ -105,7 +105,7 @@ FfmpegCompressor::~FfmpegCompressor() {
 }
 
 base::Error FfmpegCompressor::open(const MediaType& type, AVCodecParameters* parameters) {
-    const base::Error notAccepted{VFW_E_TYPE_NOT_ACCEPTED, {}};
+    const base::Error notAccepted = base::Error::status(VFW_E_TYPE_NOT_ACCEPTED, {});
     const auto fail = [this](base::Error error) { // nothing half-open stays behind
         close();
         return error;
@@ -124,7 +124,7 @@ base::Error FfmpegCompressor::open(const MediaType& type, AVCodecParameters* par
     encoder_ = avcodec_alloc_context3(codec_);
     frame_ = av_frame_alloc();
     if (!encoder_ || !frame_)
-        return fail({E_OUTOFMEMORY, "Out of memory."});
+        return fail(base::Error::status(E_OUTOFMEMORY, "Out of memory."));
     if (privateOptions() && encoder_->priv_data)
         av_opt_copy(encoder_->priv_data, privateOptions());
 
@@ -142,15 +142,16 @@ base::Error FfmpegCompressor::open(const MediaType& type, AVCodecParameters* par
 
     int err = avcodec_open2(encoder_, codec_, nullptr);
     if (err < 0)
-        return fail(
-            {E_FAIL, "The " + info_.friendlyName + " encoder could not start (" + avErrorText(err) + ")."});
+        return fail(base::Error::library(err, "The " + info_.friendlyName + " encoder could not start (" +
+                                                  avErrorText(err) + ")."));
     frame_->format = info_.pixelFormat;
     frame_->width = width_;
     frame_->height = height_;
     sws_ = sws_getContext(width_, height_, AV_PIX_FMT_BGR24, width_, height_, info_.pixelFormat, SWS_POINT,
                           nullptr, nullptr, nullptr);
     if (av_frame_get_buffer(frame_, 0) < 0 || !sws_)
-        return fail({E_FAIL, "No conversion to the " + info_.friendlyName + " encoder's picture format."});
+        return fail(base::Error::status(E_FAIL, "No conversion to the " + info_.friendlyName +
+                                                    " encoder's picture format."));
     // Some encoders choose their code by the picture format (Ut Video: ULRG for RGB).
     static const AVCodecTag* const riffTags[] = {avformat_get_riff_video_tags(), nullptr};
     const unsigned tag =
