@@ -29,7 +29,7 @@ headless_packages=(
 test_packages=(
   clang libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  pulseaudio pulseaudio-utils ffmpeg imagemagick python3 openssl
+  pulseaudio pulseaudio-utils ffmpeg mediainfo imagemagick python3 openssl
   dpkg-dev lintian appstream desktop-file-utils man-db
   umockdev libumockdev-dev xdotool x11-utils openbox xfwm4 dbus-daemon
   sway xwayland grim x11-xserver-utils

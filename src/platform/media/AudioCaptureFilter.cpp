@@ -45,7 +45,7 @@ base::Result<AVFormatContext*> openInput(const AudioDevice& device) {
     ensureDevicesRegistered();
     const AVInputFormat* format = av_find_input_format(device.inputFormat.c_str());
     if (!format)
-        return base::Error{AVERROR_DEMUXER_NOT_FOUND, "no " + device.inputFormat + " input"};
+        return base::Error::library(AVERROR_DEMUXER_NOT_FOUND, "no " + device.inputFormat + " input");
     AVDictionary* options = nullptr;
     av_dict_set_int(&options, "sample_rate", AudioCapturePin::kSampleRate, 0);
     av_dict_set_int(&options, "channels", AudioCapturePin::kChannels, 0);
@@ -60,7 +60,7 @@ base::Result<AVFormatContext*> openInput(const AudioDevice& device) {
     const int err = avformat_open_input(&input, device.deviceName.c_str(), format, &options);
     av_dict_free(&options);
     if (err < 0)
-        return base::Error{err, avErrorText(err)};
+        return base::Error::library(err, avErrorText(err));
     return input;
 }
 
@@ -154,18 +154,21 @@ struct AudioReader {
         }
         kept.close();
         auto input = openInput(device);
-        if (!input)
-            return input.error();
         auto reader = std::make_shared<AudioReader>();
         reader->device = device;
-        reader->input = *input;
+        if (input) {
+            reader->input = *input;
+        } else { // tried again every second, as a device lost while reading
+            reader->lost = true;
+            reader->error = input.error().text;
+        }
         AudioReader* r = reader.get();
         // The worker's stop (when the last owner lets go) wakes the reader's own wait too.
         if (!r->worker.start(
                 "tavrin-audio", [r](const base::WorkerControl& control) { r->run(control); },
                 [r] { r->cv.notify_all(); })) {
             avformat_close_input(&reader->input);
-            return base::Error{EAGAIN, "no thread could be started"};
+            return base::Error::system(EAGAIN, "no thread could be started");
         }
         kept.reader = reader;
         return reader;
@@ -238,12 +241,19 @@ HRESULT AudioCapturePin::OnThreadCreate() {
                                  "\" could not be opened (" + reader.error().text +
                                  "): check that it is connected, or choose another in Audio settings.";
         base::recordLog.error("%s\n", text.c_str());
-        owner_->NotifyEvent(EC_ERRORABORT, {E_FAIL, text});
+        owner_->NotifyEvent(EC_ERRORABORT, base::Error::status(E_FAIL, text));
         return E_FAIL;
     }
     reader_ = *reader;
     std::lock_guard lk(reader_->mutex);
     ++reader_->users;
+    lossReported_ = reader_->lost;
+    if (reader_->lost) { // the picture is recorded all the same, with silence until the input answers
+        base::recordLog.error(
+            "The sound input \"%s\" could not be opened (%s): recording silence until "
+            "it answers; check that it is connected, or choose another in Audio settings.\n",
+            owner_->device().description.c_str(), reader_->error.c_str());
+    }
     return S_OK;
 }
 
@@ -255,7 +265,6 @@ HRESULT AudioCapturePin::OnThreadStartPlay() {
         std::lock_guard lk(mutex_);
         delivered_ = 0;
     }
-    lossReported_ = false;
     stretcher_ = std::make_unique<SoundStretcher>();
     publishStatus(false);
     return S_OK;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -162,6 +163,8 @@ bool AviFile::writeHeader(const std::vector<AviStreamFormat>& formats, uint32_t 
         Stream s;
         s.video = f.video;
         s.sampleSize = f.sampleSize;
+        s.scale = f.scale;
+        s.rate = f.rate;
         const int64_t strl = h.begin("LIST", "strl");
         const int64_t strh = h.begin("strh");
         h.tag(f.video ? "vids" : "auds");
@@ -371,6 +374,11 @@ void AviFile::readHeaderList(int64_t pos, int64_t end, bool inStreamList) {
         } else if (inStreamList && isTag(b, "strh")) {
             streams_.back().video = isTag(b + 8, "vids");
             streams_.back().lengthField = pos + 8 + 32;
+            uint8_t timing[8]; // dwScale, dwRate
+            if (read(pos + 8 + 20, timing, 8)) {
+                streams_.back().scale = le32(timing);
+                streams_.back().rate = le32(timing + 4);
+            }
         } else if (inStreamList && isTag(b, "strf") && read(pos + 8 + 12, align, 2)) {
             streams_.back().sampleSize = align[0] | align[1] << 8; // nBlockAlign, for sound
         } else if (inStreamList && (isTag(b, "indx") || isTag(b, "JUNK")) &&
@@ -382,7 +390,7 @@ void AviFile::readHeaderList(int64_t pos, int64_t end, bool inStreamList) {
 }
 
 base::Error AviFile::readBack(const KeyFrameRanges& keyFrames) {
-    const auto bad = [](const char* why) { return base::Error{EINVAL, why}; };
+    const auto bad = [](const char* why) { return base::Error::system(EINVAL, why); };
     const int64_t end = size();
     uint8_t b[24];
     if (!read(0, b, 12) || !isTag(b, "RIFF") || !isTag(b + 8, "AVI "))
@@ -436,9 +444,42 @@ base::Error AviFile::readBack(const KeyFrameRanges& keyFrames) {
         uint8_t h[9] = {'J', 'U', 'N', 'K', 0, 0, 0, 0, 0};
         put32(h + 4, static_cast<uint32_t>(junk));
         if (!write(pos, h, 8) || !write(pos + 8 + junk, h + 8, static_cast<std::size_t>(junk & 1)))
-            return {EIO, "the file cannot be written"};
+            return base::Error::system(EIO, "the file cannot be written");
     }
     return {};
+}
+
+bool AviFile::levelStreams() {
+    const auto first = [&](bool video) {
+        return std::find_if(streams_.begin(), streams_.end(),
+                            [&](const Stream& s) { return s.video == video; });
+    };
+    const auto v = first(true);
+    const auto a = first(false);
+    if (v == streams_.end() || a == streams_.end() || v->rate == 0 || a->rate == 0 || v->scale == 0 ||
+        a->scale == 0 || a->sampleSize == 0)
+        return true;
+    const auto seconds = [](const Stream& s) { return static_cast<double>(s.length) * s.scale / s.rate; };
+    const double picture = seconds(*v);
+    const double heard = seconds(*a);
+    const auto index = [&](auto it) { return static_cast<std::size_t>(it - streams_.begin()); };
+    if (picture < heard) // the last frame held until the sound ends
+        return extendStream(index(v), static_cast<int64_t>(std::ceil(heard * v->rate / v->scale - 1e-6)));
+    return extendStream(index(a), static_cast<int64_t>(std::floor(picture * a->rate / a->scale + 1e-6)));
+}
+
+bool AviFile::extendStream(std::size_t stream, int64_t length) {
+    Stream& s = streams_[stream];
+    // Silence a second at a time (at most a few seconds are ever missing).
+    const int64_t step = s.video ? 0 : std::max<int64_t>(1, s.rate / std::max<uint32_t>(1, s.scale));
+    std::vector<uint8_t> silence(static_cast<std::size_t>(step * s.sampleSize), 0);
+    while (s.length < length) {
+        const int64_t n = s.video ? 0 : std::min(step, length - s.length) * s.sampleSize;
+        if (!writeChunk(static_cast<int>(stream), silence.data(), static_cast<uint32_t>(n),
+                        s.video ? false : true))
+            return false;
+    }
+    return true;
 }
 
 void addKeyFrame(KeyFrameRanges& ranges, int64_t n) {
@@ -503,8 +544,8 @@ std::vector<std::string> recoverRecordings(const std::string& folder) {
         // Finished as the writer finishes a file at its stop.
         AviFile file(fd);
         base::Error error = file.readBack(readKeyFrames(markerPath));
-        if (!error && !file.closeRiff(true))
-            error = {errno, std::strerror(errno)};
+        if (!error && (!file.levelStreams() || !file.closeRiff(true)))
+            error = base::Error::system(errno, std::strerror(errno));
         if (!error) {
             // Gives back any room the recording kept on the disk beyond the file.
             if (::ftruncate(fd, file.size()) != 0)

@@ -76,6 +76,13 @@ class AviFile {
     // open are rebuilt, video key frames as `keyFrames` says. closeRiff(true) then
     // finishes it. An error (and nothing written) for a file it cannot read.
     base::Error readBack(const KeyFrameRanges& keyFrames);
+    // Ends the picture and the sound of a file left unfinished together, as the writer
+    // ends them at a stop: the shorter is made up to the longer, the sound with
+    // silence, the picture by holding its last frame (empty chunks), so that the sound
+    // ends within the last frame. A file cut short by a crash holds pictures whose
+    // sound was still on its way, or sound still waiting for its picture; nothing of
+    // either is lost. False with errno set if the file refuses the chunks.
+    bool levelStreams();
 
   protected:
     // Keeps the first error (errno; EIO for none).
@@ -96,6 +103,8 @@ class AviFile {
     struct Stream {
         bool video = false;
         uint32_t sampleSize = 0;  // sound: bytes a sample frame
+        uint32_t scale = 1;       // a frame or sample lasts scale / rate seconds
+        uint32_t rate = 0;        //
         int64_t lengthField = -1; // strh dwLength
         int64_t superIndex = -1;  // the indx chunk (JUNK in files not yet OpenDML)
         int64_t length = 0;       // frames or samples in the file
@@ -110,6 +119,8 @@ class AviFile {
     int64_t videoLength() const;
     void writeLengths();
     void readHeaderList(int64_t pos, int64_t end, bool inStreamList);
+    // Makes stream `stream` up to `length` frames or samples.
+    bool extendStream(std::size_t stream, int64_t length);
 
     std::vector<Stream> streams_;
     std::vector<Entry> entries_; // the chunks of the current RIFF

@@ -30,8 +30,12 @@ namespace {
 // stalled and the sound goes out anyway.
 constexpr REFERENCE_TIME kMaxHeldAudio = 2 * UNITS;
 
-// How often the headers are brought up to date while recording.
+// How often the headers are brought up to date while recording: soon after the first
+// picture, so that a recording cut short in its first second says how long it is, then
+// once a second.
+constexpr auto kFirstHeaderUpdates = std::chrono::milliseconds(200);
 constexpr auto kHeaderUpdateInterval = std::chrono::seconds(1);
+constexpr REFERENCE_TIME kFirstUpdatesFor = 2 * UNITS;
 
 // The header's view of a stream of 16-bit PCM; false when the type is not one.
 bool soundFormat(const MediaType& type, AviStreamFormat& f) {
@@ -78,11 +82,11 @@ void videoFormat(const AVCodecParameters& par, REFERENCE_TIME interval, AviStrea
 base::Result<std::unique_ptr<AviMux>> AviMux::create(const std::string& path, int64_t diskLimit) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
-        return base::Error{errno, "Cannot create " + path + " (" + std::strerror(errno) +
-                                      "): choose another output folder."};
+        return base::Error::system(errno, "Cannot create " + path + " (" + std::strerror(errno) +
+                                              "): choose another output folder.");
     std::unique_ptr<AviMux> mux(new AviMux(fd, path, diskLimit));
     if (!mux->packet_)
-        return base::Error{ENOMEM, "Out of memory."}; // the file goes with the multiplexer
+        return base::Error::system(ENOMEM, "Out of memory."); // the file goes with the multiplexer
     return mux;
 }
 
@@ -140,7 +144,7 @@ HRESULT AviMux::Stream::ReceiveConnection(const MediaType& type) {
     if (error && !error.text.empty()) // the encoder would not start: say why
         mux->notify(EC_ERRORABORT, error);
     connected = !error;
-    return error.code;
+    return statusOf(error);
 }
 
 HRESULT AviMux::start() {
@@ -162,10 +166,10 @@ HRESULT AviMux::start() {
     if (!writeHeader(formats, static_cast<uint32_t>(interval / 10))) {
         const base::Error error = failure();
         notify(EC_ERRORABORT, error);
-        return error.code;
+        return statusOf(error);
     }
     headerWritten_ = true;
-    nextHeaderUpdate_ = std::chrono::steady_clock::now() + kHeaderUpdateInterval;
+    nextHeaderUpdate_ = {}; // with the first picture
     return S_OK;
 }
 
@@ -187,7 +191,7 @@ HRESULT AviMux::checkFile() {
         base::recordLog.error("AVI writer: %s\n", error.text.c_str());
         notify(EC_ERRORABORT, error);
     }
-    return error.code;
+    return statusOf(error);
 }
 
 int64_t AviMux::audioLimit(const Stream& s) const {
@@ -217,7 +221,7 @@ HRESULT AviMux::Stream::Receive(MediaSample* sample) {
         return S_FALSE;
     HRESULT hr = encoder->encode(sample); // a null sample flushes the encoder
     if (FAILED(hr))
-        mux->notify(EC_ERRORABORT, {hr, "The video encoder failed."});
+        mux->notify(EC_ERRORABORT, base::Error::status(hr, "The video encoder failed."));
     if (hr != S_OK)
         return hr;
     std::lock_guard lk(mux->writeMutex_);
@@ -249,6 +253,7 @@ HRESULT AviMux::Stream::Receive(MediaSample* sample) {
         const bool key = packet->flags & AV_PKT_FLAG_KEY;
         // The encoder's packet itself goes into the file (none does after a failure).
         mux->writeChunk(number, packet->data, static_cast<uint32_t>(packet->size), key);
+        mux->pictureWritten_ = mux->pictureWritten_ || (packet->size > 0 && !mux->failed());
         av_packet_unref(packet);
         if (mux->failed())
             return mux->checkFile();
@@ -258,14 +263,16 @@ HRESULT AviMux::Stream::Receive(MediaSample* sample) {
         hr = mux->flushAudio();
         if (FAILED(hr))
             return hr;
-        if (std::chrono::steady_clock::now() >= mux->nextHeaderUpdate_) {
-            mux->nextHeaderUpdate_ = std::chrono::steady_clock::now() + kHeaderUpdateInterval;
+        if (const auto now = std::chrono::steady_clock::now(); now >= mux->nextHeaderUpdate_) {
+            mux->nextHeaderUpdate_ = now + (mux->videoEnd_.load() < kFirstUpdatesFor ? kFirstHeaderUpdates
+                                                                                     : kHeaderUpdateInterval);
             mux->updateHeaders();
         }
     }
     if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
         return S_OK;
-    mux->notify(EC_ERRORABORT, {E_FAIL, "The video encoder failed (" + avErrorText(err) + ")."});
+    mux->notify(EC_ERRORABORT,
+                base::Error::library(err, "The video encoder failed (" + avErrorText(err) + ")."));
     return E_FAIL;
 }
 
@@ -340,6 +347,10 @@ HRESULT AviMux::stop() {
     const HRESULT hr = checkFile();
     markFinished();
     closeFile();
+    if (!pictureWritten_) { // a file of no picture is no recording: no reader would open it
+        ::unlink(path_.c_str());
+        base::recordLog.info("%s held no picture and is not kept\n", path_.c_str());
+    }
     return hr;
 }
 
@@ -401,11 +412,13 @@ void AviMux::closeFile() {
 
 base::Error AviMux::failure() const {
     if (error() == ENOSPC)
-        return {E_DISK_FULL, "The disk is full: free some space or choose another output folder."};
+        return base::Error::system(ENOSPC,
+                                   "The disk is full: free some space or choose another output folder.");
     if (error() == EDQUOT)
-        return {E_DISK_FULL, "The disk quota is used up: free some space or choose another output folder."};
-    return {E_FAIL, std::string("Writing the file failed (") + std::strerror(error()) +
-                        "): check the output folder, or choose another one."};
+        return base::Error::system(
+            EDQUOT, "The disk quota is used up: free some space or choose another output folder.");
+    return base::Error::system(error(), std::string("Writing the file failed (") + std::strerror(error()) +
+                                            "): check the output folder, or choose another one.");
 }
 
 } // namespace tavrin::media

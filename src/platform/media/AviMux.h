@@ -22,15 +22,14 @@ class FfmpegCompressor;
 // The recording sink on Linux: an OpenDML AVI file (AviFile) into which the picture's
 // samples, encoded on the source's thread, go as the encoder's packets, and the
 // sound's samples as they are. The header is written at the start, the counts and
-// sizes in it are brought up to date every second (a file cut short still says how
-// long it is), and the index and final sizes are written at the stop. Sound is kept
-// level with the picture: it is never written past the end of the video received so
-// far, and at the end the shorter stream is made up to the length of the longer one.
-// Room for the index is kept on the disk beyond the file; when the disk refuses more
-// (full, gone, or a size limit given for tests) the recording stops and the file is
-// finished into that room.
-// It writes every packet as it comes (the interleaving the recorder asks for) and has
-// no master stream.
+// sizes in it are brought up to date with the first picture, often in the first
+// seconds and then every second (a file cut short still says how long it is), and the index and final sizes
+// are written at the stop. A recording that ends without a picture leaves no file. Sound is kept level with
+// the picture: it is never written past the end of the video received so far, and at the end the shorter
+// stream is made up to the length of the longer one. Room for the index is kept on the disk beyond the file;
+// when the disk refuses more (full, gone, or a size limit given for tests) the recording stops and the file
+// is finished into that room. It writes every packet as it comes (the interleaving the recorder asks for) and
+// has no master stream.
 class AviMux : public record::RecordingSink,
                public record::IConfigInterleaving,
                public record::IConfigAviMux,
@@ -84,7 +83,7 @@ class AviMux : public record::RecordingSink,
     record::HRESULT checkFile();
     int64_t audioLimit(const Stream& s) const;
 
-    // What went wrong and what to do (E_DISK_FULL for a full disk, else E_FAIL).
+    // What went wrong and what to do, with the errno that says it.
     base::Error failure() const;
     // Adds the key frames not yet noted to the marker that stands beside the file while
     // it is unfinished.
@@ -101,6 +100,7 @@ class AviMux : public record::RecordingSink,
     KeyFrameRanges unnotedKeys_; // video slots written as key frames, not yet in the file's marker
     std::chrono::steady_clock::time_point nextHeaderUpdate_{};
     bool headerWritten_ = false;
+    bool pictureWritten_ = false; // a picture, not only empty chunks
     bool finished_ = false;
     bool failureReported_ = false;
     std::atomic<record::REFERENCE_TIME> videoEnd_{0};

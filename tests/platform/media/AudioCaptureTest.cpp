@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "MediaTestSupport.h"
 
+#include "fakes/FakeControlWindow.h"
 #include "fakes/FakeReceiver.h"
 #include "platform/media/AudioCaptureFilter.h"
+#include "platform/media/FfmpegPlatform.h"
+#include "record/Recorder.h"
 #include "record/RecordingGraph.h"
 #include "record/ReferenceClock.h"
 
@@ -135,6 +138,51 @@ TEST(AudioCapture, AStopBeforeAnySoundEndsAtOnceWithNothing) {
     EXPECT_LT(Steady::now() - stopping, 1500ms);
     EXPECT_EQ(capture.delivered(), 0)
         << "nothing was heard, and no silence stands in for sound that is not late";
+}
+
+// A platform whose one sound input cannot be opened: unplugged between the list and
+// the recording.
+class UnpluggedSoundInput : public media::FfmpegPlatform {
+  public:
+    record::HRESULT CreateClassEnumerator(const record::GUID& category,
+                                          std::vector<record::DeviceMoniker>* devices) override {
+        if (!(category == record::CLSID_AudioInputDeviceCategory))
+            return FfmpegPlatform::CreateClassEnumerator(category, devices);
+        devices->assign({{std::string("Unplugged"), []() -> std::shared_ptr<record::BaseFilter> {
+                              return std::make_shared<media::AudioCaptureFilter>(media::AudioDevice{
+                                  "s16le", "/nonexistent/tavrin-sound", "Unplugged", false});
+                          }}});
+        return record::S_OK;
+    }
+};
+
+TEST(AudioCapture, AnInputThatCannotBeOpenedSaysSoAndThePictureIsRecorded) {
+    tavrin::testing::DiagnosticCapture diag;
+    TempDir dir;
+    device::FramePool pool;
+    ASSERT_TRUE(pool.setup());
+    base::Settings settings = base::Settings::defaults("");
+    settings.outputFolder.assign(dir.folder());
+    settings.videoCodec.assign("FFV1 (lossless)");
+    settings.audioSource.assign("Unplugged");
+    settings.recordFps = 30;
+    UnpluggedSoundInput platform;
+    {
+        record::Recorder recorder(platform, settings);
+        ASSERT_TRUE(recorder.startRecording("00001.avi"));
+        feedFrames(pool, recorder, device::kDualScreenLayout, 60, 1500ms);
+        const std::string status = recorder.updateRecordingStatus();
+        EXPECT_NE(status.find(", sound lost"), std::string::npos) << status;
+        recorder.stopRecording();
+    }
+    media::AudioCaptureFilter::closeIdleDevices();
+    EXPECT_EQ(diag.count("The sound input \"Unplugged\" could not be opened"), 1);
+    const ProbedFile file = probe(dir.folder() + "00001.avi");
+    ASSERT_NE(file.first("video"), nullptr);
+    EXPECT_GE(file.first("video")->frames, 40) << "the picture is recorded";
+    ASSERT_NE(file.first("audio"), nullptr);
+    EXPECT_NEAR(file.first("audio")->duration, file.first("video")->duration, 1.0 / 30)
+        << "silence where the sound would be";
 }
 
 // A stretch of a sample or two is a change of pitch too small to hear, but squeezed

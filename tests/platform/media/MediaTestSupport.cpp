@@ -261,6 +261,8 @@ AviLayout readAviLayout(const std::string& path) {
     if (size < 12 || bytes.compare(0, 4, "RIFF") != 0)
         return layout;
     layout.riffEnd = 8 + static_cast<int64_t>(le32(p + 4));
+    if (size >= 36 && bytes.compare(24, 4, "avih") == 0) // RIFF AVI, LIST hdrl, then avih
+        layout.microSecPerFrame = le32(p + 32);
     int64_t pos = 12;
     while (pos + 12 <= size &&
            !(bytes.compare(pos, 4, "LIST") == 0 && bytes.compare(pos + 8, 4, "movi") == 0))

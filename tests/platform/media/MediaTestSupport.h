@@ -84,9 +84,10 @@ uint32_t le32(const void* at);
 struct AviLayout {
     bool ok = false;
     int64_t fileSize = 0;
-    int64_t riffEnd = 0;  // where the first RIFF's size says it ends
-    int64_t moviList = 0; // the first LIST movi
-    int64_t moviEnd = 0;  // where its size says it ends
+    int64_t riffEnd = 0;           // where the first RIFF's size says it ends
+    uint32_t microSecPerFrame = 0; // the main header's
+    int64_t moviList = 0;          // the first LIST movi
+    int64_t moviEnd = 0;           // where its size says it ends
     struct Chunk {
         std::string id;
         uint32_t size;

@@ -78,6 +78,8 @@ TEST(RecordingEndToEnd, TenSecondsFromASixtyFrameBoardAtThirtyWithTheTone) {
     EXPECT_EQ(audio->sampleRate, 48000);
     EXPECT_NEAR(audio->duration, video->duration, 1.0 / 30) << "sound and picture end together";
     EXPECT_NEAR(video->duration, 10.0, 0.2);
+    EXPECT_EQ(readAviLayout(h.dir.folder() + "00001.avi").microSecPerFrame, 33333u)
+        << "the main header's frame time is the picture's, not the sound's";
 
     // The tone is there, and it is the tone: 1 kHz far above its neighbours.
     const std::vector<int16_t> sound = decodeAudioMono(h.dir.folder() + "00001.avi");

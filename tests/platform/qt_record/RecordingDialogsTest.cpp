@@ -4,6 +4,7 @@
 #include "fakes/TempDir.h"
 #include "platform/media/EncoderCatalog.h"
 #include "platform/media/FfmpegCompressor.h"
+#include "platform/media/FfmpegPlatform.h"
 #include "platform/qt_record/AudioSettingsDialog.h"
 #include "platform/qt_record/CodecOptionsDialog.h"
 #include "platform/qt_record/QtCompressorDialogHost.h"
@@ -264,7 +265,9 @@ TEST(RecordingSetup, WiresTheRecorderAndTheDialogsToOneSettingsRecord) {
     settings.videoCodec.assign("No Such Codec");
     QWidget window;
     std::vector<std::string> statuses;
-    qt_record::RecordingSetup setup(&window, settings, [&](const std::string& s) { statuses.push_back(s); });
+    qt_record::RecordingSetup setup(
+        &window, settings, [&](const std::string& s) { statuses.push_back(s); },
+        [](record::CompressorDialogHost* host) { return std::make_unique<media::FfmpegPlatform>(host); });
     EXPECT_EQ(setup.control().recorderApp(), nullptr);
 
     // The saved compressor is missing: the start asks with the Video Codec dialog,
@@ -281,7 +284,8 @@ TEST(RecordingSetup, WiresTheRecorderAndTheDialogsToOneSettingsRecord) {
     EXPECT_EQ(settings.videoCodec.utf8(), "FFV1 (lossless)");
     EXPECT_NE(setup.control().recorderApp(), nullptr);
     setup.control().stopRecording();
-    EXPECT_TRUE(folder.exists("00001.avi"));
+    // Into the folder of the same record (no picture came, so it kept no file).
+    EXPECT_EQ(setup.control().updateRecordingStatus(), folder.folder() + "00001.avi\nStopped.");
 }
 
 } // namespace
