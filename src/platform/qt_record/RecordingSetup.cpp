@@ -7,7 +7,8 @@
 namespace tavrin::qt_record {
 
 RecordingSetup::RecordingSetup(QWidget* controlWindow, base::Settings& settings,
-                               std::function<void(const std::string&)> status, const PlatformFactory& makePlatform)
+                               std::function<void(const std::string&)> status,
+                               const PlatformFactory& makePlatform)
     : owner_(controlWindow), settings_(settings), status_(std::move(status)), platform_(makePlatform(&host_)),
       dialogs_(controlWindow, settings, *platform_), recorder_(*platform_, settings, &dialogs_) {}
 

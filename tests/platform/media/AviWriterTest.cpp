@@ -373,27 +373,38 @@ void expectWholeAndInOrder(const std::string& path, int side, int64_t frames, co
     EXPECT_EQ(runCommand("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "") << what;
 }
 
+// The header's view of square 24-bit pictures at 30 a second, and of 48 kHz 16-bit sound.
+media::AviStreamFormat rawPicture(int side) {
+    media::AviStreamFormat video;
+    video.video = true;
+    video.rate = 30;
+    video.width = video.height = side;
+    record::BITMAPINFOHEADER bih{};
+    bih.biSize = sizeof bih;
+    bih.biWidth = bih.biHeight = side;
+    bih.biPlanes = 1;
+    bih.biBitCount = 24;
+    video.format.assign(reinterpret_cast<uint8_t*>(&bih), reinterpret_cast<uint8_t*>(&bih) + sizeof bih);
+    return video;
+}
+media::AviStreamFormat pcmSound(uint16_t channels) {
+    media::AviStreamFormat sound;
+    sound.rate = 48000;
+    sound.sampleSize = 2u * channels;
+    const record::WAVEFORMATEX wfx{
+        1, channels, 48000, 96000u * channels, static_cast<uint16_t>(2 * channels), 16, 0};
+    sound.format.assign(reinterpret_cast<const uint8_t*>(&wfx), reinterpret_cast<const uint8_t*>(&wfx) + 18);
+    return sound;
+}
+
 // Small RIFFs make an OpenDML file of many of them quickly: each reader's frame comes
 // through the indexes of its RIFF, in the whole file and in one cut anywhere and then
 // finished as the program's next start finishes it.
 TEST(AviFile, ManyRiffsAreIndexedAndACutAnywhereIsFinishedToWhatItHolds) {
     constexpr int kSide = 16;
     constexpr int kFrames = 300;
-    media::AviStreamFormat video;
-    video.video = true;
-    video.rate = 30;
-    video.width = video.height = kSide;
-    record::BITMAPINFOHEADER bih{};
-    bih.biSize = sizeof bih;
-    bih.biWidth = bih.biHeight = kSide;
-    bih.biPlanes = 1;
-    bih.biBitCount = 24;
-    video.format.assign(reinterpret_cast<uint8_t*>(&bih), reinterpret_cast<uint8_t*>(&bih) + sizeof bih);
-    media::AviStreamFormat sound;
-    sound.rate = 48000;
-    sound.sampleSize = 2;
-    const record::WAVEFORMATEX wfx{1, 1, 48000, 96000, 2, 16, 0};
-    sound.format.assign(reinterpret_cast<const uint8_t*>(&wfx), reinterpret_cast<const uint8_t*>(&wfx) + 18);
+    const media::AviStreamFormat video = rawPicture(kSide);
+    const media::AviStreamFormat sound = pcmSound(1);
 
     TempDir dir;
     const std::string path = dir.folder() + "riffs.avi";
@@ -472,21 +483,8 @@ TEST(AviFile, RecoveryEndsThePictureAndTheSoundTogether) {
         {"no sound yet", 15, 0, 15, 15 * 1600},
         {"both of one length", 90, 90 * 1600, 90, 90 * 1600},
     };
-    media::AviStreamFormat video;
-    video.video = true;
-    video.rate = 30;
-    video.width = video.height = kSide;
-    record::BITMAPINFOHEADER bih{};
-    bih.biSize = sizeof bih;
-    bih.biWidth = bih.biHeight = kSide;
-    bih.biPlanes = 1;
-    bih.biBitCount = 24;
-    video.format.assign(reinterpret_cast<uint8_t*>(&bih), reinterpret_cast<uint8_t*>(&bih) + sizeof bih);
-    media::AviStreamFormat sound;
-    sound.rate = 48000;
-    sound.sampleSize = 4;
-    const record::WAVEFORMATEX wfx{1, 2, 48000, 192000, 4, 16, 0};
-    sound.format.assign(reinterpret_cast<const uint8_t*>(&wfx), reinterpret_cast<const uint8_t*>(&wfx) + 18);
+    const media::AviStreamFormat video = rawPicture(kSide);
+    const media::AviStreamFormat sound = pcmSound(2);
     for (const Case& c : cases) {
         TempDir dir;
         const std::string path = dir.folder() + "killed.avi";
