@@ -32,7 +32,7 @@ test_packages=(
   pulseaudio pulseaudio-utils ffmpeg mediainfo imagemagick python3 openssl
   dpkg-dev lintian appstream desktop-file-utils man-db
   umockdev libumockdev-dev xdotool x11-utils openbox xfwm4 dbus-daemon
-  sway xwayland grim x11-xserver-utils
+  sway xwayland grim x11-xserver-utils kwin-wayland wmctrl
   pipewire pipewire-bin wireplumber gstreamer1.0-pipewire gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )

@@ -8,6 +8,8 @@
 #   TAVRIN_WM=openbox (default) | xfwm4 | none   the window manager on the X server
 #   TAVRIN_WM=sway    a headless sway (1920 x 1080, XWayland on DISPLAY) instead of
 #                     Xvfb; WAYLAND_DISPLAY and SWAYSOCK name it
+#   TAVRIN_WM=kwin    a headless KWin (1920 x 1080) with XWayland on DISPLAY instead of
+#                     Xvfb; exits 77 when kwin_wayland is not installed
 set -uo pipefail
 
 workdir="$(mktemp -d /tmp/tavrin-env.XXXXXX)"
@@ -20,6 +22,13 @@ cleanup() {
   fi
   if [ -n "${PULSE_PID_STARTED:-}" ]; then
     pulseaudio --kill >/dev/null 2>&1 || true
+  fi
+  if [ -n "${KWIN_STARTED:-}" ]; then
+    # Ours only, by its own copy's path: KWin, then what it started (XWayland, the session).
+    for k in $(pgrep -f "^$workdir/kwin_wayland" 2>/dev/null); do
+      pkill -P "$k" >/dev/null 2>&1 || true
+      kill "$k" >/dev/null 2>&1 || true
+    done
   fi
   for p in "${pids[@]}"; do kill "$p" >/dev/null 2>&1 || true; done
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
@@ -88,8 +97,38 @@ CONF
   TAVRIN_OWN_X=0
 fi
 
+if [ "$wm" = kwin ]; then
+  kwin="$(command -v kwin_wayland)" || { echo "test-env: kwin_wayland is not installed"; exit 77; }
+  # The installed binary carries a file capability that a container refuses to run.
+  cp "$kwin" "$workdir/kwin_wayland"
+  [ -d /tmp/.X11-unix ] || mkdir -m 1777 /tmp/.X11-unix
+  mkdir -m 700 "$workdir/kwin"
+  # KWin tells XWayland's display only to the programs it starts: one that writes it
+  # down and stays until KWin is stopped.
+  cat >"$workdir/kwin-session.sh" <<SESSION
+#!/bin/sh
+printf %s "\$DISPLAY" >"$workdir/kwin/display.new" && mv "$workdir/kwin/display.new" "$workdir/kwin/display"
+exec sleep infinity
+SESSION
+  chmod +x "$workdir/kwin-session.sh"
+  env XDG_RUNTIME_DIR="$workdir/kwin" HOME="$workdir/kwin" dbus-run-session -- "$workdir/kwin_wayland" \
+    --virtual --xwayland --no-lockscreen --width 1920 --height 1080 --socket "wayland-tavrin-$$" \
+    --exit-with-session "$workdir/kwin-session.sh" >"$workdir/kwin.log" 2>&1 &
+  pids+=($!)
+  KWIN_STARTED=1
+  for _ in $(seq 1 200); do [ -s "$workdir/kwin/display" ] && break; sleep 0.1; done
+  if [ ! -s "$workdir/kwin/display" ]; then
+    echo "test-env: kwin did not start:" >&2; cat "$workdir/kwin.log" >&2; exit 1
+  fi
+  DISPLAY="$(cat "$workdir/kwin/display")"
+  export DISPLAY
+  export XDG_SESSION_TYPE=wayland
+  own_x=0
+  TAVRIN_OWN_X=0
+fi
+
 # X server: a free display number, 24-bit colour, GLX through Mesa.
-if [ "$wm" != sway ] && { [ -z "${DISPLAY:-}" ] || [ "${TAVRIN_OWN_X:-1}" = 1 ]; }; then
+if [ "$wm" != sway ] && [ "$wm" != kwin ] && { [ -z "${DISPLAY:-}" ] || [ "${TAVRIN_OWN_X:-1}" = 1 ]; }; then
   for n in $(seq 90 140); do
     if [ ! -e "/tmp/.X${n}-lock" ] && [ ! -e "/tmp/.X11-unix/X${n}" ]; then
       Xvfb ":${n}" -screen 0 1920x1080x24 +extension GLX -nolisten tcp -noreset >"$workdir/xvfb.log" 2>&1 &

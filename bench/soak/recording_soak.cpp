@@ -55,8 +55,8 @@ int main(int argc, char** argv) {
     }
     record::Recorder recorder(platform, settings, nullptr, clock);
     if (!fast) {
-        // As in the program: the sound input opens with the control window, and the
-        // user clicks record a while later.
+        // As for a recording after an earlier one: the sound input is open and
+        // delivering when the user clicks record.
         recorder.prepareSoundInput();
         std::this_thread::sleep_for(std::chrono::seconds(3));
     }

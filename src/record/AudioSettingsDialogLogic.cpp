@@ -12,6 +12,8 @@ AudioSettingsDialogLogic::AudioSettingsDialogLogic(AudioSettingsDialogView& view
 
 void AudioSettingsDialogLogic::onOpen() {
     sources_.clear();
+    // Inputs come and go between openings: the list shown is the system's as of now.
+    platform_.soundInputsMayHaveChanged();
     findDevice(platform_, &sources_, CLSID_AudioInputDeviceCategory, listFriendlyName);
     const bool noInputs = sources_.empty();
     sources_.push_back(kNoSoundItem);

@@ -37,6 +37,9 @@ class MediaPlatform {
     // Why there are no sound inputs, in words for the user ("No sound server is running."),
     // or empty when nothing stands in the way.
     virtual std::string soundProblem() { return {}; }
+    // The sound inputs may have changed since they were last listed (one was plugged
+    // in): the next listing asks the system again instead of taking what it found before.
+    virtual void soundInputsMayHaveChanged() {}
     // Finishes the recordings in `folder` that a program left unfinished (a crash, a
     // power cut) and returns their file names.
     virtual std::vector<std::string> recoverRecordings(const std::string& /*folder*/) { return {}; }

@@ -124,13 +124,13 @@ std::string Recorder::missingSoundNote() {
     // A saved name that no device has is how the user turns sound off, unless it names a
     // device that was there and is gone (the list may show why).
     const std::string source = settings_.audioSource.utf8();
+    if (source == kNoSoundItem)
+        return {};
     std::vector<std::string> names;
     findDevice(platform_, &names, CLSID_AudioInputDeviceCategory, listFriendlyName);
     const std::string problem = platform_.soundProblem();
     if (source.empty())
         return problem.empty() ? "no sound input was found" : problem;
-    if (source == kNoSoundItem)
-        return {};
     if (!problem.empty())
         return problem;
     return names.empty() ? "no sound input was found" : "\"" + source + "\" is not connected";
@@ -228,11 +228,20 @@ void Recorder::stopRecording() {
 }
 
 std::shared_ptr<BaseFilter> Recorder::findSoundInput() {
-    if (!settings_.audioSource.empty()) {
-        std::string wanted = settings_.audioSource.utf8();
-        return findDevice(platform_, &wanted, CLSID_AudioInputDeviceCategory, matchFriendlyName);
-    }
-    return findDevice(platform_, nullptr, CLSID_AudioInputDeviceCategory, takeFirstDevice);
+    std::string wanted = settings_.audioSource.utf8();
+    if (wanted == kNoSoundItem)
+        return nullptr; // sound turned off: no need to look at the inputs at all
+    const auto find = [&] {
+        return wanted.empty()
+                   ? findDevice(platform_, nullptr, CLSID_AudioInputDeviceCategory, takeFirstDevice)
+                   : findDevice(platform_, &wanted, CLSID_AudioInputDeviceCategory, matchFriendlyName);
+    };
+    if (auto input = find())
+        return input;
+    // The platform keeps the inputs it found last time: one plugged in since is looked for
+    // once more (and only then: each recording after that finds it in the list).
+    platform_.soundInputsMayHaveChanged();
+    return find();
 }
 
 void Recorder::prepareSoundInput() {

@@ -22,8 +22,8 @@ class RecordingControl {
     // Finishes recordings left unfinished by an earlier run of the program (at start);
     // a note for the status line ("Recovered 00003.avi"), or empty.
     virtual std::string recoverRecordings() { return {}; }
-    // Opens the chosen sound input ahead of the first recording (at start), so that it
-    // delivers by the time the record button is pressed.
+    // Opens the chosen sound input ahead of a recording, so that it delivers by the time
+    // the record button is pressed (the program does not at its start: see Recorder).
     virtual void prepareSoundInput() {}
 };
 

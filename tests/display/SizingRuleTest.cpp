@@ -269,6 +269,14 @@ TEST(SizingTracker, TheRuleNeverTakesTheWindowOffTheScreen) {
         {{0, 0, 256, 384}, {0, 0, 256, 760}, 1920, 760, {500, 750}, {0, 0, 500, 750}},
         // Top-left corner: the bottom-right corner stays.
         {{500, 500, 756, 884}, {250, 124, 756, 884}, 1920, 760, {500, 750}, {256, 134, 756, 884}},
+        // Each other corner and edge keeps what is opposite it, also when dragged past the
+        // screen's edge: top-right (the bottom-left stays), bottom-left, top, left.
+        {{500, 500, 756, 884}, {500, 124, 1006, 884}, 1920, 760, {500, 750}, {500, 134, 1000, 884}},
+        {{1400, 0, 1656, 384}, {1300, 0, 1656, 1000}, 1920, 760, {500, 750}, {1156, 0, 1656, 750}},
+        {{500, 500, 756, 884}, {500, -20, 756, 884}, 1920, 760, {500, 750}, {500, 134, 1000, 884}},
+        {{1400, 0, 1656, 384}, {900, 0, 1656, 384}, 1920, 760, {500, 750}, {1156, 0, 1656, 750}},
+        // Top-right with whole multiples: 2x fits, from the bottom-left corner.
+        {{500, 500, 756, 884}, {500, -100, 1156, 884}, 1920, 1080, {512, 768}, {500, 116, 1012, 884}, true},
         // Room enough: the rule as it is.
         {{0, 0, 256, 384}, {0, 0, 256, 760}, 1920, 1080, {512, 768}, {0, 0, 512, 768}},
         // Whole multiples: the nearest (2.2x gives 2x, 1.2x gives 1x), the largest that fits.

@@ -276,6 +276,8 @@ class FakeMediaPlatform : public MediaPlatform {
 
     HRESULT CreateClassEnumerator(const GUID& category, std::vector<DeviceMoniker>* devices) override {
         ++enumerations;
+        if (category == CLSID_AudioInputDeviceCategory)
+            ++soundInputListings;
         devices->clear();
         for (auto& [cat, list] : categories) {
             if (!(cat == category))
@@ -296,6 +298,11 @@ class FakeMediaPlatform : public MediaPlatform {
         return std::shared_ptr<RecordingSink>(lastMux);
     }
     std::string soundProblem() override { return soundProblemText; }
+    void soundInputsMayHaveChanged() override {
+        ++soundInputLooks;
+        if (onSoundInputLook)
+            onSoundInputLook();
+    }
 
     // Adds a device; its filters are remembered in `made`.
     template <class F>
@@ -327,6 +334,10 @@ class FakeMediaPlatform : public MediaPlatform {
     bool refuseAudio = false;
     bool failPause = false;
     int enumerations = 0;
+    int soundInputListings = 0;
+    // Asked to look at the sound inputs again; what the system shows then (a plug-in).
+    int soundInputLooks = 0;
+    std::function<void()> onSoundInputLook;
     std::string soundProblemText;
 };
 

@@ -218,6 +218,27 @@ TEST_F(RecorderTest, SoundInputByNameFirstOrNone) {
     recorder.stopRecording();
 }
 
+// The saved input plugged in after the platform last looked: the recording asks it to
+// look again, once, and records from it.
+TEST_F(RecorderTest, AnInputPluggedInSinceTheLastLookIsFound) {
+    FakeMediaPlatform p;
+    p.addCompressor("Fake Codec");
+    p.addAudioInput("Mic");
+    p.onSoundInputLook = [&p] { p.addAudioInput("Headset"); };
+    settings.audioSource.assign("Headset");
+    Recorder r{p, settings, nullptr, clock, [this] { return now; }};
+    ASSERT_TRUE(r.startRecording("h.avi"));
+    auto* audio = dynamic_cast<tavrin::testing::FakeAudioSource*>(r.graph()->FindFilterByName("audioSource"));
+    ASSERT_NE(audio, nullptr);
+    EXPECT_EQ(audio->name, "Headset");
+    EXPECT_EQ(p.soundInputLooks, 1);
+    r.stopRecording();
+    p.onSoundInputLook = nullptr;
+    ASSERT_TRUE(r.startRecording("i.avi"));
+    EXPECT_EQ(p.soundInputLooks, 1) << "found in the list kept: no second look";
+    r.stopRecording();
+}
+
 TEST_F(RecorderTest, SoundTroubleAndEmptySlotsShowBesideTheFigures) {
     struct Case {
         const char* name;
@@ -226,23 +247,27 @@ TEST_F(RecorderTest, SoundTroubleAndEmptySlotsShowBesideTheFigures) {
         std::string audioSource;
         std::string usedInput; // empty: none
         std::string tail;      // after the usual figures
+        // The platform keeps its list: asked to look again only when the input is not in it.
+        int looks = 0;
     };
     const Case cases[] = {
         {"a dummy first is passed over", {{"Null", true}, {"Mic", false}}, "", "", "Mic", ""},
         {"a dummy named by the user is used", {{"Null", true}, {"Mic", false}}, "", "Null", "Null", ""},
-        {"only a dummy", {{"Null", true}}, "", "", "", ", no sound (no sound input was found)"},
+        {"only a dummy", {{"Null", true}}, "", "", "", ", no sound (no sound input was found)", 1},
         {"no sound server",
          {},
          "no sound server is running",
          "",
          "",
-         ", no sound (no sound server is running)"},
+         ", no sound (no sound server is running)",
+         1},
         {"the saved input is gone",
          {{"Mic", false}},
          "",
          "Headset",
          "",
-         ", no sound (\"Headset\" is not connected)"},
+         ", no sound (\"Headset\" is not connected)",
+         1},
         {"sound turned off", {{"Mic", false}}, "", "(no sound)", "", ""},
     };
     for (const Case& c : cases) {
@@ -257,6 +282,10 @@ TEST_F(RecorderTest, SoundTroubleAndEmptySlotsShowBesideTheFigures) {
         auto* audio =
             dynamic_cast<tavrin::testing::FakeAudioSource*>(r.graph()->FindFilterByName("audioSource"));
         EXPECT_EQ(audio ? audio->name : std::string(), c.usedInput) << c.name;
+        EXPECT_EQ(p.soundInputLooks, c.looks) << c.name;
+        if (c.audioSource == "(no sound)") {
+            EXPECT_EQ(p.soundInputListings, 0) << "sound off needs no look at the inputs";
+        }
         EXPECT_EQ(r.updateRecordingStatus(), "/videos/s.avi\n00:00:00, 0 MB (0 kB/s), 0.00 FPS" + c.tail)
             << c.name;
         if (audio) {

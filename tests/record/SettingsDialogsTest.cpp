@@ -312,6 +312,7 @@ TEST(AudioDialog, NoDeviceLeavesOnlyNoSound) {
     // Without a sound server the dialog says so, and what to do.
     platform.soundProblemText = "no sound server is running";
     logic.onOpen();
+    EXPECT_EQ(platform.soundInputLooks, 2) << "each opening shows the inputs as they are now";
     EXPECT_EQ(view.problem, "No sound can be recorded: no sound server is running. Start the sound server, "
                             "then open this dialog again.");
     logic.onOk();

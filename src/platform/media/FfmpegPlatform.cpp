@@ -81,21 +81,32 @@ FfmpegPlatform::FfmpegPlatform(CompressorDialogHost* dialogHost, Options options
     ensureDevicesRegistered();
 }
 
-std::vector<AudioDevice> FfmpegPlatform::listAudioDevices() {
+FfmpegPlatform::SoundInputs FfmpegPlatform::probeSoundInputs() {
     ensureDevicesRegistered();
-    std::vector<AudioDevice> devices = listInputs("pulse");
-    if (devices.empty())
-        devices = listInputs("alsa");
-    return devices;
+    SoundInputs found;
+    found.devices = listInputs("pulse", &found.serverAnswered);
+    if (found.devices.empty())
+        found.devices = listInputs("alsa");
+    return found;
+}
+
+FfmpegPlatform::SoundInputs FfmpegPlatform::soundInputs() {
+    std::lock_guard lock(soundMutex_);
+    if (!soundInputs_)
+        soundInputs_ = options_.probeSound ? options_.probeSound() : probeSoundInputs();
+    return *soundInputs_;
+}
+
+void FfmpegPlatform::soundInputsMayHaveChanged() {
+    std::lock_guard lock(soundMutex_);
+    soundInputs_.reset();
 }
 
 std::string FfmpegPlatform::soundProblem() {
-    ensureDevicesRegistered();
-    bool answered = false;
-    listInputs("pulse", &answered);
-    if (answered)
+    const SoundInputs inputs = soundInputs();
+    if (inputs.serverAnswered)
         return {};
-    for (const AudioDevice& device : listInputs("alsa"))
+    for (const AudioDevice& device : inputs.devices)
         if (!device.dummy)
             return {}; // no sound server, but a sound card to record from
     return "no sound server is running";
@@ -114,7 +125,7 @@ HRESULT FfmpegPlatform::CreateClassEnumerator(const GUID& category, std::vector<
         devices->push_back({std::string("PCM"),
                             []() -> std::shared_ptr<BaseFilter> { return std::make_shared<PcmFilter>(); }});
     } else if (category == CLSID_AudioInputDeviceCategory) {
-        for (const AudioDevice& device : listAudioDevices())
+        for (const AudioDevice& device : soundInputs().devices)
             devices->push_back({device.description,
                                 [device]() -> std::shared_ptr<BaseFilter> {
                                     return std::make_shared<AudioCaptureFilter>(device);

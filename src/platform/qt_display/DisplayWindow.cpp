@@ -34,6 +34,9 @@ constexpr int kSizingPollMs = 100;
 constexpr int kAnswerMs = 500;
 // How long the window system may take to bring back the place from before full screen.
 constexpr int kRestoreLimitMs = 1000;
+// How long the window manager has to maximise the window anew (off, then on again)
+// before a normal state it reports is taken as the user's restore.
+constexpr int kRemaximizeMs = 1000;
 constexpr Qt::WindowStates kNotNormal = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
 
 display::WindowRect toWindowRect(const QRect& r) {
@@ -110,6 +113,9 @@ DisplayWindow::DisplayWindow(base::Settings& settings, display::PictureOptions& 
         // with the old contents of the window; the picture must not wait for the next frame.
         update();
     });
+    remaximizing_.setSingleShot(true);
+    remaximizing_.setInterval(kRemaximizeMs);
+    connect(&remaximizing_, &QTimer::timeout, this, &DisplayWindow::followWindowState);
     restoreTimeout_.setSingleShot(true);
     restoreTimeout_.setInterval(kRestoreLimitMs);
     connect(&restoreTimeout_, &QTimer::timeout, this, [this] {
@@ -271,8 +277,8 @@ bool DisplayWindow::normalState() const {
     return (windowState() & kNotNormal) == 0;
 }
 
-void DisplayWindow::keepAspect(bool on) {
-    x11::setAspectHint(windowHandle(), on ? width_ : 0, on ? height_ : 0);
+bool DisplayWindow::keepAspect(bool on) {
+    return x11::setAspectHint(windowHandle(), on ? width_ : 0, on ? height_ : 0);
 }
 
 void DisplayWindow::applySizeHints() {
@@ -511,7 +517,12 @@ void DisplayWindow::leaveFullScreen(bool topmost) {
 
 void DisplayWindow::changeEvent(QEvent* event) {
     QOpenGLWidget::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange || !tracker_)
+    if (event->type() == QEvent::WindowStateChange)
+        followWindowState();
+}
+
+void DisplayWindow::followWindowState() {
+    if (!tracker_)
         return;
     const bool full = inFullScreen();
     if (full && !hadFullScreen_) {
@@ -520,7 +531,17 @@ void DisplayWindow::changeEvent(QEvent* event) {
             normalGeometry_ = lastNormalGeometry_;
         sizingEnd_.stop();
         tracker_->settle(toWindowRect(normalGeometry_));
-        keepAspect(false);
+        // Maximised by the window manager while the aspect was on: it may have kept the
+        // picture's shape in the size it gave (KWin does), and does not size the window
+        // again when the aspect goes. Maximised anew, the window fills the screen.
+        if (keepAspect(false) && !(windowState() & Qt::WindowFullScreen)) {
+            x11::remaximize(windowHandle());
+            remaximizing_.start();
+        }
+    } else if (full && remaximizing_.isActive()) {
+        remaximizing_.stop(); // maximised anew
+    } else if (!full && hadFullScreen_ && remaximizing_.isActive()) {
+        return; // on the way back to maximised: no restore
     } else if (!full && hadFullScreen_ && normalState()) {
         keepAspect(true);
         if (normalGeometry_.isValid())

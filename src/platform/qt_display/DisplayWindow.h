@@ -100,7 +100,8 @@ class DisplayWindow final : public QOpenGLWidget,
     void releaseGraphics();
     void noteFrameMargins();
     bool normalState() const;
-    void keepAspect(bool on);
+    bool keepAspect(bool on);
+    void followWindowState();
     void applySizeHints();
     void saveSize(const QSize& size);
     void sizeChanged();
@@ -140,6 +141,7 @@ class DisplayWindow final : public QOpenGLWidget,
     QTimer answerWindow_;            // sizes until then answer our request
     std::optional<QRect> restoring_; // leaving full screen, until this place is reached
     QTimer restoreTimeout_;
+    QTimer remaximizing_; // maximised anew without the aspect, until the manager did
     bool hadFullScreen_ = false;
     bool repaintPosted_ = false; // a RepaintEvent is on its way
 };

@@ -73,9 +73,9 @@ struct Aspect {
     uint32_t den = 0;
 };
 
-// Puts the wanted aspect into the window's size hints if they lack it, leaving
-// every other field as Qt wrote it.
-void applyAspect(xcb_connection_t* c, xcb_window_t window, Aspect aspect) {
+// Puts the wanted aspect into the window's size hints if they lack it (or takes it
+// out), leaving every other field as Qt wrote it. Answers whether they had one.
+bool applyAspect(xcb_connection_t* c, xcb_window_t window, Aspect aspect) {
     std::array<uint32_t, HintFieldCount> hints{};
     {
         Reply<xcb_get_property_reply_t> reply(
@@ -93,9 +93,9 @@ void applyAspect(xcb_connection_t* c, xcb_window_t window, Aspect aspect) {
     const bool has = (hints[Flags] & kPAspect) != 0;
     if (want && has && hints[MinAspectNum] == aspect.num && hints[MinAspectDen] == aspect.den &&
         hints[MaxAspectNum] == aspect.num && hints[MaxAspectDen] == aspect.den)
-        return;
+        return has;
     if (!want && !has)
-        return;
+        return has;
     if (want) {
         hints[Flags] |= kPAspect;
         hints[MinAspectNum] = hints[MaxAspectNum] = aspect.num;
@@ -113,6 +113,7 @@ void applyAspect(xcb_connection_t* c, xcb_window_t window, Aspect aspect) {
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS,
                         32, HintFieldCount, hints.data());
     xcb_flush(c);
+    return has;
 }
 
 // Follows the size hints of the windows it was given.
@@ -127,9 +128,9 @@ class HintKeeper final : public QAbstractNativeEventFilter {
         return *keeper;
     }
 
-    void set(xcb_connection_t* c, xcb_window_t window, Aspect aspect) {
+    bool set(xcb_connection_t* c, xcb_window_t window, Aspect aspect) {
         windows_[window] = aspect;
-        applyAspect(c, window, aspect);
+        return applyAspect(c, window, aspect);
     }
     void forget(xcb_window_t window) { windows_.erase(window); }
 
@@ -192,16 +193,44 @@ bool pointerButtonsDown() {
     return reply && (reply->mask & buttons) != 0;
 }
 
-void setAspectHint(QWindow* window, int num, int den) {
+bool setAspectHint(QWindow* window, int num, int den) {
     xcb_connection_t* c = connection();
     if (!c || !window || !window->handle())
-        return;
+        return false;
     Aspect aspect;
     if (num > 0 && den > 0) {
         const uint32_t g = gcd(static_cast<uint32_t>(num), static_cast<uint32_t>(den));
         aspect = {static_cast<uint32_t>(num) / g, static_cast<uint32_t>(den) / g};
     }
-    HintKeeper::instance().set(c, static_cast<xcb_window_t>(window->winId()), aspect);
+    return HintKeeper::instance().set(c, static_cast<xcb_window_t>(window->winId()), aspect);
+}
+
+void remaximize(QWindow* window) {
+    xcb_connection_t* c = connection();
+    if (!c || !window || !window->handle())
+        return;
+    const xcb_atom_t state = atom(c, "_NET_WM_STATE");
+    const xcb_atom_t vertical = atom(c, "_NET_WM_STATE_MAXIMIZED_VERT");
+    const xcb_atom_t horizontal = atom(c, "_NET_WM_STATE_MAXIMIZED_HORZ");
+    if (state == XCB_ATOM_NONE || vertical == XCB_ATOM_NONE || horizontal == XCB_ATOM_NONE)
+        return;
+    // As the extended window manager hints ask: to the root window, 0 removes, 1 adds,
+    // and the request comes from an ordinary application (source 1).
+    for (const uint32_t action : {0u, 1u}) {
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = static_cast<xcb_window_t>(window->winId());
+        event.type = state;
+        event.data.data32[0] = action;
+        event.data.data32[1] = vertical;
+        event.data.data32[2] = horizontal;
+        event.data.data32[3] = 1;
+        xcb_send_event(c, 0, rootWindow(c),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&event));
+    }
+    xcb_flush(c);
 }
 
 void forgetWindow(QWindow* window) {
@@ -225,7 +254,10 @@ bool windowManagerRunning() {
 bool pointerButtonsDown() {
     return false;
 }
-void setAspectHint(QWindow*, int, int) {}
+bool setAspectHint(QWindow*, int, int) {
+    return false;
+}
+void remaximize(QWindow*) {}
 void forgetWindow(QWindow*) {}
 
 } // namespace tavrin::qt_display::x11

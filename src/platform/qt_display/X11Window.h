@@ -25,9 +25,17 @@ bool pointerButtonsDown();
 // so that the window manager holds it during an interactive resize. Qt rewrites
 // those hints without an aspect whenever the geometry or the size limits change;
 // each rewrite is followed here and the aspect put back. num or den 0 removes the
-// aspect (full screen, where the window must be free to take the monitor's size).
-// Needs the native window: call after QWindow::create().
-void setAspectHint(QWindow* window, int num, int den);
+// aspect (maximised or full screen, where the window must be free to take the size
+// the window manager gives). Needs the native window: call after QWindow::create().
+// Answers whether the window carried an aspect before.
+bool setAspectHint(QWindow* window, int num, int den);
+
+// Asks the window manager to maximise the window anew: off, then on again (asking for
+// a state the window has changes nothing). A manager that maximised the window while
+// it carried an aspect may have kept it in the size (KWin, also through XWayland,
+// gives a picture-shaped window as high as the screen) and does not size it again
+// when the aspect goes; maximised anew, it fills the work area.
+void remaximize(QWindow* window);
 
 // The window is going away: stop following its hints.
 void forgetWindow(QWindow* window);

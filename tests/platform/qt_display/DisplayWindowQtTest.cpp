@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QPixmap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
@@ -350,6 +351,64 @@ class DisplayWindowQtTest : public QObject {
         QVERIFY(!w->inFullScreen());
         QVERIFY(w->windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
         QCOMPARE(w->geometry(), normal);
+    }
+
+    // The aspect the window's size hints carry as the X server has them ("2/3"), or
+    // empty.
+    static QString aspectHint(DisplayWindow* w) {
+        QProcess xprop;
+        xprop.start(QStandardPaths::findExecutable(QStringLiteral("xprop")),
+                    {"-id", QString::number(w->winId()), "WM_NORMAL_HINTS"});
+        if (!xprop.waitForFinished(5000))
+            return QStringLiteral("(xprop did not answer)");
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("minimum aspect ratio: (\\d+/\\d+)"))
+                .match(QString::fromLocal8Bit(xprop.readAllStandardOutput()));
+        return m.hasMatch() ? m.captured(1) : QString();
+    }
+
+    // Maximised from outside, as the window manager's own button or a compositor's tool
+    // does: the window fills the work area with the picture letterboxed inside, and its
+    // size hints carry no aspect meanwhile (KWin through XWayland kept a maximised
+    // window 720 x 1080 while they did); restored, the aspect and the old place are back.
+    void maximisedByTheWindowManagerFillsTheScreenWithThePictureInside() {
+        const QString wmctrl = QStandardPaths::findExecutable(QStringLiteral("wmctrl"));
+        if (!qt_display::x11::windowManagerRunning() || wmctrl.isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("xprop")).isEmpty())
+            QSKIP("needs a window manager, wmctrl and xprop");
+        displays->applyDisplayMode(6, false);
+        DisplayWindow* w = mainWindow();
+        QVERIFY(placed(w));
+        const QRect normal = w->geometry();
+        QCOMPARE(aspectHint(w), QStringLiteral("2/3"));
+        dispatch(filledFrame(6, [](int, int) { return kWhite; }));
+        const QString id = QString::number(w->winId());
+
+        QCOMPARE(QProcess::execute(wmctrl, {"-i", "-r", id, "-b", "add,maximized_vert,maximized_horz"}), 0);
+        QTRY_VERIFY(w->inFullScreen());
+        const QSize work = w->screen()->availableGeometry().size();
+        QTRY_COMPARE_WITH_TIMEOUT(w->frameGeometry().size(), work, 5000);
+        QVERIFY(placed(w));
+        QCOMPARE(w->frameGeometry().size(), work); // and stays so
+        QVERIFY(w->inFullScreen());
+        QCOMPARE(aspectHint(w), QString());
+        // The picture as high as the window, centred between black bars.
+        const QImage img = w->grabFramebuffer();
+        QCOMPARE(img.size(), w->size());
+        const int y = img.height() / 2;
+        QCOMPARE(rgb(img, 2, y), kBlack);
+        QCOMPARE(rgb(img, img.width() / 2, 2), kWhite);
+        QCOMPARE(rgb(img, img.width() / 2, img.height() - 3), kWhite);
+        QCOMPARE(rgb(img, img.width() - 3, y), kBlack);
+        const int pictureWidth = img.height() * 256 / 384;
+        QCOMPARE(rgb(img, (img.width() - pictureWidth) / 2 + 3, y), kWhite);
+        QCOMPARE(rgb(img, (img.width() - pictureWidth) / 2 - 3, y), kBlack);
+
+        QCOMPARE(QProcess::execute(wmctrl, {"-i", "-r", id, "-b", "remove,maximized_vert,maximized_horz"}),
+                 0);
+        QTRY_VERIFY(!w->inFullScreen());
+        QTRY_COMPARE_WITH_TIMEOUT(w->geometry(), normal, 5000);
+        QTRY_COMPARE(aspectHint(w), QStringLiteral("2/3"));
     }
 
     void doubleClickTogglesFullScreen() {
