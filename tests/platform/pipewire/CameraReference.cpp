@@ -57,10 +57,11 @@ std::vector<uint32_t> CameraReference::find(std::span<const uint8_t> bgrx) const
     return found;
 }
 
-GstReader::GstReader(const std::string& node, const std::string& folder, const std::string& exactFormat) {
+GstReader::GstReader(const std::string& node, const std::string& folder, const std::string& exactFormat,
+                     const std::string& convertedTo) {
     const std::string target = "target-object=" + node;
     const std::string location = "location=" + folder + "/%05d.raw";
-    const std::string caps = "video/x-raw,format=" + (exactFormat.empty() ? "BGRx" : exactFormat);
+    const std::string caps = "video/x-raw,format=" + (exactFormat.empty() ? convertedTo : exactFormat);
     pid_ = ::fork();
     if (pid_ == 0) {
         std::freopen("/dev/null", "w", stdout);

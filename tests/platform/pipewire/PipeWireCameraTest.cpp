@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -266,4 +267,70 @@ TEST(PipeWireCamera, EveryFrameHandedOverIsSentOrCountedAsDropped) {
                                << c.droppedNoBuffer;
     EXPECT_GT(c.droppedBusy, 0u) << "a burst of ten replaced frames that waited";
     EXPECT_GE(c.sent, 20u) << "at least the last of each burst reached the reader";
+}
+
+// Two readers at once, one taking the exact BGRx pixels, one converting to I420 itself:
+// both get the board's pace. PipeWire gives the camera one format at a time, so a third
+// that insists on I420 from the camera is not connected; the others read on meanwhile.
+TEST(PipeWireCamera, TwoReadersAtOnceBothGetFullRate) {
+    if (!tavrin::testing::havePipewireDaemon() || !tavrin::testing::haveGstPipewire())
+        GTEST_SKIP() << "needs a PipeWire daemon and GStreamer's pipewiresrc (scripts/test-env.sh)";
+    device::FramePool pool;
+    ASSERT_TRUE(pool.setup());
+    PublishedCamera cam("two");
+    ASSERT_TRUE(eventually([&] { return cam.camera.published(); }, 5s));
+    tavrin::testing::TempDir exactOut, convertedOut, insistingOut;
+    tavrin::testing::GstReader exact(cam.name, exactOut.path().string(), "BGRx");
+    ASSERT_TRUE(eventually([&] { return cam.camera.wantsFrames(); }, 10s)) << "pipewiresrc did not connect";
+    tavrin::testing::GstReader converted(cam.name, convertedOut.path().string(), {}, "I420");
+    const auto count = [](const tavrin::testing::TempDir& d) {
+        return tavrin::testing::GstReader::files(d.path().string()).size();
+    };
+    // Frames until the second reader's first picture, then 120 (two seconds) for both.
+    std::set<std::vector<uint8_t>> sentBgrx;
+    auto next = std::chrono::steady_clock::now();
+    uint32_t n = 2000;
+    const auto presentFor = [&](int frames) {
+        for (int i = 0; i < frames; ++i, ++n) {
+            sentBgrx.insert(pictureIn(display::CameraFormat::Bgrx, n));
+            cam.camera.present(boardFrame(pool, n, device::kDualScreenLayout), {});
+            next += std::chrono::microseconds(16667);
+            std::this_thread::sleep_until(next);
+        }
+    };
+    for (int i = 0; i < 600 && count(convertedOut) == 0; ++i)
+        presentFor(1);
+    ASSERT_GT(count(convertedOut), 0u) << "the converting reader got nothing";
+    const std::size_t exactBefore = count(exactOut), convertedBefore = count(convertedOut);
+    presentFor(120);
+    const std::size_t exactGot = count(exactOut) - exactBefore,
+                      convertedGot = count(convertedOut) - convertedBefore;
+    // A third insists on I420 from the camera while the two read on.
+    {
+        tavrin::testing::GstReader insisting(cam.name, insistingOut.path().string(), "I420");
+        const std::size_t exactMid = count(exactOut);
+        presentFor(60);
+        EXPECT_GE(count(exactOut) - exactMid, 50u)
+            << "the first reader slowed while another tried to connect";
+    }
+    const std::size_t exactAll = count(exactOut);
+    exact.stop();
+    converted.stop();
+    std::printf("of 120 frames: %zu read exactly as BGRx, %zu converted to I420 by the reader\n", exactGot,
+                convertedGot);
+    // At the board's pace, each nearly every frame (a busy machine may cost a few).
+    EXPECT_GE(exactGot, 105u) << "of 120";
+    EXPECT_GE(convertedGot, 105u) << "of 120";
+    EXPECT_LE(exactGot, 121u);
+    EXPECT_EQ(count(insistingOut), 0u) << "PipeWire now connects readers of another format at once: "
+                                          "update the README's camera section";
+    int notExact = 0;
+    for (const std::string& f : tavrin::testing::GstReader::files(exactOut.path().string()))
+        notExact += sentBgrx.count(tavrin::testing::readBytes(f)) == 0;
+    EXPECT_EQ(notExact, 0) << "of " << exactAll << " BGRx pictures";
+    const display::CameraCanvas canvas = display::cameraCanvas({});
+    for (const std::string& f : tavrin::testing::GstReader::files(convertedOut.path().string()))
+        EXPECT_EQ(tavrin::testing::readBytes(f).size(),
+                  display::cameraBufferLayout(display::CameraFormat::I420, canvas).bytes)
+            << f;
 }
