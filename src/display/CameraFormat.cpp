@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "display/CameraFormat.h"
 
+#include <cstring>
+
 namespace tavrin::display {
 
 namespace {
@@ -72,14 +74,39 @@ uint8_t chromaVBt601(uint32_t sumR, uint32_t sumG, uint32_t sumB, uint32_t count
     return chroma(kVR, kVG, kVB, sumR, sumG, sumB, count);
 }
 
+namespace {
+
+// One pixel read as a little-endian word (B, G, R, X): loads GCC vectorises, unlike
+// three byte loads four bytes apart.
+constexpr int32_t kGroup = 8;
+
+uint32_t pixelAt(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+} // namespace
+
 void bgrxToI420(const uint8_t* bgrx, std::size_t bgrxStride, const CameraCanvas& canvas, uint8_t* out) {
     const CameraBufferLayout l = cameraBufferLayout(CameraFormat::I420, canvas);
     const int32_t w = canvas.width, h = canvas.height;
     for (int32_t y = 0; y < h; ++y) {
         const uint8_t* src = bgrx + static_cast<std::size_t>(y) * bgrxStride;
         uint8_t* dst = out + static_cast<std::size_t>(y) * l.stride;
-        for (int32_t x = 0; x < w; ++x, src += 4)
-            dst[x] = lumaBt601(src[2], src[1], src[0]);
+        const auto luma = [&](int32_t x) {
+            const uint32_t p = pixelAt(src + static_cast<std::size_t>(x) * 4);
+            const auto b = static_cast<int32_t>(p & 0xFF), g = static_cast<int32_t>((p >> 8) & 0xFF),
+                       r = static_cast<int32_t>((p >> 16) & 0xFF);
+            dst[x] = static_cast<uint8_t>(16 + ((kYR * r + kYG * g + kYB * b + (1 << 15)) >> 16));
+        };
+        // Groups of a fixed count, which GCC vectorises at -O2, then the rest.
+        int32_t x = 0;
+        for (; x + kGroup <= w; x += kGroup)
+            for (int32_t k = 0; k < kGroup; ++k)
+                luma(x + k);
+        for (; x < w; ++x)
+            luma(x);
     }
     for (int32_t cy = 0; cy < (h + 1) / 2; ++cy) {
         const uint8_t* top = bgrx + static_cast<std::size_t>(2 * cy) * bgrxStride;
@@ -92,9 +119,13 @@ void bgrxToI420(const uint8_t* bgrx, std::size_t bgrxStride, const CameraCanvas&
             const bool twoColumns = 2 * cx + 1 < w;
             const std::size_t b = twoColumns ? a + 4 : a;
             // At an odd edge the missing pixels are the present ones again: the same average.
-            uint32_t sb = top[a] + top[b] + bottom[a] + bottom[b];
-            uint32_t sg = top[a + 1] + top[b + 1] + bottom[a + 1] + bottom[b + 1];
-            uint32_t sr = top[a + 2] + top[b + 2] + bottom[a + 2] + bottom[b + 2];
+            const uint32_t p0 = pixelAt(top + a), p1 = pixelAt(top + b), p2 = pixelAt(bottom + a),
+                           p3 = pixelAt(bottom + b);
+            // Byte lanes summed in 16-bit halves: B and R in one word, G in another.
+            const uint32_t br = (p0 & 0xFF00FF) + (p1 & 0xFF00FF) + (p2 & 0xFF00FF) + (p3 & 0xFF00FF);
+            const uint32_t sg =
+                ((p0 >> 8) & 0xFF) + ((p1 >> 8) & 0xFF) + ((p2 >> 8) & 0xFF) + ((p3 >> 8) & 0xFF);
+            const uint32_t sb = br & 0xFFFF, sr = br >> 16;
             u[cx] = chromaUBt601(sr, sg, sb, 4);
             v[cx] = chromaVBt601(sr, sg, sb, 4);
         }
@@ -104,8 +135,17 @@ void bgrxToI420(const uint8_t* bgrx, std::size_t bgrxStride, const CameraCanvas&
 void makeOpaque(uint8_t* bgrx, std::size_t stride, const CameraCanvas& canvas) {
     for (int32_t y = 0; y < canvas.height; ++y) {
         uint8_t* row = bgrx + static_cast<std::size_t>(y) * stride;
-        for (int32_t x = 0; x < canvas.width; ++x)
-            row[static_cast<std::size_t>(x) * 4 + 3] = 0xFF;
+        const auto opaque = [&](int32_t x) {
+            uint8_t* p = row + static_cast<std::size_t>(x) * 4;
+            const uint32_t v = pixelAt(p) | 0xFF000000u;
+            std::memcpy(p, &v, 4);
+        };
+        int32_t x = 0;
+        for (; x + kGroup <= canvas.width; x += kGroup)
+            for (int32_t k = 0; k < kGroup; ++k)
+                opaque(x + k);
+        for (; x < canvas.width; ++x)
+            opaque(x);
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -134,4 +135,51 @@ TEST(CameraFormat, PackedFormatsAreTheCanvasAndOpaqueMeansAlpha255) {
         EXPECT_EQ(row[12], 0xEE) << "the padding is left alone";
     }
     EXPECT_STREQ(cameraFormatName(CameraFormat::I420), "I420");
+}
+
+// A wide picture of varied colours, so that the conversion's groups of pixels and the
+// rest of each row both run: every sample as the single-pixel functions give it.
+TEST(CameraFormat, AWidePictureConvertsEveryPixelAsTheSingleColoursDo) {
+    const int32_t w = 21, h = 5;
+    Bgrx pic(w, h, 12);
+    uint32_t seed = 12345;
+    const auto next = [&] { return static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16); };
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            pic.set(x, y, {next(), next(), next()});
+    const auto colour = [&](int32_t x, int32_t y) {
+        const uint8_t* p =
+            &pic.bytes[static_cast<std::size_t>(y) * pic.stride + static_cast<std::size_t>(x) * 4];
+        return Rgb{p[2], p[1], p[0]};
+    };
+    const std::vector<uint8_t> out = pic.i420();
+    const CameraBufferLayout l = cameraBufferLayout(CameraFormat::I420, {w, h});
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const Rgb c = colour(x, y);
+            ASSERT_EQ(out[static_cast<std::size_t>(y * w + x)], lumaBt601(c.r, c.g, c.b)) << x << "," << y;
+        }
+    for (int32_t cy = 0; cy < (h + 1) / 2; ++cy)
+        for (int32_t cx = 0; cx < (w + 1) / 2; ++cx) {
+            uint32_t r = 0, g = 0, b = 0, n = 0;
+            for (int32_t y = 2 * cy; y < std::min(h, 2 * cy + 2); ++y)
+                for (int32_t x = 2 * cx; x < std::min(w, 2 * cx + 2); ++x, ++n) {
+                    const Rgb c = colour(x, y);
+                    r += c.r, g += c.g, b += c.b;
+                }
+            // 1 or 2 pixels at the odd edges: scaled to 4 so that the average stays the same.
+            const uint32_t k = 4 / n;
+            const std::size_t at =
+                static_cast<std::size_t>(cy) * l.chromaStride + static_cast<std::size_t>(cx);
+            ASSERT_EQ(out[l.uOffset + at], chromaUBt601(r * k, g * k, b * k, 4)) << cx << "," << cy;
+            ASSERT_EQ(out[l.vOffset + at], chromaVBt601(r * k, g * k, b * k, 4)) << cx << "," << cy;
+        }
+
+    Bgrx copy = pic;
+    makeOpaque(copy.bytes.data(), copy.stride, {w, h});
+    for (std::size_t i = 0; i < copy.bytes.size(); ++i) {
+        const std::size_t inRow = i % copy.stride;
+        const bool alpha = inRow < static_cast<std::size_t>(w) * 4 && inRow % 4 == 3;
+        ASSERT_EQ(copy.bytes[i], alpha ? 255 : pic.bytes[i]) << i;
+    }
 }
