@@ -166,8 +166,8 @@ struct PipeWireCamera::Loop {
             std::lock_guard lk(pendingLock);
             canvas = display::cameraCanvas(picture);
         }
-        // BGRx first: a reader that takes any format (GStreamer with videoconvert, OBS)
-        // gets the exact pixels; browsers take BGRA or I420.
+        // BGRx first: a reader that takes the first format it can gets the exact
+        // pixels; browsers take BGRA or I420.
         uint8_t buffer[2048];
         spa_pod_builder b{};
         spa_pod_builder_init(&b, buffer, sizeof buffer);
