@@ -40,7 +40,7 @@ int64_t monotonicNanoseconds() {
 // against the hand-over time the camera stamps in its header.
 class Reader {
   public:
-    explicit Reader(const char* target) {
+    Reader(const char* target, spa_video_format format) {
         pw_init(nullptr, nullptr);
         loop_ = pw_thread_loop_new("bench-reader", nullptr);
         events_.version = PW_VERSION_STREAM_EVENTS;
@@ -61,8 +61,8 @@ class Reader {
         const spa_pod* params[1] = {static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
             SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-            SPA_FORMAT_VIDEO_format, SPA_POD_Id(SPA_VIDEO_FORMAT_BGRx), SPA_FORMAT_VIDEO_size,
-            SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)))};
+            SPA_FORMAT_VIDEO_format, SPA_POD_Id(format), SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size),
+            SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)))};
         pw_stream_connect(
             stream_, PW_DIRECTION_INPUT, PW_ID_ANY,
             static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
@@ -126,8 +126,11 @@ double percentile(std::vector<double> v, double p) {
 }
 
 // One iteration is one frame at 60 frames a second; its time is the GUI thread's hand-over.
+// reader: 0 none, 1 reading BGRx (the picture as composed), 2 reading I420 (converted on
+// the camera's thread).
 void BM_CameraHandOffAtSixtyFramesASecond(benchmark::State& state) {
     const bool withReader = state.range(0) != 0;
+    const spa_video_format format = state.range(0) == 2 ? SPA_VIDEO_FORMAT_I420 : SPA_VIDEO_FORMAT_BGRx;
     tavrin::testing::DiagnosticCapture quiet;
     device::FramePool pool;
     pool.setup();
@@ -149,7 +152,7 @@ void BM_CameraHandOffAtSixtyFramesASecond(benchmark::State& state) {
     }
     std::unique_ptr<Reader> reader;
     if (withReader) {
-        reader = std::make_unique<Reader>("tavrin-capture-bench");
+        reader = std::make_unique<Reader>("tavrin-capture-bench", format);
         while (!camera.wantsFrames() && Clock::now() < limit + std::chrono::seconds(5))
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (!camera.wantsFrames()) {
@@ -192,6 +195,7 @@ BENCHMARK(BM_CameraHandOffAtSixtyFramesASecond)
     ->ArgName("reader")
     ->Arg(0)
     ->Arg(1)
+    ->Arg(2)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond)
     ->Iterations(600);

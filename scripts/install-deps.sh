@@ -35,6 +35,7 @@ test_packages=(
   sway xwayland grim x11-xserver-utils kwin-wayland wmctrl
   pipewire pipewire-bin wireplumber gstreamer1.0-pipewire gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  chromium firefox-esr xdg-desktop-portal xdg-desktop-portal-gtk
 )
 
 case "${1:-test}" in

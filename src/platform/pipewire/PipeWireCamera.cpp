@@ -3,6 +3,7 @@
 
 #include "base/Diagnostics.h"
 #include "device/CaptureFrame.h"
+#include "display/CameraFormat.h"
 #include "display/CameraPicture.h"
 
 #include <pipewire/pipewire.h>
@@ -13,10 +14,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <pthread.h>
 #include <sched.h>
 #include <time.h>
+#include <vector>
 
 namespace tavrin::pipewire {
 
@@ -37,6 +40,18 @@ timespec toTimespec(std::chrono::milliseconds ms) {
     ts.tv_sec = static_cast<time_t>(ms.count() / 1000);
     ts.tv_nsec = static_cast<long>((ms.count() % 1000) * 1000000);
     return ts;
+}
+
+spa_video_format spaFormat(display::CameraFormat f) {
+    switch (f) {
+    case display::CameraFormat::Bgra:
+        return SPA_VIDEO_FORMAT_BGRA;
+    case display::CameraFormat::I420:
+        return SPA_VIDEO_FORMAT_I420;
+    case display::CameraFormat::Bgrx:
+        break;
+    }
+    return SPA_VIDEO_FORMAT_BGRx;
 }
 
 } // namespace
@@ -151,19 +166,26 @@ struct PipeWireCamera::Loop {
             std::lock_guard lk(pendingLock);
             canvas = display::cameraCanvas(picture);
         }
-        uint8_t buffer[1024];
+        // BGRx first: a reader that takes the first format it can gets the exact
+        // pixels; browsers take BGRA or I420.
+        uint8_t buffer[2048];
         spa_pod_builder b{};
         spa_pod_builder_init(&b, buffer, sizeof buffer);
         spa_rectangle size{static_cast<uint32_t>(canvas.width), static_cast<uint32_t>(canvas.height)};
         spa_fraction rate{static_cast<uint32_t>(display::kCameraFramesPerSecond), 1};
-        const spa_pod* params[1];
-        params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-            &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-            SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-            SPA_FORMAT_VIDEO_format, SPA_POD_Id(SPA_VIDEO_FORMAT_BGRx), SPA_FORMAT_VIDEO_size,
-            SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)));
+        const spa_pod* params[std::size(display::kCameraFormats)];
+        for (std::size_t i = 0; i < std::size(display::kCameraFormats); ++i)
+            params[i] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+                &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
+                SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
+                SPA_FORMAT_VIDEO_format, SPA_POD_Id(spaFormat(display::kCameraFormats[i])),
+                SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate,
+                SPA_POD_Fraction(&rate)));
+        // The composed picture before it becomes I420: made here, not per frame.
+        composed.assign(canvas.bytes(), 0);
         const auto flags = static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS);
-        if (pw_stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
+        if (pw_stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params,
+                              static_cast<uint32_t>(std::size(params))) < 0) {
             base::cameraLog.error("camera: cannot connect the stream: %s\n", std::strerror(errno));
             lost = true;
             return retryIn(options.retryInterval);
@@ -171,7 +193,7 @@ struct PipeWireCamera::Loop {
         unavailableSaid = false;
         published.store(true);
         connects.fetch_add(1);
-        base::cameraLog.info("camera published as %s (%d x %d BGRx, %d frames a second)\n",
+        base::cameraLog.info("camera published as %s (%d x %d BGRx, BGRA or I420, %d frames a second)\n",
                              options.nodeName.c_str(), canvas.width, canvas.height,
                              display::kCameraFramesPerSecond);
     }
@@ -244,6 +266,20 @@ struct PipeWireCamera::Loop {
         spa_video_info_raw info{};
         if (spa_format_video_raw_parse(param, &info) < 0)
             return;
+        display::CameraFormat chosen = display::CameraFormat::Bgrx;
+        bool known = false;
+        for (display::CameraFormat f : display::kCameraFormats)
+            if (spaFormat(f) == info.format) {
+                chosen = f;
+                known = true;
+            }
+        if (!known) {
+            pw_stream_set_error(self->stream, -EINVAL, "unknown video format");
+            return;
+        }
+        self->format = chosen;
+        const display::CameraBufferLayout layout = display::cameraBufferLayout(chosen, self->canvas);
+        base::cameraLog.info("camera: a reader takes %s\n", display::cameraFormatName(chosen));
         uint8_t buffer[1024];
         spa_pod_builder b{};
         spa_pod_builder_init(&b, buffer, sizeof buffer);
@@ -251,8 +287,8 @@ struct PipeWireCamera::Loop {
         params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
             SPA_POD_CHOICE_RANGE_Int(static_cast<int>(kBuffersWanted), 2, 16), SPA_PARAM_BUFFERS_blocks,
-            SPA_POD_Int(1), SPA_PARAM_BUFFERS_size, SPA_POD_Int(static_cast<int>(self->canvas.bytes())),
-            SPA_PARAM_BUFFERS_stride, SPA_POD_Int(static_cast<int>(self->canvas.stride()))));
+            SPA_POD_Int(1), SPA_PARAM_BUFFERS_size, SPA_POD_Int(static_cast<int>(layout.bytes)),
+            SPA_PARAM_BUFFERS_stride, SPA_POD_Int(static_cast<int>(layout.stride))));
         params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
             SPA_PARAM_META_size, SPA_POD_Int(static_cast<int>(sizeof(spa_meta_header)))));
@@ -281,17 +317,27 @@ struct PipeWireCamera::Loop {
         }
         spa_buffer* buf = b->buffer;
         spa_data& d = buf->datas[0];
-        if (!d.data || d.maxsize < canvas.bytes()) {
+        const display::CameraBufferLayout layout = display::cameraBufferLayout(format, canvas);
+        if (!d.data || d.maxsize < layout.bytes) {
             pw_stream_queue_buffer(stream, b); // an empty buffer tells the consumer nothing new
             droppedNoBuffer.fetch_add(1);
             return;
         }
-        display::composeCameraPicture(*p.frame, p.picture, canvas, static_cast<uint8_t*>(d.data),
-                                      canvas.stride());
-        p.frame.reset(); // copied: back to the pool at once
+        auto* out = static_cast<uint8_t*>(d.data);
+        // Converted here, on this thread, and only for a reader that reads.
+        if (format == display::CameraFormat::I420) {
+            display::composeCameraPicture(*p.frame, p.picture, canvas, composed.data(), canvas.stride());
+            p.frame.reset(); // copied: back to the pool at once
+            display::bgrxToI420(composed.data(), canvas.stride(), canvas, out);
+        } else {
+            display::composeCameraPicture(*p.frame, p.picture, canvas, out, canvas.stride());
+            p.frame.reset();
+            if (format == display::CameraFormat::Bgra)
+                display::makeOpaque(out, canvas.stride(), canvas);
+        }
         d.chunk->offset = 0;
-        d.chunk->stride = static_cast<int32_t>(canvas.stride());
-        d.chunk->size = static_cast<uint32_t>(canvas.bytes());
+        d.chunk->stride = static_cast<int32_t>(layout.stride);
+        d.chunk->size = static_cast<uint32_t>(layout.bytes);
         if (auto* h = static_cast<spa_meta_header*>(
                 spa_buffer_find_meta_data(buf, SPA_META_Header, sizeof(spa_meta_header)))) {
             // The moment the frame was handed over, on PipeWire's own clock.
@@ -323,6 +369,8 @@ struct PipeWireCamera::Loop {
     bool batchScheduling = false;
     uint64_t sequence = 0;
     display::CameraCanvas canvas;
+    display::CameraFormat format = display::CameraFormat::Bgrx; // the connected readers'
+    std::vector<uint8_t> composed;
 
     // Shared with the GUI thread.
     std::atomic<bool> enabled{false};

@@ -57,15 +57,20 @@ std::vector<uint32_t> CameraReference::find(std::span<const uint8_t> bgrx) const
     return found;
 }
 
-GstReader::GstReader(const std::string& node, const std::string& folder) {
+GstReader::GstReader(const std::string& node, const std::string& folder, const std::string& exactFormat,
+                     const std::string& convertedTo) {
     const std::string target = "target-object=" + node;
     const std::string location = "location=" + folder + "/%05d.raw";
+    const std::string caps = "video/x-raw,format=" + (exactFormat.empty() ? convertedTo : exactFormat);
     pid_ = ::fork();
     if (pid_ == 0) {
         std::freopen("/dev/null", "w", stdout);
-        ::execlp("gst-launch-1.0", "gst-launch-1.0", "-q", "-e", "pipewiresrc", target.c_str(), "!",
-                 "videoconvert", "!", "video/x-raw,format=BGRx", "!", "multifilesink", location.c_str(),
-                 nullptr);
+        if (exactFormat.empty())
+            ::execlp("gst-launch-1.0", "gst-launch-1.0", "-q", "-e", "pipewiresrc", target.c_str(), "!",
+                     "videoconvert", "!", caps.c_str(), "!", "multifilesink", location.c_str(), nullptr);
+        else
+            ::execlp("gst-launch-1.0", "gst-launch-1.0", "-q", "-e", "pipewiresrc", target.c_str(), "!",
+                     caps.c_str(), "!", "multifilesink", location.c_str(), nullptr);
         ::_exit(127);
     }
 }

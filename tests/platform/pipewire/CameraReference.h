@@ -32,11 +32,14 @@ class CameraReference {
 
 uint64_t pictureHash(std::span<const uint8_t> bytes);
 
-// gst-launch-1.0 reading camera `node` into numbered raw BGRx files in `folder`,
-// one a picture, until stop() (SIGINT: it ends the stream first).
+// gst-launch-1.0 reading camera `node` into numbered raw files in `folder`, one a
+// picture, until stop() (SIGINT: it ends the stream first): BGRx, or `convertedTo`,
+// through videoconvert. With `exactFormat` ("BGRx", "BGRA", "I420") the reader asks
+// the camera for that format itself and writes what it sends unconverted.
 class GstReader {
   public:
-    GstReader(const std::string& node, const std::string& folder);
+    GstReader(const std::string& node, const std::string& folder, const std::string& exactFormat = {},
+              const std::string& convertedTo = "BGRx");
     ~GstReader() { stop(); }
     GstReader(const GstReader&) = delete;
     GstReader& operator=(const GstReader&) = delete;

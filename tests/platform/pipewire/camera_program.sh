@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # The demonstration program as a camera, read by gst-launch-1.0 as the README shows:
 #  - started with no PipeWire daemon it runs and says the camera is unavailable;
-#  - once a daemon starts it publishes "tavrin-capture" (Video/Source, role Camera);
+#  - once a daemon starts it publishes "tavrin-capture" (Video/Source, role Camera),
+#    offering BGRx, BGRA and I420 in that order;
 #  - 60 frames read with pipewiresrc equal, pixel for pixel, the program's own picture;
 #  - the daemon stopped while a reader reads, and started again: the program runs on,
 #    publishes again and a new reader gets exact pictures;
@@ -59,6 +60,16 @@ for o in json.load(sys.stdin):
         print(p.get("media.class"), p.get("media.role"), p.get("node.description"))')"
 [ "$props" = "Video/Source Camera Tavrin Capture" ] || fail "node properties: $props"
 echo "published: $props"
+# The formats offered, in order: BGRx first for readers that take the first they can.
+formats="$(pw-dump 2>/dev/null | python3 -c '
+import json, sys
+for o in json.load(sys.stdin):
+    i = o.get("info") or {}
+    if (i.get("props") or {}).get("node.name") == "tavrin-capture":
+        print(" ".join("%s/%dx%d/%d" % (f["format"], f["size"]["width"], f["size"]["height"], f["framerate"]["num"])
+                       for f in (i.get("params") or {}).get("EnumFormat", [])))')"
+[ "$formats" = "BGRx/256x384/60 BGRA/256x384/60 I420/256x384/60" ] || fail "formats offered: $formats"
+echo "formats: $formats"
 
 read_frames "$work/first" 60 || fail "gst-launch did not end with 60 frames"
 "$check" --layout 6 --count 60 --moving "$work"/first/*.png || fail "the first 60 frames"
