@@ -47,7 +47,7 @@ PY
 }
 
 caught=0 missed=0 broken=0 row=0
-while IFS=$'\t' read -r file text replacement tests nth || [ -n "$file" ]; do
+while IFS=$'\t' read -r -u 3 file text replacement tests nth || [ -n "$file" ]; do
   case "$file" in ''|'#'*) continue ;; esac
   row=$((row + 1))
   if [ -n "$filter" ] && ! printf '%s %s\n' "$file" "$text" | grep -qE -- "$filter"; then continue; fi
@@ -60,14 +60,14 @@ while IFS=$'\t' read -r file text replacement tests nth || [ -n "$file" ]; do
     broken=$((broken + 1))
     continue
   fi
-  if ! nice cmake --build "$build" >"$work/build.log" 2>&1; then
+  if ! nice cmake --build "$build" </dev/null >"$work/build.log" 2>&1; then
     restore
     echo "BROKEN  $label (does not build: $(grep -m1 -E 'error' "$work/build.log"))"
     broken=$((broken + 1))
     continue
   fi
   if (cd "$build" && nice bash "$root/scripts/test-env.sh" ctest -R "$tests" --no-tests=error -j 2 --timeout 600 \
-        >"$work/test.log" 2>&1); then
+        </dev/null >"$work/test.log" 2>&1); then
     echo "MISSED  $label (tests: $tests)"
     missed=$((missed + 1))
   else
@@ -81,7 +81,7 @@ while IFS=$'\t' read -r file text replacement tests nth || [ -n "$file" ]; do
     fi
   fi
   restore
-done <"$table"
+done 3<"$table"
 restore
 nice cmake --build "$build" >"$work/build.log" 2>&1 || echo "mutation-trial: the restored tree does not build" >&2
 echo "$caught caught, $missed missed, $broken broken, of $((caught + missed + broken)) faults"
