@@ -60,8 +60,7 @@ void ControlWindowLogic::initialise(base::MessageTarget& self) {
         notice += (notice.empty() ? "" : " ") + recovered;
     if (!notice.empty())
         status_->showNotice(notice);
-    // The sound inputs are not looked at yet: nothing needs them before the audio settings
-    // or a recording, and listing them may take a burst of device opens (ALSA).
+    s_.recorder.prepareSoundInput();
     self.postMessage(base::UM_FOCUS_DISPLAY, 0, 0);
 }
 

@@ -40,6 +40,9 @@ class MediaPlatform {
     // The sound inputs may have changed since they were last listed (one was plugged
     // in): the next listing asks the system again instead of taking what it found before.
     virtual void soundInputsMayHaveChanged() {}
+    // True when a sound server lists the sound inputs: a listing that costs no device
+    // opens, so the chosen input may be opened ahead of any need. The list it gave is kept.
+    virtual bool soundServerAnswers() { return false; }
     // Finishes the recordings in `folder` that a program left unfinished (a crash, a
     // power cut) and returns their file names.
     virtual std::vector<std::string> recoverRecordings(const std::string& /*folder*/) { return {}; }

@@ -245,8 +245,12 @@ std::shared_ptr<BaseFilter> Recorder::findSoundInput() {
 }
 
 void Recorder::prepareSoundInput() {
-    // The input opens as its filter is made and stays open after the filter is gone.
-    findSoundInput();
+    // The input opens as its filter is made and stays open after the filter is gone, so
+    // the first recording has sound from its click. Only where a sound server lists the
+    // inputs: without one the listing is ALSA's burst of device opens, which waits for a
+    // need (the audio settings, a recording).
+    if (settings_.audioSource.utf8() != kNoSoundItem && platform_.soundServerAnswers())
+        findSoundInput();
 }
 
 std::string Recorder::recoverRecordings() {

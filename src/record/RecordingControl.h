@@ -23,7 +23,7 @@ class RecordingControl {
     // a note for the status line ("Recovered 00003.avi"), or empty.
     virtual std::string recoverRecordings() { return {}; }
     // Opens the chosen sound input ahead of a recording, so that it delivers by the time
-    // the record button is pressed (the program does not at its start: see Recorder).
+    // the record button is pressed, where that costs no burst of device opens (see Recorder).
     virtual void prepareSoundInput() {}
 };
 

@@ -298,6 +298,7 @@ class FakeMediaPlatform : public MediaPlatform {
         return std::shared_ptr<RecordingSink>(lastMux);
     }
     std::string soundProblem() override { return soundProblemText; }
+    bool soundServerAnswers() override { return serverAnswers; }
     void soundInputsMayHaveChanged() override {
         ++soundInputLooks;
         if (onSoundInputLook)
@@ -339,6 +340,7 @@ class FakeMediaPlatform : public MediaPlatform {
     int soundInputLooks = 0;
     std::function<void()> onSoundInputLook;
     std::string soundProblemText;
+    bool serverAnswers = false;
 };
 
 } // namespace tavrin::testing

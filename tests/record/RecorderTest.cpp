@@ -218,6 +218,27 @@ TEST_F(RecorderTest, SoundInputByNameFirstOrNone) {
     recorder.stopRecording();
 }
 
+// The chosen input is opened ahead of the first recording only where a sound server lists
+// the inputs; without one, listing them waits for a need.
+TEST_F(RecorderTest, TheSoundInputIsOpenedAheadOnlyWhereAServerListsIt) {
+    struct Case {
+        bool server;
+        const char* source;
+        int listings;
+    };
+    for (const Case c : {Case{true, "", 1}, Case{true, "(no sound)", 0}, Case{false, "", 0}}) {
+        FakeMediaPlatform p;
+        p.addAudioInput("Mic");
+        p.serverAnswers = c.server;
+        settings.audioSource.assign(c.source);
+        Recorder r{p, settings, nullptr, clock, [this] { return now; }};
+        r.prepareSoundInput();
+        EXPECT_EQ(p.soundInputListings, c.listings) << c.server << " '" << c.source << "'";
+        EXPECT_EQ(p.made.count("Mic"), static_cast<std::size_t>(c.listings))
+            << c.server << " '" << c.source << "'";
+    }
+}
+
 // The saved input plugged in after the platform last looked: the recording asks it to
 // look again, once, and records from it.
 TEST_F(RecorderTest, AnInputPluggedInSinceTheLastLookIsFound) {

@@ -102,6 +102,22 @@ void FfmpegPlatform::soundInputsMayHaveChanged() {
     soundInputs_.reset();
 }
 
+bool FfmpegPlatform::soundServerAnswers() {
+    if (options_.probeSound) {
+        const SoundInputs inputs = soundInputs();
+        return inputs.serverAnswered && !inputs.devices.empty();
+    }
+    // Only the server is asked here: ALSA's listing waits for a need.
+    ensureDevicesRegistered();
+    SoundInputs found;
+    found.devices = listInputs("pulse", &found.serverAnswered);
+    if (!found.serverAnswered || found.devices.empty())
+        return false;
+    std::lock_guard lock(soundMutex_);
+    soundInputs_ = std::move(found);
+    return true;
+}
+
 std::string FfmpegPlatform::soundProblem() {
     const SoundInputs inputs = soundInputs();
     if (inputs.serverAnswered)

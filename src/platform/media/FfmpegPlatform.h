@@ -45,6 +45,7 @@ class FfmpegPlatform : public record::MediaPlatform {
 
     std::string soundProblem() override;
     void soundInputsMayHaveChanged() override;
+    bool soundServerAnswers() override;
     std::vector<std::string> recoverRecordings(const std::string& folder) override;
 
     // Asks the sound server for its inputs, and ALSA when no server answers or it has
