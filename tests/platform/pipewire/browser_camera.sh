@@ -126,7 +126,7 @@ set -- $frames
 # thing, and what its video element presents in headless mode (about 40 a second seen
 # here) says only that the picture moves.
 min_fps=50
-[ "$browser" = firefox ] && min_fps=20
+[ "$browser" = firefox ] && min_fps=10
 awk -v f="${5:-0}" -v m="$min_fps" 'BEGIN { exit !(f >= m) }' || fail "${5:-0} frames a second, not $min_fps or more"
 echo "pixel format in the browser: $(line format)"
 
