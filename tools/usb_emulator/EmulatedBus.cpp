@@ -403,7 +403,13 @@ EmulatedBus::~EmulatedBus() {
     if (statusTimer_)
         g_source_remove(statusTimer_);
     board_->setArrivalObserver(nullptr);
-    clients_.clear();
+    {
+        // umockdev's thread may connect a client even now; one made after this clear
+        // would outlive the board it calls.
+        std::lock_guard lk(mutex_);
+        closing_ = true;
+        clients_.clear();
+    }
     if (handler_)
         g_object_unref(handler_);
     if (testbed_)
@@ -590,6 +596,8 @@ int EmulatedBus::onStatusTimer(void* self) {
 void EmulatedBus::onClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
     auto* bus = static_cast<EmulatedBus*>(self);
     std::lock_guard lk(bus->mutex_);
+    if (bus->closing_)
+        return; // its calls find no client and are answered "no device"
     const uint64_t id = bus->nextClientId_++;
     bus->clients_.emplace(id, std::make_unique<EmulatedClient>(*bus, id, client));
     g_signal_connect(client, "notify::connected", G_CALLBACK(&EmulatedBus::onClientNotify), bus);

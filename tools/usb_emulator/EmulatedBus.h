@@ -95,6 +95,7 @@ class EmulatedBus {
     bool ready_ = true;
     std::vector<int> oldFifos_;
     uint64_t nextClientId_ = 1;
+    bool closing_ = false; // being torn down: umockdev's thread connects no more clients
     std::map<uint64_t, std::unique_ptr<EmulatedClient>> clients_;
     unsigned statusTimer_ = 0;
     std::recursive_mutex mutex_;
