@@ -21,15 +21,17 @@ class FfmpegCompressor;
 
 // The recording sink on Linux: an OpenDML AVI file (AviFile) into which the picture's
 // samples, encoded on the source's thread, go as the encoder's packets, and the
-// sound's samples as they are. The header is written at the start, the counts and
+// sound's samples as they are. The header is written at the start; the counts and
 // sizes in it are brought up to date with the first picture, often in the first
-// seconds and then every second (a file cut short still says how long it is), and the index and final sizes
-// are written at the stop. A recording that ends without a picture leaves no file. Sound is kept level with
-// the picture: it is never written past the end of the video received so far, and at the end the shorter
-// stream is made up to the length of the longer one. Room for the index is kept on the disk beyond the file;
-// when the disk refuses more (full, gone, or a size limit given for tests) the recording stops and the file
-// is finished into that room. It writes every packet as it comes (the interleaving the recorder asks for) and
-// has no master stream.
+// seconds and then every second (a file cut short still says how long it is); the
+// index and final sizes are written at the stop. A recording that ends without a
+// picture leaves no file. Sound is kept level with the picture: it is never written
+// past the end of the video received so far, and at the end the shorter stream is
+// made up to the length of the longer one. Room for the index is kept on the disk
+// beyond the file; when the disk refuses more (full, gone, or a size limit given for
+// tests) the recording stops and the file is finished into that room.
+// It writes every packet as it comes (the interleaving the recorder asks for) and has
+// no master stream.
 class AviMux : public record::RecordingSink,
                public record::IConfigInterleaving,
                public record::IConfigAviMux,
