@@ -475,7 +475,8 @@ TEST(AviFile, ManyRiffsAreIndexedAndACutAnywhereIsFinishedToWhatItHolds) {
         const Walked finished = walk(cutPath);
         EXPECT_GE(finished.bytes.size(), static_cast<std::size_t>(cut.at)) << cut.name << ": nothing cut off";
         ASSERT_NO_FATAL_FAILURE(expectIndexesPointAtTheirChunks(finished, cut.name));
-        const ProbedStream* heard = probe(cutPath).first("audio");
+        const ProbedFile recovered = probe(cutPath);
+        const ProbedStream* heard = recovered.first("audio");
         ASSERT_NE(heard, nullptr) << cut.name;
         EXPECT_EQ(heard->declaredFrames, static_cast<int64_t>(decodeAudioMono(cutPath).size()))
             << cut.name << ": the header counts the sound's samples";
