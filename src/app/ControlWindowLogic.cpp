@@ -61,6 +61,7 @@ void ControlWindowLogic::initialise(base::MessageTarget& self) {
     if (!notice.empty())
         status_->showNotice(notice);
     s_.recorder.prepareSoundInput();
+    applyListening();
     self.postMessage(base::UM_FOCUS_DISPLAY, 0, 0);
 }
 
@@ -83,6 +84,9 @@ bool ControlWindowLogic::handleMessage(uint32_t message, uintptr_t wParam, intpt
     case base::UM_CAMERA:
         if (s_.camera)
             s_.camera->setEnabled(app_.options.camera, app_.options.picture);
+        return true;
+    case base::UM_LISTEN:
+        applyListening();
         return true;
     case base::WM_SYSCOMMAND:
         if (wParam == base::kDebugConsoleCommand && s_.toggleDebugConsole)
@@ -166,9 +170,10 @@ void ControlWindowLogic::command(int controlId) {
     case IDC_AUDIO_SETTINGS:
         if (app_.recording)
             break;
-        if (s_.showAudioSettingsDialog)
+        if (s_.showAudioSettingsDialog) {
             s_.showAudioSettingsDialog();
-        else
+            applyListening(); // the input, or the switch, may have changed
+        } else
             status_->setStatusText("Audio settings are not available in this build.");
         break;
     case IDC_OUTPUT_FOLDER:
@@ -180,6 +185,11 @@ void ControlWindowLogic::command(int controlId) {
     default:
         break;
     }
+}
+
+void ControlWindowLogic::applyListening() {
+    if (s_.listener)
+        s_.listener->listen(app_.options.listen, app_.settings.audioSource.utf8());
 }
 
 void ControlWindowLogic::displayModeSelected(int index) {

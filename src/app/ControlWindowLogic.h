@@ -10,6 +10,7 @@
 #include "display/CameraOutput.h"
 #include "display/DisplayTarget.h"
 #include "record/RecordingControl.h"
+#include "record/SoundListener.h"
 #include "screenshot/ScreenshotControl.h"
 
 #include <array>
@@ -68,6 +69,8 @@ class ControlWindowLogic {
         base::NoticeStatusLine* status = nullptr;
         // The picture as a camera for other programs; null when not in this build.
         display::CameraOutput* camera = nullptr;
+        // The sound input through the speakers; null when not in this build.
+        record::SoundListener* listener = nullptr;
     };
 
     // The window's state lives in `app` (recording, blinkPhase, screenshotRequested,
@@ -108,6 +111,8 @@ class ControlWindowLogic {
     void showIdle();
     void close();
     void showRecordingStatus();
+    // Tells the listener the switch and the sound input as they are now.
+    void applyListening();
 
     CaptureApp& app_;
     Services s_;

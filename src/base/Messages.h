@@ -15,6 +15,8 @@ constexpr uintptr_t kDeviceNoPermission = 2;
 constexpr uint32_t UM_TOPMOST = 1028;
 // Ours, after the fixed ones: ProgramOptions::camera changed, apply it.
 constexpr uint32_t UM_CAMERA = 1029;
+// ProgramOptions::listen (or the sound input it plays) changed, apply it.
+constexpr uint32_t UM_LISTEN = 1030;
 
 // The two requests other windows post to the control window besides those: close
 // the program the ordinary way, and the system command whose wParam is

@@ -149,6 +149,7 @@ void loadProgramOptions(ProgramOptions& options, UserFolders& folders) {
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     options.stored = OptionsText::parse(bytes);
     options.camera = readFlag(options.stored, "camera", options.camera);
+    options.listen = readFlag(options.stored, "listen", options.listen);
     PictureOptions& p = options.picture;
     p.arrangement = static_cast<Arrangement>(readChoice(options.stored, "arrangement", kArrangements, 0));
     p.gap = readInteger(options.stored, "gap", 0, 0, PictureOptions::kMaxGap);
@@ -162,6 +163,7 @@ bool saveProgramOptions(ProgramOptions& options, UserFolders& folders, FileCalls
     if (path.empty())
         return false;
     options.stored.set("camera", options.camera ? "1" : "0");
+    options.stored.set("listen", options.listen ? "1" : "0");
     const PictureOptions& p = options.picture;
     options.stored.set("arrangement", kArrangements[p.arrangement == Arrangement::SideBySide ? 1 : 0]);
     options.stored.set("gap", std::to_string(p.gap));

@@ -63,9 +63,17 @@ struct PictureOptions {
 // form). Each part of the program owns its keys; main thread only.
 struct ProgramOptions {
     bool camera = true; // "camera": publish the picture as a camera for other programs
+    // "listen": play the sound input through the speakers. Off at first: with a
+    // microphone as the input it would echo.
+    bool listen = false;
     PictureOptions picture;
 
     OptionsText stored; // as read, unknown keys included; the typed fields win on save
+    // What this build can act on (never stored): the menus offer only these switches.
+    struct {
+        bool camera = false;
+        bool listen = false;
+    } inBuild;
 };
 
 // "<settings folder>/options.conf", or empty when the configuration folder is unknown.

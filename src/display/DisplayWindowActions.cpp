@@ -17,6 +17,9 @@ void DisplayWindowActions::keyDown(DisplayKey key) {
     case DisplayKey::F6:
         host_.postCommand(ID_SWAP_SCREENS);
         break;
+    case DisplayKey::F7:
+        host_.postCommand(ID_LISTEN);
+        break;
     case DisplayKey::F12:
         controlWindow_.post(base::WM_SYSCOMMAND, base::kDebugConsoleCommand, 0);
         break;
@@ -44,10 +47,16 @@ bool DisplayWindowActions::command(int32_t id) {
         toggleFullScreen();
         return true;
     case ID_SHARE_AS_CAMERA:
-        if (!options_)
+        if (!options_ || !options_->inBuild.camera)
             return false;
         options_->camera = !options_->camera;
         controlWindow_.post(base::UM_CAMERA, 0, 0);
+        return true;
+    case ID_LISTEN:
+        if (!options_ || !options_->inBuild.listen)
+            return false;
+        options_->listen = !options_->listen;
+        controlWindow_.post(base::UM_LISTEN, 0, 0);
         return true;
     default:
         break;
@@ -143,10 +152,12 @@ std::vector<MenuEntry> DisplayWindowActions::contextMenu() const {
         rotation,
         item("Integer scaling", ID_INTEGER_SCALING, picture_.integerScale),
     };
-    if (options_) {
+    if (options_ && (options_->inBuild.camera || options_->inBuild.listen))
         menu.push_back({MenuEntry::Separator, "", 0, false, {}});
+    if (options_ && options_->inBuild.camera)
         menu.push_back({MenuEntry::Item, "Share as camera", ID_SHARE_AS_CAMERA, options_->camera, {}});
-    }
+    if (options_ && options_->inBuild.listen)
+        menu.push_back({MenuEntry::Item, "Listen\tF7", ID_LISTEN, options_->listen, {}});
     return menu;
 }
 

@@ -19,6 +19,7 @@ constexpr int32_t ID_SCALING_POINT = 40023;
 constexpr int32_t ID_ALWAYS_ON_TOP = 40026;
 constexpr int32_t ID_FULL_SCREEN = 40027;
 constexpr int32_t ID_SHARE_AS_CAMERA = 40028;
+constexpr int32_t ID_LISTEN = 40029;
 // The arrangement of the picture (the program's own options).
 constexpr int32_t ID_ARRANGE_STACKED = 40030;
 constexpr int32_t ID_ARRANGE_SIDE_BY_SIDE = 40031;
@@ -29,7 +30,7 @@ constexpr int32_t ID_INTEGER_SCALING = 40070;
 
 inline constexpr std::array<int32_t, 6> kGapChoices{0, 8, 16, 32, 64, 96};
 
-enum class DisplayKey { Escape, F3, F4, F6, F12, AltEnter };
+enum class DisplayKey { Escape, F3, F4, F6, F7, F12, AltEnter };
 
 struct MenuEntry {
     enum Kind { Item, Submenu, Separator };

@@ -35,6 +35,9 @@
 #if HAVE_TAVRIN_PIPEWIRE
 #include "platform/pipewire/PipeWireCamera.h"
 #endif
+#if HAVE_TAVRIN_PULSE
+#include "platform/pulse/PulseListener.h"
+#endif
 #if HAVE_TAVRIN_NET
 #include "platform/net/CurlHttpGet.h"
 #include "update/SettingsKey.h"
@@ -73,13 +76,16 @@ class NoDisplays final : public display::DisplayManager {
 };
 #endif
 
-// The options the picture windows' menu offers: "Share as camera" only with a camera in the build.
-[[maybe_unused]] base::ProgramOptions* menuOptions([[maybe_unused]] app::CaptureApp& app) {
+// The options the picture windows' menu offers: "Share as camera" only with a camera in
+// the build, "Listen" only with a sound server's client.
+base::ProgramOptions* menuOptions(app::CaptureApp& app) {
 #if HAVE_TAVRIN_PIPEWIRE
-    return &app.options;
-#else
-    return nullptr;
+    app.options.inBuild.camera = true;
 #endif
+#if HAVE_TAVRIN_PULSE
+    app.options.inBuild.listen = true;
+#endif
+    return &app.options;
 }
 
 } // namespace
@@ -143,6 +149,10 @@ struct QtAppPlatform::Parts {
     // Before the window's logic, which hands it frames, so it goes after it.
     std::optional<pipewire::PipeWireCamera> camera;
 #endif
+#if HAVE_TAVRIN_PULSE
+    // Before the window's logic, which tells it what to play.
+    std::optional<pulse::PulseListener> listener;
+#endif
     std::optional<app::ControlWindowLogic> logic;
     std::optional<qt::TerminationSignals> terminationSignals;
     std::optional<qt::QtUpdatePrompt> updatePrompt;
@@ -205,13 +215,19 @@ bool QtAppPlatform::createControlWindow() {
     services.status = &*p.status;
 #if HAVE_TAVRIN_QT_RECORD
     services.showVideoCodecDialog = [&p] { p.recording->showVideoCodecDialog(); };
-    services.showAudioSettingsDialog = [&p] { p.recording->showAudioSettingsDialog(); };
+    services.showAudioSettingsDialog = [this, &p] {
+        p.recording->showAudioSettingsDialog(app_.options.inBuild.listen ? &app_.options.listen : nullptr);
+    };
 #endif
     services.offerFirmwareUpdate = [this] { return app::offerFirmwareUpdate(app_, *this); };
     services.toggleDebugConsole = [&p] { p.console->toggle(); };
 #if HAVE_TAVRIN_PIPEWIRE
     p.camera.emplace();
     services.camera = &*p.camera;
+#endif
+#if HAVE_TAVRIN_PULSE
+    p.listener.emplace();
+    services.listener = &*p.listener;
 #endif
     p.logic.emplace(app_, std::move(services));
     p.window->attach(*p.logic);

@@ -7,8 +7,8 @@
 namespace tavrin::record {
 
 AudioSettingsDialogLogic::AudioSettingsDialogLogic(AudioSettingsDialogView& view, base::Settings& settings,
-                                                   MediaPlatform& platform)
-    : view_(view), settings_(settings), platform_(platform) {}
+                                                   MediaPlatform& platform, bool* listen)
+    : view_(view), settings_(settings), platform_(platform), listen_(listen) {}
 
 void AudioSettingsDialogLogic::onOpen() {
     sources_.clear();
@@ -32,11 +32,15 @@ void AudioSettingsDialogLogic::onOpen() {
     view_.setCompressorItems(compressors_);
     const int compressor = findPrefix(compressors_, settings_.audioCompressor.utf8());
     view_.setCompressorSelection(compressor >= 0 ? compressor : (compressors_.empty() ? -1 : 0));
+    if (listen_)
+        view_.showListen(*listen_);
 }
 
 void AudioSettingsDialogLogic::onOk() {
     settings_.audioCompressor.assign(chosenItem(compressors_, view_.compressorSelection()));
     settings_.audioSource.assign(chosenItem(sources_, view_.sourceSelection()));
+    if (listen_)
+        *listen_ = view_.listenChecked();
 }
 
 } // namespace tavrin::record

@@ -97,22 +97,27 @@ TEST(ProgramOptions, LiveBesideTheSettingsAndSurviveASaveWithOtherKeys) {
     EXPECT_TRUE(options.camera);
     std::filesystem::remove_all(folders.settingsFolder());
     ASSERT_TRUE(base::saveProgramOptions(options, folders));
-    EXPECT_EQ(readText(path), "camera=1\narrangement=stacked\ngap=0\nswap=0\nrotation=0\ninteger_scale=0\n");
+    EXPECT_EQ(readText(path),
+              "camera=1\nlisten=0\narrangement=stacked\ngap=0\nswap=0\nrotation=0\ninteger_scale=0\n");
 
     // A bad value: the default and one line saying so; other keys keep their places.
-    writeText(path, "arrangement=beside\ncamera=maybe\ngap=8\nlater=kept\n");
+    writeText(path, "arrangement=beside\ncamera=maybe\ngap=8\nlater=kept\nlisten=1\n");
     tavrin::testing::DiagnosticCapture diagnostics;
     base::loadProgramOptions(options, folders);
     EXPECT_TRUE(options.camera);
     EXPECT_EQ(diagnostics.count("camera=maybe"), 1) << diagnostics.text();
     EXPECT_EQ(diagnostics.count("arrangement=beside"), 1) << diagnostics.text();
     EXPECT_EQ(options.picture.gap, 8);
+    EXPECT_TRUE(options.listen);
     options.camera = false;
+    options.listen = false;
     ASSERT_TRUE(base::saveProgramOptions(options, folders));
-    EXPECT_EQ(readText(path), "arrangement=stacked\ncamera=0\ngap=8\nlater=kept\nswap=0\nrotation=0\n"
-                              "integer_scale=0\n");
+    EXPECT_EQ(readText(path),
+              "arrangement=stacked\ncamera=0\ngap=8\nlater=kept\nlisten=0\nswap=0\nrotation=0\n"
+              "integer_scale=0\n");
     base::loadProgramOptions(options, folders);
     EXPECT_FALSE(options.camera);
+    EXPECT_FALSE(options.listen);
 }
 
 // The picture's keys: each value read as the menu would have set it, anything else

@@ -251,6 +251,7 @@ TEST_F(ActionsTest, ShareAsCameraIsACheckItemOfTheProgramOptionsThatTellsTheCont
     EXPECT_TRUE(control.messages().empty());
 
     base::ProgramOptions options;
+    options.inBuild.camera = true;
     DisplayWindowActions withCamera{settings, picture, link, host, &options};
     std::vector<MenuEntry> menu = withCamera.contextMenu();
     ASSERT_EQ(menu.size(), 12u);
@@ -269,4 +270,39 @@ TEST_F(ActionsTest, ShareAsCameraIsACheckItemOfTheProgramOptionsThatTellsTheCont
     ASSERT_EQ(msgs.size(), 2u);
     EXPECT_EQ(msgs[0].message, base::UM_CAMERA);
     EXPECT_EQ(msgs[1].message, base::UM_CAMERA);
+    EXPECT_FALSE(withCamera.command(ID_LISTEN)) << "no listening in this build";
+}
+
+TEST_F(ActionsTest, ListenIsACheckItemAndF7ThatTellTheControlWindow) {
+    base::ProgramOptions options;
+    options.inBuild = {true, true};
+    DisplayWindowActions both{settings, picture, link, host, &options};
+    std::vector<MenuEntry> menu = both.contextMenu();
+    ASSERT_EQ(menu.size(), 13u);
+    EXPECT_EQ(menu[11].id, ID_SHARE_AS_CAMERA);
+    EXPECT_EQ(menu[12].text, "Listen\tF7");
+    EXPECT_EQ(menu[12].id, ID_LISTEN);
+    EXPECT_FALSE(menu[12].checked) << "off by default: a microphone would echo";
+
+    both.keyDown(DisplayKey::F7);
+    ASSERT_EQ(host.posted, std::vector<int32_t>{ID_LISTEN});
+    host.posted.clear();
+    EXPECT_TRUE(both.command(ID_LISTEN));
+    EXPECT_TRUE(options.listen);
+    EXPECT_TRUE(both.contextMenu()[12].checked);
+    EXPECT_TRUE(both.command(ID_LISTEN));
+    EXPECT_FALSE(options.listen);
+    EXPECT_TRUE(options.camera) << "the camera switch is its own";
+    auto msgs = control.messages();
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_EQ(msgs[0].message, base::UM_LISTEN);
+    EXPECT_EQ(msgs[1].message, base::UM_LISTEN);
+
+    // A build that can listen but has no camera: one separator, then Listen alone.
+    options.inBuild = {false, true};
+    menu = both.contextMenu();
+    ASSERT_EQ(menu.size(), 12u);
+    EXPECT_EQ(menu[10].kind, MenuEntry::Separator);
+    EXPECT_EQ(menu[11].id, ID_LISTEN);
+    EXPECT_FALSE(both.command(ID_SHARE_AS_CAMERA));
 }

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 using namespace tavrin;
 using namespace tavrin::record;
 using tavrin::testing::FakeCompressor;
@@ -260,7 +262,11 @@ class FakeAudioView : public AudioSettingsDialogView {
     void setCompressorSelection(int i) override { compressor = i; }
     int compressorSelection() const override { return compressor; }
     void showSoundProblem(const std::string& text) override { problem = text; }
+    void showListen(bool checked) override { listenShown = listen = checked; }
+    bool listenChecked() const override { return listen; }
     std::vector<std::string> sources, compressors;
+    std::optional<bool> listenShown;
+    bool listen = false;
     int source = -2, compressor = -2;
     std::string problem = "not shown";
 };
@@ -318,6 +324,29 @@ TEST(AudioDialog, NoDeviceLeavesOnlyNoSound) {
     logic.onOk();
     EXPECT_EQ(settings.audioCompressor.utf8(), "") << "nothing selected stores an empty name";
     EXPECT_EQ(settings.audioSource.utf8(), "(no sound)");
+}
+
+TEST(AudioDialog, TheListenSwitchIsShownAndStoredOnOkOnlyWhereTheBuildListens) {
+    FakeMediaPlatform platform;
+    platform.addAudioInput("Line In");
+    base::Settings settings = base::Settings::defaults("");
+    FakeAudioView without;
+    AudioSettingsDialogLogic plain(without, settings, platform);
+    plain.onOpen();
+    EXPECT_FALSE(without.listenShown.has_value());
+
+    bool listen = true;
+    FakeAudioView view;
+    AudioSettingsDialogLogic logic(view, settings, platform, &listen);
+    logic.onOpen();
+    EXPECT_EQ(view.listenShown, std::optional<bool>(true));
+    view.listen = false;
+    EXPECT_TRUE(listen) << "nothing changes before OK";
+    logic.onOk();
+    EXPECT_FALSE(listen);
+    view.listen = true;
+    logic.onOk();
+    EXPECT_TRUE(listen);
 }
 
 TEST(ListText, ClipsByUtf16UnitsAndMatchesPrefixesWithoutCase) {

@@ -600,6 +600,9 @@ void DisplayWindow::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_F6:
         actions_.keyDown(display::DisplayKey::F6);
         break;
+    case Qt::Key_F7:
+        actions_.keyDown(display::DisplayKey::F7);
+        break;
     case Qt::Key_F12:
         actions_.keyDown(display::DisplayKey::F12);
         break;

@@ -5,15 +5,18 @@
 #include "platform/qt_record/SoundControlPanel.h"
 #include "ui_AudioSettingsDialog.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QSignalBlocker>
+#include <algorithm>
 
 namespace tavrin::qt_record {
 
 AudioSettingsDialog::AudioSettingsDialog(QWidget* owner, base::Settings& settings,
                                          record::MediaPlatform& platform,
-                                         std::function<void(const std::string&)> status)
-    : QDialog(owner), ui_(std::make_unique<Ui::AudioSettingsDialog>()), logic_(*this, settings, platform) {
+                                         std::function<void(const std::string&)> status, bool* listen)
+    : QDialog(owner), ui_(std::make_unique<Ui::AudioSettingsDialog>()),
+      logic_(*this, settings, platform, listen) {
     ui_->setupUi(this);
     fitTexts(this);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -76,6 +79,27 @@ void AudioSettingsDialog::showSoundProblem(const std::string& text) {
     ui_->IDC_AUDIO_SOURCE->setToolTip(QString::fromStdString(text));
 }
 
+void AudioSettingsDialog::showListen(bool checked) {
+    if (!listen_) {
+        // Below the buttons, as wide as the lists; the dialog grows by its height.
+        listen_ = new QCheckBox(tr("&Listen"), this);
+        listen_->setObjectName("IDC_LISTEN");
+        listen_->setToolTip(tr("Play this input through the speakers while you play"));
+        const QRect panel = ui_->IDC_CONTROL_PANEL->geometry();
+        const QRect list = ui_->IDC_AUDIO_SOURCE->geometry();
+        const int height = std::max(listen_->sizeHint().height(), 17);
+        listen_->setGeometry(list.left(), panel.bottom() + 7, list.width(), height);
+        setFixedSize(width(), panel.bottom() + 7 + height + 11);
+        setTabOrder(ui_->IDC_AUDIO_COMPRESSOR, listen_);
+    }
+    listen_->setChecked(checked);
+    listen_->show();
+}
+
+bool AudioSettingsDialog::listenChecked() const {
+    return listen_ && listen_->isChecked();
+}
+
 void AudioSettingsDialog::setCompressorSelection(int index) {
     ui_->IDC_AUDIO_COMPRESSOR->setCurrentIndex(index);
 }
@@ -85,8 +109,8 @@ int AudioSettingsDialog::compressorSelection() const {
 }
 
 int runAudioSettingsDialog(QWidget* owner, base::Settings& settings, record::MediaPlatform& platform,
-                           std::function<void(const std::string&)> status) {
-    AudioSettingsDialog dialog(owner, settings, platform, std::move(status));
+                           std::function<void(const std::string&)> status, bool* listen) {
+    AudioSettingsDialog dialog(owner, settings, platform, std::move(status), listen);
     return dialog.exec() == QDialog::Accepted ? 1 : 0;
 }
 

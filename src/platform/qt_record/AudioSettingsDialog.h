@@ -14,6 +14,7 @@ namespace Ui {
 class AudioSettingsDialog;
 }
 
+class QCheckBox;
 class QLabel;
 
 namespace tavrin::qt_record {
@@ -24,7 +25,7 @@ class AudioSettingsDialog : public QDialog, public record::AudioSettingsDialogVi
     Q_OBJECT
   public:
     AudioSettingsDialog(QWidget* owner, base::Settings& settings, record::MediaPlatform& platform,
-                        std::function<void(const std::string&)> status = {});
+                        std::function<void(const std::string&)> status = {}, bool* listen = nullptr);
     ~AudioSettingsDialog() override;
 
     void setSourceItems(const std::vector<std::string>& items) override;
@@ -34,6 +35,8 @@ class AudioSettingsDialog : public QDialog, public record::AudioSettingsDialogVi
     void setCompressorSelection(int index) override;
     int compressorSelection() const override;
     void showSoundProblem(const std::string& text) override;
+    void showListen(bool checked) override;
+    bool listenChecked() const override;
 
     Ui::AudioSettingsDialog& ui() { return *ui_; }
     // What Control Panel runs; replaceable for tests.
@@ -44,13 +47,15 @@ class AudioSettingsDialog : public QDialog, public record::AudioSettingsDialogVi
 
   private:
     std::unique_ptr<Ui::AudioSettingsDialog> ui_;
-    QLabel* problem_ = nullptr; // owned by the dialog
+    QLabel* problem_ = nullptr;   // owned by the dialog
+    QCheckBox* listen_ = nullptr; // owned by the dialog; only where the build can listen
     record::AudioSettingsDialogLogic logic_;
 };
 
 // Shows the dialog modally: 1 for OK, 0 for Cancel. `status` receives messages for
 // the control window's status line (Control Panel with no sound settings program).
+// `listen`: the "Listen" switch, shown and set on OK; null: no such switch in this build.
 int runAudioSettingsDialog(QWidget* owner, base::Settings& settings, record::MediaPlatform& platform,
-                           std::function<void(const std::string&)> status = {});
+                           std::function<void(const std::string&)> status = {}, bool* listen = nullptr);
 
 } // namespace tavrin::qt_record

@@ -16,8 +16,8 @@ bool RecordingSetup::showVideoCodecDialog() {
     return qt_record::showVideoCodecDialog(owner_, settings_, *platform_);
 }
 
-int RecordingSetup::showAudioSettingsDialog() {
-    return runAudioSettingsDialog(owner_, settings_, *platform_, status_);
+int RecordingSetup::showAudioSettingsDialog(bool* listen) {
+    return runAudioSettingsDialog(owner_, settings_, *platform_, status_, listen);
 }
 
 } // namespace tavrin::qt_record

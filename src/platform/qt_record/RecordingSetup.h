@@ -30,7 +30,8 @@ class RecordingSetup {
     record::Recorder& recorder() { return recorder_; }
     // The Video settings and Audio settings buttons.
     bool showVideoCodecDialog();
-    int showAudioSettingsDialog();
+    // `listen`: the "Listen" switch the dialog shows and sets on OK; null: no such switch.
+    int showAudioSettingsDialog(bool* listen = nullptr);
 
   private:
     QWidget* owner_;
