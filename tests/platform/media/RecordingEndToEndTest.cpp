@@ -5,6 +5,9 @@
 #include "platform/media/EncoderCatalog.h"
 #include "platform/media/FfmpegPlatform.h"
 #include "record/Recorder.h"
+#if HAVE_TAVRIN_PULSE
+#include "platform/pulse/PulseListener.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -94,9 +97,7 @@ TEST(RecordingEndToEnd, TenSecondsFromASixtyFrameBoardAtThirtyWithTheTone) {
     EXPECT_GT(rms, 3000) << "the tone plays at about a third of full scale";
 }
 
-TEST(RecordingEndToEnd, RecordingsStartAtTheClickWithTheirSoundWholeToTheEnd) {
-    if (!soundServerAvailable())
-        GTEST_SKIP() << "no sound server: run under scripts/test-env.sh";
+void recordTwiceWithTheSoundWhole() {
     Harness h("FFV1 (lossless)");
     h.settings.recordFps = 30;
     TonePlayer tone(1000.0, 25.0, h.dir.folder());
@@ -145,6 +146,27 @@ TEST(RecordingEndToEnd, RecordingsStartAtTheClickWithTheirSoundWholeToTheEnd) {
         EXPECT_GT(lastPeak, 1000) << name << ": the last 2.5 ms are silent";
     }
 }
+
+TEST(RecordingEndToEnd, RecordingsStartAtTheClickWithTheirSoundWholeToTheEnd) {
+    if (!soundServerAvailable())
+        GTEST_SKIP() << "no sound server: run under scripts/test-env.sh";
+    recordTwiceWithTheSoundWhole();
+}
+
+#if HAVE_TAVRIN_PULSE
+// The same while the input is played through the speakers: the listener's stream on the
+// input takes nothing from the recording's.
+TEST(RecordingEndToEnd, RecordingsWhileListeningKeepTheirSoundWhole) {
+    if (!soundServerAvailable())
+        GTEST_SKIP() << "no sound server: run under scripts/test-env.sh";
+    pulse::PulseListener listener;
+    listener.listen(true, "");
+    recordTwiceWithTheSoundWhole();
+    const pulse::PulseListener::Figures figures = listener.figures();
+    EXPECT_TRUE(figures.playing);
+    EXPECT_GT(figures.framesOut, 48000u * 9) << "it played all along";
+}
+#endif
 
 class LosslessRecording : public ::testing::TestWithParam<const char*> {};
 
