@@ -13,6 +13,8 @@
 #include "platform/qt_record/VideoCodecDialog.h"
 #include "record/PcmFilter.h"
 #include "ui_AudioSettingsDialog.h"
+
+#include <QCheckBox>
 #include "ui_VideoCodecDialog.h"
 
 #include <QApplication>
@@ -179,6 +181,34 @@ TEST(AudioDialogQt, ListsSelectsAndStores) {
     cancelled.ui().IDCANCEL->click();
     EXPECT_EQ(cancelled.result(), QDialog::Rejected);
     EXPECT_EQ(settings.audioSource.utf8(), "(no sound)");
+    EXPECT_EQ(cancelled.findChild<QCheckBox*>("IDC_LISTEN"), nullptr) << "only where the build listens";
+}
+
+TEST(AudioDialogQt, ListenIsACheckBoxUnderTheListsStoredOnOk) {
+    FakeMediaPlatform platform;
+    platform.addAudioInput("Line In");
+    base::Settings settings = base::Settings::defaults("");
+    bool listen = true;
+    qt_record::AudioSettingsDialog dialog(nullptr, settings, platform, {}, &listen);
+    auto* box = dialog.findChild<QCheckBox*>("IDC_LISTEN");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "&Listen");
+    EXPECT_TRUE(box->isChecked());
+    const QRect panel = dialog.ui().IDC_CONTROL_PANEL->geometry();
+    EXPECT_GT(box->geometry().top(), panel.bottom()) << "below everything that was there";
+    EXPECT_EQ(box->geometry().left(), dialog.ui().IDC_AUDIO_SOURCE->geometry().left());
+    EXPECT_LE(box->geometry().bottom(), dialog.height()) << "the dialog grew to hold it";
+    EXPECT_GT(dialog.height(), qRound(64 * 1.625));
+
+    box->click();
+    EXPECT_TRUE(listen) << "not before OK";
+    dialog.ui().IDOK->click();
+    EXPECT_FALSE(listen);
+
+    qt_record::AudioSettingsDialog again(nullptr, settings, platform, {}, &listen);
+    again.findChild<QCheckBox*>("IDC_LISTEN")->click();
+    again.ui().IDCANCEL->click();
+    EXPECT_FALSE(listen) << "Cancel keeps it";
 }
 
 TEST(SoundControlPanel, PrefersPavucontrolsInputTabThenTheDesktops) {
