@@ -17,7 +17,7 @@ run_packages=(
   libavcodec-dev libavformat-dev libavdevice-dev libavutil-dev libswresample-dev libswscale-dev
   libcurl4-openssl-dev liblodepng-dev
   libxcb1-dev qt6-svg-dev
-  libpipewire-0.3-dev libspa-0.2-dev
+  libpipewire-0.3-dev libspa-0.2-dev libpulse-dev
 )
 
 # --- Running on a virtual X server (scripts/run.sh without a display, the tests) -------
