@@ -242,7 +242,7 @@ class DelayMeter::Impl {
     TestSignal signal;
     std::unique_ptr<SignalSource> source;
     uint64_t sentTaken = 0;
-    std::size_t lastPairedInput = std::numeric_limits<std::size_t>::max();
+    std::ptrdiff_t lastPairedInput = -1;
     int64_t startUs = 0;
     bool running = false;
 };
@@ -456,15 +456,11 @@ DelayMeter::Result DelayMeter::Impl::collect(bool final) {
             break;
         // The last input marker before this one at the output, if no earlier output marker took it.
         const auto after = std::upper_bound(inTimes.begin(), inTimes.end(), t + tolerance);
-        if (after == inTimes.begin())
-            continue;
-        const auto i = static_cast<std::size_t>(after - inTimes.begin()) - 1;
-        if (lastPairedInput != std::numeric_limits<std::size_t>::max() && i <= lastPairedInput)
-            continue;
-        if (t - inTimes[i] > maxDelay)
+        const std::ptrdiff_t i = (after - inTimes.begin()) - 1;
+        if (i < 0 || i <= lastPairedInput || t - inTimes[static_cast<std::size_t>(i)] > maxDelay)
             continue;
         lastPairedInput = i;
-        result.delaysMs.push_back((t - inTimes[i]) / 1000);
+        result.delaysMs.push_back((t - inTimes[static_cast<std::size_t>(i)]) / 1000);
     }
     result.markersAtOutput = j - out.markersTaken;
     out.markersTaken = j;
