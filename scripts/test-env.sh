@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Runs a command with what the tests need around it: an X server (Xvfb) with a
-# window manager on it, or a Wayland compositor, a PulseAudio daemon with a null
-# sink whose monitor is a real capture source, and a PipeWire daemon with
+# window manager on it, or a Wayland compositor, a PulseAudio daemon with two null
+# sinks (tavrin_null, whose monitor is the default capture source, and the default
+# output tavrin_speakers, standing for the speakers), and a PipeWire daemon with
 # WirePlumber when they are installed (PIPEWIRE_RUNTIME_DIR). Everything started
 # here is stopped again when the command ends.
 #   TAVRIN_WM=openbox (default) | xfwm4 | none   the window manager on the X server
@@ -176,9 +177,12 @@ export PULSE_RUNTIME_PATH="$XDG_RUNTIME_DIR/pulse"
 if command -v pulseaudio >/dev/null 2>&1; then
   pulseaudio -D --system=false --exit-idle-time=-1 -n --disallow-exit \
     --load="module-null-sink sink_name=tavrin_null sink_properties=device.description=Tavrin_Test_Sink" \
+    --load="module-null-sink sink_name=tavrin_speakers sink_properties=device.description=Tavrin_Test_Speakers" \
     --load=module-native-protocol-unix >"$workdir/pulse.log" 2>&1 && PULSE_PID_STARTED=1
   for _ in $(seq 1 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-  pactl set-default-sink tavrin_null >/dev/null 2>&1 || true
+  # What is played without a device named goes to the speakers; tests that feed the
+  # input play into tavrin_null by name.
+  pactl set-default-sink tavrin_speakers >/dev/null 2>&1 || true
   pactl set-default-source tavrin_null.monitor >/dev/null 2>&1 || true
 fi
 # PipeWire for the camera, in a folder of its own (tests may start more daemons).
