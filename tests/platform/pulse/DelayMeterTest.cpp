@@ -34,6 +34,14 @@ void cut(std::vector<int16_t>& s, double atSeconds, double seconds, uint32_t rat
     s.erase(from, from + static_cast<std::ptrdiff_t>(seconds * rate));
 }
 
+// A path that changes the level, as a volume control would.
+std::function<void(std::vector<int16_t>&, uint32_t)> scaled(double gain) {
+    return [gain](std::vector<int16_t>& s, uint32_t) {
+        for (auto& x : s)
+            x = static_cast<int16_t>(std::lround(x * gain));
+    };
+}
+
 std::string breaksOf(const DelayMeter::Result& r) {
     std::string text =
         std::to_string(r.playerUnderflows) + " under-runs of the signal; breaks at the speakers at (ms):";
@@ -57,12 +65,9 @@ TEST(SignalTrack, FindsTheMarkersAndTheBreaksInTheTone) {
         {"as sent", 48000, [](auto&, uint32_t) {}, 0, 0},
         {"after 50 ms of nothing", 44100,
          [](auto& s, uint32_t rate) { s.insert(s.begin(), rate / 20, int16_t{0}); }, 0, 0},
-        {"at half the level", 44100,
-         [](auto& s, uint32_t) {
-             for (auto& x : s)
-                 x = static_cast<int16_t>(x / 2);
-         },
-         0, 0},
+        {"at half the level", 44100, scaled(0.5), 0, 0},
+        // The marker found late in its first millisecond: its start must not pass for a break.
+        {"at a third of the level", 48000, scaled(0.34), 0, 0},
         {"a sample dropped every 100 ms", 48000,
          [](auto& s, uint32_t rate) {
              for (std::size_t at = s.size() - 1000; at > rate; at -= rate / 10)
