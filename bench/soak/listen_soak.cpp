@@ -46,8 +46,10 @@ void print(const char* label, const Line& l) {
         static_cast<unsigned long long>(r.markersAtInput), static_cast<unsigned long long>(r.markersAtOutput),
         r.delaysMs.size(), r.median(), r.percentile(99), r.max(),
         l.underruns ? std::to_string(*l.underruns).c_str() : "-", static_cast<unsigned long long>(r.breaks));
-    if (r.inputBreaks != 0)
-        std::printf(" (and %llu at the input)", static_cast<unsigned long long>(r.inputBreaks));
+    if (r.inputBreaks != 0 || r.playerUnderflows != 0)
+        std::printf(" (and %llu at the input, the meter's signal ran dry %llu times)",
+                    static_cast<unsigned long long>(r.inputBreaks),
+                    static_cast<unsigned long long>(r.playerUnderflows));
     if (!r.reachedSpeakers())
         std::printf("; NOTHING reached the speakers");
     if (!r.failure.empty())

@@ -242,6 +242,8 @@ class DelayMeter::Impl {
     TestSignal signal;
     std::unique_ptr<SignalSource> source;
     uint64_t sentTaken = 0;
+    uint64_t underflows = 0;
+    uint64_t underflowsTaken = 0;
     std::ptrdiff_t lastPairedInput = -1;
     int64_t startUs = 0;
     bool running = false;
@@ -390,9 +392,12 @@ bool DelayMeter::Impl::start() {
     if (player == nullptr)
         return fail("cannot play");
     pa_stream_set_write_callback(player, &Impl::onWrite, this);
+    pa_stream_set_underflow_callback(
+        player, [](pa_stream*, void* userdata) { ++static_cast<Impl*>(userdata)->underflows; }, this);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = framesOf(std::chrono::milliseconds(30), signal.rate) * sizeof(int16_t);
+    // Room for a busy machine: what the player keeps queued is not part of the delay measured.
+    attr.tlength = framesOf(std::chrono::milliseconds(80), signal.rate) * sizeof(int16_t);
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = static_cast<uint32_t>(-1);
     pa_cvolume volume;
@@ -475,6 +480,8 @@ DelayMeter::Result DelayMeter::Impl::collect(bool final) {
     result.inputBreaks = in.track->breaks().size() - in.breaksTaken;
     in.breaksTaken = in.track->breaks().size();
     result.outputPeak = out.track->takePeak();
+    result.playerUnderflows = underflows - underflowsTaken;
+    underflowsTaken = underflows;
     pa_threaded_mainloop_unlock(loop);
     return result;
 }
@@ -487,6 +494,7 @@ void DelayMeter::Impl::teardown() {
         if (*s != nullptr) {
             pa_stream_set_read_callback(*s, nullptr, nullptr);
             pa_stream_set_write_callback(*s, nullptr, nullptr);
+            pa_stream_set_underflow_callback(*s, nullptr, nullptr);
             pa_stream_disconnect(*s);
             pa_stream_unref(*s);
             *s = nullptr;

@@ -112,6 +112,7 @@ class DelayMeter {
         uint64_t markersAtOutput = 0;
         uint64_t breaks = 0;              // in the tone at the speakers, once it had started there
         uint64_t inputBreaks = 0;         // in the tone at the input (the meter's own path)
+        uint64_t playerUnderflows = 0;    // times the meter's own signal ran dry (a starved machine)
         int outputPeak = 0;               // the loudest sample at the speakers
         std::vector<double> breakTimesMs; // of the breaks at the speakers, from the start
 

@@ -9,8 +9,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -186,18 +186,35 @@ bool PrivateSoundServer::start() {
     for (auto& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawnp(&pid, "pulseaudio", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
+    // Found before the fork: between fork and exec only async-signal-safe calls.
+    std::string program;
+    for (std::stringstream path(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin");
+         program.empty() && std::getline(path, program, ':');)
+        program = ::access((program + "/pulseaudio").c_str(), X_OK) == 0 ? program + "/pulseaudio" : "";
+    if (program.empty()) {
         failure_ = "cannot run pulseaudio";
         return false;
+    }
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        failure_ = "cannot run pulseaudio";
+        return false;
+    }
+    if (pid == 0) {
+        // A test killed on its time limit takes its daemon with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::_exit(127);
+        const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        const int null = ::open("/dev/null", O_RDONLY);
+        if (log < 0 || null < 0)
+            ::_exit(127);
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(log, STDOUT_FILENO);
+        ::dup2(log, STDERR_FILENO);
+        ::execve(program.c_str(), argv.data(), environ);
+        ::_exit(127);
     }
     pid_ = pid;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
