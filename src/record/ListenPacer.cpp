@@ -6,17 +6,28 @@
 
 namespace tavrin::record {
 
-uint32_t ListenPacer::outputFrames(uint32_t in, uint32_t queued) const {
+uint32_t ListenPacer::outputFrames(uint32_t in, uint32_t queued) {
+    calmSoFar_ += in;
+    if (extra_ > 0 && band_.calm > 0 && calmSoFar_ >= band_.calm) {
+        --extra_;
+        calmSoFar_ = 0;
+    }
     if (queued > band_.ceiling)
         return 0;
-    const uint32_t off = queued > band_.target ? queued - band_.target : band_.target - queued;
+    const uint32_t aim = target();
+    const uint32_t off = queued > aim ? queued - aim : aim - queued;
     if (off <= band_.tolerance || in < 2)
         return in;
     // A step in proportion to how far off we are, so a drift of a few hundred parts per
     // million costs a frame now and then, and a jump of many milliseconds a second or so.
     const uint32_t limit = std::max<uint32_t>(1, in / kMaxStretchDivisor);
     const uint32_t step = std::clamp<uint32_t>((off - band_.tolerance) / 16, 1, limit);
-    return queued > band_.target ? in - step : in + step;
+    return queued > aim ? in - step : in + step;
+}
+
+void ListenPacer::underrun() {
+    extra_ = std::min(extra_ + band_.raise, std::max(band_.highest, band_.target) - band_.target);
+    calmSoFar_ = 0;
 }
 
 void ListenPacer::stretch(const int16_t* in, uint32_t inFrames, int16_t* out, uint32_t outFrames,

@@ -20,7 +20,7 @@ TEST(ListenPacer, ChunkLengthsForHowMuchWaits) {
     struct Case {
         uint32_t in, queued, out;
     };
-    const ListenPacer pacer(kBand);
+    ListenPacer pacer(kBand);
     const Case cases[] = {
         {240, 720, 240},            // on target
         {240, 720 + 144, 240},      // at the edge of the band: left alone
@@ -45,9 +45,9 @@ TEST(ListenPacer, ChunkLengthsForHowMuchWaits) {
 // An input clock and an output clock `ppm` apart, 5 ms chunks, ten minutes: what waits at
 // the output settles in the band and stays there; it never runs dry or piles up.
 TEST(ListenPacer, HoldsTheDelayInTheBandAsTheClocksDrift) {
-    const ListenPacer pacer(kBand);
     for (const double ppm : {-3000.0, -300.0, 0.0, 300.0, 3000.0}) {
         for (const double start : {0.0, 720.0, 3500.0}) {
+            ListenPacer pacer(kBand);
             SCOPED_TRACE(::testing::Message() << ppm << " ppm, starting with " << start << " waiting");
             double queued = start;
             double lowest = 1e9, highest = 0;
@@ -70,6 +70,52 @@ TEST(ListenPacer, HoldsTheDelayInTheBandAsTheClocksDrift) {
             }
         }
     }
+}
+
+// A busy machine: every two seconds the input arrives 30 ms late, all at once. The
+// output runs dry the first few times, then the target has risen enough to ride it
+// out; once the machine is quiet again the target comes back down.
+TEST(ListenPacer, ATargetRaisedByUnderrunsRidesOutStallsAndComesBackDown) {
+    ListenPacer::Band band = kBand;
+    band.raise = 240;    // 5 ms
+    band.highest = 1920; // 40 ms
+    band.calm = 24000;   // a frame off every half second of calm
+    ListenPacer pacer(band);
+    double queued = 720;
+    int underruns = 0, lateUnderruns = 0;
+    uint32_t held = 0; // input frames the stall holds back
+    auto tick = [&](bool stall) {
+        // One 5 ms tick: the output plays 240 frames; the input hands over its chunks.
+        if (stall) {
+            held += 240;
+        } else {
+            for (uint32_t n = (held + 240) / 240; n > 0; --n)
+                queued += pacer.outputFrames(240, static_cast<uint32_t>(queued));
+            held = 0;
+        }
+        if (queued < 240) {
+            pacer.underrun();
+            return true;
+        }
+        queued -= 240;
+        return false;
+    };
+    for (int second = 0; second < 60; ++second) {
+        for (int t = 0; t < 200; ++t) {
+            const bool ranDry = tick(second % 2 == 0 && t < 6);
+            underruns += ranDry;
+            lateUnderruns += ranDry && second >= 20;
+        }
+    }
+    EXPECT_GT(underruns, 0) << "30 ms late on a 15 ms target runs dry at first";
+    EXPECT_EQ(lateUnderruns, 0) << "after that the stalls are ridden out";
+    EXPECT_GT(pacer.target(), 720 + 240u);
+    EXPECT_LE(pacer.target(), 1920u);
+    // Quiet again: a frame every half second brings it back to 15 ms within a few minutes.
+    for (int t = 0; t < 200 * 60 * 5; ++t)
+        ASSERT_FALSE(tick(false)) << t;
+    EXPECT_EQ(pacer.target(), 720u);
+    EXPECT_NEAR(queued, 720, 144 + 240);
 }
 
 std::vector<int16_t> sine(uint32_t frames, uint32_t channels, double period) {

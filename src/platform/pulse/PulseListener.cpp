@@ -28,6 +28,9 @@ constexpr uint32_t kToleranceMs = 3;
 // A backlog past this is a stall (the machine or the server stopped for a while):
 // catching up by stretching would take seconds, so it is dropped.
 constexpr uint32_t kCeilingMs = 80;
+// Each time the output runs dry anyway the target rises by this, up to the highest.
+constexpr uint32_t kRaiseMs = 5;
+constexpr uint32_t kHighestMs = 40;
 
 uint32_t framesIn(uint32_t ms, uint32_t rate) {
     return static_cast<uint32_t>(static_cast<uint64_t>(ms) * rate / 1000);
@@ -81,6 +84,8 @@ class PulseListener::Loop {
                 dropContext();
             if (wanted() && !context_ && Clock::now() >= retryAt_)
                 connect();
+            if (contextGone_)
+                dropContext(); // refused at once: gone before the wait below is worked out
             if (wanted() && ready() && !recordStream_ && Clock::now() >= retryAt_)
                 findInput();
             // Sleep until the server has something, a wish arrives, or the next try is due.
@@ -116,6 +121,7 @@ class PulseListener::Loop {
                 contextGone_ = true; // no stream, no client: nothing of ours on the server
         } else if (sourceChanged) {
             closeStreamsLocked(); // found again, on the new input
+            notFoundSaid_ = false;
         }
     }
 
@@ -254,7 +260,7 @@ class PulseListener::Loop {
         pa_buffer_attr out{};
         out.maxlength = static_cast<uint32_t>(-1);
         out.tlength = framesIn(kTargetMs, rate_) * frameBytes;
-        out.prebuf = framesIn(kTargetMs / 2, rate_) * frameBytes; // starts (again) once half is there
+        out.prebuf = framesIn(kTargetMs, rate_) * frameBytes; // starts (again) once on target
         out.minreq = framesIn(kFragmentMs, rate_) * frameBytes;
         out.fragsize = static_cast<uint32_t>(-1);
         // The input must not wander to another device when this one goes: the user chose it.
@@ -296,6 +302,7 @@ class PulseListener::Loop {
 
     static void onUnderflow(pa_stream*, void* self) {
         auto* loop = static_cast<Loop*>(self);
+        loop->pacer_.underrun();
         std::lock_guard lock(loop->mutex_);
         ++loop->figures_.underruns;
     }
@@ -317,15 +324,7 @@ class PulseListener::Loop {
         uint64_t written = 0;
         uint64_t dropped = 0;
         if (playStream_ && pa_stream_get_state(playStream_) == PA_STREAM_READY) {
-            // What waits at the output, the device's own buffer included.
-            pa_usec_t latency = 0;
-            int negative = 0;
-            uint32_t queued = framesIn(kTargetMs, rate_); // no timing yet: as if on target
-            if (pa_stream_get_latency(playStream_, &latency, &negative) == 0)
-                queued =
-                    negative
-                        ? 0
-                        : static_cast<uint32_t>(std::min<uint64_t>(latency * rate_ / 1'000'000, UINT32_MAX));
+            const uint32_t queued = waitingAtOutput();
             const uint32_t out = pacer_.outputFrames(frames, queued);
             const int16_t* send = samples;
             if (out != frames && out > 0) {
@@ -345,6 +344,30 @@ class PulseListener::Loop {
         figures_.framesDropped += dropped;
     }
 
+    // Frames written to the output and not yet played, the device's own buffer included,
+    // from the server's last account of it and the time since. The server is asked
+    // again every few chunks: its own updates come about once a second, too rarely to
+    // steer by.
+    uint32_t waitingAtOutput() {
+        const pa_timing_info* info = pa_stream_get_timing_info(playStream_);
+        if (!info || info->write_index_corrupt || info->read_index_corrupt)
+            return framesIn(kTargetMs, rate_); // nothing known yet: as if on target
+        if (pa_timeval_age(&info->timestamp) > kFragmentMs * 2000 && !timingAsked_) {
+            if (pa_operation* op = pa_stream_update_timing_info(playStream_, &Loop::onTiming, this)) {
+                timingAsked_ = true;
+                pa_operation_unref(op);
+            }
+        }
+        const int64_t frameBytes = 2 * static_cast<int64_t>(channels_);
+        int64_t frames = (info->write_index - info->read_index) / frameBytes;
+        if (info->playing)
+            frames -= static_cast<int64_t>(pa_timeval_age(&info->timestamp) * rate_ / 1'000'000);
+        frames = std::max<int64_t>(frames, 0) + static_cast<int64_t>(info->sink_usec * rate_ / 1'000'000);
+        return static_cast<uint32_t>(std::min<int64_t>(frames, UINT32_MAX));
+    }
+
+    static void onTiming(pa_stream*, int, void* self) { static_cast<Loop*>(self)->timingAsked_ = false; }
+
     void closeStreams() {
         std::lock_guard lock(mutex_);
         closeStreamsLocked();
@@ -352,6 +375,7 @@ class PulseListener::Loop {
 
     void closeStreamsLocked() {
         searching_ = false;
+        timingAsked_ = false;
         for (pa_stream** stream : {&recordStream_, &playStream_}) {
             if (!*stream)
                 continue;
@@ -396,6 +420,7 @@ class PulseListener::Loop {
     uint32_t rate_ = 48000;
     uint32_t channels_ = 2;
     record::ListenPacer pacer_{{}};
+    bool timingAsked_ = false;
     std::vector<int16_t> stretched_;
 };
 
