@@ -57,6 +57,8 @@ struct ControlWindowTest : ::testing::Test {
         };
         s.toggleDebugConsole = [this] { log.push_back("toggleDebugConsole"); };
         s.camera = &camera;
+        s.listener = &listener;
+        s.showAudioSettingsDialog = audioSettingsDialog;
         logic = std::make_unique<ControlWindowLogic>(app, std::move(s));
         return *logic;
     }
@@ -97,6 +99,8 @@ struct ControlWindowTest : ::testing::Test {
     FakeRecording recorder{log};
     FakeScreenshots screenshots{log};
     FakeCamera camera{log};
+    FakeListener listener;
+    std::function<void()> audioSettingsDialog; // none unless a test sets it
     tavrin::testing::FakeControlWindow self;
     std::unique_ptr<ControlWindowLogic> logic;
 };
@@ -185,6 +189,19 @@ TEST_F(ControlWindowTest, TheCameraSwitchIsAppliedAtStartAndWhenTheMenuChangesIt
     app.options.camera = true; // the display window's menu item flips it, then posts
     EXPECT_TRUE(logic->handleMessage(base::UM_CAMERA, 0, 0));
     EXPECT_THAT(camera.enabledCalls, ElementsAre(false, true));
+}
+
+TEST_F(ControlWindowTest, TheListenSwitchAndItsInputReachTheListenerAtStartFromTheMenuAndTheDialog) {
+    app.options.listen = true; // as stored in options.conf
+    app.settings.audioSource.assign("Line In");
+    audioSettingsDialog = [this] { app.settings.audioSource.assign("(no sound)"); };
+    started();
+    EXPECT_THAT(listener.calls, ElementsAre("on Line In"));
+    app.options.listen = false; // the display window's menu item or F7 flips it, then posts
+    EXPECT_TRUE(logic->handleMessage(base::UM_LISTEN, 0, 0));
+    app.options.listen = true;
+    logic->command(IDC_AUDIO_SETTINGS); // another input chosen: the listening moves to it
+    EXPECT_THAT(listener.calls, ElementsAre("on Line In", "off Line In", "on (no sound)"));
 }
 
 TEST_F(ControlWindowTest, TwoScreenshotClicksBeforeAFrameGiveOneScreenshot) {

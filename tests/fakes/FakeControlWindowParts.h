@@ -8,6 +8,7 @@
 #include "display/CameraOutput.h"
 #include "display/DisplayTarget.h"
 #include "record/RecordingControl.h"
+#include "record/SoundListener.h"
 #include "screenshot/ScreenshotControl.h"
 
 #include <functional>
@@ -101,6 +102,15 @@ class FakeCamera : public display::CameraOutput {
 
   private:
     Log& log_;
+};
+
+// What the listener was told, in order: "on <source>" or "off <source>".
+class FakeListener : public record::SoundListener {
+  public:
+    void listen(bool on, const std::string& source) override {
+        calls.push_back((on ? "on " : "off ") + source);
+    }
+    std::vector<std::string> calls;
 };
 
 class FakeDisplayManager : public display::DisplayManager {
