@@ -139,7 +139,9 @@ std::string optionsFilePath(UserFolders& folders) {
 }
 
 void loadProgramOptions(ProgramOptions& options, UserFolders& folders) {
+    const auto inBuild = options.inBuild; // what the build can do is not the file's to say
     options = ProgramOptions{};
+    options.inBuild = inBuild;
     const std::string path = optionsFilePath(folders);
     if (path.empty())
         return;

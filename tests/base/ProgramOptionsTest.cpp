@@ -93,8 +93,10 @@ TEST(ProgramOptions, LiveBesideTheSettingsAndSurviveASaveWithOtherKeys) {
     // No file yet: the defaults; a save makes the folder and the file.
     base::ProgramOptions options;
     options.camera = false;
+    options.inBuild.listen = true;
     base::loadProgramOptions(options, folders);
     EXPECT_TRUE(options.camera);
+    EXPECT_TRUE(options.inBuild.listen) << "the build's abilities are not read from the file";
     std::filesystem::remove_all(folders.settingsFolder());
     ASSERT_TRUE(base::saveProgramOptions(options, folders));
     EXPECT_EQ(readText(path),

@@ -12,6 +12,11 @@
 #include "platform/qt/ControlWindow.h"
 #include "platform/qt/RecordButton.h"
 #include "platform/sim/SimulatedBoard.h"
+#if HAVE_TAVRIN_PULSE
+#include "platform/pulse/DelayMeter.h"
+#include "platform/pulse/PrivateSoundServer.h"
+#include "platform/qt_display/DisplayWindow.h"
+#endif
 
 #include <QAction>
 #include <QApplication>
@@ -27,6 +32,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -267,5 +273,58 @@ TEST(Program, ControlWindowOpensBesideThePictures) {
         EXPECT_EQ(pictures, split ? 2 : 1) << "layout " << mode << "/" << split;
     }
 }
+
+#if HAVE_TAVRIN_PULSE
+// F7 in the picture window plays the input through the speakers at once, again stops
+// it, and the switch is kept for the next start.
+TEST(Program, F7ListensToTheInputAndTheSwitchIsKept) {
+    if (!std::getenv("DISPLAY") || !tavrin::testing::soundServerAnswers())
+        GTEST_SKIP() << "needs an X server and a sound server: run under scripts/test-env.sh";
+    TestApplication qtApp;
+    const std::filesystem::path startDir = std::filesystem::current_path();
+    ProgramFolders folders;
+    sim::SimulatedBoard board;
+    device::NoModifierKeys keys;
+    app::CaptureApp capture(board, keys);
+    program::QtAppPlatform platform(capture, folders, false);
+    auto ours = [] {
+        const auto streams = tavrin::testing::soundServerPlaybackStreams();
+        return streams ? std::count(streams->begin(), streams->end(), "Tavrin Capture") : -1;
+    };
+    bool offAtFirst = false, heard = false, stopped = false;
+    tavrin::testing::DelayMeter::Result measured;
+    QTimer::singleShot(0, [&] {
+        auto* control = topLevel<qt::ControlWindow>();
+        ASSERT_NE(control, nullptr);
+        auto closeAtTheEnd = qScopeGuard([&] { control->close(); });
+        auto* picture = topLevel<qt_display::DisplayWindow>();
+        ASSERT_NE(picture, nullptr);
+        QTest::qWait(500);
+        offAtFirst = ours() == 0;
+        QTest::keyClick(picture, Qt::Key_F7);
+        heard = eventuallyWithEvents([&] { return ours() == 1; }, 5s);
+        tavrin::testing::DelayMeter meter;
+        if (meter.start()) {
+            QTest::qWait(3000);
+            measured = meter.stop();
+        }
+        QTest::keyClick(picture, Qt::Key_F7);
+        stopped = eventuallyWithEvents([&] { return ours() == 0; }, 5s);
+        QTest::keyClick(picture, Qt::Key_F7); // on again, as the next start will find it
+        eventuallyWithEvents([&] { return ours() == 1; }, 5s);
+    });
+    EXPECT_EQ(app::runProgram(capture, platform, folders), 0);
+    std::filesystem::current_path(startDir);
+    EXPECT_TRUE(offAtFirst) << "off until asked: a microphone would echo";
+    EXPECT_TRUE(heard);
+    EXPECT_TRUE(measured.reachedSpeakers()) << measured.failure;
+    EXPECT_GE(measured.markersAtOutput, measured.markersAtInput / 2);
+    EXPECT_TRUE(stopped);
+    std::ifstream options(folders.settingsFolder() + "/options.conf");
+    const std::string text{std::istreambuf_iterator<char>(options), std::istreambuf_iterator<char>()};
+    EXPECT_NE(text.find("listen=1\n"), std::string::npos) << text;
+    EXPECT_EQ(ours(), 0) << "nothing left behind at exit";
+}
+#endif
 
 } // namespace
