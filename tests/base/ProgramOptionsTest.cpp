@@ -112,14 +112,13 @@ TEST(ProgramOptions, LiveBesideTheSettingsAndSurviveASaveWithOtherKeys) {
     EXPECT_EQ(options.picture.gap, 8);
     EXPECT_TRUE(options.listen);
     options.camera = false;
-    options.listen = false;
     ASSERT_TRUE(base::saveProgramOptions(options, folders));
     EXPECT_EQ(readText(path),
-              "arrangement=stacked\ncamera=0\ngap=8\nlater=kept\nlisten=0\nswap=0\nrotation=0\n"
+              "arrangement=stacked\ncamera=0\ngap=8\nlater=kept\nlisten=1\nswap=0\nrotation=0\n"
               "integer_scale=0\n");
     base::loadProgramOptions(options, folders);
     EXPECT_FALSE(options.camera);
-    EXPECT_FALSE(options.listen);
+    EXPECT_TRUE(options.listen);
 }
 
 // The picture's keys: each value read as the menu would have set it, anything else

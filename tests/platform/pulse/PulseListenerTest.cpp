@@ -124,6 +124,10 @@ TEST(PulseListener, PlaysTheChosenInputAndFollowsAChangeOrAnInputPluggedInLater)
     EXPECT_EQ(diagnostics.count("is not connected"), 1) << diagnostics.text();
     EXPECT_FALSE(listener.figures().playing);
     EXPECT_EQ(ourStreams(), 0);
+    listener.listen(true, "Monitor of Elsewhere"); // another missing one is said too, once
+    EXPECT_TRUE(
+        eventually([&] { return diagnostics.count("\"Monitor of Elsewhere\" is not connected") == 1; }, 3s))
+        << diagnostics.text();
     const auto late = tavrin::testing::loadSoundModule(
         "module-null-sink", "sink_name=late sink_properties=device.description=Late_Input");
     ASSERT_TRUE(late.has_value());
