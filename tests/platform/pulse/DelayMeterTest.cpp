@@ -120,6 +120,33 @@ TEST(SignalTrack, PlacesEachMarkerToAFrame) {
     }
 }
 
+// Markers turned off and on again between and in the middle of periods: each one
+// sent is whole, and exactly those sent are found.
+TEST(SignalSource, MarkersStopAndResumeOnlyAtAPeriod) {
+    const TestSignal signal = TestSignal::at(48000, 200ms);
+    SignalSource source(signal);
+    SignalTrack track(signal);
+    std::vector<int16_t> chunk(signal.periodFrames * 3 / 2 + 17);
+    uint64_t sentWhileOn = 0;
+    for (int k = 0; k < 8; ++k) {
+        const bool on = k % 3 != 1;
+        source.setMarkers(on);
+        const uint64_t before = source.markersSent();
+        source.fill(chunk.data(), chunk.size());
+        track.feed(chunk.data(), chunk.size());
+        if (!on) {
+            EXPECT_EQ(source.markersSent(), before) << k;
+        }
+        sentWhileOn += source.markersSent() - before;
+    }
+    EXPECT_GT(sentWhileOn, 6u);
+    EXPECT_EQ(track.markers().size(), source.markersSent());
+    EXPECT_TRUE(track.breaks().empty());
+    // Every marker starts on a period, however the calls fell.
+    for (double at : track.markers())
+        EXPECT_NEAR(std::fmod(at - signal.leadInFrames + 2, signal.periodFrames), 2, 1.5) << at;
+}
+
 TEST(DelayMeterResult, PercentilesAreNearestRankOfTheSortedDelays) {
     struct Case {
         std::vector<double> delays;
@@ -205,6 +232,14 @@ TEST(DelayMeter, MeasuresTheSoundServersOwnLoopback) {
         EXPECT_EQ(unpaired.markersAtOutput, unpaired.markersSent);
         EXPECT_TRUE(unpaired.delaysMs.empty());
     }
+
+    // A sink that is not there: a failure that says which, at once.
+    DelayMeter::Options nowhere;
+    nowhere.speakersSink = "tavrin_nowhere";
+    const auto asked = std::chrono::steady_clock::now();
+    const DelayMeter::Result missing = DelayMeter(nowhere).measure(1s);
+    EXPECT_EQ(missing.failure, "no sink tavrin_nowhere");
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
 
     // The loopback gone for 150 ms and back: one break, the markers in it lost.
     DelayMeter meter;
