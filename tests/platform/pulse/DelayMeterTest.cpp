@@ -74,6 +74,22 @@ TEST(SignalTrack, FindsTheMarkersAndTheBreaksInTheTone) {
                  s.erase(s.begin() + static_cast<std::ptrdiff_t>(at));
          },
          0, 0},
+        {"a sample repeated every 100 ms", 44100,
+         [](auto& s, uint32_t rate) {
+             for (std::size_t at = s.size() - 1000; at > rate; at -= rate / 10)
+                 s.insert(s.begin() + static_cast<std::ptrdiff_t>(at), s[at]);
+         },
+         0, 0},
+        {"resampled 0.5 % faster, as a loopback follows a clock", 48000,
+         [](auto& s, uint32_t) {
+             std::vector<int16_t> r;
+             for (double at = 0; at + 1 < static_cast<double>(s.size()); at += 1.005) {
+                 const auto i = static_cast<std::size_t>(at);
+                 r.push_back(static_cast<int16_t>(std::lround(s[i] + (at - i) * (s[i + 1] - s[i]))));
+             }
+             s = r;
+         },
+         0, 0},
         {"20 ms of silence in the tone", 48000,
          [](auto& s, uint32_t rate) {
              std::fill_n(s.begin() + static_cast<std::ptrdiff_t>(rate * 1.05), rate / 50, int16_t{0});
