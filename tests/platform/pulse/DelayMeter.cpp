@@ -396,13 +396,15 @@ bool DelayMeter::Impl::start() {
         player, [](pa_stream*, void* userdata) { ++static_cast<Impl*>(userdata)->underflows; }, this);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
-    // Room for a busy machine: what the player keeps queued is not part of the delay measured.
-    attr.tlength = framesOf(std::chrono::milliseconds(80), signal.rate) * sizeof(int16_t);
+    // Room for a busy machine: what the player keeps queued is not part of the delay
+    // measured, and without PA_STREAM_ADJUST_LATENCY it leaves the sink's own latency
+    // to whatever reads its monitor.
+    attr.tlength = framesOf(std::chrono::milliseconds(250), signal.rate) * sizeof(int16_t);
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = static_cast<uint32_t>(-1);
     pa_cvolume volume;
     pa_cvolume_set(&volume, 1, PA_VOLUME_NORM);
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_UNMUTED);
+    const auto flags = PA_STREAM_START_UNMUTED;
     if (pa_stream_connect_playback(player, options.inputSink.c_str(), &attr, flags, &volume, nullptr) < 0)
         return fail(std::string("cannot play: ") + pa_strerror(pa_context_errno(context)));
     if (!waitFor([&] { return ready(player) || streamFailed(player) || contextGone(); },
