@@ -309,8 +309,8 @@ void DelayMeter::Impl::onWrite(pa_stream* s, size_t bytes, void* userdata) {
 }
 
 pa_stream* DelayMeter::Impl::openRecorder(Recorder& r, const std::string& sink) {
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, signal.rate, 1};
-    pa_stream* s = pa_stream_new(context, "Tavrin delay meter recording", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_S16LE, signal.rate, 1};
+    pa_stream* s = pa_stream_new(context, "Tavrin delay meter recording", &format, nullptr);
     if (s == nullptr)
         return nullptr;
     r.track = std::make_unique<SignalTrack>(signal);
@@ -387,8 +387,8 @@ bool DelayMeter::Impl::start() {
         !ready(in.stream) || !ready(out.stream))
         return fail("the recordings of the two sinks' monitors did not start");
 
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, signal.rate, 1};
-    player = pa_stream_new(context, "Tavrin delay meter signal", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_S16LE, signal.rate, 1};
+    player = pa_stream_new(context, "Tavrin delay meter signal", &format, nullptr);
     if (player == nullptr)
         return fail("cannot play");
     pa_stream_set_write_callback(player, &Impl::onWrite, this);
