@@ -309,8 +309,8 @@ void DelayMeter::Impl::onWrite(pa_stream* s, size_t bytes, void* userdata) {
 }
 
 pa_stream* DelayMeter::Impl::openRecorder(Recorder& r, const std::string& sink) {
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, signal.rate, 1};
-    pa_stream* s = pa_stream_new(context, "Tavrin delay meter recording", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_S16LE, signal.rate, 1};
+    pa_stream* s = pa_stream_new(context, "Tavrin delay meter recording", &format, nullptr);
     if (s == nullptr)
         return nullptr;
     r.track = std::make_unique<SignalTrack>(signal);
@@ -387,8 +387,8 @@ bool DelayMeter::Impl::start() {
         !ready(in.stream) || !ready(out.stream))
         return fail("the recordings of the two sinks' monitors did not start");
 
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, signal.rate, 1};
-    player = pa_stream_new(context, "Tavrin delay meter signal", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_S16LE, signal.rate, 1};
+    player = pa_stream_new(context, "Tavrin delay meter signal", &format, nullptr);
     if (player == nullptr)
         return fail("cannot play");
     pa_stream_set_write_callback(player, &Impl::onWrite, this);
@@ -396,13 +396,15 @@ bool DelayMeter::Impl::start() {
         player, [](pa_stream*, void* userdata) { ++static_cast<Impl*>(userdata)->underflows; }, this);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
-    // Room for a busy machine: what the player keeps queued is not part of the delay measured.
-    attr.tlength = framesOf(std::chrono::milliseconds(80), signal.rate) * sizeof(int16_t);
+    // Room for a busy machine: what the player keeps queued is not part of the delay
+    // measured, and without PA_STREAM_ADJUST_LATENCY it leaves the sink's own latency
+    // to whatever reads its monitor.
+    attr.tlength = framesOf(std::chrono::milliseconds(250), signal.rate) * sizeof(int16_t);
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = static_cast<uint32_t>(-1);
     pa_cvolume volume;
     pa_cvolume_set(&volume, 1, PA_VOLUME_NORM);
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_UNMUTED);
+    const auto flags = PA_STREAM_START_UNMUTED;
     if (pa_stream_connect_playback(player, options.inputSink.c_str(), &attr, flags, &volume, nullptr) < 0)
         return fail(std::string("cannot play: ") + pa_strerror(pa_context_errno(context)));
     if (!waitFor([&] { return ready(player) || streamFailed(player) || contextGone(); },

@@ -74,6 +74,22 @@ TEST(SignalTrack, FindsTheMarkersAndTheBreaksInTheTone) {
                  s.erase(s.begin() + static_cast<std::ptrdiff_t>(at));
          },
          0, 0},
+        {"a sample repeated every 100 ms", 44100,
+         [](auto& s, uint32_t rate) {
+             for (std::size_t at = s.size() - 1000; at > rate; at -= rate / 10)
+                 s.insert(s.begin() + static_cast<std::ptrdiff_t>(at), s[at]);
+         },
+         0, 0},
+        {"resampled 0.5 % faster, as a loopback follows a clock", 48000,
+         [](auto& s, uint32_t) {
+             std::vector<int16_t> r;
+             for (double at = 0; at + 1 < static_cast<double>(s.size()); at += 1.005) {
+                 const auto i = static_cast<std::size_t>(at);
+                 r.push_back(static_cast<int16_t>(std::lround(s[i] + (at - i) * (s[i + 1] - s[i]))));
+             }
+             s = r;
+         },
+         0, 0},
         {"20 ms of silence in the tone", 48000,
          [](auto& s, uint32_t rate) {
              std::fill_n(s.begin() + static_cast<std::ptrdiff_t>(rate * 1.05), rate / 50, int16_t{0});
@@ -118,6 +134,33 @@ TEST(SignalTrack, PlacesEachMarkerToAFrame) {
         for (std::size_t k = 0; k < sent; ++k)
             EXPECT_NEAR(track.markers()[k], signal.leadInFrames + delay + k * signal.periodFrames, 1.5) << k;
     }
+}
+
+// Markers turned off and on again between and in the middle of periods: each one
+// sent is whole, and exactly those sent are found.
+TEST(SignalSource, MarkersStopAndResumeOnlyAtAPeriod) {
+    const TestSignal signal = TestSignal::at(48000, 200ms);
+    SignalSource source(signal);
+    SignalTrack track(signal);
+    std::vector<int16_t> chunk(signal.periodFrames * 3 / 2 + 17);
+    uint64_t sentWhileOn = 0;
+    for (int k = 0; k < 8; ++k) {
+        const bool on = k % 3 != 1;
+        source.setMarkers(on);
+        const uint64_t before = source.markersSent();
+        source.fill(chunk.data(), chunk.size());
+        track.feed(chunk.data(), chunk.size());
+        if (!on) {
+            EXPECT_EQ(source.markersSent(), before) << k;
+        }
+        sentWhileOn += source.markersSent() - before;
+    }
+    EXPECT_GT(sentWhileOn, 6u);
+    EXPECT_EQ(track.markers().size(), source.markersSent());
+    EXPECT_TRUE(track.breaks().empty());
+    // Every marker starts on a period, however the calls fell.
+    for (double at : track.markers())
+        EXPECT_NEAR(std::fmod(at - signal.leadInFrames + 2, signal.periodFrames), 2, 1.5) << at;
 }
 
 TEST(DelayMeterResult, PercentilesAreNearestRankOfTheSortedDelays) {
@@ -205,6 +248,14 @@ TEST(DelayMeter, MeasuresTheSoundServersOwnLoopback) {
         EXPECT_EQ(unpaired.markersAtOutput, unpaired.markersSent);
         EXPECT_TRUE(unpaired.delaysMs.empty());
     }
+
+    // A sink that is not there: a failure that says which, at once.
+    DelayMeter::Options nowhere;
+    nowhere.speakersSink = "tavrin_nowhere";
+    const auto asked = std::chrono::steady_clock::now();
+    const DelayMeter::Result missing = DelayMeter(nowhere).measure(1s);
+    EXPECT_EQ(missing.failure, "no sink tavrin_nowhere");
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
 
     // The loopback gone for 150 ms and back: one break, the markers in it lost.
     DelayMeter meter;
