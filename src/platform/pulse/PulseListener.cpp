@@ -226,22 +226,22 @@ class PulseListener::Loop {
     }
 
     void openStreams(const char* input, const pa_sample_spec& found) {
-        pa_sample_spec spec{};
-        spec.format = PA_SAMPLE_S16NE;
-        spec.rate = found.rate;
-        spec.channels = static_cast<uint8_t>(std::clamp<int>(found.channels, 1, 2));
-        channels_ = spec.channels;
-        rate_ = spec.rate;
+        pa_sample_spec format{};
+        format.format = PA_SAMPLE_S16NE;
+        format.rate = found.rate;
+        format.channels = static_cast<uint8_t>(std::clamp<int>(found.channels, 1, 2));
+        channels_ = format.channels;
+        rate_ = format.rate;
         pacer_ = record::ListenPacer(
             {framesIn(kTargetMs, rate_), framesIn(kToleranceMs, rate_), framesIn(kCeilingMs, rate_)});
         pa_channel_map map;
-        pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+        pa_channel_map_init_auto(&map, format.channels, PA_CHANNEL_MAP_DEFAULT);
 
-        const uint32_t frameBytes = static_cast<uint32_t>(pa_frame_size(&spec));
+        const uint32_t frameBytes = static_cast<uint32_t>(pa_frame_size(&format));
         pa_proplist* props = pa_proplist_new();
         pa_proplist_sets(props, PA_PROP_MEDIA_NAME, "Tavrin Capture");
-        recordStream_ = pa_stream_new_with_proplist(context_, "Tavrin Capture", &spec, &map, props);
-        playStream_ = pa_stream_new_with_proplist(context_, "Tavrin Capture", &spec, &map, props);
+        recordStream_ = pa_stream_new_with_proplist(context_, "Tavrin Capture", &format, &map, props);
+        playStream_ = pa_stream_new_with_proplist(context_, "Tavrin Capture", &format, &map, props);
         pa_proplist_free(props);
         if (!recordStream_ || !playStream_) {
             base::recordLog.error("listening: cannot make the streams: %s\n",

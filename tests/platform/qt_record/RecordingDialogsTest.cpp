@@ -14,8 +14,8 @@
 #include "record/PcmFilter.h"
 #include "ui_AudioSettingsDialog.h"
 
-#include <QCheckBox>
 #include "ui_VideoCodecDialog.h"
+#include <QCheckBox>
 
 #include <QApplication>
 #include <QComboBox>
