@@ -54,6 +54,10 @@ bool utcTime(std::time_t time, std::tm& out);
 // The calling thread runs above normal priority where the system allows it; silently
 // unchanged otherwise.
 void raiseThreadPriority();
+// The calling thread carries sound that must not wait: realtime (round robin, the
+// lowest such priority) where the system allows it, as for a desktop's audio group;
+// raiseThreadPriority otherwise. Its children start at normal priority.
+void raiseThreadPriorityForSound();
 // Names the calling thread for debuggers and `top -H`; Linux shows the first 15
 // bytes. Silently unchanged where the system has no names.
 void nameThisThread(const std::string& name);

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <pwd.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -95,6 +96,13 @@ bool utcTime(std::time_t time, std::tm& out) {
 void raiseThreadPriority() {
     const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
     (void)::setpriority(PRIO_PROCESS, tid, -5);
+}
+
+void raiseThreadPriorityForSound() {
+    sched_param param{};
+    param.sched_priority = ::sched_get_priority_min(SCHED_RR);
+    if (::pthread_setschedparam(::pthread_self(), SCHED_RR | SCHED_RESET_ON_FORK, &param) != 0)
+        raiseThreadPriority();
 }
 
 void nameThisThread(const std::string& name) {

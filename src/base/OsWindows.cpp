@@ -206,6 +206,10 @@ void raiseThreadPriority() {
     (void)::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
 }
 
+void raiseThreadPriorityForSound() {
+    (void)::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+}
+
 void nameThisThread(const std::string& name) {
     // SetThreadDescription came with Windows 10 1607: looked up, not linked. A
     // function pointer passes through void (*)() between two function types.

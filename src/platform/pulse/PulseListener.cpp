@@ -2,6 +2,7 @@
 #include "platform/pulse/PulseListener.h"
 
 #include "base/Diagnostics.h"
+#include "base/Os.h"
 #include "record/ListenPacer.h"
 #include "record/SoundChoice.h"
 
@@ -20,17 +21,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The delay we aim for: the input hands over every 5 ms, the output keeps about 15 ms
+// The delay we aim for: the input hands over every 5 ms, the output keeps about 20 ms
 // waiting, which rides out a busy machine's scheduling without being heard late.
 constexpr uint32_t kFragmentMs = 5;
-constexpr uint32_t kTargetMs = 15;
+constexpr uint32_t kTargetMs = 20;
 constexpr uint32_t kToleranceMs = 3;
 // A backlog past this is a stall (the machine or the server stopped for a while):
 // catching up by stretching would take seconds, so it is dropped.
 constexpr uint32_t kCeilingMs = 80;
 // Each time the output runs dry anyway the target rises by this, up to the highest.
 constexpr uint32_t kRaiseMs = 5;
-constexpr uint32_t kHighestMs = 40;
+constexpr uint32_t kHighestMs = 28;
 
 uint32_t framesIn(uint32_t ms, uint32_t rate) {
     return static_cast<uint32_t>(static_cast<uint64_t>(ms) * rate / 1000);
@@ -78,6 +79,9 @@ class PulseListener::Loop {
     // --- The loop's thread from here on ----------------------------------------------
 
     void run() {
+        // Each chunk must be passed on within a few milliseconds of its arrival.
+        base::os::nameThisThread("tavrin-listen");
+        base::os::raiseThreadPriorityForSound();
         while (!quit_) {
             takeWish();
             if (contextGone_)
@@ -232,8 +236,10 @@ class PulseListener::Loop {
         format.channels = static_cast<uint8_t>(std::clamp<int>(found.channels, 1, 2));
         channels_ = format.channels;
         rate_ = format.rate;
-        pacer_ = record::ListenPacer(
-            {framesIn(kTargetMs, rate_), framesIn(kToleranceMs, rate_), framesIn(kCeilingMs, rate_)});
+        // Half a second without running dry takes a frame off the raised target again.
+        pacer_ = record::ListenPacer({framesIn(kTargetMs, rate_), framesIn(kToleranceMs, rate_),
+                                      framesIn(kCeilingMs, rate_), framesIn(kRaiseMs, rate_),
+                                      framesIn(kHighestMs, rate_), rate_ / 2});
         pa_channel_map map;
         pa_channel_map_init_auto(&map, format.channels, PA_CHANNEL_MAP_DEFAULT);
 
@@ -342,6 +348,7 @@ class PulseListener::Loop {
         figures_.framesIn += frames;
         figures_.framesOut += written;
         figures_.framesDropped += dropped;
+        figures_.targetMs = static_cast<uint32_t>(static_cast<uint64_t>(pacer_.target()) * 1000 / rate_);
     }
 
     // Frames written to the output and not yet played, the device's own buffer included,

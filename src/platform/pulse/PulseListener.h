@@ -32,6 +32,7 @@ class PulseListener : public record::SoundListener {
         uint64_t framesOut = 0;     // written to the output (differs by what pacing took or added)
         uint64_t framesDropped = 0; // thrown away whole to catch up after a stall
         uint64_t streamsOpened = 0; // pairs of streams opened since start
+        uint32_t targetMs = 0;      // the delay aimed for now: under-runs raise it
     };
 
     PulseListener() : PulseListener(Options{}) {}

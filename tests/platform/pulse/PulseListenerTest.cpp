@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <thread>
 
@@ -62,7 +63,8 @@ TEST(PulseListener, TheInputReachesTheSpeakersSoonAndUnbroken) {
     std::this_thread::sleep_for(8s);
     const DelayMeter::Result r = meter.stop();
     ASSERT_TRUE(r.failure.empty()) << r.failure;
-    std::cout << describe(r) << ", underruns " << listener.figures().underruns - underrunsBefore << "\n";
+    std::cout << describe(r) << ", underruns " << listener.figures().underruns - underrunsBefore
+              << ", frames dropped " << listener.figures().framesDropped << "\n";
     EXPECT_GE(r.markersAtOutput, r.markersSent * 9 / 10) << describe(r);
     EXPECT_EQ(r.delaysMs.size(), r.markersAtOutput) << "each arrived marker pairs with one sent";
     EXPECT_LE(r.median(), 30.0) << describe(r);
@@ -72,6 +74,40 @@ TEST(PulseListener, TheInputReachesTheSpeakersSoonAndUnbroken) {
     const uint64_t underruns = listener.figures().underruns - underrunsBefore;
     EXPECT_LE(underruns, 1u) << describe(r);
     EXPECT_LE(r.breaks, underruns) << describe(r);
+}
+
+TEST(PulseListener, AnInputThatStallsRaisesTheDelayAStepAtATimeUpToALimit) {
+    PrivateSoundServer server;
+    ASSERT_TRUE(server.running()) << server.failure();
+    PulseListener listener(quickRetry());
+    listener.listen(true, "");
+    ASSERT_TRUE(eventually([&] { return listener.figures().playing; }, 5s));
+    DelayMeter meter; // an idle input sends nothing: the meter keeps it busy
+    ASSERT_TRUE(meter.start()) << meter.failure();
+    std::this_thread::sleep_for(500ms);
+    const PulseListener::Figures before = listener.figures();
+    EXPECT_GT(before.targetMs, 0u);
+    // The input's device stops for a moment, four times: the output runs dry each time.
+    std::vector<uint32_t> targets;
+    for (int stall = 0; stall < 4; ++stall) {
+        ASSERT_EQ(std::system("pactl suspend-sink tavrin_null 1"), 0);
+        std::this_thread::sleep_for(150ms);
+        ASSERT_EQ(std::system("pactl suspend-sink tavrin_null 0"), 0);
+        std::this_thread::sleep_for(250ms);
+        targets.push_back(listener.figures().targetMs);
+    }
+    const PulseListener::Figures after = listener.figures();
+    EXPECT_GE(after.underruns, before.underruns + 4);
+    EXPECT_GT(targets.front(), before.targetMs) << "raised by the first";
+    EXPECT_GT(targets[1], targets[0]) << "and again by the second";
+    EXPECT_LE(*std::max_element(targets.begin(), targets.end()), before.targetMs + 10)
+        << "never past its limit, however often";
+    EXPECT_TRUE(after.playing);
+    meter.collect();
+    std::this_thread::sleep_for(1500ms);
+    const DelayMeter::Result r = meter.stop();
+    EXPECT_GE(r.markersAtOutput, r.markersSent * 9 / 10) << describe(r);
+    EXPECT_LE(r.median(), 40.0) << describe(r);
 }
 
 TEST(PulseListener, OffOrNoSoundPlaysNothingAndSwitchingLeavesNoStream) {
