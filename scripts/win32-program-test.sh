@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # The Windows programs as a user meets them, under wine64 on an X server with a window
 # manager (run inside scripts/test-env.sh): in a fresh Wine prefix the demonstration
-# shows its control window "Tavrin Capture" reading the simulated board's state, a
-# close of the window ends it with exit code 0, and the settings file and the update
+# shows its control window "Tavrin Capture" reading the simulated board's state and a
+# picture window "Tavrin Capture - Single" whose picture moves, a close of the control
+# window ends it with exit code 0, and the settings file and the update
 # check's registry values are where Windows keeps them; the program without a board
 # reads "Not connected". Then the Win32 front end's own tests, in the same prefix.
 #   win32-program-test.sh BUILD_DIR   (the core's build folder of ci-windows.sh)
@@ -32,7 +33,7 @@ probe() { "$wine64" "$build/tests/platform/win32/tavrin_win32_probe.exe" "$@" </
 # Runs one program, checks what its control window says, closes it as a user does
 # (Alt+F4 on the window) and checks the exit code.
 run_and_close() {
-  local exe="$1" status="$2"
+  local exe="$1" status="$2" picture="${3:-}"
   "$wine64" "$build/src/main/win32/$exe" </dev/null >"$work/$exe.out" 2>&1 &
   local pid=$!
   local shown
@@ -40,8 +41,25 @@ run_and_close() {
   echo "$exe: $(echo "$shown" | paste -sd ' ')"
   grep -qx "title=Tavrin Capture" <<<"$shown" || fail "$exe: title"
   grep -qx "layout=Single window" <<<"$shown" || fail "$exe: layout list"
+  if [ -n "$picture" ]; then
+    # The simulated board's picture, 256 x 384 at 1x: not white, and moving.
+    local pic
+    pic="$(xdotool search --sync --onlyvisible --limit 1 --name '^Tavrin Capture - Single$')" || fail "$exe: no picture window"
+    sleep 1
+    import -window "$pic" "$work/picture-1.png"
+    sleep 1
+    import -window "$pic" "$work/picture-2.png"
+    local size mean changed
+    size="$(identify -format '%wx%h' "$work/picture-1.png")"
+    mean="$(convert "$work/picture-1.png" -format '%[fx:int(mean*1000)]' info:)"
+    changed="$(compare -metric AE "$work/picture-1.png" "$work/picture-2.png" null: 2>&1 || true)"
+    echo "$exe: picture window $size, mean level $mean/1000, $changed pixels changed in a second"
+    [ "$size" = "256x384" ] || fail "$exe: the picture window's client area is $size, not 256x384"
+    [ "$mean" -lt 990 ] || fail "$exe: the picture is white"
+    [ "${changed%% *}" -gt 0 ] 2>/dev/null || fail "$exe: the picture did not change in a second"
+  fi
   local id
-  id="$(xdotool search --sync --limit 1 --name '^Tavrin Capture$')" || fail "$exe: no X window named Tavrin Capture"
+  id="$(xdotool search --sync --onlyvisible --limit 1 --name '^Tavrin Capture$')" || fail "$exe: no X window named Tavrin Capture"
   xdotool windowactivate --sync "$id" 2>/dev/null || xdotool windowfocus --sync "$id"
   xdotool key --clearmodifiers --window "$id" alt+F4
   local code=0
@@ -55,7 +73,7 @@ run_and_close() {
   echo "$exe: closed, exit code 0"
 }
 
-run_and_close tavrin-capture-demo.exe "Connected"
+run_and_close tavrin-capture-demo.exe "Connected" picture
 
 roaming="$(find "$WINEPREFIX/drive_c/users" -maxdepth 4 -type d -path '*/AppData/Roaming' | head -1)"
 cfg="$roaming/Tavrin Capture/tavrin_capture.cfg"

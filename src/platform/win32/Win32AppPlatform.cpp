@@ -4,11 +4,13 @@
 #include "app/CaptureApp.h"
 #include "app/ConsoleToggle.h"
 #include "app/ControlWindowLogic.h"
+#include "app/FatalError.h"
 #include "app/Lifecycle.h"
 #include "base/NoticeStatusLine.h"
-#include "display/NoDisplays.h"
+#include "display/DisplayWindowSet.h"
 #include "platform/win32/Win32Console.h"
 #include "platform/win32/Win32ControlWindow.h"
+#include "platform/win32/Win32DisplayWindows.h"
 #include "platform/win32/Win32Text.h"
 #include "record/NoRecording.h"
 #include "update/SettingsKey.h"
@@ -47,10 +49,15 @@ class NoHttpGet final : public update::HttpGet {
 // Everything that exists between initToolkit and shutdownToolkit, in the order
 // it is made (and the reverse order it goes).
 struct Win32AppPlatform::Parts {
-    Parts(app::CaptureApp& app, HINSTANCE instance) : displays(app.settings), window(instance) {}
+    Parts(app::CaptureApp& app, HINSTANCE instance)
+        : pictureWindows(instance, app.capture.controlWindow,
+                         [&app](const char* text) { app::reportFatalError(app, text); }),
+          displays(app.settings, pictureWindows), window(instance) {}
 
-    // No picture windows yet: the layout is stored and every frame goes back to the pool.
-    display::NoDisplays displays;
+    // The picture windows: GDI for now, with the layout's windows, titles and sizes
+    // from the display layer.
+    Win32DisplayWindows pictureWindows;
+    display::DisplayWindowSet displays;
     record::NoRecording recorder;
     Win32ControlWindow window;
     // The window's status line as every part writes to it.
