@@ -4,6 +4,7 @@
 #include "app/CaptureApp.h"
 #include "app/ControlWindowLogic.h"
 #include "base/Messages.h"
+#include "device/FrameQueue.h"
 #include "display/NoDisplays.h"
 #include "platform/win32/Win32Messages.h"
 #include "platform/win32/Win32Resources.h"
@@ -209,6 +210,47 @@ TEST_F(Win32ControlWindowTest, TheLayerDrivesTheListTheStatusLineAndTheClose) {
     EXPECT_TRUE(pumpUntil(dialog, [this] { return !::IsWindow(dialog) && quitSeen.has_value(); }));
     EXPECT_TRUE(logic->destroyed());
     EXPECT_EQ(quitSeen, std::optional<WPARAM>(0));
+}
+
+TEST_F(Win32ControlWindowTest, EveryFrameGoesBackToThePoolHandledDroppedOrRefused) {
+    using namespace std::chrono_literals;
+    device::FramePool pool;
+    ASSERT_TRUE(pool.setup());
+    // Takes every frame there is and hands each to the window from another thread.
+    const auto postAll = [&] {
+        std::vector<device::FrameRef> frames;
+        for (int i = 0; i < device::FramePool::kFrameCount; ++i) {
+            frames.push_back(pool.take(0ms));
+            ASSERT_TRUE(frames.back()) << "frame " << i << " is not back in the pool";
+        }
+        std::thread([&] {
+            for (auto& frame : frames)
+                window->messageTarget().postFrame(std::move(frame));
+        }).join();
+    };
+    const auto allBack = [&] {
+        std::vector<device::FrameRef> frames;
+        for (int i = 0; i < device::FramePool::kFrameCount; ++i)
+            if (!frames.emplace_back(pool.take(0ms)))
+                return false;
+        return true;
+    };
+
+    // Handled by the layer, which has no display windows to give them to.
+    postAll();
+    ASSERT_TRUE(pumpUntil(dialog, [] {
+        MSG pending;
+        return !::PeekMessageW(&pending, nullptr, 0, 0, PM_NOREMOVE);
+    }));
+    EXPECT_TRUE(allBack());
+    // Still queued when the window goes.
+    postAll();
+    window->destroyWindow();
+    EXPECT_FALSE(::IsWindow(dialog));
+    EXPECT_TRUE(allBack());
+    // Refused: the window is gone.
+    postAll();
+    EXPECT_TRUE(allBack());
 }
 
 } // namespace
