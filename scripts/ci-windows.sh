@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
-# The core for Windows: cross-built with MinGW-w64 (GoogleTest too, from Debian's
-# source package) and its tests run under Wine, headless, in a Wine prefix of its own.
+# The core and the Windows program: cross-built with MinGW-w64 (GoogleTest too, from
+# Debian's source package). The core's tests run under Wine, headless, in a Wine prefix
+# of its own; the Win32 front end's tests and the programs themselves run under Wine on
+# an X server with openbox (scripts/test-env.sh), the programs in a fresh prefix.
 # Everything goes into build-win/ (or $1); warnings are errors unless TAVRIN_WERROR=OFF.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -9,7 +11,7 @@ dir="${1:-$root/build-win}"
 mkdir -p "$dir"
 dir="$(cd "$dir" && pwd)"
 
-packages=(g++-mingw-w64-x86-64-posix wine64 googletest cmake ninja-build ccache)
+packages=(g++-mingw-w64-x86-64-posix wine64 googletest cmake ninja-build ccache xvfb xauth openbox xdotool imagemagick)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -48,7 +50,7 @@ if [ ! -f "$gtest/lib/libgtest.a" ]; then
   cmake --install "$dir/googletest" >/dev/null
 fi
 
-echo "== The core for Windows"
+echo "== The core and the Windows program"
 cmake -S "$root" -B "$dir/core" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DTAVRIN_CORE_ONLY=ON \
   -DBUILD_TESTING=ON -DTAVRIN_WERROR="${TAVRIN_WERROR:-ON}" -DCMAKE_PREFIX_PATH="$gtest" >/dev/null
 cmake --build "$dir/core" -j "$(nproc)"
@@ -59,3 +61,8 @@ cd "$dir/core"
 # to start as most tests take); skips print their reasons. Then the build's own checks.
 timeout 600 "$wine64" tests/tavrin_core_tests.exe --gtest_brief=1 </dev/null
 ctest --output-on-failure --timeout 300 -L core -R '^(core_includes_|layer_check_|sources_carry_)'
+
+echo "== The programs and the Win32 front end's tests under Wine on an X server"
+# Their own prefix and server, started where the X server is known.
+"$wineserver" -k 2>/dev/null || true
+timeout 300 bash "$root/scripts/test-env.sh" bash "$root/scripts/win32-program-test.sh" "$dir/core"

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -67,5 +68,18 @@ std::string homeFromUserDatabase();
 // The Known Folders: roaming application data and the desktop (Windows); empty elsewhere.
 std::string roamingAppDataFolder();
 std::string desktopKnownFolder();
+
+// The per-user registry (Windows): 32-bit values (REG_DWORD) of a key under
+// HKEY_CURRENT_USER, named by its path ("Software\\TavrinCapture"). Each call opens
+// the key and closes it again. Where there is no registry every call fails.
+bool hasUserRegistry();
+// Opens the key for reading and writing, creating it when missing; `created` tells
+// whether it was made now.
+bool openUserKey(const std::string& key, bool& created);
+// False when the key or the value is missing, or the value is not a REG_DWORD.
+bool readUserDword(const std::string& key, const std::string& name, uint32_t& value);
+bool writeUserDword(const std::string& key, const std::string& name, uint32_t value);
+// Removes the key with everything under it.
+bool removeUserKey(const std::string& key);
 
 } // namespace tavrin::base::os

@@ -130,6 +130,31 @@ std::string desktopKnownFolder() {
     return {};
 }
 
+bool hasUserRegistry() {
+    return false;
+}
+
+bool openUserKey(const std::string&, bool& created) {
+    created = false;
+    errno = ENOSYS;
+    return false;
+}
+
+bool readUserDword(const std::string&, const std::string&, uint32_t&) {
+    errno = ENOSYS;
+    return false;
+}
+
+bool writeUserDword(const std::string&, const std::string&, uint32_t) {
+    errno = ENOSYS;
+    return false;
+}
+
+bool removeUserKey(const std::string&) {
+    errno = ENOSYS;
+    return false;
+}
+
 } // namespace tavrin::base::os
 
 #endif

@@ -233,6 +233,90 @@ std::string desktopKnownFolder() {
     return knownFolder(FOLDERID_Desktop);
 }
 
+bool hasUserRegistry() {
+    return true;
+}
+
+namespace {
+
+// The key opened (and made, when `create`) for reading and writing; null on failure.
+HKEY openKey(const std::string& key, bool create, bool* created) {
+    std::wstring wide;
+    if (!toWide(key, wide))
+        return nullptr;
+    HKEY handle = nullptr;
+    DWORD disposition = 0;
+    const LONG result =
+        create ? ::RegCreateKeyExW(HKEY_CURRENT_USER, wide.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_READ | KEY_WRITE, nullptr, &handle, &disposition)
+               : ::RegOpenKeyExW(HKEY_CURRENT_USER, wide.c_str(), 0, KEY_READ | KEY_WRITE, &handle);
+    if (result != ERROR_SUCCESS) {
+        errno = result == ERROR_FILE_NOT_FOUND ? ENOENT : EACCES;
+        return nullptr;
+    }
+    if (created)
+        *created = disposition == REG_CREATED_NEW_KEY;
+    return handle;
+}
+
+} // namespace
+
+bool openUserKey(const std::string& key, bool& created) {
+    created = false;
+    HKEY handle = openKey(key, true, &created);
+    if (!handle)
+        return false;
+    ::RegCloseKey(handle);
+    return true;
+}
+
+bool readUserDword(const std::string& key, const std::string& name, uint32_t& value) {
+    std::wstring wideName;
+    if (!toWide(name, wideName))
+        return false;
+    HKEY handle = openKey(key, false, nullptr);
+    if (!handle)
+        return false;
+    DWORD type = 0;
+    DWORD data = 0;
+    DWORD size = sizeof data;
+    const LONG result =
+        ::RegQueryValueExW(handle, wideName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+    ::RegCloseKey(handle);
+    if (result != ERROR_SUCCESS || type != REG_DWORD || size != sizeof data) {
+        errno = ENOENT;
+        return false;
+    }
+    value = data;
+    return true;
+}
+
+bool writeUserDword(const std::string& key, const std::string& name, uint32_t value) {
+    std::wstring wideName;
+    if (!toWide(name, wideName))
+        return false;
+    HKEY handle = openKey(key, true, nullptr);
+    if (!handle)
+        return false;
+    const DWORD data = value;
+    const LONG result = ::RegSetValueExW(handle, wideName.c_str(), 0, REG_DWORD,
+                                         reinterpret_cast<const BYTE*>(&data), sizeof data);
+    ::RegCloseKey(handle);
+    if (result != ERROR_SUCCESS) {
+        errno = EACCES;
+        return false;
+    }
+    return true;
+}
+
+bool removeUserKey(const std::string& key) {
+    std::wstring wide;
+    if (!toWide(key, wide))
+        return false;
+    return ::RegDeleteTreeW(HKEY_CURRENT_USER, wide.c_str()) == ERROR_SUCCESS &&
+           ::RegDeleteKeyW(HKEY_CURRENT_USER, wide.c_str()) == ERROR_SUCCESS;
+}
+
 } // namespace tavrin::base::os
 
 #endif

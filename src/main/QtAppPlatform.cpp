@@ -20,6 +20,8 @@
 #endif
 #if HAVE_TAVRIN_QT_DISPLAY
 #include "platform/qt_display/QtDisplayManager.h"
+#else
+#include "display/NoDisplays.h"
 #endif
 #if HAVE_TAVRIN_QT_FIRMWARE
 #include "platform/qt_firmware/FirmwareDialog.h"
@@ -54,27 +56,6 @@
 namespace tavrin::program {
 
 namespace {
-
-#if !HAVE_TAVRIN_QT_DISPLAY
-// Stands in while the display windows are not part of the build: no windows,
-// every frame goes straight back to the pool.
-class NoDisplays final : public display::DisplayManager {
-  public:
-    explicit NoDisplays(base::Settings& settings) : settings_(settings) {}
-    void applyDisplayMode(int layoutId, bool split) override {
-        settings_.displayMode = layoutId;
-        settings_.splitWindows = split ? 1 : 0;
-    }
-    void destroyDisplayWindows() override {}
-    display::DisplayTarget* mainDisplay() override { return nullptr; }
-    display::DisplayTarget* bottomDisplay() override { return nullptr; }
-    void applyTopmost() override {}
-    void focusMainDisplay() override {}
-
-  private:
-    base::Settings& settings_;
-};
-#endif
 
 // The options the picture windows' menu offers: "Share as camera" only with a camera in
 // the build, "Listen" only with a sound server's client.
@@ -124,7 +105,7 @@ struct QtAppPlatform::Parts {
 #if HAVE_TAVRIN_QT_DISPLAY
     qt_display::QtDisplayManager displays;
 #else
-    NoDisplays displays;
+    display::NoDisplays displays;
 #endif
 #if !HAVE_TAVRIN_QT_RECORD
     record::NoRecording recorder;
@@ -306,7 +287,7 @@ void QtAppPlatform::scheduleUpdateCheck() {
     Parts& p = *parts_;
     p.updatePrompt.emplace(p.window ? &*p.window : nullptr);
     p.http.emplace();
-    p.updateCheck.emplace(update::SettingsKey::folderIn(folders_), *p.http, *p.updatePrompt);
+    p.updateCheck.emplace(update::SettingsKey::placeIn(folders_), *p.http, *p.updatePrompt);
     p.updateCheck->scheduleUpdateCheck();
 #endif
 }

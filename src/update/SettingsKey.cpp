@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -100,13 +101,32 @@ std::string SettingsKey::folderIn(base::UserFolders& folders) {
     return config.empty() ? std::string() : config + "/Tavrin Capture/";
 }
 
-SettingsKey::SettingsKey(std::string folder) : folder_(std::move(folder)), path_(folder_ + kFileName) {}
+std::string SettingsKey::placeIn(base::UserFolders& folders) {
+    return base::os::hasUserRegistry() ? std::string(kRegistryPlace) : folderIn(folders);
+}
 
-std::unique_ptr<SettingsKey> SettingsKey::open(const std::string& folder, bool& created) {
+SettingsKey::SettingsKey(std::string folder, std::string registryKey)
+    : folder_(std::move(folder)), path_(folder_ + kFileName), registryKey_(std::move(registryKey)) {}
+
+std::unique_ptr<SettingsKey> SettingsKey::open(const std::string& place, bool& created) {
     created = false;
+    const std::string_view root = kUserRegistryRoot;
+    if (place.starts_with(root)) {
+        // The registry's own path, without the root and the trailing separator.
+        std::string registryKey = place.substr(root.size());
+        if (registryKey.empty() || registryKey.back() != '\\')
+            return nullptr;
+        registryKey.pop_back();
+        if (!base::os::openUserKey(registryKey, created))
+            return nullptr;
+        std::unique_ptr<SettingsKey> key(new SettingsKey({}, std::move(registryKey)));
+        key->path_ = place;
+        return key;
+    }
+    const std::string& folder = place;
     if (folder.empty() || folder.back() != '/' || !makeFolders(folder))
         return nullptr;
-    std::unique_ptr<SettingsKey> key(new SettingsKey(folder));
+    std::unique_ptr<SettingsKey> key(new SettingsKey(folder, {}));
     std::string text;
     const int error = readFile(key->path_, text);
     if (error == ENOENT)
@@ -117,6 +137,10 @@ std::unique_ptr<SettingsKey> SettingsKey::open(const std::string& folder, bool& 
 }
 
 uint32_t SettingsKey::readDword(const std::string& name) const {
+    if (!registryKey_.empty()) {
+        uint32_t value = 0;
+        return base::os::readUserDword(registryKey_, name, value) ? value : 0;
+    }
     std::string text;
     if (readFile(path_, text) != 0)
         return 0;
@@ -127,6 +151,8 @@ uint32_t SettingsKey::readDword(const std::string& name) const {
 }
 
 bool SettingsKey::writeDword(const std::string& name, uint32_t value) {
+    if (!registryKey_.empty())
+        return base::os::writeUserDword(registryKey_, name, value);
     std::string text;
     Entries entries;
     if (readFile(path_, text) == 0)

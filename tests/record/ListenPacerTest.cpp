@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <numbers>
 #include <vector>
 
 using tavrin::record::ListenPacer;
@@ -122,8 +123,8 @@ std::vector<int16_t> sine(uint32_t frames, uint32_t channels, double period) {
     std::vector<int16_t> out(static_cast<std::size_t>(frames) * channels);
     for (uint32_t f = 0; f < frames; ++f)
         for (uint32_t c = 0; c < channels; ++c)
-            out[f * channels + c] =
-                static_cast<int16_t>(std::lround((c ? -12000.0 : 12000.0) * std::sin(2 * M_PI * f / period)));
+            out[f * channels + c] = static_cast<int16_t>(
+                std::lround((c ? -12000.0 : 12000.0) * std::sin(2 * std::numbers::pi * f / period)));
     return out;
 }
 

@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "update/SettingsKey.h"
 
+#include "base/Os.h"
+
 #include "fakes/TempDir.h"
 #include "fakes/TempFolders.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
+#include <string>
+#include <utility>
 
 using tavrin::testing::TempDir;
 using tavrin::update::SettingsKey;
@@ -74,4 +79,57 @@ TEST(SettingsKey, LivesBesideTheSettingsFile) {
     EXPECT_EQ(SettingsKey::folderIn(folders), folders.settingsFolder() + "/");
     folders.config.clear();
     EXPECT_EQ(SettingsKey::folderIn(folders), "");
+}
+
+TEST(SettingsKey, WhereARegistryExistsTheValuesAreDwordsOfAKeyOfTheUser) {
+    tavrin::testing::TempFolders folders;
+    if (!tavrin::base::os::hasUserRegistry()) {
+        // Elsewhere the values stay in the file beside the settings.
+        EXPECT_EQ(SettingsKey::placeIn(folders), SettingsKey::folderIn(folders));
+        GTEST_SKIP() << "this system has no registry";
+    }
+    EXPECT_EQ(SettingsKey::placeIn(folders), "HKEY_CURRENT_USER\\Software\\TavrinCapture\\");
+
+    // A key of this test's own, so that a run leaves the program's values alone.
+    const std::string subKey = "Software\\TavrinCaptureTest" + std::to_string(std::random_device{}());
+    const std::string place = std::string(SettingsKey::kUserRegistryRoot) + subKey + "\\";
+    struct Removal {
+        std::string key;
+        ~Removal() { tavrin::base::os::removeUserKey(key); }
+    } removal{subKey};
+
+    bool created = false;
+    auto key = SettingsKey::open(place, created);
+    ASSERT_TRUE(key);
+    EXPECT_TRUE(created);
+    EXPECT_EQ(key->path(), place);
+    EXPECT_EQ(key->readDword("LastChecked"), 0u);
+    // The whole unsigned range survives, each value under its own name.
+    const std::pair<const char*, uint32_t> values[] = {{"DisableUpdateCheck", 0u},
+                                                       {"LastChecked", 4000000000u},
+                                                       {"LastVersionSeen", 0x7FFFFFFFu},
+                                                       {"Highest", 0xFFFFFFFFu},
+                                                       {"One", 1u}};
+    for (const auto& [name, value] : values)
+        ASSERT_TRUE(key->writeDword(name, value)) << name;
+    ASSERT_TRUE(key->writeDword("One", 1u)); // written twice, kept once
+    key.reset();
+
+    key = SettingsKey::open(place, created);
+    ASSERT_TRUE(key);
+    EXPECT_FALSE(created);
+    for (const auto& [name, value] : values) {
+        EXPECT_EQ(key->readDword(name), value) << name;
+        uint32_t raw = 0;
+        EXPECT_TRUE(tavrin::base::os::readUserDword(subKey, name, raw)) << name << " is a REG_DWORD";
+        EXPECT_EQ(raw, value) << name;
+    }
+    EXPECT_EQ(key->readDword("Missing"), 0u);
+    // The registry keeps them: no file appears in the config folder.
+    EXPECT_FALSE(std::filesystem::exists(SettingsKey::folderIn(folders) + SettingsKey::kFileName));
+
+    // A place that names no key below the user's: no key.
+    for (const std::string& bad :
+         {std::string(SettingsKey::kUserRegistryRoot), std::string(SettingsKey::kUserRegistryRoot) + subKey})
+        EXPECT_FALSE(SettingsKey::open(bad, created)) << bad;
 }

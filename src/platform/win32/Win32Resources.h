@@ -1,0 +1,10 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Resource numbers, shared by tavrin_capture.rc and the code (plain defines, which
+// the resource compiler reads too).
+#pragma once
+
+#define IDI_PROGRAM 101
+#define IDD_CONTROL_WINDOW 102
+#define IDI_RECORD_IDLE 106
+#define IDI_RECORD_ACTIVE 107
+#define IDI_SCREENSHOT 108

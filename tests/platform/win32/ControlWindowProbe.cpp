@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// For the program tests under Wine: waits for the running program's control window
+// and prints what a user reads on it, one "name=value" line each:
+//   title=..., status=..., layout=... (the list's selected item)
+// Run as: tavrin_win32_probe.exe [seconds to wait, default 20] [status text to wait for]
+// Exit code 0 when the window was found (and the status came), 1 otherwise.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <windows.h>
+
+namespace {
+
+std::string utf8(const wchar_t* wide) {
+    char text[2048] = {};
+    ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text - 1, nullptr, nullptr);
+    return text;
+}
+
+// WM_GETTEXT crosses into the program's process; a time limit keeps a hung program from hanging us.
+std::string textOf(HWND window) {
+    wchar_t text[520] = {};
+    DWORD_PTR copied = 0;
+    ::SendMessageTimeoutW(window, WM_GETTEXT, 520, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+                          &copied);
+    return utf8(text);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
+    const std::string wanted = argc > 2 ? argv[2] : "";
+    HWND window = nullptr;
+    std::string status;
+    for (int i = 0; i < seconds * 10; ++i) {
+        window = ::FindWindowW(L"TavrinCapture ControlWindow", nullptr);
+        if (window) {
+            status = textOf(::GetDlgItem(window, 1009));
+            if (wanted.empty() || status == wanted)
+                break;
+        }
+        ::Sleep(100);
+    }
+    if (!window) {
+        std::puts("no control window");
+        return 1;
+    }
+    std::printf("title=%s\n", textOf(window).c_str());
+    std::printf("status=%s\n", status.c_str());
+    HWND list = ::GetDlgItem(window, 1033);
+    const auto selected = ::SendMessageW(list, CB_GETCURSEL, 0, 0);
+    wchar_t item[128] = {};
+    if (selected >= 0 && ::SendMessageW(list, CB_GETLBTEXTLEN, selected, 0) < 128)
+        ::SendMessageW(list, CB_GETLBTEXT, selected, reinterpret_cast<LPARAM>(item));
+    std::printf("layout=%s\n", utf8(item).c_str());
+    return wanted.empty() || status == wanted ? 0 : 1;
+}
