@@ -29,9 +29,6 @@ constexpr uint32_t kToleranceMs = 3;
 // A backlog past this is a stall (the machine or the server stopped for a while):
 // catching up by stretching would take seconds, so it is dropped.
 constexpr uint32_t kCeilingMs = 80;
-// Each time the output runs dry anyway the target rises by this, up to the highest.
-constexpr uint32_t kRaiseMs = 5;
-constexpr uint32_t kHighestMs = 28;
 
 uint32_t framesIn(uint32_t ms, uint32_t rate) {
     return static_cast<uint32_t>(static_cast<uint64_t>(ms) * rate / 1000);
@@ -238,8 +235,8 @@ class PulseListener::Loop {
         rate_ = format.rate;
         // Half a second without running dry takes a frame off the raised target again.
         pacer_ = record::ListenPacer({framesIn(kTargetMs, rate_), framesIn(kToleranceMs, rate_),
-                                      framesIn(kCeilingMs, rate_), framesIn(kRaiseMs, rate_),
-                                      framesIn(kHighestMs, rate_), rate_ / 2});
+                                      framesIn(kCeilingMs, rate_), framesIn(options_.raiseMs, rate_),
+                                      framesIn(options_.highestMs, rate_), rate_ / 2});
         pa_channel_map map;
         pa_channel_map_init_auto(&map, format.channels, PA_CHANNEL_MAP_DEFAULT);
 
@@ -348,7 +345,8 @@ class PulseListener::Loop {
         figures_.framesIn += frames;
         figures_.framesOut += written;
         figures_.framesDropped += dropped;
-        figures_.targetMs = static_cast<uint32_t>(static_cast<uint64_t>(pacer_.target()) * 1000 / rate_);
+        figures_.targetMs =
+            static_cast<uint32_t>((static_cast<uint64_t>(pacer_.target()) * 1000 + rate_ / 2) / rate_);
     }
 
     // Frames written to the output and not yet played, the device's own buffer included,

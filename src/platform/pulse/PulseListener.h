@@ -20,6 +20,10 @@ class PulseListener : public record::SoundListener {
         // How long to wait before asking again for a server that did not answer, or
         // an input that is not there.
         std::chrono::milliseconds retry{3000};
+        // Each time the output runs dry anyway the delay aimed for (20 ms at first) rises
+        // by raiseMs, up to highestMs: a busy machine trades a little delay for no breaks.
+        uint32_t raiseMs = 5;
+        uint32_t highestMs = 28;
     };
 
     // What the listener has done so far, for the debug console, tests and the soak.

