@@ -123,8 +123,12 @@ for step in 1 2 3 4 5; do
   xdotool mousemove $((x0 + w0 - 2 + step * 50)) $((y0 + h0 - 2 + step * 76))
   sleep 0.1
 done
-sleep 0.3
-title="$(xdotool getwindowname "$pic")"
+# The sizing loop may be a few steps behind the pointer.
+for _ in $(seq 30); do
+  title="$(xdotool getwindowname "$pic")"
+  [ "$title" = "512 x 768" ] && break
+  sleep 0.1
+done
 xdotool mouseup 1
 sleep 0.5
 IFS='x+' read -r w1 h1 x1 y1 <<<"$(geometry "$pic")"
