@@ -95,6 +95,7 @@ grep -q '^"LastChecked"=dword:[0-9a-f]\{8\}$' <<<"$reg" || fail "LastChecked is 
 
 "$wineserver" -p 2>/dev/null || true
 run_and_close tavrin-capture.exe "Not connected"
+bash "$(dirname "$0")/win32-picture-window-test.sh" "$build"
 echo "Windows program tests passed"
 
 timeout 120 "$wine64" "$build/tests/platform/win32/tavrin_win32_tests.exe" --gtest_brief=1 </dev/null

@@ -54,6 +54,21 @@ ClientSize pictureArea(int32_t width, int32_t height, ClientSize size) {
     return {static_cast<int32_t>(cw), static_cast<int32_t>(ch)};
 }
 
+ClientSize keptClientSize(int32_t width, int32_t height, ClientSize size, ClientSize room) {
+    return fitClientSize(width, height, pictureArea(width, height, size), room.width, room.height);
+}
+
+ClientSize reshapedClientSize(int32_t oldWidth, int32_t oldHeight, int32_t width, int32_t height,
+                              ClientSize size, ClientSize room) {
+    if (oldHeight <= 0)
+        return fitClientSize(width, height, {width, height}, room.width, room.height);
+    const ClientSize shown = pictureArea(oldWidth, oldHeight, size);
+    const double scale = static_cast<double>(shown.height) / oldHeight;
+    const ClientSize wanted{std::max(width, static_cast<int32_t>(width * scale)),
+                            std::max(height, static_cast<int32_t>(height * scale))};
+    return fitClientSize(width, height, wanted, room.width, room.height);
+}
+
 ClientPosition placeCentred(const ScreenArea& area, ClientSize size) {
     if (!area.known())
         return {};

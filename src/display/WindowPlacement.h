@@ -34,6 +34,17 @@ ClientSize fitClientSize(int32_t width, int32_t height, ClientSize size, int64_t
 // own size, which is the smallest window there is.
 ClientSize pictureArea(int32_t width, int32_t height, ClientSize size);
 
+// What a window showing a picture of width x height at client size `size` keeps as
+// its saved size: the picture's area, within `room` (the screen's room for a client
+// area), so that it opens well anywhere.
+ClientSize keptClientSize(int32_t width, int32_t height, ClientSize size, ClientSize room);
+
+// The client size for a picture whose shape changed from oldWidth x oldHeight to
+// width x height in a window of client size `size`: the new shape at the scale the old
+// one was shown at, never below 1x, within `room`.
+ClientSize reshapedClientSize(int32_t oldWidth, int32_t oldHeight, int32_t width, int32_t height,
+                              ClientSize size, ClientSize room);
+
 struct ClientPosition {
     int32_t x = 0;
     int32_t y = 0;

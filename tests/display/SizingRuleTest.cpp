@@ -317,6 +317,43 @@ TEST(WindowPlacement, PictureAreaIsThePictureFittedIntoTheWindow) {
         EXPECT_EQ(pictureArea(c.w, c.h, c.window), c.expected) << c.window.width << " x " << c.window.height;
 }
 
+// The saved size is the picture inside the window, brought onto the screen by the rule.
+TEST(WindowPlacement, KeptSizeIsThePictureWithinTheRoom) {
+    struct Case {
+        int32_t w, h;
+        ClientSize window, room, expected;
+    };
+    const Case cases[] = {
+        {256, 384, {1916, 1053}, {1920, 1080}, {702, 1053}}, // a wide tile: its picture
+        {256, 384, {512, 768}, {500, 700}, {466, 699}},      // too tall for the screen: the rule's fit
+        {256, 384, {512, 768}, {512, 768}, {512, 768}},      // exactly the room
+        {256, 192, {100, 100}, {1920, 1080}, {256, 192}},    // never below 1x
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(keptClientSize(c.w, c.h, c.window, c.room), c.expected)
+            << c.window.width << " x " << c.window.height;
+}
+
+// A picture that changes shape (rotation, arrangement, gap) keeps the scale it had.
+TEST(WindowPlacement, ReshapedPictureKeepsItsScale) {
+    const ClientSize screen{4000, 4000};
+    struct Case {
+        int32_t oldW, oldH, w, h;
+        ClientSize window, room, expected;
+    };
+    const Case cases[] = {
+        {256, 384, 384, 256, {512, 768}, screen, {768, 512}},     // turned a quarter at 2x
+        {256, 384, 512, 384, {1916, 1053}, screen, {1404, 1053}}, // side by side from a wide tile's picture
+        {256, 384, 256, 400, {256, 384}, screen, {256, 400}},     // a gap added at 1x
+        {256, 384, 512, 384, {512, 768}, {1000, 1000}, {1000, 750}}, // 2x would not fit: the rule's fit
+        {256, 384, 256, 384, {100, 100}, screen, {256, 384}},        // never below 1x
+        {256, 0, 256, 384, {512, 768}, screen, {256, 384}},          // no old shape: 1x
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(reshapedClientSize(c.oldW, c.oldH, c.w, c.h, c.window, c.room), c.expected)
+            << c.oldW << " x " << c.oldH << " -> " << c.w << " x " << c.h;
+}
+
 // The control window opens clear of the picture windows, on the screen.
 TEST(WindowPlacement, ClearOfTheWindowsThere) {
     const ScreenArea area{{0, 0, 1920, 1080}};

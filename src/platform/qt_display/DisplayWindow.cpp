@@ -318,12 +318,9 @@ void DisplayWindow::rearrange(bool shape) {
         return;
     }
     // The picture keeps the scale it was shown at, in its new shape, within the screen.
-    const display::ClientSize shown = display::pictureArea(oldWidth, oldHeight, {width(), height()});
-    const double scale = static_cast<double>(shown.height) / oldHeight;
     const QSize room = roomOnScreen();
-    display::ClientSize wanted{std::max(width_, static_cast<int32_t>(width_ * scale)),
-                               std::max(height_, static_cast<int32_t>(height_ * scale))};
-    wanted = display::fitClientSize(width_, height_, wanted, room.width(), room.height());
+    const display::ClientSize wanted = display::reshapedClientSize(
+        oldWidth, oldHeight, width_, height_, {width(), height()}, {room.width(), room.height()});
     tracker_ = std::make_unique<display::SizingTracker>(width_, height_);
     tracker_->settle(toWindowRect(clientRect(size())));
     applySizeHints();
@@ -373,9 +370,9 @@ void DisplayWindow::paintGL() {
 // What is kept is the picture the window showed, within the screen: a tile or a
 // wide request from the window system leaves a size that opens well anywhere.
 void DisplayWindow::saveSize(const QSize& size) {
-    display::ClientSize kept = display::pictureArea(width_, height_, {size.width(), size.height()});
     const QSize room = roomOnScreen();
-    kept = display::fitClientSize(width_, height_, kept, room.width(), room.height());
+    const display::ClientSize kept = display::keptClientSize(width_, height_, {size.width(), size.height()},
+                                                             {room.width(), room.height()});
     settings_.clientWidth[windowSlot_] = kept.width;
     settings_.clientHeight[windowSlot_] = kept.height;
 }

@@ -50,12 +50,11 @@ class NoHttpGet final : public update::HttpGet {
 // it is made (and the reverse order it goes).
 struct Win32AppPlatform::Parts {
     Parts(app::CaptureApp& app, HINSTANCE instance)
-        : pictureWindows(instance, app.capture.controlWindow,
+        : pictureWindows(instance, app.settings, &app.options, app.capture.controlWindow,
                          [&app](const char* text) { app::reportFatalError(app, text); }),
-          displays(app.settings, pictureWindows), window(instance) {}
+          displays(app.settings, pictureWindows, app.options.picture), window(instance) {}
 
-    // The picture windows: GDI for now, with the layout's windows, titles and sizes
-    // from the display layer.
+    // The picture windows, with the layout's windows, titles and sizes from the display layer.
     Win32DisplayWindows pictureWindows;
     display::DisplayWindowSet displays;
     record::NoRecording recorder;
