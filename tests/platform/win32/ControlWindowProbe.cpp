@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // For the program tests under Wine: waits for the running program's control window
 // and prints what a user reads on it, one "name=value" line each:
-//   title=..., status=..., layout=... (the list's selected item)
+//   title=..., status=..., layout=... (the list's selected item), and where a user
+//   clicks: camera=X Y and audio=X Y (the buttons' centres on the screen)
 // Run as: tavrin_win32_probe.exe [seconds to wait, default 20] [status text to wait for]
 // Exit code 0 when the window was found (and the status came), 1 otherwise.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include <windows.h>
 
@@ -55,5 +57,10 @@ int main(int argc, char** argv) {
     if (selected >= 0 && ::SendMessageW(list, CB_GETLBTEXTLEN, selected, 0) < 128)
         ::SendMessageW(list, CB_GETLBTEXT, selected, reinterpret_cast<LPARAM>(item));
     std::printf("layout=%s\n", utf8(item).c_str());
+    for (const auto& [name, id] : {std::pair{"camera", 1005}, std::pair{"audio", 1018}}) {
+        RECT box{};
+        ::GetWindowRect(::GetDlgItem(window, id), &box);
+        std::printf("%s=%ld %ld\n", name, (box.left + box.right) / 2, (box.top + box.bottom) / 2);
+    }
     return wanted.empty() || status == wanted ? 0 : 1;
 }
