@@ -58,11 +58,21 @@ run_and_close() {
     [ "$mean" -lt 990 ] || fail "$exe: the picture is white"
     [ "${changed%% *}" -gt 0 ] 2>/dev/null || fail "$exe: the picture did not change in a second"
   fi
-  local id
-  id="$(xdotool search --sync --onlyvisible --limit 1 --name '^Tavrin Capture$')" || fail "$exe: no X window named Tavrin Capture"
+  # Before the control window's X window is looked up: Wine may make it anew meanwhile.
   [ -z "$steps" ] || "$steps" "$shown"
-  xdotool windowactivate --sync "$id" 2>/dev/null || xdotool windowfocus --sync "$id"
-  xdotool key --clearmodifiers --window "$id" alt+F4
+  local id closed=""
+  for _ in $(seq 20); do
+    id="$(xdotool search --onlyvisible --limit 1 --name '^Tavrin Capture$' 2>/dev/null)" || id=""
+    if [ -n "$id" ]; then
+      xdotool windowactivate --sync "$id" 2>/dev/null || xdotool windowfocus --sync "$id" 2>/dev/null || true
+      xdotool key --clearmodifiers --window "$id" alt+F4 2>/dev/null && closed=1 && break
+    fi
+    sleep 0.5
+  done
+  if [ -z "$closed" ]; then
+    for w in $(xdotool search --name 'Tavrin' 2>/dev/null); do echo "window $w: $(xdotool getwindowname "$w")"; done
+  fi
+  [ -n "$closed" ] || fail "$exe: alt+F4 could not be sent to the control window"
   local code=0
   for _ in $(seq 100); do
     kill -0 "$pid" 2>/dev/null || break
@@ -74,7 +84,7 @@ run_and_close() {
   echo "$exe: closed, exit code 0"
 }
 
-# A click at the centre of a control window button the probe named ("camera", "audio").
+# A click at the centre of a button the probe named ("camera", "audio", "ok").
 click() {
   local at
   at="$(sed -n "s/^$1=//p" <<<"$2")"
@@ -89,19 +99,26 @@ cfg_has() {
 sys.exit(0 if t.encode("utf-16-le") in d or t.encode() in d else 1)' "$1" "$2"
 }
 
-# Opens Audio Settings with its button and ends it with `key` (Escape or Return).
+# Opens Audio Settings with its button and ends it with Escape, or a click on its OK button.
 audio_dialog() {
-  local key="$2" dlg
+  local how="$2" dlg
   click audio "$1"
-  dlg="$(xdotool search --sync --onlyvisible --limit 1 --name '^Audio Settings$')" || fail "no Audio Settings dialog"
-  xdotool windowactivate --sync "$dlg" 2>/dev/null || xdotool windowfocus --sync "$dlg"
-  xdotool key --clearmodifiers --window "$dlg" "$key"
+  xdotool search --sync --onlyvisible --limit 1 --name '^Audio Settings$' >/dev/null || fail "no Audio Settings dialog"
+  # Wine may make the dialog's X window more than once while it shows it: let it settle.
+  sleep 0.5
+  dlg="$(xdotool search --onlyvisible --limit 1 --name '^Audio Settings$')" || fail "Audio Settings went away"
+  if [ "$how" = OK ]; then
+    click ok "$(probe dialog "Audio Settings")"
+  else
+    xdotool windowactivate --sync "$dlg" 2>/dev/null || true
+    xdotool key --clearmodifiers "$how"
+  fi
   for _ in $(seq 50); do
     xdotool search --onlyvisible --name '^Audio Settings$' >/dev/null 2>&1 || break
     sleep 0.1
   done
-  xdotool search --onlyvisible --name '^Audio Settings$' >/dev/null 2>&1 && fail "Audio Settings still open after $key"
-  echo "Audio Settings: opened from the control window, closed with $key"
+  xdotool search --onlyvisible --name '^Audio Settings$' >/dev/null 2>&1 && fail "Audio Settings still open after $how"
+  echo "Audio Settings: opened from the control window, closed with $how"
 }
 
 # The camera button writes 00000.png (256 x 384, the picture: not white) to the
@@ -123,7 +140,7 @@ camera_and_cancel() {
   [ "$mean" -lt 990 ] || fail "00000.png is white"
   audio_dialog "$1" Escape
 }
-ok_audio() { audio_dialog "$1" Return; }
+ok_audio() { audio_dialog "$1" OK; }
 
 run_and_close tavrin-capture-demo.exe "Connected" picture camera_and_cancel
 

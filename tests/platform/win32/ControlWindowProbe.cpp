@@ -4,11 +4,12 @@
 //   title=..., status=..., layout=... (the list's selected item), and where a user
 //   clicks: camera=X Y and audio=X Y (the buttons' centres on the screen)
 // Run as: tavrin_win32_probe.exe [seconds to wait, default 20] [status text to wait for]
+// or as: tavrin_win32_probe.exe dialog CAPTION, which prints ok=X Y and cancel=X Y, the
+// centres of that dialog's OK and Cancel buttons.
 // Exit code 0 when the window was found (and the status came), 1 otherwise.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <utility>
 
 #include <windows.h>
 
@@ -29,9 +30,30 @@ std::string textOf(HWND window) {
     return utf8(text);
 }
 
+void printCentre(const char* name, HWND control) {
+    RECT box{};
+    ::GetWindowRect(control, &box);
+    std::printf("%s=%ld %ld\n", name, (box.left + box.right) / 2, (box.top + box.bottom) / 2);
+}
+
+int dialogButtons(const char* caption) {
+    wchar_t wide[128] = {};
+    ::MultiByteToWideChar(CP_UTF8, 0, caption, -1, wide, 127);
+    HWND dialog = ::FindWindowW(L"#32770", wide);
+    if (!dialog) {
+        std::puts("no such dialog");
+        return 1;
+    }
+    printCentre("ok", ::GetDlgItem(dialog, IDOK));
+    printCentre("cancel", ::GetDlgItem(dialog, IDCANCEL));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 2 && std::string(argv[1]) == "dialog")
+        return dialogButtons(argv[2]);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
     const std::string wanted = argc > 2 ? argv[2] : "";
     HWND window = nullptr;
@@ -57,10 +79,7 @@ int main(int argc, char** argv) {
     if (selected >= 0 && ::SendMessageW(list, CB_GETLBTEXTLEN, selected, 0) < 128)
         ::SendMessageW(list, CB_GETLBTEXT, selected, reinterpret_cast<LPARAM>(item));
     std::printf("layout=%s\n", utf8(item).c_str());
-    for (const auto& [name, id] : {std::pair{"camera", 1005}, std::pair{"audio", 1018}}) {
-        RECT box{};
-        ::GetWindowRect(::GetDlgItem(window, id), &box);
-        std::printf("%s=%ld %ld\n", name, (box.left + box.right) / 2, (box.top + box.bottom) / 2);
-    }
+    printCentre("camera", ::GetDlgItem(window, 1005));
+    printCentre("audio", ::GetDlgItem(window, 1018));
     return wanted.empty() || status == wanted ? 0 : 1;
 }
