@@ -108,13 +108,14 @@ void Win32VideoCodecDialog::onCommand(int id, int code) {
     case IDC_ABOUT:
         logic_.onAbout();
         break;
+    // 1 and 0, not IDOK and IDCANCEL: whoever opened it reads any result above 0 as OK.
     case IDOK:
         logic_.onOk();
-        end(IDOK);
+        end(1);
         break;
     case IDCANCEL:
         logic_.onCancel();
-        end(IDCANCEL);
+        end(0);
         break;
     default:
         break;

@@ -127,7 +127,7 @@ TEST(Win32VideoCodecDialog, ScreensAreStoredOnOkOnlyAndTheFrameRateAtOnce) {
         intptr_t result;
         uint32_t screensAfter;
     };
-    const Case cases[] = {{"OK", IDOK, IDOK, 1}, {"Cancel", IDCANCEL, IDCANCEL, 2}};
+    const Case cases[] = {{"OK", IDOK, 1, 1}, {"Cancel", IDCANCEL, 0, 2}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         base::Settings settings;
