@@ -10,9 +10,15 @@
 #include "display/DisplayWindowSet.h"
 #include "platform/win32/Win32Console.h"
 #include "platform/win32/Win32ControlWindow.h"
+#include "platform/win32/Win32Dialogs.h"
 #include "platform/win32/Win32DisplayWindows.h"
+#include "platform/win32/Win32FolderChooser.h"
+#include "platform/win32/Win32NoMedia.h"
+#include "platform/win32/Win32PngEncoder.h"
+#include "platform/win32/Win32Resources.h"
 #include "platform/win32/Win32Text.h"
 #include "record/NoRecording.h"
+#include "screenshot/Screenshots.h"
 #include "update/SettingsKey.h"
 #include "update/UpdateCheck.h"
 
@@ -52,15 +58,23 @@ struct Win32AppPlatform::Parts {
     Parts(app::CaptureApp& app, HINSTANCE instance)
         : pictureWindows(instance, app.settings, &app.options, app.capture.controlWindow,
                          [&app](const char* text) { app::reportFatalError(app, text); }),
-          displays(app.settings, pictureWindows, app.options.picture), window(instance) {}
+          displays(app.settings, pictureWindows, app.options.picture), window(instance),
+          folderChooser([this] { return window.handle(); }) {}
 
     // The picture windows, with the layout's windows, titles and sizes from the display layer.
     Win32DisplayWindows pictureWindows;
     display::DisplayWindowSet displays;
     record::NoRecording recorder;
     Win32ControlWindow window;
+    Win32NoMedia media;
+    Win32FolderChooser folderChooser;
+    Win32PngEncoder pngEncoder;
+    // The firmware dialog while it runs.
+    Win32FirmwareDialog* firmwareDialog = nullptr;
     // The window's status line as every part writes to it.
     std::optional<base::NoticeStatusLine> status;
+    // After what it uses: its destructor waits for the screenshots still being saved.
+    std::optional<screenshot::Screenshots> screenshots;
     Win32Console consoleWindow;
     std::optional<app::ConsoleToggle> console;
     std::optional<app::ControlWindowLogic> logic;
@@ -89,8 +103,21 @@ bool Win32AppPlatform::createControlWindow() {
     Parts& p = *parts_;
     p.status.emplace(p.window);
     p.console.emplace(p.consoleWindow, app_);
-    app::ControlWindowLogic::Services services{p.window, p.displays, p.recorder};
+    p.screenshots.emplace(app_.settings, folders_, app_.pngCounter, app_.aviCounter, *p.status,
+                          p.folderChooser, p.pngEncoder);
+    app::ControlWindowLogic::Services services{p.window, p.displays, p.recorder, &*p.screenshots};
     services.status = &*p.status;
+    services.showVideoCodecDialog = [this, &p] {
+        Win32VideoCodecDialog dialog(app_.settings, p.media);
+        dialog.run(instance_, p.window.handle(), IDD_VIDEO_CODEC);
+    };
+    services.showAudioSettingsDialog = [this, &p] {
+        Win32AudioSettingsDialog dialog(app_.settings, p.media, [&p](HWND owner) {
+            if (!openSoundSettings(owner))
+                p.status->setStatusText("The sound settings could not be opened.");
+        });
+        dialog.run(instance_, p.window.handle(), IDD_AUDIO_SETTINGS);
+    };
     services.offerFirmwareUpdate = [this] { return app::offerFirmwareUpdate(app_, *this); };
     services.toggleDebugConsole = [&p] { p.console->toggle(); };
     p.logic.emplace(app_, std::move(services));
@@ -150,14 +177,19 @@ void Win32AppPlatform::exitProcess(int exitCode) {
 
 int Win32AppPlatform::runFirmwareDialog() {
     HWND owner = parts_ ? parts_->window.handle() : nullptr;
-    ::MessageBoxW(owner,
-                  L"The board needs new firmware, but this build of Tavrin Capture cannot update it. "
-                  L"The program will close.",
-                  L"Tavrin Capture", MB_OK | MB_ICONERROR);
-    return 0;
+    Win32FirmwareDialog dialog(app_);
+    if (parts_)
+        parts_->firmwareDialog = &dialog;
+    const intptr_t result = dialog.run(instance_, owner, IDD_FIRMWARE);
+    if (parts_)
+        parts_->firmwareDialog = nullptr;
+    return static_cast<int>(result);
 }
 
-void Win32AppPlatform::endFirmwareDialog() {}
+void Win32AppPlatform::endFirmwareDialog() {
+    if (parts_ && parts_->firmwareDialog)
+        parts_->firmwareDialog->boardReady();
+}
 
 void Win32AppPlatform::postCloseToControlWindow() {
     if (parts_ && parts_->window.handle())
