@@ -6,6 +6,8 @@
 #include "base/Settings.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 namespace tavrin::app {
@@ -101,6 +103,16 @@ void appShutdown(CaptureApp& app, AppPlatform& platform, base::UserFolders& fold
     base::saveSettings(app.settings, folders);
     base::saveProgramOptions(app.options, folders);
     platform.shutdownToolkit();
+}
+
+int endProgram(CaptureApp* app, int code) {
+    if (!app->capture.readThreadEnded()) {
+        // The process exit ends the read thread, before anything it uses is destroyed.
+        std::fflush(stdout);
+        std::_Exit(code);
+    }
+    delete app;
+    return code;
 }
 
 } // namespace tavrin::app

@@ -43,4 +43,9 @@ bool offerFirmwareUpdate(CaptureApp& app, AppPlatform& platform);
 // settings, release the toolkit.
 void appShutdown(CaptureApp& app, AppPlatform& platform, base::UserFolders& folders);
 
+// The last step of main, after runProgram: `app` (made with new) is deleted and `code`
+// returned; but while its read thread outlived its time limit, the process ends at once
+// with `code`, so the thread dies before anything it uses is destroyed.
+int endProgram(CaptureApp* app, int code);
+
 } // namespace tavrin::app

@@ -45,13 +45,7 @@ int runProgram(device::UsbTransport& transport, bool watchForArrivals, const Pro
         QtAppPlatform platform(*capture, folders, watchForArrivals, identity, &argc, argv);
         code = app::runProgram(*capture, platform, folders);
     }
-    if (!capture->capture.readThreadEnded()) {
-        // The process exit ends the read thread, before anything it uses is destroyed.
-        std::fflush(stdout);
-        std::_Exit(code);
-    }
-    delete capture;
-    return code;
+    return app::endProgram(capture, code);
 }
 
 } // namespace tavrin::program

@@ -23,13 +23,7 @@ int runWin32Program(HINSTANCE__* instance, device::UsbTransport& transport, bool
         win32::Win32AppPlatform platform(*capture, folders, instance, watchForArrivals);
         code = app::runProgram(*capture, platform, folders);
     }
-    if (!capture->capture.readThreadEnded()) {
-        // The process exit ends the read thread, before anything it uses is destroyed.
-        std::fflush(stdout);
-        std::_Exit(code);
-    }
-    delete capture;
-    return code;
+    return app::endProgram(capture, code);
 }
 
 } // namespace tavrin::program
