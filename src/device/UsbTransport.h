@@ -94,4 +94,11 @@ class NoModifierKeys final : public ModifierKeys {
     bool ctrlAndAltHeld() const override { return false; }
 };
 
+// A system without boards: every look finds none (a build with no transport yet).
+class NoBoards final : public UsbTransport {
+  public:
+    std::vector<std::string> listInterfaces() override { return {}; }
+    std::unique_ptr<UsbConnection> open(const std::string&) override { return nullptr; }
+};
+
 } // namespace tavrin::device

@@ -28,11 +28,7 @@ namespace {
 
 using namespace tavrin;
 
-class NoBoards final : public device::UsbTransport {
-  public:
-    std::vector<std::string> listInterfaces() override { return {}; }
-    std::unique_ptr<device::UsbConnection> open(const std::string&) override { return nullptr; }
-};
+using device::NoBoards;
 
 std::wstring textOf(HWND window) {
     wchar_t text[256] = {};
