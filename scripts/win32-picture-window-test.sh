@@ -4,9 +4,10 @@
 # win32-program-test.sh, in its prefix and on its X server): the picture is the
 # simulated board's, converted by the program, pixel for pixel at 1x and, with point
 # scaling (F4), at 2x; a menu command turns the picture, keeping its scale; Alt+Enter
-# fills the screen and Esc brings the window back. Then, with windows Wine frames
-# itself (so that the program runs the sizing loop), a drag of the corner ends on the
-# sizing rule and a drag of the picture moves the window.
+# fills the screen and Esc brings the window back; without Direct3D, GDI draws the same
+# picture. Then, with windows Wine frames itself (so that the program runs the sizing
+# loop), a drag of the corner ends on the sizing rule and a drag of the picture moves
+# the window.
 #   win32-picture-window-test.sh BUILD_DIR
 set -euo pipefail
 build="$(cd "$1" && pwd)"
@@ -115,6 +116,23 @@ echo "picture window: Alt+Enter: 1920x1080"
 xdotool key --clearmodifiers Escape
 wait_size "$pic" 512x768 || fail "Esc: $(size_of "$pic"), not back to 512x768"
 echo "picture window: Esc: 512x768"
+close_demo
+
+# Without Direct3D (d3d9.dll switched off) the program draws with GDI, says so, and the
+# picture is as exact as before.
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;d3d9=" start_demo
+children="$(xwininfo -children -id "$pic" 2>/dev/null | sed -n 's/^ *\([0-9]*\) child.*/\1/p')"
+gdi="$(grep -i "drawing with GDI" "$work/picture-window.out" | tr -d '\r' | head -1)"
+echo "picture window without d3d9.dll: ${children:-0} child X window(s); $gdi"
+[ -n "$gdi" ] || fail "no diagnostic line about drawing with GDI"
+wait_size "$pic" 512x768 || fail "GDI: client area $(size_of "$pic"), not 512x768"
+xdotool windowactivate --sync "$pic" 2>/dev/null || xdotool windowfocus --sync "$pic"
+seen="$(exact "$pic" gdi-two 2)" || fail "GDI, 2x point: $seen"
+echo "picture window: GDI, 2x, point: $seen"
+xdotool windowsize "$pic" 256 384
+wait_size "$pic" 256x384 || fail "GDI: not resized to 256x384: $(size_of "$pic")"
+seen="$(exact "$pic" gdi-one 1)" || fail "GDI, 1x: $seen"
+echo "picture window: GDI, 1x: $seen"
 close_demo
 
 # Windows that Wine frames itself, from 1x: the program's own sizing loop.

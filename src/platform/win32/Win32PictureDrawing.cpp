@@ -40,6 +40,28 @@ template <typename T> void release(T*& object) {
     object = nullptr;
 }
 
+struct Direct3DLoad {
+    IDirect3D9* object = nullptr;
+    std::string why; // when there is none
+};
+
+// d3d9.dll is loaded when first needed rather than imported: a system without it (or
+// with it switched off) then draws with GDI instead of refusing to start the program.
+Direct3DLoad loadDirect3D() {
+    HMODULE library = ::LoadLibraryW(L"d3d9.dll");
+    if (!library)
+        return {nullptr, "d3d9.dll could not be loaded"};
+    using Create = IDirect3D9*(WINAPI*)(UINT);
+    const auto create =
+        reinterpret_cast<Create>(reinterpret_cast<void*>(::GetProcAddress(library, "Direct3DCreate9")));
+    if (!create)
+        return {nullptr, "d3d9.dll has no Direct3DCreate9"};
+    IDirect3D9* object = create(D3D_SDK_VERSION);
+    if (!object)
+        return {nullptr, "Direct3DCreate9 failed"};
+    return {object, {}};
+}
+
 // One device a window: a second window's device would otherwise have to share its
 // swap chain's size with the first.
 class Direct3DDrawing final : public PictureDrawing {
@@ -54,14 +76,15 @@ class Direct3DDrawing final : public PictureDrawing {
     Direct3DDrawing& operator=(const Direct3DDrawing&) = delete;
 
     bool start(std::string& why) {
-        static IDirect3D9* direct3d = ::Direct3DCreate9(D3D_SDK_VERSION); // shared, never released
-        if (!direct3d) {
-            why = "Direct3DCreate9 failed";
+        static const Direct3DLoad direct3d = loadDirect3D(); // shared, never released
+        if (!direct3d.object) {
+            why = direct3d.why;
             return false;
         }
         D3DPRESENT_PARAMETERS parameters = presentParameters();
-        HRESULT result = direct3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window_,
-                                                D3DCREATE_SOFTWARE_VERTEXPROCESSING, &parameters, &device_);
+        HRESULT result =
+            direct3d.object->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window_,
+                                          D3DCREATE_SOFTWARE_VERTEXPROCESSING, &parameters, &device_);
         if (FAILED(result)) {
             why = "CreateDevice failed (" + hex(result) + ")";
             return false;
