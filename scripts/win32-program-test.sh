@@ -135,6 +135,57 @@ camera_and_cancel() {
 }
 ok_audio() { audio_dialog "$1" OK; }
 
+# The layout list's items in turn, chosen as a user does (the list opened with a click,
+# the item taken with the arrow keys): each shows its windows at their sizes.
+shown_windows() { # TITLE SIZE: the window appears within 10 s with that client size
+  local id="" WINDOW X Y WIDTH HEIGHT SCREEN
+  for _ in $(seq 100); do
+    id="$(xdotool search --onlyvisible --limit 1 --name "^$1\$" 2>/dev/null)" && break
+    sleep 0.1
+  done
+  [ -n "$id" ] || fail "layout list: no window \"$1\""
+  for _ in $(seq 50); do
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    [ "${WIDTH}x${HEIGHT}" = "$2" ] && break
+    sleep 0.1
+  done
+  [ "${WIDTH}x${HEIGHT}" = "$2" ] || fail "layout list: \"$1\" is ${WIDTH}x${HEIGHT}, not $2"
+}
+gone() { # TITLE: no such window within 5 s
+  for _ in $(seq 50); do
+    xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+    sleep 0.1
+  done
+  fail "layout list: \"$1\" still shown"
+}
+choose_layout() { # ITEM KEYS...: opens the list, presses the keys and Return; the list then reads ITEM
+  local item="$1" shown
+  shift
+  click list "$(probe 5)"
+  sleep 0.3
+  xdotool key --clearmodifiers "$@" Return
+  sleep 0.3
+  shown="$(probe 5)"
+  grep -qx "layout=$item" <<<"$shown" || fail "layout list reads $(grep '^layout=' <<<"$shown"), not $item"
+}
+layouts() {
+  ok_audio "$1"
+  choose_layout "Split window" Down
+  shown_windows "Tavrin Capture - Top" 256x192
+  shown_windows "Tavrin Capture - Bottom" 256x192
+  gone "Tavrin Capture - Single"
+  echo "layout list: Split window: Top 256x192 and Bottom 256x192"
+  choose_layout "Pellan" Down
+  shown_windows "Pellan Capture" 240x160
+  gone "Tavrin Capture - Top"
+  gone "Tavrin Capture - Bottom"
+  echo "layout list: Pellan: one window 240x160"
+  choose_layout "Single window" Home
+  shown_windows "Tavrin Capture - Single" 256x384
+  gone "Pellan Capture"
+  echo "layout list: Single window: one window 256x384"
+}
+
 run_and_close tavrin-capture-demo.exe "Connected" picture camera_and_cancel
 
 roaming="$(find "$WINEPREFIX/drive_c/users" -maxdepth 4 -type d -path '*/AppData/Roaming' | head -1)"
@@ -148,7 +199,7 @@ echo "settings: $cfg, $size bytes"
 [ -f "$roaming/Tavrin Capture/options.conf" ] || fail "no options.conf beside it"
 # Cancelled: the audio source stays as it was (none); OK then stores the one item.
 cfg_has "$cfg" "(no sound)" && fail "Audio Settings cancelled, yet the audio source was stored"
-run_and_close tavrin-capture-demo.exe "Connected" "" ok_audio
+run_and_close tavrin-capture-demo.exe "Connected" "" layouts
 cfg_has "$cfg" "(no sound)" || fail "Audio Settings closed with OK did not store the audio source"
 echo "settings: Audio Settings cancelled stored nothing, OK stored \"(no sound)\""
 
