@@ -13,10 +13,13 @@ int32_t clamp32(int64_t v) {
     return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
-// Never below 1x; within 15 pixels (either side) of a whole multiple, that multiple.
-int64_t fitToMultiple(int64_t size, int64_t unit) {
+// Never below 1x; within 15 pixels (either side) of a whole multiple, that multiple;
+// with `whole`, the nearest one always.
+int64_t fitToMultiple(int64_t size, int64_t unit, bool whole) {
     if (size < unit)
         size = unit;
+    if (whole)
+        return (size + unit / 2) / unit * unit;
     if ((size + 15) % unit < 30)
         size = ((size + 30) / unit) * unit;
     return size;
@@ -25,7 +28,7 @@ int64_t fitToMultiple(int64_t size, int64_t unit) {
 } // namespace
 
 ClientSize applySizingRule(int32_t width, int32_t height, int32_t frameExtraWidth, int32_t frameExtraHeight,
-                           SizingEdge edge, WindowRect& rect) {
+                           SizingEdge edge, WindowRect& rect, bool wholeMultiples) {
     if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
         return {};
     const int64_t w = width;
@@ -39,14 +42,17 @@ ClientSize applySizingRule(int32_t width, int32_t height, int32_t frameExtraWidt
         ch = 0;
 
     if (h * cw > w * ch) {
-        cw = fitToMultiple(cw, w);
+        cw = fitToMultiple(cw, w, wholeMultiples);
     } else {
-        ch = fitToMultiple(ch, h);
+        ch = fitToMultiple(ch, h, wholeMultiples);
         cw = w * ch / h;
     }
     // Sizes beyond any screen cannot come from a user; keep the results in range.
     cw = std::min(cw, std::min<int64_t>(INT32_MAX - 1, int64_t{INT32_MAX} * w / h));
-    cw &= ~int64_t{1};
+    if (wholeMultiples)
+        cw -= cw % w; // an odd picture's odd multiple stays whole
+    else
+        cw &= ~int64_t{1};
     ch = h * cw / w;
 
     const int64_t outerW = int64_t{frameExtraWidth} + cw;

@@ -40,10 +40,12 @@ struct ClientSize {
 // 15 pixels; never smaller than 1x. A picture size outside 1 to 65535 leaves `rect`
 // alone and gives 0 x 0. `rect` is the proposed outer rectangle, changed
 // so that its client area gets the returned size, keeping the corner opposite `edge`
-// (with no edge, `rect` stays as proposed).
+// (with no edge, `rect` stays as proposed). With `wholeMultiples` (integer scaling)
+// the size is always the nearest whole multiple, for a system that offers no size
+// steps of its own while the user drags.
 // Integer arithmetic throughout.
 ClientSize applySizingRule(int32_t width, int32_t height, int32_t frameExtraWidth, int32_t frameExtraHeight,
-                           SizingEdge edge, WindowRect& rect);
+                           SizingEdge edge, WindowRect& rect, bool wholeMultiples = false);
 
 // The window text while sizing, e.g. "512 x 768".
 std::string sizingTitle(ClientSize size);

@@ -45,6 +45,31 @@ TEST(SizingRule, DualScreenWidthDrags) {
     EXPECT_EQ(size(256, 384, SizingEdge::Right, 527, 384).size, (ClientSize{526, 789}));
 }
 
+TEST(SizingRule, WholeMultiplesOnlyWithIntegerScaling) {
+    struct Case {
+        int32_t w, h;
+        SizingEdge edge;
+        int32_t cw, ch;
+        ClientSize expected;
+    };
+    const Case cases[] = {
+        {256, 384, SizingEdge::Right, 383, 384, {256, 384}},     // below halfway to 2x
+        {256, 384, SizingEdge::Right, 384, 384, {512, 768}},     // halfway: up
+        {256, 384, SizingEdge::Right, 640, 384, {768, 1152}},    // beyond the 15-pixel snap
+        {256, 384, SizingEdge::Bottom, 256, 1000, {768, 1152}},  // by the height
+        {256, 384, SizingEdge::BottomRight, 20, 20, {256, 384}}, // never below 1x
+        {243, 160, SizingEdge::Right, 729, 160, {729, 480}},     // an odd width's odd multiple stays whole
+        {240, 160, SizingEdge::TopLeft, 1000, 700, {960, 640}},  // nearest of the two axes' fits
+    };
+    for (const Case& c : cases) {
+        Sized s{{}, outer(100, 50, c.cw, c.ch)};
+        s.size = applySizingRule(c.w, c.h, kExtraW, kExtraH, c.edge, s.rect, true);
+        EXPECT_EQ(s.size, c.expected) << c.w << "x" << c.h << " dragged to " << c.cw << "x" << c.ch;
+        EXPECT_EQ(s.rect.width() - kExtraW, s.size.width);
+        EXPECT_EQ(s.rect.height() - kExtraH, s.size.height);
+    }
+}
+
 TEST(SizingRule, DualScreenHeightDrags) {
     EXPECT_EQ(size(256, 384, SizingEdge::Bottom, 256, 700).size, (ClientSize{466, 699}));
     EXPECT_EQ(size(256, 384, SizingEdge::Bottom, 256, 760).size, (ClientSize{512, 768}));

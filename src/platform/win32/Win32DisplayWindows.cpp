@@ -307,8 +307,9 @@ class Win32DisplayWindow final : public display::DisplayWindowHandle, public dis
             auto* proposed = reinterpret_cast<RECT*>(lParam);
             const SIZE extra = frameExtra();
             display::WindowRect rect{proposed->left, proposed->top, proposed->right, proposed->bottom};
-            const display::ClientSize size = display::applySizingRule(
-                arranged_.width, arranged_.height, extra.cx, extra.cy, sizingEdge(wParam), rect);
+            const display::ClientSize size =
+                display::applySizingRule(arranged_.width, arranged_.height, extra.cx, extra.cy,
+                                         sizingEdge(wParam), rect, picture_.integerScale);
             *proposed = RECT{rect.left, rect.top, rect.right, rect.bottom};
             if (size.width > 0) {
                 settings_.clientWidth[windowSlot_] = size.width;
