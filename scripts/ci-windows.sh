@@ -11,7 +11,7 @@ dir="${1:-$root/build-win}"
 mkdir -p "$dir"
 dir="$(cd "$dir" && pwd)"
 
-packages=(g++-mingw-w64-x86-64-posix wine64 googletest cmake ninja-build ccache xvfb xauth openbox xdotool imagemagick)
+packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 googletest cmake ninja-build ccache xvfb xauth openbox xdotool imagemagick)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

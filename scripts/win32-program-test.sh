@@ -6,7 +6,7 @@
 # picture window "Tavrin Capture - Single" whose picture moves, a close of the control
 # window ends it with exit code 0, and the settings file and the update
 # check's registry values are where Windows keeps them; the program without a board
-# reads "Not connected". Then the Win32 front end's own tests, in the same prefix.
+# reads "Not connected"; a board asking for firmware gets the Firmware Update dialog. Then the Win32 front end's own tests, in the same prefix.
 #   win32-program-test.sh BUILD_DIR   (the core's build folder of ci-windows.sh)
 set -euo pipefail
 build="$(cd "$1" && pwd)"
@@ -213,6 +213,50 @@ grep -q '^"LastChecked"=dword:[0-9a-f]\{8\}$' <<<"$reg" || fail "LastChecked is 
 
 "$wineserver" -p 2>/dev/null || true
 run_and_close tavrin-capture.exe "Not connected"
+
+# A board that asks for firmware: the Firmware Update dialog comes first, and Cancel
+# ends the program (exit code 0). This build carries no firmware container, so Start
+# fails with "Error (N)", and the dialog stays for a retry (the container's own path is
+# tried by tavrin_win32_tests.exe, which carries a synthetic one).
+fw_wait_end() { # PID WHAT
+  for _ in $(seq 100); do
+    kill -0 "$1" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$1" 2>/dev/null && fail "$2: the program still runs 10 s later"
+  wait "$1" || fail "$2: exit code $?"
+}
+wait_window() { # TITLE-REGEX: prints the window's id within 30 s (Wine may remake its X window meanwhile)
+  local id
+  for _ in $(seq 300); do
+    id="$(xdotool search --onlyvisible --limit 1 --name "$1" 2>/dev/null)" && [ -n "$id" ] && echo "$id" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+fw_start() {
+  "$wine64" "$build/src/main/win32/tavrin-capture-demo.exe" --needs-firmware </dev/null >"$work/firmware.out" 2>&1 &
+  fw_pid=$!
+  wait_window '^Firmware Update$' >/dev/null || fail "no Firmware Update dialog"
+  sleep 0.5
+  fw_at="$(probe dialog "Firmware Update")" || fail "Firmware Update: $fw_at"
+}
+fw_start
+click cancel "$fw_at"
+fw_wait_end "$fw_pid" "Firmware Update cancelled"
+echo "Firmware Update: Cancel ends the program with exit code 0"
+fw_start
+click ok "$fw_at"
+error="$(wait_window '^Error \([0-9-]*\)$')" || fail "Start: no error box"
+echo "Firmware Update: Start without a container: \"$(xdotool getwindowname "$error")\"; $(grep -m1 'Resource load failed' "$work/firmware.out" | tr -d '\r')"
+grep -q 'Resource load failed' "$work/firmware.out" || fail "Start: no \"Resource load failed\" diagnostic"
+xdotool windowactivate --sync "$error" 2>/dev/null || true
+xdotool key --clearmodifiers Return
+sleep 0.5
+xdotool search --onlyvisible --name '^Firmware Update$' >/dev/null || fail "the dialog closed after a failed update"
+click cancel "$(probe dialog "Firmware Update")"
+fw_wait_end "$fw_pid" "Firmware Update cancelled after a failure"
+echo "Firmware Update: after the failure the dialog stayed; Cancel ended the program with exit code 0"
 bash "$(dirname "$0")/win32-picture-window-test.sh" "$build"
 echo "Windows program tests passed"
 

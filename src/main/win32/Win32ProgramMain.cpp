@@ -5,6 +5,7 @@
 #include "app/Lifecycle.h"
 #include "base/KnownUserFolders.h"
 #include "platform/win32/Win32AppPlatform.h"
+#include "platform/win32/Win32Firmware.h"
 #include "platform/win32/Win32ModifierKeys.h"
 
 #include <cstdio>
@@ -17,6 +18,7 @@ int runWin32Program(HINSTANCE__* instance, device::UsbTransport& transport, bool
     // Lives for the whole run. Left alone at the end when the read thread did not
     // stop in time, since that thread may still be using it.
     auto* capture = new app::CaptureApp(transport, keys);
+    win32::installFirmwareResource(capture->capture.boardDevice);
     base::KnownUserFolders folders;
     int code = 0;
     {

@@ -58,11 +58,14 @@ int main(int argc, char** argv) {
     const std::string wanted = argc > 2 ? argv[2] : "";
     HWND window = nullptr;
     std::string status;
+    std::string title;
     for (int i = 0; i < seconds * 10; ++i) {
         window = ::FindWindowW(L"TavrinCapture ControlWindow", nullptr);
         if (window) {
             status = textOf(::GetDlgItem(window, 1009));
-            if (wanted.empty() || status == wanted)
+            // A program too busy to answer in time reads as empty: ask again.
+            title = textOf(window);
+            if ((wanted.empty() || status == wanted) && !title.empty())
                 break;
         }
         ::Sleep(100);
@@ -71,7 +74,7 @@ int main(int argc, char** argv) {
         std::puts("no control window");
         return 1;
     }
-    std::printf("title=%s\n", textOf(window).c_str());
+    std::printf("title=%s\n", title.c_str());
     std::printf("status=%s\n", status.c_str());
     HWND list = ::GetDlgItem(window, 1033);
     const auto selected = ::SendMessageW(list, CB_GETCURSEL, 0, 0);
