@@ -55,7 +55,13 @@ exact() { # WINDOW NAME SCALE: a few tries, for a frame that arrives as the scre
 start_demo() {
   "$wine64" "$build/src/main/win32/tavrin-capture-demo.exe" </dev/null >"$work/picture-window.out" 2>&1 &
   demo=$!
-  pic="$(xdotool search --sync --onlyvisible --limit 1 --name '^Tavrin Capture - Single$')" || fail "no window"
+  # Polled rather than --sync: Wine may remake an X window while xdotool waits on it.
+  pic=""
+  for _ in $(seq 300); do
+    pic="$(xdotool search --onlyvisible --limit 1 --name '^Tavrin Capture - Single$' 2>/dev/null)" && [ -n "$pic" ] && break
+    sleep 0.1
+  done
+  [ -n "$pic" ] || fail "no window"
   sleep 1
 }
 close_demo() {

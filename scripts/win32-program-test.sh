@@ -151,6 +151,14 @@ shown_windows() { # TITLE SIZE: the window appears within 10 s with that client 
   done
   [ "${WIDTH}x${HEIGHT}" = "$2" ] || fail "layout list: \"$1\" is ${WIDTH}x${HEIGHT}, not $2"
 }
+wait_window() { # TITLE-REGEX: prints the window's id within 30 s (Wine may remake its X window meanwhile)
+  local id
+  for _ in $(seq 300); do
+    id="$(xdotool search --onlyvisible --limit 1 --name "$1" 2>/dev/null)" && [ -n "$id" ] && echo "$id" && return 0
+    sleep 0.1
+  done
+  return 1
+}
 gone() { # TITLE: no such window within 5 s
   for _ in $(seq 50); do
     xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
@@ -184,6 +192,42 @@ layouts() {
   shown_windows "Tavrin Capture - Single" 256x384
   gone "Pellan Capture"
   echo "layout list: Single window: one window 256x384"
+  choose_folder "$1"
+}
+
+# "..." opens the folder picker: Escape keeps the folder; a folder typed in and taken
+# with Return is where the camera button's next picture goes.
+choose_folder() {
+  local shots="$WINEPREFIX/drive_c/shots" png=""
+  mkdir -p "$shots"
+  click folder "$1"
+  wait_window '^Change Output Folder$' >/dev/null || fail "no folder picker"
+  sleep 0.5
+  xdotool key --clearmodifiers Escape
+  gone "Change Output Folder"
+  local desktop before
+  desktop="$(find -L "$WINEPREFIX/drive_c/users" -mindepth 2 -maxdepth 2 -name Desktop ! -path '*/Public/*' | head -1)"
+  before="$(find -L "$desktop" -maxdepth 1 -name '0*.png' | wc -l)"
+  click camera "$1"
+  for _ in $(seq 100); do
+    [ "$(find -L "$desktop" -maxdepth 1 -name '0*.png' | wc -l)" -gt "$before" ] && break
+    sleep 0.1
+  done
+  [ "$(find -L "$desktop" -maxdepth 1 -name '0*.png' | wc -l)" -gt "$before" ] || fail "after Escape in the folder picker the picture did not go to the Desktop: $(probe 2 | grep status=); $(ls "$desktop")"
+  click folder "$1"
+  wait_window '^Change Output Folder$' >/dev/null || fail "no folder picker the second time"
+  sleep 0.5
+  xdotool type --delay 30 'C:\shots'
+  xdotool key --clearmodifiers Return
+  gone "Change Output Folder"
+  click camera "$1"
+  for _ in $(seq 100); do
+    png="$(find "$shots" -name '0*.png' | head -1)"
+    [ -n "$png" ] && [ -s "$png" ] && break
+    sleep 0.1
+  done
+  [ -n "$png" ] || fail "no picture in C:\\shots after choosing it and a camera click"
+  echo "folder picker: Escape kept the Desktop; C:\\shots chosen, the camera wrote $(basename "$png") there ($(identify -format '%wx%h' "$png"))"
 }
 
 run_and_close tavrin-capture-demo.exe "Connected" picture camera_and_cancel
@@ -225,14 +269,6 @@ fw_wait_end() { # PID WHAT
   done
   kill -0 "$1" 2>/dev/null && fail "$2: the program still runs 10 s later"
   wait "$1" || fail "$2: exit code $?"
-}
-wait_window() { # TITLE-REGEX: prints the window's id within 30 s (Wine may remake its X window meanwhile)
-  local id
-  for _ in $(seq 300); do
-    id="$(xdotool search --onlyvisible --limit 1 --name "$1" 2>/dev/null)" && [ -n "$id" ] && echo "$id" && return 0
-    sleep 0.1
-  done
-  return 1
 }
 fw_start() {
   "$wine64" "$build/src/main/win32/tavrin-capture-demo.exe" --needs-firmware </dev/null >"$work/firmware.out" 2>&1 &

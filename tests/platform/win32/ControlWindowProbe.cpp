@@ -2,7 +2,8 @@
 // For the program tests under Wine: waits for the running program's control window
 // and prints what a user reads on it, one "name=value" line each:
 //   title=..., status=..., layout=... (the list's selected item), and where a user
-//   clicks: camera=X Y, audio=X Y, statusline=X Y and list=X Y (centres on the screen)
+//   clicks: camera=X Y, audio=X Y, statusline=X Y, list=X Y and folder=X Y (centres on
+//   the screen)
 // Run as: tavrin_win32_probe.exe [seconds to wait, default 20] [status text to wait for]
 // or as: tavrin_win32_probe.exe dialog CAPTION, which prints ok=X Y and cancel=X Y, the
 // centres of that dialog's OK and Cancel buttons.
@@ -86,5 +87,6 @@ int main(int argc, char** argv) {
     printCentre("audio", ::GetDlgItem(window, 1018));
     printCentre("statusline", ::GetDlgItem(window, 1009));
     printCentre("list", list);
+    printCentre("folder", ::GetDlgItem(window, 1029));
     return wanted.empty() || status == wanted ? 0 : 1;
 }
