@@ -11,6 +11,8 @@
 #include "platform/winusb/WinUsbTransport.h"
 #include "record/NoRecording.h"
 
+#include "fakes/FakeControlWindow.h"
+
 #include "FakeWinUsb.h"
 
 #include <gtest/gtest.h>
@@ -98,6 +100,7 @@ class Win32Arrival : public ::testing::Test {
                app.capture.boardDevice.state() == device::DEVICE_OPEN;
     }
 
+    tavrin::testing::DiagnosticCapture diag; // the device's lines stay out of the test's output
     sim::SimulatedBoard board{unplugged()};
     FakeWinUsb system{board};
     winusb::WinUsbTransport transport{system};
