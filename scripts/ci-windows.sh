@@ -62,6 +62,10 @@ cd "$dir/core"
 timeout 600 "$wine64" tests/tavrin_core_tests.exe --gtest_brief=1 </dev/null
 ctest --output-on-failure --timeout 300 -L core -R '^(core_includes_|layer_check_|sources_carry_)'
 
+echo "== The WinUSB transport's tests under Wine"
+# The simulated board answers in the system's place; the system's own calls find no board.
+timeout 300 "$wine64" tests/platform/winusb/tavrin_winusb_tests.exe --gtest_brief=1 </dev/null
+
 echo "== The programs and the Win32 front end's tests under Wine on an X server"
 # Their own prefix and server, started where the X server is known.
 "$wineserver" -k 2>/dev/null || true

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Tavrin Capture for Windows. The board's own transport (WinUSB) comes next; until
-// then no board is ever found, and the program shows "Not connected".
-#include "device/UsbTransport.h"
+// Tavrin Capture for Windows: the viewer and recorder for a real board, found through
+// SetupAPI and read through WinUSB.
 #include "main/win32/Win32ProgramMain.h"
+#include "platform/winusb/WinUsbTransport.h"
 
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    tavrin::device::NoBoards transport;
+    tavrin::winusb::WinUsbTransport transport;
     return tavrin::program::runWin32Program(instance, transport, true);
 }

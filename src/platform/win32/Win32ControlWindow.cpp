@@ -7,6 +7,7 @@
 #include "platform/win32/Win32Resources.h"
 #include "platform/win32/Win32Text.h"
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -163,12 +164,14 @@ INT_PTR Win32ControlWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_DEVICECHANGE: {
         const auto* record = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
         if (wParam == DBT_DEVICEARRIVAL && record && record->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE &&
-            logic_) {
+            record->dbch_size >= offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) && logic_) {
             const auto* iface = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
             device::DeviceArrival arrival;
             std::memcpy(arrival.interfaceClass.bytes.data(), &iface->dbcc_classguid,
                         arrival.interfaceClass.bytes.size());
-            logic_->deviceArrived(arrival);
+            // Only the board's class: switching devices for another would close an open board.
+            if (arrival.interfaceClass == device::kTavrinInterfaceClass)
+                logic_->deviceArrived(arrival);
         }
         return FALSE;
     }
