@@ -15,8 +15,16 @@
 namespace tavrin::app {
 
 namespace {
+// On Windows the board is refused when another program holds it open (WinUSB lets
+// one program have it) or its driver is not WinUSB; on Linux, without the udev rule.
+#ifdef _WIN32
+constexpr const char* kNoPermissionText =
+    "Cannot open the board: close any other program using it, check that it uses the WinUSB driver "
+    "(see README) and plug it in again";
+#else
 constexpr const char* kNoPermissionText =
     "No permission to open the board: install the udev rule (see README) and plug it in again";
+#endif
 } // namespace
 
 ControlWindowLogic::ControlWindowLogic(CaptureApp& app, Services services)

@@ -402,8 +402,13 @@ TEST_F(ControlWindowTest, DeviceNoticesSetTheStatusLine) {
     logic->handleMessage(base::UM_DEVICE, 0, 0);
     EXPECT_EQ(view.status, "Not connected");
     logic->handleMessage(base::UM_DEVICE, base::kDeviceNoPermission, 0);
+#ifdef _WIN32
+    EXPECT_EQ(view.status, "Cannot open the board: close any other program using it, check that it uses the "
+                           "WinUSB driver (see README) and plug it in again");
+#else
     EXPECT_EQ(view.status,
               "No permission to open the board: install the udev rule (see README) and plug it in again");
+#endif
     // The program's own message numbers are fixed.
     EXPECT_EQ((std::array{base::UM_FRAME, base::UM_FOCUS_DISPLAY, base::UM_DEVICE, base::UM_TOPMOST}),
               (std::array<uint32_t, 4>{1025, 1026, 1027, 1028}));
