@@ -12,6 +12,7 @@ mkdir -p "$dir"
 dir="$(cd "$dir" && pwd)"
 
 packages=(g++-mingw-w64-x86-64-posix wine64 googletest cmake ninja-build ccache xvfb xauth openbox xdotool imagemagick)
+packages+=(nsis openssl python3) # the installer; the update check's test servers and their certificates
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -62,7 +63,13 @@ cd "$dir/core"
 timeout 600 "$wine64" tests/tavrin_core_tests.exe --gtest_brief=1 </dev/null
 ctest --output-on-failure --timeout 300 -L core -R '^(core_includes_|layer_check_|sources_carry_)'
 
+echo "== The update check through WinINet under Wine, against HTTPS servers beside it"
+timeout 300 bash "$root/scripts/win32-net-test.sh" "$dir/core"
+
 echo "== The programs and the Win32 front end's tests under Wine on an X server"
 # Their own prefix and server, started where the X server is known.
 "$wineserver" -k 2>/dev/null || true
 timeout 300 bash "$root/scripts/test-env.sh" bash "$root/scripts/win32-program-test.sh" "$dir/core"
+
+echo "== The installer under Wine: installed, started and removed in a fresh prefix"
+timeout 300 bash "$root/scripts/test-env.sh" bash "$root/scripts/win32-installer-test.sh" "$dir/core"
