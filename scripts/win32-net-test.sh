@@ -59,4 +59,4 @@ done
 
 # Wine sees the Linux root as drive Z:.
 TAVRIN_HTTPS_TEST_DIR="Z:$(tr / '\\' <<<"$work")" timeout 120 "$wine64" \
-  "$build/tests/platform/win32/tavrin_win32_net_tests.exe" --gtest_brief=1 </dev/null
+  "$build/tests/platform/win32/tavrin_win32_net_tests.exe" "$@" </dev/null

@@ -65,7 +65,8 @@ struct Server {
     void clearLog() const { std::filesystem::remove(folder / "requests.log"); }
 };
 
-// The test authority in the user's Root store, for as long as it lives.
+// The test authority in the user's Root store, for as long as it lives. The store is
+// closed after each change: Wine's chain engine reads the store as last saved.
 class TrustedAuthority {
   public:
     explicit TrustedAuthority(const std::filesystem::path& pem) {
@@ -74,25 +75,40 @@ class TrustedAuthority {
         if (!::CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
                                     nullptr))
             return;
-        std::vector<BYTE> der(size);
-        ::CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr,
+        der_.resize(size);
+        ::CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64HEADER, der_.data(), &size, nullptr,
                                nullptr);
-        store_ = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
-        if (store_)
-            ::CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, der.data(), size,
-                                               CERT_STORE_ADD_REPLACE_EXISTING, &added_);
+        HCERTSTORE store = openRoot();
+        trusted_ = store && ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der_.data(), size,
+                                                               CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+        if (store)
+            ::CertCloseStore(store, 0);
     }
     ~TrustedAuthority() {
-        if (added_)
-            ::CertDeleteCertificateFromStore(added_); // frees the context too
-        if (store_)
-            ::CertCloseStore(store_, 0);
+        if (!trusted_)
+            return;
+        HCERTSTORE store = openRoot();
+        PCCERT_CONTEXT mine =
+            ::CertCreateCertificateContext(X509_ASN_ENCODING, der_.data(), DWORD(der_.size()));
+        if (store && mine) {
+            if (PCCERT_CONTEXT found = ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
+                                                                    CERT_FIND_EXISTING, mine, nullptr))
+                ::CertDeleteCertificateFromStore(found); // frees `found` too
+            ::CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+        }
+        if (mine)
+            ::CertFreeCertificateContext(mine);
+        if (store)
+            ::CertCloseStore(store, 0);
     }
-    bool trusted() const { return added_ != nullptr; }
+    bool trusted() const { return trusted_; }
 
   private:
-    HCERTSTORE store_ = nullptr;
-    PCCERT_CONTEXT added_ = nullptr;
+    static HCERTSTORE openRoot() {
+        return ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    }
+    std::vector<BYTE> der_;
+    bool trusted_ = false;
 };
 
 // A socket that takes connections and never answers, so the TLS handshake waits.
