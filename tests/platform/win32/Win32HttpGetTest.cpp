@@ -213,12 +213,6 @@ class WinInetUpdateCheck : public ::testing::Test {
         auto key = SettingsKey::open(place_, created);
         return key ? key->readDword(name) : 0xDEADBEEF;
     }
-    void setValue(const std::string& name, uint32_t v) const {
-        bool created = false;
-        auto key = SettingsKey::open(place_, created);
-        ASSERT_TRUE(key);
-        key->writeDword(name, v);
-    }
     // One program run's check, with the values in the registry.
     void run(const UpdateServer& server, uint32_t now = kNow) {
         Win32HttpGet http(server);
@@ -346,34 +340,6 @@ TEST_F(WinInetUpdateCheck, FirstStartAsksOnceForANewVersionAndNotAgain) {
     EXPECT_EQ(diagnostics.count("found v5"), 2);
     EXPECT_EQ(prompt.urls().size(), 1u) << "a version is offered once";
     EXPECT_EQ(value("LastChecked"), kNow + 48);
-}
-
-TEST_F(WinInetUpdateCheck, WhatTheFileSaysDecidesTheOutcome) {
-    setValue("DisableUpdateCheck", 1);
-    run(to(*env->local));
-    EXPECT_EQ(env->local->requestLog(), "") << "disabled: no connection";
-    EXPECT_EQ(value("LastChecked"), 0u);
-    setValue("DisableUpdateCheck", 0);
-
-    env->local->serve(kVersionPath, "tavrin 1\nver 5\nurl https://example.test/\n");
-    run(to(*env->local));
-    EXPECT_EQ(value("LastVersionSeen"), 0u) << "without eof nothing changes";
-
-    env->local->serve(kVersionPath, "tavrin 1\nver 3\nurl https://example.test/3\neof\n");
-    run(to(*env->local), kNow + 48);
-    EXPECT_EQ(value("LastVersionSeen"), 3u);
-    EXPECT_TRUE(prompt.urls().empty()) << "3 is not newer than this release";
-
-    env->local->serve(kVersionPath,
-                      std::string(2040, '\n') + "tavrin 1\nver 0x10\nurl https://example.test/16\neof\n");
-    run(to(*env->local), kNow + 96);
-    EXPECT_EQ(value("LastVersionSeen"), 3u) << "the file's end lies past the 2047 bytes read";
-
-    env->local->serve(kVersionPath,
-                      "tavrin 1\nver 0x10\nurl https://example.test/16\neof\n" + std::string(5000, '#'));
-    run(to(*env->local), kNow + 144);
-    EXPECT_EQ(value("LastVersionSeen"), 16u);
-    EXPECT_EQ(prompt.urls(), std::vector<std::string>{"https://example.test/16"});
 }
 
 TEST_F(WinInetUpdateCheck, AServerThatNeverAnswersIsGivenUpAfterTheTimeLimit) {
