@@ -12,6 +12,7 @@ mkdir -p "$dir"
 dir="$(cd "$dir" && pwd)"
 
 packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 googletest cmake ninja-build ccache xvfb xauth openbox xdotool imagemagick)
+packages+=(nsis openssl python3) # the installer; the update check's test servers and their certificates
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -66,7 +67,13 @@ echo "== The WinUSB transport's tests under Wine"
 # The simulated board answers in the system's place; the system's own calls find no board.
 timeout 300 "$wine64" tests/platform/winusb/tavrin_winusb_tests.exe --gtest_brief=1 </dev/null
 
+echo "== The update check through WinINet under Wine, against HTTPS servers beside it"
+timeout 300 bash "$root/scripts/win32-net-test.sh" "$dir/core"
+
 echo "== The programs and the Win32 front end's tests under Wine on an X server"
 # Their own prefix and server, started where the X server is known.
 "$wineserver" -k 2>/dev/null || true
 timeout 300 bash "$root/scripts/test-env.sh" bash "$root/scripts/win32-program-test.sh" "$dir/core"
+
+echo "== The installer under Wine: installed, started and removed in a fresh prefix"
+timeout 300 bash "$root/scripts/test-env.sh" bash "$root/scripts/win32-installer-test.sh" "$dir/core"

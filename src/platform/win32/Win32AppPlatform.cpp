@@ -13,6 +13,7 @@
 #include "platform/win32/Win32Dialogs.h"
 #include "platform/win32/Win32DisplayWindows.h"
 #include "platform/win32/Win32FolderChooser.h"
+#include "platform/win32/Win32HttpGet.h"
 #include "platform/win32/Win32NoMedia.h"
 #include "platform/win32/Win32PngEncoder.h"
 #include "platform/win32/Win32Resources.h"
@@ -34,23 +35,6 @@
 #include <objbase.h>
 
 namespace tavrin::win32 {
-
-namespace {
-
-// The update check's request needs WinINet, which this build does not have yet:
-// every check ends at its first step, after the registry values are kept.
-class NoHttpGet final : public update::HttpGet {
-  public:
-    bool open(const std::string&) override { return false; }
-    bool connect() override { return false; }
-    bool openRequest(const std::string&) override { return false; }
-    bool sendRequest() override { return false; }
-    long readBody(char*, std::size_t) override { return -1; }
-    void close() override {}
-    void cancel() override {}
-};
-
-} // namespace
 
 // Everything that exists between initToolkit and shutdownToolkit, in the order
 // it is made (and the reverse order it goes).
@@ -78,7 +62,7 @@ struct Win32AppPlatform::Parts {
     Win32Console consoleWindow;
     std::optional<app::ConsoleToggle> console;
     std::optional<app::ControlWindowLogic> logic;
-    NoHttpGet http;
+    Win32HttpGet http;
     // Last, so it goes first: a check still running is waited for.
     std::optional<update::UpdateCheck> updateCheck;
 };

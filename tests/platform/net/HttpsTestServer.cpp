@@ -29,46 +29,6 @@ std::string quoted(const std::filesystem::path& p) {
     return "'" + p.string() + "'";
 }
 
-const char* kServerScript = R"PY(
-import http.server, os, ssl, sys, threading, time
-docroot, cert, key, portfile, logfile = sys.argv[1:6]
-parent = os.getppid()
-
-class Handler(http.server.SimpleHTTPRequestHandler):
-    def __init__(self, *args, **kwargs):
-        super().__init__(*args, directory=docroot, **kwargs)
-    def do_GET(self):
-        with open(logfile, 'a') as log:
-            log.write('%s %s\n' % (self.headers.get('User-Agent', ''), self.path))
-        redirect = os.path.join(docroot, 'redirect')
-        if self.path.startswith('/tavrin/') and os.path.exists(redirect):
-            with open(redirect) as f:
-                target = f.read().strip()
-            self.send_response(302)
-            self.send_header('Location', target)
-            self.send_header('Content-Length', '0')
-            self.end_headers()
-            return
-        super().do_GET()
-    def log_message(self, *args):
-        pass
-
-def watch_parent():
-    while os.getppid() == parent:
-        time.sleep(0.5)
-    os._exit(0)
-
-threading.Thread(target=watch_parent, daemon=True).start()
-server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
-context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-context.load_cert_chain(cert, key)
-server.socket = context.wrap_socket(server.socket, server_side=True)
-with open(portfile + '.tmp', 'w') as f:
-    f.write(str(server.server_address[1]))
-os.rename(portfile + '.tmp', portfile)
-server.serve_forever()
-)PY";
-
 } // namespace
 
 TestCertificates::TestCertificates(const std::filesystem::path& folder) : folder_(folder) {
@@ -93,13 +53,12 @@ HttpsTestServer::HttpsTestServer(const std::filesystem::path& folder, const std:
                                  const std::string& keyFile)
     : folder_(folder), docroot_(folder / "docroot") {
     std::filesystem::create_directories(docroot_);
-    const auto script = folder_ / "server.py";
-    std::ofstream(script) << kServerScript;
+    const std::string script = TAVRIN_HTTPS_TEST_SERVER;
     const auto portFile = folder_ / "port";
     std::filesystem::remove(portFile);
 
     std::vector<std::string> args = {"python3",
-                                     script.string(),
+                                     script,
                                      docroot_.string(),
                                      certFile,
                                      keyFile,
