@@ -6,7 +6,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cstring>
 #include <mutex>
 
 namespace tavrin::net {
@@ -84,9 +83,7 @@ bool CurlHttpGet::openRequest(const std::string& path) {
 std::size_t CurlHttpGet::onBody(char* data, std::size_t size, std::size_t count, void* self) {
     auto* me = static_cast<CurlHttpGet*>(self);
     const std::size_t n = size * count;
-    const std::size_t room = me->server_.maxBodyBytes - std::min(me->body_.size(), me->server_.maxBodyBytes);
-    const std::size_t take = std::min(n, room);
-    me->body_.append(data, take);
+    const std::size_t take = me->body_.append(data, n);
     if (take < n) {
         // Enough: the rest is not wanted. Returning short makes libcurl stop.
         me->bodyCut_ = true;
@@ -102,10 +99,8 @@ int CurlHttpGet::onProgress(void* self, long long, long long, long long, long lo
 bool CurlHttpGet::sendRequest() {
     if (!curl_ || cancelled_)
         return false;
-    body_.clear();
+    body_.start(server_.maxBodyBytes);
     bodyCut_ = false;
-    bodyFailed_ = false;
-    readOffset_ = 0;
     const CURLcode result = curl_easy_perform(handle(curl_));
     if (result == CURLE_OK || (result == CURLE_WRITE_ERROR && bodyCut_))
         return true;
@@ -115,18 +110,12 @@ bool CurlHttpGet::sendRequest() {
     if (status == 0)
         return false; // no answer at all
     // The server answered but the body broke off: reading it reports the failure.
-    bodyFailed_ = true;
+    body_.breakOff();
     return true;
 }
 
 long CurlHttpGet::readBody(char* buffer, std::size_t max) {
-    const std::size_t left = body_.size() - readOffset_;
-    if (left == 0 || max == 0)
-        return bodyFailed_ && left == 0 ? -1 : 0;
-    const std::size_t n = std::min(left, max);
-    std::memcpy(buffer, body_.data() + readOffset_, n);
-    readOffset_ += n;
-    return long(n);
+    return body_.read(buffer, max);
 }
 
 void CurlHttpGet::close() {

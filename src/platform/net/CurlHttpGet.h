@@ -2,21 +2,14 @@
 #pragma once
 
 #include "update/HttpGet.h"
+#include "update/UpdateServer.h"
 
 #include <atomic>
 #include <string>
 
 namespace tavrin::net {
 
-// Where the update check asks, and how.
-struct UpdateServer {
-    std::string host; // empty: no server; the request fails at its first step
-    int port = 443;
-    std::string caFile;       // certificate authorities to trust; empty: the system's
-    long timeoutSeconds = 30; // for the whole request, redirects included
-    bool systemProxy = true;  // the proxy settings of the user's environment
-    std::size_t maxBodyBytes = 2047;
-};
+using UpdateServer = update::UpdateServer;
 
 // The build's update server (TAVRIN_UPDATE_HOST, port 443, the system's certificates).
 UpdateServer defaultUpdateServer();
@@ -47,10 +40,8 @@ class CurlHttpGet : public update::HttpGet {
     void* curl_ = nullptr; // CURL*, kept out of the header
     std::string userAgent_;
     std::string url_;
-    std::string body_;
-    bool bodyCut_ = false;    // the body went on past maxBodyBytes
-    bool bodyFailed_ = false; // the transfer broke off after the server answered
-    std::size_t readOffset_ = 0;
+    update::ReceivedBody body_;
+    bool bodyCut_ = false; // the body went on past maxBodyBytes
     std::atomic<bool> cancelled_{false};
 };
 

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 
 // After the core's headers: windows.h redefines names they use (see Win32Messages.h).
 #include <windows.h>
@@ -223,9 +222,7 @@ bool Win32HttpGet::send(unsigned long& error) {
 bool Win32HttpGet::sendRequest() {
     if (!request_ || ::WaitForSingleObject(cancelEvent_, 0) == WAIT_OBJECT_0)
         return false;
-    body_.clear();
-    bodyFailed_ = false;
-    readOffset_ = 0;
+    body_.start(server_.maxBodyBytes);
     deadline_ = ::GetTickCount64() + static_cast<uint64_t>(std::max(server_.timeoutSeconds, 1L)) * 1000;
     for (int redirects = 0;; ++redirects) {
         unsigned long error = 0;
@@ -309,9 +306,8 @@ bool Win32HttpGet::followRedirect(unsigned long& error) {
 
 void Win32HttpGet::readWholeBody() {
     // At most maxBodyBytes are kept; the rest is not asked for.
-    while (body_.size() < server_.maxBodyBytes) {
-        const DWORD want =
-            static_cast<DWORD>(std::min(sizeof pending_->buffer, server_.maxBodyBytes - body_.size()));
+    while (body_.room() > 0) {
+        const DWORD want = static_cast<DWORD>(std::min(sizeof pending_->buffer, body_.room()));
         pending_->count = 0;
         ::ResetEvent(pending_->done);
         unsigned long error = 0;
@@ -323,7 +319,7 @@ void Win32HttpGet::readWholeBody() {
         if (!ok) {
             // The server answered but the body broke off: reading it reports the failure.
             warn(error);
-            bodyFailed_ = true;
+            body_.breakOff();
             return;
         }
         if (pending_->count == 0)
@@ -333,13 +329,7 @@ void Win32HttpGet::readWholeBody() {
 }
 
 long Win32HttpGet::readBody(char* buffer, std::size_t max) {
-    const std::size_t left = body_.size() - readOffset_;
-    if (left == 0 || max == 0)
-        return bodyFailed_ && left == 0 ? -1 : 0;
-    const std::size_t n = std::min(left, max);
-    std::memcpy(buffer, body_.data() + readOffset_, n);
-    readOffset_ += n;
-    return long(n);
+    return body_.read(buffer, max);
 }
 
 void Win32HttpGet::close() {

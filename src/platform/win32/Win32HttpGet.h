@@ -2,6 +2,7 @@
 #pragma once
 
 #include "update/HttpGet.h"
+#include "update/UpdateServer.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -9,14 +10,7 @@
 
 namespace tavrin::win32 {
 
-// Where the update check asks, and how.
-struct UpdateServer {
-    std::string host; // empty: no server; the request fails at its first step
-    int port = 443;
-    long timeoutSeconds = 30; // for the whole request, redirects included
-    bool systemProxy = true;  // the proxy settings of the user's system
-    std::size_t maxBodyBytes = 2047;
-};
+using UpdateServer = update::UpdateServer;
 
 // The build's update server (TAVRIN_UPDATE_HOST, port 443).
 UpdateServer defaultUpdateServer();
@@ -63,9 +57,7 @@ class Win32HttpGet : public update::HttpGet {
     std::wstring host_;
     int port_ = 0;
     uint64_t deadline_ = 0; // GetTickCount64 at which the request gives up
-    std::string body_;
-    bool bodyFailed_ = false; // the transfer broke off after the server answered
-    std::size_t readOffset_ = 0;
+    update::ReceivedBody body_;
 };
 
 } // namespace tavrin::win32
