@@ -2,10 +2,8 @@
 // Built with a synthetic container embedded the way -DTAVRIN_FIRMWARE_IMAGE embeds one.
 #include "platform/firmware/EmbeddedFirmware.h"
 
-#include "device/FirmwareImage.h"
+#include "fakes/BoardAskingForFirmware.h"
 #include "fakes/FakeControlWindow.h"
-#include "fakes/FirmwareTestImage.h"
-#include "platform/sim/SimulatedBoard.h"
 
 #include <gtest/gtest.h>
 
@@ -27,17 +25,9 @@ TEST(EmbeddedFirmware, CarriesTheSuppliedFileByteForByte) {
 
 TEST(EmbeddedFirmware, InstalledImageUpdatesTheBoard) {
     tavrin::testing::DiagnosticCapture quiet;
-    sim::SimulatedBoard::Options options;
-    options.framesPerSecond = 0;
-    options.version = 1;
-    sim::SimulatedBoard board(options);
-    NoModifierKeys keys;
-    base::MessageLink link;
-    TavrinDevice device(board, keys, link);
-    firmware::installFirmwareImage(device);
-    ASSERT_TRUE(device.open(nullptr));
-    EXPECT_EQ(device.updateFirmware(nullptr), FW_OK);
-    const FirmwareWorkingCopy copy = makeWorkingCopy(tavrin::testing::makeFirmwareTestImage());
-    const auto memory = board.firmwareMemory();
-    EXPECT_TRUE(std::equal(copy.bytes.begin(), copy.bytes.end(), memory.begin()));
+    tavrin::testing::BoardAskingForFirmware b;
+    firmware::installFirmwareImage(b.device);
+    ASSERT_TRUE(b.device.open(nullptr));
+    EXPECT_EQ(b.device.updateFirmware(nullptr), FW_OK);
+    EXPECT_TRUE(b.holdsTheTestImage());
 }

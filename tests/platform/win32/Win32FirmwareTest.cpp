@@ -3,14 +3,12 @@
 // program's resource (this test program carries the synthetic one).
 #include "platform/win32/Win32Firmware.h"
 
-#include "device/FirmwareImage.h"
+#include "fakes/BoardAskingForFirmware.h"
 #include "fakes/FakeControlWindow.h"
 #include "fakes/FirmwareTestImage.h"
-#include "platform/sim/SimulatedBoard.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <zlib.h>
 
 using namespace tavrin;
@@ -75,17 +73,9 @@ TEST(Win32Firmware, TheResourceUpdatesTheBoard) {
     EXPECT_EQ(inflated, tavrin::testing::makeFirmwareTestImage());
 
     tavrin::testing::DiagnosticCapture quiet;
-    sim::SimulatedBoard::Options options;
-    options.framesPerSecond = 0;
-    options.version = 1;
-    sim::SimulatedBoard board(options);
-    NoModifierKeys keys;
-    base::MessageLink link;
-    TavrinDevice device(board, keys, link);
-    win32::installFirmwareResource(device);
-    ASSERT_TRUE(device.open(nullptr));
-    EXPECT_EQ(device.updateFirmware(nullptr), FW_OK);
-    const FirmwareWorkingCopy copy = makeWorkingCopy(tavrin::testing::makeFirmwareTestImage());
-    const auto memory = board.firmwareMemory();
-    EXPECT_TRUE(std::equal(copy.bytes.begin(), copy.bytes.end(), memory.begin()));
+    tavrin::testing::BoardAskingForFirmware b;
+    win32::installFirmwareResource(b.device);
+    ASSERT_TRUE(b.device.open(nullptr));
+    EXPECT_EQ(b.device.updateFirmware(nullptr), FW_OK);
+    EXPECT_TRUE(b.holdsTheTestImage());
 }
