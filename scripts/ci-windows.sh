@@ -12,6 +12,8 @@ mkdir -p "$dir"
 dir="$(cd "$dir" && pwd)"
 
 packages=(g++-mingw-w64-x86-64-posix wine64 googletest cmake ninja-build ccache xvfb xauth openbox xdotool imagemagick)
+# Recording: the tone, and the recordings' checks on Linux.
+packages+=(pulseaudio pulseaudio-utils ffmpeg python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -50,6 +52,11 @@ if [ ! -f "$gtest/lib/libgtest.a" ]; then
   cmake --install "$dir/googletest" >/dev/null
 fi
 
+echo "== FFmpeg for Windows (built once per source version, then cached)"
+# The media library and recording come with it; the configure below finds it here.
+TAVRIN_WIN32_FFMPEG="$(nice bash "$root/scripts/ffmpeg-windows.sh")"
+export TAVRIN_WIN32_FFMPEG
+
 echo "== The core and the Windows program"
 cmake -S "$root" -B "$dir/core" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DTAVRIN_CORE_ONLY=ON \
   -DBUILD_TESTING=ON -DTAVRIN_WERROR="${TAVRIN_WERROR:-ON}" -DCMAKE_PREFIX_PATH="$gtest" >/dev/null
@@ -66,3 +73,7 @@ echo "== The programs and the Win32 front end's tests under Wine on an X server"
 # Their own prefix and server, started where the X server is known.
 "$wineserver" -k 2>/dev/null || true
 timeout 300 bash "$root/scripts/test-env.sh" bash "$root/scripts/win32-program-test.sh" "$dir/core"
+
+echo "== Recording under Wine with a sound server"
+# 10 s a compressor, six compressors: about a minute and a half.
+timeout 600 bash "$root/scripts/test-env.sh" bash "$root/scripts/win32-recording-test.sh" "$dir/core" 10
