@@ -44,7 +44,8 @@ int removeFile(const std::string& path);
 // Opens an existing file for reading and writing; -1 on failure.
 int openForUpdate(const std::string& path);
 // Creates the file, or empties the one there, for reading and writing; -1 on failure.
-// Either may be removed while it is open (the name goes at once, the file with its last close).
+// Either may be removed while it is open (the name goes at once on Linux, with the last
+// close on Windows).
 int createOrReplace(const std::string& path);
 // The file's size, or -1.
 long long fileSize(int fd);

@@ -174,7 +174,14 @@ long long transferAt(int fd, void* data, std::size_t size, long long offset, boo
     at.OffsetHigh = static_cast<DWORD>(static_cast<unsigned long long>(offset) >> 32);
     DWORD done = 0;
     const DWORD n = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    // A synchronous handle's position follows the transfer: it is put back, as pread leaves it.
+    LARGE_INTEGER position{};
+    const bool kept = ::SetFilePointerEx(h, LARGE_INTEGER{}, &position, FILE_CURRENT);
     const BOOL ok = write ? ::WriteFile(h, data, n, &done, &at) : ::ReadFile(h, data, n, &done, &at);
+    const DWORD error = ::GetLastError();
+    if (kept)
+        ::SetFilePointerEx(h, position, nullptr, FILE_BEGIN);
+    ::SetLastError(error);
     if (!ok) {
         if (!write && ::GetLastError() == ERROR_HANDLE_EOF)
             return 0;
