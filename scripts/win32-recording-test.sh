@@ -6,7 +6,8 @@
 # The media tests run first; then the program's recorder makes one file with each
 # compressor the Windows build offers, and each is checked on Linux (decoded to its end,
 # picture and sound of one length, the tone unbroken); then a recording killed hard is
-# finished, with its index, by what the program does at its next start.
+# finished, with its index, by what the program does at its next start; and a recording
+# onto a disk that fills up ends by itself with its file finished.
 #   win32-recording-test.sh BUILD_DIR [SECONDS]   (the core's build folder of ci-windows.sh)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -87,4 +88,17 @@ frames="$(ffprobe -v error -select_streams v -count_frames -show_entries stream=
   "$work/killed/killed.avi")"
 echo "the recovered file: $frames frames"
 [ "$frames" -ge 60 ] || fail "the recovered file holds $frames frames, not the 4 s recorded"
+echo "== A full disk ends the recording, which keeps what was written, finished"
+mkdir -p "$work/full"
+said="$("$wine64" "$tests/tavrin_win32_record.exe" full "$(windows "$work/full")" </dev/null | tr -d '\r' | tail -n1)" ||
+  fail "the recording onto a full disk did not stop by itself"
+echo "status line: $said"
+[ "$said" = "Stopped. The disk is full: free some space or choose another output folder." ] ||
+  fail "the status line does not say the disk is full"
+size="$(stat -c %s "$work/full/full.avi")"
+[ "$size" -le $((3 << 20)) ] || fail "the file of $size bytes is larger than the disk"
+python3 "$root/scripts/win32-recording-check.py" --layout "$work/full/full.avi" || fail "no index in the room kept"
+decode="$(ffmpeg -nostdin -v error -i "$work/full/full.avi" -map 0 -f null - 2>&1)"
+[ -z "$decode" ] || fail "the file of the full disk does not decode cleanly: $decode"
+[ ! -e "$work/full/.full.avi.unfinished" ] || fail "the file of the full disk is left unfinished"
 echo "recording under Wine: OK"

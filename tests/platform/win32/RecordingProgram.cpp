@@ -6,6 +6,7 @@
 //   tavrin_win32_record.exe record FOLDER SECONDS   one file per compressor offered
 //   tavrin_win32_record.exe crash FOLDER            records until killed
 //   tavrin_win32_record.exe recover FOLDER          what the program does at its start
+//   tavrin_win32_record.exe full FOLDER             records onto a disk that holds 3 MiB
 #include "device/FrameQueue.h"
 #include "display/FrameConversion.h"
 #include "platform/media/AudioCaptureFilter.h"
@@ -28,7 +29,8 @@ namespace {
 constexpr int kBoardFps = 60; // the board's rate; the recording takes 30 of them a second
 
 struct Setup {
-    explicit Setup(const std::string& folder) {
+    explicit Setup(const std::string& folder, media::FfmpegPlatform::Options options = {})
+        : platform(nullptr, std::move(options)) {
         settings.outputFolder.assign(folder.back() == '/' ? folder : folder + "/");
         settings.recordFps = 30;
     }
@@ -90,6 +92,25 @@ int recordEach(const std::string& folder, double seconds) {
     return failures == 0 ? 0 : 1;
 }
 
+// The recording ends by itself when the disk is full, and says why.
+int recordOntoAFullDisk(const std::string& folder) {
+    media::FfmpegPlatform::Options options;
+    options.diskLimit = 3 << 20;
+    Setup s(folder, options);
+    s.settings.videoCodec.assign("HuffYUV (lossless)");
+    if (!s.pool.setup() || !s.recorder.startRecording("full.avi"))
+        return 2;
+    const auto limit = Clock::now() + std::chrono::seconds(20);
+    while (s.recorder.recorderApp() && Clock::now() < limit) {
+        feed(s, Clock::now() + std::chrono::milliseconds(100));
+        s.recorder.updateRecordingStatus(); // where a failure ends the recording, as in the program
+    }
+    const bool stopped = !s.recorder.recorderApp();
+    const std::string status = s.recorder.updateRecordingStatus();
+    std::printf("%s\n", status.substr(status.find('\n') + 1).c_str());
+    return stopped ? 0 : 1;
+}
+
 int recordUntilKilled(const std::string& folder) {
     Setup s(folder);
     s.settings.videoCodec.assign("Motion JPEG");
@@ -111,13 +132,15 @@ int main(int argc, char** argv) {
         code = recordEach(argv[2], std::atof(argv[3]));
     } else if (mode == "crash") {
         code = recordUntilKilled(argv[2]);
+    } else if (mode == "full") {
+        code = recordOntoAFullDisk(argv[2]);
     } else if (mode == "recover") {
         Setup s(argv[2]);
         std::printf("%s\n", s.recorder.recoverRecordings().c_str());
         code = 0;
     } else {
-        std::fprintf(
-            stderr, "usage: tavrin_win32_record.exe record FOLDER SECONDS | crash FOLDER | recover FOLDER\n");
+        std::fprintf(stderr,
+                     "usage: tavrin_win32_record.exe record FOLDER SECONDS | crash|recover|full FOLDER\n");
     }
     media::AudioCaptureFilter::closeIdleDevices();
     return code;
