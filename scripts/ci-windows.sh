@@ -13,6 +13,8 @@ dir="$(cd "$dir" && pwd)"
 
 packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 googletest cmake ninja-build ccache xvfb xauth openbox xdotool imagemagick)
 packages+=(nsis openssl python3) # the installer; the update check's test servers and their certificates
+# Recording: the tone, and the recordings' checks on Linux.
+packages+=(pulseaudio pulseaudio-utils ffmpeg)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -51,6 +53,11 @@ if [ ! -f "$gtest/lib/libgtest.a" ]; then
   cmake --install "$dir/googletest" >/dev/null
 fi
 
+echo "== FFmpeg for Windows (built once per source version, then cached)"
+# The media library and recording come with it; the configure below finds it here.
+TAVRIN_WIN32_FFMPEG="$(nice bash "$root/scripts/ffmpeg-windows.sh")"
+export TAVRIN_WIN32_FFMPEG
+
 echo "== The core and the Windows program"
 cmake -S "$root" -B "$dir/core" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DTAVRIN_CORE_ONLY=ON \
   -DBUILD_TESTING=ON -DTAVRIN_WERROR="${TAVRIN_WERROR:-ON}" -DCMAKE_PREFIX_PATH="$gtest" >/dev/null
@@ -77,3 +84,7 @@ timeout 300 bash "$root/scripts/test-env.sh" bash "$root/scripts/win32-program-t
 
 echo "== The installer under Wine: installed, started and removed in a fresh prefix"
 timeout 300 bash "$root/scripts/test-env.sh" bash "$root/scripts/win32-installer-test.sh" "$dir/core"
+
+echo "== Recording under Wine with a sound server"
+# 10 s a compressor, six compressors: about a minute and a half.
+timeout 600 bash "$root/scripts/test-env.sh" bash "$root/scripts/win32-recording-test.sh" "$dir/core" 10

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // What the core needs from the operating system, the same on Linux and Windows.
 // Every path is UTF-8; on Windows it goes to the wide (UTF-16) calls, never
@@ -38,6 +39,33 @@ void copyAccessMode(const std::string& path, int fd);
 // the old file or the new one, never neither. 0 or -1.
 int renameOver(const std::string& from, const std::string& to);
 int removeFile(const std::string& path);
+
+// Files a recording writes in place, with its reader after a crash.
+// Opens an existing file for reading and writing; -1 on failure.
+int openForUpdate(const std::string& path);
+// Creates the file, or empties the one there, for reading and writing; -1 on failure.
+// Either may be removed while it is open (the name goes at once on Linux, with the last
+// close on Windows).
+int createOrReplace(const std::string& path);
+// The file's size, or -1.
+long long fileSize(int fd);
+// pread/pwrite: at `offset`, without moving the file's position; what was done, or -1.
+long long readAt(int fd, void* data, std::size_t size, long long offset);
+long long writeAt(int fd, const void* data, std::size_t size, long long offset);
+// Cuts or extends the file to `size`; 0 or -1.
+int resizeFile(int fd, long long size);
+// Keeps room on the disk for the file up to `end` without changing its size; 0, or -1
+// with errno ENOSPC (or EDQUOT) for a full disk, anything else where room cannot be kept.
+int reserveRoom(int fd, long long end);
+// Starts writing what the file holds to the disk, without waiting (nothing where the
+// system has no such call).
+void startWriteBack(int fd);
+// Takes the file's one lock without waiting; false when another holder has it. The lock
+// goes with the file's close or the process, however it ends, and never keeps anyone
+// from reading the file.
+bool tryLockFile(int fd);
+// The names in a folder ("." and ".." left out); empty when it cannot be read.
+std::vector<std::string> folderEntries(const std::string& path);
 
 // Creates one folder level (private to the user where modes exist); 0 or -1
 // (EEXIST when something is there).

@@ -4,13 +4,16 @@
 
 #include "base/Os.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <pwd.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -41,6 +44,69 @@ long long writeFile(int fd, const void* data, std::size_t size) {
 
 int closeFile(int fd) {
     return ::close(fd);
+}
+
+int openForUpdate(const std::string& path) {
+    return ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+}
+
+int createOrReplace(const std::string& path) {
+    return ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+}
+
+long long fileSize(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+long long readAt(int fd, void* data, std::size_t size, long long offset) {
+    ssize_t n;
+    do
+        n = ::pread(fd, data, size, offset);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+long long writeAt(int fd, const void* data, std::size_t size, long long offset) {
+    ssize_t n;
+    do
+        n = ::pwrite(fd, data, size, offset);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+int resizeFile(int fd, long long size) {
+    return ::ftruncate(fd, size);
+}
+
+int reserveRoom(int fd, long long end) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return -1;
+    const long long from = std::min<long long>(st.st_size, end);
+    return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, from, end - from);
+}
+
+void startWriteBack(int fd) {
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+bool tryLockFile(int fd) {
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+std::vector<std::string> folderEntries(const std::string& path) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
 }
 
 int flushToDisk(int fd) {

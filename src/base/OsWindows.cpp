@@ -138,6 +138,142 @@ int closeFile(int fd) {
     return ::_close(fd);
 }
 
+namespace {
+
+HANDLE handleOf(int fd) {
+    const intptr_t h = ::_get_osfhandle(fd);
+    if (h == -1)
+        errno = EBADF;
+    return reinterpret_cast<HANDLE>(h);
+}
+
+// CreateFileW rather than _wopen: the name can go while the file is open, as on Linux.
+int openShared(const std::string& path, DWORD disposition) {
+    std::wstring wide;
+    if (!toWide(path, wide))
+        return -1;
+    HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        setErrnoFromLastError();
+        return -1;
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY);
+    if (fd < 0)
+        ::CloseHandle(h);
+    return fd;
+}
+
+long long transferAt(int fd, void* data, std::size_t size, long long offset, bool write) {
+    HANDLE h = handleOf(fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<unsigned long long>(offset) >> 32);
+    DWORD done = 0;
+    const DWORD n = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    // A synchronous handle's position follows the transfer: it is put back, as pread leaves it.
+    LARGE_INTEGER position{};
+    const bool kept = ::SetFilePointerEx(h, LARGE_INTEGER{}, &position, FILE_CURRENT);
+    const BOOL ok = write ? ::WriteFile(h, data, n, &done, &at) : ::ReadFile(h, data, n, &done, &at);
+    const DWORD error = ::GetLastError();
+    if (kept)
+        ::SetFilePointerEx(h, position, nullptr, FILE_BEGIN);
+    ::SetLastError(error);
+    if (!ok) {
+        if (!write && ::GetLastError() == ERROR_HANDLE_EOF)
+            return 0;
+        setErrnoFromLastError();
+        return -1;
+    }
+    return done;
+}
+
+} // namespace
+
+int openForUpdate(const std::string& path) {
+    return openShared(path, OPEN_EXISTING);
+}
+
+int createOrReplace(const std::string& path) {
+    return openShared(path, CREATE_ALWAYS);
+}
+
+long long fileSize(int fd) {
+    return ::_filelengthi64(fd);
+}
+
+long long readAt(int fd, void* data, std::size_t size, long long offset) {
+    return transferAt(fd, data, size, offset, false);
+}
+
+long long writeAt(int fd, const void* data, std::size_t size, long long offset) {
+    return transferAt(fd, const_cast<void*>(data), size, offset, true);
+}
+
+int resizeFile(int fd, long long size) {
+    const errno_t err = ::_chsize_s(fd, size);
+    if (err != 0)
+        errno = err;
+    return err == 0 ? 0 : -1;
+}
+
+int reserveRoom(int fd, long long end) {
+    HANDLE h = handleOf(fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    FILE_ALLOCATION_INFO room{};
+    room.AllocationSize.QuadPart = end;
+    if (::SetFileInformationByHandle(h, FileAllocationInfo, &room, sizeof room))
+        return 0;
+    const DWORD error = ::GetLastError();
+    setErrnoFromLastError();
+    if (error != ERROR_DISK_FULL && error != ERROR_HANDLE_DISK_FULL)
+        errno = EOPNOTSUPP;
+    return -1;
+}
+
+// The system writes back on its own; FlushFileBuffers would wait for it.
+void startWriteBack(int) {}
+
+bool tryLockFile(int fd) {
+    HANDLE h = handleOf(fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    // Windows locks keep others from the bytes they cover: this one covers a byte far
+    // beyond any file's end, so that readers read on.
+    OVERLAPPED at{};
+    at.Offset = 0;
+    at.OffsetHigh = 0x7fffffff;
+    if (::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+        return true;
+    setErrnoFromLastError();
+    return false;
+}
+
+std::vector<std::string> folderEntries(const std::string& path) {
+    std::vector<std::string> names;
+    std::wstring wide;
+    if (!toWide(path, wide))
+        return names;
+    if (!wide.empty() && wide.back() != L'\\' && wide.back() != L'/')
+        wide += L'\\';
+    wide += L'*';
+    WIN32_FIND_DATAW found{};
+    HANDLE h = ::FindFirstFileW(wide.c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::string name = toUtf8(found.cFileName);
+        if (!name.empty() && name != "." && name != "..")
+            names.push_back(name);
+    } while (::FindNextFileW(h, &found));
+    ::FindClose(h);
+    return names;
+}
+
 int flushToDisk(int fd) {
     return ::_commit(fd);
 }

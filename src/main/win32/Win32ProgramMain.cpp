@@ -8,6 +8,11 @@
 #include "platform/win32/Win32Firmware.h"
 #include "platform/win32/Win32ModifierKeys.h"
 
+#if TAVRIN_WIN32_MEDIA
+#include "platform/media/AudioCaptureFilter.h"
+#include "platform/media/FfmpegPlatform.h"
+#endif
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -22,9 +27,18 @@ int runWin32Program(HINSTANCE__* instance, device::UsbTransport& transport, bool
     base::KnownUserFolders folders;
     int code = 0;
     {
-        win32::Win32AppPlatform platform(*capture, folders, instance, watchForArrivals);
+        win32::Win32AppPlatform::MediaFactory makeMedia;
+#if TAVRIN_WIN32_MEDIA
+        makeMedia = [] { return std::make_unique<media::FfmpegPlatform>(); };
+#endif
+        win32::Win32AppPlatform platform(*capture, folders, instance, watchForArrivals, makeMedia);
         code = app::runProgram(*capture, platform, folders);
     }
+#if TAVRIN_WIN32_MEDIA
+    // The sound input kept open between recordings is let go while the process can
+    // still stop its thread.
+    media::AudioCaptureFilter::closeIdleDevices();
+#endif
     return app::endProgram(capture, code);
 }
 

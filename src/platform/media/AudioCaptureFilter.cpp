@@ -4,13 +4,10 @@
 #include "base/Diagnostics.h"
 #include "base/Worker.h"
 #include "platform/media/CodecTypes.h"
-#include "platform/media/FfmpegPlatform.h"
+#include "platform/media/SoundInput.h"
 
 extern "C" {
-#include <libavdevice/avdevice.h>
-#include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/dict.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
@@ -41,29 +38,6 @@ constexpr auto kKeepWarm = std::chrono::minutes(10);
 constexpr REFERENCE_TIME kStopMargin = UNITS / 15;
 constexpr auto kStopDrainWait = std::chrono::milliseconds(400);
 
-base::Result<AVFormatContext*> openInput(const AudioDevice& device) {
-    ensureDevicesRegistered();
-    const AVInputFormat* format = av_find_input_format(device.inputFormat.c_str());
-    if (!format)
-        return base::Error::library(AVERROR_DEMUXER_NOT_FOUND, "no " + device.inputFormat + " input");
-    AVDictionary* options = nullptr;
-    av_dict_set_int(&options, "sample_rate", AudioCapturePin::kSampleRate, 0);
-    av_dict_set_int(&options, "channels", AudioCapturePin::kChannels, 0);
-    if (device.inputFormat == "pulse") {
-        // 20 ms packets: small ones keep the reading close to the capture.
-        av_dict_set_int(&options, "fragment_size",
-                        AudioCapturePin::kSampleRate / 50 * AudioCapturePin::kBlockAlign, 0);
-        av_dict_set(&options, "name", "Tavrin Capture", 0);
-        av_dict_set(&options, "stream_name", "Recording", 0);
-    }
-    AVFormatContext* input = nullptr;
-    const int err = avformat_open_input(&input, device.deviceName.c_str(), format, &options);
-    av_dict_free(&options);
-    if (err < 0)
-        return base::Error::library(err, avErrorText(err));
-    return input;
-}
-
 } // namespace
 
 // Reads the device on a thread of its own, so that a device that stops answering
@@ -85,13 +59,13 @@ struct AudioReader {
     std::string error;
     int users = 0; // recordings reading it now
     Steady::time_point idleSince = Steady::now();
-    AVFormatContext* input = nullptr;
+    std::unique_ptr<SoundInput> input;
     base::Worker worker;
 
     // The reader's thread. The reader outlives it: its owners join it, or keep a
     // reader whose thread does not answer until the process ends.
     void run(const base::WorkerControl& control) {
-        AVPacket* packet = av_packet_alloc();
+        std::vector<uint8_t> bytes;
         for (;;) {
             {
                 std::unique_lock lk(mutex);
@@ -101,9 +75,9 @@ struct AudioReader {
                     if (cv.wait_for(lk, std::chrono::seconds(1), [&] { return control.stopRequested(); }))
                         break;
                     lk.unlock();
-                    auto opened = openInput(device);
+                    auto opened = openSoundInput(device);
                     lk.lock();
-                    input = opened ? *opened : nullptr;
+                    input = opened ? std::move(*opened) : nullptr;
                     if (input) {
                         lost = false;
                         base::recordLog.info("Sound input \"%s\" is back\n", device.description.c_str());
@@ -111,30 +85,30 @@ struct AudioReader {
                     continue;
                 }
             }
-            const int err = packet ? av_read_frame(input, packet) : AVERROR(ENOMEM);
-            if (err == AVERROR(EAGAIN)) {
+            bytes.clear();
+            std::string failure;
+            const SoundInput::Read got = input->read(bytes, failure);
+            if (got == SoundInput::Read::NothingYet) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 continue;
             }
             std::lock_guard lk(mutex);
-            if (err < 0) {
+            if (got == SoundInput::Read::Failed) {
                 lost = true;
-                error = avErrorText(err);
-                avformat_close_input(&input);
+                error = failure;
+                input.reset();
                 cv.notify_all();
                 continue;
             }
             Packet p;
             p.arrival = Steady::now();
-            p.bytes.assign(packet->data, packet->data + packet->size);
-            av_packet_unref(packet);
+            p.bytes = bytes;
             packets.push_back(std::move(p));
             while (packets.size() > kMaxQueuedPackets)
                 packets.pop_front();
             cv.notify_all();
         }
-        av_packet_free(&packet);
-        avformat_close_input(&input);
+        input.reset(); // released on this thread, which used it
         std::lock_guard lk(mutex);
         finished = true;
         cv.notify_all();
@@ -153,11 +127,11 @@ struct AudioReader {
             }
         }
         kept.close();
-        auto input = openInput(device);
+        auto input = openSoundInput(device);
         auto reader = std::make_shared<AudioReader>();
         reader->device = device;
         if (input) {
-            reader->input = *input;
+            reader->input = std::move(*input);
         } else { // tried again every second, as a device lost while reading
             reader->lost = true;
             reader->error = input.error().text;
@@ -167,7 +141,7 @@ struct AudioReader {
         if (!r->worker.start(
                 "tavrin-audio", [r](const base::WorkerControl& control) { r->run(control); },
                 [r] { r->cv.notify_all(); })) {
-            avformat_close_input(&reader->input);
+            reader->input.reset();
             return base::Error::system(EAGAIN, "no thread could be started");
         }
         kept.reader = reader;

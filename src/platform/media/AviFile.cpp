@@ -2,17 +2,14 @@
 #include "platform/media/AviFile.h"
 
 #include "base/Diagnostics.h"
+#include "base/Os.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <iterator>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace tavrin::media {
 
@@ -100,14 +97,14 @@ struct Bytes {
 } // namespace
 
 AviFile::AviFile(int fd, int64_t limit, int64_t riffSize) : fd_(fd), limit_(limit), riffSize_(riffSize) {
-    const off_t end = ::lseek(fd, 0, SEEK_END);
+    const long long end = base::os::fileSize(fd);
     size_.store(end > 0 ? end : 0);
 }
 
 bool AviFile::read(int64_t offset, void* data, std::size_t size) const {
     // A regular file gives all that it holds at once.
     return offset >= 0 && offset + static_cast<int64_t>(size) <= size_.load() &&
-           ::pread(fd_, data, size, offset) == static_cast<ssize_t>(size);
+           base::os::readAt(fd_, data, size, offset) == static_cast<long long>(size);
 }
 
 bool AviFile::write(int64_t offset, const void* data, std::size_t size) {
@@ -118,9 +115,7 @@ bool AviFile::write(int64_t offset, const void* data, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
         const int64_t at = offset + static_cast<int64_t>(done);
-        const ssize_t n = ::pwrite(fd_, static_cast<const uint8_t*>(data) + done, size - done, at);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const long long n = base::os::writeAt(fd_, static_cast<const uint8_t*>(data) + done, size - done, at);
         if (n <= 0) {
             if (n == 0)
                 errno = ENOSPC;
@@ -234,6 +229,18 @@ void AviFile::fail(int error) {
         error_ = error ? error : EIO;
 }
 
+namespace {
+
+bool diskFull(int error) {
+#ifdef EDQUOT
+    return error == ENOSPC || error == EDQUOT;
+#else
+    return error == ENOSPC; // Windows reports a full quota as a full disk
+#endif
+}
+
+} // namespace
+
 bool AviFile::ensureRoom(int64_t end) {
     if (limit_ >= 0) {
         errno = ENOSPC;
@@ -243,12 +250,12 @@ bool AviFile::ensureRoom(int64_t end) {
         return true;
     // Held well ahead, so that this asks the system once every few seconds of recording.
     constexpr int64_t kStep = 16 << 20;
-    if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, allocated_, end + kStep - allocated_) == 0) {
+    if (base::os::reserveRoom(fd_, end + kStep) == 0) {
         allocated_ = end + kStep;
         return true;
     }
-    if (errno == ENOSPC || errno == EDQUOT) {
-        if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, allocated_, end - allocated_) == 0) {
+    if (diskFull(errno)) {
+        if (base::os::reserveRoom(fd_, end) == 0) {
             allocated_ = end;
             return true;
         }
@@ -489,56 +496,67 @@ void addKeyFrame(KeyFrameRanges& ranges, int64_t n) {
         ranges.emplace_back(n, n);
 }
 
+#ifdef _WIN32
+constexpr const char* kSeparators = "/\\";
+#else
+constexpr const char* kSeparators = "/";
+#endif
+
 std::string unfinishedMarkerPath(const std::string& aviPath) {
-    const std::size_t slash = aviPath.rfind('/');
+    const std::size_t slash = aviPath.find_last_of(kSeparators);
     const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
     return aviPath.substr(0, name) + "." + aviPath.substr(name) + kMarkerSuffix;
 }
 
 KeyFrameRanges readKeyFrames(const std::string& markerPath) {
     KeyFrameRanges ranges;
-    FILE* f = std::fopen(markerPath.c_str(), "r");
-    if (!f)
+    const int fd = base::os::openForReading(markerPath);
+    if (fd < 0)
         return ranges;
+    std::string text;
+    char buffer[4096];
+    long long n;
+    while ((n = base::os::readFile(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    base::os::closeFile(fd);
+    const char* at = text.c_str();
     long long first = 0, last = 0;
-    while (std::fscanf(f, "%lld %lld", &first, &last) == 2)
+    int used = 0;
+    while (std::sscanf(at, "%lld %lld%n", &first, &last, &used) == 2) {
+        at += used;
         if (first <= last && (ranges.empty() || first > ranges.back().second))
             ranges.emplace_back(first, last);
-    std::fclose(f);
+    }
     return ranges;
 }
 
 std::vector<std::string> recoverRecordings(const std::string& folder) {
     std::vector<std::string> recovered;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return recovered;
     std::vector<std::string> markers;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
+    for (const std::string& name : base::os::folderEntries(folder)) {
         const std::size_t suffix = std::strlen(kMarkerSuffix);
         if (name.size() > suffix + 5 && name[0] == '.' &&
             name.compare(name.size() - suffix, suffix, kMarkerSuffix) == 0)
             markers.push_back(name);
     }
-    ::closedir(dir);
     std::sort(markers.begin(), markers.end());
-    const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    const std::string base =
+        folder.empty() || std::strchr(kSeparators, folder.back()) ? folder : folder + "/";
     for (const std::string& marker : markers) {
         const std::string markerPath = base + marker;
         const std::string fileName = marker.substr(1, marker.size() - 1 - std::strlen(kMarkerSuffix));
-        const int lock = ::open(markerPath.c_str(), O_RDONLY | O_CLOEXEC);
+        const int lock = base::os::openForUpdate(markerPath);
         if (lock < 0)
             continue;
-        if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-            ::close(lock); // a program is writing it now
+        if (!base::os::tryLockFile(lock)) {
+            base::os::closeFile(lock); // a program is writing it now
             continue;
         }
-        const int fd = ::open((base + fileName).c_str(), O_RDWR | O_CLOEXEC);
+        const int fd = base::os::openForUpdate(base + fileName);
         if (fd < 0) {
             if (errno == ENOENT)
-                ::unlink(markerPath.c_str()); // the recording is gone
-            ::close(lock);
+                base::os::removeFile(markerPath); // the recording is gone
+            base::os::closeFile(lock);
             continue;
         }
         // Finished as the writer finishes a file at its stop.
@@ -548,9 +566,9 @@ std::vector<std::string> recoverRecordings(const std::string& folder) {
             error = base::Error::system(errno, std::strerror(errno));
         if (!error) {
             // Gives back any room the recording kept on the disk beyond the file.
-            if (::ftruncate(fd, file.size()) != 0)
+            if (base::os::resizeFile(fd, file.size()) != 0)
                 base::recordLog.warning("%s: the room kept beyond it stays\n", fileName.c_str());
-            ::fsync(fd);
+            base::os::flushToDisk(fd);
             base::recordLog.info("Recovered %s\n", fileName.c_str());
             recovered.push_back(fileName);
         } else {
@@ -558,9 +576,9 @@ std::vector<std::string> recoverRecordings(const std::string& folder) {
             base::recordLog.warning("%s was left unfinished and cannot be finished (%s)\n", fileName.c_str(),
                                     error.text.c_str());
         }
-        ::unlink(markerPath.c_str());
-        ::close(fd);
-        ::close(lock);
+        base::os::removeFile(markerPath);
+        base::os::closeFile(fd);
+        base::os::closeFile(lock);
     }
     return recovered;
 }

@@ -2,6 +2,7 @@
 #include "platform/media/AviMux.h"
 
 #include "base/Diagnostics.h"
+#include "base/Os.h"
 #include "platform/media/CodecTypes.h"
 #include "platform/media/FfmpegCompressor.h"
 #include "record/PcmFilter.h"
@@ -16,9 +17,6 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace tavrin::media {
 
@@ -80,7 +78,7 @@ void videoFormat(const AVCodecParameters& par, REFERENCE_TIME interval, AviStrea
 } // namespace
 
 base::Result<std::unique_ptr<AviMux>> AviMux::create(const std::string& path, int64_t diskLimit) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd = base::os::createOrReplace(path);
     if (fd < 0)
         return base::Error::system(errno, "Cannot create " + path + " (" + std::strerror(errno) +
                                               "): choose another output folder.");
@@ -94,9 +92,9 @@ AviMux::AviMux(int fd, std::string path, int64_t diskLimit) : AviFile(fd, diskLi
     // The marker says "unfinished" until the file is complete; its lock says that this
     // program is writing it, and goes with the program however it ends.
     markerPath_ = unfinishedMarkerPath(path_);
-    markerFd_ = ::open(markerPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    markerFd_ = base::os::createOrReplace(markerPath_);
     if (markerFd_ >= 0)
-        ::flock(markerFd_, LOCK_EX | LOCK_NB);
+        base::os::tryLockFile(markerFd_);
     packet_ = av_packet_alloc();
 }
 
@@ -105,7 +103,7 @@ AviMux::~AviMux() {
     av_packet_free(&packet_);
     closeFile();
     if (!headerWritten_) { // a recording that never got its header leaves nothing behind
-        ::unlink(path_.c_str());
+        base::os::removeFile(path_);
         markFinished();
     }
 }
@@ -179,7 +177,7 @@ void AviMux::updateHeaders() {
         return;
     AviFile::updateHeaders();
     // The system starts writing what the file holds to the disk, without being waited for.
-    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    base::os::startWriteBack(fd_);
 }
 
 HRESULT AviMux::checkFile() {
@@ -348,7 +346,7 @@ HRESULT AviMux::stop() {
     markFinished();
     closeFile();
     if (!pictureWritten_) { // a file of no picture is no recording: no reader would open it
-        ::unlink(path_.c_str());
+        base::os::removeFile(path_);
         base::recordLog.info("%s held no picture and is not kept\n", path_.c_str());
     }
     return hr;
@@ -380,32 +378,32 @@ void AviMux::noteKeyFrames() {
         text += line;
     }
     unnotedKeys_.clear();
-    if (::write(markerFd_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    if (base::os::writeFile(markerFd_, text.data(), text.size()) != static_cast<long long>(text.size()))
         base::recordLog.warning("AVI writer: the recording's marker cannot be written\n");
 }
 
 void AviMux::markFinished() {
     if (markerPath_.empty())
         return;
-    ::unlink(markerPath_.c_str());
+    base::os::removeFile(markerPath_);
     markerPath_.clear();
     if (markerFd_ >= 0) {
-        ::close(markerFd_);
+        base::os::closeFile(markerFd_);
         markerFd_ = -1;
     }
 }
 
 void AviMux::closeFile() {
     if (fd_ >= 0) {
-        if (allocated_ > size() || failed())   // also a chunk the disk took only in part
-            if (::ftruncate(fd_, size()) != 0) // gives back the room kept beyond the file
+        if (allocated_ > size() || failed())            // also a chunk the disk took only in part
+            if (base::os::resizeFile(fd_, size()) != 0) // gives back the room kept beyond the file
                 base::recordLog.warning("AVI writer: the room kept beyond the file stays\n");
-        if (::close(fd_) != 0 && !failed())
+        if (base::os::closeFile(fd_) != 0 && !failed())
             fail(errno);
         fd_ = -1;
     }
     if (markerFd_ >= 0) {
-        ::close(markerFd_);
+        base::os::closeFile(markerFd_);
         markerFd_ = -1;
     }
 }
@@ -414,9 +412,11 @@ base::Error AviMux::failure() const {
     if (error() == ENOSPC)
         return base::Error::system(ENOSPC,
                                    "The disk is full: free some space or choose another output folder.");
+#ifdef EDQUOT // Windows reports a full quota as a full disk
     if (error() == EDQUOT)
         return base::Error::system(
             EDQUOT, "The disk quota is used up: free some space or choose another output folder.");
+#endif
     return base::Error::system(error(), std::string("Writing the file failed (") + std::strerror(error()) +
                                             "): check the output folder, or choose another one.");
 }

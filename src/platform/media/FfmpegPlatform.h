@@ -13,7 +13,7 @@
 
 namespace tavrin::media {
 
-// Registers libavdevice's inputs once per process.
+// Sets the libraries up once per process (libavdevice's inputs where it is used).
 void ensureDevicesRegistered();
 
 // The recording's media library on Linux: libavcodec encoders as the video
@@ -53,6 +53,8 @@ class FfmpegPlatform : public record::MediaPlatform {
     // opens in one burst), so the platform looks once and keeps what it found.
     static SoundInputs probeSoundInputs();
     static std::vector<AudioDevice> listAudioDevices() { return probeSoundInputs().devices; }
+    // Asks only the sound server (quickly, as often as the program needs).
+    static SoundInputs probeSoundServer();
 
   private:
     // The inputs last found, looked for on first use.

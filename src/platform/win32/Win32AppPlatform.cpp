@@ -19,6 +19,8 @@
 #include "platform/win32/Win32Resources.h"
 #include "platform/win32/Win32Text.h"
 #include "record/NoRecording.h"
+#include "record/Recorder.h"
+#include "record/RecordingDialogs.h"
 #include "screenshot/Screenshots.h"
 #include "update/SettingsKey.h"
 #include "update/UpdateCheck.h"
@@ -36,21 +38,41 @@
 
 namespace tavrin::win32 {
 
+namespace {
+
+// The Video Codec dialog a recording start opens when no compressor is chosen.
+class Win32RecordingDialogs final : public record::RecordingDialogs {
+  public:
+    explicit Win32RecordingDialogs(std::function<bool()> show) : show_(std::move(show)) {}
+    bool showVideoCodecDialog() override { return show_(); }
+
+  private:
+    std::function<bool()> show_;
+};
+
+} // namespace
+
 // Everything that exists between initToolkit and shutdownToolkit, in the order
 // it is made (and the reverse order it goes).
 struct Win32AppPlatform::Parts {
-    Parts(app::CaptureApp& app, HINSTANCE instance)
-        : pictureWindows(instance, app.settings, &app.options, app.capture.controlWindow,
+    Parts(app::CaptureApp& app, HINSTANCE instance, std::unique_ptr<record::MediaPlatform> mediaPlatform)
+        : canRecord(mediaPlatform != nullptr),
+          media(canRecord ? std::move(mediaPlatform) : std::make_unique<Win32NoMedia>()),
+          pictureWindows(instance, app.settings, &app.options, app.capture.controlWindow,
                          [&app](const char* text) { app::reportFatalError(app, text); }),
           displays(app.settings, pictureWindows, app.options.picture), window(instance),
           folderChooser([this] { return window.handle(); }) {}
 
+    const bool canRecord;
+    std::unique_ptr<record::MediaPlatform> media;
     // The picture windows, with the layout's windows, titles and sizes from the display layer.
     Win32DisplayWindows pictureWindows;
     display::DisplayWindowSet displays;
-    record::NoRecording recorder;
+    record::NoRecording noRecorder;
     Win32ControlWindow window;
-    Win32NoMedia media;
+    // With a media library: after the window it asks for the Video Codec dialog.
+    std::optional<Win32RecordingDialogs> recordingDialogs;
+    std::optional<record::Recorder> recorder;
     Win32FolderChooser folderChooser;
     Win32PngEncoder pngEncoder;
     // The firmware dialog while it runs.
@@ -68,8 +90,9 @@ struct Win32AppPlatform::Parts {
 };
 
 Win32AppPlatform::Win32AppPlatform(app::CaptureApp& app, base::UserFolders& folders, HINSTANCE__* instance,
-                                   bool watchForArrivals)
-    : app_(app), folders_(folders), instance_(instance), watchForArrivals_(watchForArrivals) {}
+                                   bool watchForArrivals, MediaFactory makeMedia)
+    : app_(app), folders_(folders), instance_(instance), watchForArrivals_(watchForArrivals),
+      makeMedia_(std::move(makeMedia)) {}
 
 Win32AppPlatform::~Win32AppPlatform() {
     shutdownToolkit();
@@ -80,7 +103,7 @@ void Win32AppPlatform::initToolkit() {
     ::InitCommonControlsEx(&controls);
     comInitialised_ = SUCCEEDED(::CoInitialize(nullptr));
     Win32ControlWindow::registerClass(instance_);
-    parts_ = std::make_unique<Parts>(app_, instance_);
+    parts_ = std::make_unique<Parts>(app_, instance_, makeMedia_ ? makeMedia_() : nullptr);
 }
 
 bool Win32AppPlatform::createControlWindow() {
@@ -89,14 +112,22 @@ bool Win32AppPlatform::createControlWindow() {
     p.console.emplace(p.consoleWindow, app_);
     p.screenshots.emplace(app_.settings, folders_, app_.pngCounter, app_.aviCounter, *p.status,
                           p.folderChooser, p.pngEncoder);
-    app::ControlWindowLogic::Services services{p.window, p.displays, p.recorder, &*p.screenshots};
+    record::RecordingControl* recorder = &p.noRecorder;
+    if (p.canRecord) {
+        p.recordingDialogs.emplace([this, &p] {
+            Win32VideoCodecDialog dialog(app_.settings, *p.media);
+            return dialog.run(instance_, p.window.handle(), IDD_VIDEO_CODEC) > 0;
+        });
+        recorder = &p.recorder.emplace(*p.media, app_.settings, &*p.recordingDialogs);
+    }
+    app::ControlWindowLogic::Services services{p.window, p.displays, *recorder, &*p.screenshots};
     services.status = &*p.status;
     services.showVideoCodecDialog = [this, &p] {
-        Win32VideoCodecDialog dialog(app_.settings, p.media);
+        Win32VideoCodecDialog dialog(app_.settings, *p.media);
         dialog.run(instance_, p.window.handle(), IDD_VIDEO_CODEC);
     };
     services.showAudioSettingsDialog = [this, &p] {
-        Win32AudioSettingsDialog dialog(app_.settings, p.media, [&p](HWND owner) {
+        Win32AudioSettingsDialog dialog(app_.settings, *p.media, [&p](HWND owner) {
             if (!openSoundSettings(owner))
                 p.status->setStatusText("The sound settings could not be opened.");
         });

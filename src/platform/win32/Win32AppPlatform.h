@@ -3,6 +3,7 @@
 
 #include "app/AppPlatform.h"
 
+#include <functional>
 #include <memory>
 
 struct HINSTANCE__;
@@ -13,6 +14,9 @@ class UserFolders;
 
 namespace tavrin::app {
 struct CaptureApp;
+}
+namespace tavrin::record {
+class MediaPlatform;
 }
 
 namespace tavrin::win32 {
@@ -25,8 +29,10 @@ class Win32AppPlatform final : public app::AppPlatform {
   public:
     // `watchForArrivals`: register for the board's interface arrivals (not for the
     // simulated board, which never arrives).
+    // `makeMedia`: the media library to record with; none: the program cannot record.
+    using MediaFactory = std::function<std::unique_ptr<record::MediaPlatform>()>;
     Win32AppPlatform(app::CaptureApp& app, base::UserFolders& folders, HINSTANCE__* instance,
-                     bool watchForArrivals);
+                     bool watchForArrivals, MediaFactory makeMedia = {});
     ~Win32AppPlatform() override;
     Win32AppPlatform(const Win32AppPlatform&) = delete;
     Win32AppPlatform& operator=(const Win32AppPlatform&) = delete;
@@ -50,6 +56,7 @@ class Win32AppPlatform final : public app::AppPlatform {
     base::UserFolders& folders_;
     HINSTANCE__* instance_;
     const bool watchForArrivals_;
+    MediaFactory makeMedia_;
     bool comInitialised_ = false;
     void* notification_ = nullptr;
     std::unique_ptr<Parts> parts_;
