@@ -82,6 +82,7 @@ start_demo
 children="$(xwininfo -children -id "$pic" 2>/dev/null | sed -n 's/^ *\([0-9]*\) child.*/\1/p')"
 echo "picture window: ${children:-0} child X window(s) (1: Direct3D through Wine's OpenGL, 0: GDI)"
 grep -i "direct3d" "$work/picture-window.out" | tr -d '\r' || true
+[ "${children:-0}" -ge 1 ] || fail "Direct3D did not start (Wine's Direct3D runs on Mesa here)"
 wait_size "$pic" 256x384 || fail "client area $(size_of "$pic"), not 256x384"
 seen="$(exact "$pic" one 1)" || fail "1x: $seen"
 echo "picture window: 1x, bilinear: $seen"
