@@ -2,8 +2,8 @@
 // For the program tests under Wine: waits for the running program's control window
 // and prints what a user reads on it, one "name=value" line each:
 //   title=..., status=..., layout=... (the list's selected item), and where a user
-//   clicks: camera=X Y, audio=X Y, statusline=X Y, list=X Y and folder=X Y (centres on
-//   the screen)
+//   clicks: record=X Y, camera=X Y, audio=X Y, statusline=X Y, list=X Y and folder=X Y
+//   (centres on the screen)
 // Run as: tavrin_win32_probe.exe [seconds to wait, default 20] [status text to wait for]
 // or as: tavrin_win32_probe.exe dialog CAPTION, which prints ok=X Y and cancel=X Y, the
 // centres of that dialog's OK and Cancel buttons.
@@ -83,6 +83,7 @@ int main(int argc, char** argv) {
     if (selected >= 0 && ::SendMessageW(list, CB_GETLBTEXTLEN, selected, 0) < 128)
         ::SendMessageW(list, CB_GETLBTEXT, selected, reinterpret_cast<LPARAM>(item));
     std::printf("layout=%s\n", utf8(item).c_str());
+    printCentre("record", ::GetDlgItem(window, 1000));
     printCentre("camera", ::GetDlgItem(window, 1005));
     printCentre("audio", ::GetDlgItem(window, 1018));
     printCentre("statusline", ::GetDlgItem(window, 1009));
