@@ -80,7 +80,7 @@ timeout 300 bash "$root/scripts/win32-net-test.sh" "$dir/core"
 echo "== The programs and the Win32 front end's tests under Wine on an X server"
 # Their own prefix and server, started where the X server is known.
 "$wineserver" -k 2>/dev/null || true
-timeout 300 bash "$root/scripts/test-env.sh" bash "$root/scripts/win32-program-test.sh" "$dir/core"
+timeout 600 bash "$root/scripts/test-env.sh" bash "$root/scripts/win32-program-test.sh" "$dir/core"
 
 echo "== The installer under Wine: installed, started and removed in a fresh prefix"
 timeout 300 bash "$root/scripts/test-env.sh" bash "$root/scripts/win32-installer-test.sh" "$dir/core"
