@@ -28,8 +28,8 @@ geometry() { # WINDOW -> "WIDTHxHEIGHT+X+Y"
   echo "${WIDTH}x${HEIGHT}+${X}+${Y}"
 }
 size_of() { local g; g="$(geometry "$1")"; echo "${g%%+*}"; }
-wait_size() { # WINDOW SIZE: within 5 s
-  for _ in $(seq 50); do
+wait_size() { # WINDOW SIZE: within 10 s (a loaded machine's Wine can be slow to answer)
+  for _ in $(seq 100); do
     [ "$(size_of "$1")" = "$2" ] && return 0
     sleep 0.1
   done
