@@ -29,18 +29,13 @@ fi
 
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}"
-export WINEPREFIX="$dir/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine64=/usr/lib/wine/wine64
-[ -x "$wine64" ] || wine64="$(command -v wine64)"
-wineserver=/usr/lib/wine/wineserver
-[ -x "$wineserver" ] || wineserver="$(command -v wineserver)"
+# shellcheck source=scripts/wine-env.sh
+. "$root/scripts/wine-env.sh"
 # One Wine server serves the whole run, so that each test program starts in a fraction
 # of a second. wineboot (which makes the prefix the first time) starts Wine's own
 # services now, with nothing of ours open: started by the first test program they would
 # keep its output pipe open, and CMake would wait for it to close until it timed out.
-mkdir -p "$WINEPREFIX"
-"$wineserver" -p 2>/dev/null || true # already running for this prefix: that one serves
-"$wine64" wineboot </dev/null >/dev/null 2>&1 || true
+wine_prefix "$dir/wineprefix" persistent
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 
 echo "== GoogleTest for Windows"

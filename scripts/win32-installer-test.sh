@@ -10,10 +10,8 @@
 set -euo pipefail
 build="$(cd "$1" && pwd)"
 work="$build/installer-test"
-wine64=/usr/lib/wine/wine64
-[ -x "$wine64" ] || wine64="$(command -v wine64)"
-wineserver=/usr/lib/wine/wineserver
-[ -x "$wineserver" ] || wineserver="$(command -v wineserver)"
+# shellcheck source=scripts/wine-env.sh
+. "$(dirname "$0")/wine-env.sh"
 setup="$(find "$build/src/main/win32" -maxdepth 1 -name 'tavrin-capture-*-setup.exe' | head -1)"
 fail() {
   echo "FAIL: $*" >&2
@@ -23,10 +21,9 @@ fail() {
 
 rm -rf "$work"
 mkdir -p "$work/home"
-export HOME="$work/home" WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-"$wineserver" -p 2>/dev/null || true
+export HOME="$work/home"
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
-"$wine64" wineboot </dev/null >/dev/null 2>&1 || true
+wine_prefix "$work/prefix"
 
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TavrinCapture'
 folder="$WINEPREFIX/drive_c/Program Files/Tavrin Capture"

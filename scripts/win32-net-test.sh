@@ -13,14 +13,10 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "$1" && pwd)"
 work="$build/net-test"
-wine64=/usr/lib/wine/wine64
-[ -x "$wine64" ] || wine64="$(command -v wine64)"
+# shellcheck source=scripts/wine-env.sh
+. "$root/scripts/wine-env.sh"
 export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-if [ -z "${WINEPREFIX:-}" ]; then
-  export WINEPREFIX="$build/net-test-prefix"
-  mkdir -p "$WINEPREFIX"
-  "$wine64" wineboot </dev/null >/dev/null 2>&1 || true
-fi
+[ -n "${WINEPREFIX:-}" ] || wine_prefix "$build/net-test-prefix"
 
 rm -rf "$work"
 mkdir -p "$work/pki"

@@ -12,10 +12,8 @@
 set -euo pipefail
 build="$(cd "$1" && pwd)"
 work="$build/program-test"
-wine64=/usr/lib/wine/wine64
-[ -x "$wine64" ] || wine64="$(command -v wine64)"
-wineserver=/usr/lib/wine/wineserver
-[ -x "$wineserver" ] || wineserver="$(command -v wineserver)"
+# shellcheck source=scripts/wine-env.sh
+. "$(dirname "$0")/wine-env.sh"
 check_exe="$build/tests/platform/win32/tavrin_win32_picture_check.exe"
 
 fail() {

@@ -15,23 +15,20 @@ build="$(cd "$1" && pwd)"
 seconds="${2:-10}"
 tests="$build/tests/platform/win32"
 work="$build/recording-test"
-wine64=/usr/lib/wine/wine64
-[ -x "$wine64" ] || wine64="$(command -v wine64)"
-wineserver=/usr/lib/wine/wineserver
-[ -x "$wineserver" ] || wineserver="$(command -v wineserver)"
+# shellcheck source=scripts/wine-env.sh
+. "$(dirname "$0")/wine-env.sh"
 [ -f "$tests/tavrin_win32_record.exe" ] || { echo "no recording in this build: skipped"; exit 0; }
 
 rm -rf "$work"
 mkdir -p "$work/home" "$work/files" "$work/killed"
-export HOME="$work/home" WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-"$wineserver" -p 2>/dev/null || true
+export HOME="$work/home"
 tone=""
 finish() {
   [ -z "$tone" ] || kill "$tone" 2>/dev/null || true
   "$wineserver" -k 2>/dev/null || true
 }
 trap finish EXIT
-"$wine64" wineboot </dev/null >/dev/null 2>&1 || true
+wine_prefix "$work/prefix"
 fail() {
   echo "FAIL: $*" >&2
   exit 1
