@@ -139,7 +139,12 @@ INT_PTR Win32ControlWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam
         const int code = HIWORD(wParam);
         if (!logic_)
             return FALSE;
-        if (code == CBN_SELCHANGE && id == app::IDC_DISPLAY_MODE) {
+        if ((code == CBN_SELCHANGE || code == CBN_CLOSEUP) && id == app::IDC_DISPLAY_MODE) {
+            // Arrow keys in the open list send CBN_SELCHANGE at each step: the layout is
+            // taken when the list closes, or the first step's new windows would take the
+            // focus from the list and end the choice there.
+            if (::SendDlgItemMessageW(window_, id, CB_GETDROPPEDSTATE, 0, 0))
+                return TRUE;
             const auto index = ::SendDlgItemMessageW(window_, id, CB_GETCURSEL, 0, 0);
             logic_->displayModeSelected(index == CB_ERR ? -1 : static_cast<int>(index));
             return TRUE;

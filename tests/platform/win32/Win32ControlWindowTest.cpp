@@ -196,6 +196,18 @@ TEST_F(Win32ControlWindowTest, TheLayerDrivesTheListTheStatusLineAndTheClose) {
                    reinterpret_cast<LPARAM>(list));
     EXPECT_EQ(app.settings.displayMode, 7);
     EXPECT_EQ(app.settings.splitWindows, 0);
+    // Keys in the open list move through it; the item is taken as it closes (Return).
+    ::SendMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
+    ASSERT_TRUE(::SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0));
+    for (WPARAM key : {VK_HOME, VK_DOWN}) {
+        ::SendMessageW(list, WM_KEYDOWN, key, 0);
+        EXPECT_EQ(app.settings.displayMode, 7) << "key " << key;
+    }
+    EXPECT_EQ(::SendMessageW(list, CB_GETCURSEL, 0, 0), 1);
+    ::SendMessageW(list, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_FALSE(::SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0));
+    EXPECT_EQ(app.settings.displayMode, 6);
+    EXPECT_EQ(app.settings.splitWindows, 1);
     // A click on a button is a command of the layer's table.
     ::SendMessageW(item(app::IDC_SCREENSHOT), BM_CLICK, 0, 0);
     EXPECT_TRUE(pumpUntil(dialog, [this] { return status().find(L"Screenshots") == 0; }));
