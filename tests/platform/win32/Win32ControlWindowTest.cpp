@@ -27,6 +27,8 @@ constexpr uint32_t kUmDevice = tavrin::base::UM_DEVICE;
 
 #include <windows.h>
 
+#include "platform/win32/PumpMessages.h"
+
 namespace {
 
 using namespace tavrin;
@@ -45,30 +47,7 @@ std::wstring classOf(HWND window) {
     return name;
 }
 
-// The exit code of the last WM_QUIT pumpUntil met.
-std::optional<WPARAM> quitSeen;
-
-// Runs the thread's messages as the program's loop does, until `done` or 5 s.
-template <class Done> bool pumpUntil(HWND dialog, Done done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done()) {
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                quitSeen = message.wParam;
-                return done();
-            }
-            if (::IsWindow(dialog) && ::IsDialogMessageW(dialog, &message))
-                continue;
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        ::Sleep(5);
-    }
-    return true;
-}
+using tavrin::testing::pumpUntil;
 
 class Win32ControlWindowTest : public ::testing::Test {
   protected:
@@ -213,9 +192,11 @@ TEST_F(Win32ControlWindowTest, TheLayerDrivesTheListTheStatusLineAndTheClose) {
     EXPECT_TRUE(pumpUntil(dialog, [this] { return status().find(L"Screenshots") == 0; }));
 
     // WM_CLOSE from the window system closes the window through the layer and ends the loop.
-    quitSeen.reset();
+    std::optional<WPARAM> quitSeen;
     ::PostMessageW(dialog, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(pumpUntil(dialog, [this] { return !::IsWindow(dialog) && quitSeen.has_value(); }));
+    EXPECT_TRUE(pumpUntil(
+        dialog, [&] { return !::IsWindow(dialog) && quitSeen.has_value(); }, std::chrono::seconds(5),
+        &quitSeen));
     EXPECT_TRUE(logic->destroyed());
     EXPECT_EQ(quitSeen, std::optional<WPARAM>(0));
 }

@@ -24,6 +24,8 @@ constexpr uint32_t kTopmost = tavrin::base::UM_TOPMOST;
 
 #include <windows.h>
 
+#include "platform/win32/PumpMessages.h"
+
 namespace {
 
 using namespace tavrin;
@@ -46,19 +48,6 @@ class PostedMessages final : public base::MessageTarget {
     }
     std::vector<Posted> seen;
 };
-
-// Runs the thread's messages (the posted commands) for a moment.
-void pump() {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
-    while (std::chrono::steady_clock::now() < until) {
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-        ::Sleep(5);
-    }
-}
 
 SIZE clientSize(HWND window) {
     RECT r{};
@@ -150,14 +139,14 @@ TEST_F(Win32DisplayWindowTest, SizingFollowsTheRule) {
 // control window), F12 the debug console, Alt+Enter and Esc full screen.
 TEST_F(Win32DisplayWindowTest, KeysDoWhatTheyDoOnLinux) {
     ::SendMessageW(window, WM_KEYDOWN, VK_F4, 0);
-    pump();
+    tavrin::testing::pumpFor(std::chrono::milliseconds(100));
     EXPECT_EQ(settings.pointScaling, 1);
     ::SendMessageW(window, WM_KEYDOWN, VK_F4, 0);
-    pump();
+    tavrin::testing::pumpFor(std::chrono::milliseconds(100));
     EXPECT_EQ(settings.pointScaling, 0);
 
     ::SendMessageW(window, WM_KEYDOWN, VK_F3, 0);
-    pump();
+    tavrin::testing::pumpFor(std::chrono::milliseconds(100));
     EXPECT_EQ(settings.alwaysOnTop, 1);
     EXPECT_TRUE(posted.saw(kTopmost));
 

@@ -14,6 +14,7 @@
 #include "fakes/FakeControlWindow.h"
 
 #include "FakeWinUsb.h"
+#include "platform/win32/PumpMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -35,24 +36,7 @@ std::wstring statusOf(HWND dialog) {
     return text;
 }
 
-// Runs the thread's messages as the program's loop does, until `done` or `limit`.
-template <class Done>
-bool pumpUntil(HWND dialog, Done done, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (::IsWindow(dialog) && ::IsDialogMessageW(dialog, &message))
-                continue;
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        ::Sleep(5);
-    }
-    return true;
-}
+using tavrin::testing::pumpUntil;
 
 sim::SimulatedBoard::Options unplugged() {
     sim::SimulatedBoard::Options options;
