@@ -67,7 +67,7 @@ int recordEach(const std::string& folder, double seconds) {
         return 2;
     // As the program does at its start: the sound input is warm when the user clicks.
     s.recorder.prepareSoundInput();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
     int failures = 0;
     for (const media::EncoderInfo* info : media::availableEncoders()) {
         s.settings.videoCodec.assign(info->friendlyName);
