@@ -15,7 +15,6 @@ build="$(cd "$1" && pwd)"
 work="$build/net-test"
 # shellcheck source=scripts/wine-env.sh
 . "$root/scripts/wine-env.sh"
-export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 [ -n "${WINEPREFIX:-}" ] || wine_prefix "$build/net-test-prefix"
 
 rm -rf "$work"

@@ -64,14 +64,15 @@ start_demo() {
 }
 close_demo() {
   local id sent=""
-  # A few tries: Wine may remake the control window's X window between the look and the key.
-  for _ in 1 2 3 4 5; do
+  # Tries for up to 10 s: Wine may remake the control window's X window between the look
+  # and the key, and a loaded machine's Wine may take seconds over it.
+  for _ in $(seq 30); do
     id="$(xdotool search --onlyvisible --limit 1 --name '^Tavrin Capture$' 2>/dev/null)" || { sleep 0.3; continue; }
     xdotool windowactivate --sync "$id" 2>/dev/null || xdotool windowfocus --sync "$id" 2>/dev/null || true
     xdotool key --clearmodifiers --window "$id" alt+F4 2>/dev/null && sent=1 && break
     sleep 0.3
   done
-  [ -n "$sent" ] || fail "no control window to close"
+  [ -n "$sent" ] || { import -window root "$work/close-failed.png" 2>/dev/null; fail "no control window to close (the screen: $work/close-failed.png)"; }
   for _ in $(seq 100); do
     kill -0 "$demo" 2>/dev/null || break
     sleep 0.1

@@ -26,6 +26,18 @@ fail() {
   exit 1
 }
 probe() { "$wine64" "$build/tests/platform/win32/tavrin_win32_probe.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+# probe_until REGEX TRIES: asks the control window until what it says matches (printed
+# on one line), at most TRIES times a tenth of a second apart; the last answer otherwise.
+probe_until() {
+  local said=""
+  for _ in $(seq "$2"); do
+    said="$(probe 2 | tr '\n' ' ')"
+    grep -q "$1" <<<"$said" && break
+    sleep 0.1
+  done
+  echo "$said"
+  grep -q "$1" <<<"$said"
+}
 
 # Runs one program, checks what its control window says, runs the function `steps`
 # (when given) with the probe's output, closes the window as a user does (Alt+F4 on
@@ -178,14 +190,10 @@ choose_layout() { # ITEM KEYS...: opens the list, presses the keys and Return; t
     xdotool key --clearmodifiers "$@" Return
     # The probe's question is answered before keys still waiting in the program's
     # queue, so a busy program is asked again for a while.
-    for _ in $(seq 20); do
-      shown="$(probe 5)"
-      grep -qx "layout=$item" <<<"$shown" && return 0
-      sleep 0.5
-    done
+    shown="$(probe_until "layout=$item " 30)" && return 0
     [ "$try" = 3 ] || { xdotool key --clearmodifiers Escape; sleep 0.5; }
   done
-  fail "layout list reads $(grep '^layout=' <<<"$shown"), not $item"
+  fail "layout list: not $item: $shown"
 }
 layouts() {
   ok_audio "$1"
@@ -217,20 +225,10 @@ record_briefly() {
   if xdotool search --onlyvisible --name '^Video Codec$' >/dev/null 2>&1; then
     click ok "$(probe dialog "Video Codec")"
   fi
-  for _ in $(seq 150); do
-    status="$(probe 2 | tr '\n' ' ')"
-    grep -q "FPS" <<<"$status" && break
-    sleep 0.1
-  done
-  grep -q "FPS" <<<"$status" || fail "record: the status line never counted: $status"
+  status="$(probe_until "FPS" 150)" || fail "record: the status line never counted: $status"
   sleep 3
   click record "$(probe 5)"
-  for _ in $(seq 100); do
-    status="$(probe 2 | tr '\n' ' ')"
-    grep -q "Stopped\." <<<"$status" && break
-    sleep 0.1
-  done
-  grep -q "Stopped\." <<<"$status" || fail "record: not stopped: $status"
+  status="$(probe_until "Stopped\." 100)" || fail "record: not stopped: $status"
   avi="$(find "$shots" -name '*.avi' | head -1)"
   [ -n "$avi" ] || fail "record: no .avi in C:\\shots"
   local streams lengths
@@ -362,6 +360,5 @@ echo "Windows program tests passed"
 # services started first, serves the tests (started by the first test's windows, they
 # raced with its dialogs on a loaded machine).
 "$wineserver" -w 2>/dev/null || true
-"$wineserver" -p 2>/dev/null || true
-"$wine64" wineboot </dev/null >/dev/null 2>&1 || true
+wine_prefix "$WINEPREFIX" persistent
 timeout 120 "$wine64" "$build/tests/platform/win32/tavrin_win32_tests.exe" --gtest_brief=1 </dev/null

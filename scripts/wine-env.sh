@@ -6,13 +6,15 @@ wine64=/usr/lib/wine/wine64
 [ -x "$wine64" ] || wine64="$(command -v wine64)"
 wineserver=/usr/lib/wine/wineserver
 [ -x "$wineserver" ] || wineserver="$(command -v wineserver)"
+# Quiet, and without the .NET and HTML runtimes a fresh prefix would offer to install.
+export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 # wine_prefix DIR [persistent]: DIR becomes WINEPREFIX (made the first time), with Wine's
 # own services started now, before any program of ours keeps their output pipes open;
 # with "persistent" its Wine server stays up until killed, so that each program starts
 # in a fraction of a second.
 wine_prefix() {
-  export WINEPREFIX="$1" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+  export WINEPREFIX="$1"
   mkdir -p "$WINEPREFIX"
   [ "${2:-}" != persistent ] || "$wineserver" -p 2>/dev/null || true
   "$wine64" wineboot </dev/null >/dev/null 2>&1 || true
