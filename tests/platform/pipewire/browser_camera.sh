@@ -31,6 +31,9 @@ pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill -- "-$p" 2>/dev/null || kill "$p" 2>/dev/null; done
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+  # Whatever ignored the request (a browser's helpers) must not outlive the test on the
+  # shared display.
+  for p in "${pids[@]}"; do kill -KILL -- "-$p" 2>/dev/null; done
   bash "$session" stop "$work/pw"
   rm -rf "$work"
 }
@@ -87,14 +90,15 @@ wait_for 10 grep -q "port [0-9]" "$work/http.log" || fail "the page's server did
 port="$(grep -o 'port [0-9]*' "$work/http.log" | head -n 1 | cut -d' ' -f2)"
 
 url="http://127.0.0.1:$port/index.html?seconds=3&pictures=4"
-if [ "$browser" = chromium ]; then
-  # --use-fake-ui-for-media-stream answers the browser's own camera question; the
-  # portal's is answered by the stored permission.
-  start browser.log chromium --headless=new --no-sandbox --no-first-run --user-data-dir="$work/profile" \
-    --enable-features=WebRtcPipeWireCamera --use-fake-ui-for-media-stream --enable-logging=stderr --v=0 "$url"
-else
-  mkdir -p "$work/profile"
-  cat >"$work/profile/user.js" <<'PREFS'
+open_page() { # PROFILE
+  if [ "$browser" = chromium ]; then
+    # --use-fake-ui-for-media-stream answers the browser's own camera question; the
+    # portal's is answered by the stored permission.
+    start browser.log chromium --headless=new --no-sandbox --no-first-run --user-data-dir="$1" \
+      --enable-features=WebRtcPipeWireCamera --use-fake-ui-for-media-stream --enable-logging=stderr --v=0 "$url"
+  else
+    mkdir -p "$1"
+    cat >"$1/user.js" <<'PREFS'
 user_pref("media.webrtc.camera.allow-pipewire", true);
 user_pref("media.navigator.permission.disabled", true);
 user_pref("devtools.console.stdout.content", true);
@@ -103,9 +107,27 @@ user_pref("datareporting.policy.dataSubmissionEnabled", false);
 user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
 user_pref("app.update.enabled", false);
 PREFS
-  start browser.log firefox-esr --headless --no-remote --profile "$work/profile" "$url"
+    # Without its crash reporter: after a crash it puts a window on the display the next
+    # window tests share, and waits there for a user.
+    start browser.log env MOZ_CRASHREPORTER_DISABLE=1 firefox-esr --headless --no-remote --profile "$1" "$url"
+  fi
+}
+page_ended() { grep -a -q -E 'TAVRIN (done|error)|^# Check failed: !race_checker' "$work/browser.log"; }
+open_page "$work/profile"
+wait_for 45 page_ended || fail "the page did not finish within 45 s"
+# Firefox's capture code aborts now and then on its own thread-race assertion while the
+# stream starts (seen once in many runs, with the page never answering). That is the
+# browser's fault, not the camera's: say so and give the page one more go in a fresh
+# browser; a second abort, or anything else, fails.
+if grep -a -q '^# Check failed: !race_checker' "$work/browser.log"; then
+  echo "the browser aborted on its own race check; opening the page once more:"
+  grep -a -m 1 '^# Fatal error in' "$work/browser.log"
+  kill -- "-${pids[-1]}" 2>/dev/null; wait "${pids[-1]}" 2>/dev/null
+  mv "$work/browser.log" "$work/browser-first.log"
+  open_page "$work/profile-2"
+  wait_for 45 page_ended || fail "the page did not finish within 45 s, the second time"
+  grep -a -q '^# Check failed: !race_checker' "$work/browser.log" && fail "the browser aborted twice"
 fi
-wait_for 45 grep -a -q -E 'TAVRIN (done|error)' "$work/browser.log" || fail "the page did not finish within 45 s"
 # One of the page's lines without the browser's quoting around it.
 line() { grep -a -o "TAVRIN $1 .*" "$work/browser.log" | head -n 1 |
          sed -e "s/^TAVRIN $1 //" -e 's/", source:.*$//' -e 's/"$//' -e 's/\\"/"/g'; }
