@@ -6,7 +6,8 @@
 # picture window "Tavrin Capture - Single" whose picture moves, a close of the control
 # window ends it with exit code 0, and the settings file and the update
 # check's registry values are where Windows keeps them; the program without a board
-# reads "Not connected"; a board asking for firmware gets the Firmware Update dialog. Then the Win32 front end's own tests, in the same prefix.
+# reads "Not connected"; a board asking for firmware gets the Firmware Update dialog,
+# and with a container the update brings it back. Then the Win32 front end's own tests, in the same prefix.
 #   win32-program-test.sh BUILD_DIR   (the core's build folder of ci-windows.sh)
 set -euo pipefail
 build="$(cd "$1" && pwd)"
@@ -330,8 +331,8 @@ fw_wait_end() { # PID WHAT
   kill -0 "$1" 2>/dev/null && fail "$2: the program still runs 10 s later"
   wait "$1" || fail "$2: exit code $?"
 }
-fw_start() {
-  "$wine64" "$build/src/main/win32/tavrin-capture-demo.exe" --needs-firmware </dev/null >"$work/firmware.out" 2>&1 &
+fw_start() { # [PROGRAM]
+  "$wine64" "${1:-$build/src/main/win32/tavrin-capture-demo.exe}" --needs-firmware </dev/null >"$work/firmware.out" 2>&1 &
   fw_pid=$!
   wait_window '^Firmware Update$' >/dev/null || fail "no Firmware Update dialog"
   sleep 0.5
@@ -353,6 +354,21 @@ xdotool search --onlyvisible --name '^Firmware Update$' >/dev/null || fail "the 
 click cancel "$(probe dialog "Firmware Update")"
 fw_wait_end "$fw_pid" "Firmware Update cancelled after a failure"
 echo "Firmware Update: after the failure the dialog stayed; Cancel ended the program with exit code 0"
+# With a container (the tests' synthetic one) Start writes it; the dialog closes, the
+# board leaves the bus and comes back as an arrival, and the program opens it.
+with_container="$build/tests/platform/win32/tavrin-capture-demo-test-firmware.exe"
+[ -f "$with_container" ] || fail "$with_container was not built (it needs Wine at build time)"
+fw_start "$with_container"
+click ok "$fw_at"
+said="$(probe_until 'status=Connected' 150)" || fail "after the update the control window says: $said"
+xdotool search --onlyvisible --name '^Firmware Update$' >/dev/null && fail "the dialog stayed after the update"
+click statusline "$(probe 2)"
+sleep 0.3
+xdotool key --clearmodifiers alt+F4
+fw_wait_end "$fw_pid" "closing after the update"
+# (the program's diagnostics reach the file when it ends)
+grep -q 'fwVer=4' "$work/firmware.out" || fail "the board did not come back with the new firmware: $(tr -d '\r' <"$work/firmware.out" | grep -v ':fixme:' | tail -n 5)"
+echo "Firmware Update: Start with a container wrote it; the board came back (version 4), \"Connected\"; closed with exit code 0"
 bash "$(dirname "$0")/win32-picture-window-test.sh" "$build"
 echo "Windows program tests passed"
 

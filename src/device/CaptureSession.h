@@ -22,13 +22,15 @@ namespace tavrin::device {
 // and the two queries below.
 class CaptureSession {
   public:
-    CaptureSession(UsbTransport& transport, const ModifierKeys& keys)
-        : boardDevice(transport, keys, controlWindow) {}
+    CaptureSession(UsbTransport& boards, const ModifierKeys& keys)
+        : transport(boards), boardDevice(boards, keys, controlWindow) {}
     // A read thread still running is stopped and waited for (base::Worker).
     ~CaptureSession() = default;
     CaptureSession(const CaptureSession&) = delete;
     CaptureSession& operator=(const CaptureSession&) = delete;
 
+    // Where the boards are found.
+    UsbTransport& transport;
     // Where frames and device news are posted; possibly not there yet.
     FrameLink controlWindow;
 

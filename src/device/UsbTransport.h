@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +71,10 @@ class UsbTransport {
     virtual std::unique_ptr<UsbConnection> open(const std::string& path) = 0;
     // Why the last open() returned nullptr.
     virtual OpenFailure lastOpenFailure() const { return OpenFailure::Other; }
+    // A transport that tells of its own boards arriving (the simulated board) calls
+    // `observer` for each arrival, on a thread of its own, and returns true; an empty
+    // observer stops the calls. The others return false: the system tells of theirs.
+    virtual bool setArrivalObserver(std::function<void()> /*observer*/) { return false; }
 };
 
 // The 16 bytes of a device-interface class identifier, in memory order.

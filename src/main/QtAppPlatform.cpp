@@ -9,6 +9,7 @@
 #include "base/Diagnostics.h"
 #include "base/Messages.h"
 #include "base/NoticeStatusLine.h"
+#include "device/DeviceArrival.h"
 #include "platform/qt/ConsoleWindow.h"
 #include "platform/qt/ControlWindow.h"
 #include "platform/qt/QtFolderChooser.h"
@@ -75,9 +76,9 @@ base::ProgramOptions* menuOptions(app::CaptureApp& app) {
 // it is made (and the reverse order it goes).
 struct QtAppPlatform::Parts {
     Parts(app::CaptureApp& app, int* givenArgc, char** givenArgv)
-        : qtApp(QApplication::instance() ? nullptr
-                : givenArgc              ? std::make_unique<QApplication>(*givenArgc, givenArgv)
-                                         : std::make_unique<QApplication>(argc, argv)),
+        : app_(app), qtApp(QApplication::instance() ? nullptr
+                           : givenArgc              ? std::make_unique<QApplication>(*givenArgc, givenArgv)
+                                                    : std::make_unique<QApplication>(argc, argv)),
 #if HAVE_TAVRIN_QT_DISPLAY
           // Failing to draw ends the program the way every fatal error does.
           displays(
@@ -87,14 +88,17 @@ struct QtAppPlatform::Parts {
 #else
           displays(app.settings),
 #endif
-          // Arrivals reach the window only while it takes messages; the watcher
-          // runs only while the window exists.
-          watcher([this, &app](const device::DeviceArrival& arrival) {
-              if (app.capture.controlWindow.isSet())
-                  window->postDeviceArrival(arrival);
-          }) {
+          watcher([this](const device::DeviceArrival& arrival) { postArrival(arrival); }) {
     }
 
+    // Arrivals reach the window only while it takes messages; they are watched only
+    // while the window exists.
+    void postArrival(const device::DeviceArrival& arrival) {
+        if (app_.capture.controlWindow.isSet())
+            window->postDeviceArrival(arrival);
+    }
+
+    app::CaptureApp& app_;
     // Without the program's own command line, Qt sees only its name.
     int argc = 1;
     char name[16] = "tavrin-capture";
@@ -230,10 +234,19 @@ bool QtAppPlatform::createControlWindow() {
 }
 
 bool QtAppPlatform::registerDeviceNotification() {
+    // A transport that tells of its own arrivals (the simulated board) is heard instead
+    // of the system.
+    transportAnnounces_ = app_.capture.transport.setArrivalObserver(
+        [parts = parts_.get()] { parts->postArrival(device::kBoardArrival); });
+    if (transportAnnounces_)
+        return true;
     return watchForArrivals_ && parts_->watcher.start();
 }
 
 void QtAppPlatform::unregisterDeviceNotification() {
+    if (transportAnnounces_)
+        app_.capture.transport.setArrivalObserver({});
+    transportAnnounces_ = false;
     parts_->watcher.stop();
 }
 

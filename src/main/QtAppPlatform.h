@@ -47,6 +47,7 @@ class QtAppPlatform final : public app::AppPlatform {
     app::CaptureApp& app_;
     base::UserFolders& folders_;
     const bool watchForArrivals_;
+    bool transportAnnounces_ = false;
     const ProgramIdentity identity_;
     int* argc_;
     char** argv_;

@@ -417,9 +417,10 @@ void SimulatedBoard::completeStatusRead() {
     statusPending_ = false;
 }
 
-void SimulatedBoard::setArrivalObserver(std::function<void()> observer) {
+bool SimulatedBoard::setArrivalObserver(std::function<void()> observer) {
     std::lock_guard lk(mutex_);
     arrivalObserver_ = std::move(observer);
+    return true;
 }
 
 void SimulatedBoard::refuseReadBacks(int n) {

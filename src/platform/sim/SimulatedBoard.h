@@ -67,7 +67,7 @@ class SimulatedBoard : public device::UsbTransport {
 
     // Called on the board's own thread whenever it arrives on the bus (plugged in again,
     // or back after the disconnect request). It must only hand the news on.
-    void setArrivalObserver(std::function<void()> observer);
+    bool setArrivalObserver(std::function<void()> observer) override;
     // Firmware-memory faults: the next `n` read-back requests (reads of the memory) stall;
     // n < 0 refuses every one from now on, 0 stops refusing.
     void refuseReadBacks(int n);

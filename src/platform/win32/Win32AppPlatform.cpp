@@ -14,6 +14,7 @@
 #include "platform/win32/Win32DisplayWindows.h"
 #include "platform/win32/Win32FolderChooser.h"
 #include "platform/win32/Win32HttpGet.h"
+#include "platform/win32/Win32Messages.h"
 #include "platform/win32/Win32NoMedia.h"
 #include "platform/win32/Win32PngEncoder.h"
 #include "platform/win32/Win32Resources.h"
@@ -147,7 +148,15 @@ bool Win32AppPlatform::createControlWindow() {
 }
 
 bool Win32AppPlatform::registerDeviceNotification() {
-    if (!watchForArrivals_ || !parts_ || !parts_->window.handle())
+    if (!parts_ || !parts_->window.handle())
+        return false;
+    // Posted, never handled on the board's thread; a window already gone takes nothing.
+    HWND window = parts_->window.handle();
+    transportAnnounces_ = app_.capture.transport.setArrivalObserver(
+        [window] { ::PostMessageW(window, kBoardArrivalMessage, 0, 0); });
+    if (transportAnnounces_)
+        return true;
+    if (!watchForArrivals_)
         return false;
     DEV_BROADCAST_DEVICEINTERFACE_W filter{};
     filter.dbcc_size = sizeof filter;
@@ -159,6 +168,9 @@ bool Win32AppPlatform::registerDeviceNotification() {
 }
 
 void Win32AppPlatform::unregisterDeviceNotification() {
+    if (transportAnnounces_)
+        app_.capture.transport.setArrivalObserver({});
+    transportAnnounces_ = false;
     if (notification_)
         ::UnregisterDeviceNotification(notification_);
     notification_ = nullptr;

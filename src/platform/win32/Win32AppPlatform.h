@@ -27,8 +27,8 @@ namespace tavrin::win32 {
 // "Error" message boxes and ExitProcess.
 class Win32AppPlatform final : public app::AppPlatform {
   public:
-    // `watchForArrivals`: register for the board's interface arrivals (not for the
-    // simulated board, which never arrives).
+    // `watchForArrivals`: register for the board's interface arrivals (a transport that
+    // tells of its own, the simulated board, is heard instead).
     // `makeMedia`: the media library to record with; none: the program cannot record.
     using MediaFactory = std::function<std::unique_ptr<record::MediaPlatform>()>;
     Win32AppPlatform(app::CaptureApp& app, base::UserFolders& folders, HINSTANCE__* instance,
@@ -59,6 +59,7 @@ class Win32AppPlatform final : public app::AppPlatform {
     MediaFactory makeMedia_;
     bool comInitialised_ = false;
     void* notification_ = nullptr;
+    bool transportAnnounces_ = false;
     std::unique_ptr<Parts> parts_;
 };
 

@@ -180,6 +180,10 @@ INT_PTR Win32ControlWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam
         }
         return FALSE;
     }
+    case kBoardArrivalMessage:
+        if (logic_)
+            logic_->deviceArrived(device::kBoardArrival);
+        return TRUE;
     case WM_THEMECHANGED:
         openTheme();
         return TRUE;

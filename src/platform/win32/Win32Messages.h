@@ -22,5 +22,7 @@ uint32_t coreCloseMessage();
 constexpr uint32_t kStatusTextMessage = 0x8001;
 // lParam: a std::string* with the address of a newer release, from the update check.
 constexpr uint32_t kUpdatePromptMessage = 0x8002;
+// The board's interface arrived, as a transport that tells of its own arrivals says.
+constexpr uint32_t kBoardArrivalMessage = 0x8003;
 
 } // namespace tavrin::win32

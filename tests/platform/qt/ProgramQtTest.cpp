@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The whole program on the simulated board, driven through its control window as
-// a user would: screenshot, record, console, layout, close. Needs an X server
+// a user would: screenshot, record, console, layout, close, a firmware update. Needs an X server
 // with GLX for the picture windows and a sound server (scripts/test-env.sh).
 #include "app/CaptureApp.h"
 #include "app/Lifecycle.h"
 #include "base/Diagnostics.h"
 #include "base/Settings.h"
 #include "fakes/EventuallyQt.h"
+#include "fakes/FirmwareTestImage.h"
 #include "fakes/TempFolders.h"
 #include "main/QtAppPlatform.h"
 #include "platform/qt/ControlWindow.h"
@@ -225,6 +226,51 @@ TEST(Program, StartFinishesARecordingLeftUnfinished) {
     const uint32_t riff = uint32_t(finished[4]) | uint32_t(finished[5]) << 8 | uint32_t(finished[6]) << 16 |
                           uint32_t(finished[7]) << 24;
     EXPECT_EQ(riff + 8u, finished.size());
+}
+
+// A board asking for firmware: Start in the Firmware Update dialog writes it, the board
+// leaves the bus and comes back, and the program opens it as an arrival ("Connected").
+TEST(Program, AnUpdatedBoardComesBackAndIsOpened) {
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "needs an X server: run under scripts/test-env.sh";
+    TestApplication qtApp;
+    const std::filesystem::path startDir = std::filesystem::current_path();
+    ProgramFolders folders;
+    sim::SimulatedBoard::Options options;
+    options.version = 1;
+    sim::SimulatedBoard board(options);
+    device::NoModifierKeys keys;
+    tavrin::testing::FakeInflater inflater{tavrin::testing::makeFirmwareTestImage()};
+    app::CaptureApp capture(board, keys);
+    capture.capture.boardDevice.setFirmwareImage(tavrin::testing::kFakeContainer, &inflater);
+    program::QtAppPlatform platform(capture, folders, false);
+
+    bool updated = false;
+    QString status;
+    QTimer::singleShot(0, [&] {
+        QPushButton* start = nullptr;
+        ASSERT_TRUE(eventuallyWithEvents(
+            [&] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (w->isVisible() && w->windowTitle() == QStringLiteral("Firmware Update"))
+                        for (auto* button : w->findChildren<QPushButton*>())
+                            if (button->text() == QStringLiteral("Start"))
+                                start = button;
+                return start != nullptr;
+            },
+            5s));
+        QTest::mouseClick(start, Qt::LeftButton);
+        auto* window = topLevel<qt::ControlWindow>();
+        ASSERT_NE(window, nullptr);
+        auto closeAtTheEnd = qScopeGuard([&] { window->close(); });
+        updated = eventuallyWithEvents(
+            [&] { return window->statusLine()->text() == QStringLiteral("Connected"); }, 10s);
+        status = window->statusLine()->text();
+    });
+    EXPECT_EQ(app::runProgram(capture, platform, folders), 0);
+    std::filesystem::current_path(startDir);
+    EXPECT_TRUE(updated) << status.toStdString();
+    EXPECT_EQ(board.arrivals(), 1);
 }
 
 // Where the program can place its windows, the control window opens clear of the
