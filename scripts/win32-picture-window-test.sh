@@ -151,31 +151,38 @@ close_demo
 roaming="$(find "$WINEPREFIX/drive_c/users" -maxdepth 4 -type d -path '*/AppData/Roaming' | head -1)"
 rm -f "$roaming/Tavrin Capture/tavrin_capture.cfg"
 start_demo
-before="$(geometry "$pic")"
-IFS='x+' read -r w0 h0 x0 y0 <<<"$before"
-# The corner dragged by 250 x 380: a client area of 506 x 764 snaps to 512 x 768.
-xdotool mousemove $((x0 + w0 - 2)) $((y0 + h0 - 2)) mousedown 1
-for step in 1 2 3 4 5; do
-  xdotool mousemove $((x0 + w0 - 2 + step * 50)) $((y0 + h0 - 2 + step * 76))
-  sleep 0.1
-done
-# The sizing loop may be a few steps behind the pointer.
-for _ in $(seq 30); do
-  title="$(xdotool getwindowname "$pic")"
-  [ "$title" = "512 x 768" ] && break
-  sleep 0.1
-done
-xdotool mouseup 1
-sleep 0.5
-IFS='x+' read -r w1 h1 x1 y1 <<<"$(geometry "$pic")"
-echo "picture window: corner dragged by 250 x 380 from $before: $((w1 - w0)) x $((h1 - h0)) larger, title \"$title\" while dragging"
-[ "$((w1 - w0))x$((h1 - h0))" = "256x384" ] || fail "the drag did not end on 512 x 768"
-[ "$title" = "512 x 768" ] || fail "title while sizing: \"$title\""
-for _ in $(seq 30); do
-  [ "$(xdotool getwindowname "$pic")" = "Tavrin Capture - Single" ] && break
-  sleep 0.1
-done
-[ "$(xdotool getwindowname "$pic")" = "Tavrin Capture - Single" ] || fail "title not back after sizing"
+# drag_corner DX DY SIZE: the bottom right corner dragged by DX x DY in five steps, from
+# 1x; the title shows the client SIZE while dragging, the window ends that much larger
+# than 256 x 384 (Wine's frame is part of the X window), the title comes back.
+drag_corner() {
+  local before w0 h0 x0 y0 step title=""
+  before="$(geometry "$pic")"
+  IFS='x+' read -r w0 h0 x0 y0 <<<"$before"
+  xdotool mousemove $((x0 + w0 - 2)) $((y0 + h0 - 2)) mousedown 1
+  for step in 1 2 3 4 5; do
+    xdotool mousemove $((x0 + w0 - 2 + step * $1 / 5)) $((y0 + h0 - 2 + step * $2 / 5))
+    sleep 0.1
+  done
+  # The sizing loop may be a few steps behind the pointer.
+  for _ in $(seq 30); do
+    title="$(xdotool getwindowname "$pic")"
+    [ "$title" = "${3/x/ x }" ] && break
+    sleep 0.1
+  done
+  xdotool mouseup 1
+  sleep 0.5
+  IFS='x+' read -r w1 h1 x1 y1 <<<"$(geometry "$pic")"
+  echo "picture window: corner dragged by $1 x $2 from $before: $((w1 - w0)) x $((h1 - h0)) larger, title \"$title\" while dragging"
+  [ "$((w1 - w0 + 256))x$((h1 - h0 + 384))" = "$3" ] || fail "the drag did not end on $3"
+  [ "$title" = "${3/x/ x }" ] || fail "title while sizing: \"$title\""
+  for _ in $(seq 30); do
+    [ "$(xdotool getwindowname "$pic")" = "Tavrin Capture - Single" ] && break
+    sleep 0.1
+  done
+  [ "$(xdotool getwindowname "$pic")" = "Tavrin Capture - Single" ] || fail "title not back after sizing"
+}
+# From 256 x 384 by 250 x 380: a client area of 506 x 764 snaps to 512 x 768.
+drag_corner 250 380 512x768
 # The picture dragged by 40 x 30: the window follows.
 xdotool mousemove $((x1 + w1 / 2)) $((y1 + h1 / 2)) mousedown 1
 for step in 1 2 3 4; do
@@ -187,7 +194,16 @@ sleep 0.5
 IFS='x+' read -r w2 h2 x2 y2 <<<"$(geometry "$pic")"
 echo "picture window: picture dragged by 40 x 30: moved by $((x2 - x1)) x $((y2 - y1))"
 [ "$((x2 - x1))x$((y2 - y1))" = "40x30" ] && [ "${w2}x${h2}" = "${w1}x${h1}" ] || fail "the drag did not move the window"
-# Keys reach no window Wine frames itself here; the close was checked above.
+# With integer scaling (options.conf), from 1x by 180 x 270: 436 x 654 is nearest 2x.
+# (Keys reach no window Wine frames itself here; the close was checked above.)
+"$wineserver" -k 2>/dev/null || true
+wait "$demo" 2>/dev/null || true
+sed -i 's/^integer_scale=0/integer_scale=1/' "$roaming/Tavrin Capture/options.conf"
+grep -q '^integer_scale=1' "$roaming/Tavrin Capture/options.conf" || fail "options.conf: no integer_scale to turn on"
+rm -f "$roaming/Tavrin Capture/tavrin_capture.cfg"
+"$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+start_demo
+drag_corner 180 270 512x768
 "$wine64" reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f </dev/null >/dev/null 2>&1
 "$wineserver" -k 2>/dev/null || true
 wait "$demo" 2>/dev/null || true

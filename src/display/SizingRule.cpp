@@ -84,6 +84,19 @@ ClientSize applySizingRule(int32_t width, int32_t height, int32_t frameExtraWidt
     return {static_cast<int32_t>(cw), static_cast<int32_t>(ch)};
 }
 
+WindowRect PointerSizing::follow(const WindowRect& proposed) {
+    if (!pointer_) {
+        pointer_ = proposed;
+    } else {
+        pointer_->left += proposed.left - given_.left;
+        pointer_->top += proposed.top - given_.top;
+        pointer_->right += proposed.right - given_.right;
+        pointer_->bottom += proposed.bottom - given_.bottom;
+    }
+    given_ = proposed;
+    return *pointer_;
+}
+
 std::string sizingTitle(ClientSize size) {
     char text[50];
     std::snprintf(text, sizeof text, "%d x %d", size.width, size.height);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tavrin::display {
@@ -46,6 +47,24 @@ struct ClientSize {
 // Integer arithmetic throughout.
 ClientSize applySizingRule(int32_t width, int32_t height, int32_t frameExtraWidth, int32_t frameExtraHeight,
                            SizingEdge edge, WindowRect& rect, bool wholeMultiples = false);
+
+// Where a sizing loop moves the edges from the rectangle the window last gave it (the
+// Windows one), a pull of less than half a multiple would always snap back under integer
+// scaling. This keeps the rectangle the pointer alone has made since the loop began, for
+// the rule to take instead.
+class PointerSizing {
+  public:
+    // The pointer's rectangle, given the loop's `proposed` one.
+    WindowRect follow(const WindowRect& proposed);
+    // What the window answered `proposed` with.
+    void gave(const WindowRect& given) { given_ = given; }
+    // The loop ended; the next one starts afresh.
+    void end() { pointer_.reset(); }
+
+  private:
+    std::optional<WindowRect> pointer_;
+    WindowRect given_;
+};
 
 // The window text while sizing, e.g. "512 x 768".
 std::string sizingTitle(ClientSize size);

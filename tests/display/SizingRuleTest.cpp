@@ -70,6 +70,34 @@ TEST(SizingRule, WholeMultiplesOnlyWithIntegerScaling) {
     }
 }
 
+// A Windows sizing loop moves the edge from the rectangle the window last gave it. A
+// slow pull (36 x 54 a step, past 1.5x in the end) lands on 2x only when the rule takes
+// the pointer's rectangle; from the given one every step would snap back to 1x.
+TEST(SizingRule, IntegerScalingFollowsThePointerThroughASizingLoop) {
+    for (const bool followPointer : {true, false}) {
+        PointerSizing pointer;
+        WindowRect given{100, 100, 356, 484}; // 256 x 384, no frame
+        ClientSize size;
+        for (int step = 0; step < 5; ++step) {
+            WindowRect r{given.left, given.top, given.right + 36, given.bottom + 54};
+            if (followPointer)
+                r = pointer.follow(r);
+            size = applySizingRule(256, 384, 0, 0, SizingEdge::BottomRight, r, true);
+            pointer.gave(r);
+            given = r;
+        }
+        EXPECT_EQ(size, followPointer ? (ClientSize{512, 768}) : (ClientSize{256, 384}));
+        EXPECT_EQ(given, (followPointer ? WindowRect{100, 100, 612, 868} : WindowRect{100, 100, 356, 484}));
+    }
+    // A new loop starts from where the window is, not from the last pointer.
+    PointerSizing pointer;
+    WindowRect r{0, 0, 600, 900};
+    pointer.follow(r);
+    pointer.gave({0, 0, 512, 768});
+    pointer.end();
+    EXPECT_EQ(pointer.follow({0, 0, 520, 780}), (WindowRect{0, 0, 520, 780}));
+}
+
 TEST(SizingRule, DualScreenHeightDrags) {
     EXPECT_EQ(size(256, 384, SizingEdge::Bottom, 256, 700).size, (ClientSize{466, 699}));
     EXPECT_EQ(size(256, 384, SizingEdge::Bottom, 256, 760).size, (ClientSize{512, 768}));

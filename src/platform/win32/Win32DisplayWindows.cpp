@@ -307,9 +307,12 @@ class Win32DisplayWindow final : public display::DisplayWindowHandle, public dis
             auto* proposed = reinterpret_cast<RECT*>(lParam);
             const SIZE extra = frameExtra();
             display::WindowRect rect{proposed->left, proposed->top, proposed->right, proposed->bottom};
+            if (picture_.integerScale)
+                rect = pointerSizing_.follow(rect);
             const display::ClientSize size =
                 display::applySizingRule(arranged_.width, arranged_.height, extra.cx, extra.cy,
                                          sizingEdge(wParam), rect, picture_.integerScale);
+            pointerSizing_.gave(rect);
             *proposed = RECT{rect.left, rect.top, rect.right, rect.bottom};
             if (size.width > 0) {
                 settings_.clientWidth[windowSlot_] = size.width;
@@ -318,7 +321,11 @@ class Win32DisplayWindow final : public display::DisplayWindowHandle, public dis
             }
             return TRUE;
         }
+        case WM_ENTERSIZEMOVE:
+            pointerSizing_.end();
+            return 0;
         case WM_EXITSIZEMOVE:
+            pointerSizing_.end();
             ::SetWindowTextW(window_, title_.c_str());
             return 0;
         default:
@@ -401,6 +408,8 @@ class Win32DisplayWindow final : public display::DisplayWindowHandle, public dis
     HWND window_ = nullptr;
     std::optional<RECT> normalPlace_; // where full screen was entered from
     bool dragging_ = false;
+    // The rectangle the pointer makes while the sizing loop runs (integer scaling).
+    display::PointerSizing pointerSizing_;
     POINT dragFrom_{0, 0};
 };
 
