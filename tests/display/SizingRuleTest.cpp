@@ -71,23 +71,33 @@ TEST(SizingRule, WholeMultiplesOnlyWithIntegerScaling) {
 }
 
 // A Windows sizing loop moves the edge from the rectangle the window last gave it. A
-// slow pull (36 x 54 a step, past 1.5x in the end) lands on 2x only when the rule takes
-// the pointer's rectangle; from the given one every step would snap back to 1x.
+// slow pull (36 or 54 pixels a step, past 1.5x in the end) lands on 2x only when the rule
+// takes the pointer's rectangle; from the given one every step would snap back to 1x.
 TEST(SizingRule, IntegerScalingFollowsThePointerThroughASizingLoop) {
-    for (const bool followPointer : {true, false}) {
-        PointerSizing pointer;
-        WindowRect given{100, 100, 356, 484}; // 256 x 384, no frame
-        ClientSize size;
-        for (int step = 0; step < 5; ++step) {
-            WindowRect r{given.left, given.top, given.right + 36, given.bottom + 54};
-            if (followPointer)
-                r = pointer.follow(r);
-            size = applySizingRule(256, 384, 0, 0, SizingEdge::BottomRight, r, true);
-            pointer.gave(r);
-            given = r;
+    struct Pull {
+        SizingEdge edge;
+        int32_t dx, dy; // a step
+    };
+    for (const Pull pull : {Pull{SizingEdge::BottomRight, 36, 54}, Pull{SizingEdge::Right, 36, 0},
+                            Pull{SizingEdge::Bottom, 0, 54}, Pull{SizingEdge::TopLeft, -36, -54}}) {
+        for (const bool followPointer : {true, false}) {
+            PointerSizing pointer;
+            WindowRect given{1000, 1000, 1256, 1384}; // 256 x 384, no frame
+            ClientSize size;
+            for (int step = 0; step < 5; ++step) {
+                WindowRect r = given;
+                (pull.edge == SizingEdge::TopLeft ? r.left : r.right) += pull.dx;
+                (pull.edge == SizingEdge::TopLeft ? r.top : r.bottom) += pull.dy;
+                if (followPointer)
+                    r = pointer.follow(r);
+                size = applySizingRule(256, 384, 0, 0, pull.edge, r, true);
+                pointer.gave(r);
+                given = r;
+            }
+            EXPECT_EQ(size, followPointer ? (ClientSize{512, 768}) : (ClientSize{256, 384}))
+                << static_cast<int>(pull.edge) << (followPointer ? " following the pointer" : "");
+            EXPECT_EQ(given.width(), size.width);
         }
-        EXPECT_EQ(size, followPointer ? (ClientSize{512, 768}) : (ClientSize{256, 384}));
-        EXPECT_EQ(given, (followPointer ? WindowRect{100, 100, 612, 868} : WindowRect{100, 100, 356, 484}));
     }
     // A new loop starts from where the window is, not from the last pointer.
     PointerSizing pointer;
