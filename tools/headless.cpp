@@ -76,6 +76,7 @@ class ConsolePlatform final : public app::AppPlatform, public device::FrameSink 
     }
     bool registerDeviceNotification() override { return false; } // no arrivals in this tool
     void unregisterDeviceNotification() override {}
+    void postBoardArrival() override {}
     void runMessageLoop() override {
         app_.consoleOpen = true;
         app::startStatsThread(app_);

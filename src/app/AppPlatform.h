@@ -36,6 +36,10 @@ class AppPlatform {
     // Shutdown step 2, called with the application lock held and only when
     // registration succeeded. Must not wait for anything that takes the lock.
     virtual void unregisterDeviceNotification() = 0;
+    // A board that tells of its own arrivals (the simulated one) has arrived: posted to
+    // the control window as a system's arrival of the board's interface would be. Called
+    // on the board's own thread.
+    virtual void postBoardArrival() = 0;
 
     // Step 7: dispatch the main thread's events until the control window has
     // been destroyed (its destruction ends the loop). Posted messages, UM_FRAME

@@ -36,6 +36,8 @@ struct CaptureApp {
     bool firmwareDialogOpen = false;
     // Arrival notifications are registered (cleared again at shutdown).
     bool deviceNotification = false;
+    // The transport tells of its own arrivals, heard until shutdown.
+    bool transportAnnounces = false;
     // Ends the program after a fatal error ("Error" box, exit code -1); see
     // app/FatalError.h. runProgram installs the platform's.
     std::function<void(std::string_view text)> fatalErrorHook;

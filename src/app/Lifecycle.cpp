@@ -48,6 +48,8 @@ bool appInit(CaptureApp& app, AppPlatform& platform, CaptureStarter startCapture
         app.capture.currentDevice = &app.capture.nullDevice;
     }
     app.deviceNotification = platform.registerDeviceNotification();
+    app.transportAnnounces =
+        app.capture.transport.setArrivalObserver([&platform] { platform.postBoardArrival(); });
 
     if (!startCapture(app.capture)) {
         platform.showErrorBox("usbThread_start() failed");
@@ -98,6 +100,10 @@ void appShutdown(CaptureApp& app, AppPlatform& platform, base::UserFolders& fold
         if (app.deviceNotification) {
             platform.unregisterDeviceNotification();
             app.deviceNotification = false;
+        }
+        if (app.transportAnnounces) {
+            app.capture.transport.setArrivalObserver({});
+            app.transportAnnounces = false;
         }
     }
     base::saveSettings(app.settings, folders);

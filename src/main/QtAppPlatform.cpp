@@ -234,20 +234,15 @@ bool QtAppPlatform::createControlWindow() {
 }
 
 bool QtAppPlatform::registerDeviceNotification() {
-    // A transport that tells of its own arrivals (the simulated board) is heard instead
-    // of the system.
-    transportAnnounces_ = app_.capture.transport.setArrivalObserver(
-        [parts = parts_.get()] { parts->postArrival(device::kBoardArrival); });
-    if (transportAnnounces_)
-        return true;
     return watchForArrivals_ && parts_->watcher.start();
 }
 
 void QtAppPlatform::unregisterDeviceNotification() {
-    if (transportAnnounces_)
-        app_.capture.transport.setArrivalObserver({});
-    transportAnnounces_ = false;
     parts_->watcher.stop();
+}
+
+void QtAppPlatform::postBoardArrival() {
+    parts_->postArrival(device::kBoardArrival);
 }
 
 void QtAppPlatform::runMessageLoop() {

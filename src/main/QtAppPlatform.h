@@ -33,6 +33,7 @@ class QtAppPlatform final : public app::AppPlatform {
     bool createControlWindow() override;
     bool registerDeviceNotification() override;
     void unregisterDeviceNotification() override;
+    void postBoardArrival() override;
     void runMessageLoop() override;
     void showErrorBox(std::string_view text) override;
     [[noreturn]] void exitProcess(int exitCode) override;
@@ -47,7 +48,6 @@ class QtAppPlatform final : public app::AppPlatform {
     app::CaptureApp& app_;
     base::UserFolders& folders_;
     const bool watchForArrivals_;
-    bool transportAnnounces_ = false;
     const ProgramIdentity identity_;
     int* argc_;
     char** argv_;

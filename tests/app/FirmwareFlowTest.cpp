@@ -46,7 +46,7 @@ class FirmwarePlatform : public app::AppPlatform, public device::FrameSink, publ
   public:
     using Clock = std::chrono::steady_clock;
 
-    FirmwarePlatform(app::CaptureApp& app, sim::SimulatedBoard& board) : app_(app), board_(board) {}
+    explicit FirmwarePlatform(app::CaptureApp& app) : app_(app) {}
 
     // --- AppPlatform ---
     void initToolkit() override { steps.push_back("initToolkit"); }
@@ -55,12 +55,10 @@ class FirmwarePlatform : public app::AppPlatform, public device::FrameSink, publ
         app_.capture.controlWindow.set(this);
         return true;
     }
-    bool registerDeviceNotification() override {
-        // Arrivals reach the control window as posted messages, like the hotplug watcher's.
-        board_.setArrivalObserver([this] { postMessage(kArrivalMessage, 0, 0); });
-        return true;
-    }
-    void unregisterDeviceNotification() override { board_.setArrivalObserver(nullptr); }
+    bool registerDeviceNotification() override { return true; }
+    void unregisterDeviceNotification() override {}
+    // Arrivals reach the control window as posted messages, like the hotplug watcher's.
+    void postBoardArrival() override { postMessage(kArrivalMessage, 0, 0); }
     // Runs until WM_CLOSE, or until `closeWhen` holds (the test's way of closing).
     void runMessageLoop() override {
         steps.push_back("messageLoop");
@@ -198,7 +196,6 @@ class FirmwarePlatform : public app::AppPlatform, public device::FrameSink, publ
     }
 
     app::CaptureApp& app_;
-    sim::SimulatedBoard& board_;
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<Posted> queue_;
@@ -230,7 +227,7 @@ struct FirmwareFlow : ::testing::Test {
     NoModifierKeys keys;
     FakeInflater inflater{makeFirmwareTestImage()};
     app::CaptureApp app{board, keys};
-    FirmwarePlatform platform{app, board};
+    FirmwarePlatform platform{app};
 };
 
 } // namespace

@@ -31,6 +31,7 @@ class RecordingPlatform : public app::AppPlatform {
     void unregisterDeviceNotification() override {
         record("unregisterDeviceNotification", onUnregisterDeviceNotification);
     }
+    void postBoardArrival() override {}
     void runMessageLoop() override {
         record("runMessageLoop", onMessageLoop);
         // The control window is destroyed at the end of the loop.

@@ -148,15 +148,7 @@ bool Win32AppPlatform::createControlWindow() {
 }
 
 bool Win32AppPlatform::registerDeviceNotification() {
-    if (!parts_ || !parts_->window.handle())
-        return false;
-    // Posted, never handled on the board's thread; a window already gone takes nothing.
-    HWND window = parts_->window.handle();
-    transportAnnounces_ = app_.capture.transport.setArrivalObserver(
-        [window] { ::PostMessageW(window, kBoardArrivalMessage, 0, 0); });
-    if (transportAnnounces_)
-        return true;
-    if (!watchForArrivals_)
+    if (!watchForArrivals_ || !parts_ || !parts_->window.handle())
         return false;
     DEV_BROADCAST_DEVICEINTERFACE_W filter{};
     filter.dbcc_size = sizeof filter;
@@ -167,10 +159,13 @@ bool Win32AppPlatform::registerDeviceNotification() {
     return notification_ != nullptr;
 }
 
+void Win32AppPlatform::postBoardArrival() {
+    // A window already gone takes nothing; without a window (null) it would go to this thread.
+    if (parts_ && parts_->window.handle())
+        ::PostMessageW(parts_->window.handle(), kBoardArrivalMessage, 0, 0);
+}
+
 void Win32AppPlatform::unregisterDeviceNotification() {
-    if (transportAnnounces_)
-        app_.capture.transport.setArrivalObserver({});
-    transportAnnounces_ = false;
     if (notification_)
         ::UnregisterDeviceNotification(notification_);
     notification_ = nullptr;

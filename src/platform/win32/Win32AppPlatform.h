@@ -27,8 +27,8 @@ namespace tavrin::win32 {
 // "Error" message boxes and ExitProcess.
 class Win32AppPlatform final : public app::AppPlatform {
   public:
-    // `watchForArrivals`: register for the board's interface arrivals (a transport that
-    // tells of its own, the simulated board, is heard instead).
+    // `watchForArrivals`: register for the board's interface arrivals (not for the
+    // simulated board, which tells of its own).
     // `makeMedia`: the media library to record with; none: the program cannot record.
     using MediaFactory = std::function<std::unique_ptr<record::MediaPlatform>()>;
     Win32AppPlatform(app::CaptureApp& app, base::UserFolders& folders, HINSTANCE__* instance,
@@ -41,6 +41,7 @@ class Win32AppPlatform final : public app::AppPlatform {
     bool createControlWindow() override;
     bool registerDeviceNotification() override;
     void unregisterDeviceNotification() override;
+    void postBoardArrival() override;
     void runMessageLoop() override;
     void showErrorBox(std::string_view text) override;
     [[noreturn]] void exitProcess(int exitCode) override;
@@ -59,7 +60,6 @@ class Win32AppPlatform final : public app::AppPlatform {
     MediaFactory makeMedia_;
     bool comInitialised_ = false;
     void* notification_ = nullptr;
-    bool transportAnnounces_ = false;
     std::unique_ptr<Parts> parts_;
 };
 
